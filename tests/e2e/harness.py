@@ -1,0 +1,300 @@
+"""Drives the real panel under Wine and Xvfb against the simulated unit.
+
+Everything runs inside the network namespace that tests/e2e/run makes (only `lo`), so the
+panel can reach nothing but the simulated units on 127.0.0.x.
+"""
+
+import json
+import os
+import select
+import shutil
+import signal
+import subprocess
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+BUILD = os.environ.get("VANTREL_BUILD", os.path.join(ROOT, "build"))
+PANEL_EXE = os.path.join(BUILD, "windows", "app", "VantrelPanel.exe")
+PROBE_EXE = os.path.join(BUILD, "windows", "tests", "e2e", "e2e_probe.exe")
+SIM = os.path.join(BUILD, "native", "sim", "vantrel-sim")
+WORK = os.path.join(BUILD, "e2e")
+ARTIFACTS = os.path.join(WORK, "failures")
+
+CAPTION = "Vantrel Control Panel"
+DEFAULT_ADDRESS = 3232235996  # 192.168.1.220, the panel's own default
+
+
+def ip_value(dotted):
+    a, b, c, d = (int(x) for x in dotted.split("."))
+    return (a << 24) | (b << 16) | (c << 8) | d
+
+
+def wait_until(predicate, timeout, step=0.1, what="condition"):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(step)
+
+
+class Display:
+    """An Xvfb server of our own."""
+
+    def __init__(self):
+        number = next(n for n in range(97, 200) if not os.path.exists("/tmp/.X%d-lock" % n))
+        self.name = ":%d" % number
+        self.process = subprocess.Popen(
+            ["Xvfb", self.name, "-screen", "0", "1400x900x24", "-nolisten", "tcp"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.environ["DISPLAY"] = self.name
+        wait_until(lambda: subprocess.run(["xdotool", "getmouselocation"],
+                                          capture_output=True).returncode == 0,
+                   10, what="Xvfb")
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=30)
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+
+
+class WinePrefix:
+    """A Wine prefix of the tests' own, with its wineserver started inside the namespace."""
+
+    def __init__(self, path):
+        self.path = path
+        self.env = dict(os.environ, WINEPREFIX=path, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.kill_server()
+        if not os.path.exists(os.path.join(path, "system.reg")):
+            os.makedirs(path, exist_ok=True)
+            subprocess.run(["wine", "wineboot", "-i"], env=self.env, capture_output=True,
+                           timeout=300)
+            subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
+        out = subprocess.run(["wine", "cmd", "/c", "echo %TEMP%"], env=self.env,
+                             capture_output=True, text=True, timeout=60).stdout.strip()
+        unix = subprocess.run(["winepath", "-u", out], env=self.env, capture_output=True,
+                              text=True, timeout=60).stdout.strip()
+        self.temp_dir = unix
+        os.makedirs(self.temp_dir, exist_ok=True)
+
+    @property
+    def address_file(self):
+        return os.path.join(self.temp_dir, "ip")
+
+    def write_address(self, value):
+        with open(self.address_file, "w") as f:
+            f.write(str(value) if isinstance(value, int) else value)
+
+    def map_com_port(self, number, device):
+        """Makes a pty appear as COMn; the wineserver must restart to see it."""
+        self.kill_server()
+        subprocess.run(["wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v",
+                        "COM%d" % number, "/d", device, "/f"],
+                       env=self.env, capture_output=True, timeout=60)
+        self.kill_server()
+
+    def unmap_com_ports(self):
+        self.kill_server()
+        subprocess.run(["wine", "reg", "delete", r"HKLM\Software\Wine\Ports", "/f"],
+                       env=self.env, capture_output=True, timeout=60)
+        self.kill_server()
+
+    def kill_server(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
+        subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=60)
+
+
+class Sim:
+    """The simulated unit on its own loopback address; its traffic log says what it received."""
+
+    def __init__(self, address, *extra):
+        os.makedirs(WORK, exist_ok=True)
+        self.address = address
+        self.log_path = os.path.join(WORK, "traffic-%s.log" % address)
+        if os.path.exists(self.log_path):
+            os.remove(self.log_path)
+        args = [SIM, "--address", address, "--log", self.log_path] + list(extra)
+        self.process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        text=True)
+        self.ready_lines = self._read_ready()
+
+    def _read_ready(self):
+        lines = []
+        ready, _, _ = select.select([self.process.stdout], [], [], 10)
+        if not ready:
+            raise AssertionError("simulated unit did not start")
+        line = self.process.stdout.readline()
+        lines.append(line.strip())
+        while select.select([self.process.stdout], [], [], 0.2)[0]:
+            more = self.process.stdout.readline()
+            if not more:
+                break
+            lines.append(more.strip())
+        return lines
+
+    def pty(self):
+        for line in self.ready_lines:
+            for word in line.split():
+                if word.startswith("/dev/pts/"):
+                    return word
+        raise AssertionError("simulated unit printed no pty: %r" % self.ready_lines)
+
+    def traffic(self):
+        """The received items in order, each a dict from the traffic log."""
+        if not os.path.exists(self.log_path):
+            return []
+        with open(self.log_path) as f:
+            return [json.loads(line) for line in f if line.strip()]
+
+    def received_text(self, link="tcp"):
+        return [item["text"] for item in self.traffic() if item.get("link") == link]
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+class Probe:
+    """tests/e2e/probe_win32.cpp under Wine: reads the panel's controls."""
+
+    def __init__(self, prefix):
+        self.process = subprocess.Popen(["wine", PROBE_EXE], env=prefix.env,
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True, bufsize=1)
+
+    def ask(self, command, timeout=30):
+        self.process.stdin.write(command + "\n")
+        self.process.stdin.flush()
+        ready, _, _ = select.select([self.process.stdout], [], [], timeout)
+        if not ready:
+            raise AssertionError("probe did not answer " + command)
+        return json.loads(self.process.stdout.readline())
+
+    def close(self):
+        try:
+            self.process.stdin.close()
+            self.process.wait(timeout=10)
+        except (OSError, subprocess.TimeoutExpired):
+            self.process.kill()
+            self.process.wait()
+
+
+class Panel:
+    """One run of VantrelPanel.exe."""
+
+    def __init__(self, prefix, display, args=()):
+        self.prefix = prefix
+        self.display = display
+        self.process = subprocess.Popen(["wine", PANEL_EXE] + list(args), env=prefix.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.probe = Probe(prefix)
+        found = self.probe.ask("find", timeout=60)
+        if not found.get("ok"):
+            raise AssertionError("the panel window did not appear")
+        self.client = found["client"]
+
+    # What the panel shows.
+    def controls(self):
+        answer = self.probe.ask("dump")
+        if not answer.get("ok"):
+            raise AssertionError("the panel window is gone")
+        return {c["id"]: c for c in answer["controls"] if c["id"] > 0}
+
+    def control(self, control_id):
+        return self.controls()[control_id]
+
+    def text(self, control_id):
+        return self.control(control_id)["text"]
+
+    def ip(self, control_id):
+        return self.control(control_id)["ip"]
+
+    def focus(self):
+        return self.probe.ask("focus")["focus"]
+
+    def boxes(self):
+        return self.probe.ask("boxes")["boxes"]
+
+    def wait_for(self, predicate, timeout=15, what="panel state"):
+        return wait_until(predicate, timeout, step=0.2, what=what)
+
+    def look(self, control_id):
+        """'blue' or 'grey': the look a picture control shows on the screen now."""
+        from PIL import Image
+
+        rect = self.control(control_id)["rect"]
+        path = os.path.join(WORK, "look.png")
+        self.display.screenshot(path)
+        image = Image.open(path).convert("RGB")
+        left, top, right, bottom = rect
+        blue = grey = 0
+        for y in range(top + 2, bottom - 2, 2):
+            for x in range(left + 2, right - 2, 2):
+                r, g, b = image.getpixel((x, y))
+                if b > r + 60 and b > g + 30:
+                    blue += 1
+                elif abs(r - g) < 16 and abs(g - b) < 16 and r > 120:
+                    grey += 1
+        return "blue" if blue > grey else "grey"
+
+    # What a person does.
+    def click(self, control_id):
+        left, top, right, bottom = self.control(control_id)["rect"]
+        self.click_at((left + right) // 2, (top + bottom) // 2)
+
+    def click_at(self, x, y):
+        subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y)], timeout=10)
+        subprocess.run(["xdotool", "click", "1"], timeout=10)
+
+    def key(self, *keys):
+        window = subprocess.run(["xdotool", "search", "--name", CAPTION], capture_output=True,
+                                text=True, timeout=10).stdout.split()
+        if window:
+            subprocess.run(["xdotool", "windowfocus", "--sync", window[0]],
+                           capture_output=True, timeout=10)
+        subprocess.run(["xdotool", "key", "--delay", "100"] + list(keys), timeout=30)
+
+    def close_box(self):
+        self.probe.ask("close")
+
+    def dismiss_box(self, text, timeout=20):
+        box = self.wait_for(lambda: next((b for b in self.boxes() if b["text"] == text), None),
+                            timeout, what="message box %r" % text)
+        left, top, right, bottom = box["button"]
+        self.click_at((left + right) // 2, (top + bottom) // 2)
+        self.wait_for(lambda: all(b["text"] != text for b in self.boxes()), 10,
+                      what="message box %r to close" % text)
+        return box
+
+    def exit_code(self, timeout=20):
+        return self.process.wait(timeout=timeout)
+
+    def close(self):
+        self.probe.close()
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+def save_failure(display, name):
+    os.makedirs(ARTIFACTS, exist_ok=True)
+    display.screenshot(os.path.join(ARTIFACTS, name + ".png"))
+
+
+def fresh_dir(path):
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)

@@ -1,0 +1,222 @@
+// Reads the panel's controls from outside the panel's process, for the end-to-end tests.
+// Runs under Wine beside the panel; reads commands on stdin, answers one JSON line each:
+//   find                 wait up to 20 s for the panel window; its rectangles
+//   dump                 every child control: id, class, screen rectangle, states, texts
+//   focus                the id of the control that has the keyboard focus
+//   boxes                the visible message boxes: caption, text, owner and OK button rectangle
+//   close                the close box (WM_SYSCOMMAND SC_CLOSE), as Wine draws no frame here
+//   alive                whether the panel window still exists
+// Only messages whose results come back by value (or are marshalled by the system) are used,
+// since the panel lives in another process.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kCaption[] = "Vantrel Control Panel";
+
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7f) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string Text(HWND window) {
+    char buf[512] = {};
+    SendMessageA(window, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf));
+    return buf;
+}
+
+std::string ClassOf(HWND window) {
+    char buf[64] = {};
+    GetClassNameA(window, buf, sizeof buf);
+    return buf;
+}
+
+std::string RectJson(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "[%ld,%ld,%ld,%ld]", r.left, r.top, r.right, r.bottom);
+    return buf;
+}
+
+HWND FindPanel() { return FindWindowA("#32770", kCaption); }
+
+std::vector<HWND> Children(HWND parent) {
+    std::vector<HWND> found;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        found.push_back(child);
+    }
+    return found;
+}
+
+// An IP-address control keeps its four fields in edit children; read them left to right.
+std::string IpText(HWND control) {
+    std::vector<HWND> fields = Children(control);
+    std::sort(fields.begin(), fields.end(), [](HWND a, HWND b) {
+        RECT ra{}, rb{};
+        GetWindowRect(a, &ra);
+        GetWindowRect(b, &rb);
+        return ra.left < rb.left;
+    });
+    std::string out;
+    for (HWND field : fields) {
+        if (!out.empty()) out += '.';
+        out += Text(field);
+    }
+    return out;
+}
+
+std::string ControlJson(HWND control) {
+    const std::string cls = ClassOf(control);
+    std::string json = "{\"id\":" + std::to_string(GetDlgCtrlID(control)) + ",\"class\":\"" +
+                       Escape(cls) + "\",\"rect\":" + RectJson(control) +
+                       ",\"visible\":" + (IsWindowVisible(control) ? "true" : "false") +
+                       ",\"enabled\":" + (IsWindowEnabled(control) ? "true" : "false");
+    if (lstrcmpiA(cls.c_str(), "SysIPAddress32") == 0) {
+        json += ",\"ip\":\"" + Escape(IpText(control)) + "\"";
+    } else if (lstrcmpiA(cls.c_str(), "msctls_progress32") == 0) {
+        json += ",\"pos\":" + std::to_string(SendMessageA(control, PBM_GETPOS, 0, 0));
+        json += ",\"low\":" + std::to_string(SendMessageA(control, PBM_GETRANGE, TRUE, 0));
+        json += ",\"high\":" + std::to_string(SendMessageA(control, PBM_GETRANGE, FALSE, 0));
+    } else if (lstrcmpiA(cls.c_str(), "Button") == 0) {
+        json += ",\"check\":" + std::to_string(SendMessageA(control, BM_GETCHECK, 0, 0));
+    } else if (lstrcmpiA(cls.c_str(), "ComboBox") == 0) {
+        const LRESULT count = SendMessageA(control, CB_GETCOUNT, 0, 0);
+        json += ",\"selection\":" + std::to_string(SendMessageA(control, CB_GETCURSEL, 0, 0));
+        json += ",\"items\":[";
+        for (LRESULT i = 0; i < count; ++i) {
+            char item[256] = {};
+            if (SendMessageA(control, CB_GETLBTEXTLEN, i, 0) < static_cast<LRESULT>(sizeof item)) {
+                SendMessageA(control, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item));
+            }
+            json += std::string(i ? "," : "") + "\"" + Escape(item) + "\"";
+        }
+        json += "]";
+    }
+    if (lstrcmpiA(cls.c_str(), "SysIPAddress32") != 0) {
+        json += ",\"text\":\"" + Escape(Text(control)) + "\"";
+    }
+    return json + "}";
+}
+
+void Find() {
+    for (int i = 0; i < 200; ++i) {
+        HWND panel = FindPanel();
+        if (panel && IsWindowVisible(panel)) {
+            RECT client{};
+            GetClientRect(panel, &client);
+            POINT origin{0, 0};
+            ClientToScreen(panel, &origin);
+            std::printf("{\"ok\":true,\"rect\":%s,\"client\":[%ld,%ld,%ld,%ld]}\n",
+                        RectJson(panel).c_str(), origin.x, origin.y, origin.x + client.right,
+                        origin.y + client.bottom);
+            return;
+        }
+        Sleep(100);
+    }
+    std::printf("{\"ok\":false}\n");
+}
+
+void Dump() {
+    HWND panel = FindPanel();
+    if (!panel) {
+        std::printf("{\"ok\":false}\n");
+        return;
+    }
+    std::string json = "{\"ok\":true,\"controls\":[";
+    bool first = true;
+    for (HWND child : Children(panel)) {
+        json += (first ? "" : ",") + ControlJson(child);
+        first = false;
+    }
+    std::printf("%s]}\n", json.c_str());
+}
+
+void Focus() {
+    HWND panel = FindPanel();
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    const DWORD thread = panel ? GetWindowThreadProcessId(panel, nullptr) : 0;
+    int id = 0;
+    if (thread && GetGUIThreadInfo(thread, &info) && info.hwndFocus) {
+        // The focus may sit in a child of a control (an IP-address field): report the control.
+        HWND control = info.hwndFocus;
+        while (control && GetParent(control) != panel) control = GetParent(control);
+        id = control ? GetDlgCtrlID(control) : 0;
+    }
+    std::printf("{\"ok\":true,\"focus\":%d}\n", id);
+}
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM list) {
+    if (ClassOf(window) == "#32770" && IsWindowVisible(window) && Text(window) != kCaption) {
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    }
+    return TRUE;
+}
+
+void Boxes() {
+    std::vector<HWND> boxes;
+    EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&boxes));
+    std::string json = "{\"ok\":true,\"boxes\":[";
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        HWND box = boxes[i];
+        HWND owner = GetWindow(box, GW_OWNER);
+        std::string message;
+        HWND button = GetDlgItem(box, IDOK);
+        for (HWND child : Children(box)) {
+            if (ClassOf(child) == "Static" && !Text(child).empty()) message = Text(child);
+        }
+        json += std::string(i ? "," : "") + "{\"caption\":\"" + Escape(Text(box)) +
+                "\",\"text\":\"" + Escape(message) +
+                "\",\"owned\":" + (owner && owner == FindPanel() ? "true" : "false") +
+                ",\"button\":" + (button ? RectJson(button) : "null") + "}";
+    }
+    std::printf("%s]}\n", json.c_str());
+}
+
+}  // namespace
+
+int main() {
+    std::string command;
+    while (std::getline(std::cin, command)) {
+        if (!command.empty() && command.back() == '\r') command.pop_back();
+        if (command == "find") {
+            Find();
+        } else if (command == "dump") {
+            Dump();
+        } else if (command == "focus") {
+            Focus();
+        } else if (command == "boxes") {
+            Boxes();
+        } else if (command == "close") {
+            HWND panel = FindPanel();
+            if (panel) PostMessageA(panel, WM_SYSCOMMAND, SC_CLOSE, 0);
+            std::printf("{\"ok\":%s}\n", panel ? "true" : "false");
+        } else if (command == "alive") {
+            std::printf("{\"ok\":true,\"alive\":%s}\n", FindPanel() ? "true" : "false");
+        } else {
+            std::printf("{\"ok\":false,\"error\":\"unknown command\"}\n");
+        }
+        std::fflush(stdout);
+    }
+    return 0;
+}

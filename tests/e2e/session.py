@@ -1,0 +1,45 @@
+"""What every end-to-end test module shares: one display and one Wine prefix per run."""
+
+import os
+import unittest
+
+import harness
+
+_display = None
+_prefix = None
+
+
+def setUp():
+    global _display, _prefix
+    if _display is None:
+        _display = harness.Display()
+        _prefix = harness.WinePrefix(os.path.join(harness.WORK, "prefix"))
+    return _display, _prefix
+
+
+def tearDown():
+    global _display, _prefix
+    if _prefix is not None:
+        _prefix.kill_server()
+    if _display is not None:
+        _display.close()
+    _display = _prefix = None
+
+
+class PanelTest(unittest.TestCase):
+    """A case with the display and prefix at hand and everything it starts cleaned up."""
+
+    def setUp(self):
+        self.display, self.prefix = setUp()
+
+    def start_sim(self, address, *extra):
+        sim = harness.Sim(address, *extra)
+        self.addCleanup(sim.close)
+        return sim
+
+    def start_panel(self, address_value):
+        """Starts the panel with the address file holding address_value (never a real unit)."""
+        self.prefix.write_address(address_value)
+        panel = harness.Panel(self.prefix, self.display)
+        self.addCleanup(panel.close)
+        return panel
