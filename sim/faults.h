@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+namespace vantrel::sim {
+
+/// Ways the simulated unit can be told to misbehave, so the panel's failure paths can be tried.
+struct Faults {
+    bool silentAfterLogin = false;  // reads and logs every line after the login, answers none
+    int closeAfter = -1;            // closes the connection after this many commands (-1: never)
+    bool shortReplies = false;      // every reply loses its last byte
+    bool garbageReplies = false;    // every reply's bytes are replaced by non-text bytes
+    int delayMs = 0;                // every reply is sent this late
+};
+
+/// Adds one --fault value ("silent-after-login", "close-after=N", "short", "garbage",
+/// "delay=N") to faults; false when it is not one of them.
+bool ParseFault(const std::string& text, Faults& faults);
+
+}  // namespace vantrel::sim

@@ -1,0 +1,106 @@
+// vantrel-sim: the simulated unit. Serves the TCP console until SIGINT or SIGTERM.
+//   vantrel-sim --address 127.0.0.2 [--port 23] [--log FILE] [--ip A.B.C.D]
+//               [--default-ip A.B.C.D] [--fault
+//               silent-after-login|close-after=N|short|garbage|delay=N]
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "sim/dotted_address.h"
+#include "sim/faults.h"
+#include "sim/tcp_console.h"
+#include "sim/traffic_log.h"
+#include "sim/unit.h"
+
+namespace {
+
+using namespace vantrel::sim;
+
+struct Options {
+    std::string address = "127.0.0.1";
+    int port = 23;
+    std::string logPath;
+    std::string ip;         // empty: the listening address
+    std::string defaultIp;  // empty: the factory default 192.168.1.220
+    Faults faults;
+};
+
+int Usage(const char* message) {
+    std::fprintf(stderr,
+                 "vantrel-sim: %s\n"
+                 "usage: vantrel-sim [--address A.B.C.D] [--port N] [--log FILE] [--ip A.B.C.D]\n"
+                 "                   [--default-ip A.B.C.D] [--fault silent-after-login|"
+                 "close-after=N|short|garbage|delay=N]...\n",
+                 message);
+    return 2;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        if (i + 1 >= argc) return false;
+        std::string value = argv[++i];
+        if (name == "--address") {
+            options.address = value;
+        } else if (name == "--port") {
+            options.port = std::atoi(value.c_str());
+            if (options.port < 0 || options.port > 65535) return false;
+        } else if (name == "--log") {
+            options.logPath = value;
+        } else if (name == "--ip") {
+            options.ip = value;
+        } else if (name == "--default-ip") {
+            options.defaultIp = value;
+        } else if (name == "--fault") {
+            if (!ParseFault(value, options.faults)) return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) return Usage("bad arguments");
+    uint32_t listening = 0;
+    uint32_t ip = 0;
+    uint32_t defaultIp = Unit::kFactoryDefaultIp;
+    if (!ParseDotted(options.address, listening)) return Usage("bad --address");
+    if (!ParseDotted(options.ip.empty() ? options.address : options.ip, ip)) {
+        return Usage("bad --ip");
+    }
+    if (!options.defaultIp.empty() && !ParseDotted(options.defaultIp, defaultIp)) {
+        return Usage("bad --default-ip");
+    }
+
+    // Signals are taken by sigwait below, so every thread started from here blocks them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    TrafficLog log;
+    if (!options.logPath.empty() && !log.OpenFile(options.logPath)) {
+        std::fprintf(stderr, "vantrel-sim: cannot write %s\n", options.logPath.c_str());
+        return 1;
+    }
+    Unit unit(ip, defaultIp);
+    TcpConsole console(unit, log, options.faults);
+    if (!console.Start(options.address, static_cast<uint16_t>(options.port))) {
+        std::fprintf(stderr, "vantrel-sim: %s\n", console.Error().c_str());
+        return 1;
+    }
+    std::printf("vantrel-sim: listening on %s:%u\n", options.address.c_str(), console.Port());
+    std::fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    console.Stop();
+    return 0;
+}
