@@ -7,7 +7,7 @@ namespace vantrel {
 /// Every fixed pause and time-out of the protocols goes through a Clock, so tests can
 /// replace it with one that records each pause and returns at once.
 class Clock {
-public:
+  public:
     using Duration = std::chrono::milliseconds;
     using TimePoint = std::chrono::steady_clock::time_point;
 
@@ -18,7 +18,7 @@ public:
 
 /// The real clock: sleeps the calling thread.
 class SystemClock : public Clock {
-public:
+  public:
     void Sleep(Duration pause) override;
     TimePoint Now() override;
 

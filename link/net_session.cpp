@@ -1,0 +1,200 @@
+#include "link/net_session.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "link/console_reply.h"
+#include "link/control_ids.h"
+#include "link/status_update.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr Clock::Duration kReplyPause{50};
+constexpr Clock::Duration kSettingPause{100};
+constexpr Clock::Duration kRefreshPause{100};
+
+const char kFinished[] = "Finish!";
+
+}  // namespace
+
+NetSession::NetSession(PanelState& state, PanelView& view, ByteStream& stream, Clock& clock)
+    : m_state(state), m_view(view), m_stream(stream), m_clock(clock) {}
+
+void NetSession::Run() {
+    if (!Start()) return;
+    if (m_state.m_bLinkDown == 0) {
+        do {
+            m_state.WaitForWork();
+        } while (RunPass());
+    }
+    End();
+}
+
+bool NetSession::Start() {
+    char address[16];
+    FormatDotted(m_view.GetAddress(kConnectAddress), address);
+    if (!m_stream.Connect(address, kConsolePort)) {
+        m_view.SetText(kStatusText, "Connect to device fail.");
+        m_state.StoreLinkDown(1);
+        m_stream.Close();
+        m_view.SetPicture(kConnectPicture, kBmpConnectGrey);
+        m_view.SetPicture(kDisconnectPicture, kBmpDisconnectLit);
+        return false;
+    }
+    // The replies to the login are not examined: the unit's answer does not matter.
+    Receive();
+    SendText("admin\r\n");
+    Receive();
+    SendText("846\r\n");
+    Receive();
+    m_view.SetText(kStatusText, "Login success!");
+
+    SendText("READMAC\r\n");
+    char mac[13];
+    if (FormatMac(m_buffer, Receive(), mac)) m_view.SetText(kMacText, mac);
+
+    m_state.StoreCommand(kSessionStartCode);
+    m_state.m_bPollPaused = 0;
+    return true;
+}
+
+bool NetSession::RunPass() {
+    const uint8_t code = m_state.m_nCommand;
+    if (code != 0) {
+        Execute(code);
+        // Cleared when finished, not when taken: a code stored meanwhile is overwritten.
+        m_state.StoreCommand(0);
+        if (m_bRefresh) {
+            m_bRefresh = false;
+            m_clock.Sleep(kRefreshPause);
+            m_view.RefreshPanel();
+        }
+    }
+    if (m_nLastResult == -1) m_state.StoreLinkDown(1);
+    return m_state.m_bLinkDown == 0;
+}
+
+void NetSession::End() {
+    m_view.SetText(kStatusText, "Disconnect!");
+    m_stream.Close();
+    m_view.SetPicture(kConnectPicture, kBmpConnectGrey);
+    m_view.SetPicture(kDisconnectPicture, kBmpDisconnectLit);
+}
+
+void NetSession::Execute(uint8_t code) {
+    const Command& command = CommandFor(code);
+    switch (command.kind) {
+        case CommandKind::kNone:
+            break;
+        case CommandKind::kSend:
+            m_nLastResult = SendText(command.text);
+            if (command.pauseAfterMs > 0) m_clock.Sleep(Clock::Duration(command.pauseAfterMs));
+            break;
+        case CommandKind::kLevel:
+            ReadLevel(command);
+            break;
+        case CommandKind::kStatus:
+            m_nLastResult = ReadStatus();
+            break;
+        case CommandKind::kReadSettings:
+            ReadSettingsWithPicture();
+            break;
+        case CommandKind::kApplySettings:
+            ApplySettings();
+            break;
+        case CommandKind::kSessionStart:
+            ReadStatus();
+            ReadSettings();
+            break;
+    }
+}
+
+int NetSession::SendText(const char* text) {
+    return m_stream.Send(text, static_cast<int>(std::strlen(text)));
+}
+
+int NetSession::Receive() { return m_stream.Receive(m_buffer, kReceiveSize); }
+
+int NetSession::Request(const char* text) {
+    SendText(text);
+    m_clock.Sleep(kReplyPause);
+    return Receive();
+}
+
+int NetSession::ReadStatus() {
+    const int received = Request(CommandFor(kStatusPollCode).text);
+    if (received >= kStatusBlockSize) {
+        ApplyStatusBlock(m_state, m_buffer);
+        m_bRefresh = true;
+    }
+    return received;
+}
+
+void NetSession::ReadLevel(const Command& command) {
+    SendText(command.text);
+    m_clock.Sleep(kReplyPause);
+    SendText(command.readText);
+    m_nLastResult = Receive();
+    if (m_nLastResult == -1) return;
+    ApplyLevel(m_state, m_view, command.levelIndex, ParseLevelReply(m_buffer, m_nLastResult));
+}
+
+void NetSession::ReadSettings() {
+    uint32_t address = 0;
+    if (AddressFromReply(m_buffer, Request("READIP\r\n"), address)) {
+        m_view.SetAddress(kIpAddress, address);
+        m_view.SetAddress(kConnectAddress, address);
+    }
+    if (AddressFromReply(m_buffer, Request("READMASK\r\n"), address)) {
+        m_view.SetAddress(kMaskAddress, address);
+    }
+    if (AddressFromReply(m_buffer, Request("READGATEWAY\r\n"), address)) {
+        m_view.SetAddress(kGatewayAddress, address);
+    }
+    m_nLastResult = Request("IPMODE\r\n");
+    if (m_nLastResult < 1) return;
+    const bool isStatic = m_buffer[0] == 'S';
+    if (!isStatic && m_buffer[0] != 'D') return;
+    m_state.m_nIpMode = isStatic ? 1 : 2;
+    for (int control : {kIpAddress, kMaskAddress, kGatewayAddress}) {
+        m_view.EnableControl(control, isStatic);
+    }
+    m_view.CheckRadio(isStatic ? kStaticIpRadio : kDhcpRadio, true);
+    m_view.CheckRadio(isStatic ? kDhcpRadio : kStaticIpRadio, false);
+}
+
+void NetSession::ReadSettingsWithPicture() {
+    m_shownBmp = m_view.SwapInPicture(kReadPicture, kBmpReadLit);
+    ReadSettings();
+    m_view.ShowMessage(kFinished);
+    m_view.RestorePicture(kReadPicture, m_shownBmp);
+}
+
+int NetSession::SendSetting(const char* name, int control) {
+    char dotted[16];
+    FormatDotted(m_view.GetAddress(control), dotted);
+    char line[26];  // the longest: "GATEWAY=255.255.255.255\r\n"
+    std::snprintf(line, sizeof line, "%s%s\r\n", name, dotted);
+    return SendText(line);
+}
+
+void NetSession::ApplySettings() {
+    m_shownBmp = m_view.SwapInPicture(kApplyPicture, kBmpApplyLit);
+    if (m_state.m_nIpMode == 1) SendText("SETIPMODE=S\r\n");
+    if (m_state.m_nIpMode == 2) SendText("SETIPMODE=D\r\n");
+    m_clock.Sleep(kReplyPause);
+    SendSetting("MASK=", kMaskAddress);
+    m_clock.Sleep(kSettingPause);
+    SendSetting("GATEWAY=", kGatewayAddress);
+    m_clock.Sleep(kSettingPause);
+    m_nLastResult = SendSetting("IP=", kIpAddress);
+    m_clock.Sleep(kSettingPause);
+    // The unit may take a new address: this session ends after the pass.
+    m_state.StoreLinkDown(1);
+    m_view.ShowMessage(kFinished);
+    m_view.RestorePicture(kApplyPicture, m_shownBmp);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+
+#include "link/byte_stream.h"
+#include "link/clock.h"
+#include "link/command_table.h"
+#include "link/panel_state.h"
+#include "link/panel_view.h"
+
+namespace vantrel {
+
+/// The network session: connects to the unit's console, logs in, reads the MAC and the unit's
+/// state, then serves the command codes stored in m_nCommand one at a time until m_bLinkDown
+/// is set. Lives on the session thread's stack, buffers included.
+class NetSession {
+  public:
+    static constexpr uint16_t kConsolePort = 23;
+    static constexpr int kReceiveSize = 450;
+
+    NetSession(PanelState& state, PanelView& view, ByteStream& stream, Clock& clock);
+
+    /// The whole session: Start, the command loop, End. Between passes it waits on the panel
+    /// state until a code is stored or the link is told to go down, so an idle session costs
+    /// nothing and a stored code is taken at once.
+    void Run();
+
+    /// Connect, login, MAC, and code 25 stored. False when the connection failed; that has
+    /// then been reported and cleaned up, and the session is over.
+    bool Start();
+    /// One pass of the command loop: the pending code carried out and cleared, then the
+    /// refresh when a status block came in. False when the loop must be left.
+    bool RunPass();
+    /// "Disconnect!", the socket closed, Connect grey and Disconnect lit.
+    void End();
+
+  private:
+    void Execute(uint8_t code);
+    int SendText(const char* text);
+    int Receive();
+    /// Sends a request line, pauses 50 ms and receives its reply.
+    int Request(const char* text);
+    int ReadStatus();
+    void ReadLevel(const Command& command);
+    void ReadSettings();
+    void ReadSettingsWithPicture();
+    void ApplySettings();
+    int SendSetting(const char* name, int control);
+
+    PanelState& m_state;
+    PanelView& m_view;
+    ByteStream& m_stream;
+    Clock& m_clock;
+    uint8_t m_buffer[kReceiveSize];  // reused by every receive, never cleared or terminated
+    int m_nLastResult = 0;           // the send or receive that says whether the link works
+    bool m_bRefresh = false;         // a status block was stored during this pass
+    ImageHandle m_shownBmp = ImageHandle::kNone;  // the session's own pressed-picture slot
+};
+
+}  // namespace vantrel

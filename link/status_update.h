@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+
+#include "link/panel_state.h"
+#include "link/panel_view.h"
+
+namespace vantrel {
+
+/// Length of the unit's status block.
+constexpr int kStatusBlockSize = 9;
+
+/// Status update: saves m_lamps and m_levels into their previous copies, then stores the block:
+/// Solo Left, Solo Right, Mix-Down, Volume, meter mode, LCD Brightness, Contrast, Saturation,
+/// input (the Volume byte sits between the third and the fourth lamp byte). The caller
+/// refreshes the panel afterwards.
+void ApplyStatusBlock(PanelState& state, const uint8_t block[kStatusBlockSize]);
+
+/// Level update: saves m_levels[index] into m_prevLevels[index], stores value and moves the
+/// level's bar to it.
+void ApplyLevel(PanelState& state, PanelView& view, int index, int32_t value);
+
+}  // namespace vantrel

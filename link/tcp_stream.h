@@ -1,0 +1,44 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "link/byte_stream.h"
+#include "link/clock.h"
+
+namespace vantrel {
+
+/// The console socket. Nothing waits for ever on the unit: the socket is non-blocking, and
+/// connect and every receive wait in slices of at most 100 ms, re-checking the stop flag (the
+/// panel's m_bLinkDown) between them, so Disconnect, choosing RS232 or closing the window end
+/// a session waiting on the unit within about 100 ms; that wait then fails (-1). A receive or
+/// send that gets nowhere for 3 s also fails (-1), so a unit that stops answering ends the
+/// session instead of freezing it. On Windows, the caller has started Windows Sockets.
+class TcpStream : public ByteStream {
+  public:
+    static constexpr Clock::Duration kSlice{100};
+    static constexpr Clock::Duration kTimeLimit{3000};
+
+    /// stop: waits give up once it holds a value other than 0. clock: measures the time limit.
+    TcpStream(const std::atomic<int32_t>& stop, Clock& clock);
+    ~TcpStream() override;
+    TcpStream(const TcpStream&) = delete;
+    TcpStream& operator=(const TcpStream&) = delete;
+
+    bool Connect(const char* address, uint16_t port) override;
+    int Send(const void* data, int count) override;
+    int Receive(void* buffer, int capacity) override;
+    void Close() override;
+
+  private:
+    enum class Wait { kReady, kNotYet, kFailed };
+    /// One slice of waiting for the socket to become readable or writable.
+    Wait WaitSlice(bool forWrite);
+    bool TimedOut(Clock::TimePoint start);
+
+    const std::atomic<int32_t>& m_stop;
+    Clock& m_clock;
+    std::uintptr_t m_socket;  // the platform's socket handle
+};
+
+}  // namespace vantrel

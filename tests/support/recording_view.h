@@ -1,0 +1,150 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/panel_view.h"
+
+namespace vantrel::testing {
+
+/// A panel that records every control update as one line of text, in order:
+///   "text 1008 Login success!", "bar 1010 12", "address 1028 10.0.0.5", "enable 1028 1",
+///   "check 1032 1", "picture 1049 250", "swap 1055 248", "restore 1055", "message Finish!",
+///   "refresh".
+/// Address controls hold values that tests preset and that SetAddress changes. Waits are
+/// counted apart from the calls; by default a wait sleeps 1 ms of real time, so a thread the
+/// test waits on can run.
+class RecordingView : public PanelView {
+  public:
+    std::function<void(Clock::Duration)> onWait;
+    std::function<void(const std::string&)> onMessage;
+
+    std::vector<std::string> Calls() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_calls;
+    }
+    void ClearCalls() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_calls.clear();
+    }
+    bool Called(const std::string& call) const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const std::string& c : m_calls) {
+            if (c == call) return true;
+        }
+        return false;
+    }
+    std::vector<long long> Waits() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_waits;
+    }
+    std::string Text(int control) const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_texts.find(control);
+        return it == m_texts.end() ? "" : it->second;
+    }
+    void PresetAddress(int control, uint32_t address) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_addresses[control] = address;
+    }
+    /// Whether every picture swapped in has been restored with the image it gave back.
+    bool SwapsBalanced() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_swapped.empty() && m_badRestores == 0;
+    }
+
+    static std::string Dotted(uint32_t a) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%u.%u.%u.%u", a >> 24, (a >> 16) & 255, (a >> 8) & 255,
+                      a & 255);
+        return text;
+    }
+
+    void SetText(int control, const char* text) override {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_texts[control] = text;
+        }
+        Record("text " + std::to_string(control) + " " + text);
+    }
+    void SetBarPos(int bar, int32_t pos) override {
+        Record("bar " + std::to_string(bar) + " " + std::to_string(pos));
+    }
+    uint32_t GetAddress(int control) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_addresses.find(control);
+        return it == m_addresses.end() ? 0 : it->second;
+    }
+    void SetAddress(int control, uint32_t address) override {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_addresses[control] = address;
+        }
+        Record("address " + std::to_string(control) + " " + Dotted(address));
+    }
+    void EnableControl(int control, bool enable) override {
+        Record("enable " + std::to_string(control) + " " + (enable ? "1" : "0"));
+    }
+    void CheckRadio(int control, bool checked) override {
+        Record("check " + std::to_string(control) + " " + (checked ? "1" : "0"));
+    }
+    void SetPicture(int control, int bitmap) override {
+        Record("picture " + std::to_string(control) + " " + std::to_string(bitmap));
+    }
+    ImageHandle SwapInPicture(int control, int bitmap) override {
+        Record("swap " + std::to_string(control) + " " + std::to_string(bitmap));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ImageHandle shown = static_cast<ImageHandle>(++m_nextImage);
+        m_swapped[control] = shown;
+        return shown;
+    }
+    void RestorePicture(int control, ImageHandle shown) override {
+        Record("restore " + std::to_string(control));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_swapped.find(control);
+        if (it == m_swapped.end() || it->second != shown) {
+            ++m_badRestores;
+        } else {
+            m_swapped.erase(it);
+        }
+    }
+    void ShowMessage(const char* text) override {
+        Record(std::string("message ") + text);
+        if (onMessage) onMessage(text);
+    }
+    void RefreshPanel() override { Record("refresh"); }
+    void WaitForSession(Clock::Duration step) override {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_waits.push_back(step.count());
+        }
+        if (onWait) {
+            onWait(step);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+  private:
+    void Record(const std::string& call) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_calls.push_back(call);
+    }
+
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_calls;
+    std::vector<long long> m_waits;
+    std::map<int, std::string> m_texts;
+    std::map<int, uint32_t> m_addresses;
+    std::map<int, ImageHandle> m_swapped;
+    std::uintptr_t m_nextImage = 0x1000;
+    int m_badRestores = 0;
+};
+
+}  // namespace vantrel::testing
