@@ -1,0 +1,132 @@
+#include "link/net_link.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "link/control_ids.h"
+#include "link/post_command.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/fake_stream.h"
+#include "tests/support/recording_view.h"
+
+namespace vantrel {
+namespace {
+
+using Events = std::vector<std::string>;
+using namespace std::chrono_literals;
+
+// Waits for a condition that another thread brings about; false after 5 s.
+template <typename Condition>
+bool Eventually(Condition condition) {
+    auto end = std::chrono::steady_clock::now() + 5s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+class RefusingLink : public NetLink {
+  public:
+    using NetLink::NetLink;
+
+  protected:
+    bool StartThread(std::function<void()>) override { return false; }
+};
+
+class NetLinkTest : public ::testing::Test {
+  protected:
+    NetLinkTest() { view.PresetAddress(kConnectAddress, 0x7F000009); }
+
+    // A unit that logs in and answers code 25.
+    void QueueSessionStart() {
+        for (const char* reply : {"hello", "password: ", "Login OK\r\n", "\1\2\3\4\5\6"}) {
+            stream.QueueReply(reply);
+        }
+        stream.QueueReply(std::string("\0\0\0\x14\0\x80\x80\x80\0", 9));
+        for (int i = 0; i < 3; ++i) stream.QueueReply("\x7F\0\0\x09");
+        stream.QueueReply("S");
+    }
+
+    testing::FakeClock clock;
+    testing::FakeStream stream{clock};
+    testing::RecordingView view;
+    PanelState state;
+};
+
+TEST_F(NetLinkTest, ConnectLightsConnectAndRunsASessionUntilDisconnect) {
+    NetLink link(state, view, stream, clock);
+    QueueSessionStart();
+    link.OnConnect();
+    EXPECT_EQ(view.Calls().at(0), "picture 1049 250");
+    EXPECT_EQ(view.Calls().at(1), "picture 1050 228");
+    ASSERT_TRUE(Eventually([&] { return view.Called("refresh"); }));
+    ASSERT_TRUE(Eventually([&] { return state.m_nCommand == 0; }));
+
+    // Idle: a stored code is taken at once.
+    PostCommand(state, 8, view);
+    ASSERT_TRUE(Eventually([&] { return stream.Sent().back() == "BTN8\r\n"; }));
+
+    link.OnDisconnect();
+    link.Stop();
+    Events calls = view.Calls();
+    EXPECT_EQ(Events(calls.end() - 6, calls.end()),
+              (Events{"text 1008 Disconnect!", "picture 1049 227", "picture 1050 251",
+                      "text 1008 Disconnect!", "picture 1049 227", "picture 1050 251"}));
+    EXPECT_EQ(stream.Events().back(), "close");
+}
+
+TEST_F(NetLinkTest, ConnectWhileASessionRunsDoesNothing) {
+    NetLink link(state, view, stream, clock);
+    QueueSessionStart();
+    link.OnConnect();
+    ASSERT_TRUE(Eventually([&] { return view.Called("refresh"); }));
+    view.ClearCalls();
+    link.OnConnect();
+    EXPECT_TRUE(view.Calls().empty());
+    link.Stop();
+    EXPECT_EQ(stream.Events().front(), "connect 127.0.0.9:23");
+    int connects = 0;
+    for (const std::string& e : stream.Events()) connects += e.rfind("connect", 0) == 0;
+    EXPECT_EQ(connects, 1);
+}
+
+TEST_F(NetLinkTest, RefusedConnectionLeavesTheLinkReadyForAnotherConnect) {
+    NetLink link(state, view, stream, clock);
+    stream.RefuseConnect();
+    link.OnConnect();
+    ASSERT_TRUE(Eventually([&] { return view.Text(kStatusText) == "Connect to device fail."; }));
+    ASSERT_TRUE(Eventually([&] { return state.m_bLinkDown == 1; }));
+    link.OnConnect();  // waits for the failed session's thread, then starts another
+    link.Stop();
+    int connects = 0;
+    for (const std::string& e : stream.Events()) connects += e.rfind("connect", 0) == 0;
+    EXPECT_EQ(connects, 2);
+    EXPECT_EQ(view.Calls().back(), "picture 1050 251");
+}
+
+TEST_F(NetLinkTest, ThreadThatCannotStartPutsTheLinkBackDown) {
+    RefusingLink link(state, view, stream, clock);
+    link.OnConnect();
+    EXPECT_EQ(state.m_bLinkDown, 1);
+    EXPECT_EQ(view.Calls(),
+              (Events{"picture 1049 250", "picture 1050 228", "text 1008 Connect to device fail.",
+                      "picture 1049 227", "picture 1050 251"}));
+    EXPECT_TRUE(stream.Events().empty());
+}
+
+TEST_F(NetLinkTest, StopEndsAnIdleSessionAndReturnsOnlyWhenItsThreadHasEnded) {
+    NetLink link(state, view, stream, clock);
+    QueueSessionStart();
+    link.OnConnect();
+    ASSERT_TRUE(Eventually([&] { return view.Called("refresh"); }));
+    ASSERT_TRUE(Eventually([&] { return state.m_nCommand == 0; }));
+    link.Stop();
+    EXPECT_EQ(state.m_bLinkDown, 1);
+    EXPECT_EQ(view.Text(kStatusText), "Disconnect!");  // the session's own end has run
+    link.Stop();
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,98 @@
+#include "link/post_command.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/recording_view.h"
+
+namespace vantrel {
+namespace {
+
+class PostCommandTest : public ::testing::Test {
+  protected:
+    PostCommandTest() { state.StoreLinkDown(0); }
+
+    PanelState state;
+    testing::RecordingView view;
+};
+
+TEST_F(PostCommandTest, WithoutASessionNothingIsStoredAndNothingWaits) {
+    state.StoreLinkDown(1);
+    for (int code : {1, 21, 23}) PostCommand(state, static_cast<uint8_t>(code), view);
+    PostStatusPoll(state);
+    EXPECT_EQ(state.m_nCommand, 0);
+    EXPECT_TRUE(view.Waits().empty());
+}
+
+TEST_F(PostCommandTest, WaitingPosterWaitsIn100MsStepsUntilTheSessionIsFree) {
+    state.StoreCommand(22);
+    view.onWait = [&](Clock::Duration) {
+        if (view.Waits().size() == 3) state.StoreCommand(0);
+    };
+    PostCommand(state, 11, view);
+    EXPECT_EQ(state.m_nCommand, 11);
+    EXPECT_EQ(view.Waits(), (std::vector<long long>{100, 100, 100}));
+}
+
+TEST_F(PostCommandTest, WaitingPosterStoresNothingWhenTheSessionEndsMeanwhile) {
+    state.StoreCommand(22);
+    view.onWait = [&](Clock::Duration) { state.StoreLinkDown(1); };
+    PostCommand(state, 9, view);
+    EXPECT_EQ(state.m_nCommand, 22);
+    EXPECT_EQ(view.Waits().size(), 1u);
+}
+
+TEST_F(PostCommandTest, NonWaitingPostersReplaceAPendingCodeAtOnce) {
+    for (int code : {21, 23, 24, 26}) {
+        state.StoreCommand(9);
+        PostCommand(state, static_cast<uint8_t>(code), view);
+        EXPECT_EQ(state.m_nCommand, code);
+    }
+    EXPECT_TRUE(view.Waits().empty());
+}
+
+TEST_F(PostCommandTest, StatusPollStoresOnlyWhenNothingIsPendingAndNeverWaits) {
+    state.StoreCommand(23);
+    PostStatusPoll(state);
+    EXPECT_EQ(state.m_nCommand, 23);
+    state.StoreCommand(0);
+    PostStatusPoll(state);
+    EXPECT_EQ(state.m_nCommand, 22);
+}
+
+TEST_F(PostCommandTest, EveryWaitingCodeWaitsAndNoOtherDoes) {
+    for (int code = 1; code <= 29; ++code) {
+        state.StoreCommand(30);  // pending: waiting posters must wait
+        bool waited = false;
+        view.onWait = [&](Clock::Duration) {
+            waited = true;
+            state.StoreCommand(0);
+        };
+        PostCommand(state, static_cast<uint8_t>(code), view);
+        const bool waits = (code <= 13) || (code >= 15 && code <= 20) || code >= 27;
+        EXPECT_EQ(waited, waits) << code;
+        EXPECT_EQ(state.m_nCommand, code);
+    }
+}
+
+TEST(PanelStateTest, StartValues) {
+    PanelState state;
+    EXPECT_EQ(state.m_bLinkDown, 1);
+    EXPECT_EQ(std::vector<int>(state.m_lamps, state.m_lamps + 4),
+              (std::vector<int>{255, 255, 255, 231}));
+    EXPECT_EQ(std::vector<int>(state.m_levels, state.m_levels + 4),
+              (std::vector<int>{999, 0, 0, 0}));
+    EXPECT_EQ(std::vector<int>(state.m_prevLamps, state.m_prevLamps + 4),
+              (std::vector<int>{255, 255, 255, 255}));
+    EXPECT_EQ(std::vector<int>(state.m_prevLevels, state.m_prevLevels + 4),
+              (std::vector<int>{255, 255, 255, 255}));
+    EXPECT_EQ(state.m_nInput, 5);
+    EXPECT_EQ(state.m_nPrevInput, 5);
+    EXPECT_EQ(state.m_nCommand, 0);
+    EXPECT_EQ(state.m_nLinkMode, 1);
+    EXPECT_EQ(state.m_nIpMode, 0);
+    EXPECT_EQ(state.m_bPollPaused, 0);
+    EXPECT_EQ(state.m_nSerialState, 0);
+}
+
+}  // namespace
+}  // namespace vantrel
