@@ -2,7 +2,12 @@
 //   vantrel-sim --address 127.0.0.2 [--port 23] [--log FILE] [--ip A.B.C.D]
 //               [--default-ip A.B.C.D] [--fault
 //               silent-after-login|close-after=N|short|garbage|delay=N]
+//               [--pty LINK] [--serial-fault silent|wrong-header|short]
+// --pty also serves the serial control frames on a new pty, whose path it prints and links
+// from LINK.
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +15,7 @@
 
 #include "sim/dotted_address.h"
 #include "sim/faults.h"
+#include "sim/serial_console.h"
 #include "sim/tcp_console.h"
 #include "sim/traffic_log.h"
 #include "sim/unit.h"
@@ -25,6 +31,8 @@ struct Options {
     std::string ip;         // empty: the listening address
     std::string defaultIp;  // empty: the factory default 192.168.1.220
     Faults faults;
+    std::string ptyLink;  // empty: no serial side
+    SerialFaults serialFaults;
 };
 
 int Usage(const char* message) {
@@ -32,7 +40,8 @@ int Usage(const char* message) {
                  "vantrel-sim: %s\n"
                  "usage: vantrel-sim [--address A.B.C.D] [--port N] [--log FILE] [--ip A.B.C.D]\n"
                  "                   [--default-ip A.B.C.D] [--fault silent-after-login|"
-                 "close-after=N|short|garbage|delay=N]...\n",
+                 "close-after=N|short|garbage|delay=N]...\n"
+                 "                   [--pty LINK] [--serial-fault silent|wrong-header|short]...\n",
                  message);
     return 2;
 }
@@ -55,6 +64,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.defaultIp = value;
         } else if (name == "--fault") {
             if (!ParseFault(value, options.faults)) return false;
+        } else if (name == "--pty") {
+            options.ptyLink = value;
+        } else if (name == "--serial-fault") {
+            if (!ParseSerialFault(value, options.serialFaults)) return false;
         } else {
             return false;
         }
@@ -97,10 +110,26 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("vantrel-sim: listening on %s:%u\n", options.address.c_str(), console.Port());
+    SerialConsole serial(unit, log, options.serialFaults);
+    if (!options.ptyLink.empty()) {
+        struct stat old {};
+        // A link left by an earlier run is replaced; any other file is not touched.
+        if (lstat(options.ptyLink.c_str(), &old) == 0 && S_ISLNK(old.st_mode)) {
+            unlink(options.ptyLink.c_str());
+        }
+        if (!serial.Start() || symlink(serial.DevicePath().c_str(), options.ptyLink.c_str()) != 0) {
+            std::fprintf(stderr, "vantrel-sim: no serial side: %s\n",
+                         serial.Error().empty() ? "cannot link the pty" : serial.Error().c_str());
+            return 1;
+        }
+        std::printf("vantrel-sim: serial on %s\n", serial.DevicePath().c_str());
+    }
     std::fflush(stdout);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
     console.Stop();
+    serial.Stop();
+    if (!options.ptyLink.empty()) unlink(options.ptyLink.c_str());
     return 0;
 }
