@@ -244,7 +244,8 @@ std::uint32_t SerialPort::Read(void* buffer, std::uint32_t count) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n == 0 || errno != EAGAIN || returnAtOnce) break;
+        // A raw tty with nothing to read returns 0 (VMIN and VTIME are 0) or EAGAIN.
+        if ((n < 0 && errno != EAGAIN) || returnAtOnce) break;
         auto limit = deadline;
         if (got > 0 && !noInterval && t.readIntervalTimeout != 0) {
             auto gap = lastByte + Millis(t.readIntervalTimeout);
@@ -269,7 +270,7 @@ std::uint32_t SerialPort::Write(const void* buffer, std::uint32_t count) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n == 0 || errno != EAGAIN || !WaitFor(fd, POLLOUT, deadline)) break;
+        if ((n < 0 && errno != EAGAIN) || !WaitFor(fd, POLLOUT, deadline)) break;
     }
     return sent;
 }

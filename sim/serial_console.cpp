@@ -96,8 +96,9 @@ void SerialConsole::Serve() {
 
 void SerialConsole::Received(const std::string& frame,
                              std::chrono::steady_clock::time_point start) {
-    m_log.Append("serial", frame, start);
+    // Obeyed before it is logged, so whoever sees the frame in the log sees its effect too.
     std::string reply = m_protocol.OnFrame(frame);
+    m_log.Append("serial", frame, start);
     size_t sent = 0;
     while (sent < reply.size()) {
         ssize_t n = write(m_master, reply.data() + sent, reply.size() - sent);
