@@ -28,6 +28,10 @@ bool WaitDeliveringSentMessages(DWORD ms, HANDLE event) {
         if (woke != WAIT_OBJECT_0 + count) {
             return false;  // time out (or a failed wait, which must not spin)
         }
+        if (left == 0) {
+            DeliverSentMessages();  // the last ones; a steady stream must not stretch the wait
+            return false;
+        }
     }
 }
 

@@ -225,17 +225,14 @@ TEST_F(MessageLoopTest, EveryIdleHandlerIsCalledInTheOrderAdded) {
     EXPECT_TRUE(m_loop.RemoveIdle(&removed));
     EXPECT_FALSE(m_loop.RemoveIdle(&removed));
 
-    // One idle phase at the start; the quit is posted from a timer so the queue is empty
-    // at the start and the phase runs.
     UINT_PTR timer =
         SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(9); });
     EXPECT_EQ(m_loop.RunLoop(), 9);
     KillTimer(nullptr, timer);
 
-    ASSERT_GE(m_log.size(), 2u);
-    EXPECT_EQ(m_log[0], "first idle");
-    EXPECT_EQ(m_log[1], "second idle");
-    EXPECT_EQ(m_log.size() % 2, 0u);  // whole phases only
+    // The start's idle phase only: the timer message that posts the quit finds the quit
+    // waiting, so the phase it starts never reaches the handlers.
+    EXPECT_EQ(m_log, (Log{"first idle", "second idle"}));
 }
 
 }  // namespace
