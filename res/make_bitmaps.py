@@ -148,8 +148,12 @@ def read_controls(table):
     """
     defines = read_defines()
     sizes = {row["id"]: row["size"] for row in table}
+    rc = (HERE / "vantrel.rc").read_text()
+    matches = list(CONTROL.finditer(rc))
+    if len(matches) != len(re.findall(r"^\s*CONTROL\s", rc, re.M)):
+        sys.exit("make_bitmaps: a CONTROL line of vantrel.rc is not in the expected form")
     controls = []
-    for m in CONTROL.finditer((HERE / "vantrel.rc").read_text()):
+    for m in matches:
         text, cls, style = m[1], m[3], m[4]
         if "NOT WS_VISIBLE" in style:
             continue
