@@ -23,7 +23,7 @@
                               LRESULT& lResult) override {                             \
         static_assert(std::is_same_v<theClass, std::remove_pointer_t<decltype(this)>>, \
                       "BEGIN_MSG_MAP names another class");                            \
-        (void)hWnd;                                                                    \
+        (void)hWnd, (void)uMsg, (void)wParam, (void)lParam, (void)lResult;             \
         bool bHandled = true;
 
 /// Any message uMsg.
@@ -57,5 +57,6 @@
     }
 
 #define END_MSG_MAP() \
+    (void)bHandled;   \
     return false;     \
     }
