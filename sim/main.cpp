@@ -3,6 +3,7 @@
 //               [--default-ip A.B.C.D] [--fault
 //               silent-after-login|close-after=N|short|garbage|delay=N]
 //               [--pty LINK] [--serial-fault silent|wrong-header|short]
+//               [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION]
 // --pty also serves the serial control frames on a new pty, whose path it prints and links
 // from LINK.
 #include <signal.h>
@@ -33,6 +34,7 @@ struct Options {
     Faults faults;
     std::string ptyLink;  // empty: no serial side
     SerialFaults serialFaults;
+    std::string levels;  // empty: the unit's power-up levels
 };
 
 int Usage(const char* message) {
@@ -41,7 +43,8 @@ int Usage(const char* message) {
                  "usage: vantrel-sim [--address A.B.C.D] [--port N] [--log FILE] [--ip A.B.C.D]\n"
                  "                   [--default-ip A.B.C.D] [--fault silent-after-login|"
                  "close-after=N|short|garbage|delay=N]...\n"
-                 "                   [--pty LINK] [--serial-fault silent|wrong-header|short]...\n",
+                 "                   [--pty LINK] [--serial-fault silent|wrong-header|short]...\n"
+                 "                   [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION]\n",
                  message);
     return 2;
 }
@@ -68,10 +71,24 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.ptyLink = value;
         } else if (name == "--serial-fault") {
             if (!ParseSerialFault(value, options.serialFaults)) return false;
+        } else if (name == "--levels") {
+            options.levels = value;
         } else {
             return false;
         }
     }
+    return true;
+}
+
+// Four comma-separated levels, so tests can start the unit at levels they know.
+bool SetLevels(const std::string& text, Unit& unit) {
+    int values[4];
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%d,%d,%d,%d%c", &values[0], &values[1], &values[2], &values[3],
+                    &end) != 4) {
+        return false;
+    }
+    for (int i = 0; i < 4; ++i) unit.SetLevel(static_cast<Level>(i), values[i]);
     return true;
 }
 
@@ -104,6 +121,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     Unit unit(ip, defaultIp);
+    if (!options.levels.empty() && !SetLevels(options.levels, unit)) return Usage("bad --levels");
     TcpConsole console(unit, log, options.faults);
     if (!console.Start(options.address, static_cast<uint16_t>(options.port))) {
         std::fprintf(stderr, "vantrel-sim: %s\n", console.Error().c_str());
