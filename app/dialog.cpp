@@ -47,6 +47,9 @@ class CreationScope {
 
 CDialog::~CDialog() {
     if (m_hWnd) {
+        // The derived part is gone already: unbind first, so the window's last messages go
+        // to the default processing and not to a map that no longer exists.
+        ::SetWindowLongPtrA(m_hWnd, DWLP_USER, 0);
         ::DestroyWindow(m_hWnd);
     }
 }

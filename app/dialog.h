@@ -8,7 +8,9 @@ namespace vantrel {
 
 /// A dialog made from a template whose messages go to the object's message map
 /// (BEGIN_MSG_MAP in the derived class). Modeless with Create, modal with DoModal. The
-/// object must outlive its window; destroying the object destroys a window still open.
+/// object must outlive its window. Destroying the object destroys a window still open
+/// without running its handlers (the derived part is gone by then), so a dialog whose
+/// WM_DESTROY handler must run destroys its window itself first.
 class CDialog {
   public:
     CDialog() = default;

@@ -166,15 +166,34 @@ TEST(DialogTest, DestroyingTheWindowUnbindsTheObject) {
     EXPECT_NE(dialog.Create(nullptr, dialogTemplate.Get()), nullptr);
 }
 
-TEST(DialogTest, DestroyingTheObjectDestroysAWindowStillOpen) {
+/// Notes a handler call that comes after the object's destructor has run.
+class LifetimeDlg : public CDialog {
+  public:
+    static inline bool s_bDestructed = false;
+    static inline bool s_bHandlerAfterDestructor = false;
+
+    ~LifetimeDlg() override { s_bDestructed = true; }
+
+    BEGIN_MSG_MAP(LifetimeDlg)
+    MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
+    END_MSG_MAP()
+
+    LRESULT OnDestroy(UINT, WPARAM, LPARAM, bool&) {
+        s_bHandlerAfterDestructor = s_bDestructed;
+        return 0;
+    }
+};
+
+TEST(DialogTest, DestroyingTheObjectDestroysAWindowStillOpenWithoutCallingIntoIt) {
     auto dialogTemplate = PanelLikeTemplate();
     HWND hWnd = nullptr;
     {
-        TestDlg dialog;
+        LifetimeDlg dialog;
         hWnd = dialog.Create(nullptr, dialogTemplate.Get());
         ASSERT_NE(hWnd, nullptr);
     }
     EXPECT_FALSE(IsWindow(hWnd));
+    EXPECT_FALSE(LifetimeDlg::s_bHandlerAfterDestructor);
 }
 
 TEST(DialogTest, CreateFailsCleanlyWithoutATemplate) {
