@@ -1,0 +1,154 @@
+// Windows Sockets 2 before anything that brings in <windows.h>, which would include the old
+// Windows Sockets header.
+#include <winsock2.h>
+
+#include "panel/main_dlg.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+
+#include "app/app_module.h"
+#include "panel/address_file.h"
+#include "serial/com_ports.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr UINT_PTR kPollTimer = 1;
+constexpr UINT kPollPeriodMs = 5000;
+constexpr int kVolumeRange = 40;
+constexpr int kLcdRange = 255;
+constexpr int32_t kUnknownLevel = 999;  // above any level, so the first status sets the bar
+constexpr uint8_t kNoInput = 5;
+
+HBITMAP LoadBackground() {
+    return LoadBitmapA(g_module.GetInstance(), MAKEINTRESOURCEA(IDB_BACKGROUND));
+}
+
+CMessageLoop* ThisThreadsLoop() { return g_module.LoopForThread(GetCurrentThreadId()); }
+
+}  // namespace
+
+CMainDlg::CMainDlg()
+    : CBitmapBkgnd<CMainDlg>(LoadBackground()),
+      m_view(*this, *this),
+      m_stream(m_bLinkDown, SystemClock::Instance()),
+      m_link(*this, m_view, m_stream, SystemClock::Instance()) {}
+
+CMainDlg::~CMainDlg() {
+    // Destroyed here, while the whole object still stands, rather than by the base.
+    if (m_hWnd) DestroyWindow();
+}
+
+bool CMainDlg::FilterMessage(MSG* pMsg) { return IsDialogMessageA(m_hWnd, pMsg) != FALSE; }
+
+bool CMainDlg::HandleIdle() { return false; }
+
+LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
+    CenterWindow();
+    SetIcons();
+    if (CMessageLoop* loop = ThisThreadsLoop()) {
+        loop->AddFilter(this);
+        loop->AddIdle(this);
+    }
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    const uint32_t address = LoadAddressFile(AddressFilePath());
+    SetTimer(m_hWnd, kPollTimer, kPollPeriodMs, nullptr);
+
+    m_bPollPaused = 0;
+    m_nSerialState = 0;
+    m_nInput = m_nPrevInput = kNoInput;
+    m_lamps[0] = m_lamps[1] = m_lamps[2] = 255;
+    m_lamps[3] = 231;
+    for (int32_t& level : m_levels) level = kUnknownLevel;
+    SendDlgItemMessage(IDC_CONNECT_IP, IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
+    m_nIpMode = 0;
+    StoreLinkDown(1);
+    StartLevelBars();
+
+    ShowDlgItem(IDC_DISCONNECT, true);
+    ShowDlgItem(IDC_CONNECT, true);
+    ShowDlgItem(IDC_UNIT_MAC, true);
+    CheckDlgButton(IDC_ETHERNET, BST_CHECKED);
+    CheckDlgButton(IDC_RS232, BST_UNCHECKED);
+    ShowDlgItem(IDC_COM_PORTS, false);
+    m_nLinkMode = 1;
+    FillComPorts();
+    for (int i = 0; i < 4; ++i) {
+        m_prevLamps[i] = 255;
+        m_prevLevels[i] = 255;
+    }
+    return 1;  // the system focuses the first control that takes the focus
+}
+
+LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, bool&) {
+    KillTimer(m_hWnd, kPollTimer);
+    // Normally the close command has ended the session already; any other way the window goes
+    // must not leave a session updating controls that are gone.
+    m_link.Stop();
+    if (CMessageLoop* loop = ThisThreadsLoop()) {
+        loop->RemoveFilter(this);
+        loop->RemoveIdle(this);
+    }
+    return 0;
+}
+
+LRESULT CMainDlg::OnCloseCmd(WORD, WORD wID, HWND, bool&) {
+    // The session ends first: it must not be left using its socket once Windows Sockets has
+    // stopped, nor touch the window once it is gone. Stop keeps delivering the session's
+    // control updates while it waits.
+    m_link.Stop();
+    WSACleanup();
+    DestroyWindow();
+    PostQuitMessage(wID);
+    return 0;
+}
+
+LRESULT CMainDlg::OnConnect(WORD, WORD, HWND, bool&) {
+    m_link.OnConnect();
+    return 0;
+}
+
+LRESULT CMainDlg::OnDisconnect(WORD, WORD, HWND, bool&) {
+    m_link.OnDisconnect();
+    return 0;
+}
+
+void CMainDlg::SetIcons() {
+    const HINSTANCE instance = g_module.GetInstance();
+    m_hBigIcon.Attach(static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_PANEL),
+                                                    IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                                    GetSystemMetrics(SM_CYICON), 0)));
+    m_hSmallIcon.Attach(static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_PANEL),
+                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                      GetSystemMetrics(SM_CYSMICON), 0)));
+    SetIcon(m_hBigIcon.Get(), true);
+    SetIcon(m_hSmallIcon.Get(), false);
+}
+
+void CMainDlg::StartLevelBars() {
+    // Volume shows 999 for now, which the bar draws at the top of its range.
+    SendDlgItemMessage(IDC_VOLUME_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, kVolumeRange));
+    SendDlgItemMessage(IDC_VOLUME_BAR, PBM_SETPOS, m_levels[0]);
+    for (int i = 1; i < 4; ++i) {
+        m_levels[i] = 0;
+        SendDlgItemMessage(IDC_VOLUME_BAR + i, PBM_SETRANGE, 0, MAKELPARAM(0, kLcdRange));
+        SendDlgItemMessage(IDC_VOLUME_BAR + i, PBM_SETPOS, 0);
+    }
+}
+
+void CMainDlg::FillComPorts() {
+    int32_t count = 0;
+    EnumerateComPorts(m_comPorts, &count);
+    for (int32_t i = 0; i < count; ++i) {
+        char item[16];
+        std::snprintf(item, sizeof item, "COM %d", m_comPorts[i]);
+        SendDlgItemMessage(IDC_COM_PORTS, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    }
+    SendDlgItemMessage(IDC_COM_PORTS, CB_SETCURSEL, 0);  // with no port, nothing is selected
+}
+
+}  // namespace vantrel
