@@ -119,23 +119,27 @@ class Sim:
         if os.path.exists(self.log_path):
             os.remove(self.log_path)
         args = [SIM, "--address", address, "--log", self.log_path] + list(extra)
-        self.process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                        text=True)
+        self.process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.ready_lines = self._read_ready()
 
     def _read_ready(self):
-        lines = []
-        ready, _, _ = select.select([self.process.stdout], [], [], 10)
-        if not ready:
-            raise AssertionError("simulated unit did not start")
-        line = self.process.stdout.readline()
-        lines.append(line.strip())
-        while select.select([self.process.stdout], [], [], 0.2)[0]:
-            more = self.process.stdout.readline()
-            if not more:
+        """The lines the unit prints once it is ready: all that comes until a short quiet spell.
+
+        Read from the pipe itself, not through a buffered reader, whose buffer would hide the
+        lines that came in the same chunk as the first one from select.
+        """
+        out = self.process.stdout.fileno()
+        data = b""
+        while select.select([out], [], [], 0.3 if data else 10)[0]:
+            chunk = os.read(out, 4096)
+            if not chunk:
                 break
-            lines.append(more.strip())
-        return lines
+            data += chunk
+        if not data:
+            self.close()
+            raise AssertionError("simulated unit did not start: %r"
+                                 % self.process.stderr.read().decode(errors="replace"))
+        return data.decode(errors="replace").splitlines()
 
     def pty(self):
         for line in self.ready_lines:

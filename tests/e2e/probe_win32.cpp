@@ -58,6 +58,17 @@ std::string RectJson(HWND window) {
     return buf;
 }
 
+// Wine hands the A form of CB_GETLBTEXT from another process the item's UTF-16 text, so the
+// item is read in the W form and converted here.
+std::string ComboItem(HWND combo, LRESULT index) {
+    wchar_t item[256] = {};
+    if (SendMessageW(combo, CB_GETLBTEXTLEN, index, 0) >= static_cast<LRESULT>(256)) return "";
+    SendMessageW(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(item));
+    char text[512] = {};
+    WideCharToMultiByte(CP_ACP, 0, item, -1, text, sizeof text, nullptr, nullptr);
+    return text;
+}
+
 HWND FindPanel() { return FindWindowA("#32770", kCaption); }
 
 std::vector<HWND> Children(HWND parent) {
@@ -104,11 +115,7 @@ std::string ControlJson(HWND control) {
         json += ",\"selection\":" + std::to_string(SendMessageA(control, CB_GETCURSEL, 0, 0));
         json += ",\"items\":[";
         for (LRESULT i = 0; i < count; ++i) {
-            char item[256] = {};
-            if (SendMessageA(control, CB_GETLBTEXTLEN, i, 0) < static_cast<LRESULT>(sizeof item)) {
-                SendMessageA(control, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item));
-            }
-            json += std::string(i ? "," : "") + "\"" + Escape(item) + "\"";
+            json += std::string(i ? "," : "") + "\"" + Escape(ComboItem(control, i)) + "\"";
         }
         json += "]";
     }

@@ -1,7 +1,6 @@
 """The panel as a person meets it: start-up, the address file, Connect and Disconnect, closing."""
 
 import os
-import re
 import unittest
 
 import harness
@@ -75,16 +74,16 @@ class ClosingTest(PanelTest):
 
 class ConnectTest(PanelTest):
     def test_connect_and_disconnect_against_the_simulated_unit(self):
-        sim = self.start_sim("127.0.0.2")
+        levels = [17, 90, 60, 200]  # none of them what the bars show before the first status
+        sim = self.start_sim("127.0.0.2", "--levels", ",".join(str(x) for x in levels))
         panel = self.start_panel(harness.ip_value("127.0.0.2"))
         panel.click(CONNECT)
         panel.wait_for(lambda: panel.text(STATUS) == "Login success!", what="Login success!")
         mac = panel.wait_for(lambda: panel.text(MAC), what="the MAC text")
         self.assertRegex(mac, r"^[0-9A-F]{12}$")
-        unit = sim_state(sim)
         panel.wait_for(lambda: [panel.control(b)["pos"] for b in
                                 (VOLUME_BAR, BRIGHTNESS_BAR, CONTRAST_BAR, SATURATION_BAR)]
-                       == unit["levels"], what="the bars at the unit's levels")
+                       == levels, what="the bars at the unit's levels")
         self.assertEqual(panel.look(CONNECT), "blue")
         self.assertEqual(panel.look(DISCONNECT), "grey")
         self.assertEqual(sim.received_text()[:3], ["admin\r\n", "846\r\n", "READMAC\r\n"])
@@ -105,7 +104,7 @@ class ConnectTest(PanelTest):
 
 class ComPortTest(PanelTest):
     def test_mapped_port_is_listed_and_hidden_on_ethernet(self):
-        sim = self.start_sim("127.0.0.4", "--pty")
+        sim = self.start_sim("127.0.0.4", "--pty", os.path.join(harness.WORK, "pty-com5"))
         self.prefix.map_com_port(5, sim.pty())
         self.addCleanup(self.prefix.unmap_com_ports)
         panel = self.start_panel(harness.ip_value("127.0.0.4"))
@@ -113,14 +112,6 @@ class ComPortTest(PanelTest):
         self.assertIn("COM 5", combo["items"])
         self.assertEqual(combo["selection"], 0)
         self.assertFalse(combo["visible"])
-
-
-def sim_state(sim):
-    """The unit's levels as its status line reports them (the simulator prints its state)."""
-    match = re.search(r"levels=(\d+),(\d+),(\d+),(\d+)", " ".join(sim.ready_lines))
-    if not match:
-        raise AssertionError("the simulated unit did not report its levels: %r" % sim.ready_lines)
-    return {"levels": [int(x) for x in match.groups()]}
 
 
 if __name__ == "__main__":
