@@ -9,10 +9,9 @@ namespace vantrel {
 
 /// Runs the program's one window. Builds the main thread's message loop and the panel,
 /// creates the panel as a modeless dialog with no owner, shows it with showCmd and runs the
-/// loop until the panel posts its quit code. TPanel is default-constructible and has
-/// HWND Create(HWND parent), which makes the dialog from the panel's own template; the panel
-/// adds itself to the loop (LoopForThread) while it initialises. Returns the quit code, or 0
-/// when the panel cannot be created.
+/// loop until the panel posts its quit code. TPanel is a default-constructible CDialog whose
+/// template id is TPanel::IDD; it adds itself to the loop (LoopForThread) while it
+/// initialises. Returns the quit code, or 0 when the panel cannot be created.
 template <class TPanel>
 int RunMainPanel(int showCmd) {
     CMessageLoop loop;
@@ -20,7 +19,7 @@ int RunMainPanel(int showCmd) {
     int quitCode = 0;
     {
         TPanel panel;
-        if (HWND window = panel.Create(nullptr)) {
+        if (HWND window = panel.Create(nullptr, TPanel::IDD)) {
             ::ShowWindow(window, showCmd);  // the template does not make it visible
             quitCode = loop.RunLoop();
         }

@@ -18,7 +18,9 @@ class KeyPanel : public CDialog, public CMessageFilter, public CIdleHandler {
     static inline bool s_bIconicAtFirstIdle = false;
     static inline bool s_bRemovedFromLoop = false;
 
-    HWND Create(HWND parent) {
+    enum { IDD = 0 };  // stands for a resource id: the template below is made in memory
+
+    HWND Create(HWND parent, int /*templateId*/) {
         static const testing::InMemoryDialog dialogTemplate(WS_POPUP | WS_CAPTION, 120, 60);
         return CDialog::Create(parent, dialogTemplate.Get());
     }
@@ -65,7 +67,7 @@ class KeyPanel : public CDialog, public CMessageFilter, public CIdleHandler {
 
 class UncreatablePanel : public CDialog {
   public:
-    HWND Create(HWND) { return nullptr; }
+    enum { IDD = 4242 };  // no such template
     BEGIN_MSG_MAP(UncreatablePanel)
     END_MSG_MAP()
 };
