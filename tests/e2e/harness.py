@@ -251,6 +251,14 @@ class Panel:
                     grey += 1
         return "blue" if blue > grey else "grey"
 
+    def save_picture(self, path):
+        """Saves the panel's client area as the screen shows it (no frame is drawn here)."""
+        from PIL import Image
+
+        whole = os.path.join(WORK, "screen.png")
+        self.display.screenshot(whole)
+        Image.open(whole).crop(tuple(self.client)).save(path)
+
     # What a person does.
     def click(self, control_id):
         left, top, right, bottom = self.control(control_id)["rect"]

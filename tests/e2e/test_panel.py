@@ -87,6 +87,10 @@ class ConnectTest(PanelTest):
         self.assertEqual(panel.look(CONNECT), "blue")
         self.assertEqual(panel.look(DISCONNECT), "grey")
         self.assertEqual(sim.received_text()[:3], ["admin\r\n", "846\r\n", "READMAC\r\n"])
+        # VANTREL_PANEL_PICTURE=docs/panel.png renews the README's picture of the panel.
+        picture = os.environ.get("VANTREL_PANEL_PICTURE")
+        if picture:
+            panel.save_picture(picture)
 
         panel.click(DISCONNECT)
         panel.wait_for(lambda: panel.text(STATUS) == "Disconnect!", what="Disconnect!")
