@@ -9,7 +9,7 @@ namespace vantrel::testing {
 
 /// Records every pause and advances a logical time instead of sleeping.
 class FakeClock : public Clock {
-public:
+  public:
     void Sleep(Duration pause) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pauses.push_back(pause.count());
@@ -28,7 +28,7 @@ public:
         m_pauses.clear();
     }
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<long long> m_pauses;
     TimePoint m_now{};
