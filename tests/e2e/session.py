@@ -37,9 +37,9 @@ class PanelTest(unittest.TestCase):
         self.addCleanup(sim.close)
         return sim
 
-    def start_panel(self, address_value):
+    def start_panel(self, address_value, args=()):
         """Starts the panel with the address file holding address_value (never a real unit)."""
         self.prefix.write_address(address_value)
-        panel = harness.Panel(self.prefix, self.display)
+        panel = harness.Panel(self.prefix, self.display, args)
         self.addCleanup(panel.close)
         return panel

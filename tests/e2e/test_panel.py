@@ -58,7 +58,9 @@ class StartUpTest(PanelTest):
 
 class ClosingTest(PanelTest):
     def test_escape_and_close_box_quit_with_2_enter_with_1(self):
-        panel = self.start_panel(harness.ip_value("127.0.0.9"))
+        # The program takes no arguments: whatever is given changes nothing.
+        panel = self.start_panel(harness.ip_value("127.0.0.9"), args=["/unit", "127.0.0.8"])
+        self.assertEqual(panel.ip(ADDRESS), "127.0.0.9")
         panel.key("Escape")
         self.assertEqual(panel.exit_code(), 2)
 
