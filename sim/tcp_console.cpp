@@ -103,8 +103,9 @@ void TcpConsole::Converse(int fd) {
             if (line.empty()) lineStart = now;
             line += chunk[i];
             if (chunk[i] != '\n') continue;
-            m_log.Append("tcp", line, lineStart);
+            // Obeyed before it is logged, so whoever sees the line in the log sees its effect too.
             ConsoleProtocol::Reply reply = protocol.OnLine(line);
+            m_log.Append("tcp", line, lineStart);
             line.clear();
             if (reply.delayMs > 0 && !reply.bytes.empty() && !WaitReadable(-1, reply.delayMs)) {
                 return;
