@@ -31,9 +31,25 @@ class TcpStream : public ByteStream {
     void Close() override;
 
   private:
+    // The waiting loops are shared; these primitives are each platform's (tcp_stream_posix.cpp,
+    // tcp_stream_win32.cpp).
+    enum class Attempt { kConnected, kPending, kFailed };
     enum class Wait { kReady, kNotYet, kFailed };
+    static constexpr int kWouldBlock = -2;
+    static std::uintptr_t NoSocket();
+
+    /// Creates a non-blocking socket into m_socket and starts connecting it.
+    Attempt StartConnect(const char* address, uint16_t port);
+    /// After the socket became writable: whether the pending connect succeeded.
+    bool ConnectSucceeded();
     /// One slice of waiting for the socket to become readable or writable.
     Wait WaitSlice(bool forWrite);
+    /// One send or receive call: bytes moved (0 from a receive: the peer closed), kWouldBlock,
+    /// or -1 on an error.
+    int SendSome(const char* bytes, int count);
+    int ReceiveSome(void* buffer, int capacity);
+    void CloseSocket();
+
     bool TimedOut(Clock::TimePoint start);
 
     const std::atomic<int32_t>& m_stop;
