@@ -6,7 +6,6 @@
 
 #include "app/handles.h"
 #include "app/sent_message_wait.h"
-#include "app/ui_thread_clock.h"
 #include "tests/windows/message_window.h"
 
 namespace vantrel {
@@ -97,19 +96,6 @@ TEST_F(SentMessageWaitTest, SignalledEventEndsTheWaitAtOnce) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(WaitDeliveringSentMessages(5000, m_hSendDone.Get()));
     EXPECT_LT(MillisecondsSince(start), 1000);
-}
-
-TEST_F(SentMessageWaitTest, UiThreadClockSleepKeepsDeliveringSends) {
-    UiThreadClock clock;
-    SendFromWorker(30);
-    auto start = clock.Now();
-
-    clock.Sleep(Clock::Duration(200));
-
-    EXPECT_GE(clock.Now() - start, std::chrono::milliseconds(180));
-    m_worker.join();
-    EXPECT_TRUE(m_bSendCompleted);
-    EXPECT_EQ(m_nSentDelivered, 1);
 }
 
 }  // namespace
