@@ -3,9 +3,10 @@
 //               [--default-ip A.B.C.D] [--fault
 //               silent-after-login|close-after=N|short|garbage|delay=N]
 //               [--pty LINK] [--serial-fault silent|wrong-header|short]
-//               [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION]
+//               [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION] [--control SOCKET]
 // --pty also serves the serial control frames on a new pty, whose path it prints and links
-// from LINK.
+// from LINK. --control serves the control interface (sim/control_channel.h) on a Unix socket,
+// so a test can change the unit as if on its front panel.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "sim/control_channel.h"
 #include "sim/dotted_address.h"
 #include "sim/faults.h"
 #include "sim/serial_console.h"
@@ -34,7 +36,8 @@ struct Options {
     Faults faults;
     std::string ptyLink;  // empty: no serial side
     SerialFaults serialFaults;
-    std::string levels;  // empty: the unit's power-up levels
+    std::string levels;       // empty: the unit's power-up levels
+    std::string controlPath;  // empty: no control interface
 };
 
 int Usage(const char* message) {
@@ -44,7 +47,8 @@ int Usage(const char* message) {
                  "                   [--default-ip A.B.C.D] [--fault silent-after-login|"
                  "close-after=N|short|garbage|delay=N]...\n"
                  "                   [--pty LINK] [--serial-fault silent|wrong-header|short]...\n"
-                 "                   [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION]\n",
+                 "                   [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION]\n"
+                 "                   [--control SOCKET]\n",
                  message);
     return 2;
 }
@@ -73,6 +77,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             if (!ParseSerialFault(value, options.serialFaults)) return false;
         } else if (name == "--levels") {
             options.levels = value;
+        } else if (name == "--control") {
+            options.controlPath = value;
         } else {
             return false;
         }
@@ -142,10 +148,19 @@ int main(int argc, char** argv) {
         }
         std::printf("vantrel-sim: serial on %s\n", serial.DevicePath().c_str());
     }
+    ControlChannel control(unit);
+    if (!options.controlPath.empty()) {
+        if (!control.Start(options.controlPath)) {
+            std::fprintf(stderr, "vantrel-sim: %s\n", control.Error().c_str());
+            return 1;
+        }
+        std::printf("vantrel-sim: control on %s\n", options.controlPath.c_str());
+    }
     std::fflush(stdout);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    control.Stop();
     console.Stop();
     serial.Stop();
     if (!options.ptyLink.empty()) unlink(options.ptyLink.c_str());
