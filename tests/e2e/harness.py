@@ -304,7 +304,11 @@ class Panel:
         self.click_at((left + right) // 2, (top + bottom) // 2)
 
     def click_at(self, x, y):
-        subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y)], timeout=10)
+        # --sync waits for the pointer to move, which it never does when it is there already.
+        where = subprocess.run(["xdotool", "getmouselocation", "--shell"], capture_output=True,
+                               text=True, timeout=10).stdout
+        if "X=%d\nY=%d\n" % (x, y) not in where:
+            subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y)], timeout=10)
         subprocess.run(["xdotool", "click", "1"], timeout=10)
 
     def key(self, *keys):
