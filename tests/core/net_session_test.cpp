@@ -158,8 +158,8 @@ TEST_F(NetSessionTest, ShortAddressRepliesAndAnEmptyModeReplyChangeNothing) {
     stream.QueueReply(std::string("\x0A\x00\x00", 3));
     stream.QueueResult(0);
     EXPECT_TRUE(Pass(23));
-    EXPECT_EQ(view.Calls(), (Events{"swap 1055 248", "address 1029 255.255.255.0",
-                                    "message Fail!", "restore 1055"}));
+    EXPECT_EQ(view.Calls(), (Events{"swap 1055 248", "address 1029 255.255.255.0", "message Fail!",
+                                    "restore 1055"}));
     EXPECT_EQ(state.m_nIpMode, 1);
 }
 

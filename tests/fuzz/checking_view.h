@@ -106,7 +106,8 @@ class CheckingView : public PanelView {
         if (const ControlButton* button = FindControlButton(control)) {
             return bitmap == button->normalBitmap || bitmap == button->activeBitmap;
         }
-        if (control == kConnectPicture) return bitmap == kBmpConnectGrey || bitmap == kBmpConnectLit;
+        if (control == kConnectPicture)
+            return bitmap == kBmpConnectGrey || bitmap == kBmpConnectLit;
         if (control == kDisconnectPicture) {
             return bitmap == kBmpDisconnectGrey || bitmap == kBmpDisconnectLit;
         }
