@@ -3,9 +3,10 @@
 //               [--default-ip A.B.C.D] [--fault
 //               silent-after-login|close-after=N|short|garbage|delay=N]
 //               [--pty LINK] [--serial-fault silent|wrong-header|short]
-//               [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION]
+//               [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION] [--pace line]
 // --pty also serves the serial control frames on a new pty, whose path it prints and links
-// from LINK.
+// from LINK. Both take loader-nak=N and loader-silent=N for the bootloaders behind them.
+// --pace line holds each serial reply until its bytes would have crossed the line.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,6 +36,7 @@ struct Options {
     std::string ptyLink;  // empty: no serial side
     SerialFaults serialFaults;
     std::string levels;  // empty: the unit's power-up levels
+    bool paced = false;
 };
 
 int Usage(const char* message) {
@@ -44,7 +46,9 @@ int Usage(const char* message) {
                  "                   [--default-ip A.B.C.D] [--fault silent-after-login|"
                  "close-after=N|short|garbage|delay=N]...\n"
                  "                   [--pty LINK] [--serial-fault silent|wrong-header|short]...\n"
-                 "                   [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION]\n",
+                 "                   [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION]"
+                 " [--pace line]\n"
+                 "       both fault options also take loader-nak=N and loader-silent=N\n",
                  message);
     return 2;
 }
@@ -73,6 +77,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             if (!ParseSerialFault(value, options.serialFaults)) return false;
         } else if (name == "--levels") {
             options.levels = value;
+        } else if (name == "--pace" && value == "line") {
+            options.paced = true;
         } else {
             return false;
         }
@@ -129,6 +135,7 @@ int main(int argc, char** argv) {
     }
     std::printf("vantrel-sim: listening on %s:%u\n", options.address.c_str(), console.Port());
     SerialConsole serial(unit, log, options.serialFaults);
+    serial.SetPacing(options.paced);
     if (!options.ptyLink.empty()) {
         struct stat old {};
         // A link left by an earlier run is replaced; any other file is not touched.
