@@ -40,6 +40,13 @@ bool StatusReady(LoaderLink& link, Clock& clock, Clock::Duration pause, bool clo
            reply[2] == kStatusReady[0] && reply[3] == kStatusReady[1];
 }
 
+// The acknowledgement of the status packet goes out in one write with the packet after it:
+// through the console, a lone byte would hold the packet back until the unit acknowledged it.
+Packet AfterStatusAck(Packet packet) {
+    packet.insert(packet.begin(), kStatusAck);
+    return packet;
+}
+
 }  // namespace
 
 bool StartDownload(LoaderLink& link, Clock& clock, std::uint32_t length) {
@@ -57,19 +64,16 @@ bool SendImage(LoaderLink& link, Clock& clock, const LoaderPauses& pauses,
     for (std::size_t sent = 0; sent < chunks;) {
         if (stop != 0) return false;
         if (!StatusReady(link, clock, pauses.afterStatus, false)) return false;
-        if (!link.Write(&kStatusAck, 1)) return false;
         const std::size_t n = std::min(kChunkSize, chunks - sent);
-        if (!Acknowledged(link, clock, SendDataPacket(image + sent, n), pauses.afterData)) {
+        if (!Acknowledged(link, clock, AfterStatusAck(SendDataPacket(image + sent, n)),
+                          pauses.afterData)) {
             return false;
         }
         sent += n;
         if (sent < chunks) view.SetProgressPos(static_cast<int>(sent / kChunkSize));
     }
     if (!StatusReady(link, clock, pauses.afterStatus, true)) return false;
-    // The status packet's acknowledgement goes out with Finish, in one write.
-    Packet finish = FinishPacket();
-    finish.insert(finish.begin(), kStatusAck);
-    if (!Send(link, finish)) return false;
+    if (!Send(link, AfterStatusAck(FinishPacket()))) return false;
     Pause(clock, pauses.afterFinish);
     std::uint8_t reply[2];
     return link.Read(reply, 2) == 2 && std::memcmp(reply, kAck, 2) == 0;

@@ -87,10 +87,8 @@ TEST_F(FirmwareProcedureTest, MainSerialSendsA300ByteImageInFourChunks) {
         const Packet data =
             SendDataPacket(reinterpret_cast<const std::uint8_t*>(image.data()) + at, n);
         EXPECT_EQ(data.size(), n + 3);
-        for (const char* line : {"write 03 23 23", "sleep 5", "read 5", "write CC"}) {
-            expected.push_back(line);
-        }
-        expected.push_back("write " + HexBytes(data.data(), data.size()));
+        for (const char* line : {"write 03 23 23", "sleep 5", "read 5"}) expected.push_back(line);
+        expected.push_back("write CC " + HexBytes(data.data(), data.size()));
         for (const char* line : {"sleep 15", "read 2"}) expected.push_back(line);
     }
     for (const char* line : {"write 03 23 23", "sleep 5", "read 5", "write CC 03 25 25", "sleep 10",
