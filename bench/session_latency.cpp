@@ -50,6 +50,10 @@ class BenchView : public PanelView {
     void SetPicture(int, int) override {}
     ImageHandle SwapInPicture(int, int) override { return ImageHandle::kNone; }
     void RestorePicture(int, ImageHandle) override {}
+    void ShowControl(int, bool) override {}
+    void DeleteImage(ImageHandle) override {}
+    int32_t ComSelection() override { return -1; }
+    void ShowWaitCursor(bool) override {}
     void ShowMessage(const char*) override {}
     void RefreshPanel() override {}
     void WaitForSession(vantrel::Clock::Duration step) override {
@@ -109,7 +113,7 @@ Figures MeasureSession(const std::string& address, sim::TrafficLog& log) {
     PanelState state;
     BenchView view;
     sim::ParseDotted(address, view.address);
-    TcpStream stream(state.m_bLinkDown, SystemClock::Instance());
+    TcpStream stream(state.m_bLinkDown.Atomic(), SystemClock::Instance());
     NetLink link(state, view, stream, SystemClock::Instance());
     link.OnConnect();
     WaitUntil([&] { return view.known && state.m_nCommand == 0; });
@@ -136,7 +140,7 @@ void BusyPollingLoop(PanelState& state, ByteStream& stream) {
 Figures MeasureBusyPolling(const std::string& address, sim::TrafficLog& log) {
     PanelState state;
     BenchView view;
-    TcpStream stream(state.m_bLinkDown, SystemClock::Instance());
+    TcpStream stream(state.m_bLinkDown.Atomic(), SystemClock::Instance());
     state.StoreLinkDown(0);
     if (!stream.Connect(address.c_str(), 23)) return {};
     char reply[450];

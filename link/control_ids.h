@@ -1,63 +1,50 @@
 #pragma once
 
-// Control and bitmap identifiers of the main panel (dialog 129) that the portable core uses,
-// as plain numbers so that the core needs no resource header.
+// Control and bitmap identifiers of the main panel (dialog 129) as the portable core uses them.
+// They are taken from the resource header itself, which holds only plain #defines, so the
+// core and the dialog template cannot disagree.
+#include "res/resource.h"
+
 namespace vantrel {
 
 // Controls.
-constexpr int kStatusText = 1008;
-constexpr int kVolumeBar = 1010;  // bars 1010..1013 show m_levels[0..3]
-constexpr int kBrightnessBar = 1011;
-constexpr int kContrastBar = 1012;
-constexpr int kSaturationBar = 1013;
-constexpr int kIpAddress = 1028;
-constexpr int kMaskAddress = 1029;
-constexpr int kGatewayAddress = 1030;
-constexpr int kMacText = 1031;
-constexpr int kStaticIpRadio = 1032;
-constexpr int kDhcpRadio = 1033;
-constexpr int kConnectAddress = 1036;
-constexpr int kSoloLeftPicture = 1038;
-constexpr int kSoloRightPicture = 1039;
-constexpr int kSdiInputPicture = 1044;
-constexpr int kMixDownPicture = 1045;
-constexpr int kVuModePicture = 1046;
-constexpr int kDppmModePicture = 1047;
-constexpr int kConnectPicture = 1049;
-constexpr int kDisconnectPicture = 1050;
-constexpr int kReadPicture = 1055;
-constexpr int kApplyPicture = 1056;
-constexpr int kHdmiInputPicture = 1065;
-constexpr int kBalancedInputPicture = 1067;
-constexpr int kUnbalancedInputPicture = 1068;
+constexpr int kStatusText = IDC_STATUS_TEXT;
+constexpr int kVolumeBar = IDC_VOLUME_BAR;  // bars 1010..1013 show m_levels[0..3]
+constexpr int kComPortList = IDC_COM_PORTS;
+constexpr int kIpAddress = IDC_UNIT_IP;
+constexpr int kMaskAddress = IDC_UNIT_MASK;
+constexpr int kGatewayAddress = IDC_UNIT_GATEWAY;
+constexpr int kMacText = IDC_UNIT_MAC;
+constexpr int kStaticIpRadio = IDC_STATIC_IP;
+constexpr int kDhcpRadio = IDC_DHCP;
+constexpr int kConnectAddress = IDC_CONNECT_IP;
+constexpr int kLinkCaption = IDC_LINK_CAPTION;
+constexpr int kSoloLeftPicture = IDC_SOLO_LEFT;
+constexpr int kSoloRightPicture = IDC_SOLO_RIGHT;
+constexpr int kSdiInputPicture = IDC_SDI_INPUT;
+constexpr int kMixDownPicture = IDC_MIX_DOWN;
+constexpr int kVuModePicture = IDC_VU_MODE;
+constexpr int kDppmModePicture = IDC_DPPM_MODE;
+constexpr int kConnectPicture = IDC_CONNECT;
+constexpr int kDisconnectPicture = IDC_DISCONNECT;
+constexpr int kReadPicture = IDC_READ;
+constexpr int kApplyPicture = IDC_APPLY;
+constexpr int kDefaultIpPicture = IDC_DEFAULT_IP;
+constexpr int kHdmiInputPicture = IDC_HDMI_INPUT;
+constexpr int kBalancedInputPicture = IDC_BALANCED_INPUT;
+constexpr int kUnbalancedInputPicture = IDC_UNBALANCED_INPUT;
 
 /// The bar that shows m_levels[index].
 constexpr int LevelBar(int index) { return kVolumeBar + index; }
 
-// Bitmaps.
-constexpr int kBmpDppmModeGrey = 209;
-constexpr int kBmpMixDownGrey = 212;
-constexpr int kBmpSoloRightGrey = 219;
-constexpr int kBmpSdiInputGrey = 220;
-constexpr int kBmpVuModeGrey = 222;
-constexpr int kBmpSoloLeftGrey = 225;
-constexpr int kBmpConnectGrey = 227;
-constexpr int kBmpDisconnectGrey = 228;
-constexpr int kBmpSoloLeftLit = 232;
-constexpr int kBmpSoloRightLit = 234;
-constexpr int kBmpSdiInputLit = 239;
-constexpr int kBmpMixDownLit = 240;
-constexpr int kBmpVuModeLit = 241;
-constexpr int kBmpDppmModeLit = 242;
-constexpr int kBmpReadLit = 248;
-constexpr int kBmpApplyLit = 249;
-constexpr int kBmpConnectLit = 250;
-constexpr int kBmpDisconnectLit = 251;
-constexpr int kBmpHdmiInputGrey = 257;
-constexpr int kBmpHdmiInputLit = 258;
-constexpr int kBmpBalancedInputGrey = 259;
-constexpr int kBmpBalancedInputLit = 260;
-constexpr int kBmpUnbalancedInputGrey = 261;
-constexpr int kBmpUnbalancedInputLit = 262;
+// Bitmaps of the pictures that the session and the network-settings buttons change; the
+// control buttons' own pictures are in the control table.
+constexpr int kBmpConnectGrey = IDB_CONNECT;
+constexpr int kBmpDisconnectGrey = IDB_DISCONNECT;
+constexpr int kBmpReadLit = IDB_READ_LIT;
+constexpr int kBmpApplyLit = IDB_APPLY_LIT;
+constexpr int kBmpConnectLit = IDB_CONNECT_LIT;
+constexpr int kBmpDisconnectLit = IDB_DISCONNECT_LIT;
+constexpr int kBmpDefaultIpLit = IDB_DEFAULT_IP_LIT;
 
 }  // namespace vantrel

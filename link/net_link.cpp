@@ -1,7 +1,5 @@
 #include "link/net_link.h"
 
-#include <system_error>
-
 #include "link/control_ids.h"
 #include "link/net_session.h"
 
@@ -26,7 +24,14 @@ void NetLink::OnConnect() {
     m_view.SetPicture(kDisconnectPicture, kBmpDisconnectGrey);
     m_state.StoreLinkDown(0);
     m_bThreadRunning = true;
-    if (StartThread([this] { NetSessionThread(); })) return;
+    bool started = false;
+    // Whatever starting the thread throws (no thread to be had, no memory) leaves the link
+    // down; it must never end the program.
+    try {
+        started = StartThread([this] { NetSessionThread(); });
+    } catch (...) {
+    }
+    if (started) return;
     m_bThreadRunning = false;
     m_state.StoreLinkDown(1);
     m_view.SetText(kStatusText, "Connect to device fail.");
@@ -47,12 +52,8 @@ void NetLink::Stop() {
 }
 
 bool NetLink::StartThread(std::function<void()> body) {
-    try {
-        m_thread = std::thread(std::move(body));
-        return true;
-    } catch (const std::system_error&) {
-        return false;
-    }
+    m_thread = std::thread(std::move(body));
+    return true;
 }
 
 void NetLink::NetSessionThread() {

@@ -36,7 +36,7 @@ class NetLink {
     void Stop();
 
   protected:
-    /// Runs body on a new thread; false when no thread could be started.
+    /// Runs body on a new thread; false, or an exception, when no thread could be started.
     virtual bool StartThread(std::function<void()> body);
 
   private:

@@ -16,6 +16,7 @@ constexpr Clock::Duration kSettingPause{100};
 constexpr Clock::Duration kRefreshPause{100};
 
 const char kFinished[] = "Finish!";
+const char kFailed[] = "Fail!";
 
 }  // namespace
 
@@ -118,9 +119,10 @@ int NetSession::SendText(const char* text) {
 int NetSession::Receive() { return m_stream.Receive(m_buffer, kReceiveSize); }
 
 int NetSession::Request(const char* text) {
-    SendText(text);
+    const int sent = SendText(text);
     m_clock.Sleep(kReplyPause);
-    return Receive();
+    const int received = Receive();
+    return sent == -1 ? -1 : received;
 }
 
 int NetSession::ReadStatus() {
@@ -141,34 +143,34 @@ void NetSession::ReadLevel(const Command& command) {
     ApplyLevel(m_state, m_view, command.levelIndex, ParseLevelReply(m_buffer, m_nLastResult));
 }
 
-void NetSession::ReadSettings() {
+bool NetSession::ReadSettings() {
     uint32_t address = 0;
-    if (AddressFromReply(m_buffer, Request("READIP\r\n"), address)) {
+    bool failed = false;
+    int received = Request("READIP\r\n");
+    failed |= received <= 0;
+    if (AddressFromReply(m_buffer, received, address)) {
         m_view.SetAddress(kIpAddress, address);
         m_view.SetAddress(kConnectAddress, address);
     }
-    if (AddressFromReply(m_buffer, Request("READMASK\r\n"), address)) {
-        m_view.SetAddress(kMaskAddress, address);
-    }
-    if (AddressFromReply(m_buffer, Request("READGATEWAY\r\n"), address)) {
-        m_view.SetAddress(kGatewayAddress, address);
-    }
+    received = Request("READMASK\r\n");
+    failed |= received <= 0;
+    if (AddressFromReply(m_buffer, received, address)) m_view.SetAddress(kMaskAddress, address);
+    received = Request("READGATEWAY\r\n");
+    failed |= received <= 0;
+    if (AddressFromReply(m_buffer, received, address)) m_view.SetAddress(kGatewayAddress, address);
     m_nLastResult = Request("IPMODE\r\n");
-    if (m_nLastResult < 1) return;
-    const bool isStatic = m_buffer[0] == 'S';
-    if (!isStatic && m_buffer[0] != 'D') return;
-    m_state.m_nIpMode = isStatic ? 1 : 2;
-    for (int control : {kIpAddress, kMaskAddress, kGatewayAddress}) {
-        m_view.EnableControl(control, isStatic);
-    }
-    m_view.CheckRadio(isStatic ? kStaticIpRadio : kDhcpRadio, true);
-    m_view.CheckRadio(isStatic ? kDhcpRadio : kStaticIpRadio, false);
+    if (m_nLastResult < 1) return false;
+    if (m_buffer[0] == 'S') ApplyIpMode(m_state, m_view, kIpModeStatic);
+    if (m_buffer[0] == 'D') ApplyIpMode(m_state, m_view, kIpModeDhcp);
+    return !failed;
 }
 
 void NetSession::ReadSettingsWithPicture() {
     m_shownBmp = m_view.SwapInPicture(kReadPicture, kBmpReadLit);
-    ReadSettings();
-    m_view.ShowMessage(kFinished);
+    const bool read = ReadSettings();
+    // A session told to end (Disconnect, RS232, the window closing) tells nobody: a box now
+    // would hold up the close until someone dismissed it.
+    if (m_state.m_bLinkDown == 0) m_view.ShowMessage(read ? kFinished : kFailed);
     m_view.RestorePicture(kReadPicture, m_shownBmp);
 }
 
@@ -182,18 +184,21 @@ int NetSession::SendSetting(const char* name, int control) {
 
 void NetSession::ApplySettings() {
     m_shownBmp = m_view.SwapInPicture(kApplyPicture, kBmpApplyLit);
-    if (m_state.m_nIpMode == 1) SendText("SETIPMODE=S\r\n");
-    if (m_state.m_nIpMode == 2) SendText("SETIPMODE=D\r\n");
+    bool failed = false;
+    if (m_state.m_nIpMode == kIpModeStatic) failed |= SendText("SETIPMODE=S\r\n") == -1;
+    if (m_state.m_nIpMode == kIpModeDhcp) failed |= SendText("SETIPMODE=D\r\n") == -1;
     m_clock.Sleep(kReplyPause);
-    SendSetting("MASK=", kMaskAddress);
+    failed |= SendSetting("MASK=", kMaskAddress) == -1;
     m_clock.Sleep(kSettingPause);
-    SendSetting("GATEWAY=", kGatewayAddress);
+    failed |= SendSetting("GATEWAY=", kGatewayAddress) == -1;
     m_clock.Sleep(kSettingPause);
     m_nLastResult = SendSetting("IP=", kIpAddress);
+    failed |= m_nLastResult == -1;
     m_clock.Sleep(kSettingPause);
+    const bool toldToEnd = m_state.m_bLinkDown != 0;
     // The unit may take a new address: this session ends after the pass.
     m_state.StoreLinkDown(1);
-    m_view.ShowMessage(kFinished);
+    if (!toldToEnd) m_view.ShowMessage(failed ? kFailed : kFinished);
     m_view.RestorePicture(kApplyPicture, m_shownBmp);
 }
 

@@ -38,11 +38,13 @@ class NetSession {
     void Execute(uint8_t code);
     int SendText(const char* text);
     int Receive();
-    /// Sends a request line, pauses 50 ms and receives its reply.
+    /// Sends a request line, pauses 50 ms and receives its reply: the receive's count, or -1
+    /// when the send failed.
     int Request(const char* text);
     int ReadStatus();
     void ReadLevel(const Command& command);
-    void ReadSettings();
+    /// IP, mask, gateway and mode; false when a send or receive failed.
+    bool ReadSettings();
     void ReadSettingsWithPicture();
     void ApplySettings();
     int SendSetting(const char* name, int control);

@@ -7,7 +7,7 @@ namespace vantrel {
 void PanelState::StoreCommand(uint8_t code) {
     {
         std::lock_guard<std::mutex> lock(m_wakeMutex);
-        m_nCommand = code;
+        m_nCommand.m_value = code;
     }
     m_wake.notify_all();
 }
@@ -15,7 +15,7 @@ void PanelState::StoreCommand(uint8_t code) {
 void PanelState::StoreLinkDown(int32_t value) {
     {
         std::lock_guard<std::mutex> lock(m_wakeMutex);
-        m_bLinkDown = value;
+        m_bLinkDown.m_value = value;
     }
     m_wake.notify_all();
 }
@@ -24,7 +24,7 @@ bool PanelState::StoreCommandIfFree(uint8_t code) {
     {
         std::lock_guard<std::mutex> lock(m_wakeMutex);
         if (m_bLinkDown != 0 || m_nCommand != 0) return false;
-        m_nCommand = code;
+        m_nCommand.m_value = code;
     }
     m_wake.notify_all();
     return true;

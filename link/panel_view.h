@@ -23,6 +23,7 @@ class PanelView {
     virtual uint32_t GetAddress(int control) = 0;
     virtual void SetAddress(int control, uint32_t address) = 0;
     virtual void EnableControl(int control, bool enable) = 0;
+    virtual void ShowControl(int control, bool show) = 0;
     virtual void CheckRadio(int control, bool checked) = 0;
     /// Loads a bitmap, puts it into a picture control and deletes the image given back.
     virtual void SetPicture(int control, int bitmap) = 0;
@@ -31,6 +32,12 @@ class PanelView {
     virtual ImageHandle SwapInPicture(int control, int bitmap) = 0;
     /// Puts a kept image back and deletes the one it replaces.
     virtual void RestorePicture(int control, ImageHandle shown) = 0;
+    /// Deletes a kept image that is not put back.
+    virtual void DeleteImage(ImageHandle image) = 0;
+    /// The index of the COM port list's selection; -1 when nothing is selected.
+    virtual int32_t ComSelection() = 0;
+    /// The wait cursor while the window's thread is busy, or the arrow again.
+    virtual void ShowWaitCursor(bool wait) = 0;
     /// A message box owned by the panel, empty caption, OK button; returns when it is closed.
     virtual void ShowMessage(const char* text) = 0;
     /// Redraws the bars and indicator pictures whose state differs from the previous copy.

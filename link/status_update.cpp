@@ -26,4 +26,14 @@ void ApplyLevel(PanelState& state, PanelView& view, int index, int32_t value) {
     view.SetBarPos(LevelBar(index), value);
 }
 
+void ApplyIpMode(PanelState& state, PanelView& view, uint8_t ipMode) {
+    const bool isStatic = ipMode == kIpModeStatic;
+    state.m_nIpMode = ipMode;
+    for (int control : {kIpAddress, kMaskAddress, kGatewayAddress}) {
+        view.EnableControl(control, isStatic);
+    }
+    view.CheckRadio(isStatic ? kStaticIpRadio : kDhcpRadio, true);
+    view.CheckRadio(isStatic ? kDhcpRadio : kStaticIpRadio, false);
+}
+
 }  // namespace vantrel

@@ -16,7 +16,6 @@ namespace vantrel {
 
 namespace {
 
-constexpr UINT_PTR kPollTimer = 1;
 constexpr UINT kPollPeriodMs = 5000;
 constexpr int kVolumeRange = 40;
 constexpr int kLcdRange = 255;
@@ -31,10 +30,23 @@ CMessageLoop* ThisThreadsLoop() { return g_module.LoopForThread(GetCurrentThread
 
 }  // namespace
 
+template <typename Body>
+LRESULT CMainDlg::RunHandler(Body body) {
+    if (m_bClosing) return 0;
+    ++m_nHandlerDepth;
+    body();
+    if (--m_nHandlerDepth == 0 && m_nDeferredClose != 0) Close(m_nDeferredClose);
+    return 0;
+}
+
 CMainDlg::CMainDlg()
     : CBitmapBkgnd<CMainDlg>(LoadBackground()),
       m_view(*this, *this),
-      m_stream(m_bLinkDown, SystemClock::Instance()),
+      m_controls(
+          *this, m_view, m_serial, SystemClock::Instance(),
+          [this](const char* text) { m_view.ShowMessage(text); },
+          [](uint32_t address) { StoreAddressFile(AddressFilePath(), address); }),
+      m_stream(m_bLinkDown.Atomic(), SystemClock::Instance()),
       m_link(*this, m_view, m_stream, SystemClock::Instance()) {}
 
 CMainDlg::~CMainDlg() {
@@ -46,6 +58,11 @@ bool CMainDlg::FilterMessage(MSG* pMsg) { return IsDialogMessageA(m_hWnd, pMsg) 
 
 bool CMainDlg::HandleIdle() { return false; }
 
+UINT CMainDlg::LiveBitmapsMessage() {
+    static const UINT message = RegisterWindowMessageA("VantrelPanel.LiveBitmaps");
+    return message;
+}
+
 LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
     CenterWindow();
     SetIcons();
@@ -56,14 +73,14 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
     const uint32_t address = LoadAddressFile(AddressFilePath());
-    SetTimer(m_hWnd, kPollTimer, kPollPeriodMs, nullptr);
+    SetTimer(m_hWnd, PanelControls::kPollTimer, kPollPeriodMs, nullptr);
 
     m_bPollPaused = 0;
     m_nSerialState = 0;
     m_nInput = m_nPrevInput = kNoInput;
     m_lamps[0] = m_lamps[1] = m_lamps[2] = 255;
     m_lamps[3] = 231;
-    for (int32_t& level : m_levels) level = kUnknownLevel;
+    for (auto& level : m_levels) level = kUnknownLevel;
     SendDlgItemMessage(IDC_CONNECT_IP, IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
     m_nIpMode = 0;
     StoreLinkDown(1);
@@ -75,20 +92,22 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
     CheckDlgButton(IDC_ETHERNET, BST_CHECKED);
     CheckDlgButton(IDC_RS232, BST_UNCHECKED);
     ShowDlgItem(IDC_COM_PORTS, false);
-    m_nLinkMode = 1;
+    m_nLinkMode = kLinkEthernet;
     FillComPorts();
     for (int i = 0; i < 4; ++i) {
         m_prevLamps[i] = 255;
         m_prevLevels[i] = 255;
     }
+    m_view.CountTemplatePictures();
     return 1;  // the system focuses the first control that takes the focus
 }
 
 LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, bool&) {
-    KillTimer(m_hWnd, kPollTimer);
+    KillTimer(m_hWnd, PanelControls::kPollTimer);
     // Normally the close command has ended the session already; any other way the window goes
     // must not leave a session updating controls that are gone.
     m_link.Stop();
+    m_view.FreePictures();
     if (CMessageLoop* loop = ThisThreadsLoop()) {
         loop->RemoveFilter(this);
         loop->RemoveIdle(this);
@@ -96,25 +115,74 @@ LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, bool&) {
     return 0;
 }
 
+LRESULT CMainDlg::OnTimer(UINT, WPARAM wParam, LPARAM, bool&) {
+    return RunHandler([&] { m_controls.OnTimer(wParam); });
+}
+
+LRESULT CMainDlg::OnLiveBitmaps(UINT, WPARAM, LPARAM, bool&) { return m_view.LiveBitmaps(); }
+
 LRESULT CMainDlg::OnCloseCmd(WORD, WORD wID, HWND, bool&) {
+    if (m_bClosing) return 0;
+    if (m_nHandlerDepth > 0) {
+        // Closing now would destroy the window and stop Windows Sockets under the handler that
+        // is waiting. The session is told to end at once, so that wait ends soon.
+        m_nDeferredClose = wID;
+        StoreLinkDown(1);
+        return 0;
+    }
+    Close(wID);
+    return 0;
+}
+
+void CMainDlg::Close(WORD quitCode) {
+    m_bClosing = true;
     // The session ends first: it must not be left using its socket once Windows Sockets has
     // stopped, nor touch the window once it is gone. Stop keeps delivering the session's
     // control updates while it waits.
     m_link.Stop();
     WSACleanup();
     DestroyWindow();
-    PostQuitMessage(wID);
-    return 0;
+    PostQuitMessage(quitCode);
 }
 
 LRESULT CMainDlg::OnConnect(WORD, WORD, HWND, bool&) {
-    m_link.OnConnect();
-    return 0;
+    return RunHandler([&] { m_link.OnConnect(); });
 }
 
 LRESULT CMainDlg::OnDisconnect(WORD, WORD, HWND, bool&) {
-    m_link.OnDisconnect();
-    return 0;
+    return RunHandler([&] { m_link.OnDisconnect(); });
+}
+
+LRESULT CMainDlg::OnButton(WORD, WORD wID, HWND, bool&) {
+    return RunHandler([&] { m_controls.OnButton(wID); });
+}
+
+LRESULT CMainDlg::OnEthernetLink(WORD, WORD, HWND, bool&) {
+    return RunHandler([&] { m_controls.OnEthernetLink(); });
+}
+
+LRESULT CMainDlg::OnSerialLink(WORD, WORD, HWND, bool&) {
+    return RunHandler([&] { m_controls.OnSerialLink(); });
+}
+
+LRESULT CMainDlg::OnStaticIp(WORD, WORD, HWND, bool&) {
+    return RunHandler([&] { m_controls.OnStaticIp(); });
+}
+
+LRESULT CMainDlg::OnDhcp(WORD, WORD, HWND, bool&) {
+    return RunHandler([&] { m_controls.OnDhcp(); });
+}
+
+LRESULT CMainDlg::OnReadNetSettings(WORD, WORD, HWND, bool&) {
+    return RunHandler([&] { m_controls.OnReadNetSettings(); });
+}
+
+LRESULT CMainDlg::OnApplyNetSettings(WORD, WORD, HWND, bool&) {
+    return RunHandler([&] { m_controls.OnApplyNetSettings(); });
+}
+
+LRESULT CMainDlg::OnDefaultIp(WORD, WORD, HWND, bool&) {
+    return RunHandler([&] { m_controls.OnDefaultIp(); });
 }
 
 void CMainDlg::SetIcons() {
@@ -141,9 +209,8 @@ void CMainDlg::StartLevelBars() {
 }
 
 void CMainDlg::FillComPorts() {
-    int32_t count = 0;
-    EnumerateComPorts(m_comPorts, &count);
-    for (int32_t i = 0; i < count; ++i) {
+    EnumerateComPorts(m_comPorts, &m_nComPortCount);
+    for (int32_t i = 0; i < m_nComPortCount; ++i) {
         char item[16];
         std::snprintf(item, sizeof item, "COM %d", m_comPorts[i]);
         SendDlgItemMessage(IDC_COM_PORTS, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));

@@ -4,16 +4,33 @@
 
 #include "app/app_module.h"
 #include "app/sent_message_wait.h"
+#include "link/control_ids.h"
 #include "link/refresh_panel.h"
 
 namespace vantrel {
 
 namespace {
 
-// Mapped to the system's 3-D colours, as the pictures were drawn on the dialog's grey.
-HBITMAP LoadPicture(int bitmap) {
-    return static_cast<HBITMAP>(LoadImageA(g_module.GetInstance(), MAKEINTRESOURCEA(bitmap),
-                                           IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
+HBITMAP ToBitmap(ImageHandle image) {
+    return reinterpret_cast<HBITMAP>(static_cast<std::uintptr_t>(image));
+}
+
+ImageHandle ToImage(HBITMAP bitmap) {
+    return static_cast<ImageHandle>(reinterpret_cast<std::uintptr_t>(bitmap));
+}
+
+bool IsPictureControl(HWND control) {
+    char className[16] = {};
+    GetClassNameA(control, className, sizeof className);
+    return lstrcmpiA(className, "Static") == 0 &&
+           (GetWindowLongA(control, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP;
+}
+
+template <typename Visit>
+void ForEachPicture(HWND window, Visit visit) {
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (IsPictureControl(child)) visit(child);
+    }
 }
 
 }  // namespace
@@ -25,9 +42,28 @@ LRESULT Win32PanelView::Send(int control, UINT msg, WPARAM wParam, LPARAM lParam
     return SendDlgItemMessageA(Window(), control, msg, wParam, lParam);
 }
 
+// Mapped to the system's 3-D colours, as the pictures were drawn on the dialog's grey.
+HBITMAP Win32PanelView::LoadPicture(int bitmap) {
+    auto loaded = static_cast<HBITMAP>(LoadImageA(g_module.GetInstance(), MAKEINTRESOURCEA(bitmap),
+                                                  IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
+    if (loaded) ++m_nLiveBitmaps;
+    return loaded;
+}
+
+void Win32PanelView::Free(HBITMAP bitmap) {
+    if (!bitmap) return;
+    DeleteObject(bitmap);
+    --m_nLiveBitmaps;
+}
+
 HBITMAP Win32PanelView::PutPicture(int control, HBITMAP image) {
+    HWND item = GetDlgItem(Window(), control);
+    if (!item) {
+        Free(image);
+        return nullptr;
+    }
     return reinterpret_cast<HBITMAP>(
-        Send(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(image)));
+        SendMessageA(item, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(image)));
 }
 
 void Win32PanelView::SetText(int control, const char* text) {
@@ -50,24 +86,34 @@ void Win32PanelView::EnableControl(int control, bool enable) {
     EnableWindow(GetDlgItem(Window(), control), enable);
 }
 
+void Win32PanelView::ShowControl(int control, bool show) {
+    ShowWindow(GetDlgItem(Window(), control), show ? SW_SHOW : SW_HIDE);
+}
+
 void Win32PanelView::CheckRadio(int control, bool checked) {
     Send(control, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 void Win32PanelView::SetPicture(int control, int bitmap) {
-    HBITMAP replaced = PutPicture(control, LoadPicture(bitmap));
-    if (replaced) DeleteObject(replaced);
+    Free(PutPicture(control, LoadPicture(bitmap)));
 }
 
 ImageHandle Win32PanelView::SwapInPicture(int control, int bitmap) {
-    return static_cast<ImageHandle>(
-        reinterpret_cast<std::uintptr_t>(PutPicture(control, LoadPicture(bitmap))));
+    return ToImage(PutPicture(control, LoadPicture(bitmap)));
 }
 
 void Win32PanelView::RestorePicture(int control, ImageHandle shown) {
-    HBITMAP swappedIn =
-        PutPicture(control, reinterpret_cast<HBITMAP>(static_cast<std::uintptr_t>(shown)));
-    if (swappedIn) DeleteObject(swappedIn);
+    Free(PutPicture(control, ToBitmap(shown)));
+}
+
+void Win32PanelView::DeleteImage(ImageHandle image) { Free(ToBitmap(image)); }
+
+int32_t Win32PanelView::ComSelection() {
+    return static_cast<int32_t>(Send(kComPortList, CB_GETCURSEL, 0, 0));
+}
+
+void Win32PanelView::ShowWaitCursor(bool wait) {
+    SetCursor(LoadCursorA(nullptr, wait ? IDC_WAIT : IDC_ARROW));
 }
 
 void Win32PanelView::ShowMessage(const char* text) { MessageBoxA(Window(), text, "", MB_OK); }
@@ -76,6 +122,18 @@ void Win32PanelView::RefreshPanel() { vantrel::RefreshPanel(m_state, *this); }
 
 void Win32PanelView::WaitForSession(Clock::Duration step) {
     WaitDeliveringSentMessages(static_cast<DWORD>(step.count()));
+}
+
+void Win32PanelView::CountTemplatePictures() {
+    ForEachPicture(Window(), [this](HWND picture) {
+        if (SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0)) ++m_nLiveBitmaps;
+    });
+}
+
+void Win32PanelView::FreePictures() {
+    ForEachPicture(Window(), [this](HWND picture) {
+        Free(reinterpret_cast<HBITMAP>(SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, 0)));
+    });
 }
 
 }  // namespace vantrel

@@ -2,16 +2,21 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "app/dialog.h"
 #include "link/panel_state.h"
 #include "link/panel_view.h"
 
 namespace vantrel {
 
-/// The panel's controls as the network session updates them. The session calls from its own
-/// thread: every update is a message sent to a control (SendMessage), which the window's
-/// thread delivers, also while it waits on the session (WaitForSession delivers sent messages
-/// only), so neither thread waits for the other for ever.
+/// The panel's controls as the core updates them. The session calls from its own thread:
+/// every update is a message sent to a control (SendMessage), which the window's thread
+/// delivers, also while it waits on the session (WaitForSession delivers sent messages only),
+/// so neither thread waits for the other for ever.
+///
+/// It also keeps count of the bitmaps that the panel's pictures hold, loaded and freed here,
+/// so a leak shows even where the system's own GDI counts are not kept (Wine).
 class Win32PanelView : public PanelView {
   public:
     /// dialog: the panel, whose window may not exist yet; state: the panel's state, which
@@ -23,22 +28,37 @@ class Win32PanelView : public PanelView {
     uint32_t GetAddress(int control) override;
     void SetAddress(int control, uint32_t address) override;
     void EnableControl(int control, bool enable) override;
+    void ShowControl(int control, bool show) override;
     void CheckRadio(int control, bool checked) override;
     void SetPicture(int control, int bitmap) override;
     ImageHandle SwapInPicture(int control, int bitmap) override;
     void RestorePicture(int control, ImageHandle shown) override;
+    void DeleteImage(ImageHandle image) override;
+    int32_t ComSelection() override;
+    void ShowWaitCursor(bool wait) override;
     void ShowMessage(const char* text) override;
     void RefreshPanel() override;
     void WaitForSession(Clock::Duration step) override;
 
+    /// Counts the pictures that the dialog template put into the window, once it exists.
+    void CountTemplatePictures();
+    /// Takes every picture out of the window's controls and frees it; the controls would not.
+    void FreePictures();
+    /// Bitmaps held by the panel's pictures and its pressed-picture slots.
+    int LiveBitmaps() const { return m_nLiveBitmaps; }
+
   private:
     HWND Window() const { return m_dialog.m_hWnd; }
     LRESULT Send(int control, UINT msg, WPARAM wParam, LPARAM lParam);
-    /// Puts image into a picture control; returns the image the control gives back.
+    HBITMAP LoadPicture(int bitmap);
+    void Free(HBITMAP bitmap);
+    /// Puts image into a picture control and returns the image it gives back; a control that
+    /// is gone cannot take it, so the image is freed.
     HBITMAP PutPicture(int control, HBITMAP image);
 
     const CDialog& m_dialog;
     PanelState& m_state;
+    std::atomic<int> m_nLiveBitmaps{0};
 };
 
 }  // namespace vantrel

@@ -3,10 +3,13 @@
 //               [--default-ip A.B.C.D] [--fault
 //               silent-after-login|close-after=N|short|garbage|delay=N]
 //               [--pty LINK] [--serial-fault silent|wrong-header|short]
-//               [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION] [--pace line]
+//               [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION] [--control SOCKET]
+//               [--pace line]
 // --pty also serves the serial control frames on a new pty, whose path it prints and links
-// from LINK. Both take loader-nak=N and loader-silent=N for the bootloaders behind them.
-// --pace line holds each serial reply until its bytes would have crossed the line.
+// from LINK. --control serves the control interface (sim/control_channel.h) on a Unix socket,
+// so a test can change the unit as if on its front panel. Both fault options take
+// loader-nak=N and loader-silent=N for the bootloaders behind them. --pace line holds each
+// serial reply until its bytes would have crossed the line.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +18,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "sim/control_channel.h"
 #include "sim/dotted_address.h"
 #include "sim/faults.h"
 #include "sim/serial_console.h"
@@ -35,7 +39,8 @@ struct Options {
     Faults faults;
     std::string ptyLink;  // empty: no serial side
     SerialFaults serialFaults;
-    std::string levels;  // empty: the unit's power-up levels
+    std::string levels;       // empty: the unit's power-up levels
+    std::string controlPath;  // empty: no control interface
     bool paced = false;
 };
 
@@ -46,8 +51,8 @@ int Usage(const char* message) {
                  "                   [--default-ip A.B.C.D] [--fault silent-after-login|"
                  "close-after=N|short|garbage|delay=N]...\n"
                  "                   [--pty LINK] [--serial-fault silent|wrong-header|short]...\n"
-                 "                   [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION]"
-                 " [--pace line]\n"
+                 "                   [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION]\n"
+                 "                   [--control SOCKET] [--pace line]\n"
                  "       both fault options also take loader-nak=N and loader-silent=N\n",
                  message);
     return 2;
@@ -77,6 +82,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             if (!ParseSerialFault(value, options.serialFaults)) return false;
         } else if (name == "--levels") {
             options.levels = value;
+        } else if (name == "--control") {
+            options.controlPath = value;
         } else if (name == "--pace" && value == "line") {
             options.paced = true;
         } else {
@@ -149,10 +156,19 @@ int main(int argc, char** argv) {
         }
         std::printf("vantrel-sim: serial on %s\n", serial.DevicePath().c_str());
     }
+    ControlChannel control(unit);
+    if (!options.controlPath.empty()) {
+        if (!control.Start(options.controlPath)) {
+            std::fprintf(stderr, "vantrel-sim: %s\n", control.Error().c_str());
+            return 1;
+        }
+        std::printf("vantrel-sim: control on %s\n", options.controlPath.c_str());
+    }
     std::fflush(stdout);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    control.Stop();
     console.Stop();
     serial.Stop();
     if (!options.ptyLink.empty()) unlink(options.ptyLink.c_str());

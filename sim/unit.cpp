@@ -116,6 +116,11 @@ std::array<uint8_t, 9> Unit::StatusBlock() const {
             s.input};
 }
 
+void Unit::Update(const std::function<void(UnitState&)>& change) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    change(m_state);
+}
+
 void Unit::SetIp(uint32_t ip) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_state.ip = ip;

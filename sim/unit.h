@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -72,6 +73,9 @@ class Unit {
     /// The 9-byte status block: Solo Left, Solo Right, Mix-Down, Volume, meter mode,
     /// LCD Brightness, Contrast, Saturation, input.
     std::array<uint8_t, 9> StatusBlock() const;
+
+    /// Any other change, made under the unit's lock (the control interface's settings).
+    void Update(const std::function<void(UnitState&)>& change);
 
     void SetIp(uint32_t ip);
     void SetMask(uint32_t mask);

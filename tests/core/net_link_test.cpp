@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <new>
+#include <system_error>
 
 #include "link/control_ids.h"
 #include "link/post_command.h"
@@ -27,12 +29,23 @@ bool Eventually(Condition condition) {
     return true;
 }
 
+// A link whose thread cannot start: the start says so, or throws what it may throw.
 class RefusingLink : public NetLink {
   public:
-    using NetLink::NetLink;
+    RefusingLink(PanelState& state, PanelView& view, ByteStream& stream, Clock& clock, int how)
+        : NetLink(state, view, stream, clock), m_how(how) {}
 
   protected:
-    bool StartThread(std::function<void()>) override { return false; }
+    bool StartThread(std::function<void()>) override {
+        if (m_how == 1) throw std::bad_alloc();
+        if (m_how == 2)
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
+        return false;
+    }
+
+  private:
+    int m_how;
 };
 
 class NetLinkTest : public ::testing::Test {
@@ -107,13 +120,17 @@ TEST_F(NetLinkTest, RefusedConnectionLeavesTheLinkReadyForAnotherConnect) {
 }
 
 TEST_F(NetLinkTest, ThreadThatCannotStartPutsTheLinkBackDown) {
-    RefusingLink link(state, view, stream, clock);
-    link.OnConnect();
-    EXPECT_EQ(state.m_bLinkDown, 1);
-    EXPECT_EQ(view.Calls(),
-              (Events{"picture 1049 250", "picture 1050 228", "text 1008 Connect to device fail.",
-                      "picture 1049 227", "picture 1050 251"}));
-    EXPECT_TRUE(stream.Events().empty());
+    for (int how : {0, 1, 2}) {
+        view.ClearCalls();
+        RefusingLink link(state, view, stream, clock, how);
+        link.OnConnect();
+        EXPECT_EQ(state.m_bLinkDown, 1);
+        EXPECT_EQ(view.Calls(), (Events{"picture 1049 250", "picture 1050 228",
+                                        "text 1008 Connect to device fail.", "picture 1049 227",
+                                        "picture 1050 251"}))
+            << how;
+        EXPECT_TRUE(stream.Events().empty());
+    }
 }
 
 TEST_F(NetLinkTest, StopEndsAnIdleSessionAndReturnsOnlyWhenItsThreadHasEnded) {

@@ -149,6 +149,7 @@ TEST_F(NetSessionTest, Code25WithAnEightByteStatusStillReadsTheSettings) {
     EXPECT_EQ(state.m_nIpMode, 2);
 }
 
+// Short replies change nothing; a reply that never came makes the Read a failure.
 TEST_F(NetSessionTest, ShortAddressRepliesAndAnEmptyModeReplyChangeNothing) {
     StartSession();
     state.m_nIpMode = 1;
@@ -158,7 +159,7 @@ TEST_F(NetSessionTest, ShortAddressRepliesAndAnEmptyModeReplyChangeNothing) {
     stream.QueueResult(0);
     EXPECT_TRUE(Pass(23));
     EXPECT_EQ(view.Calls(), (Events{"swap 1055 248", "address 1029 255.255.255.0",
-                                    "message Finish!", "restore 1055"}));
+                                    "message Fail!", "restore 1055"}));
     EXPECT_EQ(state.m_nIpMode, 1);
 }
 
@@ -303,6 +304,26 @@ TEST_F(NetSessionTest, ApplySendsTheSettingsInEachModeAndEndsTheSession) {
         EXPECT_EQ(state.m_bLinkDown, 1);
         EXPECT_EQ(state.m_nIpMode, mode);
     }
+}
+
+// A failed send makes Apply a failure; a session already told to end shows no box, which
+// would hold up whoever is waiting for it to end (the window closing, say).
+TEST_F(NetSessionTest, ApplyReportsAFailedSendAndIsSilentOnceToldToEnd) {
+    StartSession();
+    state.m_nIpMode = kIpModeStatic;
+    stream.FailSend("GATEWAY=0.0.0.0\r\n");
+    EXPECT_FALSE(Pass(24));
+    EXPECT_EQ(view.Calls(), (Events{"swap 1056 249", "message Fail!", "restore 1056"}));
+
+    state.StoreLinkDown(0);
+    StartSession();
+    QueueSettings("S");
+    state.StoreCommand(23);
+    state.StoreLinkDown(1);
+    EXPECT_FALSE(session.RunPass());
+    EXPECT_EQ(view.Calls().front(), "swap 1055 248");
+    EXPECT_FALSE(view.Called("message Finish!"));
+    EXPECT_TRUE(view.SwapsBalanced());
 }
 
 TEST_F(NetSessionTest, CodesAbove29AreClearedWithNoExchange) {

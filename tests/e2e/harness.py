@@ -9,6 +9,7 @@ import os
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import time
 
@@ -116,9 +117,11 @@ class Sim:
         os.makedirs(WORK, exist_ok=True)
         self.address = address
         self.log_path = os.path.join(WORK, "traffic-%s.log" % address)
+        self.control_path = os.path.join(WORK, "control-%s.sock" % address)
         if os.path.exists(self.log_path):
             os.remove(self.log_path)
-        args = [SIM, "--address", address, "--log", self.log_path] + list(extra)
+        args = [SIM, "--address", address, "--log", self.log_path,
+                "--control", self.control_path] + list(extra)
         self.process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.ready_lines = self._read_ready()
 
@@ -157,6 +160,34 @@ class Sim:
 
     def received_text(self, link="tcp"):
         return [item["text"] for item in self.traffic() if item.get("link") == link]
+
+    def received(self, link):
+        """What one link received: console lines as text, serial frames as spaced hex."""
+        key = "text" if link == "tcp" else "hex"
+        items = [item[key] for item in self.traffic() if item.get("link") == link]
+        if link == "tcp":
+            return items
+        return [" ".join(h[i:i + 2].upper() for i in range(0, len(h), 2)) for h in items]
+
+    def control(self, command):
+        """One command on the unit's control interface (as if on its front panel)."""
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
+            s.settimeout(10)
+            s.connect(self.control_path)
+            s.sendall(command.encode() + b"\n")
+            reply = b""
+            while not reply.endswith(b"\n"):
+                chunk = s.recv(4096)
+                if not chunk:
+                    break
+                reply += chunk
+        reply = reply.decode().strip()
+        if reply.startswith("error"):
+            raise AssertionError("control %r: %s" % (command, reply))
+        return reply
+
+    def state(self):
+        return json.loads(self.control("state"))
 
     def close(self):
         if self.process.poll() is None:
@@ -234,12 +265,20 @@ class Panel:
 
     def look(self, control_id):
         """'blue' or 'grey': the look a picture control shows on the screen now."""
+        return self.looks([control_id])[control_id]
+
+    def looks(self, control_ids):
+        """The looks of several pictures, from one screenshot."""
         from PIL import Image
 
-        rect = self.control(control_id)["rect"]
+        controls = self.controls()
         path = os.path.join(WORK, "look.png")
         self.display.screenshot(path)
         image = Image.open(path).convert("RGB")
+        return {c: self._look(image, controls[c]["rect"]) for c in control_ids}
+
+    @staticmethod
+    def _look(image, rect):
         left, top, right, bottom = rect
         blue = grey = 0
         for y in range(top + 2, bottom - 2, 2):
@@ -278,6 +317,37 @@ class Panel:
 
     def close_box(self):
         self.probe.ask("close")
+
+    def tick(self):
+        """The status timer's tick, as if 5 s had passed."""
+        self.probe.ask("timer")
+
+    def live_bitmaps(self):
+        answer = self.probe.ask("bitmaps")
+        if not answer.get("ok"):
+            raise AssertionError("the panel did not report its bitmaps")
+        return answer["bitmaps"]
+
+    def send_close(self):
+        self.probe.ask("sendclose")
+
+    def set_ip(self, control_id, dotted):
+        self.probe.ask("setip %d %s" % (control_id, dotted))
+
+    def memory_kb(self):
+        """Resident memory of the panel's process, as Linux sees the Wine process."""
+        out = subprocess.run(["pgrep", "-f", "VantrelPanel.exe"], capture_output=True,
+                             text=True).stdout.split()
+        sizes = []
+        for pid in out:
+            try:
+                with open("/proc/%s/status" % pid) as f:
+                    sizes += [int(line.split()[1]) for line in f if line.startswith("VmRSS:")]
+            except OSError:
+                continue
+        if not sizes:
+            raise AssertionError("no panel process found")
+        return max(sizes)
 
     def dismiss_box(self, text, timeout=20):
         box = self.wait_for(lambda: next((b for b in self.boxes() if b["text"] == text), None),

@@ -6,6 +6,11 @@
 //   boxes                the visible message boxes: caption, text, owner and OK button rectangle
 //   close                the close box (WM_SYSCOMMAND SC_CLOSE), as Wine draws no frame here
 //   alive                whether the panel window still exists
+//   timer                posts the status timer's tick (WM_TIMER 1), so a test need not wait 5 s
+//   bitmaps              the number of bitmaps the panel's pictures hold (the panel's own count)
+//   sendclose            WM_CLOSE as another program sends it, delivered even while the panel
+//                        waits inside a handler
+//   setip ID A.B.C.D     puts an address into an IP-address control
 // Only messages whose results come back by value (or are marshalled by the system) are used,
 // since the panel lives in another process.
 #include <windows.h>
@@ -218,6 +223,30 @@ int main() {
             HWND panel = FindPanel();
             if (panel) PostMessageA(panel, WM_SYSCOMMAND, SC_CLOSE, 0);
             std::printf("{\"ok\":%s}\n", panel ? "true" : "false");
+        } else if (command == "timer") {
+            HWND panel = FindPanel();
+            if (panel) PostMessageA(panel, WM_TIMER, 1, 0);
+            std::printf("{\"ok\":%s}\n", panel ? "true" : "false");
+        } else if (command == "bitmaps") {
+            DWORD_PTR count = 0;
+            HWND panel = FindPanel();
+            const bool ok = panel && SendMessageTimeoutA(
+                                         panel, RegisterWindowMessageA("VantrelPanel.LiveBitmaps"),
+                                         0, 0, SMTO_ABORTIFHUNG, 10000, &count);
+            std::printf("{\"ok\":%s,\"bitmaps\":%d}\n", ok ? "true" : "false",
+                        static_cast<int>(count));
+        } else if (command == "sendclose") {
+            HWND panel = FindPanel();
+            if (panel) SendNotifyMessageA(panel, WM_CLOSE, 0, 0);
+            std::printf("{\"ok\":%s}\n", panel ? "true" : "false");
+        } else if (command.rfind("setip ", 0) == 0) {
+            int id = 0;
+            unsigned a = 0, b = 0, c = 0, d = 0;
+            HWND panel = FindPanel();
+            const bool ok = panel && std::sscanf(command.c_str(), "setip %d %u.%u.%u.%u", &id, &a,
+                                                 &b, &c, &d) == 5;
+            if (ok) SendDlgItemMessageA(panel, id, IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, c, d));
+            std::printf("{\"ok\":%s}\n", ok ? "true" : "false");
         } else if (command == "alive") {
             std::printf("{\"ok\":true,\"alive\":%s}\n", FindPanel() ? "true" : "false");
         } else {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "link/control_ids.h"
+#include "link/control_table.h"
 #include "link/panel_state.h"
 #include "link/panel_view.h"
 #include "link/refresh_panel.h"
@@ -72,8 +73,19 @@ class CheckingView : public PanelView {
     }
 
     void ShowMessage(const char* text) override {
-        Require(std::strcmp(text, "Finish!") == 0, "the session's only message is \"Finish!\"");
+        Require(std::strcmp(text, "Finish!") == 0 || std::strcmp(text, "Fail!") == 0,
+                "the session's only messages are \"Finish!\" and \"Fail!\"");
     }
+
+    // The window's thread alone shows and hides controls, reads the COM list, sets the cursor
+    // and drops kept images.
+    void ShowControl(int, bool) override { Require(false, "the session shows no control"); }
+    void DeleteImage(ImageHandle) override { Require(false, "the session keeps no image"); }
+    std::int32_t ComSelection() override {
+        Require(false, "the session reads no COM port");
+        return -1;
+    }
+    void ShowWaitCursor(bool) override { Require(false, "the session sets no cursor"); }
 
     void RefreshPanel() override { vantrel::RefreshPanel(m_state, *this); }
 
@@ -82,12 +94,6 @@ class CheckingView : public PanelView {
     }
 
   private:
-    struct Picture {
-        int control;
-        int grey;
-        int lit;
-    };
-
     static bool IsMacText(const char* text) {
         if (std::strlen(text) != 12) return false;
         for (const char* c = text; *c != '\0'; ++c) {
@@ -97,21 +103,12 @@ class CheckingView : public PanelView {
     }
 
     static bool IsPictureOf(int control, int bitmap) {
-        static constexpr Picture kPictures[] = {
-            {kSoloLeftPicture, kBmpSoloLeftGrey, kBmpSoloLeftLit},
-            {kSoloRightPicture, kBmpSoloRightGrey, kBmpSoloRightLit},
-            {kMixDownPicture, kBmpMixDownGrey, kBmpMixDownLit},
-            {kVuModePicture, kBmpVuModeGrey, kBmpVuModeLit},
-            {kDppmModePicture, kBmpDppmModeGrey, kBmpDppmModeLit},
-            {kHdmiInputPicture, kBmpHdmiInputGrey, kBmpHdmiInputLit},
-            {kSdiInputPicture, kBmpSdiInputGrey, kBmpSdiInputLit},
-            {kBalancedInputPicture, kBmpBalancedInputGrey, kBmpBalancedInputLit},
-            {kUnbalancedInputPicture, kBmpUnbalancedInputGrey, kBmpUnbalancedInputLit},
-            {kConnectPicture, kBmpConnectGrey, kBmpConnectLit},
-            {kDisconnectPicture, kBmpDisconnectGrey, kBmpDisconnectLit},
-        };
-        for (const Picture& picture : kPictures) {
-            if (picture.control == control) return bitmap == picture.grey || bitmap == picture.lit;
+        if (const ControlButton* button = FindControlButton(control)) {
+            return bitmap == button->normalBitmap || bitmap == button->activeBitmap;
+        }
+        if (control == kConnectPicture) return bitmap == kBmpConnectGrey || bitmap == kBmpConnectLit;
+        if (control == kDisconnectPicture) {
+            return bitmap == kBmpDisconnectGrey || bitmap == kBmpDisconnectLit;
         }
         return false;
     }

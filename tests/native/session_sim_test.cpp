@@ -45,7 +45,7 @@ class SessionSimTest : public ::testing::Test {
               Clock& streamClock = SystemClock::Instance()) {
         sim = std::make_unique<testing::SimulatedUnit>(address, faults);
         ASSERT_TRUE(sim->Start()) << sim->console.Error();
-        stream = std::make_unique<TcpStream>(state.m_bLinkDown, streamClock);
+        stream = std::make_unique<TcpStream>(state.m_bLinkDown.Atomic(), streamClock);
         link = std::make_unique<NetLink>(state, view, *stream, clock);
         view.PresetAddress(kConnectAddress, testing::AddressValue(address));
     }
@@ -152,7 +152,7 @@ TEST_F(SessionSimTest, EveryCodeSendsItsExactLinesInOrderAndTheUnitFollows) {
     EXPECT_EQ(unit.ip, 0xC0A801DCu);  // Default IP, a value in the unit only
     EXPECT_TRUE(view.Called("message Finish!"));
     EXPECT_TRUE(view.SwapsBalanced());
-    EXPECT_EQ(state.m_bLinkDown, 0);
+    EXPECT_EQ(state.m_bLinkDown.Atomic(), 0);
 }
 
 TEST_F(SessionSimTest, ApplyInEachModeCarriesTheSettingsAndEndsTheSession) {
@@ -167,6 +167,7 @@ TEST_F(SessionSimTest, ApplyInEachModeCarriesTheSettingsAndEndsTheSession) {
         view.PresetAddress(kMaskAddress, 0xFFFF0000);
         view.PresetAddress(kGatewayAddress, 0x7F0000FE);
         PostCommand(state, 24, view);
+        ASSERT_TRUE(Eventually([&] { return view.Called("message Finish!"); }));
         link->Stop();  // returns once the session, which Apply ends, has ended
         Lines expected = kStartLines;
         if (modeLines[mode]) expected.push_back(modeLines[mode]);
@@ -205,7 +206,7 @@ TEST_F(SessionSimTest, ShortRepliesChangeNothingAndAMissingModeReplyEndsTheSessi
         EXPECT_NE(call.rfind("address", 0), 0u) << call;    // 3-byte addresses
         EXPECT_NE(call.rfind("text 1031", 0), 0u) << call;  // 5-byte MAC
     }
-    EXPECT_EQ(state.m_bLinkDown, 1);
+    EXPECT_EQ(state.m_bLinkDown.Atomic(), 1);
 }
 
 TEST_F(SessionSimTest, GarbageLevelReplyStoresZero) {
@@ -242,7 +243,7 @@ TEST_F(SessionSimTest, UnitThatClosesTheConnectionEndsTheSession) {
         std::this_thread::sleep_for(20ms);
     }
     ASSERT_TRUE(Eventually([&] { return view.Called("text 1008 Disconnect!"); }));
-    EXPECT_EQ(state.m_bLinkDown, 1);
+    EXPECT_EQ(state.m_bLinkDown.Atomic(), 1);
 }
 
 TEST_F(SessionSimTest, SilentUnitEndsTheSessionThroughTheReceiveTimeLimit) {
@@ -253,7 +254,7 @@ TEST_F(SessionSimTest, SilentUnitEndsTheSessionThroughTheReceiveTimeLimit) {
     link->OnConnect();
     ASSERT_TRUE(Eventually([&] { return view.Called("text 1008 Disconnect!"); }, 10000ms));
     EXPECT_EQ(sim->log.Lines("tcp"), kStartLines);
-    EXPECT_EQ(state.m_bLinkDown, 1);
+    EXPECT_EQ(state.m_bLinkDown.Atomic(), 1);
 }
 
 TEST_F(SessionSimTest, DisconnectEndsASessionBlockedOnASilentUnitWithin1s) {

@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "sim/console_protocol.h"
+#include "sim/control_channel.h"
 #include "sim/dotted_address.h"
 #include "sim/traffic_log.h"
 
@@ -31,6 +32,27 @@ class ConsoleProtocolTest : public ::testing::Test {
     Faults faults;
     ConsoleProtocol protocol{unit, faults};
 };
+
+TEST(ControlChannelTest, SetsPressesAndReportsTheUnit) {
+    Unit unit{0x7F000002, Unit::kFactoryDefaultIp};
+    ControlChannel control(unit);
+    EXPECT_EQ(control.Execute("set solo-left=1 mix-down=7 meter=1 input=7 contrast=251 "
+                              "ip=10.0.0.5 dhcp=1"),
+              "ok");
+    EXPECT_EQ(control.Execute("press solo-right"), "ok");
+    const std::string state = control.Execute("state");
+    EXPECT_NE(state.find("\"soloLeft\":0,\"soloRight\":1,\"mixDown\":7,\"meterMode\":1,"
+                         "\"input\":7"),
+              std::string::npos)
+        << state;
+    EXPECT_NE(state.find("\"levels\":[20,128,251,128],\"ip\":\"10.0.0.5\""), std::string::npos);
+    EXPECT_NE(state.find("\"dhcp\":1,\"mac\":\"001A2B3C4D5E\""), std::string::npos);
+    // Nothing half-done is taken for done.
+    for (const char* bad : {"set volume=256", "set input=x", "set speed=1", "set", "set ip=1.2.3",
+                            "press eject", "reboot"}) {
+        EXPECT_EQ(control.Execute(bad).rfind("error: ", 0), 0u) << bad;
+    }
+}
 
 TEST_F(ConsoleProtocolTest, LoginNeedsAdminAndItsPassword) {
     EXPECT_EQ(protocol.Greeting(), "Vantrel console\r\nlogin: ");

@@ -15,8 +15,8 @@ namespace vantrel::testing {
 
 /// A panel that records every control update as one line of text, in order:
 ///   "text 1008 Login success!", "bar 1010 12", "address 1028 10.0.0.5", "enable 1028 1",
-///   "check 1032 1", "picture 1049 250", "swap 1055 248", "restore 1055", "message Finish!",
-///   "refresh".
+///   "check 1032 1", "show 1023 1", "picture 1049 250", "swap 1055 248", "restore 1055",
+///   "delete image", "cursor wait", "cursor arrow", "message Finish!", "refresh".
 /// Address controls hold values that tests preset and that SetAddress changes. Waits are
 /// counted apart from the calls; by default a wait sleeps 1 ms of real time, so a thread the
 /// test waits on can run.
@@ -24,6 +24,7 @@ class RecordingView : public PanelView {
   public:
     std::function<void(Clock::Duration)> onWait;
     std::function<void(const std::string&)> onMessage;
+    int32_t comSelection = 0;
 
     std::vector<std::string> Calls() const {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -91,6 +92,9 @@ class RecordingView : public PanelView {
     void EnableControl(int control, bool enable) override {
         Record("enable " + std::to_string(control) + " " + (enable ? "1" : "0"));
     }
+    void ShowControl(int control, bool show) override {
+        Record("show " + std::to_string(control) + " " + (show ? "1" : "0"));
+    }
     void CheckRadio(int control, bool checked) override {
         Record("check " + std::to_string(control) + " " + (checked ? "1" : "0"));
     }
@@ -114,6 +118,18 @@ class RecordingView : public PanelView {
             m_swapped.erase(it);
         }
     }
+    void DeleteImage(ImageHandle image) override {
+        Record("delete image");
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto it = m_swapped.begin(); it != m_swapped.end(); ++it) {
+            if (it->second != image) continue;
+            m_swapped.erase(it);
+            return;
+        }
+        ++m_badRestores;
+    }
+    int32_t ComSelection() override { return comSelection; }
+    void ShowWaitCursor(bool wait) override { Record(wait ? "cursor wait" : "cursor arrow"); }
     void ShowMessage(const char* text) override {
         Record(std::string("message ") + text);
         if (onMessage) onMessage(text);

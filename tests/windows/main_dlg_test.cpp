@@ -225,6 +225,22 @@ TEST_F(MainDlgTest, ViewReplacesPicturesWithoutKeepingOrLosingImages) {
     panel.m_levels[2] = 77;
     view.RefreshPanel();
     EXPECT_EQ(Item(w, IDC_CONTRAST_BAR, PBM_GETPOS), 77);
+
+    // The count of held bitmaps: one per picture, whatever is swapped; a control that is gone
+    // takes nothing and keeps nothing; the window's end frees them all.
+    view.CountTemplatePictures();
+    const int held = view.LiveBitmaps();
+    EXPECT_GE(held, 30);
+    const ImageHandle pressed = view.SwapInPicture(IDC_MUTE, IDB_MUTE_LIT);
+    EXPECT_EQ(view.LiveBitmaps(), held + 1);
+    view.RestorePicture(IDC_MUTE, pressed);
+    view.SetPicture(4242, IDB_MUTE_LIT);
+    view.RestorePicture(4242, view.SwapInPicture(IDC_MUTE, IDB_MUTE_LIT));
+    EXPECT_EQ(view.LiveBitmaps(), held);
+    EXPECT_EQ(SendMessageA(w, CMainDlg::LiveBitmapsMessage(), 0, 0), held);  // the panel's count
+    view.FreePictures();
+    EXPECT_EQ(view.LiveBitmaps(), 0);
+    EXPECT_EQ(ShownImage(w, IDC_MUTE), nullptr);
     WSACleanup();
 }
 

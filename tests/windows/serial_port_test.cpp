@@ -57,6 +57,30 @@ TEST_F(SerialPortWin32Test, OpensTheMappedPortAndCarriesBytesBothWays) {
     EXPECT_EQ(errors, 0);
 }
 
+// What the device itself was given, read back from it: the panel's line at 115200 and the net
+// controller's at 19200.
+TEST_F(SerialPortWin32Test, DeviceHoldsTheLineSettingsThatOpenGave) {
+    for (std::uint32_t baud : {115200u, 19200u}) {
+        SCOPED_TRACE(baud);
+        const PortHandle handle = serial.Open(comPort, baud, ParityCode::None, 8, StopBitsCode::One,
+                                              FlowControlCode::None, false);
+        ASSERT_NE(handle, kInvalidPort);
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        ASSERT_TRUE(GetCommState(reinterpret_cast<HANDLE>(handle), &dcb));
+        EXPECT_EQ(dcb.BaudRate, baud);
+        EXPECT_EQ(dcb.ByteSize, 8);
+        EXPECT_EQ(dcb.Parity, NOPARITY);
+        EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+        EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+        EXPECT_EQ(dcb.fOutxDsrFlow, 0u);
+        EXPECT_EQ(dcb.fOutX, 0u);
+        EXPECT_EQ(dcb.fInX, 0u);
+        EXPECT_EQ(dcb.fDsrSensitivity, 0u);
+    }
+    EXPECT_EQ(errors, 0);
+}
+
 TEST_F(SerialPortWin32Test, ReadWithNothingWaitingReturnsZeroAfterAboutASecond) {
     ASSERT_NE(OpenPanelSettings(comPort), kInvalidPort);
     unsigned char buffer[11];

@@ -1,0 +1,26 @@
+// The status poll: every 5 s the panel follows the unit, on whichever link is in use.
+#include "link/panel_controls.h"
+#include "link/post_command.h"
+#include "link/serial_exchanges.h"
+#include "link/status_update.h"
+
+namespace vantrel {
+
+void PanelControls::OnTimer(uintptr_t timer) {
+    if (timer != kPollTimer || m_state.m_bPollPaused) return;
+    if (m_state.m_nLinkMode == kLinkEthernet) {
+        PostStatusPoll(m_state);  // the session asks for the status and refreshes
+        return;
+    }
+    // Skipped while a command exchange holds the port (its message box lets the timer in).
+    if (!BeginStatusPoll(m_state.m_nSerialState)) return;
+    if (OpenSelectedPort()) {
+        if (std::optional<SerialStatusBlock> block = RunStatusRead(m_serial, m_clock)) {
+            ApplyStatusBlock(m_state, block->data());
+            m_view.RefreshPanel();
+        }
+    }
+    m_state.m_nSerialState = kSerialFree;
+}
+
+}  // namespace vantrel
