@@ -7,9 +7,10 @@
 //               [--pace line]
 // --pty also serves the serial control frames on a new pty, whose path it prints and links
 // from LINK. --control serves the control interface (sim/control_channel.h) on a Unix socket,
-// so a test can change the unit as if on its front panel. Both fault options take
-// loader-nak=N and loader-silent=N for the bootloaders behind them. --pace line holds each
-// serial reply until its bytes would have crossed the line.
+// so a test can change the unit as if on its front panel, power-cycle it and read the flash
+// its bootloaders wrote (sim/firmware_commands.h). Both fault options take loader-nak=N and
+// loader-silent=N for the bootloaders behind them. --pace line holds each serial reply until
+// its bytes would have crossed the line.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include "sim/control_channel.h"
 #include "sim/dotted_address.h"
 #include "sim/faults.h"
+#include "sim/firmware_commands.h"
 #include "sim/serial_console.h"
 #include "sim/tcp_console.h"
 #include "sim/traffic_log.h"
@@ -157,6 +159,7 @@ int main(int argc, char** argv) {
         std::printf("vantrel-sim: serial on %s\n", serial.DevicePath().c_str());
     }
     ControlChannel control(unit);
+    AddFirmwareCommands(control, unit, serial);
     if (!options.controlPath.empty()) {
         if (!control.Start(options.controlPath)) {
             std::fprintf(stderr, "vantrel-sim: %s\n", control.Error().c_str());

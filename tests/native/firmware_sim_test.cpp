@@ -17,6 +17,7 @@
 #include "link/tcp_stream.h"
 #include "serial/com_ports.h"
 #include "serial/serial_port.h"
+#include "sim/firmware_commands.h"
 #include "sim/serial_console.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_firmware_view.h"
@@ -131,7 +132,10 @@ TEST_F(FirmwareSimTest, NetControllerTakesAHexImageAfterBreakAndAPowerCycle) {
     Load(record.netImage, HexOf(image));
     Break(record, port, view);
     ASSERT_TRUE(port.IsOpen());
-    console->PowerCycle();  // the line is at 19200 baud: the net controller's bootloader starts
+    // The line is at 19200 baud: the net controller's bootloader starts.
+    sim::ControlChannel control(unit);
+    sim::AddFirmwareCommands(control, unit, *console);
+    EXPECT_EQ(control.Execute("power-cycle"), "ok");
     record.netStop = 0;
     BurnNetSerial(record, port, clock, view);
     EXPECT_EQ(view.Text(kNetStatusText), "Firmware Updated!");
@@ -144,7 +148,14 @@ TEST_F(FirmwareSimTest, NetControllerTakesAHexImageAfterBreakAndAPowerCycle) {
     expected[1] = 0xEF;
     expected[2] = 0xFC;
     expected[3] = 0xF0;
-    EXPECT_EQ(unit.NetFlash(), expected);
+    testing::TempFile flash("net-flash", "");
+    EXPECT_EQ(control.Execute("flash net " + flash.Path()), "{\"bytes\":129024}");
+    std::FILE* file = std::fopen(flash.Path().c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    Bytes written(expected.size() + 1);
+    written.resize(std::fread(written.data(), 1, written.size(), file));
+    std::fclose(file);
+    EXPECT_EQ(written, expected);
     ExpectFullProgress();
     EXPECT_EQ(view.Calls("enable").back(), "1017");
 }
