@@ -14,6 +14,7 @@
 #include "firmware/burn_net_serial.h"
 #include "firmware/firmware_ids.h"
 #include "firmware/hold_break.h"
+#include "firmware/update_threads.h"
 #include "link/tcp_stream.h"
 #include "serial/com_ports.h"
 #include "serial/serial_port.h"
@@ -105,9 +106,13 @@ TEST_F(FirmwareSimTest, MainControllerTakesHexAndBinaryImagesOverTheComPort) {
     ExpectFullProgress();
 
     view.Clear();
+    // On an update thread, as the dialog runs it, which it can wait for.
     const Bytes binary = RandomImage(5001, 2);
     Load(record.mainImage, std::string(binary.begin(), binary.end()));
-    BurnMainSerial(record, port, clock, view);
+    UpdateThreads threads;
+    ASSERT_TRUE(threads.Start([&] { BurnMainSerial(record, port, clock, view); }));
+    threads.Join();
+    EXPECT_FALSE(threads.Running());
     EXPECT_EQ(view.Text(kMainStatusText), "Firmware Updated!");
     EXPECT_EQ(unit.MainFlash(), binary);
     ExpectFullProgress();
