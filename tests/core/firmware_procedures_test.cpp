@@ -2,6 +2,7 @@
 // trace, and what the dialog shows.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,24 @@ TEST_F(FirmwareProcedureTest, MainSerialFailuresNeverReportSuccess) {
         EXPECT_EQ(caseView.Calls().back(), "enable 1012");
         EXPECT_EQ(caseTrace.back(), "close");
     }
+}
+
+TEST_F(FirmwareProcedureTest, MainSerialRefusesAConvertedImageTooShortForTheLoader) {
+    record.comPort = 4;
+    std::string hex;
+    for (int at = 0; at < 152; at += 16) {
+        char header[16];
+        const int n = std::min(16, 152 - at);
+        std::snprintf(header, sizeof header, ":%02X%04X00", n, at);
+        hex += header + std::string(2 * n, '1') + "00\r\n";
+    }
+    Load(record.mainImage, hex + ":00000001FF\r\n");
+    port.QueueReply(kAckReply);
+    port.QueueReply(kAckReply);
+    BurnMainSerial(record, port, clock, view);
+    EXPECT_EQ(From(trace, "write 0B"),
+              (Lines{"write 0B E1 21 00 00 28 00 00 00 00 98", "sleep 2000", "read 2", "close"}));
+    EXPECT_EQ(view.Text(kMainStatusText), "Fail to write flash!");
 }
 
 TEST_F(FirmwareProcedureTest, MainSerialReportsBeforeSendingWhenThereIsNoImageOrPort) {
