@@ -94,6 +94,7 @@ ConsoleProtocol::Reply ConsoleProtocol::OnLine(const std::string& line) {
             break;
     }
     Reply reply{Answer(text), false, m_faults.delayMs};
+    reply.loader = text == "FWUPDATE" && !m_faults.silentAfterLogin;
     if (m_faults.silentAfterLogin) reply.bytes.clear();
     reply.bytes = ApplyFaults(reply.bytes);
     ++m_commandCount;
@@ -131,6 +132,7 @@ std::string ConsoleProtocol::Answer(const std::string& command) {
     if (command == "READGATEWAY") return Octets(state.gateway);
     if (command == "IPMODE") return state.dhcp ? "D" : "S";
     if (command == "READMAC") return std::string(state.mac.begin(), state.mac.end());
+    if (command == "FWUPDATE") return "OK\r\n";
     if (command == "BTNC") {
         m_unit.FactoryReset();
         return "";

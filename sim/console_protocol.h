@@ -13,9 +13,10 @@ namespace vantrel::sim {
 class ConsoleProtocol {
   public:
     struct Reply {
-        std::string bytes;   // what to send back; empty: nothing
-        bool close = false;  // close the connection after sending it
-        int delayMs = 0;     // wait this long before sending it
+        std::string bytes;    // what to send back; empty: nothing
+        bool close = false;   // close the connection after sending it
+        int delayMs = 0;      // wait this long before sending it
+        bool loader = false;  // the bootloader's entry frame follows, then its packets
     };
 
     ConsoleProtocol(Unit& unit, const Faults& faults);

@@ -33,7 +33,7 @@ bool ParseFault(const std::string& text, Faults& faults) {
         return true;
     }
     return ParseCount(text, "close-after=", faults.closeAfter) ||
-           ParseCount(text, "delay=", faults.delayMs);
+           ParseCount(text, "delay=", faults.delayMs) || ParseLoaderFault(text, faults.loader);
 }
 
 }  // namespace vantrel::sim

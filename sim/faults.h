@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "sim/loader_faults.h"
+
 namespace vantrel::sim {
 
 /// Ways the simulated unit can be told to misbehave, so the panel's failure paths can be tried.
@@ -11,10 +13,11 @@ struct Faults {
     bool shortReplies = false;      // every reply loses its last byte
     bool garbageReplies = false;    // every reply's bytes are replaced by non-text bytes
     int delayMs = 0;                // every reply is sent this late
+    LoaderFaults loader;            // the main controller's bootloader after FWUPDATE
 };
 
 /// Adds one --fault value ("silent-after-login", "close-after=N", "short", "garbage",
-/// "delay=N") to faults; false when it is not one of them.
+/// "delay=N", "loader-nak=N", "loader-silent=N") to faults; false when it is not one of them.
 bool ParseFault(const std::string& text, Faults& faults);
 
 }  // namespace vantrel::sim

@@ -4,9 +4,13 @@
 //               silent-after-login|close-after=N|short|garbage|delay=N]
 //               [--pty LINK] [--serial-fault silent|wrong-header|short]
 //               [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION] [--control SOCKET]
+//               [--pace line]
 // --pty also serves the serial control frames on a new pty, whose path it prints and links
 // from LINK. --control serves the control interface (sim/control_channel.h) on a Unix socket,
-// so a test can change the unit as if on its front panel.
+// so a test can change the unit as if on its front panel, power-cycle it and read the flash
+// its bootloaders wrote (sim/firmware_commands.h). Both fault options take loader-nak=N and
+// loader-silent=N for the bootloaders behind them. --pace line holds each serial reply until
+// its bytes would have crossed the line.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +22,7 @@
 #include "sim/control_channel.h"
 #include "sim/dotted_address.h"
 #include "sim/faults.h"
+#include "sim/firmware_commands.h"
 #include "sim/serial_console.h"
 #include "sim/tcp_console.h"
 #include "sim/traffic_log.h"
@@ -38,6 +43,7 @@ struct Options {
     SerialFaults serialFaults;
     std::string levels;       // empty: the unit's power-up levels
     std::string controlPath;  // empty: no control interface
+    bool paced = false;
 };
 
 int Usage(const char* message) {
@@ -48,7 +54,8 @@ int Usage(const char* message) {
                  "close-after=N|short|garbage|delay=N]...\n"
                  "                   [--pty LINK] [--serial-fault silent|wrong-header|short]...\n"
                  "                   [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION]\n"
-                 "                   [--control SOCKET]\n",
+                 "                   [--control SOCKET] [--pace line]\n"
+                 "       both fault options also take loader-nak=N and loader-silent=N\n",
                  message);
     return 2;
 }
@@ -79,6 +86,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.levels = value;
         } else if (name == "--control") {
             options.controlPath = value;
+        } else if (name == "--pace" && value == "line") {
+            options.paced = true;
         } else {
             return false;
         }
@@ -135,6 +144,7 @@ int main(int argc, char** argv) {
     }
     std::printf("vantrel-sim: listening on %s:%u\n", options.address.c_str(), console.Port());
     SerialConsole serial(unit, log, options.serialFaults);
+    serial.SetPacing(options.paced);
     if (!options.ptyLink.empty()) {
         struct stat old {};
         // A link left by an earlier run is replaced; any other file is not touched.
@@ -149,6 +159,7 @@ int main(int argc, char** argv) {
         std::printf("vantrel-sim: serial on %s\n", serial.DevicePath().c_str());
     }
     ControlChannel control(unit);
+    AddFirmwareCommands(control, unit, serial);
     if (!options.controlPath.empty()) {
         if (!control.Start(options.controlPath)) {
             std::fprintf(stderr, "vantrel-sim: %s\n", control.Error().c_str());

@@ -6,14 +6,22 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string>
 
 namespace vantrel::sim {
 
+namespace {
+
+const std::string kEnterLoader("\x04\x53\x57\xFE", 4);
+
+}  // namespace
+
 SerialConsole::SerialConsole(Unit& unit, TrafficLog& log, const SerialFaults& faults)
-    : m_log(log), m_protocol(unit, faults) {}
+    : m_unit(unit), m_log(log), m_faults(faults), m_protocol(unit, faults) {}
 
 SerialConsole::~SerialConsole() { Stop(); }
 
@@ -82,7 +90,12 @@ void SerialConsole::Serve() {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;
         auto now = std::chrono::steady_clock::now();
+        if (m_paced) m_lineFree = std::max(now, m_lineFree) + WireTime(static_cast<size_t>(n));
         for (ssize_t i = 0; i < n; ++i) {
+            if (InLoader()) {
+                ToLoader(std::string(reinterpret_cast<char*>(chunk) + i, n - i), now);
+                break;
+            }
             if (frame.empty()) frameStart = now;
             frame += static_cast<char>(chunk[i]);
             // A byte that starts no frame is taken alone, so the next one can start a frame.
@@ -98,7 +111,77 @@ void SerialConsole::Received(const std::string& frame,
                              std::chrono::steady_clock::time_point start) {
     // Obeyed before it is logged, so whoever sees the frame in the log sees its effect too.
     std::string reply = m_protocol.OnFrame(frame);
+    if (frame == kEnterLoader) {
+        std::lock_guard<std::mutex> lock(m_loaderMutex);
+        m_mainLoader = std::make_unique<MainBootloader>(m_unit, m_log, m_faults.loader);
+    }
     m_log.Append("serial", frame, start);
+    Send(reply);
+}
+
+void SerialConsole::ToLoader(const std::string& bytes, TimePoint start) {
+    std::string reply;
+    {
+        std::lock_guard<std::mutex> lock(m_loaderMutex);
+        if (m_netLoader) {
+            reply = m_netLoader->OnBytes(bytes);
+        } else if (m_mainLoader) {
+            reply = m_mainLoader->OnBytes(bytes);
+            // The main controller restarts into its new firmware.
+            if (m_mainLoader->Done()) m_mainLoader.reset();
+        }
+    }
+    m_log.Append("loader", bytes, start);
+    Send(reply);
+}
+
+bool SerialConsole::InLoader() {
+    std::lock_guard<std::mutex> lock(m_loaderMutex);
+    return m_mainLoader || m_netLoader;
+}
+
+void SerialConsole::PowerCycle() {
+    std::lock_guard<std::mutex> lock(m_loaderMutex);
+    m_mainLoader.reset();
+    m_netLoader.reset();
+    if (BaudRate() == kNetLoaderBaud) {
+        m_netLoader = std::make_unique<NetBootloader>(m_unit, m_log, m_faults.loader);
+    }
+}
+
+unsigned SerialConsole::BaudRate() const {
+    termios tio{};
+    if (tcgetattr(m_slave, &tio) != 0) return 0;
+    switch (cfgetospeed(&tio)) {
+        case B9600:
+            return 9600;
+        case B19200:
+            return 19200;
+        case B38400:
+            return 38400;
+        case B57600:
+            return 57600;
+        case B115200:
+            return 115200;
+        default:
+            return 0;
+    }
+}
+
+// Ten bits a byte: start, eight data bits, stop.
+std::chrono::microseconds SerialConsole::WireTime(size_t bytes) const {
+    const unsigned baud = BaudRate();
+    if (baud == 0) return std::chrono::microseconds{0};
+    return std::chrono::microseconds{static_cast<long long>(bytes) * 10 * 1000000 / baud};
+}
+
+void SerialConsole::Send(const std::string& reply) {
+    if (reply.empty()) return;
+    if (m_paced) {
+        std::this_thread::sleep_until(m_lineFree);
+        std::this_thread::sleep_for(WireTime(reply.size()));
+        m_lineFree = std::chrono::steady_clock::now();
+    }
     size_t sent = 0;
     while (sent < reply.size()) {
         ssize_t n = write(m_master, reply.data() + sent, reply.size() - sent);

@@ -64,7 +64,7 @@ bool ParseSerialFault(const std::string& text, SerialFaults& faults) {
     } else if (text == "short") {
         faults.shortReplies = true;
     } else {
-        return false;
+        return ParseLoaderFault(text, faults.loader);
     }
     return true;
 }

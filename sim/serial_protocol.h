@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "sim/loader_faults.h"
 #include "sim/unit.h"
 
 namespace vantrel::sim {
@@ -11,10 +12,11 @@ struct SerialFaults {
     bool silent = false;        // hears and obeys every frame, answers none
     bool wrongHeader = false;   // replies start AA CD instead of AA CC
     bool shortReplies = false;  // every reply loses its last byte
+    LoaderFaults loader;        // both bootloaders on the pty
 };
 
-/// Adds one --serial-fault value ("silent", "wrong-header", "short") to faults; false when it
-/// is not one of them.
+/// Adds one --serial-fault value ("silent", "wrong-header", "short", "loader-nak=N",
+/// "loader-silent=N") to faults; false when it is not one of them.
 bool ParseSerialFault(const std::string& text, SerialFaults& faults);
 
 /// The unit's side of the serial control frames of both controllers, apart from the line that

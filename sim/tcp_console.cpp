@@ -10,10 +10,18 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 
 #include "sim/console_protocol.h"
+#include "sim/main_bootloader.h"
 
 namespace vantrel::sim {
+
+namespace {
+
+const std::string kEnterLoader("\x04\x53\x57\xFE", 4);
+
+}  // namespace
 
 TcpConsole::TcpConsole(Unit& unit, TrafficLog& log, const Faults& faults)
     : m_unit(unit), m_log(log), m_faults(faults) {}
@@ -91,6 +99,9 @@ void TcpConsole::Serve() {
 void TcpConsole::Converse(int fd) {
     ConsoleProtocol protocol(m_unit, m_faults);
     if (!SendAll(fd, protocol.Greeting())) return;
+    // After FWUPDATE the connection carries the entry frame, then the bootloader's packets.
+    enum class Stage { kLines, kEntry, kLoader } stage = Stage::kLines;
+    std::unique_ptr<MainBootloader> loader;
     std::string line;
     auto lineStart = std::chrono::steady_clock::now();
     char chunk[4096];
@@ -100,13 +111,36 @@ void TcpConsole::Converse(int fd) {
         if (n <= 0) break;
         auto now = std::chrono::steady_clock::now();
         for (ssize_t i = 0; i < n; ++i) {
+            if (stage == Stage::kLoader) {
+                const std::string bytes(chunk + i, static_cast<size_t>(n - i));
+                const std::string reply = loader->OnBytes(bytes);
+                m_log.Append("loader", bytes, now);
+                if (!SendAll(fd, reply)) return;
+                if (loader->Done()) {
+                    loader.reset();
+                    stage = Stage::kLines;
+                }
+                break;
+            }
             if (line.empty()) lineStart = now;
             line += chunk[i];
+            if (stage == Stage::kEntry) {
+                if (line.size() < kEnterLoader.size()) continue;
+                const bool entered = line == kEnterLoader;
+                m_log.Append("tcp", line, lineStart);
+                line.clear();
+                if (entered)
+                    loader = std::make_unique<MainBootloader>(m_unit, m_log, m_faults.loader);
+                stage = entered ? Stage::kLoader : Stage::kLines;
+                if (!SendAll(fd, entered ? "OK\r\n" : "ERROR\r\n")) return;
+                continue;
+            }
             if (chunk[i] != '\n') continue;
             // Obeyed before it is logged, so whoever sees the line in the log sees its effect too.
             ConsoleProtocol::Reply reply = protocol.OnLine(line);
             m_log.Append("tcp", line, lineStart);
             line.clear();
+            if (reply.loader) stage = Stage::kEntry;
             if (reply.delayMs > 0 && !reply.bytes.empty() && !WaitReadable(-1, reply.delayMs)) {
                 return;
             }

@@ -1,6 +1,7 @@
 #include "sim/unit.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vantrel::sim {
 
@@ -159,6 +160,26 @@ void Unit::ResetLocked() {
     m_state.mac = kMac;
     m_state.mainVersion = {1, 0};
     m_state.netVersion = {1, 0};
+}
+
+std::vector<uint8_t> Unit::MainFlash() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_mainFlash;
+}
+
+void Unit::SetMainFlash(std::vector<uint8_t> image) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_mainFlash = std::move(image);
+}
+
+std::vector<uint8_t> Unit::NetFlash() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_netFlash;
+}
+
+void Unit::SetNetFlash(std::vector<uint8_t> flash) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_netFlash = std::move(flash);
 }
 
 }  // namespace vantrel::sim

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 namespace vantrel::sim {
 
@@ -83,6 +84,16 @@ class Unit {
     void RestoreDefaultIp();
     void FactoryReset();
 
+    /// The main controller's image as its bootloader last took it whole (empty: none yet).
+    std::vector<uint8_t> MainFlash() const;
+    void SetMainFlash(std::vector<uint8_t> image);
+    /// The net controller's whole flash, as its bootloader left it.
+    std::vector<uint8_t> NetFlash() const;
+    void SetNetFlash(std::vector<uint8_t> flash);
+
+    /// The net controller's flash: everything up to the end of its top page.
+    static constexpr size_t kNetFlashSize = 0x1F800;
+
   private:
     static int RangeMax(Level level);
     void ResetLocked();
@@ -90,6 +101,8 @@ class Unit {
     mutable std::mutex m_mutex;
     UnitState m_state;
     const uint32_t m_defaultIp;
+    std::vector<uint8_t> m_mainFlash;
+    std::vector<uint8_t> m_netFlash = std::vector<uint8_t>(kNetFlashSize, 0x00);
 };
 
 }  // namespace vantrel::sim

@@ -33,7 +33,7 @@ class CheckingView : public PanelView {
     }
 
     void SetBarPos(int bar, std::int32_t pos) override {
-        Require(bar >= kVolumeBar && bar <= kSaturationBar, "bars are 1010 to 1013");
+        Require(bar >= kVolumeBar && bar <= LevelBar(3), "bars are 1010 to 1013");
         Require(pos == m_state.m_levels[bar - kVolumeBar], "a bar shows its level");
     }
 

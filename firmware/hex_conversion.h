@@ -1,0 +1,17 @@
+#pragma once
+
+#include "firmware/firmware_record.h"
+
+namespace vantrel::firmware {
+
+/// Converts the Intel HEX text held in the slot's buffer into a binary image in the same
+/// buffer, gaps 0x00, its length the highest end address written. False when the text has
+/// no end-of-file record, a record shorter than 11 or of 256 characters or more, a byte count
+/// larger than the digits that carry it, or a byte whose address lies outside the buffer.
+bool ConvertMainHex(ImageSlot& slot);
+
+/// As ConvertMainHex, but a data record at offset 0xFFF8 or above is skipped whole: the net
+/// controller's files carry there what its flash does not take.
+bool ConvertNetHex(ImageSlot& slot);
+
+}  // namespace vantrel::firmware

@@ -1,0 +1,25 @@
+#include "sim/loader_faults.h"
+
+#include <cstdlib>
+
+namespace vantrel::sim {
+namespace {
+
+bool ParseNumber(const std::string& text, const std::string& name, int& out) {
+    if (text.compare(0, name.size(), name) != 0 || text.size() == name.size()) return false;
+    const std::string digits = text.substr(name.size());
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    out = std::atoi(digits.c_str());
+    return out > 0;
+}
+
+}  // namespace
+
+bool ParseLoaderFault(const std::string& text, LoaderFaults& faults) {
+    return ParseNumber(text, "loader-nak=", faults.nakAt) ||
+           ParseNumber(text, "loader-silent=", faults.silentFrom);
+}
+
+}  // namespace vantrel::sim

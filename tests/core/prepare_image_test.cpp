@@ -1,0 +1,120 @@
+#include "firmware/prepare_image.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "firmware/firmware_ids.h"
+#include "tests/support/recording_firmware_view.h"
+#include "tests/support/temp_file.h"
+
+namespace vantrel::firmware {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// HEX text padded with line ends to the file size, so that the file can hold its image.
+std::string Hex(const std::string& records, std::size_t fileSize = 600) {
+    return records + std::string(fileSize - records.size(), '\n');
+}
+
+class PrepareImageTest : public ::testing::Test {
+  protected:
+    PrepareResult Prepare(const std::string& bytes, Controller controller = Controller::Main) {
+        testing::TempFile file("image", bytes);
+        slot.path = file.Path();
+        return PrepareImage(slot, controller, view);
+    }
+    Bytes Image() const { return Bytes(slot.buffer.begin(), slot.buffer.begin() + slot.length); }
+
+    ImageSlot slot;
+    testing::RecordingFirmwareView view;
+};
+
+TEST_F(PrepareImageTest, BinaryFileIsTheImageAndItsSizeIsShown) {
+    std::string bytes(1000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+    EXPECT_EQ(Prepare(bytes), PrepareResult::Ready);
+    EXPECT_EQ(Image(), Bytes(bytes.begin(), bytes.end()));
+    EXPECT_EQ(view.Calls(), (std::vector<std::string>{"text 1026 1000 byte."}));
+
+    EXPECT_EQ(Prepare(bytes, Controller::Net), PrepareResult::Ready);
+    EXPECT_EQ(view.Text(kNetSizeText), "1000 byte.");
+}
+
+TEST_F(PrepareImageTest, MissingSmallAndUnconvertibleFilesGiveNoImage) {
+    EXPECT_EQ(PrepareImage(slot, Controller::Main, view), PrepareResult::NoFile);
+    EXPECT_TRUE(view.Calls().empty());
+    EXPECT_STREQ(PrepareFailureText(PrepareResult::NoFile), "Please load file first!");
+
+    EXPECT_EQ(Prepare(std::string(256, 'x')), PrepareResult::TooSmall);
+    EXPECT_TRUE(slot.buffer.empty());
+    EXPECT_EQ(view.Text(kMainSizeText), "256 byte.");
+    EXPECT_STREQ(PrepareFailureText(PrepareResult::TooSmall), "Fail to write flash!");
+
+    EXPECT_EQ(Prepare(Hex(":0200000011223C\r\n")), PrepareResult::ConversionFailed);
+    EXPECT_TRUE(slot.buffer.empty());
+    EXPECT_EQ(view.Text(kMainSizeText), "600 byte.");
+    EXPECT_STREQ(PrepareFailureText(PrepareResult::ConversionFailed),
+                 "Fail to convert the input from hex to bin!");
+}
+
+TEST_F(PrepareImageTest, HexDataLandsAtItsAddressesWithZeroGaps) {
+    // Data at 0 and 8 (checksums deliberately wrong: they are not checked), a start address.
+    EXPECT_EQ(Prepare(Hex(":03000000A1B2C300\r\n:0200080011FF00\r\n:0400000500000000F7\r\n"
+                          ":00000001FF\r\n")),
+              PrepareResult::Ready);
+    EXPECT_EQ(Image(), (Bytes{0xA1, 0xB2, 0xC3, 0, 0, 0, 0, 0, 0x11, 0xFF}));
+    EXPECT_EQ(view.Text(kMainSizeText), "600 byte.");
+
+    // LF alone, blank lines and blanks before a record read as CR LF does; a file is HEX only
+    // when it starts with ':'.
+    EXPECT_EQ(Prepare(Hex(":03000000A1B2C300\n\n  :0200080011FF00\n\t:00000001FF\n")),
+              PrepareResult::Ready);
+    EXPECT_EQ(Image(), (Bytes{0xA1, 0xB2, 0xC3, 0, 0, 0, 0, 0, 0x11, 0xFF}));
+}
+
+TEST_F(PrepareImageTest, ExtendedAddressesSetTheBase) {
+    const std::size_t size = 0x10000 + 0x20;
+    EXPECT_EQ(Prepare(Hex(":020000040001F9\r\n:01001000AB00\r\n:00000001FF\r\n", size)),
+              PrepareResult::Ready);
+    EXPECT_EQ(slot.length, 0x10011);
+    EXPECT_EQ(slot.buffer[0x10010], 0xAB);
+    EXPECT_EQ(Prepare(Hex(":020000021000EC\r\n:01001000CD00\r\n:00000001FF\r\n", size)),
+              PrepareResult::Ready);
+    EXPECT_EQ(slot.buffer[0x10010], 0xCD);
+}
+
+TEST_F(PrepareImageTest, NetFilesDropTheRecordsAtTheTopOfEachSegment) {
+    // The record at 0xFFF0 runs up to 0xFFFF and is kept whole; the two after it are dropped.
+    const std::string records =
+        ":020000040001F9\r\n:10FFF000000102030405060708090A0B0C0D0E0F00\r\n"
+        ":04FFF800DEADBEEF00\r\n:04FFFC0001020304F0\r\n:00000001FF\r\n";
+    const std::size_t size = 0x20000 + 0x40;
+    EXPECT_EQ(Prepare(Hex(records, size), Controller::Net), PrepareResult::Ready);
+    EXPECT_EQ(slot.length, 0x20000);
+    EXPECT_EQ(slot.buffer[0x1FFF8], 0x08);
+    EXPECT_EQ(slot.buffer[0x1FFFF], 0x0F);
+
+    EXPECT_EQ(Prepare(Hex(records, size), Controller::Main), PrepareResult::Ready);
+    EXPECT_EQ(slot.buffer[0x1FFF8], 0xDE);
+    EXPECT_EQ(slot.buffer[0x1FFFF], 0x04);
+}
+
+TEST_F(PrepareImageTest, RecordsThatDoNotFitTheirTextOrTheFileFailTheConversion) {
+    const char* bad[] = {
+        ":10000000A1B2C300\r\n:00000001FF\r\n",  // count larger than its digits
+        ":0100000\r\n:00000001FF\r\n",           // shorter than a record
+        ":0110000011EE\r\n:00000001FF\r\n",      // beyond the file's size
+        ":020000040001F9\r\n:0100000011EE\r\n",  // base beyond the file, and no end
+    };
+    for (const char* records : bad) {
+        EXPECT_EQ(Prepare(Hex(records)), PrepareResult::ConversionFailed) << records;
+    }
+    const std::string longRecord = ":7F000000" + std::string(254, 'A') + "00\r\n:00000001FF\r\n";
+    EXPECT_EQ(Prepare(Hex(longRecord)), PrepareResult::ConversionFailed);
+}
+
+}  // namespace
+}  // namespace vantrel::firmware

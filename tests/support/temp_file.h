@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace vantrel::testing {
+
+/// A file with the given bytes in the temporary directory, removed when the object goes.
+class TempFile {
+  public:
+    TempFile(const std::string& name, const std::string& bytes)
+        : m_path((std::filesystem::temp_directory_path() / ("vantrel-" + name)).string()) {
+        std::FILE* file = std::fopen(m_path.c_str(), "wb");
+        if (file) {
+            std::fwrite(bytes.data(), 1, bytes.size(), file);
+            std::fclose(file);
+        }
+    }
+    ~TempFile() { std::remove(m_path.c_str()); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    const std::string& Path() const { return m_path; }
+
+  private:
+    std::string m_path;
+};
+
+}  // namespace vantrel::testing
