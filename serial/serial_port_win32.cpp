@@ -130,13 +130,19 @@ PortHandle SerialPort::Open(std::uint32_t port, std::uint32_t baudRate, ParityCo
     // value. The configuration calls below then fail without effect on an invalid handle.
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    GetCommState(handle, &dcb);
+    const bool isSerialLine = GetCommState(handle, &dcb) != FALSE;
     dcb.BaudRate = baudRate;
     if (!ApplyParity(dcb, parity)) ReportError();
     dcb.ByteSize = dataBits;
     if (!ApplyStopBits(dcb, stopBits)) ReportError();
     dcb.fDsrSensitivity = 0;
     if (!ApplyFlowControl(dcb, flow)) ReportError();
+    if (handle != INVALID_HANDLE_VALUE && !isSerialLine) {
+        // Wine hands out a handle for a COM port whose device is gone (an unplugged adapter,
+        // a stale mapping), on which nothing works: that port did not open.
+        Close();
+        return kInvalidPort;
+    }
     SetCommState(handle, &dcb);
 
     COMMTIMEOUTS timeouts = ToCommTimeouts(kOpenTimeouts);

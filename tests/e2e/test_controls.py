@@ -190,6 +190,9 @@ class NetworkSettingsTest(LinkTest):
         count = len(self.commands())
         panel.click(READ)
         panel.dismiss_box("Finish!")
+        # Read is over when its picture is back: a code stored before then would be lost in
+        # the clear that ends Read (the session's rule), so a person waits for it too.
+        self.expect_looks({READ: "grey"})
         self.assertEqual(panel.ip(UNIT_IP), self.address)
         self.assertEqual(panel.ip(UNIT_MASK), "255.255.0.0")
         self.assertEqual(panel.ip(UNIT_GATEWAY), "127.0.0.254")
@@ -242,6 +245,9 @@ class NetworkSettingsTest(LinkTest):
             # Apply ends the session: the unit may now answer elsewhere.
             panel.wait_for(lambda: panel.text(STATUS) == "Disconnect!", what="Disconnect!")
 
+    def test_settings_on_ethernet(self):
+        self.settings("tcp")
+
     def test_settings_on_rs232(self):
         self.settings("serial")
 
@@ -261,6 +267,21 @@ class NetworkSettingsTest(LinkTest):
 
 
 class FaultTest(LinkTest):
+    def test_missing_com_port(self):
+        # COM 6 names a device that is not there, as an unplugged adapter's port would.
+        self.prefix.map_com_port(6, os.path.join(harness.WORK, "no-such-port"))
+        panel = self.open_link("serial")
+        self.choose_com_port("COM 6")
+        time.sleep(1)
+        # VU-Mode is left out: while VU is shown it does nothing at all, by design.
+        controls = [c for c, _, frames, _ in CONTROLS if frames and c != VU]
+        for control in controls + [READ, APPLY, DEFAULT_IP]:
+            with self.subTest(control=control):
+                panel.click(control)
+                panel.dismiss_box("Open COM fail!")
+        self.expect_looks({c: "grey" for c in (1040, 1053, 1057, 1063, READ, APPLY, DEFAULT_IP)})
+        self.assertNotIn("04 53 57 0B", self.sim.received("serial"))
+
     def test_unit_that_closes_the_connection(self):
         panel = self.open_link("tcp", "--fault", "close-after=9")
         for _ in range(10):
@@ -270,6 +291,17 @@ class FaultTest(LinkTest):
             time.sleep(0.5)
         self.assertEqual(panel.text(STATUS), "Disconnect!")
         self.assertEqual(panel.look(CONNECT), "grey")
+
+    def test_close_while_a_handler_waits_on_a_silent_unit(self):
+        self.sim = self.start_sim(self.address, "--fault", "silent-after-login")
+        panel = self.start_panel(harness.ip_value(self.address))
+        panel.click(CONNECT)
+        panel.wait_for(lambda: panel.text(STATUS) == "Login success!", what="Login success!")
+        panel.click(READ)  # the session is still waiting on the silent unit's replies
+        panel.click(1053)  # Mute waits for the session to be free
+        time.sleep(0.5)
+        panel.send_close()  # another program closes the panel meanwhile
+        self.assertEqual(panel.exit_code(timeout=20), 2)
 
 
 if __name__ == "__main__":
