@@ -20,6 +20,7 @@
 #include "serial/serial_port.h"
 #include "sim/firmware_commands.h"
 #include "sim/serial_console.h"
+#include "tests/support/serial_unit_test.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_firmware_view.h"
 #include "tests/support/simulated_unit.h"
@@ -62,17 +63,9 @@ std::string HexOf(const Bytes& image) {
     return text + ":00000001FF\r\n";
 }
 
-class FirmwareSimTest : public ::testing::Test {
+class FirmwareSimTest : public testing::SerialUnitTest {
   protected:
-    void SetUp() override { StartUnit({}); }
-    void TearDown() override { MapComPort(kComPort, ""); }
-
-    void StartUnit(const sim::SerialFaults& faults) {
-        console = std::make_unique<sim::SerialConsole>(unit, log, faults);
-        ASSERT_TRUE(console->Start()) << console->Error();
-        MapComPort(kComPort, console->DevicePath());
-        record.comPort = kComPort;
-    }
+    FirmwareSimTest() : SerialUnitTest(kComPort) { record.comPort = kComPort; }
     void Load(ImageSlot& slot, const std::string& bytes) {
         file.reset();
         file = std::make_unique<testing::TempFile>("sim-image", bytes);
@@ -87,9 +80,6 @@ class FirmwareSimTest : public ::testing::Test {
         EXPECT_GE(std::stoi(positions.back()), std::stoi(ranges.back()));
     }
 
-    sim::Unit unit{0x7F000002, 0x7F000002};
-    sim::TrafficLog log;
-    std::unique_ptr<sim::SerialConsole> console;
     FirmwareRecord record;
     SerialPort port{[](const char*) {}};
     testing::FakeClock clock;

@@ -18,6 +18,7 @@
 #include "sim/traffic_log.h"
 #include "sim/unit.h"
 #include "tests/support/recording_serial.h"
+#include "tests/support/serial_unit_test.h"
 #include "tests/support/recording_view.h"
 
 namespace vantrel {
@@ -48,20 +49,12 @@ class PollReleasingClock : public testing::TracingClock {
     }
 };
 
-class PanelControlsSimTest : public ::testing::Test {
+class PanelControlsSimTest : public testing::SerialUnitTest {
   protected:
-    PanelControlsSimTest() {
+    PanelControlsSimTest() : SerialUnitTest(kComPort) {
         state.m_comPorts[0] = kComPort;
         state.m_nComPortCount = 1;
         state.m_nLinkMode = kLinkSerial;
-    }
-    void SetUp() override { StartUnit({}); }
-    void TearDown() override { MapComPort(kComPort, ""); }
-
-    void StartUnit(const sim::SerialFaults& faults) {
-        console = std::make_unique<sim::SerialConsole>(unit, log, faults);
-        ASSERT_TRUE(console->Start()) << console->Error();
-        MapComPort(kComPort, console->DevicePath());
     }
     void Reset() {
         trace.clear();
@@ -69,9 +62,6 @@ class PanelControlsSimTest : public ::testing::Test {
         log.Clear();
     }
 
-    sim::Unit unit{0x7F000002, 0x7F000002};
-    sim::TrafficLog log;
-    std::unique_ptr<sim::SerialConsole> console;
     testing::SerialTrace trace;
     SerialPort port{[](const char*) {}};
     testing::RecordingSerial serial{trace, &port};

@@ -20,6 +20,7 @@
 #include "sim/traffic_log.h"
 #include "sim/unit.h"
 #include "tests/support/recording_serial.h"
+#include "tests/support/serial_unit_test.h"
 
 namespace vantrel {
 namespace {
@@ -46,16 +47,9 @@ class ListenerLog : public NetworkReadListener {
     void OnMode(std::uint8_t mode) override { lines.push_back("mode " + std::to_string(mode)); }
 };
 
-class SerialSimTest : public ::testing::Test {
+class SerialSimTest : public testing::SerialUnitTest {
   protected:
-    void SetUp() override { StartUnit({}); }
-    void TearDown() override { MapComPort(kComPort, ""); }
-
-    void StartUnit(const sim::SerialFaults& faults) {
-        console = std::make_unique<sim::SerialConsole>(unit, log, faults);
-        ASSERT_TRUE(console->Start()) << console->Error();
-        MapComPort(kComPort, console->DevicePath());
-    }
+    SerialSimTest() : SerialUnitTest(kComPort) {}
     // Opens the port as a panel exchange does and starts the trace after the open.
     void Open() {
         const std::int32_t ports[] = {static_cast<std::int32_t>(kComPort)};
@@ -75,9 +69,6 @@ class SerialSimTest : public ::testing::Test {
         return frames;
     }
 
-    sim::Unit unit{kUnitIp, kUnitIp};
-    sim::TrafficLog log;
-    std::unique_ptr<sim::SerialConsole> console;
     testing::SerialTrace trace;
     SerialPort port{[](const char*) {}};
     testing::RecordingSerial serial{trace, &port};
