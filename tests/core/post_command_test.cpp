@@ -2,10 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <type_traits>
+#include <utility>
+
 #include "tests/support/recording_view.h"
 
 namespace vantrel {
 namespace {
+
+// Only the stores that wake the session may write the code and the link flag: a plain
+// assignment would leave an idle session asleep.
+static_assert(!std::is_assignable_v<decltype((std::declval<PanelState&>().m_nCommand)), int>);
+static_assert(!std::is_assignable_v<decltype((std::declval<PanelState&>().m_bLinkDown)), int>);
 
 class PostCommandTest : public ::testing::Test {
   protected:
