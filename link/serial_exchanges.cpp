@@ -48,6 +48,12 @@ std::uint8_t ReadCode(LcdLevel level) {
 // Each LCD level's set code is one below its read code.
 std::uint8_t SetCode(LcdLevel level) { return ReadCode(level) - 1; }
 
+void WriteLevel(SerialDevice& serial, Clock& clock, LcdLevel level, std::uint8_t value) {
+    serial.Purge();
+    Send(serial, BuildFrame(SerialUnit::Main, SetCode(level), value));
+    clock.Sleep(Ms(30));
+}
+
 // IP, mask and gateway, each checked; false at the first reply that fails.
 bool ReadAddresses(SerialDevice& serial, Clock& clock, NetworkReadListener& listener) {
     using Kind = NetworkReadListener::AddressKind;
@@ -119,13 +125,14 @@ LevelStepResult RunLevelStep(SerialDevice& serial, Clock& clock, LcdLevel level,
                       kLevelReplyLength);
     result.read = DecodeLevelReply(reply.bytes.data(), reply.received);
     if (result.read) result.stepped = SteppedLevel(*result.read, direction);
-    if (result.stepped) {
-        serial.Purge();
-        Send(serial, BuildFrame(SerialUnit::Main, SetCode(level), *result.stepped));
-        clock.Sleep(Ms(30));
-    }
+    if (result.stepped) WriteLevel(serial, clock, level, *result.stepped);
     serial.Close();
     return result;
+}
+
+void RunLevelSet(SerialDevice& serial, Clock& clock, LcdLevel level, std::uint8_t value) {
+    WriteLevel(serial, clock, level, value);
+    serial.Close();
 }
 
 std::optional<SerialStatusBlock> RunStatusRead(SerialDevice& serial, Clock& clock) {

@@ -52,6 +52,9 @@ struct LevelStepResult {
 LevelStepResult RunLevelStep(SerialDevice& serial, Clock& clock, LcdLevel level,
                              StepDirection direction);
 
+/// Sets an LCD level at once: purge, the set frame, 30 ms, close.
+void RunLevelSet(SerialDevice& serial, Clock& clock, LcdLevel level, std::uint8_t value);
+
 /// The status poll's read: the status block, or nothing when the reply is rejected.
 std::optional<SerialStatusBlock> RunStatusRead(SerialDevice& serial, Clock& clock);
 
