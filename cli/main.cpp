@@ -14,6 +14,7 @@
 #include "cli/ports.h"
 #include "cli/progress_board.h"
 #include "cli/progress_view.h"
+#include "cli/sockets.h"
 #include "cli/unit_link.h"
 #include "firmware/prepare_image.h"
 #include "link/control_table.h"
@@ -336,6 +337,7 @@ int Main(int argc, char** argv) {
         };
     }
 
+    SocketsScope sockets;
     const std::vector<UnitResult> results = RunFleet(units, jobs, task);
     if (units.size() > 1 || longCommand) std::printf("%s", SummaryTable(results).c_str());
     int exitCode = 0;

@@ -1,0 +1,28 @@
+"""vantrelctl.exe under Wine gives what the Linux build gives, against the simulated unit."""
+
+import os
+import subprocess
+import unittest
+
+import harness
+from session import PanelTest
+
+CTL_EXE = os.path.join(harness.BUILD, "windows", "cli", "vantrelctl.exe")
+CTL = os.path.join(harness.BUILD, "native", "cli", "vantrelctl")
+
+
+class VantrelctlUnderWineTest(PanelTest):
+    def test_status_json_is_the_same_under_wine(self):
+        sim = self.start_sim("127.0.0.40", "--levels", "33,200,150,90")
+        sim.control("set solo-left=1 input=2")
+        linux = subprocess.run([CTL, "--unit", "127.0.0.40", "status", "--json"],
+                               capture_output=True, text=True, timeout=60)
+        wine = subprocess.run(["wine", CTL_EXE, "--unit", "127.0.0.40", "status", "--json"],
+                              env=self.prefix.env, capture_output=True, text=True, timeout=120)
+        self.assertEqual((linux.returncode, wine.returncode), (0, 0), wine.stdout + wine.stderr)
+        self.assertEqual(wine.stdout.replace("\r\n", "\n"), linux.stdout)
+        self.assertIn('"levels":[33,200,150,90]', linux.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()
