@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <memory>
+#include <vector>
 #include <string>
 
 #include "link/command_table.h"
@@ -14,6 +16,8 @@
 #include "sim/tcp_console.h"
 #include "tests/support/recording_serial.h"
 #include "tests/support/serial_unit_test.h"
+#include "tests/support/simulated_unit.h"
+#include "tests/support/temp_file.h"
 
 namespace vantrel {
 namespace {
@@ -146,6 +150,37 @@ TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
         EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
     }
     EXPECT_TRUE(log.Entries().empty());
+}
+
+// One image to a rack of eight: one unit refuses chunk 5, one falls silent after Ping. The
+// others are updated all the same, and the two are reported with the procedure's own words.
+TEST(VantrelctlFleetTest, FirmwareToEightUnits) {
+    std::vector<std::uint8_t> image(3000);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    testing::TempFile file("fleet.bin", std::string(image.begin(), image.end()));
+    std::vector<std::unique_ptr<testing::SimulatedUnit>> units;
+    std::string arguments;
+    for (int i = 11; i <= 18; ++i) {
+        sim::Faults faults;
+        if (i == 13) faults.loader.nakAt = 7;       // Ping, Download, then chunks 1 to 5
+        if (i == 16) faults.loader.silentFrom = 2;  // answers Ping only
+        const std::string address = "127.0.0." + std::to_string(i);
+        units.push_back(std::make_unique<testing::SimulatedUnit>(address, faults));
+        ASSERT_TRUE(units.back()->Start()) << units.back()->console.Error();
+        arguments += " --unit " + address;
+    }
+    const CtlRun run = Ctl(arguments + " firmware main " + file.Path());
+    EXPECT_EQ(run.code, 1) << run.output;
+    for (size_t i = 0; i < units.size(); ++i) {
+        const std::string& address = units[i]->address;
+        SCOPED_TRACE(address);
+        const bool bad = address == "127.0.0.13" || address == "127.0.0.16";
+        EXPECT_EQ(units[i]->unit.MainFlash() == image, !bad);
+        const size_t row = run.output.rfind("\n" + address + "  ");  // its table row
+        ASSERT_NE(row, std::string::npos) << run.output;
+        EXPECT_EQ(run.output.compare(row + 1 + address.size() + 2, 4, bad ? "fail" : "done"), 0);
+        EXPECT_EQ(run.output.find("vantrelctl: " + address + ": ") != std::string::npos, bad);
+    }
 }
 
 }  // namespace
