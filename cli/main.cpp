@@ -18,6 +18,7 @@
 #include "cli/unit_link.h"
 #include "firmware/prepare_image.h"
 #include "link/control_table.h"
+#include "res/version.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -139,6 +140,7 @@ Outcome BringLevel(UnitLink& link, int index, int target) {
 int Main(int argc, char** argv) {
     CLI::App app{"vantrelctl: the Vantrel unit from the command line"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", VANTREL_VERSION_TEXT);
     std::vector<std::string> units;
     std::string unitsFile, port;
     int jobs = 8;
