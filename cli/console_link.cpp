@@ -98,6 +98,11 @@ class ConsoleLink : public UnitLink {
         return Outcome::Failed(view.Status());
     }
 
+    Outcome UpdateNetFirmware(const std::string&, const ProgressReport&,
+                              const std::function<void(const std::string&)>&) override {
+        return Outcome::Failed("the net controller is updated over a serial port (--port)");
+    }
+
     void Close() override {
         if (m_state.m_bLinkDown != 0) return;
         m_state.StoreLinkDown(1);

@@ -180,10 +180,11 @@ int Main(int argc, char** argv) {
     auto* resetCmd = app.add_subcommand("factory-reset", "reset the unit to its factory settings");
     resetCmd->add_flag("--yes", yes, "really");
     std::string controller, file;
-    auto* firmwareCmd = app.add_subcommand("firmware", "update the main controller's firmware");
-    firmwareCmd->add_option("controller", controller, "main")
+    auto* firmwareCmd = app.add_subcommand("firmware", "update a controller's firmware");
+    firmwareCmd
+        ->add_option("controller", controller, "main, or net (over --port, after a power cycle)")
         ->required()
-        ->check(CLI::IsMember({"main"}));
+        ->check(CLI::IsMember({"main", "net"}));
     firmwareCmd->add_option("file", file, "HEX or raw binary image")->required();
 
     try {
@@ -318,22 +319,31 @@ int Main(int argc, char** argv) {
         };
     } else if (firmwareCmd->parsed()) {
         // The image is checked once, here, so that a file that is not one reaches no unit.
+        const bool net = controller == "net";
+        if (net && !serial) return usage("the net controller is updated over --port");
         firmware::ImageSlot slot;
         slot.path = file;
         ProgressView check(nullptr);
-        const firmware::PrepareResult prepared =
-            firmware::PrepareImage(slot, firmware::Controller::Main, check);
+        const firmware::PrepareResult prepared = firmware::PrepareImage(
+            slot, net ? firmware::Controller::Net : firmware::Controller::Main, check);
         if (prepared != firmware::PrepareResult::Ready) {
             return usage(file + ": " + firmware::PrepareFailureText(prepared));
         }
         longCommand = true;
         auto board = std::make_shared<ProgressBoard>(units, isatty(fileno(stdout)) != 0, stdout);
         const long length = slot.length;
-        task = [&, board, length](const std::string& unit) {
+        task = [&, board, length, net](const std::string& unit) {
             const size_t index = std::find(units.begin(), units.end(), unit) - units.begin();
+            const ProgressReport progress = [&](int done, int total) {
+                if (total > 0) board->Update(index, length * done / total, length);
+            };
             return WithLink(unit, serial, [&](UnitLink& link) {
-                return link.UpdateMainFirmware(file, [&](int done, int total) {
-                    if (total > 0) board->Update(index, length * done / total, length);
+                if (!net) return link.UpdateMainFirmware(file, progress);
+                return link.UpdateNetFirmware(file, progress, [](const std::string& text) {
+                    std::printf("%s\nPower-cycle the unit now, then press Enter.\n", text.c_str());
+                    std::fflush(stdout);
+                    std::string line;
+                    std::getline(std::cin, line);
                 });
             });
         };

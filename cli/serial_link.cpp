@@ -6,6 +6,8 @@
 #include "cli/unit_link.h"
 #include "cli/unit_view.h"
 #include "firmware/burn_main_serial.h"
+#include "firmware/burn_net_serial.h"
+#include "firmware/hold_break.h"
 #include "link/control_ids.h"
 #include "link/panel_controls.h"
 #include "link/serial_exchanges.h"
@@ -123,6 +125,22 @@ class SerialLink : public UnitLink {
         ProgressView view(progress);
         SerialPort port([](const char*) {});
         firmware::BurnMainSerial(record, port, SystemClock::Instance(), view);
+        if (view.Status() == kFirmwareUpdated) return {};
+        return Outcome::Failed(view.Status());
+    }
+
+    Outcome UpdateNetFirmware(const std::string& path, const ProgressReport& progress,
+                              const std::function<void(const std::string&)>& powerCycle) override {
+        firmware::FirmwareRecord record;
+        record.comPort = m_portNumber;
+        record.netImage.path = path;
+        ProgressView view(progress);
+        SerialPort port([](const char*) {});
+        firmware::Break(record, port, view);
+        if (!port.IsOpen()) return Outcome::Failed(view.Status());
+        powerCycle(view.Status());
+        record.netStop = 0;
+        firmware::BurnNetSerial(record, port, SystemClock::Instance(), view);
         if (view.Status() == kFirmwareUpdated) return {};
         return Outcome::Failed(view.Status());
     }

@@ -53,6 +53,11 @@ class UnitLink {
     virtual Outcome ApplyNetwork(const NetworkSettings& settings) = 0;
     virtual Outcome RestoreDefaultIp() = 0;
     virtual Outcome UpdateMainFirmware(const std::string& path, const ProgressReport& progress) = 0;
+    /// The net controller: holds the line in break, tells the user (`powerCycle`, which returns
+    /// once the unit has been power-cycled), then writes the image. The serial link only.
+    virtual Outcome UpdateNetFirmware(
+        const std::string& path, const ProgressReport& progress,
+        const std::function<void(const std::string&)>& powerCycle) = 0;
     virtual void Close() = 0;
 };
 

@@ -1,5 +1,6 @@
 // vantrelctl, the program, against the simulated unit on its console (loopback) and on a pty.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -150,6 +151,57 @@ TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
         EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
     }
     EXPECT_TRUE(log.Entries().empty());
+}
+
+// The net controller: Break, the user power-cycles the unit when told, then the image.
+TEST_F(VantrelctlTest, NetFirmwareAfterThePowerCycleTheUserIsAskedFor) {
+    std::string hex;
+    char record[64];
+    for (int at = 0; at < 4096; at += 16) {
+        std::snprintf(record, sizeof record, ":10%04X00", at);
+        hex += record;
+        for (int i = 0; i < 16; ++i) {
+            std::snprintf(record, sizeof record, "%02X", (at + i) * 5 & 0xFF);
+            hex += record;
+        }
+        hex += "00\r\n";
+    }
+    testing::TempFile file("net.hex", hex + ":00000001FF\r\n");
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(pipe(toChild), 0);
+    ASSERT_EQ(pipe(fromChild), 0);
+    const std::string device = console->DevicePath();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(toChild[0], STDIN_FILENO);
+        dup2(fromChild[1], STDOUT_FILENO);
+        dup2(fromChild[1], STDERR_FILENO);
+        execl(VANTREL_CTL, VANTREL_CTL, "--port", device.c_str(), "firmware", "net",
+              file.Path().c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(toChild[0]);
+    close(fromChild[1]);
+    std::string output;
+    char chunk[256];
+    while (output.find("press Enter") == std::string::npos) {
+        const ssize_t n = read(fromChild[0], chunk, sizeof chunk);
+        ASSERT_GT(n, 0) << output;
+        output.append(chunk, n);
+    }
+    EXPECT_NE(output.find("Please power cycle device to into bootloader entry!"),
+              std::string::npos);
+    console->PowerCycle();  // the line is held in break at 19200 baud: the bootloader starts
+    ASSERT_EQ(write(toChild[1], "\n", 1), 1);
+    for (ssize_t n; (n = read(fromChild[0], chunk, sizeof chunk)) > 0;) output.append(chunk, n);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(toChild[1]);
+    close(fromChild[0]);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    const std::vector<std::uint8_t> flash = unit.NetFlash();
+    for (int i = 4; i < 4096; ++i) ASSERT_EQ(flash[i], (i * 5) & 0xFF) << i;
+    EXPECT_TRUE(log.Lines("loader-error").empty());
 }
 
 // One image to a rack of eight: one unit refuses chunk 5, one falls silent after Ping. The
