@@ -129,6 +129,8 @@ TEST_F(VantrelctlTest, LevelsAndNetworkSettings) {
 
 // Each ends with one line and its exit code, and only an unreachable unit was tried at all.
 TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
+    testing::TempFile badHex("bad.hex", ":10000000" + std::string(300, 'Z') + "\r\n");
+    const std::string badHexCase = "--unit 127.0.0.70 firmware main " + badHex.Path();
     struct Case {
         const char* arguments;
         int code;
@@ -138,6 +140,7 @@ TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
         {"--unit 127.0.0.70 press eject", 2, "no such button"},
         {"--unit 127.0.0.300 press mute", 2, "not an IPv4 address"},
         {"--unit 127.0.0.70 firmware main /no/such/file", 2, "Please load file first!"},
+        {badHexCase.c_str(), 2, "Fail to convert the input from hex to bin!"},
         {"--unit 127.0.0.70 factory-reset", 2, "--yes"},
         {"--unit 127.0.0.70 level volume 41", 2, "not a level"},
         {"press mute", 2, "no unit"},
