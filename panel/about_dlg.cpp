@@ -163,7 +163,7 @@ LRESULT CAboutDlg::OnCancel(WORD, WORD, HWND, bool&) {
     return 0;
 }
 
-void CAboutDlg::ChooseFile(const char* filter, int pathText, int sizeText, std::string& path) {
+void CAboutDlg::ChooseFile(const char* filter, int pathText, int sizeText, char (&path)[MAX_PATH]) {
     char file[kPathSize] = {};
     char title[kTitleSize] = {};
     OPENFILENAMEA ofn{};
@@ -189,7 +189,7 @@ void CAboutDlg::ChooseFile(const char* filter, int pathText, int sizeText, std::
     }
     SetDlgItemText(sizeText, size);
     SetDlgItemText(pathText, file);
-    path = file;
+    lstrcpynA(path, file, MAX_PATH);
 }
 
 LRESULT CAboutDlg::OnLoadMainFile(WORD, WORD, HWND, bool&) {

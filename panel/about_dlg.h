@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <string>
 
 #include "app/dialog.h"
 #include "firmware/firmware_record.h"
@@ -87,7 +86,7 @@ class CAboutDlg : public CDialog {
     void VersionQuery();
     /// The open-file dialog with the group's filters; the chosen path and its size are shown
     /// and kept in `path` for the group's next update.
-    void ChooseFile(const char* filter, int pathText, int sizeText, std::string& path);
+    void ChooseFile(const char* filter, int pathText, int sizeText, char (&path)[MAX_PATH]);
     /// Runs procedure on a thread of its own; false when none could be started.
     template <typename Procedure>
     bool StartProcedure(Procedure procedure);
@@ -97,8 +96,8 @@ class CAboutDlg : public CDialog {
     View m_view;
     // The chosen files, kept apart from the image slots, which an update's thread owns while
     // it runs: choosing a file then never writes what that thread reads.
-    std::string m_szMainFile;
-    std::string m_szNetFile;
+    char m_szMainFile[MAX_PATH] = {};
+    char m_szNetFile[MAX_PATH] = {};
     int m_nRunning = 0;  // procedures started and not yet reported ended; window's thread only
     bool m_bCloseWaits = false;
     bool m_bWaitCursor = false;
