@@ -18,7 +18,7 @@ bool OpenDialogPort(SerialDevice& port, std::int32_t comPort, std::uint32_t baud
 bool PortOccupied(SerialDevice& port, std::int32_t comPort, std::uint32_t baudRate) {
     if (port.IsOpen()) return true;
     if (!NamesComPort(comPort)) return false;
-    if (!OpenDialogPort(port, comPort, baudRate)) return true;
+    if (!OpenDialogPort(port, comPort, baudRate)) return port.OpenRefused();
     port.Close();
     return false;
 }

@@ -17,9 +17,9 @@ constexpr const char* kPortOccupied = "COM port is occupied!";
 /// fails as a port that does not open, without a system call.
 bool OpenDialogPort(SerialDevice& port, std::int32_t comPort, std::uint32_t baudRate);
 
-/// Whether the port is held: by the dialog itself (Break holds it open) or, as its open is
-/// refused, elsewhere. A port number that names no COM port is not probed; its open fails
-/// later.
+/// Whether the port is held: by the dialog itself (Break holds it open) or, as the system
+/// refuses its open, elsewhere. A port that does not open for another reason (it is not there)
+/// is not held: its open fails later, as does one whose number names no COM port.
 bool PortOccupied(SerialDevice& port, std::int32_t comPort, std::uint32_t baudRate);
 
 /// Read time-outs for the bootloaders' replies: 1000 ms between bytes, 5000 ms plus 5000 ms

@@ -1,24 +1,27 @@
 #pragma once
 
 // Control identifiers of the firmware update dialog (template 100) that the procedures
-// update, as plain numbers so that the core needs no resource header.
+// update. Taken from the resource header itself, which holds only plain #defines, so the core
+// and the dialog template cannot disagree.
+#include "res/resource.h"
+
 namespace vantrel::firmware {
 
-constexpr int kProgressBar = 1010;
-constexpr int kMainLoadButton = 1011;
-constexpr int kMainBurnButton = 1012;
-constexpr int kMainStopButton = 1013;
-constexpr int kNetLoadButton = 1014;
-constexpr int kNetBurnButton = 1015;
-constexpr int kNetStopButton = 1016;
-constexpr int kBreakButton = 1017;
-constexpr int kMainPathText = 1025;
-constexpr int kMainSizeText = 1026;
-constexpr int kMainStatusText = 1027;
-constexpr int kNetPathText = 1028;
-constexpr int kNetSizeText = 1030;
-constexpr int kNetStatusText = 1031;
-constexpr int kMainVersionText = 1064;
-constexpr int kNetVersionText = 1065;
+constexpr int kProgressBar = IDC_FW_PROGRESS;
+constexpr int kMainLoadButton = IDC_FW_MAIN_LOAD;
+constexpr int kMainBurnButton = IDC_FW_MAIN_BURN;
+constexpr int kMainStopButton = IDC_FW_MAIN_STOP;
+constexpr int kNetLoadButton = IDC_FW_NET_LOAD;
+constexpr int kNetBurnButton = IDC_FW_NET_BURN;
+constexpr int kNetStopButton = IDC_FW_NET_STOP;
+constexpr int kBreakButton = IDC_FW_BREAK;
+constexpr int kMainPathText = IDC_FW_MAIN_PATH;
+constexpr int kMainSizeText = IDC_FW_MAIN_SIZE;
+constexpr int kMainStatusText = IDC_FW_MAIN_STATUS;
+constexpr int kNetPathText = IDC_FW_NET_PATH;
+constexpr int kNetSizeText = IDC_FW_NET_SIZE;
+constexpr int kNetStatusText = IDC_FW_NET_STATUS;
+constexpr int kMainVersionText = IDC_FW_MAIN_VERSION;
+constexpr int kNetVersionText = IDC_FW_NET_VERSION;
 
 }  // namespace vantrel::firmware

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "app/app_module.h"
+#include "panel/about_dlg.h"
 #include "panel/address_file.h"
 #include "serial/com_ports.h"
 
@@ -183,6 +184,27 @@ LRESULT CMainDlg::OnApplyNetSettings(WORD, WORD, HWND, bool&) {
 
 LRESULT CMainDlg::OnDefaultIp(WORD, WORD, HWND, bool&) {
     return RunHandler([&] { m_controls.OnDefaultIp(); });
+}
+
+LRESULT CMainDlg::OnFirmwareUpdate(WORD, WORD, HWND, bool&) {
+    return RunHandler([&] {
+        m_controls.PressPicture(IDC_FIRMWARE_UPDATE, IDB_FIRMWARE_UPDATE_LIT);
+        m_bPollPaused = 1;
+        CAboutDlg::Opening opening;
+        opening.linkMode = m_nLinkMode;
+        opening.stream = &m_stream;  // the session idles while the poll is paused
+        opening.linkDown = m_bLinkDown;
+        const int32_t selection = m_view.ComSelection();
+        if (selection >= 0 && selection < m_nComPortCount) {
+            opening.comPort = m_comPorts[selection];
+        }
+        {
+            CAboutDlg dialog(opening);
+            dialog.DoModal(GetActiveWindow(), CAboutDlg::IDD);
+        }
+        m_controls.ReleasePicture(IDC_FIRMWARE_UPDATE);
+        m_bPollPaused = 0;
+    });
 }
 
 void CMainDlg::SetIcons() {

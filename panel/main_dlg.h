@@ -69,6 +69,7 @@ class CMainDlg : public CDialog,
     COMMAND_HANDLER(IDC_VOLUME_DOWN, STN_CLICKED, OnButton)
     COMMAND_HANDLER(IDC_VOLUME_UP, STN_CLICKED, OnButton)
     COMMAND_HANDLER(IDC_MUTE, STN_CLICKED, OnButton)
+    COMMAND_HANDLER(IDC_FIRMWARE_UPDATE, STN_CLICKED, OnFirmwareUpdate)
     COMMAND_HANDLER(IDC_READ, STN_CLICKED, OnReadNetSettings)
     COMMAND_HANDLER(IDC_APPLY, STN_CLICKED, OnApplyNetSettings)
     COMMAND_HANDLER(IDC_BRIGHTNESS_DOWN, STN_CLICKED, OnButton)
@@ -104,6 +105,8 @@ class CMainDlg : public CDialog,
     LRESULT OnReadNetSettings(WORD wNotifyCode, WORD wID, HWND hWndCtl, bool& bHandled);
     LRESULT OnApplyNetSettings(WORD wNotifyCode, WORD wID, HWND hWndCtl, bool& bHandled);
     LRESULT OnDefaultIp(WORD wNotifyCode, WORD wID, HWND hWndCtl, bool& bHandled);
+    /// Opens the firmware update dialog, modal, with the status poll paused while it is open.
+    LRESULT OnFirmwareUpdate(WORD wNotifyCode, WORD wID, HWND hWndCtl, bool& bHandled);
 
   private:
     /// Runs a handler's body; a close deferred while it ran is carried out when it returns.

@@ -1,8 +1,9 @@
-// Resource ids of the panel: the dialog template, its controls, the icon and the bitmaps.
+// Resource ids of the panel: the dialog templates, their controls, the icon and the bitmaps.
 // Plain #defines so that both the resource compiler and C++ can use them.
 #ifndef VANTREL_RES_RESOURCE_H
 #define VANTREL_RES_RESOURCE_H
 
+#define IDD_FIRMWARE 100
 #define IDI_PANEL 128
 #define IDD_PANEL 129
 
@@ -53,6 +54,25 @@
 #define IDC_LINK_CAPTION 1066
 #define IDC_BALANCED_INPUT 1067
 #define IDC_UNBALANCED_INPUT 1068
+
+// Controls of the firmware update dialog. Their numbers overlap the panel's, which is fine:
+// each dialog has its own.
+#define IDC_FW_PROGRESS 1010
+#define IDC_FW_MAIN_LOAD 1011
+#define IDC_FW_MAIN_BURN 1012
+#define IDC_FW_MAIN_STOP 1013
+#define IDC_FW_NET_LOAD 1014
+#define IDC_FW_NET_BURN 1015
+#define IDC_FW_NET_STOP 1016
+#define IDC_FW_BREAK 1017
+#define IDC_FW_MAIN_PATH 1025
+#define IDC_FW_MAIN_SIZE 1026
+#define IDC_FW_MAIN_STATUS 1027
+#define IDC_FW_NET_PATH 1028
+#define IDC_FW_NET_SIZE 1030
+#define IDC_FW_NET_STATUS 1031
+#define IDC_FW_MAIN_VERSION 1064
+#define IDC_FW_NET_VERSION 1065
 
 // Bitmaps: the plain name is a control's grey normal look, _LIT its blue lit or pressed look.
 #define IDB_DOWN 208

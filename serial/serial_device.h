@@ -45,6 +45,9 @@ class SerialDevice {
                             bool overlapped) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
+    /// Whether the last Open failed because the port is held elsewhere (the system refused
+    /// access), as against a port that is not there or is no serial line.
+    virtual bool OpenRefused() const { return false; }
     /// Bytes read or written; 0 on a closed port.
     virtual std::uint32_t Read(void* buffer, std::uint32_t count) = 0;
     virtual std::uint32_t Write(const void* buffer, std::uint32_t count) = 0;

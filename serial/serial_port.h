@@ -30,6 +30,7 @@ class SerialPort : public SerialDevice {
                     bool overlapped) override;
     void Close() override;
     bool IsOpen() const override;
+    bool OpenRefused() const override { return m_bOpenRefused; }
     std::uint32_t Read(void* buffer, std::uint32_t count) override;
     std::uint32_t Write(const void* buffer, std::uint32_t count) override;
     int Purge() override;
@@ -50,6 +51,7 @@ class SerialPort : public SerialDevice {
 
     PortHandle m_hPort = kInvalidPort;
     std::int32_t m_bOverlapped = 0;
+    bool m_bOpenRefused = false;
     SerialErrorReporter m_reporter;
 #ifndef _WIN32
     SerialTimeouts m_timeouts{};

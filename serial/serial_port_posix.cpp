@@ -176,9 +176,11 @@ PortHandle SerialPort::Open(std::uint32_t port, std::uint32_t baudRate, ParityCo
     std::string path = ComPortDevice(port);
     int fd = path.empty() ? -1 : open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     // Exclusive, as a COM port is: a second holder is refused.
+    m_bOpenRefused = false;
     if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
         fd = -1;
+        m_bOpenRefused = true;
     }
     m_hPort = fd < 0 ? kInvalidPort : fd;
     m_bOverlapped = fd >= 0 && overlapped ? 1 : 0;

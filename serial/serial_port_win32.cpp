@@ -123,6 +123,7 @@ PortHandle SerialPort::Open(std::uint32_t port, std::uint32_t baudRate, ParityCo
     std::snprintf(path, sizeof path, "\\\\.\\COM%u", static_cast<unsigned>(port));
     HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
+    m_bOpenRefused = handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED;
     m_hPort = reinterpret_cast<PortHandle>(handle);
     m_bOverlapped = overlapped ? 1 : 0;
 

@@ -133,6 +133,18 @@ bool ControlChannel::SetOne(const std::string& name, const std::string& value) {
         if (name == "gateway") m_unit.SetGateway(address);
         return true;
     }
+    if (name == "main-version" || name == "net-version") {
+        const size_t dot = value.find('.');
+        uint8_t major = 0;
+        uint8_t minor = 0;
+        if (dot == value.npos || !ParseByte(value.substr(0, dot), major) ||
+            !ParseByte(value.substr(dot + 1), minor)) {
+            return false;
+        }
+        auto field = name == "main-version" ? &UnitState::mainVersion : &UnitState::netVersion;
+        m_unit.Update([&](UnitState& state) { state.*field = {major, minor}; });
+        return true;
+    }
     if (name == "dhcp") {
         if (value != "0" && value != "1") return false;
         m_unit.SetDhcp(value == "1");

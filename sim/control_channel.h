@@ -16,7 +16,8 @@ namespace vantrel::sim {
 ///   state                     the unit's state as one JSON object
 ///   set NAME=VALUE ...        solo-left, solo-right, mix-down, meter, input (bytes as the
 ///                             status block carries them), volume, brightness, contrast,
-///                             saturation, ip, mask, gateway (dotted), dhcp (0 or 1)
+///                             saturation, ip, mask, gateway (dotted), dhcp (0 or 1),
+///                             main-version, net-version (MAJOR.MINOR: 1.10 is 01 0A)
 ///   press BUTTON              a front-panel button: solo-left, mute, sdi-input, ...
 /// Replies are "ok", a JSON object, or "error: " and the reason.
 class ControlChannel {

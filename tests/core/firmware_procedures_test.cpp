@@ -230,6 +230,19 @@ TEST_F(FirmwareProcedureTest, BreakHoldsTheLineAndKeepsTheMainUpdateOff) {
     EXPECT_EQ(view.Calls("message"),
               (Lines{"COM port is occupied!", "COM port is occupied!", "COM port is occupied!"}));
     EXPECT_EQ(view.Calls().back(), "enable 1015");
+
+    // A port that is not there is not held: each update finds that it does not open.
+    testing::RecordingSerial missing(trace);
+    missing.FailOpen(false);
+    view.Clear();
+    Load(record.mainImage, Bytes(300));
+    BurnMainSerial(record, missing, clock, view);
+    EXPECT_EQ(view.Text(kMainStatusText), "Fail to open COM port!");
+    Load(record.netImage, Bytes(300));
+    BurnNetSerial(record, missing, clock, view);
+    EXPECT_EQ(view.Text(kNetStatusText), "Fail to open COM port!");
+    EXPECT_EQ(view.Calls("message"), Lines{});
+    EXPECT_EQ(view.Calls().back(), "enable 1017");
 }
 
 TEST_F(FirmwareProcedureTest, TwoProceduresNeverShareThePort) {

@@ -1,10 +1,12 @@
 // Reads the panel's controls from outside the panel's process, for the end-to-end tests.
 // Runs under Wine beside the panel; reads commands on stdin, answers one JSON line each:
 //   find                 wait up to 20 s for the panel window; its rectangles
-//   dump                 every child control: id, class, screen rectangle, states, texts
+//   dump [CAPTION]       every child control of the panel, or of the dialog with that caption
+//                        (the firmware update dialog): id, class, screen rectangle, states, texts
 //   focus                the id of the control that has the keyboard focus
 //   boxes                the visible message boxes: caption, text, owner and OK button rectangle
-//   close                the close box (WM_SYSCOMMAND SC_CLOSE), as Wine draws no frame here
+//   close [CAPTION]      the close box (WM_SYSCOMMAND SC_CLOSE) of the panel or of that dialog,
+//                        as Wine draws no frame here
 //   alive                whether the panel window still exists
 //   timer                posts the status timer's tick (WM_TIMER 1), so a test need not wait 5 s
 //   bitmaps              the number of bitmaps the panel's pictures hold (the panel's own count)
@@ -148,8 +150,13 @@ void Find() {
     std::printf("{\"ok\":false}\n");
 }
 
-void Dump() {
-    HWND panel = FindPanel();
+// The panel, or with a caption the dialog that has it.
+HWND FindDialog(const std::string& caption) {
+    return caption.empty() ? FindPanel() : FindWindowA("#32770", caption.c_str());
+}
+
+void Dump(const std::string& caption) {
+    HWND panel = FindDialog(caption);
     if (!panel) {
         std::printf("{\"ok\":false}\n");
         return;
@@ -200,6 +207,7 @@ void Boxes() {
         json += std::string(i ? "," : "") + "{\"caption\":\"" + Escape(Text(box)) +
                 "\",\"text\":\"" + Escape(message) +
                 "\",\"owned\":" + (owner && owner == FindPanel() ? "true" : "false") +
+                ",\"owner\":\"" + (owner ? Escape(Text(owner)) : "") + "\"" +
                 ",\"button\":" + (button ? RectJson(button) : "null") + "}";
     }
     std::printf("%s]}\n", json.c_str());
@@ -213,14 +221,14 @@ int main() {
         if (!command.empty() && command.back() == '\r') command.pop_back();
         if (command == "find") {
             Find();
-        } else if (command == "dump") {
-            Dump();
+        } else if (command == "dump" || command.rfind("dump ", 0) == 0) {
+            Dump(command.size() > 5 ? command.substr(5) : "");
         } else if (command == "focus") {
             Focus();
         } else if (command == "boxes") {
             Boxes();
-        } else if (command == "close") {
-            HWND panel = FindPanel();
+        } else if (command == "close" || command.rfind("close ", 0) == 0) {
+            HWND panel = FindDialog(command.size() > 6 ? command.substr(6) : "");
             if (panel) PostMessageA(panel, WM_SYSCOMMAND, SC_CLOSE, 0);
             std::printf("{\"ok\":%s}\n", panel ? "true" : "false");
         } else if (command == "timer") {

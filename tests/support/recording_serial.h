@@ -37,7 +37,11 @@ class RecordingSerial : public SerialDevice {
         : m_trace(trace), m_inner(inner) {}
 
     void QueueReply(std::vector<unsigned char> reply) { m_replies.push_back(std::move(reply)); }
-    void FailOpen() { m_openFails = true; }
+    /// refused: as a port held elsewhere; otherwise as one that is not there.
+    void FailOpen(bool refused = true) {
+        m_openFails = true;
+        m_openRefused = refused;
+    }
 
     PortHandle Open(std::uint32_t port, std::uint32_t baudRate, ParityCode parity,
                     std::uint8_t dataBits, StopBitsCode stopBits, FlowControlCode flow,
@@ -55,6 +59,9 @@ class RecordingSerial : public SerialDevice {
         m_open = false;
     }
     bool IsOpen() const override { return m_inner ? m_inner->IsOpen() : m_open; }
+    bool OpenRefused() const override {
+        return m_inner ? m_inner->OpenRefused() : m_openFails && m_openRefused;
+    }
     std::uint32_t Read(void* buffer, std::uint32_t count) override {
         m_trace.push_back("read " + std::to_string(count));
         if (m_inner) return m_inner->Read(buffer, count);
@@ -112,6 +119,7 @@ class RecordingSerial : public SerialDevice {
     std::deque<std::vector<unsigned char>> m_replies;
     bool m_open = false;
     bool m_openFails = false;
+    bool m_openRefused = false;
     SerialTimeouts m_timeouts{};
 };
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,64 @@ TEST(PanelTemplateTest, CreatesEveryControlWithItsInitialBitmap) {
     }
     EXPECT_EQ(index, std::size(kControls));
     EXPECT_TRUE(DestroyWindow(dlg));
+}
+
+// --- the firmware update dialog ------------------------------------------------------------
+
+constexpr DWORD kPush = WS_VISIBLE | BS_PUSHBUTTON | WS_TABSTOP;
+constexpr DWORD kLabel = WS_VISIBLE | SS_LEFT | WS_GROUP;
+constexpr DWORD kGroup = WS_VISIBLE | BS_GROUPBOX;
+
+const ControlRow kFirmwareControls[] = {
+    {kNoId, L"Button", {7, 7, 325, 85}, kGroup, 0, L"Main Controller"},
+    {1011, L"Button", {19, 23, 69, 37}, kPush, 0, L"Load File"},
+    {1025, L"Static", {81, 25, 315, 36}, kLabel, 0, L""},
+    {1026, L"Static", {19, 43, 63, 55}, kLabel, 0, L""},
+    {1064, L"Static", {76, 41, 146, 55}, kLabel, 0, L"Version:10..0.1"},
+    {1012, L"Button", {178, 41, 228, 55}, kPush, 0, L"Burn"},
+    {1013, L"Button", {246, 41, 296, 55}, kPush, 0, L"Stop"},
+    {1027, L"Static", {20, 62, 318, 76}, kLabel, 0, L""},
+    {kNoId, L"Button", {7, 92, 325, 178}, kGroup, 0, L"Net Controller "},
+    {1014, L"Button", {22, 113, 72, 127}, kPush, 0, L"Load File"},
+    {1028, L"Static", {82, 115, 316, 126}, kLabel, 0, L""},
+    {1030, L"Static", {23, 133, 67, 145}, kLabel, 0, L""},
+    {1065, L"Static", {78, 133, 148, 147}, kLabel, 0, L"Version:1..0.1"},
+    {1017, L"Button", {153, 133, 203, 147}, kPush, 0, L"Break"},
+    {1015, L"Button", {208, 133, 258, 147}, kPush, 0, L"Burn"},
+    {1016, L"Button", {263, 133, 313, 147}, kPush, 0, L"Stop"},
+    {1031, L"Static", {18, 154, 316, 168}, kLabel, 0, L""},
+    {kNoId, L"Static", {16, 186, 124, 194}, SS_LEFT | WS_GROUP, 0, L"Software Version:20180424"},
+    {1010, L"msctls_progress32", {7, 216, 325, 230}, kShown | WS_BORDER, 0, L""},
+};
+
+TEST(FirmwareTemplateTest, IsAModalDialogWithEveryControlOfBothGroups) {
+    Resource res = FindRes(RT_DIALOG, IDD_FIRMWARE);
+    ASSERT_NE(res.data, nullptr);
+    std::optional<testing::DialogTemplate> read =
+        testing::DialogTemplateReader(res.data, res.size).Read();
+    ASSERT_TRUE(read);
+    const testing::DialogTemplate& dlg = *read;
+    EXPECT_EQ(dlg.title, L"Firmware Update");
+    EXPECT_EQ(dlg.style,
+              static_cast<DWORD>(DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU));
+    EXPECT_EQ(dlg.rect.right, 332);
+    EXPECT_EQ(dlg.rect.bottom, 240);
+    EXPECT_EQ(dlg.pointSize, 8);
+    EXPECT_EQ(dlg.typeface, L"MS Sans Serif");
+    ASSERT_EQ(dlg.items.size(), std::size(kFirmwareControls));
+    for (std::size_t i = 0; i < dlg.items.size(); ++i) {
+        const testing::DialogItem& item = dlg.items[i];
+        const ControlRow& row = kFirmwareControls[i];
+        SCOPED_TRACE("control #" + std::to_string(i + 1) + ", id " + std::to_string(row.id));
+        EXPECT_EQ(item.id, row.id);
+        EXPECT_EQ(_wcsicmp(testing::ClassName(item.windowClass).c_str(), row.cls), 0);
+        EXPECT_EQ(item.rect.left, row.rect.left);
+        EXPECT_EQ(item.rect.top, row.rect.top);
+        EXPECT_EQ(item.rect.right, row.rect.right - row.rect.left);
+        EXPECT_EQ(item.rect.bottom, row.rect.bottom - row.rect.top);
+        EXPECT_EQ(item.style, WS_CHILD | row.style) << std::hex << item.style;
+        EXPECT_EQ(item.title.text, row.text);
+    }
 }
 
 // --- bitmaps -------------------------------------------------------------------------------
