@@ -83,7 +83,9 @@ TEST_F(VantrelctlTest, StatusJsonIsTheUnitsOwnStateOnBothLinks) {
         ASSERT_EQ(run.code, 0) << run.output;
         const nlohmann::json status = nlohmann::json::parse(run.output);
         for (const auto& [key, value] : status.items()) {
-            if (key != "unit") EXPECT_EQ(value, expected[key]) << key;
+            if (key != "unit") {
+                EXPECT_EQ(value, expected[key]) << key;
+            }
         }
         EXPECT_EQ(status.contains("mainVersion"), link == Port());
     }
