@@ -1,6 +1,5 @@
 // A unit on its TCP console, driven through the panel's own network session.
-#include <cstdio>
-
+#include "cli/dotted_address.h"
 #include "cli/progress_view.h"
 #include "cli/unit_link.h"
 #include "cli/unit_view.h"
@@ -19,15 +18,6 @@ constexpr uint8_t kApplyCode = 24;
 constexpr uint8_t kDefaultIpCode = 26;
 constexpr uint8_t kLevelCodes[4][2] = {{10, 9}, {15, 16}, {17, 18}, {19, 20}};  // down, up
 
-bool ParseAddress(const std::string& text, uint32_t& address) {
-    unsigned a, b, c, d;
-    char end;
-    if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &end) != 4) return false;
-    if (a > 255 || b > 255 || c > 255 || d > 255) return false;
-    address = (a << 24) | (b << 16) | (c << 8) | d;
-    return true;
-}
-
 class ConsoleLink : public UnitLink {
   public:
     explicit ConsoleLink(const std::string& address) : m_address(address) {}
@@ -35,7 +25,7 @@ class ConsoleLink : public UnitLink {
 
     Outcome Open() override {
         uint32_t address = 0;
-        if (!ParseAddress(m_address, address)) return Outcome::Failed("not an IPv4 address");
+        if (!ParseDotted(m_address, address)) return Outcome::Failed("not an IPv4 address");
         m_view.SetAddress(kConnectAddress, address);
         m_state.StoreLinkDown(0);
         if (!m_session.Start()) return Outcome::Failed(m_view.Text(kStatusText));
@@ -46,17 +36,7 @@ class ConsoleLink : public UnitLink {
         const int refreshes = m_view.Refreshes();
         if (Outcome run = RunCode(kStatusCode); !run.ok) return run;
         if (m_view.Refreshes() == refreshes) return Outcome::Failed("the unit sent no status");
-        status.soloLeft = m_state.m_lamps[0];
-        status.soloRight = m_state.m_lamps[1];
-        status.mixDown = m_state.m_lamps[2];
-        status.meterMode = m_state.m_lamps[3];
-        status.input = m_state.m_nInput;
-        for (int i = 0; i < 4; ++i) status.levels[i] = m_state.m_levels[i];
-        status.ip = m_view.GetAddress(kIpAddress);
-        status.mask = m_view.GetAddress(kMaskAddress);
-        status.gateway = m_view.GetAddress(kGatewayAddress);
-        status.ipMode = m_state.m_nIpMode;
-        status.mac = m_view.Text(kMacText);
+        m_view.FillStatus(status);
         return {};
     }
 
@@ -81,7 +61,7 @@ class ConsoleLink : public UnitLink {
         m_view.SetAddress(kGatewayAddress, settings.gateway);
         m_view.TakeMessages();
         RunCode(kApplyCode);  // ends the session: the unit may take another address
-        return FinishedOrFailed();
+        return m_view.TakeConfirmation();
     }
 
     Outcome RestoreDefaultIp() override { return RunCode(kDefaultIpCode); }
@@ -120,14 +100,6 @@ class ConsoleLink : public UnitLink {
             return Outcome::Failed("the unit stopped answering");
         }
         return {};
-    }
-
-    Outcome FinishedOrFailed() {
-        for (const std::string& message : m_view.TakeMessages()) {
-            if (message == "Finish!") return {};
-            return Outcome::Failed(message);
-        }
-        return Outcome::Failed("the unit did not confirm");
     }
 
     const std::string m_address;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "cli/dotted_address.h"
 #include "cli/fleet.h"
 #include "cli/ports.h"
 #include "cli/progress_board.h"
@@ -39,22 +40,6 @@ struct LevelName {
 };
 constexpr LevelName kLevels[] = {
     {"volume", 0}, {"lcd-brightness", 1}, {"lcd-contrast", 2}, {"lcd-saturation", 3}};
-
-std::string Dotted(uint32_t a) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", a >> 24, (a >> 16) & 255, (a >> 8) & 255,
-                  a & 255);
-    return text;
-}
-
-bool ParseDotted(const std::string& text, uint32_t& address) {
-    unsigned a, b, c, d;
-    char end;
-    if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &end) != 4) return false;
-    if (a > 255 || b > 255 || c > 255 || d > 255) return false;
-    address = (a << 24) | (b << 16) | (c << 8) | d;
-    return true;
-}
 
 nlohmann::json StatusJson(const std::string& unit, const UnitStatus& s) {
     nlohmann::json json{{"unit", unit},

@@ -63,23 +63,13 @@ class SerialLink : public UnitLink {
         m_controls.OnTimer(PanelControls::kPollTimer);
         if (m_view.Refreshes() == refreshes) return Outcome::Failed("the unit sent no status");
         m_controls.OnReadNetSettings();
-        if (Outcome read = Finished(); !read.ok) return read;
+        if (Outcome read = m_view.TakeConfirmation(); !read.ok) return read;
         if (OpenSelectedPort(m_port, m_state.m_comPorts, 1, 0)) {
             const FirmwareVersions versions = RunVersionRead(m_port, SystemClock::Instance());
             status.mainVersion = versions.main;
             status.netVersion = versions.net;
         }
-        status.soloLeft = m_state.m_lamps[0];
-        status.soloRight = m_state.m_lamps[1];
-        status.mixDown = m_state.m_lamps[2];
-        status.meterMode = m_state.m_lamps[3];
-        status.input = m_state.m_nInput;
-        for (int i = 0; i < 4; ++i) status.levels[i] = m_state.m_levels[i];
-        status.ip = m_view.GetAddress(kIpAddress);
-        status.mask = m_view.GetAddress(kMaskAddress);
-        status.gateway = m_view.GetAddress(kGatewayAddress);
-        status.ipMode = m_state.m_nIpMode;
-        status.mac = m_view.Text(kMacText);
+        m_view.FillStatus(status);
         return {};
     }
 
@@ -110,12 +100,12 @@ class SerialLink : public UnitLink {
         m_view.SetAddress(kMaskAddress, settings.mask);
         m_view.SetAddress(kGatewayAddress, settings.gateway);
         m_controls.OnApplyNetSettings();
-        return Finished();
+        return m_view.TakeConfirmation();
     }
 
     Outcome RestoreDefaultIp() override {
         m_controls.OnDefaultIp();
-        return Finished();
+        return m_view.TakeConfirmation();
     }
 
     Outcome UpdateMainFirmware(const std::string& path, const ProgressReport& progress) override {
@@ -148,14 +138,6 @@ class SerialLink : public UnitLink {
     void Close() override { m_port.Close(); }
 
   private:
-    // A handler's message box: "Finish!" is the unit's confirmation, anything else is not.
-    Outcome Finished() {
-        for (const std::string& message : m_view.TakeMessages()) {
-            if (message == "Finish!") return {};
-            return Outcome::Failed(message);
-        }
-        return Outcome::Failed("the unit did not confirm");
-    }
     Outcome NoMessage() {
         for (const std::string& message : m_view.TakeMessages()) return Outcome::Failed(message);
         return {};

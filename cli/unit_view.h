@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/unit_link.h"
 #include "link/panel_view.h"
 #include "link/panel_state.h"
 
@@ -21,6 +22,12 @@ class UnitView : public PanelView {
     std::string Text(int control) const;
     /// The message boxes shown since the last call, oldest first.
     std::vector<std::string> TakeMessages();
+    /// The message boxes since the last call, as an outcome: "Finish!" is the unit's
+    /// confirmation; any other message, or none, is not.
+    Outcome TakeConfirmation();
+    /// What the session or handlers last showed of the unit: lamps, levels, input, addresses,
+    /// address mode and MAC (the versions are the caller's).
+    void FillStatus(UnitStatus& status) const;
     /// How many status updates have come in.
     int Refreshes() const { return m_refreshes; }
 
