@@ -2,6 +2,7 @@
 
 #include "link/control_ids.h"
 #include "link/net_session.h"
+#include "link/status_update.h"
 
 namespace vantrel {
 
@@ -34,16 +35,12 @@ void NetLink::OnConnect() {
     if (started) return;
     m_bThreadRunning = false;
     m_state.StoreLinkDown(1);
-    m_view.SetText(kStatusText, "Connect to device fail.");
-    m_view.SetPicture(kConnectPicture, kBmpConnectGrey);
-    m_view.SetPicture(kDisconnectPicture, kBmpDisconnectLit);
+    ShowLinkDown(m_view, "Connect to device fail.");
 }
 
 void NetLink::OnDisconnect() {
     m_state.StoreLinkDown(1);
-    m_view.SetText(kStatusText, "Disconnect!");
-    m_view.SetPicture(kConnectPicture, kBmpConnectGrey);
-    m_view.SetPicture(kDisconnectPicture, kBmpDisconnectLit);
+    ShowLinkDown(m_view, "Disconnect!");
 }
 
 void NetLink::Stop() {

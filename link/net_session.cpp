@@ -37,11 +37,9 @@ bool NetSession::Start() {
     char address[16];
     FormatDotted(m_view.GetAddress(kConnectAddress), address);
     if (!m_stream.Connect(address, kConsolePort)) {
-        m_view.SetText(kStatusText, "Connect to device fail.");
         m_state.StoreLinkDown(1);
         m_stream.Close();
-        m_view.SetPicture(kConnectPicture, kBmpConnectGrey);
-        m_view.SetPicture(kDisconnectPicture, kBmpDisconnectLit);
+        ShowLinkDown(m_view, "Connect to device fail.");
         return false;
     }
     // The replies to the login are not examined: the unit's answer does not matter.
@@ -78,10 +76,8 @@ bool NetSession::RunPass() {
 }
 
 void NetSession::End() {
-    m_view.SetText(kStatusText, "Disconnect!");
     m_stream.Close();
-    m_view.SetPicture(kConnectPicture, kBmpConnectGrey);
-    m_view.SetPicture(kDisconnectPicture, kBmpDisconnectLit);
+    ShowLinkDown(m_view, "Disconnect!");
 }
 
 void NetSession::Execute(uint8_t code) {

@@ -26,6 +26,12 @@ void ApplyLevel(PanelState& state, PanelView& view, int index, int32_t value) {
     view.SetBarPos(LevelBar(index), value);
 }
 
+void ShowLinkDown(PanelView& view, const char* status) {
+    view.SetText(kStatusText, status);
+    view.SetPicture(kConnectPicture, kBmpConnectGrey);
+    view.SetPicture(kDisconnectPicture, kBmpDisconnectLit);
+}
+
 void ApplyIpMode(PanelState& state, PanelView& view, uint8_t ipMode) {
     const bool isStatic = ipMode == kIpModeStatic;
     state.m_nIpMode = ipMode;

@@ -20,6 +20,9 @@ void ApplyStatusBlock(PanelState& state, const uint8_t block[kStatusBlockSize]);
 /// level's bar to it.
 void ApplyLevel(PanelState& state, PanelView& view, int index, int32_t value);
 
+/// The look of a link that is down: the status text, Connect grey and Disconnect lit.
+void ShowLinkDown(PanelView& view, const char* status);
+
 /// Address mode update, from a mode reply on either link: static enables the address fields
 /// and checks Static IP, DHCP disables them and checks DHCP.
 void ApplyIpMode(PanelState& state, PanelView& view, uint8_t ipMode);
