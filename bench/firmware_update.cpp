@@ -20,7 +20,7 @@
 #include "firmware/hold_break.h"
 #include "firmware/loader_packets.h"
 #include "firmware/net_frames.h"
-#include "link/tcp_stream.h"
+#include "unit/tcp_stream.h"
 #include "serial/com_ports.h"
 #include "serial/serial_port.h"
 #include "sim/serial_console.h"

@@ -16,7 +16,7 @@
 
 #include "link/net_link.h"
 #include "link/post_command.h"
-#include "link/tcp_stream.h"
+#include "unit/tcp_stream.h"
 #include "sim/dotted_address.h"
 #include "sim/tcp_console.h"
 

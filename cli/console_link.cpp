@@ -7,7 +7,7 @@
 #include "link/control_ids.h"
 #include "link/net_session.h"
 #include "link/panel_state.h"
-#include "link/tcp_stream.h"
+#include "unit/tcp_stream.h"
 
 namespace vantrel::cli {
 

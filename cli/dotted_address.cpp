@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "link/console_reply.h"
+#include "unit/console_reply.h"
 
 namespace vantrel::cli {
 

@@ -10,7 +10,7 @@
 #include "firmware/hold_break.h"
 #include "link/control_ids.h"
 #include "link/panel_controls.h"
-#include "link/serial_exchanges.h"
+#include "unit/serial_exchanges.h"
 #include "serial/com_ports.h"
 #include "serial/serial_port.h"
 

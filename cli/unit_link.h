@@ -7,7 +7,7 @@
 #include <string>
 
 #include "link/control_table.h"
-#include "link/serial_frames.h"
+#include "unit/serial_frames.h"
 
 namespace vantrel::cli {
 

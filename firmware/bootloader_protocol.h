@@ -5,7 +5,7 @@
 
 #include "firmware/firmware_view.h"
 #include "firmware/loader_link.h"
-#include "link/clock.h"
+#include "unit/clock.h"
 
 namespace vantrel::firmware {
 

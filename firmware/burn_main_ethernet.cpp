@@ -7,7 +7,7 @@
 #include "firmware/firmware_ids.h"
 #include "firmware/prepare_image.h"
 #include "firmware/stream_loader_link.h"
-#include "link/serial_frames.h"
+#include "unit/serial_frames.h"
 
 namespace vantrel::firmware {
 namespace {

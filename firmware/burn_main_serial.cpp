@@ -5,7 +5,7 @@
 #include "firmware/firmware_ids.h"
 #include "firmware/prepare_image.h"
 #include "firmware/serial_loader_link.h"
-#include "link/serial_exchanges.h"
+#include "unit/serial_exchanges.h"
 
 namespace vantrel::firmware {
 namespace {

@@ -2,7 +2,7 @@
 
 #include "firmware/firmware_record.h"
 #include "firmware/firmware_view.h"
-#include "link/clock.h"
+#include "unit/clock.h"
 #include "serial/serial_device.h"
 
 namespace vantrel::firmware {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/byte_stream.h"
+#include "unit/byte_stream.h"
 
 namespace vantrel::firmware {
 

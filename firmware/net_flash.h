@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "firmware/firmware_view.h"
-#include "link/clock.h"
+#include "unit/clock.h"
 #include "serial/serial_device.h"
 
 namespace vantrel::firmware {

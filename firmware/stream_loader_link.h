@@ -1,7 +1,7 @@
 #pragma once
 
 #include "firmware/loader_link.h"
-#include "link/byte_stream.h"
+#include "unit/byte_stream.h"
 
 namespace vantrel::firmware {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "link/serial_frames.h"
+#include "unit/serial_frames.h"
 #include "res/resource.h"
 
 namespace vantrel {

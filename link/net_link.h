@@ -4,8 +4,8 @@
 #include <functional>
 #include <thread>
 
-#include "link/byte_stream.h"
-#include "link/clock.h"
+#include "unit/byte_stream.h"
+#include "unit/clock.h"
 #include "link/panel_state.h"
 #include "link/panel_view.h"
 

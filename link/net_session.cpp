@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/console_reply.h"
+#include "unit/console_reply.h"
 #include "link/control_ids.h"
 #include "link/status_update.h"
 

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "link/byte_stream.h"
-#include "link/clock.h"
-#include "link/command_table.h"
+#include "unit/byte_stream.h"
+#include "unit/clock.h"
+#include "unit/command_table.h"
 #include "link/panel_state.h"
 #include "link/panel_view.h"
 

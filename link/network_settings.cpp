@@ -4,7 +4,7 @@
 #include "link/control_ids.h"
 #include "link/panel_controls.h"
 #include "link/post_command.h"
-#include "link/serial_exchanges.h"
+#include "unit/serial_exchanges.h"
 #include "link/status_update.h"
 
 namespace vantrel {

@@ -2,8 +2,8 @@
 
 #include "link/control_ids.h"
 #include "link/post_command.h"
-#include "link/serial_exchanges.h"
-#include "link/serial_frames.h"
+#include "unit/serial_exchanges.h"
+#include "unit/serial_frames.h"
 #include "link/status_update.h"
 
 namespace vantrel {

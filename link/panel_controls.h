@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "link/clock.h"
+#include "unit/clock.h"
 #include "link/control_table.h"
 #include "link/panel_state.h"
 #include "link/panel_view.h"

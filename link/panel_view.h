@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "link/clock.h"
+#include "unit/clock.h"
 
 namespace vantrel {
 

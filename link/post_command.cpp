@@ -1,6 +1,6 @@
 #include "link/post_command.h"
 
-#include "link/command_table.h"
+#include "unit/command_table.h"
 
 namespace vantrel {
 

@@ -1,7 +1,7 @@
 // The status poll: every 5 s the panel follows the unit, on whichever link is in use.
 #include "link/panel_controls.h"
 #include "link/post_command.h"
-#include "link/serial_exchanges.h"
+#include "unit/serial_exchanges.h"
 #include "link/status_update.h"
 
 namespace vantrel {

@@ -13,8 +13,8 @@
 #include "firmware/dialog_port.h"
 #include "firmware/firmware_ids.h"
 #include "firmware/hold_break.h"
-#include "link/clock.h"
-#include "link/serial_exchanges.h"
+#include "unit/clock.h"
+#include "unit/serial_exchanges.h"
 
 namespace vantrel {
 

@@ -8,7 +8,7 @@
 #include "firmware/firmware_record.h"
 #include "firmware/firmware_view.h"
 #include "firmware/update_threads.h"
-#include "link/byte_stream.h"
+#include "unit/byte_stream.h"
 #include "res/resource.h"
 #include "serial/serial_port.h"
 

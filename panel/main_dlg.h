@@ -10,7 +10,7 @@
 #include "link/net_link.h"
 #include "link/panel_controls.h"
 #include "link/panel_state.h"
-#include "link/tcp_stream.h"
+#include "unit/tcp_stream.h"
 #include "panel/panel_view_win32.h"
 #include "res/resource.h"
 #include "serial/serial_port.h"

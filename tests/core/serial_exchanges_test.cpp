@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "link/serial_exchanges.h"
+#include "unit/serial_exchanges.h"
 #include "tests/support/recording_serial.h"
 
 namespace vantrel {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "link/serial_frames.h"
+#include "unit/serial_frames.h"
 
 namespace vantrel {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "link/serial_exchanges.h"
+#include "unit/serial_exchanges.h"
 #include "serial/serial_device.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_input.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "link/byte_stream.h"
+#include "unit/byte_stream.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_input.h"
 

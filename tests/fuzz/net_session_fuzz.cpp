@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "link/command_table.h"
+#include "unit/command_table.h"
 #include "link/net_session.h"
 #include "tests/fuzz/checking_view.h"
 #include "tests/fuzz/fuzz_check.h"

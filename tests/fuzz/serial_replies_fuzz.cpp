@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "link/serial_exchanges.h"
-#include "link/serial_frames.h"
+#include "unit/serial_exchanges.h"
+#include "unit/serial_frames.h"
 #include "serial/com_ports.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_input.h"

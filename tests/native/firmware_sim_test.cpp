@@ -15,7 +15,7 @@
 #include "firmware/firmware_ids.h"
 #include "firmware/hold_break.h"
 #include "firmware/update_threads.h"
-#include "link/tcp_stream.h"
+#include "unit/tcp_stream.h"
 #include "serial/com_ports.h"
 #include "serial/serial_port.h"
 #include "sim/firmware_commands.h"

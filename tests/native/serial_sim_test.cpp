@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "link/serial_exchanges.h"
+#include "unit/serial_exchanges.h"
 #include "serial/com_ports.h"
 #include "serial/serial_port.h"
 #include "sim/serial_console.h"

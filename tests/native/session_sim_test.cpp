@@ -12,7 +12,7 @@
 #include "link/control_ids.h"
 #include "link/net_link.h"
 #include "link/post_command.h"
-#include "link/tcp_stream.h"
+#include "unit/tcp_stream.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/simulated_unit.h"

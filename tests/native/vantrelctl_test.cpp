@@ -10,9 +10,9 @@
 #include <vector>
 #include <string>
 
-#include "link/command_table.h"
+#include "unit/command_table.h"
 #include "link/control_table.h"
-#include "link/serial_frames.h"
+#include "unit/serial_frames.h"
 #include "sim/control_channel.h"
 #include "sim/tcp_console.h"
 #include "tests/support/recording_serial.h"

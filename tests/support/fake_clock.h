@@ -3,7 +3,7 @@
 #include <mutex>
 #include <vector>
 
-#include "link/clock.h"
+#include "unit/clock.h"
 
 namespace vantrel::testing {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "link/byte_stream.h"
+#include "unit/byte_stream.h"
 #include "tests/support/fake_clock.h"
 
 namespace vantrel::testing {

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "link/clock.h"
+#include "unit/clock.h"
 
 namespace vantrel::testing {
 

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "link/tcp_stream.h"
+#include "unit/tcp_stream.h"
 
 namespace vantrel {
 namespace {

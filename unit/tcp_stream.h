@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "link/byte_stream.h"
-#include "link/clock.h"
+#include "unit/byte_stream.h"
+#include "unit/clock.h"
 
 namespace vantrel {
 

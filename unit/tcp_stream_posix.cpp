@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "link/tcp_stream.h"
+#include "unit/tcp_stream.h"
 
 namespace vantrel {
 

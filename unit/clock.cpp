@@ -1,4 +1,4 @@
-#include "link/clock.h"
+#include "unit/clock.h"
 
 #include <thread>
 

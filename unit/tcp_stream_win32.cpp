@@ -1,7 +1,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "link/tcp_stream.h"
+#include "unit/tcp_stream.h"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "link/tcp_stream.h"
+#include "unit/tcp_stream.h"
 
 namespace vantrel {
 

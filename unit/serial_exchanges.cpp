@@ -1,4 +1,4 @@
-#include "link/serial_exchanges.h"
+#include "unit/serial_exchanges.h"
 
 #include <array>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "link/console_reply.h"
+#include "unit/console_reply.h"
 
 #include <cstdio>
 #include <limits>

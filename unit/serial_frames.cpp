@@ -1,4 +1,4 @@
-#include "link/serial_frames.h"
+#include "unit/serial_frames.h"
 
 namespace vantrel {
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "link/clock.h"
-#include "link/serial_frames.h"
+#include "unit/clock.h"
+#include "unit/serial_frames.h"
 #include "serial/serial_device.h"
 
 namespace vantrel {

@@ -1,4 +1,4 @@
-#include "link/command_table.h"
+#include "unit/command_table.h"
 
 namespace vantrel {
 
