@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "unit/buttons.h"
+
 namespace vantrel {
 
 /// What a click on one of the panel's pictured buttons does; see PanelControls.
@@ -21,14 +23,10 @@ enum class ControlKind : uint8_t {
 /// One pictured button of the panel.
 struct ControlButton {
     int control;       // picture control id
-    const char* name;  // the button's name in lower case with dashes
     int normalBitmap;  // grey look, as the dialog template gives it
     int activeBitmap;  // blue pressed and lit look; 0 for none
     ControlKind kind;
-    uint8_t code;   // command code for the network session; 0 for none
-    uint8_t frame;  // main controller frame command; 0 for none (levels use their read code)
-    uint8_t index;  // Toggle: the lamp; MeterMode: the mode it selects; Input: the input;
-                    // Level: the m_levels slot
+    const Button* unit;  // what it sends to the unit; nullptr for Dialog and Inert
 };
 
 /// Every pictured button of the panel, in the order of their control ids.
@@ -36,9 +34,6 @@ extern const ControlButton kControlButtons[25];
 
 /// The row of a picture control; nullptr when the control is not one of the buttons.
 const ControlButton* FindControlButton(int control);
-/// The row of a button by its name; nullptr when there is none.
-const ControlButton* FindControlButton(const char* name);
-
 /// The picture that shows input 0 HDMI, 1 SDI, 2 Balanced, 3 Unbalanced; nullptr otherwise.
 const ControlButton* InputButton(uint8_t input);
 /// The picture that shows lamp 0 Solo Left, 1 Solo Right, 2 Mix-Down.

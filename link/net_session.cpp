@@ -1,27 +1,27 @@
 #include "link/net_session.h"
 
-#include <cstdio>
-#include <cstring>
-
-#include "unit/console_reply.h"
 #include "link/control_ids.h"
+#include "link/messages.h"
+#include "link/refresh_panel.h"
 #include "link/status_update.h"
+#include "unit/console_reply.h"
 
 namespace vantrel {
 
 namespace {
 
-constexpr Clock::Duration kReplyPause{50};
-constexpr Clock::Duration kSettingPause{100};
 constexpr Clock::Duration kRefreshPause{100};
 
-const char kFinished[] = "Finish!";
-const char kFailed[] = "Fail!";
+// Read and Apply say "Fail!" only when a line could not be sent or a reply did not come at
+// all; a reply that is there but short leaves its field as it was.
+bool LinkFailed(Fault fault) {
+    return fault == Fault::kNothingReceived || fault == Fault::kSendFailed;
+}
 
 }  // namespace
 
 NetSession::NetSession(PanelState& state, PanelView& view, ByteStream& stream, Clock& clock)
-    : m_state(state), m_view(view), m_stream(stream), m_clock(clock) {}
+    : m_state(state), m_view(view), m_stream(stream), m_clock(clock), m_console(stream, clock) {}
 
 void NetSession::Run() {
     if (!Start()) return;
@@ -34,26 +34,20 @@ void NetSession::Run() {
 }
 
 bool NetSession::Start() {
-    char address[16];
-    FormatDotted(m_view.GetAddress(kConnectAddress), address);
-    if (!m_stream.Connect(address, kConsolePort)) {
+    if (const Outcome connected = m_console.Connect(m_view.GetAddress(kConnectAddress));
+        !connected.Ok()) {
         m_state.StoreLinkDown(1);
-        m_stream.Close();
-        ShowLinkDown(m_view, "Connect to device fail.");
+        ShowLinkDown(m_view, connected.Text());
         return false;
     }
     // The replies to the login are not examined: the unit's answer does not matter.
-    Receive();
-    SendText("admin\r\n");
-    Receive();
-    SendText("846\r\n");
-    Receive();
+    m_console.LogIn();
     m_view.SetText(kStatusText, "Login success!");
-
-    SendText("READMAC\r\n");
-    char mac[13];
-    if (FormatMac(m_buffer, Receive(), mac)) m_view.SetText(kMacText, mac);
-
+    if (const Result<MacAddress> mac = m_console.ReadMac(); mac.Ok()) {
+        char text[13];
+        FormatMac(mac.Value(), text);
+        m_view.SetText(kMacText, text);
+    }
     m_state.StoreCommand(kSessionStartCode);
     m_state.m_bPollPaused = 0;
     return true;
@@ -68,10 +62,10 @@ bool NetSession::RunPass() {
         if (m_bRefresh) {
             m_bRefresh = false;
             m_clock.Sleep(kRefreshPause);
-            m_view.RefreshPanel();
+            RefreshPanel(m_state, m_view);
         }
     }
-    if (m_nLastResult == -1) m_state.StoreLinkDown(1);
+    if (m_console.LastResult() == -1) m_state.StoreLinkDown(1);
     return m_state.m_bLinkDown == 0;
 }
 
@@ -86,14 +80,13 @@ void NetSession::Execute(uint8_t code) {
         case CommandKind::kNone:
             break;
         case CommandKind::kSend:
-            m_nLastResult = SendText(command.text);
-            if (command.pauseAfterMs > 0) m_clock.Sleep(Clock::Duration(command.pauseAfterMs));
+            m_console.Send(code);
             break;
         case CommandKind::kLevel:
-            ReadLevel(command);
+            ReadLevel(code, command);
             break;
         case CommandKind::kStatus:
-            m_nLastResult = ReadStatus();
+            ReadStatus();
             break;
         case CommandKind::kReadSettings:
             ReadSettingsWithPicture();
@@ -108,93 +101,51 @@ void NetSession::Execute(uint8_t code) {
     }
 }
 
-int NetSession::SendText(const char* text) {
-    return m_stream.Send(text, static_cast<int>(std::strlen(text)));
-}
-
-int NetSession::Receive() { return m_stream.Receive(m_buffer, kReceiveSize); }
-
-int NetSession::Request(const char* text) {
-    const int sent = SendText(text);
-    m_clock.Sleep(kReplyPause);
-    const int received = Receive();
-    return sent == -1 ? -1 : received;
-}
-
-int NetSession::ReadStatus() {
-    const int received = Request(CommandFor(kStatusPollCode).text);
-    if (received >= kStatusBlockSize) {
-        ApplyStatusBlock(m_state, m_buffer);
+void NetSession::ReadStatus() {
+    if (const Result<StatusBlock> status = m_console.ReadStatus(); status.Ok()) {
+        ApplyStatusBlock(m_state, status.Value().data());
         m_bRefresh = true;
     }
-    return received;
 }
 
-void NetSession::ReadLevel(const Command& command) {
-    SendText(command.text);
-    m_clock.Sleep(kReplyPause);
-    SendText(command.readText);
-    m_nLastResult = Receive();
-    if (m_nLastResult == -1) return;
-    ApplyLevel(m_state, m_view, command.levelIndex, ParseLevelReply(m_buffer, m_nLastResult));
+void NetSession::ReadLevel(uint8_t code, const Command& command) {
+    const Result<int32_t> level = m_console.StepLevel(code);
+    // Whatever came back is shown, digits or not; only a reply that never came changes nothing.
+    if (level.GetFault() == Fault::kNothingReceived) return;
+    ApplyLevel(m_state, m_view, command.levelIndex, level.Value());
 }
 
-bool NetSession::ReadSettings() {
-    uint32_t address = 0;
-    bool failed = false;
-    int received = Request("READIP\r\n");
-    failed |= received <= 0;
-    if (AddressFromReply(m_buffer, received, address)) {
-        m_view.SetAddress(kIpAddress, address);
-        m_view.SetAddress(kConnectAddress, address);
+Outcome NetSession::ReadSettings() {
+    const Result<NetworkSettings> read = m_console.ReadSettings();
+    const NetworkSettings& settings = read.Value();
+    if (settings.ip) {
+        m_view.SetAddress(kIpAddress, *settings.ip);
+        m_view.SetAddress(kConnectAddress, *settings.ip);
     }
-    received = Request("READMASK\r\n");
-    failed |= received <= 0;
-    if (AddressFromReply(m_buffer, received, address)) m_view.SetAddress(kMaskAddress, address);
-    received = Request("READGATEWAY\r\n");
-    failed |= received <= 0;
-    if (AddressFromReply(m_buffer, received, address)) m_view.SetAddress(kGatewayAddress, address);
-    m_nLastResult = Request("IPMODE\r\n");
-    if (m_nLastResult < 1) return false;
-    if (m_buffer[0] == 'S') ApplyIpMode(m_state, m_view, kIpModeStatic);
-    if (m_buffer[0] == 'D') ApplyIpMode(m_state, m_view, kIpModeDhcp);
-    return !failed;
+    if (settings.mask) m_view.SetAddress(kMaskAddress, *settings.mask);
+    if (settings.gateway) m_view.SetAddress(kGatewayAddress, *settings.gateway);
+    if (settings.mode) ApplyIpMode(m_state, m_view, static_cast<uint8_t>(*settings.mode));
+    return read.GetFailure();
 }
 
 void NetSession::ReadSettingsWithPicture() {
     m_shownBmp = m_view.SwapInPicture(kReadPicture, kBmpReadLit);
-    const bool read = ReadSettings();
-    // A session told to end (Disconnect, RS232, the window closing) tells nobody: a box now
-    // would hold up the close until someone dismissed it.
-    if (m_state.m_bLinkDown == 0) m_view.ShowMessage(read ? kFinished : kFailed);
+    const bool failed = LinkFailed(ReadSettings().GetFault());
+    // A session told to end tells nobody: a box now would hold up the close.
+    if (m_state.m_bLinkDown == 0) m_view.ShowMessage(failed ? kFailed : kFinished);
     m_view.RestorePicture(kReadPicture, m_shownBmp);
-}
-
-int NetSession::SendSetting(const char* name, int control) {
-    char dotted[16];
-    FormatDotted(m_view.GetAddress(control), dotted);
-    char line[26];  // the longest: "GATEWAY=255.255.255.255\r\n"
-    std::snprintf(line, sizeof line, "%s%s\r\n", name, dotted);
-    return SendText(line);
 }
 
 void NetSession::ApplySettings() {
     m_shownBmp = m_view.SwapInPicture(kApplyPicture, kBmpApplyLit);
-    bool failed = false;
-    if (m_state.m_nIpMode == kIpModeStatic) failed |= SendText("SETIPMODE=S\r\n") == -1;
-    if (m_state.m_nIpMode == kIpModeDhcp) failed |= SendText("SETIPMODE=D\r\n") == -1;
-    m_clock.Sleep(kReplyPause);
-    failed |= SendSetting("MASK=", kMaskAddress) == -1;
-    m_clock.Sleep(kSettingPause);
-    failed |= SendSetting("GATEWAY=", kGatewayAddress) == -1;
-    m_clock.Sleep(kSettingPause);
-    m_nLastResult = SendSetting("IP=", kIpAddress);
-    failed |= m_nLastResult == -1;
-    m_clock.Sleep(kSettingPause);
+    const Addresses addresses{m_view.GetAddress(kIpAddress), m_view.GetAddress(kMaskAddress),
+                              m_view.GetAddress(kGatewayAddress)};
+    const Outcome applied =
+        m_console.ApplySettings(static_cast<AddressMode>(uint8_t{m_state.m_nIpMode}), addresses);
     const bool toldToEnd = m_state.m_bLinkDown != 0;
     // The unit may take a new address: this session ends after the pass.
     m_state.StoreLinkDown(1);
-    if (!toldToEnd) m_view.ShowMessage(failed ? kFailed : kFinished);
+    if (!toldToEnd) m_view.ShowMessage(applied.Ok() ? kFinished : kFailed);
     m_view.RestorePicture(kApplyPicture, m_shownBmp);
 }
 

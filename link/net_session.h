@@ -2,22 +2,21 @@
 
 #include <cstdint>
 
+#include "link/panel_state.h"
+#include "link/panel_view.h"
 #include "unit/byte_stream.h"
 #include "unit/clock.h"
 #include "unit/command_table.h"
-#include "link/panel_state.h"
-#include "link/panel_view.h"
+#include "unit/console_exchanges.h"
 
 namespace vantrel {
 
 /// The network session: connects to the unit's console, logs in, reads the MAC and the unit's
 /// state, then serves the command codes stored in m_nCommand one at a time until m_bLinkDown
-/// is set. Lives on the session thread's stack, buffers included.
+/// is set. It runs the console's exchanges and shows each outcome on the panel. Lives on the
+/// session thread's stack, buffers included.
 class NetSession {
   public:
-    static constexpr uint16_t kConsolePort = 23;
-    static constexpr int kReceiveSize = 450;
-
     NetSession(PanelState& state, PanelView& view, ByteStream& stream, Clock& clock);
 
     /// The whole session: Start, the command loop, End. Between passes it waits on the panel
@@ -36,26 +35,19 @@ class NetSession {
 
   private:
     void Execute(uint8_t code);
-    int SendText(const char* text);
-    int Receive();
-    /// Sends a request line, pauses 50 ms and receives its reply: the receive's count, or -1
-    /// when the send failed.
-    int Request(const char* text);
-    int ReadStatus();
-    void ReadLevel(const Command& command);
-    /// IP, mask, gateway and mode; false when a send or receive failed.
-    bool ReadSettings();
+    void ReadStatus();
+    void ReadLevel(uint8_t code, const Command& command);
+    /// Shows what a settings read brought; the read's outcome.
+    Outcome ReadSettings();
     void ReadSettingsWithPicture();
     void ApplySettings();
-    int SendSetting(const char* name, int control);
 
     PanelState& m_state;
     PanelView& m_view;
     ByteStream& m_stream;
     Clock& m_clock;
-    uint8_t m_buffer[kReceiveSize];  // reused by every receive, never cleared or terminated
-    int m_nLastResult = 0;           // the send or receive that says whether the link works
-    bool m_bRefresh = false;         // a status block was stored during this pass
+    ConsoleExchanges m_console;
+    bool m_bRefresh = false;                      // a status block was stored during this pass
     ImageHandle m_shownBmp = ImageHandle::kNone;  // the session's own pressed-picture slot
 };
 

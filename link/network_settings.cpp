@@ -1,11 +1,11 @@
 // The network settings (Read, Apply, Default IP, the address mode) and the choice of link.
-#include <cstdio>
-
 #include "link/control_ids.h"
+#include "link/messages.h"
 #include "link/panel_controls.h"
 #include "link/post_command.h"
 #include "unit/serial_exchanges.h"
 #include "link/status_update.h"
+#include "unit/console_reply.h"
 
 namespace vantrel {
 
@@ -17,61 +17,35 @@ constexpr uint8_t kDefaultIpCode = 26;
 constexpr Clock::Duration kEthernetChoicePause{2000};
 constexpr Clock::Duration kSerialChoicePause{1500};
 
-const char kFinished[] = "Finish!";
-const char kFailed[] = "Fail!";
 // Apply on the serial link with no address mode read or chosen: there is no mode byte to send,
 // and guessing one could switch the unit's addressing behind the user's back.
 const char kNoModeChosen[] = "Choose Static IP or DHCP first!";
 
-// Shows each reply of a serial network read as it passes its check.
-class SettingsListener : public NetworkReadListener {
-  public:
-    /// fullRead: the settings read of Read and of the link choice, which also keeps the IP in
-    /// the address file and enables the fields when no mode is known; otherwise Apply's
-    /// read-back, which only shows the addresses.
-    SettingsListener(PanelState& state, PanelView& view, const AddressStore& store, bool fullRead)
-        : m_state(state), m_view(view), m_store(store), m_bFullRead(fullRead) {}
+}  // namespace
 
-    void OnMac(const MacAddress& mac) override {
+void PanelControls::ShowSettings(const NetworkSettings& settings, bool fullRead) {
+    if (settings.mac) {
         char text[13];
-        std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X", mac[0], mac[1], mac[2], mac[3],
-                      mac[4], mac[5]);
+        FormatMac(*settings.mac, text);
         m_view.SetText(kMacText, text);
     }
-    void OnAddress(AddressKind kind, uint32_t address) override {
-        switch (kind) {
-            case AddressKind::Ip:
-                m_view.SetAddress(kIpAddress, address);
-                m_view.SetAddress(kConnectAddress, address);
-                if (m_bFullRead) m_store(address);
-                break;
-            case AddressKind::Mask:
-                m_view.SetAddress(kMaskAddress, address);
-                break;
-            case AddressKind::Gateway:
-                m_view.SetAddress(kGatewayAddress, address);
-                if (m_bFullRead && m_state.m_nIpMode == kIpModeUnknown) {
-                    for (int control :
-                         {kIpAddress, kMaskAddress, kGatewayAddress, kStaticIpRadio, kDhcpRadio}) {
-                        m_view.EnableControl(control, true);
-                    }
-                }
-                break;
+    if (settings.ip) {
+        m_view.SetAddress(kIpAddress, *settings.ip);
+        m_view.SetAddress(kConnectAddress, *settings.ip);
+        if (fullRead) m_storeAddress(*settings.ip);
+    }
+    if (settings.mask) m_view.SetAddress(kMaskAddress, *settings.mask);
+    if (settings.gateway) {
+        m_view.SetAddress(kGatewayAddress, *settings.gateway);
+        if (fullRead && m_state.m_nIpMode == kIpModeUnknown) {
+            for (int control :
+                 {kIpAddress, kMaskAddress, kGatewayAddress, kStaticIpRadio, kDhcpRadio}) {
+                m_view.EnableControl(control, true);
+            }
         }
     }
-    void OnMode(uint8_t mode) override {
-        if (mode == kModeStatic) ApplyIpMode(m_state, m_view, kIpModeStatic);
-        if (mode == kModeDhcp) ApplyIpMode(m_state, m_view, kIpModeDhcp);
-    }
-
-  private:
-    PanelState& m_state;
-    PanelView& m_view;
-    const AddressStore& m_store;
-    const bool m_bFullRead;
-};
-
-}  // namespace
+    if (settings.mode) ApplyIpMode(m_state, m_view, static_cast<uint8_t>(*settings.mode));
+}
 
 void PanelControls::EnableAddressFields(bool enable) {
     for (int control : {kIpAddress, kMaskAddress, kGatewayAddress}) {
@@ -120,11 +94,11 @@ void PanelControls::OnSerialLink() {
     // The poll stays paused when the port does not open or the unit does not answer: nothing
     // would come of it until the user chooses again.
     if (OpenSelectedPort()) {
-        SettingsListener listener(m_state, m_view, m_storeAddress, true);
-        const bool read =
-            RunNetworkRead(m_serial, m_clock, NetworkReadVariant::LinkChoice, listener);
+        const Result<NetworkSettings> read =
+            RunNetworkRead(m_serial, m_clock, NetworkReadVariant::LinkChoice);
+        ShowSettings(read.Value(), true);
         m_serial.Close();
-        if (read) {
+        if (read.Ok()) {
             m_clock.Sleep(kSerialChoicePause);
             m_state.m_bPollPaused = 0;
         }
@@ -185,9 +159,8 @@ void PanelControls::RunNetworkCommand(int picture, int pressedBitmap,
 }
 
 // "Fail!" is shown while the port is still open, "Finish!" after it is closed.
-void PanelControls::ReadSettings() {
-    SettingsListener listener(m_state, m_view, m_storeAddress, true);
-    if (RunNetworkRead(m_serial, m_clock, NetworkReadVariant::ReadButton, listener)) {
+void PanelControls::Conclude(bool done) {
+    if (done) {
         m_serial.Close();
         m_report(kFinished);
     } else {
@@ -196,28 +169,32 @@ void PanelControls::ReadSettings() {
     }
 }
 
+void PanelControls::ReadSettings() {
+    const Result<NetworkSettings> read =
+        RunNetworkRead(m_serial, m_clock, NetworkReadVariant::ReadButton);
+    ShowSettings(read.Value(), true);
+    Conclude(read.Ok());
+}
+
 void PanelControls::ApplySettings() {
-    std::optional<StaticAddresses> addresses;
+    std::optional<Addresses> addresses;
     if (m_state.m_nIpMode == kIpModeStatic) {
         const uint32_t ip = m_view.GetAddress(kIpAddress);
         m_view.SetAddress(kConnectAddress, ip);
         m_storeAddress(ip);
-        addresses = StaticAddresses{ip, m_view.GetAddress(kMaskAddress),
-                                    m_view.GetAddress(kGatewayAddress)};
+        addresses =
+            Addresses{ip, m_view.GetAddress(kMaskAddress), m_view.GetAddress(kGatewayAddress)};
     }
-    const uint8_t mode = m_state.m_nIpMode == kIpModeStatic ? kModeStatic : kModeDhcp;
-    SettingsListener listener(m_state, m_view, m_storeAddress, false);
-    if (RunNetworkWrite(m_serial, m_clock, addresses, mode, listener)) {
-        m_serial.Close();
-        m_report(kFinished);
-    } else {
-        m_report(kFailed);
-        m_serial.Close();
-    }
+    const AddressMode mode =
+        m_state.m_nIpMode == kIpModeStatic ? AddressMode::Static : AddressMode::Dhcp;
+    const Result<NetworkSettings> written = RunNetworkWrite(m_serial, m_clock, addresses, mode);
+    ShowSettings(written.Value(), false);
+    Conclude(written.Ok());
 }
 
 void PanelControls::RestoreDefaultIp() {
-    RunPlainCommand(m_serial, BuildFrame(SerialUnit::Net, net_cmd::kDefaultIp));
+    RunDefaultIp(m_serial);
+    m_serial.Close();
     m_report(kFinished);
 }
 

@@ -12,10 +12,6 @@ namespace {
 
 const char kOpenComFail[] = "Open COM fail!";
 
-StepDirection DirectionOf(const ControlButton& button) {
-    return button.kind == ControlKind::LevelDown ? StepDirection::Down : StepDirection::Up;
-}
-
 }  // namespace
 
 PanelControls::PanelControls(PanelState& state, PanelView& view, SerialDevice& serial, Clock& clock,
@@ -70,7 +66,7 @@ bool PanelControls::OpenForCommand() {
 void PanelControls::OnPushButton(const ControlButton& button) {
     PressPicture(button.control, button.activeBitmap);
     if (m_state.m_nLinkMode == kLinkEthernet) {
-        PostCommand(m_state, button.code, m_view);
+        PostCommand(m_state, button.unit->code, m_view);
     } else {
         if (!OpenForCommand()) {
             ReleasePicture(button.control);
@@ -93,11 +89,11 @@ void PanelControls::OnPushButton(const ControlButton& button) {
 void PanelControls::OnLampButton(const ControlButton& button) {
     if (button.kind == ControlKind::MeterMode) {
         const bool alreadyShown =
-            button.index == 0 ? m_state.m_lamps[3] == 0 : m_state.m_lamps[3] == 1;
+            button.unit->index == 0 ? m_state.m_lamps[3] == 0 : m_state.m_lamps[3] == 1;
         if (alreadyShown) return;
     }
     if (m_state.m_nLinkMode == kLinkEthernet) {
-        PostCommand(m_state, button.code, m_view);
+        PostCommand(m_state, button.unit->code, m_view);
     } else {
         if (!OpenForCommand()) return;
         m_state.m_nSerialState = kSerialCommand;
@@ -105,7 +101,7 @@ void PanelControls::OnLampButton(const ControlButton& button) {
     }
     m_clock.Sleep(kPressedHold);
     if (button.kind == ControlKind::MeterMode) {
-        ShowMeterMode(button.index);
+        ShowMeterMode(button.unit->index);
     } else {
         FlipLamp(button);
     }
@@ -113,34 +109,34 @@ void PanelControls::OnLampButton(const ControlButton& button) {
 }
 
 void PanelControls::RunButtonExchange(const ControlButton& button) {
+    const Button& unit = *button.unit;
     switch (button.kind) {
         case ControlKind::PushNoWait:
             RunFactoryReset(m_serial, m_clock);
             break;
         case ControlKind::Volume:
             // A reply that did not come in full moves nothing.
-            if (std::optional<uint8_t> level =
-                    RunVolumeStep(m_serial, m_clock,
-                                  button.frame == main_cmd::kVolumeUp ? StepDirection::Up
-                                                                      : StepDirection::Down)) {
-                ApplyLevel(m_state, m_view, 0, *level);
+            if (const Result<uint8_t> level = RunVolumeStep(m_serial, m_clock, unit.direction);
+                level.Ok()) {
+                ApplyLevel(m_state, m_view, 0, level.Value());
             }
             break;
         case ControlKind::LevelDown:
         case ControlKind::LevelUp: {
-            const LevelStepResult step = RunLevelStep(
-                m_serial, m_clock, static_cast<LcdLevel>(button.index), DirectionOf(button));
+            const LevelStep step =
+                RunLevelStep(m_serial, m_clock, static_cast<Level>(unit.index), unit.direction)
+                    .Value();
             if (step.stepped) {
-                m_state.m_levels[button.index] = *step.stepped;
-                m_state.m_prevLevels[button.index] = *step.stepped;
-                m_view.SetBarPos(LevelBar(button.index), *step.stepped);
+                m_state.m_levels[unit.index] = *step.stepped;
+                m_state.m_prevLevels[unit.index] = *step.stepped;
+                m_view.SetBarPos(LevelBar(unit.index), *step.stepped);
             } else if (step.read) {
-                m_state.m_levels[button.index] = *step.read;
+                m_state.m_levels[unit.index] = *step.read;
             }
             break;
         }
         default:
-            RunPlainCommand(m_serial, BuildFrame(SerialUnit::Main, button.frame));
+            RunPlainCommand(m_serial, BuildFrame(SerialUnit::Main, unit.frame));
             break;
     }
 }
@@ -151,19 +147,19 @@ void PanelControls::LightInput(const ControlButton& button) {
     m_view.DeleteImage(m_hShownBmp);
     m_hShownBmp = ImageHandle::kNone;
     const uint8_t previous = m_state.m_nPrevInput;
-    m_state.m_nInput = button.index;
-    if (previous != button.index) {
+    m_state.m_nInput = button.unit->index;
+    if (previous != button.unit->index) {
         if (const ControlButton* old = InputButton(previous)) {
             m_view.SetPicture(old->control, old->normalBitmap);
         }
     }
-    m_state.m_nPrevInput = button.index;
+    m_state.m_nPrevInput = button.unit->index;
 }
 
 // A lamp counts as lit whenever it is not 0, as the status refresh draws it, so a click on a
 // lamp the panel shows lit always puts it out. Solo Left and Solo Right never both light.
 void PanelControls::FlipLamp(const ControlButton& button) {
-    const int lamp = button.index;
+    const int lamp = button.unit->index;
     const bool wasLit = m_state.m_lamps[lamp] != 0;
     m_view.SetPicture(button.control, wasLit ? button.normalBitmap : button.activeBitmap);
     const uint8_t now = wasLit ? 0 : 1;

@@ -8,6 +8,7 @@
 #include "link/panel_state.h"
 #include "link/panel_view.h"
 #include "serial/serial_device.h"
+#include "unit/unit_values.h"
 
 namespace vantrel {
 
@@ -66,6 +67,12 @@ class PanelControls {
     void ApplySettings();
     void RestoreDefaultIp();
     void EnableAddressFields(bool enable);
+    /// Shows what a serial network read brought. fullRead: the read of Read and of the link
+    /// choice, which also keeps the IP in the address file and enables the fields when no mode
+    /// is known; otherwise Apply's read-back, which only shows the addresses.
+    void ShowSettings(const NetworkSettings& settings, bool fullRead);
+    /// Ends a serial network command with "Finish!" or "Fail!".
+    void Conclude(bool done);
 
     PanelState& m_state;
     PanelView& m_view;

@@ -40,8 +40,6 @@ class PanelView {
     virtual void ShowWaitCursor(bool wait) = 0;
     /// A message box owned by the panel, empty caption, OK button; returns when it is closed.
     virtual void ShowMessage(const char* text) = 0;
-    /// Redraws the bars and indicator pictures whose state differs from the previous copy.
-    virtual void RefreshPanel() = 0;
     /// One step of a window-thread wait on the session. It must keep delivering the calls the
     /// session makes on the window meanwhile, or neither thread could go on.
     virtual void WaitForSession(Clock::Duration step) = 0;

@@ -1,6 +1,7 @@
 // The status poll: every 5 s the panel follows the unit, on whichever link is in use.
 #include "link/panel_controls.h"
 #include "link/post_command.h"
+#include "link/refresh_panel.h"
 #include "unit/serial_exchanges.h"
 #include "link/status_update.h"
 
@@ -15,9 +16,9 @@ void PanelControls::OnTimer(uintptr_t timer) {
     // Skipped while a command exchange holds the port (its message box lets the timer in).
     if (!BeginStatusPoll(m_state.m_nSerialState)) return;
     if (OpenSelectedPort()) {
-        if (std::optional<SerialStatusBlock> block = RunStatusRead(m_serial, m_clock)) {
-            ApplyStatusBlock(m_state, block->data());
-            m_view.RefreshPanel();
+        if (const Result<StatusBlock> block = RunStatusRead(m_serial, m_clock); block.Ok()) {
+            ApplyStatusBlock(m_state, block.Value().data());
+            RefreshPanel(m_state, m_view);
         }
     }
     m_state.m_nSerialState = kSerialFree;

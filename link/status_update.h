@@ -4,11 +4,9 @@
 
 #include "link/panel_state.h"
 #include "link/panel_view.h"
+#include "unit/unit_values.h"
 
 namespace vantrel {
-
-/// Length of the unit's status block.
-constexpr int kStatusBlockSize = 9;
 
 /// Status update: saves m_lamps and m_levels into their previous copies, then stores the block:
 /// Solo Left, Solo Right, Mix-Down, Volume, meter mode, LCD Brightness, Contrast, Saturation,

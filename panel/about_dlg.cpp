@@ -112,7 +112,7 @@ LRESULT CAboutDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
 // Over the COM port whatever the link: the versions are only asked for there.
 void CAboutDlg::VersionQuery() {
     if (!firmware::OpenDialogPort(m_serial, m_record.comPort, firmware::kMainLoaderBaud)) return;
-    const FirmwareVersions versions = RunVersionRead(m_serial, SystemClock::Instance());
+    const FirmwareVersions versions = RunVersionRead(m_serial, SystemClock::Instance()).Value();
     ShowVersion(*this, IDC_FW_MAIN_VERSION, versions.main);
     ShowVersion(*this, IDC_FW_NET_VERSION, versions.net);
 }

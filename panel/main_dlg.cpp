@@ -42,7 +42,7 @@ LRESULT CMainDlg::RunHandler(Body body) {
 
 CMainDlg::CMainDlg()
     : CBitmapBkgnd<CMainDlg>(LoadBackground()),
-      m_view(*this, *this),
+      m_view(*this),
       m_controls(
           *this, m_view, m_serial, SystemClock::Instance(),
           [this](const char* text) { m_view.ShowMessage(text); },

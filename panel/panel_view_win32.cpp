@@ -35,8 +35,7 @@ void ForEachPicture(HWND window, Visit visit) {
 
 }  // namespace
 
-Win32PanelView::Win32PanelView(const CDialog& dialog, PanelState& state)
-    : m_dialog(dialog), m_state(state) {}
+Win32PanelView::Win32PanelView(const CDialog& dialog) : m_dialog(dialog) {}
 
 LRESULT Win32PanelView::Send(int control, UINT msg, WPARAM wParam, LPARAM lParam) {
     return SendDlgItemMessageA(Window(), control, msg, wParam, lParam);
@@ -117,8 +116,6 @@ void Win32PanelView::ShowWaitCursor(bool wait) {
 }
 
 void Win32PanelView::ShowMessage(const char* text) { MessageBoxA(Window(), text, "", MB_OK); }
-
-void Win32PanelView::RefreshPanel() { vantrel::RefreshPanel(m_state, *this); }
 
 void Win32PanelView::WaitForSession(Clock::Duration step) {
     WaitDeliveringSentMessages(static_cast<DWORD>(step.count()));

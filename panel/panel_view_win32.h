@@ -19,9 +19,8 @@ namespace vantrel {
 /// so a leak shows even where the system's own GDI counts are not kept (Wine).
 class Win32PanelView : public PanelView {
   public:
-    /// dialog: the panel, whose window may not exist yet; state: the panel's state, which
-    /// RefreshPanel draws.
-    Win32PanelView(const CDialog& dialog, PanelState& state);
+    /// dialog: the panel, whose window may not exist yet.
+    explicit Win32PanelView(const CDialog& dialog);
 
     void SetText(int control, const char* text) override;
     void SetBarPos(int bar, int32_t pos) override;
@@ -37,7 +36,6 @@ class Win32PanelView : public PanelView {
     int32_t ComSelection() override;
     void ShowWaitCursor(bool wait) override;
     void ShowMessage(const char* text) override;
-    void RefreshPanel() override;
     void WaitForSession(Clock::Duration step) override;
 
     /// Counts the pictures that the dialog template put into the window, once it exists.
@@ -57,7 +55,6 @@ class Win32PanelView : public PanelView {
     HBITMAP PutPicture(int control, HBITMAP image);
 
     const CDialog& m_dialog;
-    PanelState& m_state;
     std::atomic<int> m_nLiveBitmaps{0};
 };
 

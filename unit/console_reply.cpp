@@ -27,11 +27,16 @@ int32_t ParseLevelReply(const uint8_t* reply, int count) {
     return static_cast<int32_t>(negative ? -value : value);
 }
 
-bool FormatMac(const uint8_t* reply, int count, char (&text)[13]) {
-    if (count < 6) return false;
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X", reply[0], reply[1], reply[2],
-                  reply[3], reply[4], reply[5]);
-    return true;
+bool StartsWithLevel(const uint8_t* reply, int count) {
+    int i = 0;
+    while (i < count && IsSpace(reply[i])) ++i;
+    if (i < count && (reply[i] == '+' || reply[i] == '-')) ++i;
+    return i < count && IsDigit(reply[i]);
+}
+
+void FormatMac(const MacAddress& mac, char (&text)[13]) {
+    std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X", mac[0], mac[1], mac[2], mac[3],
+                  mac[4], mac[5]);
 }
 
 bool AddressFromReply(const uint8_t* reply, int count, uint32_t& address) {

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "unit/unit_values.h"
+
 namespace vantrel {
 
 /// Readers of the console's replies. Each looks only at the count bytes actually received:
@@ -12,8 +14,12 @@ namespace vantrel {
 /// the 32-bit range are held at its ends.
 int32_t ParseLevelReply(const uint8_t* reply, int count);
 
-/// The first six bytes as twelve upper-case hex digits; false, text untouched, with fewer.
-bool FormatMac(const uint8_t* reply, int count, char (&text)[13]);
+/// Whether a level reply begins as a number does: optional white space, an optional sign,
+/// then a digit.
+bool StartsWithLevel(const uint8_t* reply, int count);
+
+/// A MAC address as twelve upper-case hex digits, as the panel shows it.
+void FormatMac(const MacAddress& mac, char (&text)[13]);
 
 /// Bytes 0 to 3 as an address value, byte 0 in the top byte; false with fewer than 4 bytes.
 bool AddressFromReply(const uint8_t* reply, int count, uint32_t& address);

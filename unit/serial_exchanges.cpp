@@ -14,8 +14,8 @@ struct Reply {
     std::size_t received = 0;
 };
 
-void Send(SerialDevice& serial, const SerialFrame& frame) {
-    serial.Write(frame.data(), static_cast<std::uint32_t>(frame.size()));
+bool Send(SerialDevice& serial, const SerialFrame& frame) {
+    return serial.Write(frame.data(), static_cast<std::uint32_t>(frame.size())) == frame.size();
 }
 
 Reply ReadReply(SerialDevice& serial, std::size_t length) {
@@ -33,46 +33,64 @@ Reply Ask(SerialDevice& serial, Clock& clock, const SerialFrame& frame, Ms pause
     return ReadReply(serial, length);
 }
 
-std::uint8_t ReadCode(LcdLevel level) {
+// A decoded reply as a result: nothing at all is no reply, anything else that did not decode
+// failed its check.
+template <typename T>
+Result<T> Judged(const std::optional<T>& value, const Reply& reply) {
+    if (value) return *value;
+    return Failure{reply.received == 0 ? Fault::kNothingReceived : Fault::kBadReply};
+}
+
+Outcome Sent(bool sent) {
+    if (sent) return {};
+    return Failure{Fault::kSendFailed};
+}
+
+std::uint8_t ReadCode(Level level) {
     switch (level) {
-        case LcdLevel::Brightness:
+        case Level::Brightness:
             return main_cmd::kReadBrightness;
-        case LcdLevel::Contrast:
+        case Level::Contrast:
             return main_cmd::kReadContrast;
-        case LcdLevel::Saturation:
+        case Level::Saturation:
             return main_cmd::kReadSaturation;
+        case Level::Volume:  // read with its own frame, never stepped by 5
+            break;
     }
     return main_cmd::kReadBrightness;
 }
 
 // Each LCD level's set code is one below its read code.
-std::uint8_t SetCode(LcdLevel level) { return ReadCode(level) - 1; }
+std::uint8_t SetCode(Level level) { return ReadCode(level) - 1; }
 
-void WriteLevel(SerialDevice& serial, Clock& clock, LcdLevel level, std::uint8_t value) {
+bool WriteLevel(SerialDevice& serial, Clock& clock, Level level, std::uint8_t value) {
     serial.Purge();
-    Send(serial, BuildFrame(SerialUnit::Main, SetCode(level), value));
+    const bool sent = Send(serial, BuildFrame(SerialUnit::Main, SetCode(level), value));
     clock.Sleep(Ms(30));
+    return sent;
 }
 
-// IP, mask and gateway, each checked; false at the first reply that fails.
-bool ReadAddresses(SerialDevice& serial, Clock& clock, NetworkReadListener& listener) {
-    using Kind = NetworkReadListener::AddressKind;
+Result<std::uint32_t> ReadAddress(SerialDevice& serial, Clock& clock, std::uint8_t command) {
+    Reply reply =
+        Ask(serial, clock, BuildFrame(SerialUnit::Net, command), Ms(200), kAddressReplyLength);
+    return Judged(DecodeAddressReply(reply.bytes.data(), reply.received), reply);
+}
+
+// IP, mask and gateway into `settings`, each checked; stops at the first reply that fails.
+Outcome ReadAddresses(SerialDevice& serial, Clock& clock, NetworkSettings& settings) {
     struct Step {
         std::uint8_t command;
-        Kind kind;
+        std::optional<std::uint32_t> NetworkSettings::*value;
     };
-    constexpr Step kSteps[] = {{net_cmd::kReadIp, Kind::Ip},
-                               {net_cmd::kReadMask, Kind::Mask},
-                               {net_cmd::kReadGateway, Kind::Gateway}};
+    constexpr Step kSteps[] = {{net_cmd::kReadIp, &NetworkSettings::ip},
+                               {net_cmd::kReadMask, &NetworkSettings::mask},
+                               {net_cmd::kReadGateway, &NetworkSettings::gateway}};
     for (const Step& step : kSteps) {
-        Reply reply = Ask(serial, clock, BuildFrame(SerialUnit::Net, step.command), Ms(200),
-                          kAddressReplyLength);
-        std::optional<std::uint32_t> address =
-            DecodeAddressReply(reply.bytes.data(), reply.received);
-        if (!address) return false;
-        listener.OnAddress(step.kind, *address);
+        Result<std::uint32_t> address = ReadAddress(serial, clock, step.command);
+        if (!address.Ok()) return address.GetFailure();
+        settings.*step.value = address.Value();
     }
-    return true;
+    return {};
 }
 
 }  // namespace
@@ -85,28 +103,30 @@ bool OpenSelectedPort(SerialDevice& serial, const std::int32_t* comPorts, std::i
                        false) != kInvalidPort;
 }
 
-void RunPlainCommand(SerialDevice& serial, const SerialFrame& frame) {
-    Send(serial, frame);
+Outcome RunPlainCommand(SerialDevice& serial, const SerialFrame& frame) {
+    const bool sent = Send(serial, frame);
     serial.Close();
+    return Sent(sent);
 }
 
-void RunFactoryReset(SerialDevice& serial, Clock& clock) {
+Outcome RunFactoryReset(SerialDevice& serial, Clock& clock) {
     serial.Purge();
-    Send(serial, BuildFrame(SerialUnit::Main, main_cmd::kFactoryReset));
+    const bool sent = Send(serial, BuildFrame(SerialUnit::Main, main_cmd::kFactoryReset));
     clock.Sleep(Ms(30));
     serial.Close();
+    return Sent(sent);
 }
 
-std::optional<std::uint8_t> RunVolumeStep(SerialDevice& serial, Clock& clock,
-                                          StepDirection direction) {
-    Send(serial,
-         BuildFrame(SerialUnit::Main,
-                    direction == StepDirection::Up ? main_cmd::kVolumeUp : main_cmd::kVolumeDown));
+Result<std::uint8_t> RunVolumeStep(SerialDevice& serial, Clock& clock, StepDirection direction) {
+    const bool sent = Send(serial, BuildFrame(SerialUnit::Main, direction == StepDirection::Up
+                                                                    ? main_cmd::kVolumeUp
+                                                                    : main_cmd::kVolumeDown));
     clock.Sleep(Ms(30));
     Reply reply = Ask(serial, clock, BuildFrame(SerialUnit::Main, main_cmd::kReadVolume), Ms(30),
                       kLevelReplyLength);
     serial.Close();
-    return DecodeLevelReply(reply.bytes.data(), reply.received);
+    if (!sent) return Failure{Fault::kSendFailed};
+    return Judged(DecodeLevelReply(reply.bytes.data(), reply.received), reply);
 }
 
 std::optional<std::uint8_t> SteppedLevel(std::uint8_t level, StepDirection direction) {
@@ -118,54 +138,69 @@ std::optional<std::uint8_t> SteppedLevel(std::uint8_t level, StepDirection direc
     return static_cast<std::uint8_t>(level + 5);
 }
 
-LevelStepResult RunLevelStep(SerialDevice& serial, Clock& clock, LcdLevel level,
-                             StepDirection direction) {
-    LevelStepResult result;
+Result<LevelStep> RunLevelStep(SerialDevice& serial, Clock& clock, Level level,
+                               StepDirection direction) {
+    LevelStep step;
     Reply reply = Ask(serial, clock, BuildFrame(SerialUnit::Main, ReadCode(level)), Ms(30),
                       kLevelReplyLength);
-    result.read = DecodeLevelReply(reply.bytes.data(), reply.received);
-    if (result.read) result.stepped = SteppedLevel(*result.read, direction);
-    if (result.stepped) WriteLevel(serial, clock, level, *result.stepped);
+    const Result<std::uint8_t> read =
+        Judged(DecodeLevelReply(reply.bytes.data(), reply.received), reply);
+    bool sent = true;
+    if (read.Ok()) {
+        step.read = read.Value();
+        step.stepped = SteppedLevel(read.Value(), direction);
+        if (step.stepped) sent = WriteLevel(serial, clock, level, *step.stepped);
+    }
     serial.Close();
-    return result;
+    if (!read.Ok()) return {read.GetFailure(), step};
+    if (!sent) return {Failure{Fault::kSendFailed}, step};
+    return step;
 }
 
-void RunLevelSet(SerialDevice& serial, Clock& clock, LcdLevel level, std::uint8_t value) {
-    WriteLevel(serial, clock, level, value);
+Outcome RunLevelSet(SerialDevice& serial, Clock& clock, Level level, std::uint8_t value) {
+    const bool sent = WriteLevel(serial, clock, level, value);
     serial.Close();
+    return Sent(sent);
 }
 
-std::optional<SerialStatusBlock> RunStatusRead(SerialDevice& serial, Clock& clock) {
+Result<StatusBlock> RunStatusRead(SerialDevice& serial, Clock& clock) {
     Reply reply = Ask(serial, clock, BuildFrame(SerialUnit::Main, main_cmd::kReadStatus), Ms(50),
                       kStatusReplyLength);
     serial.Close();
-    return DecodeStatusReply(reply.bytes.data(), reply.received);
+    return Judged(DecodeStatusReply(reply.bytes.data(), reply.received), reply);
 }
 
-bool RunNetworkRead(SerialDevice& serial, Clock& clock, NetworkReadVariant variant,
-                    NetworkReadListener& listener) {
+Result<NetworkSettings> RunNetworkRead(SerialDevice& serial, Clock& clock,
+                                       NetworkReadVariant variant) {
+    NetworkSettings settings;
     const bool linkChoice = variant == NetworkReadVariant::LinkChoice;
     if (linkChoice) serial.Purge();
     Send(serial, BuildFrame(SerialUnit::Net, net_cmd::kReadMac));
     clock.Sleep(Ms(linkChoice ? 100 : 200));
     Reply macReply = ReadReply(serial, kMacReplyLength);
-    std::optional<MacAddress> mac = DecodeMacReply(macReply.bytes.data(), macReply.received);
-    if (!mac) return false;
-    listener.OnMac(*mac);
+    const Result<MacAddress> mac =
+        Judged(DecodeMacReply(macReply.bytes.data(), macReply.received), macReply);
+    if (!mac.Ok()) return {mac.GetFailure(), settings};
+    settings.mac = mac.Value();
     if (linkChoice) clock.Sleep(Ms(200));
 
-    if (!ReadAddresses(serial, clock, listener)) return false;
+    if (Outcome read = ReadAddresses(serial, clock, settings); !read.Ok()) {
+        return {read.GetFailure(), settings};
+    }
 
     Reply modeReply = Ask(serial, clock, BuildFrame(SerialUnit::Net, net_cmd::kReadMode), Ms(200),
                           kModeReplyLength);
-    std::optional<std::uint8_t> mode = DecodeModeReply(modeReply.bytes.data(), modeReply.received);
-    if (mode) listener.OnMode(*mode);
-    return true;
+    const std::optional<std::uint8_t> mode =
+        DecodeModeReply(modeReply.bytes.data(), modeReply.received);
+    if (mode == kModeStatic) settings.mode = AddressMode::Static;
+    if (mode == kModeDhcp) settings.mode = AddressMode::Dhcp;
+    return settings;
 }
 
-bool RunNetworkWrite(SerialDevice& serial, Clock& clock,
-                     const std::optional<StaticAddresses>& addresses, std::uint8_t modeByte,
-                     NetworkReadListener& listener) {
+Result<NetworkSettings> RunNetworkWrite(SerialDevice& serial, Clock& clock,
+                                        const std::optional<Addresses>& addresses,
+                                        AddressMode mode) {
+    bool sent = true;
     if (addresses) {
         const std::pair<std::uint8_t, std::uint32_t> writes[] = {
             {net_cmd::kWriteIp, addresses->ip},
@@ -173,35 +208,53 @@ bool RunNetworkWrite(SerialDevice& serial, Clock& clock,
             {net_cmd::kWriteGateway, addresses->gateway}};
         for (const auto& [command, address] : writes) {
             serial.Purge();
-            Send(serial, BuildAddressFrame(SerialUnit::Net, command, address));
+            sent &= Send(serial, BuildAddressFrame(SerialUnit::Net, command, address));
             clock.Sleep(Ms(200));
         }
     }
     serial.Purge();
-    Send(serial, BuildFrame(SerialUnit::Net, net_cmd::kWriteMode, modeByte));
+    const std::uint8_t modeByte = mode == AddressMode::Static ? kModeStatic : kModeDhcp;
+    sent &= Send(serial, BuildFrame(SerialUnit::Net, net_cmd::kWriteMode, modeByte));
     clock.Sleep(Ms(6000));
-    return ReadAddresses(serial, clock, listener);
+    NetworkSettings settings;
+    if (Outcome read = ReadAddresses(serial, clock, settings); !read.Ok()) {
+        return {read.GetFailure(), settings};
+    }
+    if (!sent) return {Failure{Fault::kSendFailed}, settings};
+    return settings;
 }
 
-FirmwareVersions RunVersionRead(SerialDevice& serial, Clock& clock) {
+Outcome RunDefaultIp(SerialDevice& serial) {
+    return Sent(Send(serial, BuildFrame(SerialUnit::Net, net_cmd::kDefaultIp)));
+}
+
+Result<std::uint32_t> RunAddressRead(SerialDevice& serial, Clock& clock) {
+    return ReadAddress(serial, clock, net_cmd::kReadIp);
+}
+
+Result<FirmwareVersions> RunVersionRead(SerialDevice& serial, Clock& clock) {
     FirmwareVersions versions;
     Reply mainReply = Ask(serial, clock, BuildFrame(SerialUnit::Main, main_cmd::kReadVersion),
                           Ms(200), kVersionReplyLength);
-    versions.main = DecodeVersionReply(mainReply.bytes.data(), mainReply.received);
-    if (versions.main) {
+    const Result<FirmwareVersion> main =
+        Judged(DecodeVersionReply(mainReply.bytes.data(), mainReply.received), mainReply);
+    if (main.Ok()) {
+        versions.main = main.Value();
         clock.Sleep(Ms(500));
         Reply netReply = Ask(serial, clock, BuildFrame(SerialUnit::Net, net_cmd::kReadVersion),
                              Ms(200), kVersionReplyLength);
         versions.net = DecodeVersionReply(netReply.bytes.data(), netReply.received);
     }
     serial.Close();
+    if (!main.Ok()) return {main.GetFailure(), versions};
     return versions;
 }
 
-void EnterLoader(SerialDevice& serial, Clock& clock) {
-    Send(serial, BuildFrame(SerialUnit::Main, main_cmd::kEnterBootloader));
+Outcome EnterLoader(SerialDevice& serial, Clock& clock) {
+    const bool sent = Send(serial, BuildFrame(SerialUnit::Main, main_cmd::kEnterBootloader));
     clock.Sleep(Ms(3000));
     serial.Purge();
+    return Sent(sent);
 }
 
 void WaitWhileStatusPoll(const std::uint8_t& serialState, Clock& clock) {

@@ -4,6 +4,8 @@
 #include <optional>
 
 #include "unit/clock.h"
+#include "unit/outcome.h"
+#include "unit/unit_values.h"
 #include "unit/serial_frames.h"
 #include "serial/serial_device.h"
 
@@ -22,94 +24,72 @@ constexpr std::uint32_t kPanelBaudRate = 115200;
 bool OpenSelectedPort(SerialDevice& serial, const std::int32_t* comPorts, std::int32_t count,
                       std::int32_t selection);
 
-/// Plain command and Default IP: write the frame and close (no purge, no pause, no reply).
-void RunPlainCommand(SerialDevice& serial, const SerialFrame& frame);
+/// A plain command: write the frame and close (no purge, no pause, no reply).
+Outcome RunPlainCommand(SerialDevice& serial, const SerialFrame& frame);
 
 /// Factory reset: purge, write 04 53 57 23, 30 ms, close.
-void RunFactoryReset(SerialDevice& serial, Clock& clock);
+Outcome RunFactoryReset(SerialDevice& serial, Clock& clock);
 
-enum class StepDirection : std::uint8_t { Down, Up };
-
-/// Volume Up or Down, then the Volume read back: the level, or nothing when the reply did not
-/// come in full.
-std::optional<std::uint8_t> RunVolumeStep(SerialDevice& serial, Clock& clock,
-                                          StepDirection direction);
-
-/// The LCD levels, numbered as their slots in the panel's levels.
-enum class LcdLevel : std::uint8_t { Brightness = 1, Contrast = 2, Saturation = 3 };
+/// Volume Up or Down, then the Volume read back: the level the unit reports.
+Result<std::uint8_t> RunVolumeStep(SerialDevice& serial, Clock& clock, StepDirection direction);
 
 /// The level a step of 5 leads to from `level`, or nothing when the step would leave 0..255.
 std::optional<std::uint8_t> SteppedLevel(std::uint8_t level, StepDirection direction);
 
-struct LevelStepResult {
+struct LevelStep {
     /// The level the unit reported; nothing when its reply did not come in full.
     std::optional<std::uint8_t> read;
-    /// The level sent back to the unit; nothing when no step was made.
+    /// The level sent back to the unit; nothing when no step was made (at an end).
     std::optional<std::uint8_t> stepped;
 };
 
-/// Reads the LCD level and, when the step stays in range, sets the stepped level.
-LevelStepResult RunLevelStep(SerialDevice& serial, Clock& clock, LcdLevel level,
-                             StepDirection direction);
+/// Reads an LCD level and, when the step stays in range, sets the stepped level. Done also at
+/// an end, where nothing is set; fails when the read did not pass.
+Result<LevelStep> RunLevelStep(SerialDevice& serial, Clock& clock, Level level,
+                               StepDirection direction);
 
 /// Sets an LCD level at once: purge, the set frame, 30 ms, close.
-void RunLevelSet(SerialDevice& serial, Clock& clock, LcdLevel level, std::uint8_t value);
+Outcome RunLevelSet(SerialDevice& serial, Clock& clock, Level level, std::uint8_t value);
 
-/// The status poll's read: the status block, or nothing when the reply is rejected.
-std::optional<SerialStatusBlock> RunStatusRead(SerialDevice& serial, Clock& clock);
-
-/// What the network read and write report as each reply passes its check, so the panel can
-/// show it at once (a later failed check keeps what was shown).
-class NetworkReadListener {
-  public:
-    enum class AddressKind : std::uint8_t { Ip, Mask, Gateway };
-
-    virtual ~NetworkReadListener() = default;
-    virtual void OnMac(const MacAddress& mac) = 0;
-    virtual void OnAddress(AddressKind kind, std::uint32_t address) = 0;
-    /// Byte 2 of the mode reply (unchecked); not called when that reply did not come in full.
-    virtual void OnMode(std::uint8_t mode) = 0;
-};
+/// The status poll's read: the status block.
+Result<StatusBlock> RunStatusRead(SerialDevice& serial, Clock& clock);
 
 enum class NetworkReadVariant : std::uint8_t {
     /// The Read button: MAC without a purge, 200 ms.
     ReadButton,
-    /// Choosing the RS232 link: purge before the MAC, 100 ms, and 200 ms after it is shown.
+    /// Choosing the RS232 link: purge before the MAC, 100 ms, and 200 ms after it.
     LinkChoice
 };
 
-/// MAC, IP, mask, gateway and address mode. True when every checked reply passed; false at
-/// the first one that failed, with nothing after it sent. Leaves the port open: on a failure
-/// the panel tells the user before it closes the port.
-bool RunNetworkRead(SerialDevice& serial, Clock& clock, NetworkReadVariant variant,
-                    NetworkReadListener& listener);
-
-struct StaticAddresses {
-    std::uint32_t ip = 0;
-    std::uint32_t mask = 0;
-    std::uint32_t gateway = 0;
-};
+/// MAC, IP, mask, gateway and address mode. Fails at the first checked reply that does not
+/// pass, with nothing after it sent, and keeps the values read before it. A mode reply that
+/// did not come in full, or names neither mode, leaves the mode out without failing. Leaves
+/// the port open: on a failure the panel tells the user before it closes the port.
+Result<NetworkSettings> RunNetworkRead(SerialDevice& serial, Clock& clock,
+                                       NetworkReadVariant variant);
 
 /// Apply: in static mode (`addresses` given) writes IP, mask and gateway; then the mode frame
-/// with `modeByte` and 6 s for the controller to take it; then reads IP, mask and gateway
-/// back. True when all three came back; false at the first failed check. Leaves the port
-/// open, as RunNetworkRead does.
-bool RunNetworkWrite(SerialDevice& serial, Clock& clock,
-                     const std::optional<StaticAddresses>& addresses, std::uint8_t modeByte,
-                     NetworkReadListener& listener);
+/// and 6 s for the controller to take it; then reads IP, mask and gateway back, which come
+/// back as the value. Fails at the first read-back that does not pass. Leaves the port open,
+/// as RunNetworkRead does.
+Result<NetworkSettings> RunNetworkWrite(SerialDevice& serial, Clock& clock,
+                                        const std::optional<Addresses>& addresses,
+                                        AddressMode mode);
 
-struct FirmwareVersions {
-    std::optional<FirmwareVersion> main;
-    std::optional<FirmwareVersion> net;
-};
+/// Default IP: write 04 87 60 0B. The port stays open for the address read that tells
+/// whether the unit took it.
+Outcome RunDefaultIp(SerialDevice& serial);
+
+/// The IP address read (04 87 60 02, 200 ms). Leaves the port open.
+Result<std::uint32_t> RunAddressRead(SerialDevice& serial, Clock& clock);
 
 /// The firmware dialog's version read: the main controller's, and only when that one answered,
-/// the network controller's. Closes the port.
-FirmwareVersions RunVersionRead(SerialDevice& serial, Clock& clock);
+/// the network controller's. Closes the port. Fails when the main controller did not answer.
+Result<FirmwareVersions> RunVersionRead(SerialDevice& serial, Clock& clock);
 
 /// Switches the main controller into its firmware loader: write 04 53 57 FE, 3 s, purge. The
 /// port stays open for the loader protocol.
-void EnterLoader(SerialDevice& serial, Clock& clock);
+Outcome EnterLoader(SerialDevice& serial, Clock& clock);
 
 // The serial-use state (the panel's m_nSerialState): which of the status poll and the panel
 // commands holds the port. Both run on the window's thread; the state keeps them apart when a

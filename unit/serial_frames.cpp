@@ -47,10 +47,9 @@ std::optional<std::uint8_t> DecodeModeReply(const std::uint8_t* reply, std::size
     return reply[2];
 }
 
-std::optional<SerialStatusBlock> DecodeStatusReply(const std::uint8_t* reply,
-                                                   std::size_t received) {
+std::optional<StatusBlock> DecodeStatusReply(const std::uint8_t* reply, std::size_t received) {
     if (received < kStatusReplyLength || !HasHeader(reply)) return std::nullopt;
-    SerialStatusBlock block;
+    StatusBlock block;
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = reply[2 + i];
     return block;
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "unit/unit_values.h"
+
 namespace vantrel {
 
 /// Which controller of the unit a serial control frame addresses.
@@ -84,16 +86,6 @@ constexpr std::size_t kAddressReplyLength = 6;
 constexpr std::size_t kModeReplyLength = 3;
 constexpr std::size_t kVersionReplyLength = 4;
 
-/// The unit's 9-byte state record as the status reply carries it after AA CC: Solo Left,
-/// Solo Right, Mix-Down, Volume, meter mode, LCD Brightness, Contrast, Saturation, input.
-using SerialStatusBlock = std::array<std::uint8_t, 9>;
-using MacAddress = std::array<std::uint8_t, 6>;
-
-struct FirmwareVersion {
-    std::uint8_t major = 0;
-    std::uint8_t minor = 0;
-};
-
 // Decoders of the replies. `received` is the count the read returned: a reply is used only
 // when every byte it is judged on arrived, so a short reply never passes off stale buffer
 // bytes (the request's own bytes, say) as the unit's answer.
@@ -103,7 +95,7 @@ std::optional<std::uint8_t> DecodeLevelReply(const std::uint8_t* reply, std::siz
 /// Byte 2, the address mode (0 static, 1 DHCP, other values neither); no header check.
 std::optional<std::uint8_t> DecodeModeReply(const std::uint8_t* reply, std::size_t received);
 /// AA CC and the status block.
-std::optional<SerialStatusBlock> DecodeStatusReply(const std::uint8_t* reply, std::size_t received);
+std::optional<StatusBlock> DecodeStatusReply(const std::uint8_t* reply, std::size_t received);
 /// AA CC and the six MAC bytes in display order.
 std::optional<MacAddress> DecodeMacReply(const std::uint8_t* reply, std::size_t received);
 /// AA CC and four octets, as one value with the first octet in the top byte.

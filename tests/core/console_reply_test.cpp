@@ -36,14 +36,14 @@ TEST(ConsoleReplyTest, LevelBeyondThe32BitRangeIsHeldAtItsEnds) {
     EXPECT_EQ(Level("-99999999999999999999"), -2147483647 - 1);
 }
 
-TEST(ConsoleReplyTest, MacNeedsSixBytes) {
-    const uint8_t reply[] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E, 0xFF};
-    char text[13] = "unchanged";
-    EXPECT_FALSE(FormatMac(reply, 5, text));
-    EXPECT_FALSE(FormatMac(reply, -1, text));
-    EXPECT_STREQ(text, "unchanged");
-    EXPECT_TRUE(FormatMac(reply, 7, text));
-    EXPECT_STREQ(text, "001A2B3C4D5E");
+TEST(ConsoleReplyTest, MacIsTwelveUpperCaseDigitsAndALevelBeginsWithADigit) {
+    char text[13];
+    FormatMac({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0xFE}, text);
+    EXPECT_STREQ(text, "001A2B3C4DFE");
+    const uint8_t level[] = {' ', '-', '7', 'x'};
+    EXPECT_TRUE(StartsWithLevel(level, 3));
+    EXPECT_FALSE(StartsWithLevel(level, 2));  // the digit is beyond what was received
+    EXPECT_FALSE(StartsWithLevel(level + 3, 1));
 }
 
 TEST(ConsoleReplyTest, AddressNeedsFourBytesFirstOctetOnTop) {

@@ -15,6 +15,7 @@
 #include "app/message_loop.h"
 #include "app/sent_message_wait.h"
 #include "panel/address_file.h"
+#include "link/refresh_panel.h"
 #include "panel/panel_view_win32.h"
 #include "serial/com_ports.h"
 #include "tests/windows/loop_watchdog.h"
@@ -196,7 +197,7 @@ TEST_F(MainDlgTest, ViewReplacesPicturesWithoutKeepingOrLosingImages) {
     CMainDlg panel;
     ASSERT_TRUE(panel.Create(nullptr, CMainDlg::IDD));
     const HWND w = panel.m_hWnd;
-    Win32PanelView view(panel, panel);
+    Win32PanelView view(panel);
 
     const HBITMAP initial = ShownImage(w, IDC_CONNECT);
     ASSERT_NE(initial, nullptr);
@@ -223,7 +224,7 @@ TEST_F(MainDlgTest, ViewReplacesPicturesWithoutKeepingOrLosingImages) {
     EXPECT_EQ(view.GetAddress(IDC_UNIT_MASK), 0u);  // blank fields count as 0
 
     panel.m_levels[2] = 77;
-    view.RefreshPanel();
+    RefreshPanel(panel, view);
     EXPECT_EQ(Item(w, IDC_CONTRAST_BAR, PBM_GETPOS), 77);
 
     // The count of held bitmaps: one per picture, whatever is swapped; a control that is gone

@@ -1,0 +1,154 @@
+#include "unit/console_exchanges.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "unit/command_table.h"
+#include "unit/console_reply.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr Clock::Duration kReplyPause{50};
+constexpr Clock::Duration kSettingPause{100};
+
+constexpr Failure kNoReply{Fault::kNothingReceived};
+constexpr Failure kBadReply{Fault::kBadReply};
+constexpr Failure kNotSent{Fault::kSendFailed};
+
+// A receive's count as a reply of at least `least` bytes: -1 is no reply at all.
+Failure Judge(int received, int least) {
+    if (received < 0) return kNoReply;
+    return received < least ? kBadReply : Failure{};
+}
+
+}  // namespace
+
+ConsoleExchanges::ConsoleExchanges(ByteStream& stream, Clock& clock)
+    : m_stream(stream), m_clock(clock) {}
+
+Outcome ConsoleExchanges::Connect(std::uint32_t address) {
+    char dotted[16];
+    FormatDotted(address, dotted);
+    if (m_stream.Connect(dotted, kConsolePort)) return {};
+    m_stream.Close();
+    return Failure{Fault::kNotOpened, "Connect to device fail."};
+}
+
+Outcome ConsoleExchanges::LogIn() {
+    bool broken = Receive() < 0;  // the greeting
+    broken |= SendText("admin\r\n") < 0;
+    broken |= Receive() < 0;
+    broken |= SendText("846\r\n") < 0;
+    broken |= Receive() < 0;
+    if (broken) return kNoReply;
+    return {};
+}
+
+Result<MacAddress> ConsoleExchanges::ReadMac() {
+    SendText("READMAC\r\n");
+    const int received = Receive();
+    if (const Failure failure = Judge(received, 6); failure.fault != Fault::kNone) return failure;
+    MacAddress mac;
+    std::memcpy(mac.data(), m_buffer, mac.size());
+    return mac;
+}
+
+Result<StatusBlock> ConsoleExchanges::ReadStatus() {
+    m_nLastResult = Request(CommandFor(kStatusPollCode).text);
+    if (const Failure failure = Judge(m_nLastResult, kStatusBlockSize);
+        failure.fault != Fault::kNone) {
+        return failure;
+    }
+    StatusBlock block;
+    std::memcpy(block.data(), m_buffer, block.size());
+    return block;
+}
+
+Outcome ConsoleExchanges::Send(std::uint8_t code) {
+    const Command& command = CommandFor(code);
+    m_nLastResult = SendText(command.text);
+    if (command.pauseAfterMs > 0) m_clock.Sleep(Clock::Duration(command.pauseAfterMs));
+    if (m_nLastResult < 0) return kNotSent;
+    return {};
+}
+
+Result<std::int32_t> ConsoleExchanges::StepLevel(std::uint8_t code) {
+    const Command& command = CommandFor(code);
+    SendText(command.text);
+    m_clock.Sleep(kReplyPause);
+    SendText(command.readText);
+    m_nLastResult = Receive();
+    if (m_nLastResult < 0) return kNoReply;
+    const std::int32_t level = ParseLevelReply(m_buffer, m_nLastResult);
+    if (!StartsWithLevel(m_buffer, m_nLastResult)) return {kBadReply, level};
+    return level;
+}
+
+Result<NetworkSettings> ConsoleExchanges::ReadSettings() {
+    NetworkSettings settings;
+    Failure failure;
+    // A reply that is there but short fails the read; one that is missing fails it worse,
+    // and that is what the read reports. The reads go on regardless.
+    auto judge = [&](int received, int least) {
+        if (received <= 0) {
+            failure = kNoReply;
+        } else if (received < least && failure.fault == Fault::kNone) {
+            failure = kBadReply;
+        }
+    };
+    auto address = [&](const char* request) -> std::optional<std::uint32_t> {
+        const int received = Request(request);
+        judge(received, 4);
+        std::uint32_t value = 0;
+        if (!AddressFromReply(m_buffer, received, value)) return std::nullopt;
+        return value;
+    };
+    settings.ip = address("READIP\r\n");
+    settings.mask = address("READMASK\r\n");
+    settings.gateway = address("READGATEWAY\r\n");
+    m_nLastResult = Request("IPMODE\r\n");
+    judge(m_nLastResult, 1);
+    if (m_nLastResult >= 1) {
+        if (m_buffer[0] == 'S') settings.mode = AddressMode::Static;
+        if (m_buffer[0] == 'D') settings.mode = AddressMode::Dhcp;
+        if (!settings.mode && failure.fault == Fault::kNone) failure = kBadReply;
+    }
+    return {failure, settings};
+}
+
+Outcome ConsoleExchanges::ApplySettings(AddressMode mode, const Addresses& addresses) {
+    bool failed = false;
+    if (mode == AddressMode::Static) failed |= SendText("SETIPMODE=S\r\n") < 0;
+    if (mode == AddressMode::Dhcp) failed |= SendText("SETIPMODE=D\r\n") < 0;
+    m_clock.Sleep(kReplyPause);
+    const std::pair<const char*, std::uint32_t> lines[] = {
+        {"MASK=", addresses.mask}, {"GATEWAY=", addresses.gateway}, {"IP=", addresses.ip}};
+    for (const auto& [name, address] : lines) {
+        char dotted[16];
+        FormatDotted(address, dotted);
+        char line[26];  // the longest: "GATEWAY=255.255.255.255\r\n"
+        std::snprintf(line, sizeof line, "%s%s\r\n", name, dotted);
+        m_nLastResult = SendText(line);
+        failed |= m_nLastResult < 0;
+        m_clock.Sleep(kSettingPause);
+    }
+    if (failed) return kNotSent;
+    return {};
+}
+
+int ConsoleExchanges::SendText(const char* text) {
+    return m_stream.Send(text, static_cast<int>(std::strlen(text)));
+}
+
+int ConsoleExchanges::Receive() { return m_stream.Receive(m_buffer, kReceiveSize); }
+
+int ConsoleExchanges::Request(const char* text) {
+    const int sent = SendText(text);
+    m_clock.Sleep(kReplyPause);
+    const int received = Receive();
+    return sent < 0 ? -1 : received;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,25 @@
+#include "unit/outcome.h"
+
+namespace vantrel {
+
+const char* FaultName(Fault fault) {
+    switch (fault) {
+        case Fault::kNone:
+            return "done";
+        case Fault::kNothingReceived:
+            return "no reply";
+        case Fault::kBadReply:
+            return "a reply that failed its check";
+        case Fault::kSendFailed:
+            return "send failed";
+        case Fault::kNotOpened:
+            return "link did not open";
+        case Fault::kStopped:
+            return "stopped";
+        case Fault::kRefused:
+            return "refused by the unit";
+    }
+    return "unknown";
+}
+
+}  // namespace vantrel
