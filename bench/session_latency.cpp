@@ -55,7 +55,6 @@ class BenchView : public PanelView {
     int32_t ComSelection() override { return -1; }
     void ShowWaitCursor(bool) override {}
     void ShowMessage(const char*) override {}
-    void RefreshPanel() override {}
     void WaitForSession(vantrel::Clock::Duration step) override {
         std::this_thread::sleep_for(step);
     }

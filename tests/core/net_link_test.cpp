@@ -75,7 +75,7 @@ TEST_F(NetLinkTest, ConnectLightsConnectAndRunsASessionUntilDisconnect) {
     link.OnConnect();
     EXPECT_EQ(view.Calls().at(0), "picture 1049 250");
     EXPECT_EQ(view.Calls().at(1), "picture 1050 228");
-    ASSERT_TRUE(Eventually([&] { return view.Called("refresh"); }));
+    ASSERT_TRUE(Eventually([&] { return view.Called("bar 1010 20"); }));
     ASSERT_TRUE(Eventually([&] { return state.m_nCommand == 0; }));
 
     // Idle: a stored code is taken at once.
@@ -99,7 +99,7 @@ TEST_F(NetLinkTest, ConnectWhileASessionRunsDoesNothing) {
     NetLink link(state, view, stream, clock);
     QueueSessionStart();
     link.OnConnect();
-    ASSERT_TRUE(Eventually([&] { return view.Called("refresh"); }));
+    ASSERT_TRUE(Eventually([&] { return view.Called("bar 1010 20"); }));
     view.ClearCalls();
     link.OnConnect();
     EXPECT_TRUE(view.Calls().empty());
@@ -142,7 +142,7 @@ TEST_F(NetLinkTest, StopEndsAnIdleSessionAndReturnsOnlyWhenItsThreadHasEnded) {
     NetLink link(state, view, stream, clock);
     QueueSessionStart();
     link.OnConnect();
-    ASSERT_TRUE(Eventually([&] { return view.Called("refresh"); }));
+    ASSERT_TRUE(Eventually([&] { return view.Called("bar 1010 20"); }));
     ASSERT_TRUE(Eventually([&] { return state.m_nCommand == 0; }));
     link.Stop();
     EXPECT_EQ(state.m_bLinkDown, 1);

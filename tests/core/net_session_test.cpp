@@ -17,6 +17,16 @@ using Events = std::vector<std::string>;
 
 const std::string kMac("\x00\x1A\x2B\x3C\x4D\x5E", 6);
 const std::string kStatus("\x01\x00\x01\x14\x01\x64\x6E\x78\x02", 9);
+// What the refresh after kStatus draws on a panel that has shown no status yet.
+const Events kStatusDraws{"bar 1013 120",     "bar 1012 110",     "bar 1011 100",
+                          "bar 1010 20",      "picture 1038 232", "picture 1039 219",
+                          "picture 1045 240", "picture 1046 222", "picture 1047 242",
+                          "picture 1067 260"};
+
+Events Then(Events first, const Events& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
 
 class NetSessionTest : public ::testing::Test {
   protected:
@@ -123,10 +133,11 @@ TEST_F(NetSessionTest, Code25ReadsStatusAndSettingsThenRefreshesAtTheEndOfThePas
               (Events{"send STA1\r\n", "pause 50", "recv 9", "send READIP\r\n", "pause 50",
                       "recv 4", "send READMASK\r\n", "pause 50", "recv 4", "send READGATEWAY\r\n",
                       "pause 50", "recv 4", "send IPMODE\r\n", "pause 50", "recv 1", "pause 100"}));
-    EXPECT_EQ(view.Calls(), (Events{"address 1028 10.0.0.5", "address 1036 10.0.0.5",
-                                    "address 1029 255.255.255.0", "address 1030 10.0.0.1",
-                                    "enable 1028 1", "enable 1029 1", "enable 1030 1",
-                                    "check 1032 1", "check 1033 0", "refresh"}));
+    EXPECT_EQ(view.Calls(),
+              Then({"address 1028 10.0.0.5", "address 1036 10.0.0.5", "address 1029 255.255.255.0",
+                    "address 1030 10.0.0.1", "enable 1028 1", "enable 1029 1", "enable 1030 1",
+                    "check 1032 1", "check 1033 0"},
+                   kStatusDraws));
     EXPECT_EQ(state.m_nCommand, 0);
     EXPECT_EQ(state.m_nIpMode, 1);
     EXPECT_EQ(state.m_lamps[0], 1);
@@ -142,7 +153,7 @@ TEST_F(NetSessionTest, Code25WithAnEightByteStatusStillReadsTheSettings) {
     EXPECT_EQ(state.m_levels[0], 999);
     EXPECT_EQ(state.m_lamps[3], 231);
     EXPECT_EQ(state.m_nInput, 5);
-    EXPECT_FALSE(view.Called("refresh"));
+    EXPECT_FALSE(view.Called("bar 1010 20"));
     EXPECT_TRUE(view.Called("address 1028 10.0.0.5"));
     EXPECT_EQ(view.Calls().back(), "check 1032 0");
     EXPECT_TRUE(view.Called("enable 1030 0"));
@@ -270,7 +281,7 @@ TEST_F(NetSessionTest, StatusCodeUpdatesStateAndRefreshesAfter100Ms) {
     stream.QueueReply(kStatus + "\r\n");
     EXPECT_TRUE(Pass(22));
     EXPECT_EQ(stream.Events(), (Events{"send STA1\r\n", "pause 50", "recv 11", "pause 100"}));
-    EXPECT_EQ(view.Calls(), (Events{"refresh"}));
+    EXPECT_EQ(view.Calls(), kStatusDraws);
     EXPECT_EQ(state.m_levels[3], 120);
     EXPECT_EQ(state.m_prevLevels[3], 0);
 
@@ -349,7 +360,8 @@ TEST_F(NetSessionTest, ReceiveFailureInTheLoopEndsTheSessionAtTheEndOfThePass) {
     Events calls = view.Calls();
     ASSERT_GE(calls.size(), 4u);
     EXPECT_EQ(Events(calls.end() - 4, calls.end()),
-              (Events{"refresh", "text 1008 Disconnect!", "picture 1049 227", "picture 1050 251"}));
+              (Events{"picture 1067 260", "text 1008 Disconnect!", "picture 1049 227",
+                      "picture 1050 251"}));
     EXPECT_EQ(stream.Events().back(), "close");
     EXPECT_EQ(state.m_bLinkDown, 1);
     EXPECT_EQ(state.m_levels[0], 20);

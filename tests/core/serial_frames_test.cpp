@@ -31,7 +31,7 @@ TEST(SerialFramesTest, StatusReplyNeedsItsHeaderAndAllElevenBytes) {
     auto block = DecodeStatusReply(reply, 11);
     ASSERT_TRUE(block);
     // Wire order: Volume (38) before the meter mode (1).
-    EXPECT_EQ(*block, (SerialStatusBlock{1, 0, 1, 38, 1, 200, 128, 64, 3}));
+    EXPECT_EQ(*block, (StatusBlock{1, 0, 1, 38, 1, 200, 128, 64, 3}));
 
     EXPECT_FALSE(DecodeStatusReply(reply, 10));
     const std::uint8_t wrongHeader[] = {0xAA, 0xCD, 1, 0, 1, 38, 1, 200, 128, 64, 3};

@@ -87,8 +87,6 @@ class CheckingView : public PanelView {
     }
     void ShowWaitCursor(bool) override { Require(false, "the session sets no cursor"); }
 
-    void RefreshPanel() override { vantrel::RefreshPanel(m_state, *this); }
-
     void WaitForSession(Clock::Duration) override {
         Require(false, "the session never waits on itself");
     }

@@ -51,7 +51,7 @@ void Decode(FuzzInput& input) {
     Require(level.has_value() == (n >= 3) && (!level || *level == r[2]), "level reply: byte 2");
     std::optional<std::uint8_t> mode = DecodeModeReply(r, n);
     Require(mode.has_value() == (n >= 3) && (!mode || *mode == r[2]), "mode reply: byte 2");
-    std::optional<SerialStatusBlock> status = DecodeStatusReply(r, n);
+    std::optional<StatusBlock> status = DecodeStatusReply(r, n);
     Require(
         status.has_value() == (n >= 11 && headed) && (!status || Same(status->data(), r + 2, 9)),
         "status reply: AA CC and nine state bytes");
@@ -68,67 +68,68 @@ void Decode(FuzzInput& input) {
             "version reply: AA, one byte, major, minor");
 }
 
-// Records what the network read and write report.
-class Listener : public NetworkReadListener {
-  public:
-    std::vector<MacAddress> macs;
+// The addresses a network read or write brought, in the order they are read.
+std::vector<std::uint32_t> AddressesOf(const NetworkSettings& settings) {
     std::vector<std::uint32_t> addresses;
-    std::vector<std::uint8_t> modes;
-
-    void OnMac(const MacAddress& mac) override { macs.push_back(mac); }
-    void OnAddress(AddressKind, std::uint32_t address) override { addresses.push_back(address); }
-    void OnMode(std::uint8_t mode) override { modes.push_back(mode); }
-};
+    for (const std::optional<std::uint32_t>& a : {settings.ip, settings.mask, settings.gateway}) {
+        if (a) addresses.push_back(*a);
+    }
+    return addresses;
+}
 
 // The addresses of a network read or write, from reads[first] on: every one that passed was
 // reported, the first that failed was the last read, and the result says whether all passed.
-bool CheckAddresses(const std::vector<Reply>& reads, std::size_t first, const Listener& listener) {
+bool CheckAddresses(const std::vector<Reply>& reads, std::size_t first,
+                    const NetworkSettings& settings) {
+    const std::vector<std::uint32_t> addresses = AddressesOf(settings);
     for (std::size_t i = 0; i < 3; ++i) {
         Require(first + i < reads.size(), "an address is read while the replies pass");
         const Reply& read = reads[first + i];
         if (!Passes(read)) {
             Require(reads.size() == first + i + 1, "nothing is read after a failed check");
-            Require(listener.addresses.size() == i, "a failed address is not reported");
+            Require(addresses.size() == i, "a failed address is not reported");
             return false;
         }
-        Require(listener.addresses.size() > i && listener.addresses[i] == AddressOf(read.bytes),
+        Require(addresses.size() > i && addresses[i] == AddressOf(read.bytes),
                 "each address that passed is reported as it came");
     }
     return true;
 }
 
 void NetworkRead(FuzzedSerial& serial, Clock& clock, FuzzInput& input) {
-    Listener listener;
     const auto variant =
         input.ByteOr(0) % 2 == 0 ? NetworkReadVariant::ReadButton : NetworkReadVariant::LinkChoice;
-    const bool ok = RunNetworkRead(serial, clock, variant, listener);
+    const Result<NetworkSettings> read = RunNetworkRead(serial, clock, variant);
+    const bool ok = read.Ok();
+    const NetworkSettings& settings = read.Value();
     const std::vector<Reply>& reads = serial.Replies();
     Require(!reads.empty(), "the MAC is read");
     bool expected = Passes(reads[0]);
-    Require(listener.macs.size() == (expected ? 1u : 0u) &&
-                (!expected || Same(listener.macs[0].data(), reads[0].bytes.data() + 2, 6)),
+    Require(settings.mac.has_value() == expected &&
+                (!expected || Same(settings.mac->data(), reads[0].bytes.data() + 2, 6)),
             "the MAC is reported when it passed, as it came");
     if (!expected) Require(reads.size() == 1, "nothing is read after a failed MAC");
-    if (expected) expected = CheckAddresses(reads, 1, listener);
+    if (expected) expected = CheckAddresses(reads, 1, settings);
     if (expected) {
         Require(reads.size() == 5, "the mode is read after the addresses");
-        const bool modeCame = Full(reads[4]);
-        Require(listener.modes.size() == (modeCame ? 1u : 0u) &&
-                    (!modeCame || listener.modes[0] == reads[4].bytes[2]),
-                "the mode is reported, unchecked, when it came in full");
+        const bool modeCame = Full(reads[4]) && reads[4].bytes[2] <= 1;
+        Require(settings.mode.has_value() == modeCame &&
+                    (!modeCame || *settings.mode == (reads[4].bytes[2] == 0 ? AddressMode::Static
+                                                                            : AddressMode::Dhcp)),
+                "the mode is reported, without a header check, when it came in full as 0 or 1");
     }
     Require(ok == expected, "the network read succeeds when every checked reply passed");
     Require(serial.IsOpen(), "the network read leaves the port open");
 }
 
 void NetworkWrite(FuzzedSerial& serial, Clock& clock, FuzzInput& input) {
-    Listener listener;
-    std::optional<StaticAddresses> addresses;
-    if (input.ByteOr(0) % 2 == 0)
-        addresses = StaticAddresses{input.Word(), input.Word(), input.Word()};
-    const std::uint8_t modeByte = input.ByteOr(0);
-    const bool ok = RunNetworkWrite(serial, clock, addresses, modeByte, listener);
-    Require(ok == CheckAddresses(serial.Replies(), 0, listener),
+    std::optional<Addresses> addresses;
+    if (input.ByteOr(0) % 2 == 0) addresses = Addresses{input.Word(), input.Word(), input.Word()};
+    const bool dhcp = input.ByteOr(0) % 2 == 1;
+    const std::uint8_t modeByte = dhcp ? 1 : 0;
+    const Result<NetworkSettings> written =
+        RunNetworkWrite(serial, clock, addresses, dhcp ? AddressMode::Dhcp : AddressMode::Static);
+    Require(written.Ok() == CheckAddresses(serial.Replies(), 0, written.Value()),
             "the network write succeeds when the three addresses came back");
     const std::size_t modeFrame = addresses ? 3 : 0;
     Require(serial.Writes().size() > modeFrame && serial.Writes()[modeFrame][4] == modeByte,
@@ -138,18 +139,19 @@ void NetworkWrite(FuzzedSerial& serial, Clock& clock, FuzzInput& input) {
 
 void VolumeStep(FuzzedSerial& serial, Clock& clock, FuzzInput& input) {
     const auto direction = input.ByteOr(0) % 2 == 0 ? StepDirection::Down : StepDirection::Up;
-    const std::optional<std::uint8_t> level = RunVolumeStep(serial, clock, direction);
+    const Result<std::uint8_t> level = RunVolumeStep(serial, clock, direction);
     const Reply& read = serial.Replies().at(0);
-    Require(level.has_value() == Full(read) && (!level || *level == read.bytes[2]),
+    Require(level.Ok() == Full(read) && (!level.Ok() || level.Value() == read.bytes[2]),
             "the volume is byte 2 of a reply that came in full");
     Require(!serial.IsOpen(), "the volume step closes the port");
 }
 
-void LevelStep(FuzzedSerial& serial, Clock& clock, FuzzInput& input) {
+void LcdLevelStep(FuzzedSerial& serial, Clock& clock, FuzzInput& input) {
     const std::uint8_t choice = input.ByteOr(0);
-    const auto level = static_cast<LcdLevel>(1 + choice % 3);
+    const auto level = static_cast<Level>(1 + choice % 3);
     const auto direction = choice / 3 % 2 == 0 ? StepDirection::Down : StepDirection::Up;
-    const LevelStepResult result = RunLevelStep(serial, clock, level, direction);
+    const Result<LevelStep> step = RunLevelStep(serial, clock, level, direction);
+    const LevelStep& result = step.Value();
     const Reply& read = serial.Replies().at(0);
     Require(
         result.read.has_value() == Full(read) && (!result.read || *result.read == read.bytes[2]),
@@ -163,16 +165,16 @@ void LevelStep(FuzzedSerial& serial, Clock& clock, FuzzInput& input) {
 }
 
 void StatusRead(FuzzedSerial& serial, Clock& clock) {
-    const std::optional<SerialStatusBlock> block = RunStatusRead(serial, clock);
+    const Result<StatusBlock> block = RunStatusRead(serial, clock);
     const Reply& read = serial.Replies().at(0);
-    Require(block.has_value() == Passes(read) &&
-                (!block || Same(block->data(), read.bytes.data() + 2, 9)),
+    Require(block.Ok() == Passes(read) &&
+                (!block.Ok() || Same(block.Value().data(), read.bytes.data() + 2, 9)),
             "the status block is taken only from a full reply with AA CC");
     Require(!serial.IsOpen(), "the status read closes the port");
 }
 
 void VersionRead(FuzzedSerial& serial, Clock& clock) {
-    const FirmwareVersions versions = RunVersionRead(serial, clock);
+    const FirmwareVersions versions = RunVersionRead(serial, clock).Value();
     const std::vector<Reply>& reads = serial.Replies();
     auto passes = [](const Reply& read) { return Full(read) && read.bytes[0] == 0xAA; };
     Require(versions.main.has_value() == passes(reads.at(0)), "the main version needs AA");
@@ -207,7 +209,7 @@ void Step(std::uint8_t choice, FuzzedSerial& serial, Clock& clock, FuzzInput& in
             VolumeStep(serial, clock, input);
             break;
         case 2:
-            LevelStep(serial, clock, input);
+            LcdLevelStep(serial, clock, input);
             break;
         case 3:
             StatusRead(serial, clock);

@@ -27,16 +27,6 @@ namespace {
 using Lines = std::vector<std::string>;
 constexpr std::uint32_t kComPort = 23;
 
-// A view whose refresh is the real one, so the pictures it draws are recorded too.
-class DrawingView : public testing::RecordingView {
-  public:
-    explicit DrawingView(PanelState& state) : m_state(state) {}
-    void RefreshPanel() override { vantrel::RefreshPanel(m_state, *this); }
-
-  private:
-    PanelState& m_state;
-};
-
 // A clock that can hand the port back from the status poll after a few waits.
 class PollReleasingClock : public testing::TracingClock {
   public:
@@ -67,7 +57,7 @@ class PanelControlsSimTest : public testing::SerialUnitTest {
     testing::RecordingSerial serial{trace, &port};
     PollReleasingClock clock{trace};
     PanelState state;
-    DrawingView view{state};
+    testing::RecordingView view;
     std::vector<uint32_t> stored;
     PanelControls controls{
         state,

@@ -32,20 +32,19 @@ using Lines = std::vector<std::string>;
 constexpr std::uint32_t kComPort = 17;
 constexpr std::uint32_t kUnitIp = 0x7F000002;  // 127.0.0.2
 
-class ListenerLog : public NetworkReadListener {
-  public:
+Lines AsLines(const NetworkSettings& settings) {
     Lines lines;
-    void OnMac(const MacAddress& mac) override {
-        lines.push_back("mac " + HexBytes(mac.data(), mac.size()));
-    }
-    void OnAddress(AddressKind, std::uint32_t a) override {
+    if (settings.mac) lines.push_back("mac " + HexBytes(settings.mac->data(), 6));
+    for (const std::optional<std::uint32_t>& a : {settings.ip, settings.mask, settings.gateway}) {
+        if (!a) continue;
         char text[20];
-        std::snprintf(text, sizeof text, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF,
-                      a & 0xFF);
+        std::snprintf(text, sizeof text, "%u.%u.%u.%u", *a >> 24, (*a >> 16) & 0xFF,
+                      (*a >> 8) & 0xFF, *a & 0xFF);
         lines.push_back(text);
     }
-    void OnMode(std::uint8_t mode) override { lines.push_back("mode " + std::to_string(mode)); }
-};
+    if (settings.mode) lines.push_back("mode " + std::to_string(static_cast<int>(*settings.mode)));
+    return lines;
+}
 
 class SerialSimTest : public testing::SerialUnitTest {
   protected:
@@ -73,7 +72,6 @@ class SerialSimTest : public testing::SerialUnitTest {
     SerialPort port{[](const char*) {}};
     testing::RecordingSerial serial{trace, &port};
     testing::TracingClock clock{trace};
-    ListenerLog listener;
 };
 
 // A unit that misbehaves in the given way.
@@ -126,7 +124,7 @@ TEST_F(SerialSimTest, FactoryResetAndVolumeStep) {
 
     unit.SetLevel(sim::Level::Volume, 20);
     Open();
-    EXPECT_EQ(RunVolumeStep(serial, clock, StepDirection::Up), 21);
+    EXPECT_EQ(RunVolumeStep(serial, clock, StepDirection::Up).Value(), 21);
     EXPECT_EQ(trace, (Lines{"write 04 53 57 09", "sleep 30", "purge", "write 04 53 57 11",
                             "sleep 30", "read 3", "close"}));
     EXPECT_EQ(Received(2), (Lines{"04 53 57 09", "04 53 57 11"}));
@@ -151,7 +149,7 @@ TEST_F(SerialSimTest, LevelStepFollowsTheRangeRule) {
         SCOPED_TRACE(c.level);
         unit.SetLevel(sim::Level::Contrast, c.level);
         Open();
-        LevelStepResult result = RunLevelStep(serial, clock, LcdLevel::Contrast, c.direction);
+        const LevelStep result = RunLevelStep(serial, clock, Level::Contrast, c.direction).Value();
         EXPECT_EQ(result.read, c.level);
         EXPECT_EQ(result.stepped.has_value(), c.setFrame != nullptr);
         Lines expectedTrace{"purge", "write 04 53 57 19", "sleep 30", "read 3"};
@@ -180,30 +178,31 @@ TEST_F(SerialSimTest, StatusReadCarriesTheBlockInWireOrder) {
     unit.SetLevel(sim::Level::Contrast, 150);
     unit.SetLevel(sim::Level::Saturation, 90);
     Open();
-    std::optional<SerialStatusBlock> block = RunStatusRead(serial, clock);
-    ASSERT_TRUE(block);
-    EXPECT_EQ(*block, (SerialStatusBlock{0, 1, 1, 33, 1, 200, 150, 90, 2}));
+    const Result<StatusBlock> block = RunStatusRead(serial, clock);
+    ASSERT_TRUE(block.Ok());
+    EXPECT_EQ(block.Value(), (StatusBlock{0, 1, 1, 33, 1, 200, 150, 90, 2}));
     EXPECT_EQ(trace, (Lines{"purge", "write 04 53 57 24", "sleep 50", "read 11", "close"}));
     EXPECT_EQ(Received(1), (Lines{"04 53 57 24"}));
 }
 
 TEST_F(SerialSimTest, NetworkReadInBothVariants) {
     const Lines settings{"mac 00 1A 2B 3C 4D 5E", "127.0.0.2", "255.255.255.0", "127.0.0.1",
-                         "mode 0"};
+                         "mode 1"};
     const Lines frames{"04 87 60 01", "04 87 60 02", "04 87 60 03", "04 87 60 04", "04 87 60 05"};
     Open();
-    EXPECT_TRUE(RunNetworkRead(serial, clock, NetworkReadVariant::ReadButton, listener));
-    EXPECT_EQ(listener.lines, settings);
+    const Result<NetworkSettings> read =
+        RunNetworkRead(serial, clock, NetworkReadVariant::ReadButton);
+    EXPECT_TRUE(read.Ok());
+    EXPECT_EQ(AsLines(read.Value()), settings);
     EXPECT_EQ(Lines(trace.begin(), trace.begin() + 4),
               (Lines{"write 04 87 60 01", "sleep 200", "read 8", "purge"}));
     EXPECT_EQ(Received(5), frames);
     port.Close();
 
     unit.SetDhcp(true);
-    listener.lines.clear();
     Open();
-    EXPECT_TRUE(RunNetworkRead(serial, clock, NetworkReadVariant::LinkChoice, listener));
-    EXPECT_EQ(listener.lines.back(), "mode 1");
+    EXPECT_EQ(AsLines(RunNetworkRead(serial, clock, NetworkReadVariant::LinkChoice).Value()).back(),
+              "mode 2");
     EXPECT_EQ(Lines(trace.begin(), trace.begin() + 6),
               (Lines{"purge", "write 04 87 60 01", "sleep 100", "read 8", "sleep 200", "purge"}));
     EXPECT_EQ(Received(5), frames);
@@ -212,25 +211,27 @@ TEST_F(SerialSimTest, NetworkReadInBothVariants) {
 TEST_F(SerialSimTest, NetworkWriteInStaticAndDhcpMode) {
     // 192.168.1.220 is only a value in the simulated unit here; nothing is sent anywhere.
     Open();
-    StaticAddresses addresses{0xC0A801DC, 0xFFFF0000, 0xC0A80101};
-    EXPECT_TRUE(RunNetworkWrite(serial, clock, addresses, kModeStatic, listener));
+    const Addresses addresses{0xC0A801DC, 0xFFFF0000, 0xC0A80101};
+    const Result<NetworkSettings> written =
+        RunNetworkWrite(serial, clock, addresses, AddressMode::Static);
+    EXPECT_TRUE(written.Ok());
     EXPECT_EQ(Lines(trace.begin(), trace.begin() + 3),
               (Lines{"purge", "write 08 87 60 06 C0 A8 01 DC", "sleep 200"}));
     EXPECT_EQ(Received(7), (Lines{"08 87 60 06 C0 A8 01 DC", "08 87 60 07 FF FF 00 00",
                                   "08 87 60 08 C0 A8 01 01", "05 87 60 09 00", "04 87 60 02",
                                   "04 87 60 03", "04 87 60 04"}));
-    EXPECT_EQ(listener.lines, (Lines{"192.168.1.220", "255.255.0.0", "192.168.1.1"}));
+    EXPECT_EQ(AsLines(written.Value()), (Lines{"192.168.1.220", "255.255.0.0", "192.168.1.1"}));
     port.Close();
 
     Open();
-    EXPECT_TRUE(RunNetworkWrite(serial, clock, std::nullopt, kModeDhcp, listener));
+    EXPECT_TRUE(RunNetworkWrite(serial, clock, std::nullopt, AddressMode::Dhcp).Ok());
     EXPECT_EQ(Received(4), (Lines{"05 87 60 09 01", "04 87 60 02", "04 87 60 03", "04 87 60 04"}));
     EXPECT_TRUE(unit.State().dhcp);
 }
 
 TEST_F(SerialSimTest, VersionReadAndLoaderEntry) {
     Open();
-    FirmwareVersions versions = RunVersionRead(serial, clock);
+    const FirmwareVersions versions = RunVersionRead(serial, clock).Value();
     ASSERT_TRUE(versions.main && versions.net);
     EXPECT_EQ(versions.main->major, 1);
     EXPECT_EQ(versions.net->minor, 0);
@@ -246,7 +247,7 @@ TEST_F(SerialSimTest, StrayByteBeforeAFrameIsSkipped) {
     Open();
     const unsigned char stray = 0x00;
     port.Write(&stray, 1);
-    EXPECT_TRUE(RunStatusRead(serial, clock));
+    EXPECT_TRUE(RunStatusRead(serial, clock).Ok());
     EXPECT_EQ(Received(2), (Lines{"00", "04 53 57 24"}));
 }
 
@@ -254,26 +255,28 @@ TEST_F(SerialSimFaultTest, SilentUnitFailsTheStatusAndTheNetworkReadAtTheMac) {
     StartFaulty([](sim::SerialFaults& f) { f.silent = true; });
     Open();
     auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(RunStatusRead(serial, clock));
+    EXPECT_FALSE(RunStatusRead(serial, clock).Ok());
     EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);  // the read's own time-out
 
     Open();
-    EXPECT_FALSE(RunNetworkRead(serial, clock, NetworkReadVariant::ReadButton, listener));
+    const Result<NetworkSettings> read =
+        RunNetworkRead(serial, clock, NetworkReadVariant::ReadButton);
+    EXPECT_EQ(read.GetFault(), Fault::kNothingReceived);
     EXPECT_EQ(trace, (Lines{"write 04 87 60 01", "sleep 200", "read 8"}));
-    EXPECT_TRUE(listener.lines.empty());
+    EXPECT_TRUE(AsLines(read.Value()).empty());
     EXPECT_EQ(Received(2), (Lines{"04 53 57 24", "04 87 60 01"}));
 }
 
 TEST_F(SerialSimFaultTest, WrongHeaderIsRejectedWhereRepliesAreChecked) {
     StartFaulty([](sim::SerialFaults& f) { f.wrongHeader = true; });
     Open();
-    EXPECT_FALSE(RunStatusRead(serial, clock));
+    EXPECT_FALSE(RunStatusRead(serial, clock).Ok());
     Open();
-    EXPECT_FALSE(RunNetworkRead(serial, clock, NetworkReadVariant::LinkChoice, listener));
+    EXPECT_FALSE(RunNetworkRead(serial, clock, NetworkReadVariant::LinkChoice).Ok());
     EXPECT_EQ(trace.back(), "read 8");
     port.Close();
     Open();
-    EXPECT_TRUE(RunVersionRead(serial, clock).main);  // only its AA is checked
+    EXPECT_TRUE(RunVersionRead(serial, clock).Value().main);  // only its AA is checked
 }
 
 TEST_F(SerialSimFaultTest, ShortRepliesGiveNoValue) {
@@ -282,7 +285,10 @@ TEST_F(SerialSimFaultTest, ShortRepliesGiveNoValue) {
     unit.SetLevel(sim::Level::Saturation, 100);
     Open();
     port.SetTimeouts(quick);
-    LevelStepResult level = RunLevelStep(serial, clock, LcdLevel::Saturation, StepDirection::Up);
+    const Result<LevelStep> step =
+        RunLevelStep(serial, clock, Level::Saturation, StepDirection::Up);
+    EXPECT_EQ(step.GetFault(), Fault::kBadReply);
+    const LevelStep& level = step.Value();
     EXPECT_FALSE(level.read);
     EXPECT_FALSE(level.stepped);
     EXPECT_EQ(Received(1), (Lines{"04 53 57 21"}));  // no set frame
@@ -290,14 +296,16 @@ TEST_F(SerialSimFaultTest, ShortRepliesGiveNoValue) {
 
     Open();
     port.SetTimeouts(quick);
-    EXPECT_FALSE(RunVolumeStep(serial, clock, StepDirection::Down));
+    EXPECT_FALSE(RunVolumeStep(serial, clock, StepDirection::Down).Ok());
     Open();
     port.SetTimeouts(quick);
-    EXPECT_FALSE(RunStatusRead(serial, clock));
+    EXPECT_FALSE(RunStatusRead(serial, clock).Ok());
     Open();
     port.SetTimeouts(quick);
-    EXPECT_FALSE(RunNetworkRead(serial, clock, NetworkReadVariant::ReadButton, listener));
-    EXPECT_TRUE(listener.lines.empty());
+    const Result<NetworkSettings> read =
+        RunNetworkRead(serial, clock, NetworkReadVariant::ReadButton);
+    EXPECT_FALSE(read.Ok());
+    EXPECT_TRUE(AsLines(read.Value()).empty());
 }
 
 #ifdef VANTREL_SIM
@@ -334,14 +342,14 @@ TEST(SerialSimProgramTest, ServesTheSerialSideOnItsPty) {
     testing::FakeClock clock;
     const std::int32_t ports[] = {static_cast<std::int32_t>(kComPort)};
     ASSERT_TRUE(OpenSelectedPort(port, ports, 1, 0));
-    std::optional<SerialStatusBlock> block = RunStatusRead(port, clock);
+    const Result<StatusBlock> block = RunStatusRead(port, clock);
     MapComPort(kComPort, "");
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
     std::fclose(output);
-    ASSERT_TRUE(block);
-    EXPECT_EQ((*block)[3], 20);  // the unit's Volume at power-up
+    ASSERT_TRUE(block.Ok());
+    EXPECT_EQ(block.Value()[3], 20);  // the unit's Volume at power-up
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_NE(access(link.c_str(), F_OK), 0);  // the link went with the program
 }

@@ -87,7 +87,7 @@ TEST_F(SessionSimTest, LoginAndFirstCommandReachTheUnitAndFillThePanel) {
     EXPECT_TRUE(view.Called("address 1030 127.0.0.1"));
     EXPECT_TRUE(view.Called("check 1032 1"));
     EXPECT_TRUE(view.Called("check 1033 0"));
-    EXPECT_EQ(view.Calls().back(), "refresh");
+    EXPECT_TRUE(view.Called("bar 1010 20"));  // the refresh came
     EXPECT_EQ(std::vector<int>(state.m_levels, state.m_levels + 4),
               (std::vector<int>{20, 128, 128, 128}));
     EXPECT_EQ(state.m_nInput, 0);
@@ -225,7 +225,7 @@ TEST_F(SessionSimTest, LateRepliesAreStillTaken) {
     faults.delayMs = 150;
     Open("127.0.0.48", faults);
     ConnectAndStart();
-    ASSERT_TRUE(Eventually([&] { return view.Called("refresh"); }));
+    ASSERT_TRUE(Eventually([&] { return view.Called("bar 1010 20"); }));
     EXPECT_TRUE(view.Called("text 1031 001A2B3C4D5E"));
     EXPECT_EQ(state.m_levels[1], 128);
     EXPECT_EQ(state.m_nIpMode, 1);

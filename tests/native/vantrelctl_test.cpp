@@ -11,7 +11,7 @@
 #include <string>
 
 #include "unit/command_table.h"
-#include "link/control_table.h"
+#include "unit/buttons.h"
 #include "unit/serial_frames.h"
 #include "sim/control_channel.h"
 #include "sim/tcp_console.h"
@@ -93,10 +93,9 @@ TEST_F(VantrelctlTest, StatusJsonIsTheUnitsOwnStateOnBothLinks) {
 
 // Every button name sends exactly the panel's own line or frame for that button.
 TEST_F(VantrelctlTest, EveryButtonSendsThePanelsCommand) {
-    for (const ControlButton& button : kControlButtons) {
-        const bool plain = button.kind == ControlKind::Push || button.kind == ControlKind::Toggle ||
-                           button.kind == ControlKind::MeterMode ||
-                           button.kind == ControlKind::Input;
+    for (const Button& button : kButtons) {
+        const bool plain =
+            button.effect != ButtonEffect::LevelStep && button.effect != ButtonEffect::FactoryReset;
         if (!plain) continue;
         SCOPED_TRACE(button.name);
         Commands("tcp");

@@ -16,7 +16,7 @@ namespace vantrel::testing {
 /// A panel that records every control update as one line of text, in order:
 ///   "text 1008 Login success!", "bar 1010 12", "address 1028 10.0.0.5", "enable 1028 1",
 ///   "check 1032 1", "show 1023 1", "picture 1049 250", "swap 1055 248", "restore 1055",
-///   "delete image", "cursor wait", "cursor arrow", "message Finish!", "refresh".
+///   "delete image", "cursor wait", "cursor arrow", "message Finish!".
 /// Address controls hold values that tests preset and that SetAddress changes. Waits are
 /// counted apart from the calls; by default a wait sleeps 1 ms of real time, so a thread the
 /// test waits on can run.
@@ -134,7 +134,6 @@ class RecordingView : public PanelView {
         Record(std::string("message ") + text);
         if (onMessage) onMessage(text);
     }
-    void RefreshPanel() override { Record("refresh"); }
     void WaitForSession(Clock::Duration step) override {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
