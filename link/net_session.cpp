@@ -57,8 +57,9 @@ bool NetSession::RunPass() {
     const uint8_t code = m_state.m_nCommand;
     if (code != 0) {
         Execute(code);
-        // Cleared when finished, not when taken: a code stored meanwhile is overwritten.
-        m_state.StoreCommand(0);
+        // Cleared when finished, not when taken, and only if it is still the code served: one
+        // stored meanwhile is served next rather than lost.
+        m_state.ClearCommand(code);
         if (m_bRefresh) {
             m_bRefresh = false;
             m_clock.Sleep(kRefreshPause);

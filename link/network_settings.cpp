@@ -5,6 +5,7 @@
 #include "link/post_command.h"
 #include "unit/serial_exchanges.h"
 #include "link/status_update.h"
+#include "unit/address_rules.h"
 #include "unit/console_reply.h"
 
 namespace vantrel {
@@ -20,6 +21,11 @@ constexpr Clock::Duration kSerialChoicePause{1500};
 // Apply on the serial link with no address mode read or chosen: there is no mode byte to send,
 // and guessing one could switch the unit's addressing behind the user's back.
 const char kNoModeChosen[] = "Choose Static IP or DHCP first!";
+// The same, when the radios cannot be used yet: only a read of the unit's settings enables
+// them.
+const char kReadFirst[] = "Read the settings first!";
+// Apply would give the unit addresses it could not be reached at.
+const char kInvalidAddresses[] = "Invalid IP address or mask!";
 
 }  // namespace
 
@@ -42,6 +48,7 @@ void PanelControls::ShowSettings(const NetworkSettings& settings, bool fullRead)
                  {kIpAddress, kMaskAddress, kGatewayAddress, kStaticIpRadio, kDhcpRadio}) {
                 m_view.EnableControl(control, true);
             }
+            m_bRadiosEnabled = true;
         }
     }
     if (settings.mode) ApplyIpMode(m_state, m_view, static_cast<uint8_t>(*settings.mode));
@@ -62,6 +69,7 @@ void PanelControls::OnEthernetLink() {
     EnableAddressFields(false);
     m_view.EnableControl(kStaticIpRadio, false);
     m_view.EnableControl(kDhcpRadio, false);
+    m_bRadiosEnabled = false;
     m_view.SetText(kLinkCaption, "IP");
     m_state.m_nLinkMode = kLinkEthernet;
     m_state.m_nSerialState = kSerialFree;
@@ -86,6 +94,7 @@ void PanelControls::OnSerialLink() {
     if (m_state.m_nIpMode != kIpModeUnknown) {
         m_view.EnableControl(kStaticIpRadio, true);
         m_view.EnableControl(kDhcpRadio, true);
+        m_bRadiosEnabled = true;
     }
     m_state.m_nLinkMode = kLinkSerial;
     m_state.m_nSerialState = kSerialFree;
@@ -124,15 +133,25 @@ void PanelControls::OnReadNetSettings() {
     RunNetworkCommand(kReadPicture, kBmpReadLit, &PanelControls::ReadSettings);
 }
 
+bool PanelControls::AddressesReachable() {
+    const Addresses addresses{m_view.GetAddress(kIpAddress), m_view.GetAddress(kMaskAddress),
+                              m_view.GetAddress(kGatewayAddress)};
+    if (ReachableAddresses(addresses)) return true;
+    m_report(kInvalidAddresses);
+    return false;
+}
+
 void PanelControls::OnApplyNetSettings() {
     if (m_state.m_nLinkMode == kLinkEthernet) {
-        PostCommand(m_state, kApplyCode, m_view);
+        // The console's Apply lines carry all three fields in either mode.
+        if (AddressesReachable()) PostCommand(m_state, kApplyCode, m_view);
         return;
     }
     if (m_state.m_nIpMode == kIpModeUnknown) {
-        m_report(kNoModeChosen);
+        m_report(m_bRadiosEnabled ? kNoModeChosen : kReadFirst);
         return;
     }
+    if (m_state.m_nIpMode == kIpModeStatic && !AddressesReachable()) return;
     RunNetworkCommand(kApplyPicture, kBmpApplyLit, &PanelControls::ApplySettings);
 }
 
@@ -192,10 +211,17 @@ void PanelControls::ApplySettings() {
     Conclude(written.Ok());
 }
 
+// "Finish!" only when the frame went out and the unit answers an address read afterwards; the
+// address it answers is then shown and kept, as Read does.
 void PanelControls::RestoreDefaultIp() {
-    RunDefaultIp(m_serial);
-    m_serial.Close();
-    m_report(kFinished);
+    NetworkSettings settings;
+    if (RunDefaultIp(m_serial).Ok()) {
+        if (const Result<std::uint32_t> ip = RunAddressRead(m_serial, m_clock); ip.Ok()) {
+            settings.ip = ip.Value();
+        }
+    }
+    ShowSettings(settings, true);
+    Conclude(settings.ip.has_value());
 }
 
 }  // namespace vantrel

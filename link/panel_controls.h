@@ -73,6 +73,9 @@ class PanelControls {
     void ShowSettings(const NetworkSettings& settings, bool fullRead);
     /// Ends a serial network command with "Finish!" or "Fail!".
     void Conclude(bool done);
+    /// Whether the address fields hold addresses the unit could be reached at; tells the user
+    /// when they do not.
+    bool AddressesReachable();
 
     PanelState& m_state;
     PanelView& m_view;
@@ -81,6 +84,7 @@ class PanelControls {
     MessageReporter m_report;
     AddressStore m_storeAddress;
     ImageHandle m_hShownBmp = ImageHandle::kNone;
+    bool m_bRadiosEnabled = false;  // Static IP and DHCP can be chosen (the template disables them)
 };
 
 }  // namespace vantrel

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 namespace vantrel {
@@ -86,13 +88,26 @@ struct PanelState {
     /// Stores code only while a session runs and no other code is pending, as one step, so
     /// that a code the session stores meanwhile is not overwritten. True when stored.
     bool StoreCommandIfFree(uint8_t code);
+    /// The session's clear once it has served `served`: a code stored meanwhile (Read pressed
+    /// during a poll, say) stays, to be served next.
+    void ClearCommand(uint8_t served);
     /// Blocks until a command code is pending or the link is down; returns at once if either
     /// holds already. The session waits here instead of polling.
     void WaitForWork();
+    /// Blocks until the code or the link flag is next stored, or until `limit` has passed.
+    void WaitForStore(std::chrono::milliseconds limit);
+    /// Called after every store of the code or the link flag, on the storing thread: a wait
+    /// that must keep delivering the window's messages wakes on it instead of a condition.
+    /// Set before any other thread uses the state.
+    void SetStoreListener(std::function<void()> listener) { m_onStore = std::move(listener); }
 
   private:
+    void Stored();
+
     std::mutex m_wakeMutex;
     std::condition_variable m_wake;
+    std::uint64_t m_nStores = 0;  // counts the stores, for WaitForStore
+    std::function<void()> m_onStore;
 };
 
 }  // namespace vantrel

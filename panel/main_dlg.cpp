@@ -48,7 +48,11 @@ CMainDlg::CMainDlg()
           [this](const char* text) { m_view.ShowMessage(text); },
           [](uint32_t address) { StoreAddressFile(AddressFilePath(), address); }),
       m_stream(m_bLinkDown.Atomic(), SystemClock::Instance()),
-      m_link(*this, m_view, m_stream, SystemClock::Instance()) {}
+      m_link(*this, m_view, m_stream, SystemClock::Instance()) {
+    // A handler waiting on the session (PostCommand, Connect) goes on as soon as the session
+    // clears its code or ends, not at the end of its wait's step.
+    SetStoreListener([this] { m_view.WakeWait(); });
+}
 
 CMainDlg::~CMainDlg() {
     // Destroyed here, while the whole object still stands, rather than by the base.

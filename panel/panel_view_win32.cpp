@@ -118,8 +118,10 @@ void Win32PanelView::ShowWaitCursor(bool wait) {
 void Win32PanelView::ShowMessage(const char* text) { MessageBoxA(Window(), text, "", MB_OK); }
 
 void Win32PanelView::WaitForSession(Clock::Duration step) {
-    WaitDeliveringSentMessages(static_cast<DWORD>(step.count()));
+    WaitDeliveringSentMessages(static_cast<DWORD>(step.count()), m_wake.Get());
 }
+
+void Win32PanelView::WakeWait() { SetEvent(m_wake.Get()); }
 
 void Win32PanelView::CountTemplatePictures() {
     ForEachPicture(Window(), [this](HWND picture) {

@@ -6,6 +6,7 @@
 
 #include "app/dialog.h"
 #include "link/panel_state.h"
+#include "app/handles.h"
 #include "link/panel_view.h"
 
 namespace vantrel {
@@ -36,7 +37,11 @@ class Win32PanelView : public PanelView {
     int32_t ComSelection() override;
     void ShowWaitCursor(bool wait) override;
     void ShowMessage(const char* text) override;
+    /// Waits up to `step`, delivering sent messages, and returns early when WakeWait is called.
     void WaitForSession(Clock::Duration step) override;
+    /// Ends a WaitForSession under way (or the next one) at once; any thread may call it. The
+    /// panel calls it whenever the command code or the link flag is stored.
+    void WakeWait();
 
     /// Counts the pictures that the dialog template put into the window, once it exists.
     void CountTemplatePictures();
@@ -56,6 +61,7 @@ class Win32PanelView : public PanelView {
 
     const CDialog& m_dialog;
     std::atomic<int> m_nLiveBitmaps{0};
+    UniqueHandle m_wake{CreateEventA(nullptr, FALSE, FALSE, nullptr)};  // auto-reset
 };
 
 }  // namespace vantrel

@@ -376,16 +376,19 @@ TEST_F(NetSessionTest, SendFailureEndsTheSessionButAClosedPeerDoesNot) {
     EXPECT_EQ(state.m_bLinkDown, 1);
 }
 
-TEST_F(NetSessionTest, CodeStoredDuringACommandIsOverwrittenByTheClear) {
+TEST_F(NetSessionTest, CodeStoredDuringACommandIsServedNext) {
     StartSession();
     stream.onSend = [&](const std::string& text) {
         if (text == "STA1\r\n") PostCommand(state, 23, view);
     };
     stream.QueueReply(kStatus);
     EXPECT_TRUE(Pass(22));
-    EXPECT_EQ(state.m_nCommand, 0);
+    EXPECT_EQ(state.m_nCommand, 23);
+    QueueSettings("S");
     EXPECT_TRUE(session.RunPass());
-    EXPECT_EQ(stream.Sent(), (Events{"STA1\r\n"}));
+    EXPECT_EQ(state.m_nCommand, 0);
+    EXPECT_EQ(stream.Sent(),
+              (Events{"STA1\r\n", "READIP\r\n", "READMASK\r\n", "READGATEWAY\r\n", "IPMODE\r\n"}));
 }
 
 TEST_F(NetSessionTest, LinkDownDuringLoginEndsTheSessionWithoutAnyCommand) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -80,6 +82,39 @@ TEST_F(PostCommandTest, EveryWaitingCodeWaitsAndNoOtherDoes) {
         EXPECT_EQ(waited, waits) << code;
         EXPECT_EQ(state.m_nCommand, code);
     }
+}
+
+// A view whose wait is the state's own, as the window's wakes on every store: the poster goes
+// on when the session clears its code, not at the end of a 100 ms step.
+class StoreWaitingView : public testing::RecordingView {
+  public:
+    explicit StoreWaitingView(PanelState& state) : m_state(state) {}
+    void WaitForSession(Clock::Duration step) override { m_state.WaitForStore(step); }
+
+  private:
+    PanelState& m_state;
+};
+
+TEST(PanelStateTest, TheWaitingPosterGoesOnAtTheClearAndAClearKeepsANewerCode) {
+    using namespace std::chrono;
+    PanelState state;
+    state.StoreLinkDown(0);
+    state.StoreCommand(22);
+    StoreWaitingView view(state);
+    steady_clock::time_point cleared;
+    std::thread session([&] {
+        std::this_thread::sleep_for(milliseconds(30));
+        cleared = steady_clock::now();
+        state.ClearCommand(22);
+    });
+    PostCommand(state, 11, view);
+    const auto late = steady_clock::now() - cleared;
+    session.join();
+    EXPECT_EQ(state.m_nCommand, 11);
+    EXPECT_LT(late, milliseconds(20));  // a 100 ms step would be late by 70 ms
+
+    state.ClearCommand(22);  // the session served 22, but 11 came since: it stays
+    EXPECT_EQ(state.m_nCommand, 11);
 }
 
 TEST(PanelStateTest, StartValues) {

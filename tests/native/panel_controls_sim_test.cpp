@@ -206,5 +206,38 @@ TEST_F(PanelControlsSimTest, ReadAndApplyKeepTheAddressFileAsTheyShould) {
     EXPECT_TRUE(view.Calls().empty());
 }
 
+// Before anything is sent, Apply refuses addresses the unit could not be reached at, on both
+// links; Default IP is "Finish!" only once the unit answers an address read afterwards.
+TEST_F(PanelControlsSimTest, ApplyRefusesUnreachableAddressesAndDefaultIpNeedsAnAnswer) {
+    controls.OnApplyNetSettings();  // nothing read yet, and the radios cannot be used
+    EXPECT_EQ(trace, (Lines{"box Read the settings first!"}));
+
+    controls.OnSerialLink();
+    view.PresetAddress(kIpAddress, 0);  // an emptied field
+    Reset();
+    controls.OnApplyNetSettings();
+    EXPECT_EQ(trace, (Lines{"box Invalid IP address or mask!"}));
+    state.m_nLinkMode = kLinkEthernet;
+    state.StoreLinkDown(0);
+    view.PresetAddress(kIpAddress, 0x7F000002);
+    view.PresetAddress(kMaskAddress, 0xFF00FF00);  // not one run of ones
+    Reset();
+    controls.OnApplyNetSettings();
+    EXPECT_EQ(trace, (Lines{"box Invalid IP address or mask!"}));
+    EXPECT_EQ(state.m_nCommand, 0);
+    EXPECT_TRUE(log.Entries().empty());
+
+    state.m_nLinkMode = kLinkSerial;
+    unit.Update([](sim::UnitState& u) { u.ip = 0x7F000009; });
+    Reset();
+    stored.clear();
+    controls.OnDefaultIp();
+    EXPECT_EQ(Lines(trace.begin() + 1, trace.end()),
+              (Lines{"write 04 87 60 0B", "purge", "write 04 87 60 02", "sleep 200", "read 6",
+                     "close", "box Finish!"}));
+    EXPECT_EQ(stored, (std::vector<uint32_t>{0x7F000002}));  // the unit's default IP
+    EXPECT_TRUE(view.Called("address 1036 127.0.0.2"));
+}
+
 }  // namespace
 }  // namespace vantrel
