@@ -14,16 +14,17 @@ namespace {
 
 constexpr Clock::Duration kLoaderStart{3000};
 
-// Sends a console request and reads its reply line, put together when the network splits it;
-// true when the line came and begins with "OK". A receive that fails or times out ends it.
+// Sends a console request and judges its reply as it comes: true as soon as the bytes in
+// begin with "OK", line end or not. A receive that fails or times out ends it.
 bool AnsweredOk(ByteStream& stream, const void* request, int count) {
     if (stream.Send(request, count) != count) return false;
     std::string reply;
-    while (reply.find('\n') == std::string::npos && reply.size() < StreamLoaderLink::kReceiveSize) {
+    while (reply.size() < 2) {
         char part[StreamLoaderLink::kReceiveSize];
         const int n = stream.Receive(part, sizeof part);
         if (n <= 0) return false;
         reply.append(part, static_cast<std::size_t>(n));
+        if (reply[0] != 'O') return false;
     }
     return reply.compare(0, 2, "OK") == 0;
 }
@@ -54,7 +55,7 @@ void Run(FirmwareRecord& record, Clock& clock, FirmwareView& view) {
     view.SetCursor(FirmwareView::Cursor::Wait);
 
     const ImageSlot& image = record.mainImage;
-    StreamLoaderLink link(stream);
+    StreamLoaderLink link(stream, clock);
     if (!StartDownload(link, clock, static_cast<std::uint32_t>(image.length))) {
         view.SetCursor(FirmwareView::Cursor::Arrow);
         view.SetText(kMainStatusText, "Fail to connect to device!");

@@ -26,9 +26,9 @@ bool PortOccupied(SerialDevice& port, std::int32_t comPort, std::uint32_t baudRa
 void SetLoaderTimeouts(SerialDevice& port) {
     SerialTimeouts timeouts;
     port.GetTimeouts(&timeouts);
-    timeouts.readIntervalTimeout = 1000;
-    timeouts.readTotalTimeoutMultiplier = 5000;
-    timeouts.readTotalTimeoutConstant = 5000;
+    timeouts.readIntervalTimeout = kLoaderByteGapMs;
+    timeouts.readTotalTimeoutMultiplier = kLoaderReplyPerByteMs;
+    timeouts.readTotalTimeoutConstant = kLoaderReplyMs;
     port.SetTimeouts(timeouts);
 }
 

@@ -22,8 +22,13 @@ bool OpenDialogPort(SerialDevice& port, std::int32_t comPort, std::uint32_t baud
 /// is not held: its open fails later, as does one whose number names no COM port.
 bool PortOccupied(SerialDevice& port, std::int32_t comPort, std::uint32_t baudRate);
 
-/// Read time-outs for the bootloaders' replies: 1000 ms between bytes, 5000 ms plus 5000 ms
-/// per byte in all; the write time-outs stay as they are.
+/// How long a bootloader's reply is waited for: 1000 ms between bytes, 5000 ms plus 5000 ms
+/// per byte in all.
+constexpr std::uint32_t kLoaderByteGapMs = 1000;
+constexpr std::uint32_t kLoaderReplyMs = 5000;
+constexpr std::uint32_t kLoaderReplyPerByteMs = 5000;
+
+/// Read time-outs for the bootloaders' replies, as above; the write time-outs stay as they are.
 void SetLoaderTimeouts(SerialDevice& port);
 
 }  // namespace vantrel::firmware

@@ -2,15 +2,17 @@
 
 #include "firmware/loader_link.h"
 #include "unit/byte_stream.h"
+#include "unit/clock.h"
 
 namespace vantrel::firmware {
 
 /// The session's console stream. A reply that the network splits is put together; bytes
 /// that come with the last part beyond the count asked for belong to the same reply and are
-/// dropped. Each receive is bounded by the stream's own time limit.
+/// dropped. A reply is waited for as long as over the COM port (5000 ms plus 5000 ms per byte),
+/// not the console's own 3 s: a loader may erase its flash before it answers.
 class StreamLoaderLink : public LoaderLink {
   public:
-    explicit StreamLoaderLink(ByteStream& stream) : m_stream(stream) {}
+    StreamLoaderLink(ByteStream& stream, Clock& clock) : m_stream(stream), m_clock(clock) {}
     bool IsOpen() const override { return true; }
     bool Write(const void* data, std::uint32_t count) override;
     std::uint32_t Read(void* buffer, std::uint32_t count) override;
@@ -20,6 +22,7 @@ class StreamLoaderLink : public LoaderLink {
 
   private:
     ByteStream& m_stream;
+    Clock& m_clock;
 };
 
 }  // namespace vantrel::firmware

@@ -34,6 +34,7 @@ void NetSession::Run() {
 }
 
 bool NetSession::Start() {
+    std::lock_guard<std::mutex> use(m_state.m_streamUse);
     if (const Outcome connected = m_console.Connect(m_view.GetAddress(kConnectAddress));
         !connected.Ok()) {
         m_state.StoreLinkDown(1);
@@ -54,6 +55,7 @@ bool NetSession::Start() {
 }
 
 bool NetSession::RunPass() {
+    std::lock_guard<std::mutex> use(m_state.m_streamUse);
     const uint8_t code = m_state.m_nCommand;
     if (code != 0) {
         Execute(code);
@@ -71,6 +73,7 @@ bool NetSession::RunPass() {
 }
 
 void NetSession::End() {
+    std::lock_guard<std::mutex> use(m_state.m_streamUse);
     m_stream.Close();
     ShowLinkDown(m_view, "Disconnect!");
 }

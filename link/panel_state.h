@@ -78,6 +78,9 @@ struct PanelState {
     uint8_t m_nLinkMode = kLinkEthernet;  // window's thread only
     Relaxed<uint8_t> m_nIpMode = kIpModeUnknown;
     std::atomic<uint8_t> m_bPollPaused{0};
+    /// Held by whoever uses the console stream: the session while it starts, runs a pass or
+    /// ends, and the firmware dialog while it is open (StreamLease).
+    std::mutex m_streamUse;
 
     PanelState() = default;
     PanelState(const PanelState&) = delete;

@@ -154,13 +154,17 @@ LRESULT CAboutDlg::OnProcedureEnded(UINT, WPARAM, LPARAM, bool&) {
 }
 
 LRESULT CAboutDlg::OnCancel(WORD, WORD, HWND, bool&) {
+    CloseWhenDone();
+    return 0;
+}
+
+void CAboutDlg::CloseWhenDone() {
     if (m_nRunning > 0) {
         m_bCloseWaits = true;
-        return 0;
+        return;
     }
     m_threads.Join();
     EndDialog(IDCANCEL);
-    return 0;
 }
 
 void CAboutDlg::ChooseFile(const char* filter, int pathText, int sizeText, char (&path)[MAX_PATH]) {

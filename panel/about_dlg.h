@@ -34,6 +34,9 @@ class CAboutDlg : public CDialog {
     explicit CAboutDlg(const Opening& opening);
     ~CAboutDlg() override;
 
+    /// Ends the dialog, at once or, while an update runs, once every procedure has ended.
+    void CloseWhenDone();
+
     BEGIN_MSG_MAP(CAboutDlg)
     MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
     MESSAGE_HANDLER(WM_SETCURSOR, OnSetCursor)

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "app/app_module.h"
+#include "link/stream_lease.h"
 #include "panel/about_dlg.h"
 #include "panel/address_file.h"
 #include "serial/com_ports.h"
@@ -128,6 +129,14 @@ LRESULT CMainDlg::OnLiveBitmaps(UINT, WPARAM, LPARAM, bool&) { return m_view.Liv
 
 LRESULT CMainDlg::OnCloseCmd(WORD, WORD wID, HWND, bool&) {
     if (m_bClosing) return 0;
+    if (m_pFirmwareDialog) {
+        // An update under way finishes first, on the stream it has: a half-written controller
+        // is worse than a late close. The dialog closes once its procedures have ended, and
+        // the panel after it.
+        m_nDeferredClose = wID;
+        m_pFirmwareDialog->CloseWhenDone();
+        return 0;
+    }
     if (m_nHandlerDepth > 0) {
         // Closing now would destroy the window and stop Windows Sockets under the handler that
         // is waiting. The session is told to end at once, so that wait ends soon.
@@ -193,10 +202,10 @@ LRESULT CMainDlg::OnDefaultIp(WORD, WORD, HWND, bool&) {
 LRESULT CMainDlg::OnFirmwareUpdate(WORD, WORD, HWND, bool&) {
     return RunHandler([&] {
         m_controls.PressPicture(IDC_FIRMWARE_UPDATE, IDB_FIRMWARE_UPDATE_LIT);
-        m_bPollPaused = 1;
+        StreamLease lease(*this, m_view);  // no session touches the stream while it is open
         CAboutDlg::Opening opening;
         opening.linkMode = m_nLinkMode;
-        opening.stream = &m_stream;  // the session idles while the poll is paused
+        opening.stream = &m_stream;
         opening.linkDown = m_bLinkDown;
         const int32_t selection = m_view.ComSelection();
         if (selection >= 0 && selection < m_nComPortCount) {
@@ -204,10 +213,11 @@ LRESULT CMainDlg::OnFirmwareUpdate(WORD, WORD, HWND, bool&) {
         }
         {
             CAboutDlg dialog(opening);
+            m_pFirmwareDialog = &dialog;
             dialog.DoModal(GetActiveWindow(), CAboutDlg::IDD);
+            m_pFirmwareDialog = nullptr;
         }
         m_controls.ReleasePicture(IDC_FIRMWARE_UPDATE);
-        m_bPollPaused = 0;
     });
 }
 

@@ -11,6 +11,7 @@
 #include "link/panel_controls.h"
 #include "link/panel_state.h"
 #include "unit/tcp_stream.h"
+#include "panel/about_dlg.h"
 #include "panel/panel_view_win32.h"
 #include "res/resource.h"
 #include "serial/serial_port.h"
@@ -121,6 +122,7 @@ class CMainDlg : public CDialog,
     IconHandle m_hBigIcon;
     IconHandle m_hSmallIcon;
     Win32PanelView m_view;
+    CAboutDlg* m_pFirmwareDialog = nullptr;  // while the firmware update dialog is open
     PanelControls m_controls;
     TcpStream m_stream;  // the session's socket
     NetLink m_link;      // declared last: its session is joined before the rest goes

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "unit/clock.h"
+
 namespace vantrel {
 
 /// The console connection as the session sees it: abstract so that the session can run over
@@ -15,8 +17,15 @@ class ByteStream {
     /// Sends all count bytes; returns count, or -1 on error.
     virtual int Send(const void* data, int count) = 0;
     /// Receives up to capacity bytes: the count received, 0 when the peer closed its side,
-    /// -1 on error.
+    /// -1 on error or when nothing came within the stream's own time limit.
     virtual int Receive(void* buffer, int capacity) = 0;
+    /// As Receive, but waits up to `limit` instead of the stream's own time limit: for replies
+    /// that the unit may take longer over (a loader that erases before it answers). A stream
+    /// that has no time limit of its own waits as Receive does.
+    virtual int ReceiveWithin(void* buffer, int capacity, Clock::Duration limit) {
+        (void)limit;
+        return Receive(buffer, capacity);
+    }
     /// Closes the connection. Safe to call twice.
     virtual void Close() = 0;
 };

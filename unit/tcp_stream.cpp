@@ -7,7 +7,9 @@ TcpStream::TcpStream(const std::atomic<int32_t>& stop, Clock& clock)
 
 TcpStream::~TcpStream() { Close(); }
 
-bool TcpStream::TimedOut(Clock::TimePoint start) { return m_clock.Now() - start >= kTimeLimit; }
+bool TcpStream::TimedOut(Clock::TimePoint start, Clock::Duration limit) {
+    return m_clock.Now() - start >= limit;
+}
 
 bool TcpStream::Connect(const char* address, uint16_t port) {
     Close();
@@ -39,6 +41,10 @@ int TcpStream::Send(const void* data, int count) {
 }
 
 int TcpStream::Receive(void* buffer, int capacity) {
+    return ReceiveWithin(buffer, capacity, kTimeLimit);
+}
+
+int TcpStream::ReceiveWithin(void* buffer, int capacity, Clock::Duration limit) {
     if (m_socket == NoSocket()) return -1;
     const Clock::TimePoint start = m_clock.Now();
     for (;;) {
@@ -48,7 +54,7 @@ int TcpStream::Receive(void* buffer, int capacity) {
             const int n = ReceiveSome(buffer, capacity);
             if (n != kWouldBlock) return n;
         }
-        if (m_stop != 0 || TimedOut(start)) return -1;
+        if (m_stop != 0 || TimedOut(start, limit)) return -1;
     }
 }
 

@@ -28,6 +28,7 @@ class TcpStream : public ByteStream {
     bool Connect(const char* address, uint16_t port) override;
     int Send(const void* data, int count) override;
     int Receive(void* buffer, int capacity) override;
+    int ReceiveWithin(void* buffer, int capacity, Clock::Duration limit) override;
     void Close() override;
 
   private:
@@ -50,7 +51,7 @@ class TcpStream : public ByteStream {
     int ReceiveSome(void* buffer, int capacity);
     void CloseSocket();
 
-    bool TimedOut(Clock::TimePoint start);
+    bool TimedOut(Clock::TimePoint start, Clock::Duration limit = kTimeLimit);
 
     const std::atomic<int32_t>& m_stop;
     Clock& m_clock;

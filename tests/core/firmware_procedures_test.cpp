@@ -353,5 +353,18 @@ TEST_F(MainEthernetTest, SplitRepliesArePutTogetherAndSilenceFailsTheStep) {
     EXPECT_EQ(view.Calls("cursor"), (Lines{"wait", "arrow"}));
 }
 
+// "OK" passes once its two bytes are in, with no line end; the loader's replies are waited
+// for as long as over the COM port (5 s plus 5 s a byte), not the console's 3 s.
+TEST_F(MainEthernetTest, ABareOkPassesAndLoaderRepliesWaitAsLongAsOverTheComPort) {
+    stream.QueueReply("OK");
+    stream.QueueReply("OK");
+    stream.QueueReply(std::string(reinterpret_cast<const char*>(kAck), 2));  // Ping
+    stream.QueueResult(-1);                                                  // Download
+    BurnMainEthernet(record, clock, view);
+    EXPECT_EQ(stream.Sent().size(), 4u);
+    EXPECT_EQ(view.Text(kMainStatusText), "Fail to connect to device!");
+    EXPECT_EQ(stream.Limits(), (std::vector<long long>{15000, 15000}));
+}
+
 }  // namespace
 }  // namespace vantrel::firmware

@@ -76,6 +76,18 @@ class FakeStream : public ByteStream {
         Record("recv " + std::to_string(count));
         return count;
     }
+    int ReceiveWithin(void* buffer, int capacity, Clock::Duration limit) override {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_limits.push_back(limit.count());
+        }
+        return Receive(buffer, capacity);
+    }
+    /// The time limits that ReceiveWithin was given, in order.
+    std::vector<long long> Limits() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_limits;
+    }
     void Close() override { Record("close"); }
 
   private:
@@ -104,6 +116,7 @@ class FakeStream : public ByteStream {
     FakeClock& m_clock;
     std::mutex m_mutex;
     bool m_refuse = false;
+    std::vector<long long> m_limits;
     std::string m_failSend;
     std::deque<Reply> m_replies;
     std::vector<std::string> m_events;
