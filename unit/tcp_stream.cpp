@@ -7,16 +7,20 @@ TcpStream::TcpStream(const std::atomic<int32_t>& stop, Clock& clock)
 
 TcpStream::~TcpStream() { Close(); }
 
-bool TcpStream::TimedOut(Clock::TimePoint start) { return m_clock.Now() - start >= kTimeLimit; }
+bool TcpStream::TimedOut(Clock::TimePoint start, Clock::Duration limit) {
+    return m_clock.Now() - start >= limit;
+}
 
 bool TcpStream::Connect(const char* address, uint16_t port) {
     Close();
+    const Clock::TimePoint start = m_clock.Now();
     const Attempt attempt = StartConnect(address, port);
     if (attempt == Attempt::kConnected) return true;
     while (attempt == Attempt::kPending) {
         const Wait wait = WaitSlice(true);
         if (wait == Wait::kReady && ConnectSucceeded()) return true;
         if (wait != Wait::kNotYet || m_stop != 0) break;
+        if (m_connectLimit && TimedOut(start, *m_connectLimit)) break;
     }
     Close();
     return false;

@@ -143,5 +143,30 @@ TEST_F(TcpStreamTest, ConnectThatHangsEndsWithin100MsOfTheStopFlag) {
     EXPECT_LT(Since(start), 500ms);
 }
 
+TEST_F(TcpStreamTest, ConnectThatHangsEndsAtItsLimitWhenGivenOne) {
+    Listener listener("127.0.0.37", 0);
+    ASSERT_TRUE(listener.ok());
+    TcpStream filler(stop, SystemClock::Instance());
+    ASSERT_TRUE(filler.Connect("127.0.0.37", 23));
+    testing::SteppingClock clock(1000ms);
+    TcpStream limited(stop, clock);
+    limited.SetConnectLimit(3000ms);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(limited.Connect("127.0.0.37", 23));
+    // Three 100 ms slices of real waiting: the limit is measured on the stream's clock.
+    EXPECT_GE(Since(start), 250ms);
+    EXPECT_LT(Since(start), 1000ms);
+    // Without one, a connect still waits on the stop flag alone.
+    limited.SetConnectLimit(std::nullopt);
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(600ms);
+        stop = 1;
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(limited.Connect("127.0.0.37", 23));
+    stopper.join();
+    EXPECT_GE(Since(start), 550ms);
+}
+
 }  // namespace
 }  // namespace vantrel
