@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "firmware/firmware_record.h"
 #include "unit/buttons.h"
 #include "unit/outcome.h"
 #include "unit/unit_values.h"
@@ -63,6 +64,10 @@ class UnitLink {
     virtual Outcome UpdateNetFirmware(const std::string& path,
                                       const FirmwareProgress& progress) = 0;
 };
+
+/// Whether the file at `path` is an image the controller's Burn would send: read and, from
+/// HEX, converted as the procedures do, without a unit. A failure has the dialog's text.
+Outcome CheckFirmwareImage(const std::string& path, firmware::Controller controller);
 
 /// The bytes of a `length`-byte image that a progress bar at `position` of `maximum` stands
 /// for; 64-bit, as the product passes 2^31 for images above about 400 KB.
