@@ -43,6 +43,8 @@ Result<StatusBlock> ConsoleUnitLink::ReadStatus() { return m_exchanges.ReadStatu
 
 Result<NetworkSettings> ConsoleUnitLink::ReadNetwork() {
     Result<MacAddress> mac = m_exchanges.ReadMac();
+    // A unit that does not answer at all is not asked four more times, 3 s each.
+    if (mac.GetFault() == Fault::kNothingReceived) return mac.GetFailure();
     Result<NetworkSettings> settings = m_exchanges.ReadSettings();
     if (mac.Ok()) settings.Value().mac = mac.Value();
     if (!mac.Ok() && settings.Ok()) return {mac.GetFailure(), settings.Value()};

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 
+#include "tests/support/listener.h"
 #include "tests/support/stepping_clock.h"
 
 namespace vantrel {
@@ -17,29 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Ms = std::chrono::milliseconds;
-
-// A plain listening socket on a loopback address, port 23.
-class Listener {
-  public:
-    Listener(const char* address, int backlog) {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        int on = 1;
-        setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(23);
-        inet_pton(AF_INET, address, &addr.sin_addr);
-        m_ok = bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-               listen(m_fd, backlog) == 0;
-    }
-    ~Listener() { close(m_fd); }
-    bool ok() const { return m_ok; }
-    int Accept() { return accept(m_fd, nullptr, nullptr); }
-
-  private:
-    int m_fd;
-    bool m_ok;
-};
+using testing::Listener;
 
 Ms Since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - start);
