@@ -8,14 +8,14 @@
 namespace vantrel::cli {
 
 std::vector<UnitResult> RunFleet(const std::vector<std::string>& units, int jobs,
-                                 const std::function<Outcome(const std::string& unit)>& task) {
+                                 const std::function<Verdict(std::size_t index)>& task) {
     std::vector<UnitResult> results(units.size());
     std::atomic<size_t> next{0};
     auto worker = [&] {
         for (size_t i = next++; i < units.size(); i = next++) {
             const auto start = std::chrono::steady_clock::now();
             results[i].unit = units[i];
-            results[i].outcome = task(units[i]);
+            results[i].verdict = task(i);
             results[i].time = std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::chrono::steady_clock::now() - start);
         }
@@ -38,8 +38,8 @@ std::string SummaryTable(const std::vector<UnitResult>& results) {
     table += line;
     for (const UnitResult& r : results) {
         std::snprintf(line, sizeof line, "%-*s  %-7s  %7.1fs  %s\n", static_cast<int>(width),
-                      r.unit.c_str(), r.outcome.ok ? "done" : "failed", r.time.count() / 1000.0,
-                      r.outcome.ok ? "" : r.outcome.reason.c_str());
+                      r.unit.c_str(), r.verdict.done ? "done" : "failed", r.time.count() / 1000.0,
+                      r.verdict.done ? "" : r.verdict.note.c_str());
         table += line;
     }
     return table;

@@ -1,25 +1,25 @@
-// vantrelctl: the Vantrel unit from the command line, for one unit or a rack of them. Every
-// byte it sends is the panel's own: it drives the same session, handlers and procedures.
+// vantrelctl: the Vantrel unit from the command line, for one unit or a rack of them. It works
+// through the core's unit interface, and "done" means what the unit reported back confirms it.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <mutex>
-#include <thread>
+#include <set>
 
 #include "cli/dotted_address.h"
 #include "cli/fleet.h"
+#include "cli/link_factory.h"
 #include "cli/ports.h"
 #include "cli/progress_board.h"
-#include "cli/progress_view.h"
+#include "cli/report.h"
 #include "cli/sockets.h"
-#include "cli/unit_link.h"
-#include "firmware/prepare_image.h"
-#include "link/control_table.h"
 #include "res/version.h"
+#include "unit/buttons.h"
+#include "unit/unit_checks.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -33,91 +33,45 @@ namespace vantrel::cli {
 namespace {
 
 constexpr int kUsage = 2;
+constexpr int kMostJobs = 256;
+constexpr int kDefaultMostJobs = 64;
 
 struct LevelName {
     const char* name;
-    int index;
+    Level level;
 };
-constexpr LevelName kLevels[] = {
-    {"volume", 0}, {"lcd-brightness", 1}, {"lcd-contrast", 2}, {"lcd-saturation", 3}};
+constexpr LevelName kLevels[] = {{"volume", Level::Volume},
+                                 {"lcd-brightness", Level::Brightness},
+                                 {"lcd-contrast", Level::Contrast},
+                                 {"lcd-saturation", Level::Saturation}};
 
-nlohmann::json StatusJson(const std::string& unit, const UnitStatus& s) {
-    nlohmann::json json{{"unit", unit},
-                        {"soloLeft", s.soloLeft},
-                        {"soloRight", s.soloRight},
-                        {"mixDown", s.mixDown},
-                        {"meterMode", s.meterMode},
-                        {"input", s.input},
-                        {"levels", {s.levels[0], s.levels[1], s.levels[2], s.levels[3]}},
-                        {"ip", Dotted(s.ip)},
-                        {"mask", Dotted(s.mask)},
-                        {"gateway", Dotted(s.gateway)},
-                        {"dhcp", s.ipMode == 2 ? 1 : 0},
-                        {"mac", s.mac}};
-    if (s.mainVersion) json["mainVersion"] = {s.mainVersion->major, s.mainVersion->minor};
-    if (s.netVersion) json["netVersion"] = {s.netVersion->major, s.netVersion->minor};
-    return json;
-}
-
-std::string StatusText(const std::string& unit, const UnitStatus& s) {
-    const char* inputs[] = {"HDMI", "SDI", "Balanced", "Unbalanced"};
-    auto onOff = [](uint8_t lamp) { return lamp ? "on" : "off"; };
-    char text[1024];
-    std::snprintf(text, sizeof text,
-                  "%s\n  solo left    %s\n  solo right   %s\n  mix-down     %s\n"
-                  "  meter mode   %s\n  input        %s\n  volume       %d\n"
-                  "  brightness   %d\n  contrast     %d\n  saturation   %d\n"
-                  "  ip           %s\n  mask         %s\n  gateway      %s\n"
-                  "  address mode %s\n  mac          %s\n",
-                  unit.c_str(), onOff(s.soloLeft), onOff(s.soloRight), onOff(s.mixDown),
-                  s.meterMode ? "DPPM" : "VU", s.input < 4 ? inputs[s.input] : "none", s.levels[0],
-                  s.levels[1], s.levels[2], s.levels[3], Dotted(s.ip).c_str(),
-                  Dotted(s.mask).c_str(), Dotted(s.gateway).c_str(),
-                  s.ipMode == 1   ? "static"
-                  : s.ipMode == 2 ? "DHCP"
-                                  : "unknown",
-                  s.mac.c_str());
-    std::string out = text;
-    if (s.mainVersion && s.netVersion) {
-        std::snprintf(text, sizeof text, "  main fw      V%d.%02d\n  net fw       V%d.%02d\n",
-                      s.mainVersion->major, s.mainVersion->minor, s.netVersion->major,
-                      s.netVersion->minor);
-        out += text;
+const char* NameOf(Level level) {
+    for (const LevelName& entry : kLevels) {
+        if (entry.level == level) return entry.name;
     }
-    return out;
+    return "level";
 }
 
-// Opens the unit's link, runs `body` on it and closes it again.
-Outcome WithLink(const std::string& unit, bool serial,
-                 const std::function<Outcome(UnitLink&)>& body) {
-    std::unique_ptr<UnitLink> link = serial ? MakeSerialLink(unit) : MakeConsoleLink(unit);
-    Outcome outcome = link->Open();
-    if (outcome.ok) outcome = body(*link);
-    link->Close();
-    return outcome;
+// Buttons that `press` takes: not Factory Reset, which asks for --yes under its own command.
+bool Pressable(const Button& button) { return button.effect != ButtonEffect::FactoryReset; }
+
+// A failure of an exchange that is itself the command: a read, an update.
+Verdict Failed(const char* what, const Failure& failure) {
+    return {false, std::string(what) + ": " + FaultNote(failure)};
 }
 
-// Steps a level towards `target` until the nearest value the unit can reach.
-Outcome BringLevel(UnitLink& link, int index, int target) {
-    if (link.CanSetLevel(index)) return link.SetLevel(index, static_cast<uint8_t>(target));
-    UnitStatus status;
-    if (Outcome read = link.ReadStatus(status); !read.ok) return read;
-    int32_t level = status.levels[index];
-    while (level != target) {
-        const bool up = target > level;
-        int32_t next = level;
-        if (Outcome step = link.StepLevel(index, up, next); !step.ok) return step;
-        // At an end, or past the target by more than it was short: stop at the nearest.
-        if (next == level) break;
-        if (up ? next > target : next < target) {
-            if (std::abs(next - target) > std::abs(level - target)) {
-                return link.StepLevel(index, !up, next);
-            }
-            break;
-        }
-        level = next;
+Verdict FromCheck(const Result<Check>& check, const char* levelName = "level") {
+    if (!check.Ok()) return {false, FailureNote(check.GetFailure(), check.Value().shortfall)};
+    return {true, DoneNote(check.Value(), levelName)};
+}
+
+// Digits only, within 0..highest.
+bool ParseLevelValue(const std::string& text, std::int32_t highest, std::int32_t& value) {
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != text.npos) {
+        return false;
     }
-    return {};
+    value = std::stoi(text);
+    return value <= highest;
 }
 
 }  // namespace
@@ -128,22 +82,27 @@ int Main(int argc, char** argv) {
     app.set_version_flag("--version", VANTREL_VERSION_TEXT);
     std::vector<std::string> units;
     std::string unitsFile, port;
-    int jobs = 8;
+    int jobs = 0;
+    double timeout = 5.0;
     app.add_option("--unit", units, "a unit's IP address (TCP console); may be repeated");
     app.add_option("--units-file", unitsFile, "a file of unit addresses, one a line; # comments");
     app.add_option("--port", port, "a serial port: /dev/ttyUSB0, COM3");
-    app.add_option("--jobs", jobs, "units worked on at a time")->check(CLI::Range(1, 64));
+    app.add_option("--jobs", jobs, "units worked on at a time (default: all of them, up to 64)")
+        ->check(CLI::Range(1, kMostJobs));
+    app.add_option("--timeout", timeout, "seconds to wait for a connection (default 5)")
+        ->check(CLI::Range(0.1, 600.0));
 
     auto* portsCmd = app.add_subcommand("ports", "list this machine's serial ports");
     bool json = false;
     int watch = 0;
     auto* statusCmd = app.add_subcommand("status", "lamps, levels, input and network settings");
     statusCmd->add_flag("--json", json, "one JSON object per unit");
-    statusCmd->add_option("--watch", watch, "poll every SECONDS")->check(CLI::Range(1, 3600));
-    std::string button;
+    statusCmd->add_option("--watch", watch, "poll every SECONDS, one line a poll")
+        ->check(CLI::Range(1, 3600));
+    std::string buttonName;
     bool listButtons = false;
     auto* pressCmd = app.add_subcommand("press", "press one front-panel button");
-    pressCmd->add_option("name", button, "solo-left, mute, vu-mode, sdi-input, next-8ch, ...");
+    pressCmd->add_option("name", buttonName, "solo-left, mute, vu-mode, sdi-input, next-8ch, ...");
     pressCmd->add_flag("--list", listButtons, "list the buttons");
     std::string levelName, levelArg;
     int times = 1;
@@ -183,8 +142,8 @@ int Main(int argc, char** argv) {
         return 0;
     }
     if (pressCmd->parsed() && listButtons) {
-        for (const ControlButton& b : kControlButtons) {
-            if (b.code != 0 && b.kind != ControlKind::Dialog) std::printf("%s\n", b.name);
+        for (const Button& b : kButtons) {
+            if (Pressable(b)) std::printf("%s\n", b.name);
         }
         return 0;
     }
@@ -208,140 +167,152 @@ int Main(int argc, char** argv) {
     if (serial && !units.empty()) return usage("give --unit or --port, not both");
     if (serial) units = {port};
     if (units.empty()) return usage("no unit: give --unit A.B.C.D or --port DEVICE");
+    std::vector<Target> targets;
+    std::set<std::uint32_t> named;
     for (const std::string& unit : units) {
-        uint32_t address = 0;
-        if (!serial && !ParseDotted(unit, address)) return usage("not an IPv4 address: " + unit);
+        Target target{unit, serial, 0};
+        if (!serial && !ParseDotted(unit, target.address)) {
+            return usage("not an IPv4 address: " + unit);
+        }
+        // Two jobs on one unit would interleave on its one console.
+        if (!serial && !named.insert(target.address).second) {
+            return usage("the unit " + unit + " is named twice");
+        }
+        targets.push_back(target);
     }
-
-    std::function<Outcome(const std::string&)> task;
+    LinkOptions options;
+    options.connectLimit = Clock::Duration(static_cast<long long>(timeout * 1000));
     std::mutex outputMutex;
+    auto say = [&](const std::string& text) {
+        std::lock_guard<std::mutex> lock(outputMutex);
+        std::fputs(text.c_str(), stdout);
+        std::fflush(stdout);
+    };
+
+    // The command for one open link.
+    std::function<Verdict(UnitLink&, std::size_t)> command;
     bool longCommand = false;
     if (statusCmd->parsed()) {
-        task = [&](const std::string& unit) {
-            return WithLink(unit, serial, [&](UnitLink& link) {
-                for (;;) {
-                    UnitStatus status;
-                    Outcome read = link.ReadStatus(status);
-                    if (!read.ok) return read;
-                    {
-                        std::lock_guard<std::mutex> lock(outputMutex);
-                        if (json) {
-                            std::printf("%s\n", StatusJson(unit, status).dump().c_str());
-                        } else {
-                            std::printf("%s", StatusText(unit, status).c_str());
-                        }
-                        std::fflush(stdout);
-                    }
-                    if (watch == 0) return read;
-                    std::this_thread::sleep_for(std::chrono::seconds(watch));
+        command = [&](UnitLink& link, std::size_t index) -> Verdict {
+            const std::string& unit = targets[index].name;
+            for (;;) {
+                Result<UnitReading> reading = ReadUnit(link);
+                const WallTime readAt = std::chrono::system_clock::now();
+                if (!reading.Ok()) return Failed("status read", reading.GetFailure());
+                if (json) {
+                    say(StatusJson(unit, reading.Value(), readAt).dump() + "\n");
+                } else if (watch > 0) {
+                    say(StatusLine(unit, reading.Value(), readAt) + "\n");
+                } else {
+                    say(StatusText(unit, reading.Value(), readAt));
                 }
-            });
+                if (watch == 0) return {true, ""};
+                SystemClock::Instance().Sleep(std::chrono::seconds(watch));
+            }
         };
+        // Every unit named is watched, whatever --jobs says: a watch never ends by itself.
+        if (watch > 0) jobs = static_cast<int>(targets.size());
     } else if (pressCmd->parsed()) {
-        const ControlButton* b = FindControlButton(button.c_str());
-        if (!b || b->code == 0 || b->kind == ControlKind::Dialog) {
-            return usage("no such button: " + button + " (vantrelctl press --list)");
+        const Button* button = FindButton(buttonName.c_str());
+        if (!button || !Pressable(*button)) {
+            return usage("no such button: " + buttonName + " (vantrelctl press --list)");
         }
-        task = [&, b](const std::string& unit) {
-            return WithLink(unit, serial, [&](UnitLink& link) { return link.Press(*b); });
+        command = [button](UnitLink& link, std::size_t) {
+            return FromCheck(PressButton(link, *button));
         };
     } else if (levelCmd->parsed()) {
-        int index = -1;
-        for (const LevelName& level : kLevels) {
-            if (levelName == level.name) index = level.index;
+        const LevelName* found = nullptr;
+        for (const LevelName& entry : kLevels) {
+            if (levelName == entry.name) found = &entry;
         }
-        if (index < 0) return usage("no such level: " + levelName);
+        if (!found) return usage("no such level: " + levelName);
+        const Level level = found->level;
         const bool step = levelArg == "up" || levelArg == "down";
-        int value = -1;
-        if (!step) {
-            char* end = nullptr;
-            value = static_cast<int>(std::strtol(levelArg.c_str(), &end, 10));
-            if (levelArg.empty() || *end != '\0' || value < 0 || value > (index == 0 ? 40 : 255)) {
-                return usage("not a level: " + levelArg);
-            }
+        std::int32_t value = 0;
+        if (!step && !ParseLevelValue(levelArg, RangeOf(level).highest, value)) {
+            return usage("not a level: " + levelArg);
         }
-        task = [&, index, step, value](const std::string& unit) {
-            return WithLink(unit, serial, [&](UnitLink& link) {
-                if (!step) return BringLevel(link, index, value);
-                int32_t level = 0;
-                for (int i = 0; i < times; ++i) {
-                    if (Outcome o = link.StepLevel(index, levelArg == "up", level); !o.ok) return o;
-                }
-                return Outcome{};
-            });
+        const StepDirection direction = levelArg == "up" ? StepDirection::Up : StepDirection::Down;
+        command = [=](UnitLink& link, std::size_t) {
+            if (!step) return FromCheck(BringLevel(link, level, value), NameOf(level));
+            return FromCheck(StepLevel(link, level, direction, times), NameOf(level));
         };
     } else if (networkCmd->parsed()) {
-        if (isStatic + isDhcp + defaultIp > 1)
+        if (isStatic + isDhcp + defaultIp > 1) {
             return usage("one of --static, --dhcp, --default-ip");
-        NetworkSettings settings;
-        settings.dhcp = isDhcp;
-        if (isStatic && (!ParseDotted(ip, settings.ip) || !ParseDotted(mask, settings.mask) ||
-                         !ParseDotted(gateway, settings.gateway))) {
+        }
+        Addresses addresses;
+        if (isStatic && (!ParseDotted(ip, addresses.ip) || !ParseDotted(mask, addresses.mask) ||
+                         !ParseDotted(gateway, addresses.gateway))) {
             return usage("--static needs --ip, --mask and --gateway as A.B.C.D");
         }
-        task = [&, settings](const std::string& unit) {
-            return WithLink(unit, serial, [&](UnitLink& link) {
-                if (defaultIp) return link.RestoreDefaultIp();
-                if (isStatic || isDhcp) return link.ApplyNetwork(settings);
-                UnitStatus status;
-                Outcome read = link.ReadStatus(status);
-                if (read.ok) {
-                    std::lock_guard<std::mutex> lock(outputMutex);
-                    std::printf("%s  ip %s  mask %s  gateway %s  %s  mac %s\n", unit.c_str(),
-                                Dotted(status.ip).c_str(), Dotted(status.mask).c_str(),
-                                Dotted(status.gateway).c_str(),
-                                status.ipMode == 2 ? "DHCP" : "static", status.mac.c_str());
-                }
-                return read;
-            });
+        if (!isStatic && !(ip.empty() && mask.empty() && gateway.empty())) {
+            return usage("--ip, --mask and --gateway go with --static");
+        }
+        command = [&, addresses](UnitLink& link, std::size_t index) -> Verdict {
+            if (defaultIp) return FromCheck(RestoreDefaultIp(link));
+            if (isStatic) return FromCheck(ApplyNetwork(link, AddressMode::Static, addresses));
+            if (isDhcp) return FromCheck(ApplyNetwork(link, AddressMode::Dhcp, std::nullopt));
+            Result<NetworkSettings> read = link.ReadNetwork();
+            if (!read.Ok()) return Failed("network read", read.GetFailure());
+            say(NetworkLine(targets[index].name, read.Value()) + "\n");
+            return {true, ""};
         };
     } else if (resetCmd->parsed()) {
         if (!yes) return usage("factory-reset resets every setting of the unit: add --yes");
-        task = [&](const std::string& unit) {
-            return WithLink(unit, serial, [&](UnitLink& link) {
-                return link.Press(*FindControlButton("factory-reset"));
-            });
+        command = [](UnitLink& link, std::size_t) {
+            return FromCheck(PressButton(link, *FindButton("factory-reset")));
         };
     } else if (firmwareCmd->parsed()) {
         // The image is checked once, here, so that a file that is not one reaches no unit.
         const bool net = controller == "net";
         if (net && !serial) return usage("the net controller is updated over --port");
-        firmware::ImageSlot slot;
-        slot.path = file;
-        ProgressView check(nullptr);
-        const firmware::PrepareResult prepared = firmware::PrepareImage(
-            slot, net ? firmware::Controller::Net : firmware::Controller::Main, check);
-        if (prepared != firmware::PrepareResult::Ready) {
-            return usage(file + ": " + firmware::PrepareFailureText(prepared));
-        }
+        const Outcome image =
+            CheckFirmwareImage(file, net ? firmware::Controller::Net : firmware::Controller::Main);
+        if (!image.Ok()) return usage(file + ": " + image.Text());
         longCommand = true;
         auto board = std::make_shared<ProgressBoard>(units, isatty(fileno(stdout)) != 0, stdout);
-        const long length = slot.length;
-        task = [&, board, length, net](const std::string& unit) {
-            const size_t index = std::find(units.begin(), units.end(), unit) - units.begin();
-            const ProgressReport progress = [&](int done, int total) {
-                if (total > 0) board->Update(index, length * done / total, length);
+        command = [&, board, net](UnitLink& link, std::size_t index) -> Verdict {
+            const FirmwareProgress progress = [&](std::int64_t done, std::int64_t total) {
+                board->Update(index, done, total);
             };
-            return WithLink(unit, serial, [&](UnitLink& link) {
-                if (!net) return link.UpdateMainFirmware(file, progress);
-                return link.UpdateNetFirmware(file, progress, [](const std::string& text) {
-                    std::printf("%s\nPower-cycle the unit now, then press Enter.\n", text.c_str());
-                    std::fflush(stdout);
-                    std::string line;
-                    std::getline(std::cin, line);
-                });
-            });
+            Outcome updated;
+            if (!net) {
+                updated = link.UpdateMainFirmware(file, progress);
+            } else if (updated = link.HoldBreak(); updated.Ok()) {
+                say("The line is held in break: power-cycle the unit now, then press Enter.\n");
+                std::string line;
+                std::getline(std::cin, line);
+                updated = link.UpdateNetFirmware(file, progress);
+            }
+            if (!updated.Ok()) return Failed("update", updated.GetFailure());
+            return {true, ""};
         };
     }
 
+    if (jobs == 0) jobs = std::min<int>(static_cast<int>(targets.size()), kDefaultMostJobs);
     SocketsScope sockets;
-    const std::vector<UnitResult> results = RunFleet(units, jobs, task);
+    const std::vector<UnitResult> results =
+        RunFleet(units, jobs, [&](std::size_t index) -> Verdict {
+            std::unique_ptr<UnitLink> link = MakeLink(targets[index], options);
+            Verdict verdict;
+            if (Outcome open = link->Open(); !open.Ok()) {
+                verdict = Failed("no link", open.GetFailure());
+            } else {
+                verdict = command(*link, index);
+            }
+            link->Close();
+            if (verdict.done && !verdict.note.empty()) {
+                say(targets[index].name + ": " + verdict.note + "\n");
+            }
+            return verdict;
+        });
     if (units.size() > 1 || longCommand) std::printf("%s", SummaryTable(results).c_str());
     int exitCode = 0;
     for (const UnitResult& result : results) {
-        if (result.outcome.ok) continue;
+        if (result.verdict.done) continue;
         std::fprintf(stderr, "vantrelctl: %s: %s\n", result.unit.c_str(),
-                     result.outcome.reason.c_str());
+                     result.verdict.note.c_str());
         exitCode = 1;
     }
     return exitCode;

@@ -7,7 +7,7 @@ ProgressBoard::ProgressBoard(std::vector<std::string> units, bool terminal, std:
     for (std::string& unit : units) m_lines.push_back({std::move(unit)});
 }
 
-void ProgressBoard::Update(size_t index, long done, long total) {
+void ProgressBoard::Update(size_t index, std::int64_t done, std::int64_t total) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (index >= m_lines.size() || total <= 0) return;
     Line& line = m_lines[index];
@@ -27,15 +27,16 @@ void ProgressBoard::Update(size_t index, long done, long total) {
 std::string ProgressBoard::Format(const Line& line) const {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - line.start).count();
-    const long percent = line.total > 0 ? 100 * line.done / line.total : 0;
+    const long long percent = line.total > 0 ? 100 * line.done / line.total : 0;
     char left[32] = "";
     if (line.done > 0 && line.done < line.total) {
         std::snprintf(left, sizeof left, ", %.0f s left",
                       seconds * (line.total - line.done) / line.done);
     }
     char text[256];
-    std::snprintf(text, sizeof text, "%-15s %3ld%%  %ld of %ld bytes%s", line.unit.c_str(), percent,
-                  line.done, line.total, left);
+    std::snprintf(text, sizeof text, "%-15s %3lld%%  %lld of %lld bytes%s", line.unit.c_str(),
+                  percent, static_cast<long long>(line.done), static_cast<long long>(line.total),
+                  left);
     return text;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -15,13 +16,13 @@ class ProgressBoard {
     ProgressBoard(std::vector<std::string> units, bool terminal, std::FILE* out);
 
     /// Unit `index` has done `done` of `total` (bytes).
-    void Update(size_t index, long done, long total);
+    void Update(size_t index, std::int64_t done, std::int64_t total);
 
   private:
     struct Line {
         std::string unit;
-        long done = 0;
-        long total = 0;
+        std::int64_t done = 0;
+        std::int64_t total = 0;
         int loggedTenth = -1;
         std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     };

@@ -2,19 +2,20 @@
 
 #include "firmware/dialog_port.h"
 #include "firmware/firmware_ids.h"
+#include "firmware/procedure_outcomes.h"
 
 namespace vantrel::firmware {
 
-void Break(FirmwareRecord& record, SerialDevice& port, FirmwareView& view) {
+Outcome Break(FirmwareRecord& record, SerialDevice& port, FirmwareView& view) {
     std::unique_lock<std::mutex> lock(record.portLock, std::try_to_lock);
     if (!lock.owns_lock()) {
         view.ShowMessage(kPortOccupied);
-        return;
+        return kOccupied;
     }
     if (port.IsOpen()) port.Close();
     if (!OpenDialogPort(port, record.comPort, kNetLoaderBaud)) {
         view.ShowMessage(kPortOccupied);
-        return;
+        return kOccupied;
     }
     port.SetRts();
     port.ClearDtr();
@@ -22,6 +23,7 @@ void Break(FirmwareRecord& record, SerialDevice& port, FirmwareView& view) {
     port.SetBreak();
     view.SetText(kNetStatusText, "Please power cycle device to into bootloader entry!");
     view.EnableControl(kNetBurnButton, true);
+    return {};
 }
 
 }  // namespace vantrel::firmware

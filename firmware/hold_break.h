@@ -2,6 +2,7 @@
 
 #include "firmware/firmware_record.h"
 #include "firmware/firmware_view.h"
+#include "unit/outcome.h"
 #include "serial/serial_device.h"
 
 namespace vantrel::firmware {
@@ -10,7 +11,7 @@ namespace vantrel::firmware {
 /// that the net controller starts its bootloader when the unit is power-cycled; the port
 /// stays open until the net update starts. Pressed again, it releases the port it holds and
 /// opens it anew. "COM port is occupied!" when the port does not open or an update is using
-/// it. Runs on the dialog's thread.
-void Break(FirmwareRecord& record, SerialDevice& port, FirmwareView& view);
+/// it. Runs on the dialog's thread. Done when the line is held.
+Outcome Break(FirmwareRecord& record, SerialDevice& port, FirmwareView& view);
 
 }  // namespace vantrel::firmware

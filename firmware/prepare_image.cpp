@@ -68,4 +68,8 @@ const char* PrepareFailureText(PrepareResult result) {
     return "";
 }
 
+Failure PrepareFailure(PrepareResult result) {
+    return {Fault::kBadImage, PrepareFailureText(result)};
+}
+
 }  // namespace vantrel::firmware

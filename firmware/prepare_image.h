@@ -2,6 +2,7 @@
 
 #include "firmware/firmware_record.h"
 #include "firmware/firmware_view.h"
+#include "unit/outcome.h"
 
 namespace vantrel::firmware {
 
@@ -21,5 +22,8 @@ PrepareResult PrepareImage(ImageSlot& slot, Controller controller, FirmwareView&
 
 /// The status text that reports a result other than Ready.
 const char* PrepareFailureText(PrepareResult result);
+
+/// A result other than Ready as the procedures report it: no image, with its status text.
+Failure PrepareFailure(PrepareResult result);
 
 }  // namespace vantrel::firmware

@@ -111,7 +111,7 @@ std::string ConsoleProtocol::Answer(const std::string& command) {
     }
     for (const RotationLine& entry : kRotationLines) {
         if (command == entry.text) {
-            m_unit.Step(entry.level, entry.delta);
+            if (!m_faults.stuckLevels) m_unit.Step(entry.level, entry.delta);
             return "";
         }
     }

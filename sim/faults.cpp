@@ -28,6 +28,10 @@ bool ParseFault(const std::string& text, Faults& faults) {
         faults.shortReplies = true;
         return true;
     }
+    if (text == "stuck-levels") {
+        faults.stuckLevels = true;
+        return true;
+    }
     if (text == "garbage") {
         faults.garbageReplies = true;
         return true;

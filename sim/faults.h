@@ -13,11 +13,13 @@ struct Faults {
     bool shortReplies = false;      // every reply loses its last byte
     bool garbageReplies = false;    // every reply's bytes are replaced by non-text bytes
     int delayMs = 0;                // every reply is sent this late
+    bool stuckLevels = false;       // the level steps are heard and ignored
     LoaderFaults loader;            // the main controller's bootloader after FWUPDATE
 };
 
 /// Adds one --fault value ("silent-after-login", "close-after=N", "short", "garbage",
-/// "delay=N", "loader-nak=N", "loader-silent=N") to faults; false when it is not one of them.
+/// "delay=N", "stuck-levels", "loader-nak=N", "loader-silent=N") to faults; false when it is not
+/// one of them.
 bool ParseFault(const std::string& text, Faults& faults);
 
 }  // namespace vantrel::sim

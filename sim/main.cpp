@@ -1,8 +1,9 @@
 // vantrel-sim: the simulated unit. Serves the TCP console until SIGINT or SIGTERM.
 //   vantrel-sim --address 127.0.0.2 [--port 23] [--log FILE] [--ip A.B.C.D]
 //               [--default-ip A.B.C.D] [--fault
-//               silent-after-login|close-after=N|short|garbage|delay=N]
-//               [--pty LINK] [--serial-fault silent|wrong-header|short]
+//               silent-after-login|close-after=N|short|garbage|delay=N|stuck-levels]
+//               [--pty LINK]
+//               [--serial-fault silent|wrong-header|short|ignores-network-writes]
 //               [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION] [--control SOCKET]
 //               [--pace line]
 // --pty also serves the serial control frames on a new pty, whose path it prints and links
@@ -51,8 +52,10 @@ int Usage(const char* message) {
                  "vantrel-sim: %s\n"
                  "usage: vantrel-sim [--address A.B.C.D] [--port N] [--log FILE] [--ip A.B.C.D]\n"
                  "                   [--default-ip A.B.C.D] [--fault silent-after-login|"
-                 "close-after=N|short|garbage|delay=N]...\n"
-                 "                   [--pty LINK] [--serial-fault silent|wrong-header|short]...\n"
+                 "close-after=N|short|garbage|delay=N|stuck-levels]...\n"
+                 "                   [--pty LINK]\n"
+                 "                   [--serial-fault silent|wrong-header|short|"
+                 "ignores-network-writes]...\n"
                  "                   [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION]\n"
                  "                   [--control SOCKET] [--pace line]\n"
                  "       both fault options also take loader-nak=N and loader-silent=N\n",

@@ -63,6 +63,8 @@ bool ParseSerialFault(const std::string& text, SerialFaults& faults) {
         faults.wrongHeader = true;
     } else if (text == "short") {
         faults.shortReplies = true;
+    } else if (text == "ignores-network-writes") {
+        faults.ignoresNetworkWrites = true;
     } else {
         return ParseLoaderFault(text, faults.loader);
     }
@@ -132,6 +134,7 @@ std::string SerialProtocol::MainController(unsigned char command, const std::str
 
 std::string SerialProtocol::NetController(unsigned char command, const std::string& frame) {
     const UnitState state = m_unit.State();
+    if (m_faults.ignoresNetworkWrites && frame.size() > 4) return "";
     if (frame.size() == 8) {
         switch (command) {
             case 0x06:

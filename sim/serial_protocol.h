@@ -9,14 +9,15 @@ namespace vantrel::sim {
 
 /// Ways the unit's serial side can misbehave.
 struct SerialFaults {
-    bool silent = false;        // hears and obeys every frame, answers none
-    bool wrongHeader = false;   // replies start AA CD instead of AA CC
-    bool shortReplies = false;  // every reply loses its last byte
-    LoaderFaults loader;        // both bootloaders on the pty
+    bool silent = false;                // hears and obeys every frame, answers none
+    bool wrongHeader = false;           // replies start AA CD instead of AA CC
+    bool shortReplies = false;          // every reply loses its last byte
+    bool ignoresNetworkWrites = false;  // the address and mode writes are heard and ignored
+    LoaderFaults loader;                // both bootloaders on the pty
 };
 
-/// Adds one --serial-fault value ("silent", "wrong-header", "short", "loader-nak=N",
-/// "loader-silent=N") to faults; false when it is not one of them.
+/// Adds one --serial-fault value ("silent", "wrong-header", "short", "ignores-network-writes",
+/// "loader-nak=N", "loader-silent=N") to faults; false when it is not one of them.
 bool ParseSerialFault(const std::string& text, SerialFaults& faults);
 
 /// The unit's side of the serial control frames of both controllers, apart from the line that

@@ -31,5 +31,6 @@ const Command& CommandFor(uint8_t code);
 // Codes with a meaning of their own outside the table's rows.
 constexpr uint8_t kStatusPollCode = 22;
 constexpr uint8_t kSessionStartCode = 25;
+constexpr uint8_t kDefaultIpCode = 26;
 
 }  // namespace vantrel

@@ -18,6 +18,8 @@ const char* FaultName(Fault fault) {
             return "stopped";
         case Fault::kRefused:
             return "refused by the unit";
+        case Fault::kBadImage:
+            return "not a firmware image";
     }
     return "unknown";
 }

@@ -14,6 +14,7 @@ enum class Fault : std::uint8_t {
     kNotOpened,        // the COM port did not open, or the console connection was not made
     kStopped,          // stopped by the user or by the link going down
     kRefused,          // the unit answered, refusing (a loader's negative acknowledgement)
+    kBadImage,         // a firmware file that is missing or is not an image: nothing was sent
 };
 
 /// A few words for a fault, for the tool's and the service's reports and logs.

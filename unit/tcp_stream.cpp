@@ -13,12 +13,14 @@ bool TcpStream::TimedOut(Clock::TimePoint start, Clock::Duration limit) {
 
 bool TcpStream::Connect(const char* address, uint16_t port) {
     Close();
+    const Clock::TimePoint start = m_clock.Now();
     const Attempt attempt = StartConnect(address, port);
     if (attempt == Attempt::kConnected) return true;
     while (attempt == Attempt::kPending) {
         const Wait wait = WaitSlice(true);
         if (wait == Wait::kReady && ConnectSucceeded()) return true;
         if (wait != Wait::kNotYet || m_stop != 0) break;
+        if (m_connectLimit && TimedOut(start, *m_connectLimit)) break;
     }
     Close();
     return false;

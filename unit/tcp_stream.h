@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 #include "unit/byte_stream.h"
 #include "unit/clock.h"
@@ -24,6 +25,10 @@ class TcpStream : public ByteStream {
     ~TcpStream() override;
     TcpStream(const TcpStream&) = delete;
     TcpStream& operator=(const TcpStream&) = delete;
+
+    /// A connect that has not completed after `limit` fails. Without one (the panel's way), a
+    /// connect waits until the stop flag is set.
+    void SetConnectLimit(std::optional<Clock::Duration> limit) { m_connectLimit = limit; }
 
     bool Connect(const char* address, uint16_t port) override;
     int Send(const void* data, int count) override;
@@ -56,6 +61,7 @@ class TcpStream : public ByteStream {
     const std::atomic<int32_t>& m_stop;
     Clock& m_clock;
     std::uintptr_t m_socket;  // the platform's socket handle
+    std::optional<Clock::Duration> m_connectLimit;
 };
 
 }  // namespace vantrel

@@ -76,7 +76,7 @@ TEST_F(FirmwareProcedureTest, MainSerialSendsA300ByteImageInFourChunks) {
     }
     port.QueueReply(kReadyReply);
     port.QueueReply(kAckReply);  // Finish
-    BurnMainSerial(record, port, clock, view);
+    EXPECT_TRUE(BurnMainSerial(record, port, clock, view).Ok());
 
     Lines expected{"open 4 115200",     "close",        "open 4 115200",
                    "write 04 53 57 FE", "sleep 3000",   "purge",
@@ -108,10 +108,14 @@ TEST_F(FirmwareProcedureTest, MainSerialFailuresNeverReportSuccess) {
         const char* name;
         std::vector<std::vector<unsigned char>> replies;
         const char* status;
+        Fault fault;
     };
     const Case cases[] = {
-        {"silent after Ping", {}, "Fail to connect to device!"},
-        {"Download refused", {kAckReply, {0x00, 0x33}}, "Fail to connect to device!"},
+        {"silent after Ping", {}, "Fail to connect to device!", Fault::kNothingReceived},
+        {"Download refused",
+         {kAckReply, {0x00, 0x33}},
+         "Fail to connect to device!",
+         Fault::kNothingReceived},
         {"closing status with a wrong first byte",
          {kAckReply,
           kAckReply,
@@ -124,7 +128,8 @@ TEST_F(FirmwareProcedureTest, MainSerialFailuresNeverReportSuccess) {
           kReadyReply,
           kAckReply,
           {0x01, 0xCC, 0x03, 0x40, 0x40}},
-         "Fail to write flash!"},
+         "Fail to write flash!",
+         Fault::kBadReply},
         {"Finish answered short",
          {kAckReply,
           kAckReply,
@@ -138,7 +143,8 @@ TEST_F(FirmwareProcedureTest, MainSerialFailuresNeverReportSuccess) {
           kAckReply,
           kReadyReply,
           {0x00}},
-         "Fail to write flash!"},
+         "Fail to write flash!",
+         Fault::kBadReply},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -148,7 +154,9 @@ TEST_F(FirmwareProcedureTest, MainSerialFailuresNeverReportSuccess) {
         for (const auto& reply : c.replies) casePort.QueueReply(reply);
         record.comPort = 4;
         Load(record.mainImage, Bytes(300));
-        BurnMainSerial(record, casePort, clock, caseView);
+        const Outcome outcome = BurnMainSerial(record, casePort, clock, caseView);
+        EXPECT_EQ(outcome.GetFault(), c.fault);
+        EXPECT_STREQ(outcome.Text(), c.status);
         EXPECT_EQ(caseView.Text(kMainStatusText), c.status);
         EXPECT_EQ(caseView.Calls().back(), "enable 1012");
         EXPECT_EQ(caseTrace.back(), "close");
@@ -178,17 +186,19 @@ TEST_F(FirmwareProcedureTest, MainSerialReportsBeforeSendingWhenThereIsNoImageOr
         std::int32_t comPort;
         std::string file;  // empty: none chosen
         const char* status;
+        Fault fault;
         Lines trace;
     };
     const Case cases[] = {
-        {4, "", "Please load file first!", {"open 4 115200", "close"}},
-        {4, Bytes(200), "Fail to write flash!", {"open 4 115200", "close"}},
+        {4, "", "Please load file first!", Fault::kBadImage, {"open 4 115200", "close"}},
+        {4, Bytes(200), "Fail to write flash!", Fault::kBadImage, {"open 4 115200", "close"}},
         {4,
          ":10000000" + std::string(600, '0'),
          "Fail to convert the input from hex to bin!",
+         Fault::kBadImage,
          {"open 4 115200", "close"}},
-        {-1, Bytes(300), "Fail to open COM port!", {"close"}},
-        {256, Bytes(300), "Fail to open COM port!", {"close"}},
+        {-1, Bytes(300), "Fail to open COM port!", Fault::kNotOpened, {"close"}},
+        {256, Bytes(300), "Fail to open COM port!", Fault::kNotOpened, {"close"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
@@ -196,7 +206,9 @@ TEST_F(FirmwareProcedureTest, MainSerialReportsBeforeSendingWhenThereIsNoImageOr
         record.comPort = c.comPort;
         record.mainImage = ImageSlot{};
         if (!c.file.empty()) Load(record.mainImage, c.file);
-        BurnMainSerial(record, port, clock, view);
+        const Outcome outcome = BurnMainSerial(record, port, clock, view);
+        EXPECT_EQ(outcome.GetFault(), c.fault);
+        EXPECT_STREQ(outcome.Text(), c.status);
         EXPECT_EQ(view.Text(kMainStatusText), c.status);
         EXPECT_EQ(trace, c.trace);
     }
@@ -204,7 +216,7 @@ TEST_F(FirmwareProcedureTest, MainSerialReportsBeforeSendingWhenThereIsNoImageOr
 
 TEST_F(FirmwareProcedureTest, BreakHoldsTheLineAndKeepsTheMainUpdateOff) {
     record.comPort = 2;
-    Break(record, port, view);
+    EXPECT_TRUE(Break(record, port, view).Ok());
     EXPECT_EQ(trace, (Lines{"open 2 19200", "rts", "dtr off", "flush", "break"}));
     EXPECT_EQ(view.Calls(), (Lines{"text 1031 Please power cycle device to into bootloader entry!",
                                    "enable 1015"}));
@@ -216,7 +228,7 @@ TEST_F(FirmwareProcedureTest, BreakHoldsTheLineAndKeepsTheMainUpdateOff) {
     trace.clear();
     view.Clear();
     Load(record.mainImage, Bytes(300));
-    BurnMainSerial(record, port, clock, view);
+    EXPECT_STREQ(BurnMainSerial(record, port, clock, view).Text(), "COM port is occupied!");
     EXPECT_TRUE(trace.empty());
     EXPECT_EQ(view.Calls(), (Lines{"message COM port is occupied!", "enable 1012"}));
     EXPECT_TRUE(port.IsOpen());
@@ -224,9 +236,9 @@ TEST_F(FirmwareProcedureTest, BreakHoldsTheLineAndKeepsTheMainUpdateOff) {
     // A port that does not open is occupied for Break, and for the net update's probe.
     testing::RecordingSerial refusing(trace);
     refusing.FailOpen();
-    Break(record, refusing, view);
+    EXPECT_EQ(Break(record, refusing, view).GetFault(), Fault::kNotOpened);
     Load(record.netImage, Bytes(300));
-    BurnNetSerial(record, refusing, clock, view);
+    EXPECT_STREQ(BurnNetSerial(record, refusing, clock, view).Text(), "COM port is occupied!");
     EXPECT_EQ(view.Calls("message"),
               (Lines{"COM port is occupied!", "COM port is occupied!", "COM port is occupied!"}));
     EXPECT_EQ(view.Calls().back(), "enable 1015");
@@ -239,7 +251,7 @@ TEST_F(FirmwareProcedureTest, BreakHoldsTheLineAndKeepsTheMainUpdateOff) {
     BurnMainSerial(record, missing, clock, view);
     EXPECT_EQ(view.Text(kMainStatusText), "Fail to open COM port!");
     Load(record.netImage, Bytes(300));
-    BurnNetSerial(record, missing, clock, view);
+    EXPECT_STREQ(BurnNetSerial(record, missing, clock, view).Text(), "Fail to open COM port!");
     EXPECT_EQ(view.Text(kNetStatusText), "Fail to open COM port!");
     EXPECT_EQ(view.Calls("message"), Lines{});
     EXPECT_EQ(view.Calls().back(), "enable 1017");
@@ -274,7 +286,7 @@ TEST_F(FirmwareProcedureTest, NetUpdateStoppedDuringTheEraseEndsBeforeTheFirstWr
     view.onText = [this](int, const std::string& text) {
         if (text == "Erasing flash ... !") record.netStop = 1;
     };
-    BurnNetSerial(record, port, clock, view);
+    EXPECT_EQ(BurnNetSerial(record, port, clock, view).GetFault(), Fault::kStopped);
 
     const Lines erase = From(trace, "purge");
     ASSERT_GE(erase.size(), 12u);
@@ -315,14 +327,14 @@ class MainEthernetTest : public FirmwareProcedureTest {
 
 TEST_F(MainEthernetTest, NoSessionSendsNothing) {
     record.linkDown = 1;
-    BurnMainEthernet(record, clock, view);
+    EXPECT_EQ(BurnMainEthernet(record, clock, view).GetFault(), Fault::kNotOpened);
     EXPECT_TRUE(stream.Events().empty());
     EXPECT_EQ(view.Calls(), (Lines{"text 1027 Ethernet is not connected!", "enable 1012"}));
 }
 
 TEST_F(MainEthernetTest, EachConsoleReplyHasItsOwnFailureText) {
     stream.QueueReply("ERROR\r\n");
-    BurnMainEthernet(record, clock, view);
+    EXPECT_STREQ(BurnMainEthernet(record, clock, view).Text(), "Firmware update fail!");
     EXPECT_EQ(view.Text(kMainStatusText), "Firmware update fail!");
 
     stream.QueueReply("OK\r\n");

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 
+#include "tests/support/listener.h"
 #include "tests/support/stepping_clock.h"
 
 namespace vantrel {
@@ -17,29 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Ms = std::chrono::milliseconds;
-
-// A plain listening socket on a loopback address, port 23.
-class Listener {
-  public:
-    Listener(const char* address, int backlog) {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        int on = 1;
-        setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(23);
-        inet_pton(AF_INET, address, &addr.sin_addr);
-        m_ok = bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-               listen(m_fd, backlog) == 0;
-    }
-    ~Listener() { close(m_fd); }
-    bool ok() const { return m_ok; }
-    int Accept() { return accept(m_fd, nullptr, nullptr); }
-
-  private:
-    int m_fd;
-    bool m_ok;
-};
+using testing::Listener;
 
 Ms Since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - start);
@@ -141,6 +120,31 @@ TEST_F(TcpStreamTest, ConnectThatHangsEndsWithin100MsOfTheStopFlag) {
     stopper.join();
     EXPECT_GE(Since(start), 250ms);
     EXPECT_LT(Since(start), 500ms);
+}
+
+TEST_F(TcpStreamTest, ConnectThatHangsEndsAtItsLimitWhenGivenOne) {
+    Listener listener("127.0.0.37", 0);
+    ASSERT_TRUE(listener.ok());
+    TcpStream filler(stop, SystemClock::Instance());
+    ASSERT_TRUE(filler.Connect("127.0.0.37", 23));
+    testing::SteppingClock clock(1000ms);
+    TcpStream limited(stop, clock);
+    limited.SetConnectLimit(3000ms);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(limited.Connect("127.0.0.37", 23));
+    // Three 100 ms slices of real waiting: the limit is measured on the stream's clock.
+    EXPECT_GE(Since(start), 250ms);
+    EXPECT_LT(Since(start), 1000ms);
+    // Without one, a connect still waits on the stop flag alone.
+    limited.SetConnectLimit(std::nullopt);
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(600ms);
+        stop = 1;
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(limited.Connect("127.0.0.37", 23));
+    stopper.join();
+    EXPECT_GE(Since(start), 550ms);
 }
 
 }  // namespace

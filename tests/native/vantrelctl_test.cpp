@@ -1,24 +1,29 @@
 // vantrelctl, the program, against the simulated unit on its console (loopback) and on a pty.
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
-#include <vector>
 #include <string>
+#include <vector>
 
-#include "unit/command_table.h"
-#include "unit/buttons.h"
-#include "unit/serial_frames.h"
 #include "sim/control_channel.h"
 #include "sim/tcp_console.h"
+#include "tests/support/listener.h"
 #include "tests/support/recording_serial.h"
 #include "tests/support/serial_unit_test.h"
 #include "tests/support/simulated_unit.h"
 #include "tests/support/temp_file.h"
+#include "unit/buttons.h"
+#include "unit/command_table.h"
+#include "unit/serial_frames.h"
 
 namespace vantrel {
 namespace {
@@ -28,9 +33,11 @@ struct CtlRun {
     std::string output;
 };
 
+// Runs the tool; one that is still running after 30 s is killed (exit code 124).
 CtlRun Ctl(const std::string& arguments) {
     CtlRun run;
-    const std::string command = std::string(VANTREL_CTL) + " " + arguments + " 2>&1";
+    const std::string command =
+        std::string("timeout 30 ") + VANTREL_CTL + " " + arguments + " 2>&1";
     std::FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return run;
     char chunk[512];
@@ -38,6 +45,43 @@ CtlRun Ctl(const std::string& arguments) {
     const int status = pclose(pipe);
     run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+// The first `count` lines of a tool that runs until it is stopped (status --watch), or fewer
+// when `seconds` pass first; the tool is then stopped.
+std::vector<std::string> FirstLines(const std::string& arguments, size_t count, int seconds,
+                                    const std::function<void(const std::string&)>& onLine = {}) {
+    int out[2];
+    if (pipe(out) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        execl("/bin/sh", "sh", "-c", (std::string("exec ") + VANTREL_CTL + " " + arguments).c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::vector<std::string> lines;
+    std::string pending;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (lines.size() < count && std::chrono::steady_clock::now() < deadline) {
+        pollfd fd{out[0], POLLIN, 0};
+        if (poll(&fd, 1, 100) <= 0) continue;
+        char chunk[512];
+        const ssize_t n = read(out[0], chunk, sizeof chunk);
+        if (n <= 0) break;
+        pending.append(chunk, n);
+        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            lines.push_back(pending.substr(0, end));
+            pending.erase(0, end + 1);
+            if (onLine) onLine(lines.back());
+        }
+    }
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    close(out[0]);
+    return lines;
 }
 
 class VantrelctlTest : public testing::SerialUnitTest {
@@ -53,7 +97,8 @@ class VantrelctlTest : public testing::SerialUnitTest {
         std::vector<std::string> lines;
         for (const std::string& line : log.Lines(link)) {
             if (link == "serial") {
-                lines.push_back(testing::HexBytes(line.data(), line.size()));
+                const std::string frame = testing::HexBytes(line.data(), line.size());
+                if (frame != "04 53 57 24") lines.push_back(frame);  // the status reads
             } else if (line != "admin\r\n" && line != "846\r\n" && line.find("READ") != 0 &&
                        line != "STA1\r\n" && line != "IPMODE\r\n") {
                 lines.push_back(line);
@@ -82,8 +127,9 @@ TEST_F(VantrelctlTest, StatusJsonIsTheUnitsOwnStateOnBothLinks) {
         const CtlRun run = Ctl(link + " status --json");
         ASSERT_EQ(run.code, 0) << run.output;
         const nlohmann::json status = nlohmann::json::parse(run.output);
+        EXPECT_EQ(status["time"].get<std::string>().size(), 24u);  // 2026-01-02T03:04:05.678Z
         for (const auto& [key, value] : status.items()) {
-            if (key != "unit") {
+            if (key != "unit" && key != "time") {
                 EXPECT_EQ(value, expected[key]) << key;
             }
         }
@@ -91,15 +137,20 @@ TEST_F(VantrelctlTest, StatusJsonIsTheUnitsOwnStateOnBothLinks) {
     }
 }
 
-// Every button name sends exactly the panel's own line or frame for that button.
+// Every button name sends exactly the panel's own line or frame for that button, between the
+// status reads that confirm it; a button the status does not report says so.
 TEST_F(VantrelctlTest, EveryButtonSendsThePanelsCommand) {
     for (const Button& button : kButtons) {
-        const bool plain =
-            button.effect != ButtonEffect::LevelStep && button.effect != ButtonEffect::FactoryReset;
-        if (!plain) continue;
+        if (button.effect == ButtonEffect::LevelStep ||
+            button.effect == ButtonEffect::FactoryReset) {
+            continue;
+        }
         SCOPED_TRACE(button.name);
         Commands("tcp");
-        ASSERT_EQ(Ctl(std::string("--unit 127.0.0.70 press ") + button.name).code, 0);
+        const CtlRun run = Ctl(std::string("--unit 127.0.0.70 press ") + button.name);
+        ASSERT_EQ(run.code, 0) << run.output;
+        EXPECT_EQ(run.output.find("does not report") != std::string::npos,
+                  button.effect == ButtonEffect::None);
         EXPECT_EQ(Commands("tcp"), std::vector<std::string>{CommandFor(button.code).text});
         ASSERT_EQ(Ctl(Port() + " press " + button.name).code, 0);
         const SerialFrame frame = BuildFrame(SerialUnit::Main, button.frame);
@@ -110,12 +161,17 @@ TEST_F(VantrelctlTest, EveryButtonSendsThePanelsCommand) {
 
 TEST_F(VantrelctlTest, LevelsAndNetworkSettings) {
     // Stepped by 5 from 128 on the console: 98 is the nearest to 100; the serial link sets it.
-    ASSERT_EQ(Ctl("--unit 127.0.0.70 level lcd-contrast 100").code, 0);
+    const CtlRun nearest = Ctl("--unit 127.0.0.70 level lcd-contrast 100");
+    ASSERT_EQ(nearest.code, 0);
+    EXPECT_NE(nearest.output.find("lcd-contrast at 98, at the nearest"), std::string::npos);
     EXPECT_EQ(unit.GetLevel(sim::Level::Contrast), 98);
     ASSERT_EQ(Ctl(Port() + " level lcd-contrast 100").code, 0);
     EXPECT_EQ(unit.GetLevel(sim::Level::Contrast), 100);
     ASSERT_EQ(Ctl("--unit 127.0.0.70 level volume down --times 3").code, 0);
     EXPECT_EQ(unit.GetLevel(sim::Level::Volume), 17);
+    const CtlRun end = Ctl(Port() + " level lcd-brightness up --times 30");
+    ASSERT_EQ(end.code, 0) << end.output;
+    EXPECT_NE(end.output.find("at 253, stopped at its end"), std::string::npos) << end.output;
 
     const CtlRun apply =
         Ctl("--unit 127.0.0.70 network --static --ip 127.0.0.71 --mask "
@@ -140,12 +196,17 @@ TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
     const Case cases[] = {
         {"--unit 127.0.0.70 press eject", 2, "no such button"},
         {"--unit 127.0.0.300 press mute", 2, "not an IPv4 address"},
+        {"--unit 4294967423.0.0.1 press mute", 2, "not an IPv4 address"},
+        {"--unit +10.0.0.1 press mute", 2, "not an IPv4 address"},
+        {"--unit '10. 0.0.1' press mute", 2, "not an IPv4 address"},
+        {"--unit 127.0.0.070 press mute", 2, "not an IPv4 address"},
+        {"--unit 127.0.0.70 --unit 127.0.0.70 press mute", 2, "named twice"},
         {"--unit 127.0.0.70 firmware main /no/such/file", 2, "Please load file first!"},
         {badHexCase.c_str(), 2, "Fail to convert the input from hex to bin!"},
         {"--unit 127.0.0.70 factory-reset", 2, "--yes"},
         {"--unit 127.0.0.70 level volume 41", 2, "not a level"},
         {"press mute", 2, "no unit"},
-        {"--unit 127.0.0.72 press mute", 1, "127.0.0.72: Connect to device fail."},
+        {"--unit 127.0.0.72 press mute", 1, "127.0.0.72: no link: link did not open"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -193,8 +254,6 @@ TEST_F(VantrelctlTest, NetFirmwareAfterThePowerCycleTheUserIsAskedFor) {
         ASSERT_GT(n, 0) << output;
         output.append(chunk, n);
     }
-    EXPECT_NE(output.find("Please power cycle device to into bootloader entry!"),
-              std::string::npos);
     console->PowerCycle();  // the line is held in break at 19200 baud: the bootloader starts
     ASSERT_EQ(write(toChild[1], "\n", 1), 1);
     for (ssize_t n; (n = read(fromChild[0], chunk, sizeof chunk)) > 0;) output.append(chunk, n);
@@ -206,6 +265,133 @@ TEST_F(VantrelctlTest, NetFirmwareAfterThePowerCycleTheUserIsAskedFor) {
     const std::vector<std::uint8_t> flash = unit.NetFlash();
     for (int i = 4; i < 4096; ++i) ASSERT_EQ(flash[i], (i * 5) & 0xFF) << i;
     EXPECT_TRUE(log.Lines("loader-error").empty());
+}
+
+// DHCP over the console writes the three addresses with the mode: the unit's own go back.
+TEST_F(VantrelctlTest, DhcpOnTheConsoleSendsTheUnitsOwnAddressesBack) {
+    unit.Update([](sim::UnitState& s) {
+        s.mask = 0xFFFF0000;
+        s.gateway = 0x7F0000FE;
+    });
+    Commands("tcp");
+    const CtlRun run = Ctl("--unit 127.0.0.70 network --dhcp");
+    ASSERT_EQ(run.code, 0) << run.output;
+    EXPECT_EQ(Commands("tcp"),
+              (std::vector<std::string>{"SETIPMODE=D\r\n", "MASK=255.255.0.0\r\n",
+                                        "GATEWAY=127.0.0.254\r\n", "IP=127.0.0.2\r\n"}));
+    const sim::UnitState state = unit.State();
+    EXPECT_TRUE(state.dhcp);
+    EXPECT_EQ(state.ip, 0x7F000002u);
+    EXPECT_EQ(state.mask, 0xFFFF0000u);
+}
+
+// A command is done only when the unit confirms it; each of these is not.
+TEST_F(VantrelctlTest, WhatTheUnitDidNotConfirmFails) {
+    struct Case {
+        std::string arguments;
+        const char* missing;
+    };
+    auto expectFailures = [](const std::vector<Case>& cases) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.arguments);
+            const CtlRun run = Ctl(c.arguments);
+            EXPECT_EQ(run.code, 1) << run.output;
+            EXPECT_NE(run.output.find(c.missing), std::string::npos) << run.output;
+        }
+    };
+    // Default IP is done when the unit answers the address read after it.
+    const CtlRun answered = Ctl(Port() + " network --default-ip");
+    ASSERT_EQ(answered.code, 0) << answered.output;
+    EXPECT_NE(answered.output.find("answers with address 127.0.0.2"), std::string::npos);
+
+    sim::SerialFaults ignoring;
+    ignoring.ignoresNetworkWrites = true;
+    console.reset();
+    StartUnit(ignoring);
+    expectFailures({{Port() + " network --static --ip 127.0.0.9 --mask 255.0.0.0 --gateway "
+                              "127.0.0.1",
+                     "the settings read back differ from those written"}});
+    EXPECT_EQ(unit.State().ip, 0x7F000002u);
+
+    sim::SerialFaults silent;
+    silent.silent = true;
+    console.reset();
+    StartUnit(silent);
+    expectFailures({{Port() + " level lcd-brightness up", "no reply"},
+                    {Port() + " network --default-ip", "did not answer an address read"}});
+
+    sim::Faults stuck;
+    stuck.stuckLevels = true;
+    testing::SimulatedUnit stuckUnit("127.0.0.73", stuck);
+    sim::Faults mute;
+    mute.silentAfterLogin = true;
+    testing::SimulatedUnit muteUnit("127.0.0.74", mute);
+    ASSERT_TRUE(stuckUnit.Start());
+    ASSERT_TRUE(muteUnit.Start());
+    expectFailures({{"--unit 127.0.0.73 level volume 30", "the level did not move"},
+                    {"--unit 127.0.0.74 press mute", "no status read after the command"},
+                    {"--unit 127.0.0.74 network --static --ip 127.0.0.74 --mask 255.0.0.0 "
+                     "--gateway 127.0.0.1",
+                     "the settings could not be read back"}});
+}
+
+// Every unit named is polled, whatever --jobs says, and each line is what its poll read.
+TEST(VantrelctlWatchTest, EveryUnitIsPolledAndEachLineIsItsOwnRead) {
+    std::vector<std::unique_ptr<testing::SimulatedUnit>> units;
+    for (const char* address : {"127.0.0.81", "127.0.0.82", "127.0.0.83"}) {
+        units.push_back(std::make_unique<testing::SimulatedUnit>(address));
+        ASSERT_TRUE(units.back()->Start()) << units.back()->console.Error();
+    }
+    std::map<std::string, int> polls;
+    bool changed = false;
+    const std::vector<std::string> lines = FirstLines(
+        "--unit 127.0.0.81 --unit 127.0.0.82 --unit 127.0.0.83 --jobs 1 status --watch 1", 9, 20,
+        [&](const std::string& line) {
+            // After the first poll of 127.0.0.81 its mask changes: the next poll must show it.
+            if (!changed && line.find(" 127.0.0.81 ") != std::string::npos) {
+                units[0]->unit.SetMask(0xFFFF0000);
+                changed = true;
+            }
+        });
+    ASSERT_EQ(lines.size(), 9u);
+    std::vector<std::string> first81;
+    for (const std::string& line : lines) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(line[4], '-');  // each line starts with the time it was read
+        const std::string unit = line.substr(25, 10);
+        ++polls[unit];
+        if (unit == "127.0.0.81") first81.push_back(line);
+    }
+    for (const char* unit : {"127.0.0.81", "127.0.0.82", "127.0.0.83"}) EXPECT_GE(polls[unit], 2);
+    ASSERT_GE(first81.size(), 2u);
+    EXPECT_NE(first81[0].find("mask 255.255.255.0"), std::string::npos);
+    EXPECT_NE(first81[1].find("mask 255.255.0.0"), std::string::npos);
+}
+
+// A unit whose TCP handshake never completes holds its job no longer than the time limit.
+TEST(VantrelctlTimeoutTest, AConnectThatNeverCompletesEndsAtTheLimit) {
+    testing::Listener listener("127.0.0.84", 0);
+    ASSERT_TRUE(listener.ok());
+    const int filler = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(23);
+    inet_pton(AF_INET, "127.0.0.84", &addr.sin_addr);
+    ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    for (const auto& [arguments, seconds] :
+         {std::pair<std::string, double>{"--timeout 1 --unit 127.0.0.84 press mute", 1.0},
+          {"--unit 127.0.0.84 press mute", 5.0}}) {
+        SCOPED_TRACE(arguments);
+        const auto start = std::chrono::steady_clock::now();
+        const CtlRun run = Ctl(arguments);
+        const double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(run.code, 1) << run.output;
+        EXPECT_NE(run.output.find("127.0.0.84: no link"), std::string::npos) << run.output;
+        EXPECT_GE(took, seconds - 0.2);
+        EXPECT_LT(took, seconds + 2);
+    }
+    close(filler);
 }
 
 // One image to a rack of eight: one unit refuses chunk 5, one falls silent after Ping. The

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "serial/serial_device.h"
+#include "unit/byte_stream.h"
+#include "unit/clock.h"
+#include "unit/unit_link.h"
+
+namespace vantrel::cli {
+
+/// One unit as named on the command line.
+struct Target {
+    std::string name;  // as given: "127.0.0.11", "/dev/ttyUSB0", "COM3"
+    bool serial = false;
+    std::uint32_t address = 0;  // the console's, first octet in the top byte
+};
+
+struct LinkOptions {
+    Clock::Duration connectLimit{5000};
+};
+
+/// The transports under a unit's link, made apart so that a decorator (a traffic log, say)
+/// can be slid between them and the link.
+std::unique_ptr<ByteStream> MakeStream(const Target& target, const LinkOptions& options);
+std::unique_ptr<SerialDevice> MakeDevice(const Target& target, const LinkOptions& options);
+
+/// The unit's link: its console over MakeStream's stream, or its serial port over
+/// MakeDevice's device.
+std::unique_ptr<UnitLink> MakeLink(const Target& target, const LinkOptions& options);
+
+}  // namespace vantrel::cli

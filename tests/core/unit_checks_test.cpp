@@ -1,0 +1,172 @@
+// The commands confirmed by the unit, against a unit link played in memory: what counts as
+// done at the ends of a level's range, at the nearest step, and for network read-backs.
+#include "unit/unit_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+namespace {
+
+// A unit in memory. Its level steps follow `stepping`: the console's clamp at the range's
+// ends, the serial link's refusal of a step that would leave it, or none at all.
+class MemoryLink : public UnitLink {
+  public:
+    enum class Stepping { Clamp, Refuse, Stuck };
+
+    Outcome Open() override { return {}; }
+    void Close() override {}
+    Result<StatusBlock> ReadStatus() override {
+        if (silent) return Failure{Fault::kNothingReceived};
+        return status;
+    }
+    Result<NetworkSettings> ReadNetwork() override {
+        if (silent) return Failure{Fault::kNothingReceived};
+        return network;
+    }
+    bool ReadsVersions() const override { return false; }
+    Result<FirmwareVersions> ReadVersions() override { return FirmwareVersions{}; }
+    Outcome Press(const Button&) override { return {}; }
+    Result<std::int32_t> StepLevel(Level level, StepDirection direction) override {
+        std::uint8_t& value = status[StatusByteOf(level)];
+        const LevelRange range = RangeOf(level);
+        const int sent = value + (direction == StepDirection::Up ? range.step : -range.step);
+        if (stepping == Stepping::Clamp)
+            value = static_cast<std::uint8_t>(std::clamp(sent, 0, static_cast<int>(range.highest)));
+        if (stepping == Stepping::Refuse && sent >= 0 && sent <= range.highest) {
+            value = static_cast<std::uint8_t>(sent);
+        }
+        ++steps;
+        return value;
+    }
+    bool CanSetLevel(Level) const override { return false; }
+    Outcome SetLevel(Level, std::uint8_t) override { return Failure{Fault::kNotOpened}; }
+    bool ModeCarriesAddresses() const override { return true; }
+    Outcome WriteNetwork(AddressMode mode, const std::optional<Addresses>& addresses) override {
+        written.push_back(addresses);
+        if (ignoresWrites) return {};
+        network.mode = mode;
+        if (addresses) {
+            network.ip = addresses->ip;
+            network.mask = addresses->mask;
+            network.gateway = addresses->gateway;
+        }
+        return {};
+    }
+    Outcome Reconnect(std::optional<std::uint32_t>) override { return {}; }
+    Outcome SendDefaultIp() override { return {}; }
+    Result<std::uint32_t> ReadAddress() override { return *network.ip; }
+    Outcome UpdateMainFirmware(const std::string&, const FirmwareProgress&) override { return {}; }
+    Outcome HoldBreak() override { return {}; }
+    Outcome UpdateNetFirmware(const std::string&, const FirmwareProgress&) override { return {}; }
+
+    StatusBlock status{0, 0, 0, 20, 0, 128, 128, 128, 0};
+    NetworkSettings network{std::nullopt, 0x7F000002, 0xFFFFFF00, 0x7F000001, AddressMode::Static};
+    Stepping stepping = Stepping::Clamp;
+    bool silent = false;
+    bool ignoresWrites = false;
+    int steps = 0;
+    std::vector<std::optional<Addresses>> written;
+};
+
+TEST(UnitChecksTest, LevelsEndAtTheirTargetTheirEndOrTheNearestStep) {
+    struct Case {
+        const char* name;
+        MemoryLink::Stepping stepping;
+        Level level;
+        std::uint8_t start;
+        std::int32_t target;
+        Confirmation confirmation;
+        std::int32_t ends;
+    };
+    using S = MemoryLink::Stepping;
+    const Case cases[] = {
+        {"reached", S::Clamp, Level::Volume, 20, 30, Confirmation::Confirmed, 30},
+        {"past the top, clamped", S::Clamp, Level::Brightness, 253, 255, Confirmation::AtEnd, 255},
+        {"past the top, refused", S::Refuse, Level::Brightness, 253, 255, Confirmation::AtEnd, 253},
+        {"past the bottom", S::Refuse, Level::Contrast, 3, 0, Confirmation::AtEnd, 3},
+        {"nearer before the last step: back", S::Clamp, Level::Contrast, 128, 100,
+         Confirmation::Nearest, 98},
+        {"nearer after it", S::Clamp, Level::Contrast, 128, 110, Confirmation::Nearest, 108},
+        {"there already", S::Stuck, Level::Volume, 12, 12, Confirmation::Confirmed, 12},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryLink link;
+        link.stepping = c.stepping;
+        link.status[StatusByteOf(c.level)] = c.start;
+        const Result<Check> check = BringLevel(link, c.level, c.target);
+        ASSERT_TRUE(check.Ok()) << ShortfallText(check.Value().shortfall);
+        EXPECT_EQ(check.Value().confirmation, c.confirmation);
+        EXPECT_EQ(check.Value().level, c.ends);
+    }
+}
+
+TEST(UnitChecksTest, ALevelThatDoesNotMoveOrCannotBeReadFails) {
+    MemoryLink stuck;
+    stuck.stepping = MemoryLink::Stepping::Stuck;
+    Result<Check> check = StepLevel(stuck, Level::Volume, StepDirection::Up, 3);
+    EXPECT_EQ(check.Value().shortfall, Shortfall::kLevelDidNotMove);
+    EXPECT_EQ(check.GetFault(), Fault::kBadReply);
+    EXPECT_EQ(stuck.steps, 1);  // no more steps after one that failed
+
+    MemoryLink silent;
+    silent.silent = true;
+    check = StepLevel(silent, Level::Volume, StepDirection::Up, 1);
+    EXPECT_EQ(check.Value().shortfall, Shortfall::kStatusBefore);
+    EXPECT_EQ(check.GetFault(), Fault::kNothingReceived);
+    EXPECT_EQ(silent.steps, 0);
+}
+
+TEST(UnitChecksTest, NetworkChangesAreComparedWithWhatWasWritten) {
+    MemoryLink link;
+    Result<Check> check = ApplyNetwork(link, AddressMode::Dhcp, std::nullopt);
+    ASSERT_TRUE(check.Ok());
+    // The console's DHCP carries the unit's own addresses, never zeros.
+    ASSERT_EQ(link.written.size(), 1u);
+    ASSERT_TRUE(link.written[0]);
+    EXPECT_EQ(link.written[0]->mask, 0xFFFFFF00u);
+    EXPECT_EQ(link.written[0]->gateway, 0x7F000001u);
+    EXPECT_EQ(link.written[0]->ip, 0x7F000002u);
+
+    // Addresses that cannot be read are not replaced by anything: nothing is written.
+    MemoryLink unread;
+    unread.network.mask.reset();
+    check = ApplyNetwork(unread, AddressMode::Dhcp, std::nullopt);
+    EXPECT_EQ(check.Value().shortfall, Shortfall::kCurrentSettings);
+    EXPECT_TRUE(unread.written.empty());
+
+    MemoryLink ignoring;
+    ignoring.ignoresWrites = true;
+    check =
+        ApplyNetwork(ignoring, AddressMode::Static, Addresses{0x7F000009, 0xFF000000, 0x7F000001});
+    EXPECT_EQ(check.Value().shortfall, Shortfall::kReadBackDiffers);
+    check = ApplyNetwork(ignoring, AddressMode::Dhcp, std::nullopt);
+    EXPECT_EQ(check.Value().shortfall, Shortfall::kReadBackDiffers);
+}
+
+TEST(UnitChecksTest, ButtonsShowTheirEffectOrSayTheyAreNotReported) {
+    MemoryLink link;
+    Result<Check> check = PressButton(link, *FindButton("mute"));
+    ASSERT_TRUE(check.Ok());
+    EXPECT_EQ(check.Value().confirmation, Confirmation::SentUnreported);
+    // The memory unit's lamps and input never change: a press it does not show fails.
+    check = PressButton(link, *FindButton("solo-left"));
+    EXPECT_EQ(check.Value().shortfall, Shortfall::kEffectNotShown);
+    check = PressButton(link, *FindButton("sdi-input"));
+    EXPECT_EQ(check.Value().shortfall, Shortfall::kEffectNotShown);
+    EXPECT_TRUE(PressButton(link, *FindButton("hdmi-input")).Ok());
+}
+
+// The progress bar's position as bytes of an image of 600 KB: the product passes 2^31.
+TEST(UnitChecksTest, ProgressBytesOfALargeImage) {
+    EXPECT_EQ(ProgressBytes(600000, 7000, 7895), 531982);
+    EXPECT_EQ(ProgressBytes(600000, 7895, 7895), 600000);
+    EXPECT_EQ(ProgressBytes(600000, 1, 0), 0);
+}
+
+}  // namespace
+}  // namespace vantrel
