@@ -37,7 +37,7 @@ struct CtlRun {
 CtlRun Ctl(const std::string& arguments) {
     CtlRun run;
     const std::string command =
-        std::string("timeout 30 ") + VANTREL_CTL + " " + arguments + " 2>&1";
+        std::string("timeout 60 ") + VANTREL_CTL + " " + arguments + " 2>&1";
     std::FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return run;
     char chunk[512];
@@ -405,7 +405,7 @@ TEST(VantrelctlFleetTest, FirmwareToEightUnits) {
     for (int i = 11; i <= 18; ++i) {
         sim::Faults faults;
         if (i == 13) faults.loader.nakAt = 7;       // Ping, Download, then chunks 1 to 5
-        if (i == 16) faults.loader.silentFrom = 2;  // answers Ping only
+        if (i == 16) faults.loader.silentFrom = 2;  // answers Ping only: Download waits 15 s
         const std::string address = "127.0.0." + std::to_string(i);
         units.push_back(std::make_unique<testing::SimulatedUnit>(address, faults));
         ASSERT_TRUE(units.back()->Start()) << units.back()->console.Error();
