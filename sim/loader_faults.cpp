@@ -18,8 +18,13 @@ bool ParseNumber(const std::string& text, const std::string& name, int& out) {
 }  // namespace
 
 bool ParseLoaderFault(const std::string& text, LoaderFaults& faults) {
+    if (text == "loader-bare-ok") {
+        faults.bareOk = true;
+        return true;
+    }
     return ParseNumber(text, "loader-nak=", faults.nakAt) ||
-           ParseNumber(text, "loader-silent=", faults.silentFrom);
+           ParseNumber(text, "loader-silent=", faults.silentFrom) ||
+           ParseNumber(text, "loader-late-download=", faults.lateDownloadMs);
 }
 
 }  // namespace vantrel::sim

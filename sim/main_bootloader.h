@@ -23,6 +23,8 @@ class MainBootloader {
     std::string OnBytes(const std::string& bytes);
     /// Finish closed a whole image: the controller leaves its bootloader.
     bool Done() const { return m_stage == Stage::kDone; }
+    /// How many packets have come in.
+    int Packets() const { return m_packets; }
 
     static constexpr uint32_t kLoadAddress = 0x2800;
     static constexpr size_t kLargestChunk = 76;

@@ -96,6 +96,8 @@ void TcpConsole::Serve() {
     }
 }
 
+std::string TcpConsole::Ok() const { return m_faults.loader.bareOk ? "OK" : "OK\r\n"; }
+
 void TcpConsole::Converse(int fd) {
     ConsoleProtocol protocol(m_unit, m_faults);
     if (!SendAll(fd, protocol.Greeting())) return;
@@ -113,8 +115,15 @@ void TcpConsole::Converse(int fd) {
         for (ssize_t i = 0; i < n; ++i) {
             if (stage == Stage::kLoader) {
                 const std::string bytes(chunk + i, static_cast<size_t>(n - i));
+                const int packetsBefore = loader->Packets();
                 const std::string reply = loader->OnBytes(bytes);
                 m_log.Append("loader", bytes, now);
+                // Download is the second packet: a loader that erases first answers it late.
+                const bool download = packetsBefore < 2 && loader->Packets() >= 2;
+                if (download && m_faults.loader.lateDownloadMs > 0 &&
+                    !WaitReadable(-1, m_faults.loader.lateDownloadMs)) {
+                    return;
+                }
                 if (!SendAll(fd, reply)) return;
                 if (loader->Done()) {
                     loader.reset();
@@ -132,7 +141,7 @@ void TcpConsole::Converse(int fd) {
                 if (entered)
                     loader = std::make_unique<MainBootloader>(m_unit, m_log, m_faults.loader);
                 stage = entered ? Stage::kLoader : Stage::kLines;
-                if (!SendAll(fd, entered ? "OK\r\n" : "ERROR\r\n")) return;
+                if (!SendAll(fd, entered ? Ok() : "ERROR\r\n")) return;
                 continue;
             }
             if (chunk[i] != '\n') continue;
@@ -140,7 +149,10 @@ void TcpConsole::Converse(int fd) {
             ConsoleProtocol::Reply reply = protocol.OnLine(line);
             m_log.Append("tcp", line, lineStart);
             line.clear();
-            if (reply.loader) stage = Stage::kEntry;
+            if (reply.loader) {
+                stage = Stage::kEntry;
+                reply.bytes = Ok();
+            }
             if (reply.delayMs > 0 && !reply.bytes.empty() && !WaitReadable(-1, reply.delayMs)) {
                 return;
             }

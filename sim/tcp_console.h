@@ -31,6 +31,8 @@ class TcpConsole {
   private:
     void Serve();
     void Converse(int fd);
+    /// The console's "OK" to FWUPDATE and the entry frame.
+    std::string Ok() const;
     bool WaitReadable(int fd, int timeoutMs);  // false when told to stop or on error
     bool SendAll(int fd, const std::string& bytes);
 

@@ -336,7 +336,8 @@ class Panel:
         self.probe.ask("sendclose")
 
     def set_ip(self, control_id, dotted):
-        self.probe.ask("setip %d %s" % (control_id, dotted))
+        """An address into an IP-address control; "" empties it."""
+        self.probe.ask(("setip %d %s" % (control_id, dotted)).strip())
 
     def memory_kb(self):
         """Resident memory of the panel's process, as Linux sees the Wine process."""

@@ -12,7 +12,7 @@
 //   bitmaps              the number of bitmaps the panel's pictures hold (the panel's own count)
 //   sendclose            WM_CLOSE as another program sends it, delivered even while the panel
 //                        waits inside a handler
-//   setip ID A.B.C.D     puts an address into an IP-address control
+//   setip ID A.B.C.D     puts an address into an IP-address control; with no address, empties it
 // Only messages whose results come back by value (or are marshalled by the system) are used,
 // since the panel lives in another process.
 #include <windows.h>
@@ -251,9 +251,15 @@ int main() {
             int id = 0;
             unsigned a = 0, b = 0, c = 0, d = 0;
             HWND panel = FindPanel();
-            const bool ok = panel && std::sscanf(command.c_str(), "setip %d %u.%u.%u.%u", &id, &a,
-                                                 &b, &c, &d) == 5;
-            if (ok) SendDlgItemMessageA(panel, id, IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, c, d));
+            const int fields =
+                panel ? std::sscanf(command.c_str(), "setip %d %u.%u.%u.%u", &id, &a, &b, &c, &d)
+                      : 0;
+            const bool ok = fields == 5 || fields == 1;
+            if (fields == 5) {
+                SendDlgItemMessageA(panel, id, IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, c, d));
+            } else if (fields == 1) {
+                SendDlgItemMessageA(panel, id, IPM_CLEARADDRESS, 0, 0);  // an emptied field
+            }
             std::printf("{\"ok\":%s}\n", ok ? "true" : "false");
         } else if (command == "alive") {
             std::printf("{\"ok\":true,\"alive\":%s}\n", FindPanel() ? "true" : "false");

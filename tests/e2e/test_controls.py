@@ -207,11 +207,19 @@ class NetworkSettingsTest(LinkTest):
         count = len(self.commands())
         panel.click(DEFAULT_IP)
         if link == "serial":
-            panel.dismiss_box("Finish!")
+            panel.dismiss_box("Finish!")  # the unit answered the address read that follows
+            self.assertEqual(panel.ip(UNIT_IP), self.address)
         harness.wait_until(lambda: self.sim.state()["ip"] == self.address, 10,
                            what="the unit back at its default IP")
-        self.assertEqual(self.commands()[count:],
-                         ["DEFAULTIP\r\n"] if link == "tcp" else ["04 87 60 0B"])
+        self.assertEqual(self.commands()[count:], ["DEFAULTIP\r\n"] if link == "tcp" else
+                         ["04 87 60 0B", "04 87 60 02"])
+
+        # An emptied IP field: Apply refuses it before anything is sent.
+        panel.set_ip(UNIT_IP, "")
+        count = len(self.commands())
+        panel.click(APPLY)
+        panel.dismiss_box("Invalid IP address or mask!")
+        self.assertEqual(self.commands()[count:], [])
 
         # Apply in static mode: the address controls' values, in order; 1036 first.
         panel.set_ip(UNIT_IP, "127.0.0.12")
@@ -264,6 +272,10 @@ class NetworkSettingsTest(LinkTest):
         panel.dismiss_box("Fail!")
         self.assertEqual(self.commands(), ["04 87 60 01", "04 87 60 01"])
         self.assertEqual(panel.look(READ), "grey")
+        # Default IP to a unit that does not answer the address read after it: "Fail!".
+        panel.click(DEFAULT_IP)
+        panel.dismiss_box("Fail!")
+        self.assertEqual(self.commands()[2:], ["04 87 60 0B", "04 87 60 02"])
 
 
 class FaultTest(LinkTest):

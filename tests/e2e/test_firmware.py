@@ -224,6 +224,23 @@ class FirmwareTest(PanelTest):
         dialog.close()
         harness.wait_until(lambda: not dialog.is_open(), 10, what="the dialog to close")
 
+    def test_console_update_takes_a_bare_ok_a_late_download_and_outlasts_a_close(self):
+        # The unit answers "OK" with no line end and acknowledges Download 6 s late, past the
+        # console's own 3 s; the panel is told to close while the update waits on it.
+        self.start_unit("--fault", "loader-bare-ok", "--fault", "loader-late-download=6000")
+        panel = self.start_panel(harness.ip_value(self.address))
+        panel.click(CONNECT)
+        panel.wait_for(lambda: panel.text(STATUS) == "Login success!", what="Login success!")
+        dialog = self.open_dialog(panel)
+        image = random_image(3000, 7)
+        dialog.load(MAIN_LOAD, write_image("main-late.bin", image))
+        dialog.click(MAIN_BURN)
+        harness.wait_until(lambda: "\x04SW\xfe" in self.sim.received("tcp"), 20,
+                           what="the loader entry frame")
+        panel.send_close()
+        self.assertEqual(panel.exit_code(timeout=60), 2)
+        self.assertEqual(self.flash("main"), image)
+
     def test_failures_without_a_session_or_a_com_port(self):
         # No unit at all; the selected COM port names a device that is not there.
         self.map_first_com_port(os.path.join(harness.WORK, "no-such-port"))
