@@ -1,7 +1,11 @@
-// Benchmark: vantrelctl's firmware update of 8 simulated units at once, beside the update of
-// one unit measured in the same run. Needs root (port 23 on 127.0.0.11 to 127.0.0.18).
+// Benchmark: vantrelctl's firmware update of 256 simulated units at once (or as many as the
+// first argument says), beside the update of one unit measured in the same run. Each unit has
+// its own loopback address, 127.0.100.1 upwards, on port 23, so it needs root.
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,17 +26,79 @@ struct BenchUnit {
     TcpConsole console;
 };
 
-double Update(const std::string& units, const std::string& file, int& code) {
+// 127.0.100.1 to 127.0.100.250, then 127.0.101.1 on: clear of the tests' 127.0.0.x.
+uint32_t UnitAddress(int index) {
+    return 0x7F000000u | static_cast<uint32_t>(100 + index / 250) << 8 |
+           static_cast<uint32_t>(1 + index % 250);
+}
+
+std::string Dotted(uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
+           std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+struct Run {
+    double seconds = 0;
+    int code = 0;
+    double toolCpu = 0;  // vantrelctl's user + system time
+    double simCpu = 0;   // the simulated units' (this process)
+};
+
+double CpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// One vantrelctl run over the first `count` units, all of them at once.
+Run Update(int count, const std::string& file) {
+    const std::string list = "/tmp/vantrel-fleet-bench.units";
+    std::FILE* out = std::fopen(list.c_str(), "w");
+    if (!out) return {0, -1};
+    for (int i = 0; i < count; ++i) std::fprintf(out, "%s\n", Dotted(UnitAddress(i)).c_str());
+    std::fclose(out);
+    const std::string command = std::string(VANTREL_CTL) + " --units-file " + list + " --jobs " +
+                                std::to_string(count) + " firmware main " + file +
+                                " > /dev/null 2>/tmp/vantrel-fleet-bench.err";
+    const double toolBefore = CpuSeconds(RUSAGE_CHILDREN);
+    const double simBefore = CpuSeconds(RUSAGE_SELF);
     const auto start = std::chrono::steady_clock::now();
-    const std::string command =
-        std::string(VANTREL_CTL) + units + " firmware main " + file + " > /dev/null 2>&1";
-    code = std::system(command.c_str());
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    Run run;
+    run.code = std::system(command.c_str());
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.toolCpu = CpuSeconds(RUSAGE_CHILDREN) - toolBefore;
+    run.simCpu = CpuSeconds(RUSAGE_SELF) - simBefore;
+    std::remove(list.c_str());
+    return run;
+}
+
+// Each unit's console holds a listening socket, a wake pipe and its connection, and vantrelctl
+// (which inherits the limit) a socket per unit: more than a default soft limit of 1024 allows.
+rlim_t RaiseOpenFileLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    getrlimit(RLIMIT_NOFILE, &limit);
+    return limit.rlim_cur;
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::atoi(argv[1]) : 256;
+    if (count < 1 || count > 1000) {
+        std::fprintf(stderr, "usage: fleet_update [UNITS]   (1 to 1000, 256 by default)\n");
+        return 2;
+    }
+    const rlim_t files = RaiseOpenFileLimit();
+    if (files < static_cast<rlim_t>(4 * count + 64)) {
+        std::fprintf(stderr, "open file limit %llu is too low for %d units\n",
+                     static_cast<unsigned long long>(files), count);
+        return 1;
+    }
+
     const std::string file = "/tmp/vantrel-fleet-bench.bin";
     std::vector<unsigned char> image(128 * 1024);
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<unsigned char>(i * 13 + 7);
@@ -41,28 +107,31 @@ int main() {
     std::fclose(out);
 
     std::vector<std::unique_ptr<BenchUnit>> units;
-    std::string all;
-    for (int i = 11; i <= 18; ++i) {
-        const std::string address = "127.0.0." + std::to_string(i);
-        units.push_back(std::make_unique<BenchUnit>(0x7F000000u | static_cast<uint32_t>(i)));
-        if (!units.back()->console.Start(address, 23)) {
-            std::fprintf(stderr, "cannot listen on %s:23: %s\n", address.c_str(),
+    for (int i = 0; i < count; ++i) {
+        units.push_back(std::make_unique<BenchUnit>(UnitAddress(i)));
+        if (!units.back()->console.Start(Dotted(UnitAddress(i)), 23)) {
+            std::fprintf(stderr, "cannot listen on %s:23: %s\n", Dotted(UnitAddress(i)).c_str(),
                          units.back()->console.Error().c_str());
             return 1;
         }
-        all += " --unit " + address;
     }
-    int oneCode = 0;
-    int allCode = 0;
-    const double one = Update(" --unit 127.0.0.11", file, oneCode);
-    const double eight = Update(all, file, allCode);
+    const Run one = Update(1, file);
+    const Run all = Update(count, file);
     int updated = 0;
-    for (const auto& unit : units) updated += unit->unit.MainFlash().size() == image.size();
-    std::printf("firmware main, 128 KiB over the console\n");
-    std::printf("  1 unit:   %7.3f s (exit %d)\n", one, oneCode);
-    std::printf("  8 units:  %7.3f s (exit %d, %d flashes of the image's size)\n", eight, allCode,
-                updated);
-    std::printf("  ratio 8 units / 1 unit: %.3f (target 1.5 or less)\n", eight / one);
+    for (const auto& unit : units) updated += unit->unit.MainFlash() == image;
+    double load[1] = {0};
+    getloadavg(load, 1);
+    std::printf("firmware main, 128 KiB over the console (open file limit %llu, load %.2f)\n",
+                static_cast<unsigned long long>(files), load[0]);
+    std::printf("  1 unit:     %7.3f s (exit %d; cpu: vantrelctl %.2f s, simulated units %.2f s)\n",
+                one.seconds, one.code, one.toolCpu, one.simCpu);
+    std::printf(
+        "  %3d units:  %7.3f s (exit %d; cpu: vantrelctl %.2f s, simulated units %.2f s;"
+        " %d of %d flashes hold the image)\n",
+        count, all.seconds, all.code, all.toolCpu, all.simCpu, updated, count);
+    std::printf("  ratio %d units / 1 unit: %.3f (target 1.5 or less)\n", count,
+                all.seconds / one.seconds);
+    if (all.code != 0) std::printf("  vantrelctl's errors: /tmp/vantrel-fleet-bench.err\n");
     std::remove(file.c_str());
-    return oneCode == 0 && allCode == 0 ? 0 : 1;
+    return one.code == 0 && all.code == 0 && updated == count ? 0 : 1;
 }

@@ -55,8 +55,10 @@ class HexReader {
 enum class Variant { Main, Net };
 
 // Writes one data record into the image; false when it does not fit its own text or the buffer.
+// `written`, when given, grows to cover the bytes stored.
 bool StoreData(std::string_view record, std::uint64_t base, Variant variant,
-               std::vector<std::uint8_t>& image, std::int32_t& length) {
+               std::vector<std::uint8_t>& image, std::int32_t& length,
+               std::optional<HexAddressRange>* written) {
     const std::uint32_t offset = Field(record, 3, 4);
     if (variant == Variant::Net && offset >= kNetSkippedOffset) return true;
     const std::string_view data = record.substr(0, record.size() - 2);  // no checksum
@@ -69,10 +71,18 @@ bool StoreData(std::string_view record, std::uint64_t base, Variant variant,
         image[start + i] = static_cast<std::uint8_t>(Field(data, 9 + 2 * i, 2));
     }
     if (end > static_cast<std::uint64_t>(length)) length = static_cast<std::int32_t>(end);
+    if (written && count > 0) {
+        // Both fit 32 bits: they lie inside a buffer no larger than a file's 2 GiB.
+        const auto low = static_cast<std::uint32_t>(start);
+        const auto high = static_cast<std::uint32_t>(end - 1);
+        if (!*written) *written = HexAddressRange{low, high};
+        (*written)->lowest = std::min((*written)->lowest, low);
+        (*written)->highest = std::max((*written)->highest, high);
+    }
     return true;
 }
 
-bool Convert(ImageSlot& slot, Variant variant) {
+bool Convert(ImageSlot& slot, Variant variant, std::optional<HexAddressRange>* written = nullptr) {
     const std::size_t size = static_cast<std::size_t>(slot.length);
     if (size > slot.buffer.size()) return false;
     const std::string text(slot.buffer.begin(), slot.buffer.begin() + size);
@@ -85,7 +95,9 @@ bool Convert(ImageSlot& slot, Variant variant) {
         if (record.size() < kMinRecord || record.size() > kMaxRecord) return false;
         switch (record[8]) {
             case '0':
-                if (!StoreData(record, base, variant, slot.buffer, slot.length)) return false;
+                if (!StoreData(record, base, variant, slot.buffer, slot.length, written)) {
+                    return false;
+                }
                 break;
             case '4':
                 base = std::uint64_t{Field(record, 9, 4)} << 16;
@@ -106,5 +118,12 @@ bool Convert(ImageSlot& slot, Variant variant) {
 bool ConvertMainHex(ImageSlot& slot) { return Convert(slot, Variant::Main); }
 
 bool ConvertNetHex(ImageSlot& slot) { return Convert(slot, Variant::Net); }
+
+std::optional<HexAddressRange> HexWrittenRange(ImageSlot text, Controller controller) {
+    std::optional<HexAddressRange> written;
+    const Variant variant = controller == Controller::Main ? Variant::Main : Variant::Net;
+    if (!Convert(text, variant, &written)) return std::nullopt;
+    return written;
+}
 
 }  // namespace vantrel::firmware

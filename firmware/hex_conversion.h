@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 #include "firmware/firmware_record.h"
 
 namespace vantrel::firmware {
@@ -13,5 +16,15 @@ bool ConvertMainHex(ImageSlot& slot);
 /// As ConvertMainHex, but a data record at offset 0xFFF8 or above is skipped whole: the net
 /// controller's files carry there what its flash does not take.
 bool ConvertNetHex(ImageSlot& slot);
+
+/// The lowest and the highest address that a data record writes.
+struct HexAddressRange {
+    std::uint32_t lowest = 0;
+    std::uint32_t highest = 0;
+};
+
+/// The addresses that the controller's conversion of `text` (a slot holding HEX text, as
+/// before ConvertMainHex) writes; nullopt when it would not convert or writes no byte.
+std::optional<HexAddressRange> HexWrittenRange(ImageSlot text, Controller controller);
 
 }  // namespace vantrel::firmware

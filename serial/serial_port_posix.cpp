@@ -175,13 +175,16 @@ PortHandle SerialPort::Open(std::uint32_t port, std::uint32_t baudRate, ParityCo
 
     std::string path = ComPortDevice(port);
     int fd = path.empty() ? -1 : open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    // Exclusive, as a COM port is: a second holder is refused.
-    m_bOpenRefused = false;
+    // Exclusive, as a COM port is, so that two programs never split one unit's replies. The
+    // lock refuses a second holder of ours, root included; TIOCEXCL, set once the lock is
+    // held, makes the kernel refuse any other program's open (EBUSY), except root's.
+    m_bOpenRefused = fd < 0 && errno == EBUSY;
     if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
         fd = -1;
         m_bOpenRefused = true;
     }
+    if (fd >= 0) ioctl(fd, TIOCEXCL);
     m_hPort = fd < 0 ? kInvalidPort : fd;
     m_bOverlapped = fd >= 0 && overlapped ? 1 : 0;
 
@@ -211,6 +214,9 @@ PortHandle SerialPort::Open(std::uint32_t port, std::uint32_t baudRate, ParityCo
 
 void SerialPort::Close() {
     if (m_hPort == kInvalidPort) return;
+    // The tty stays exclusive until its last open file goes, which for a pty whose far end
+    // keeps the other side open is never: hand it back first.
+    ioctl(ToFd(m_hPort), TIOCNXCL);
     close(ToFd(m_hPort));
     m_hPort = kInvalidPort;
     m_bOverlapped = 0;

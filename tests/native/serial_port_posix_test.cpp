@@ -1,5 +1,8 @@
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -59,6 +62,7 @@ class PtyPort {
         return tio;
     }
     int Slave() const { return m_slave; }
+    const std::string& Path() const { return m_path; }
 
   private:
     int m_master = -1;
@@ -210,6 +214,42 @@ TEST_F(SerialPortPosixTest, PortIsExclusiveAndReopeningReleasesTheHeldHandle) {
     EXPECT_NE(OpenPanelSettings(port), kInvalidPort);
     port.Close();
     EXPECT_NE(OpenPanelSettings(other), kInvalidPort);
+}
+
+// How an open of `path` by another, unprivileged program ends: 0, or its errno. Root opens
+// through TIOCEXCL, so the child gives up root first (the pty is made openable by anyone).
+int OpenAsOtherProgram(const std::string& path) {
+    chmod(path.c_str(), 0666);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (getuid() == 0 && setresuid(65534, 65534, 65534) != 0) _exit(200);
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        _exit(fd >= 0 ? 0 : errno);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(SerialPortPosixTest, TtyIsExclusiveToOtherProgramsWhileOpenAndReleasedOnClose) {
+    int exclusive = -1;
+    ASSERT_NE(OpenPanelSettings(port), kInvalidPort);
+    ASSERT_EQ(ioctl(pty.Slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
+    EXPECT_EQ(OpenAsOtherProgram(pty.Path()), EBUSY);
+
+    // A second SerialPort is refused as occupied, also when run as root.
+    SerialPort other([](const char*) {});
+    EXPECT_EQ(OpenPanelSettings(other), kInvalidPort);
+    EXPECT_TRUE(other.OpenRefused());
+
+    // The far end keeps the pty open, so the port hands the tty back itself on Close.
+    port.Close();
+    ASSERT_EQ(ioctl(pty.Slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    EXPECT_EQ(OpenAsOtherProgram(pty.Path()), 0);
+    EXPECT_NE(OpenPanelSettings(other), kInvalidPort);
+    EXPECT_FALSE(other.OpenRefused());
 }
 
 }  // namespace

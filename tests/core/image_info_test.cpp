@@ -1,0 +1,114 @@
+#include "firmware/image_info.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "firmware/net_flash.h"
+#include "tests/support/recording_firmware_view.h"
+#include "tests/support/temp_file.h"
+
+namespace vantrel::firmware {
+namespace {
+
+// HEX text padded with line ends, so that the file is large enough to be an image.
+std::string Hex(const std::string& records, std::size_t fileSize = 600) {
+    return records + std::string(fileSize - records.size(), '\n');
+}
+
+ImageInfo Describe(const std::string& bytes, Controller controller = Controller::Main) {
+    testing::TempFile file("image-info", bytes);
+    return DescribeImage(file.Path(), controller);
+}
+
+TEST(ImageInfoTest, HexImageGivesItsWrittenAddressesLengthAndCrc) {
+    // The image is "123456789", whose CRC-32 is the well-known check value.
+    ImageInfo info = Describe(Hex(":09000000313233343536373839FF\r\n:00000001FF\r\n"));
+    ASSERT_EQ(info.result, PrepareResult::Ready);
+    EXPECT_TRUE(info.convertedFromHex);
+    EXPECT_EQ(info.fileSize, 600u);
+    EXPECT_EQ(info.length, 9);
+    EXPECT_EQ(info.crc32, 0xCBF43926u);
+    ASSERT_TRUE(info.addresses);
+    EXPECT_EQ(info.addresses->lowest, 0u);
+    EXPECT_EQ(info.addresses->highest, 8u);
+
+    // Two records with gaps: the image starts at 0 and its gaps are zeros, but the range is
+    // what the records wrote. An extended address moves both.
+    info = Describe(Hex(":02001000A1B200\r\n:0200200011220\r\n:00000001FF\r\n"));
+    EXPECT_EQ(info.result, PrepareResult::ConversionFailed);  // the second record is cut short
+    info = Describe(Hex(":02001000A1B200\r\n:02002000112200\r\n:00000001FF\r\n"));
+    ASSERT_EQ(info.result, PrepareResult::Ready);
+    EXPECT_EQ(info.length, 0x22);
+    EXPECT_EQ(info.crc32, 0x8CF51626u);
+    ASSERT_TRUE(info.addresses);
+    EXPECT_EQ(info.addresses->lowest, 0x10u);
+    EXPECT_EQ(info.addresses->highest, 0x21u);
+
+    const std::size_t big = 0x10000 + 0x40;
+    info = Describe(Hex(":020000040001F9\r\n:01003000AB00\r\n:00000001FF\r\n", big));
+    ASSERT_EQ(info.result, PrepareResult::Ready);
+    EXPECT_EQ(info.length, 0x10031);
+    EXPECT_EQ(info.addresses->lowest, 0x10030u);
+    EXPECT_EQ(info.addresses->highest, 0x10030u);
+
+    // Only an end record: Ready with nothing to send, and no range.
+    info = Describe(Hex(":00000001FF\r\n"));
+    ASSERT_EQ(info.result, PrepareResult::Ready);
+    EXPECT_EQ(info.length, 0);
+    EXPECT_FALSE(info.addresses);
+}
+
+TEST(ImageInfoTest, RawBinaryIsSentWholeFromAddressZero) {
+    std::string bytes;
+    for (int i = 0; i < 32; ++i) bytes += "123456789";
+    ImageInfo info = Describe(bytes, Controller::Net);
+    ASSERT_EQ(info.result, PrepareResult::Ready);
+    EXPECT_FALSE(info.convertedFromHex);
+    EXPECT_EQ(info.length, 288);
+    EXPECT_EQ(info.fileSize, 288u);
+    EXPECT_EQ(info.crc32, 0x0177618Cu);  // zlib.crc32 of the same bytes
+    ASSERT_TRUE(info.addresses);
+    EXPECT_EQ(info.addresses->lowest, 0u);
+    EXPECT_EQ(info.addresses->highest, 287u);
+    EXPECT_FALSE(info.tooLargeForNetFlash);
+}
+
+TEST(ImageInfoTest, ControllerDecidesTheConversionAndTheNetFlashLimit) {
+    // The net controller's converter skips records at 0xFFF8 and up; the main one needs room
+    // for them and so refuses this file.
+    const std::string hex = Hex(":02001000A1B200\r\n:02FFF800AABB00\r\n:00000001FF\r\n");
+    EXPECT_EQ(Describe(hex).result, PrepareResult::ConversionFailed);
+    ImageInfo info = Describe(hex, Controller::Net);
+    ASSERT_EQ(info.result, PrepareResult::Ready);
+    EXPECT_EQ(info.length, 0x12);
+    EXPECT_EQ(info.addresses->highest, 0x11u);
+
+    const std::string large(static_cast<std::size_t>(kLargestNetImage) + 1, '\x5A');
+    EXPECT_TRUE(Describe(large, Controller::Net).tooLargeForNetFlash);
+    EXPECT_FALSE(Describe(large, Controller::Main).tooLargeForNetFlash);
+    EXPECT_FALSE(Describe(large.substr(1), Controller::Net).tooLargeForNetFlash);
+}
+
+TEST(ImageInfoTest, FilesThePanelRefusesAreRefusedTheSameWay) {
+    const std::string refused[] = {std::string(256, 'x'), Hex(":0200000011223C\r\n"),
+                                   Hex(":0300000011\r\n:00000001FF\r\n")};
+    for (const std::string& bytes : refused) {
+        testing::TempFile file("image-info", bytes);
+        ImageSlot slot;
+        slot.path = file.Path();
+        testing::RecordingFirmwareView view;
+        const PrepareResult panel = PrepareImage(slot, Controller::Main, view);
+        EXPECT_NE(panel, PrepareResult::Ready);
+        const ImageInfo info = DescribeImage(file.Path(), Controller::Main);
+        EXPECT_EQ(info.result, panel);
+        EXPECT_EQ(info.length, 0);
+        EXPECT_FALSE(info.addresses);
+    }
+    EXPECT_EQ(DescribeImage("/no/such/vantrel/image", Controller::Main).result,
+              PrepareResult::NoFile);
+    EXPECT_EQ(DescribeImage("", Controller::Net).result, PrepareResult::NoFile);
+}
+
+}  // namespace
+}  // namespace vantrel::firmware
