@@ -35,6 +35,20 @@ std::uint32_t Field(std::string_view record, std::size_t index, std::size_t widt
     return value;
 }
 
+// A record as every HEX tool writes it: ':' and then pairs of hex digits whose bytes, the
+// checksum last, sum to 0 modulo 256. A corrupted file must not reach a controller's flash.
+bool IsSound(std::string_view record) {
+    if (record[0] != ':' || record.size() % 2 == 0) return false;
+    unsigned sum = 0;
+    for (std::size_t i = 1; i < record.size(); i += 2) {
+        const int high = HexDigit(record[i]);
+        const int low = HexDigit(record[i + 1]);
+        if (high < 0 || low < 0) return false;
+        sum += static_cast<unsigned>(high << 4 | low);
+    }
+    return (sum & 0xFF) == 0;
+}
+
 class HexReader {
   public:
     explicit HexReader(std::string_view text) : m_text(text) {}
@@ -61,7 +75,7 @@ bool StoreData(std::string_view record, std::uint64_t base, Variant variant,
                std::optional<HexAddressRange>* written) {
     const std::uint32_t offset = Field(record, 3, 4);
     if (variant == Variant::Net && offset >= kNetSkippedOffset) return true;
-    const std::string_view data = record.substr(0, record.size() - 2);  // no checksum
+    const std::string_view data = record.substr(0, record.size() - 2);  // without the checksum
     const std::uint32_t count = Field(record, 1, 2);
     if (9 + 2 * std::size_t{count} > data.size()) return false;
     const std::uint64_t start = base + offset;
@@ -93,6 +107,7 @@ bool Convert(ImageSlot& slot, Variant variant, std::optional<HexAddressRange>* w
     for (;;) {
         const std::string_view record = reader.Next();
         if (record.size() < kMinRecord || record.size() > kMaxRecord) return false;
+        if (!IsSound(record)) return false;
         switch (record[8]) {
             case '0':
                 if (!StoreData(record, base, variant, slot.buffer, slot.length, written)) {

@@ -9,8 +9,10 @@ namespace vantrel::firmware {
 
 /// Converts the Intel HEX text held in the slot's buffer into a binary image in the same
 /// buffer, gaps 0x00, its length the highest end address written. False when the text has
-/// no end-of-file record, a record shorter than 11 or of 256 characters or more, a byte count
-/// larger than the digits that carry it, or a byte whose address lies outside the buffer.
+/// no end-of-file record, a record shorter than 11 or of 256 characters or more, a record that
+/// does not begin with ':' or is not all pairs of hex digits, a record whose bytes do not sum
+/// to 0 modulo 256 (its checksum is wrong), a byte count larger than the digits that carry it,
+/// or a byte whose address lies outside the buffer.
 bool ConvertMainHex(ImageSlot& slot);
 
 /// As ConvertMainHex, but a data record at offset 0xFFF8 or above is skipped whole: the net

@@ -11,6 +11,7 @@ namespace {
 
 constexpr DWORD kPathBuffer = 256;
 const char kFileName[] = "ip";
+const char kFreshSuffix[] = ".new";  // the next content, until it replaces the file
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -39,10 +40,27 @@ uint32_t LoadAddressFile(const std::string& path) {
 }
 
 bool StoreAddressFile(const std::string& path, uint32_t address) {
-    File file{std::fopen(path.c_str(), "wb")};
-    if (!file) return false;
-    const bool written = std::fprintf(file.get(), "%u", static_cast<unsigned int>(address)) > 0;
-    return std::fclose(file.release()) == 0 && written;
+    if (path.empty()) return false;
+    // The text goes to a file beside the old one, which is replaced only once the new one is
+    // complete: a write that fails on the way leaves the previous address in place.
+    const std::string fresh = path + kFreshSuffix;
+    {
+        File file{std::fopen(fresh.c_str(), "wb")};
+        if (!file) return false;
+        const bool written =
+            std::fprintf(file.get(), "%u", static_cast<unsigned int>(address)) > 0 &&
+            std::fflush(file.get()) == 0;
+        if (std::fclose(file.release()) != 0 || !written) {
+            DeleteFileA(fresh.c_str());
+            return false;
+        }
+    }
+    if (MoveFileExA(fresh.c_str(), path.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        DeleteFileA(fresh.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace vantrel

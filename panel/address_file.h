@@ -18,7 +18,8 @@ std::string AddressFilePath();
 /// returned whether or not it could be written, as it is for an empty path.
 uint32_t LoadAddressFile(const std::string& path);
 
-/// Writes address as "%u" with no line end, replacing the file; false when it cannot.
+/// Writes address as "%u" with no line end into a new file beside path ("ip.new"), then puts
+/// it in the file's place. False when any step fails; the file then keeps what it held.
 bool StoreAddressFile(const std::string& path, uint32_t address);
 
 }  // namespace vantrel

@@ -14,6 +14,12 @@ bool WouldBlock() {
 
 SOCKET AsSocket(std::uintptr_t handle) { return static_cast<SOCKET>(handle); }
 
+// Reads whatever urgent data the socket holds; false when it held none (a failed connect).
+bool DropUrgentData(SOCKET s) {
+    char sink[16];
+    return recv(s, sink, sizeof sink, MSG_OOB) > 0;
+}
+
 }  // namespace
 
 std::uintptr_t TcpStream::NoSocket() { return INVALID_SOCKET; }
@@ -54,10 +60,16 @@ TcpStream::Wait TcpStream::WaitSlice(bool forWrite) {
     FD_SET(s, &ready);
     FD_SET(s, &failed);  // a failed connect is reported here, not as writable
     timeval slice{0, static_cast<long>(kSlice.count() * 1000)};
-    const int count =
-        select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr, &failed, &slice);
+    // Winsock also puts a socket with urgent (out-of-band) data into the error set, and it stays
+    // there until that data is read, while recv and send would still block: a wait for reading
+    // leaves the error set out, and a wait for writing reads the urgent data and drops it. The
+    // unit's console carries nothing there that the panel uses.
+    const int count = select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr,
+                             forWrite ? &failed : nullptr, &slice);
     if (count == SOCKET_ERROR) return Wait::kFailed;
-    return count == 0 ? Wait::kNotYet : Wait::kReady;
+    if (count == 0) return Wait::kNotYet;
+    if (FD_ISSET(s, &ready) || !DropUrgentData(s)) return Wait::kReady;
+    return Wait::kNotYet;
 }
 
 int TcpStream::SendSome(const char* bytes, int count) {

@@ -14,6 +14,7 @@
 #include "firmware/loader_packets.h"
 #include "firmware/net_frames.h"
 #include "tests/support/fake_stream.h"
+#include "tests/support/hex_text.h"
 #include "tests/support/recording_firmware_view.h"
 #include "tests/support/recording_serial.h"
 #include "tests/support/temp_file.h"
@@ -165,14 +166,7 @@ TEST_F(FirmwareProcedureTest, MainSerialFailuresNeverReportSuccess) {
 
 TEST_F(FirmwareProcedureTest, MainSerialRefusesAConvertedImageTooShortForTheLoader) {
     record.comPort = 4;
-    std::string hex;
-    for (int at = 0; at < 152; at += 16) {
-        char header[16];
-        const int n = std::min(16, 152 - at);
-        std::snprintf(header, sizeof header, ":%02X%04X00", n, at);
-        hex += header + std::string(2 * n, '1') + "00\r\n";
-    }
-    Load(record.mainImage, hex + ":00000001FF\r\n");
+    Load(record.mainImage, testing::HexOf(std::vector<std::uint8_t>(152, 0x11), 16));
     port.QueueReply(kAckReply);
     port.QueueReply(kAckReply);
     BurnMainSerial(record, port, clock, view);

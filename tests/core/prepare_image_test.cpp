@@ -53,7 +53,7 @@ TEST_F(PrepareImageTest, MissingSmallAndUnconvertibleFilesGiveNoImage) {
     EXPECT_EQ(view.Text(kMainSizeText), "256 byte.");
     EXPECT_STREQ(PrepareFailureText(PrepareResult::TooSmall), "Fail to write flash!");
 
-    EXPECT_EQ(Prepare(Hex(":0200000011223C\r\n")), PrepareResult::ConversionFailed);
+    EXPECT_EQ(Prepare(Hex(":020000001122CB\r\n")), PrepareResult::ConversionFailed);
     EXPECT_TRUE(slot.buffer.empty());
     EXPECT_EQ(view.Text(kMainSizeText), "600 byte.");
     EXPECT_STREQ(PrepareFailureText(PrepareResult::ConversionFailed),
@@ -61,27 +61,27 @@ TEST_F(PrepareImageTest, MissingSmallAndUnconvertibleFilesGiveNoImage) {
 }
 
 TEST_F(PrepareImageTest, HexDataLandsAtItsAddressesWithZeroGaps) {
-    // Data at 0 and 8 (checksums deliberately wrong: they are not checked), a start address.
-    EXPECT_EQ(Prepare(Hex(":03000000A1B2C300\r\n:0200080011FF00\r\n:0400000500000000F7\r\n"
+    // Data at 0 and 8, a start address.
+    EXPECT_EQ(Prepare(Hex(":03000000A1B2C3E7\r\n:0200080011FFE6\r\n:0400000500000000F7\r\n"
                           ":00000001FF\r\n")),
               PrepareResult::Ready);
     EXPECT_EQ(Image(), (Bytes{0xA1, 0xB2, 0xC3, 0, 0, 0, 0, 0, 0x11, 0xFF}));
     EXPECT_EQ(view.Text(kMainSizeText), "600 byte.");
 
-    // LF alone, blank lines and blanks before a record read as CR LF does; a file is HEX only
-    // when it starts with ':'.
-    EXPECT_EQ(Prepare(Hex(":03000000A1B2C300\n\n  :0200080011FF00\n\t:00000001FF\n")),
+    // LF alone, blank lines and blanks before a record read as CR LF does, and lower-case
+    // digits as upper-case ones.
+    EXPECT_EQ(Prepare(Hex(":03000000a1b2c3e7\n\n  :0200080011ffe6\n\t:00000001ff\n")),
               PrepareResult::Ready);
     EXPECT_EQ(Image(), (Bytes{0xA1, 0xB2, 0xC3, 0, 0, 0, 0, 0, 0x11, 0xFF}));
 }
 
 TEST_F(PrepareImageTest, ExtendedAddressesSetTheBase) {
     const std::size_t size = 0x10000 + 0x20;
-    EXPECT_EQ(Prepare(Hex(":020000040001F9\r\n:01001000AB00\r\n:00000001FF\r\n", size)),
+    EXPECT_EQ(Prepare(Hex(":020000040001F9\r\n:01001000AB44\r\n:00000001FF\r\n", size)),
               PrepareResult::Ready);
     EXPECT_EQ(slot.length, 0x10011);
     EXPECT_EQ(slot.buffer[0x10010], 0xAB);
-    EXPECT_EQ(Prepare(Hex(":020000021000EC\r\n:01001000CD00\r\n:00000001FF\r\n", size)),
+    EXPECT_EQ(Prepare(Hex(":020000021000EC\r\n:01001000CD22\r\n:00000001FF\r\n", size)),
               PrepareResult::Ready);
     EXPECT_EQ(slot.buffer[0x10010], 0xCD);
 }
@@ -89,8 +89,8 @@ TEST_F(PrepareImageTest, ExtendedAddressesSetTheBase) {
 TEST_F(PrepareImageTest, NetFilesDropTheRecordsAtTheTopOfEachSegment) {
     // The record at 0xFFF0 runs up to 0xFFFF and is kept whole; the two after it are dropped.
     const std::string records =
-        ":020000040001F9\r\n:10FFF000000102030405060708090A0B0C0D0E0F00\r\n"
-        ":04FFF800DEADBEEF00\r\n:04FFFC0001020304F0\r\n:00000001FF\r\n";
+        ":020000040001F9\r\n:10FFF000000102030405060708090A0B0C0D0E0F89\r\n"
+        ":04FFF800DEADBEEFCD\r\n:04FFFC0001020304F7\r\n:00000001FF\r\n";
     const std::size_t size = 0x20000 + 0x40;
     EXPECT_EQ(Prepare(Hex(records, size), Controller::Net), PrepareResult::Ready);
     EXPECT_EQ(slot.length, 0x20000);
@@ -104,9 +104,9 @@ TEST_F(PrepareImageTest, NetFilesDropTheRecordsAtTheTopOfEachSegment) {
 
 TEST_F(PrepareImageTest, RecordsThatDoNotFitTheirTextOrTheFileFailTheConversion) {
     const char* bad[] = {
-        ":10000000A1B2C300\r\n:00000001FF\r\n",  // count larger than its digits
+        ":10000000A1B2C3DA\r\n:00000001FF\r\n",  // count larger than its digits
         ":0100000\r\n:00000001FF\r\n",           // shorter than a record
-        ":0110000011EE\r\n:00000001FF\r\n",      // beyond the file's size
+        ":0110000011DE\r\n:00000001FF\r\n",      // beyond the file's size
         ":020000040001F9\r\n:0100000011EE\r\n",  // base beyond the file, and no end
     };
     for (const char* records : bad) {
@@ -114,6 +114,27 @@ TEST_F(PrepareImageTest, RecordsThatDoNotFitTheirTextOrTheFileFailTheConversion)
     }
     const std::string longRecord = ":7F000000" + std::string(254, 'A') + "00\r\n:00000001FF\r\n";
     EXPECT_EQ(Prepare(Hex(longRecord)), PrepareResult::ConversionFailed);
+}
+
+// A corrupted file never reaches a controller: every record is checked before it is used.
+TEST_F(PrepareImageTest, RecordsThatAreNotSoundFailTheConversion) {
+    const char* bad[] = {
+        ":03000000A1B2C3E8\r\n:00000001FF\r\n",                     // checksum one off
+        ":03000000A1B2C3E7\r\n:00000001FE\r\n",                     // on the end record too
+        ":03000000A1B2C3E7\r\n:020000040000FB\r\n:00000001FF\r\n",  // on an address
+        ":03000000A1B2C3E7\r\n00000001FF\r\n",  // a record after the first without ':'
+        ":03000000A1B2C3E7\r\n;00000001FF\r\n",
+        ":03000000A1B2C3E\r\n:00000001FF\r\n",   // a digit short of a byte
+        ":03000000A1B2G3E7\r\n:00000001FF\r\n",  // not a hex digit
+    };
+    for (const char* records : bad) {
+        EXPECT_EQ(Prepare(Hex(records)), PrepareResult::ConversionFailed) << records;
+        EXPECT_TRUE(slot.buffer.empty());
+    }
+    for (Controller controller : {Controller::Main, Controller::Net}) {
+        EXPECT_EQ(Prepare(Hex(":04FFF800DEADBEEF00\r\n:00000001FF\r\n"), controller),
+                  PrepareResult::ConversionFailed);
+    }
 }
 
 }  // namespace

@@ -18,8 +18,12 @@ BUILD = os.environ.get("VANTREL_BUILD", os.path.join(ROOT, "build"))
 PANEL_EXE = os.path.join(BUILD, "windows", "app", "VantrelPanel.exe")
 PROBE_EXE = os.path.join(BUILD, "windows", "tests", "e2e", "e2e_probe.exe")
 SIM = os.path.join(BUILD, "native", "sim", "vantrel-sim")
-WORK = os.path.join(BUILD, "e2e")
-ARTIFACTS = os.path.join(WORK, "failures")
+E2E = os.path.join(BUILD, "e2e")
+# A group's own folder (its traffic logs, ptys, control sockets, images and prefix); the
+# folder of the whole run when a group is run alone.
+WORK = os.environ.get("VANTREL_E2E_WORK", E2E)
+TEMPLATE_PREFIX = os.path.join(E2E, "prefix")
+ARTIFACTS = os.path.join(E2E, "failures")
 
 CAPTION = "Vantrel Control Panel"
 DEFAULT_ADDRESS = 3232235996  # 192.168.1.220, the panel's own default
@@ -45,11 +49,22 @@ class Display:
     """An Xvfb server of our own."""
 
     def __init__(self):
-        number = next(n for n in range(97, 200) if not os.path.exists("/tmp/.X%d-lock" % n))
-        self.name = ":%d" % number
-        self.process = subprocess.Popen(
-            ["Xvfb", self.name, "-screen", "0", "1400x900x24", "-nolisten", "tcp"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Groups running side by side start from numbers apart; a number that another server
+        # took meanwhile makes Xvfb exit at once, and the next one is tried.
+        first = 97 + 50 * int(os.environ.get("VANTREL_E2E_SLOT", "0"))
+        for number in range(first, first + 50):
+            if os.path.exists("/tmp/.X%d-lock" % number):
+                continue
+            self.name = ":%d" % number
+            self.process = subprocess.Popen(
+                ["Xvfb", self.name, "-screen", "0", "1400x900x24", "-nolisten", "tcp"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                self.process.wait(timeout=0.5)
+            except subprocess.TimeoutExpired:
+                break
+        else:
+            raise AssertionError("no free X display number from %d" % first)
         os.environ["DISPLAY"] = self.name
         wait_until(lambda: subprocess.run(["xdotool", "getmouselocation"],
                                           capture_output=True).returncode == 0,
@@ -71,6 +86,8 @@ class WinePrefix:
         self.env = dict(os.environ, WINEPREFIX=path, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.kill_server()
+        if path != TEMPLATE_PREFIX and not os.path.exists(os.path.join(path, "system.reg")):
+            copy_prefix(TEMPLATE_PREFIX, path)
         if not os.path.exists(os.path.join(path, "system.reg")):
             os.makedirs(path, exist_ok=True)
             subprocess.run(["wine", "wineboot", "-i"], env=self.env, capture_output=True,
@@ -344,8 +361,12 @@ class Panel:
         out = subprocess.run(["pgrep", "-f", "VantrelPanel.exe"], capture_output=True,
                              text=True).stdout.split()
         sizes = []
+        mine = ("WINEPREFIX=" + self.prefix.path).encode()
         for pid in out:
             try:
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    if mine not in f.read().split(b"\0"):
+                        continue  # another group's panel
                 with open("/proc/%s/status" % pid) as f:
                     sizes += [int(line.split()[1]) for line in f if line.startswith("VmRSS:")]
             except OSError:
@@ -380,6 +401,31 @@ class Panel:
 def save_failure(display, name):
     os.makedirs(ARTIFACTS, exist_ok=True)
     display.screenshot(os.path.join(ARTIFACTS, name + ".png"))
+
+
+def group_work(name):
+    return os.path.join(E2E, "groups", name)
+
+
+# Wine's own DLLs, most of a prefix's 700 MB: only read, so a copy shares them as hard links.
+_LINKED = {os.path.join("drive_c", "windows", d) for d in ("system32", "syswow64", "winsxs")}
+
+
+def copy_prefix(template, path):
+    """A prefix of its own from the template, whose wineserver is not running."""
+    def copy(relative):
+        source = os.path.join(template, relative)
+        target = os.path.join(path, relative)
+        if relative in _LINKED:
+            shutil.copytree(source, target, symlinks=True, copy_function=os.link)
+        elif os.path.isdir(source) and not os.path.islink(source):
+            os.makedirs(target, exist_ok=True)
+            for entry in os.listdir(source):
+                copy(os.path.join(relative, entry))
+        else:
+            shutil.copy2(source, target, follow_symlinks=False)
+
+    copy("")
 
 
 def fresh_dir(path):

@@ -27,15 +27,24 @@ def random_image(size, seed):
     return bytes(rng.randrange(256) for _ in range(size))
 
 
-def hex_of(image):
-    """Intel HEX: 32-byte data records, an extended linear address at each 64 KiB, the end."""
+def hex_record(kind, address, data=b""):
+    """One Intel HEX record with its checksum, as a HEX tool writes it."""
+    body = bytes([len(data), address >> 8 & 0xFF, address & 0xFF, kind]) + data
+    return ":" + (body + bytes([-sum(body) & 0xFF])).hex().upper()
+
+
+def hex_of(image, wrong_checksum_at=None):
+    """Intel HEX: 32-byte data records, an extended linear address at each 64 KiB, the end.
+    wrong_checksum_at: the index of a record whose checksum is made one too high."""
     lines = []
     for at in range(0, len(image), 32):
         if at % 0x10000 == 0:
-            lines.append(":02000004%04X00" % (at >> 16))
-        chunk = image[at:at + 32]
-        lines.append(":%02X%04X00%s00" % (len(chunk), at & 0xFFFF, chunk.hex().upper()))
-    lines.append(":00000001FF")
+            lines.append(hex_record(4, 0, bytes([at >> 24 & 0xFF, at >> 16 & 0xFF])))
+        lines.append(hex_record(0, at & 0xFFFF, image[at:at + 32]))
+    lines.append(hex_record(1, 0))
+    if wrong_checksum_at is not None:
+        line = lines[wrong_checksum_at]
+        lines[wrong_checksum_at] = line[:-2] + "%02X" % ((int(line[-2:], 16) + 1) & 0xFF)
     return ("\r\n".join(lines) + "\r\n").encode()
 
 
@@ -221,6 +230,16 @@ class FirmwareTest(PanelTest):
         binary = random_image(4001, 5)
         self.burn_main(dialog, "main-tcp.bin", binary, binary)
         self.assertEqual(self.sim.received("tcp").count("FWUPDATE\r\n"), 2)
+
+        # One record of a HEX file with a wrong checksum: refused before anything is sent.
+        sent = len(self.sim.received("tcp"))
+        dialog.load(MAIN_LOAD, write_image("main-bad.hex", hex_of(hex_image, 150)))
+        self.assertTrue(dialog.text(MAIN_PATH).lower().endswith("main-bad.hex"))
+        dialog.burn(MAIN_BURN, MAIN_STATUS, "Fail to convert the input from hex to bin!",
+                    slow=False)
+        time.sleep(1)
+        self.assertEqual(len(self.sim.received("tcp")), sent)
+        self.assertEqual(self.flash("main"), binary)
         dialog.close()
         harness.wait_until(lambda: not dialog.is_open(), 10, what="the dialog to close")
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -22,6 +21,7 @@
 #include "sim/serial_console.h"
 #include "tests/support/serial_unit_test.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/hex_text.h"
 #include "tests/support/recording_firmware_view.h"
 #include "tests/support/simulated_unit.h"
 #include "tests/support/temp_file.h"
@@ -39,29 +39,7 @@ Bytes RandomImage(std::size_t size, unsigned seed) {
     return image;
 }
 
-// The image as Intel HEX: 32-byte data records, an extended linear address record at each
-// 64 KiB, and the end record.
-std::string HexOf(const Bytes& image) {
-    std::string text;
-    char record[100];
-    for (std::size_t at = 0; at < image.size(); at += 32) {
-        if (at % 0x10000 == 0) {
-            std::snprintf(record, sizeof record, ":02000004%04X00\r\n",
-                          static_cast<unsigned>(at >> 16));
-            text += record;
-        }
-        const std::size_t n = std::min<std::size_t>(32, image.size() - at);
-        std::snprintf(record, sizeof record, ":%02X%04X00", static_cast<unsigned>(n),
-                      static_cast<unsigned>(at & 0xFFFF));
-        text += record;
-        for (std::size_t i = 0; i < n; ++i) {
-            std::snprintf(record, sizeof record, "%02X", image[at + i]);
-            text += record;
-        }
-        text += "00\r\n";
-    }
-    return text + ":00000001FF\r\n";
-}
+using testing::HexOf;
 
 class FirmwareSimTest : public testing::SerialUnitTest {
   protected:

@@ -16,6 +16,7 @@
 
 #include "sim/control_channel.h"
 #include "sim/tcp_console.h"
+#include "tests/support/hex_text.h"
 #include "tests/support/listener.h"
 #include "tests/support/recording_serial.h"
 #include "tests/support/serial_unit_test.h"
@@ -220,18 +221,9 @@ TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
 
 // The net controller: Break, the user power-cycles the unit when told, then the image.
 TEST_F(VantrelctlTest, NetFirmwareAfterThePowerCycleTheUserIsAskedFor) {
-    std::string hex;
-    char record[64];
-    for (int at = 0; at < 4096; at += 16) {
-        std::snprintf(record, sizeof record, ":10%04X00", at);
-        hex += record;
-        for (int i = 0; i < 16; ++i) {
-            std::snprintf(record, sizeof record, "%02X", (at + i) * 5 & 0xFF);
-            hex += record;
-        }
-        hex += "00\r\n";
-    }
-    testing::TempFile file("net.hex", hex + ":00000001FF\r\n");
+    std::vector<std::uint8_t> image(4096);
+    for (int i = 0; i < 4096; ++i) image[i] = static_cast<std::uint8_t>(i * 5);
+    testing::TempFile file("net.hex", testing::HexOf(image, 16));
     int toChild[2], fromChild[2];
     ASSERT_EQ(pipe(toChild), 0);
     ASSERT_EQ(pipe(fromChild), 0);

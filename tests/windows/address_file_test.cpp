@@ -69,6 +69,34 @@ TEST(AddressFileTest, StoreReplacesTheFileWithTheDecimalValue) {
     EXPECT_EQ(ReadAll(temp.AddressFile()), "2130706487");
 }
 
+TEST(AddressFileTest, FailedWriteKeepsThePreviousAddress) {
+    testing::TempDirScope temp("vantrel-address-failed");
+    const std::string path = temp.AddressFile();
+    const std::string fresh = path + ".new";
+    WriteAll(path, "167772161");
+
+    // The new file cannot be created.
+    ASSERT_TRUE(CreateDirectoryA(fresh.c_str(), nullptr));
+    EXPECT_FALSE(StoreAddressFile(path, 0x7F000002));
+    EXPECT_EQ(ReadAll(path), "167772161");
+    RemoveDirectoryA(fresh.c_str());
+
+    // The new file is written but cannot take the old one's place: the old one is open, and
+    // its opener allows no one to delete it.
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(StoreAddressFile(path, 0x7F000002));
+    CloseHandle(held);
+    EXPECT_EQ(ReadAll(path), "167772161");
+    EXPECT_EQ(ReadAll(fresh), "<no file>");
+
+    EXPECT_TRUE(StoreAddressFile(path, 0x7F000002));
+    EXPECT_EQ(ReadAll(path), "2130706434");
+    EXPECT_EQ(ReadAll(fresh), "<no file>");
+    EXPECT_EQ(LoadAddressFile(path), 0x7F000002u);
+}
+
 // GetTempPathA may hand back up to 255 characters; "ip" and the terminator must fit in 256.
 TEST(AddressFileTest, TemporaryPathWithoutRoomForTheNameGivesNoPath) {
     char old[MAX_PATH] = {};

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "unit/tcp_stream.h"
 
@@ -70,6 +73,59 @@ TEST_F(TcpStreamWin32Test, ReceiveFailsSoonAfterTheStopFlag) {
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, 250ms);
     EXPECT_LT(took, 800ms);
+}
+
+// The real clock, counting the stream's looks at it: a wait that spins looks at it on every
+// turn, one that waits in slices about ten times a second.
+class CountingClock : public Clock {
+  public:
+    void Sleep(Duration pause) override { SystemClock::Instance().Sleep(pause); }
+    TimePoint Now() override {
+        ++looks;
+        return SystemClock::Instance().Now();
+    }
+    std::atomic<int> looks{0};
+};
+
+// Winsock reports urgent data in select's error set until it is read, though recv and send
+// would block: waits that took that for readiness turned for their whole time limit. (Wine
+// shows it to the wait of a blocked send; a receive's wait did not turn there even before.)
+TEST_F(TcpStreamWin32Test, UrgentDataMakesNoWaitSpinAndNeverReachesTheReader) {
+    CountingClock clock;
+    TcpStream counted{stop, clock};
+    ASSERT_TRUE(counted.Connect("127.0.0.1", m_port));
+    SOCKET peer = accept(m_listener, nullptr, nullptr);
+    ASSERT_NE(peer, INVALID_SOCKET);
+    ASSERT_EQ(send(peer, "!", 1, MSG_OOB), 1);
+    std::thread replier([&] {
+        std::this_thread::sleep_for(500ms);
+        send(peer, "12\r\n", 4, 0);
+    });
+    char reply[450];
+    const int n = counted.Receive(reply, sizeof reply);
+    replier.join();
+    EXPECT_EQ(std::string(reply, n > 0 ? n : 0), "12\r\n");
+    EXPECT_LT(clock.looks.load(), 20);
+
+    // A send that fills the socket while the peer reads nothing for a while, with urgent data
+    // pending again.
+    ASSERT_EQ(send(peer, "!", 1, MSG_OOB), 1);
+    const std::vector<char> bulk(16 << 20, 'x');
+    std::thread reader([&] {
+        std::this_thread::sleep_for(500ms);
+        std::vector<char> sink(1 << 16);
+        for (std::size_t got = 0; got < bulk.size();) {
+            const int r = recv(peer, sink.data(), static_cast<int>(sink.size()), 0);
+            if (r <= 0) break;
+            got += static_cast<std::size_t>(r);
+        }
+    });
+    clock.looks = 0;
+    EXPECT_EQ(counted.Send(bulk.data(), static_cast<int>(bulk.size())),
+              static_cast<int>(bulk.size()));
+    reader.join();
+    EXPECT_LT(clock.looks.load(), 200);
+    closesocket(peer);
 }
 
 TEST_F(TcpStreamWin32Test, RefusedAndBlankAddressesFail) {

@@ -35,6 +35,7 @@ class TempDirScope {
   private:
     void Clear() {
         DeleteFileA((m_dir + "\\ip").c_str());
+        DeleteFileA((m_dir + "\\ip.new").c_str());
         RemoveDirectoryA(m_dir.c_str());
     }
 
