@@ -3,11 +3,13 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "cli/logged_link.h"
 #include "serial/com_ports.h"
 #include "serial/serial_port.h"
 #include "unit/console_unit_link.h"
 #include "unit/serial_unit_link.h"
 #include "unit/tcp_stream.h"
+#include "unit/traffic_recorder.h"
 
 namespace vantrel::cli {
 namespace {
@@ -47,6 +49,23 @@ std::unique_ptr<SerialDevice> MakeDevice(const Target&, const LinkOptions&) {
 }
 
 std::unique_ptr<UnitLink> MakeLink(const Target& target, const LinkOptions& options) {
+    if (options.log) {
+        auto recorder = std::make_unique<TrafficRecorder>(
+            options.log->SinkFor(target.name, target.serial ? "serial" : "console"));
+        if (target.serial) {
+            std::shared_ptr<SerialDevice> device = MakeDevice(target, options);
+            auto link = std::make_unique<SerialUnitLink>(
+                PortNumber(target.name),
+                std::make_unique<RecordingSerialDevice>(*device, *recorder),
+                SystemClock::Instance());
+            return std::make_unique<LoggedLink>(std::move(recorder), device, std::move(link));
+        }
+        std::shared_ptr<ByteStream> stream = MakeStream(target, options);
+        auto link = std::make_unique<ConsoleUnitLink>(
+            target.address, std::make_unique<RecordingByteStream>(*stream, *recorder),
+            SystemClock::Instance());
+        return std::make_unique<LoggedLink>(std::move(recorder), stream, std::move(link));
+    }
     if (target.serial) {
         return std::make_unique<SerialUnitLink>(
             PortNumber(target.name), MakeDevice(target, options), SystemClock::Instance());

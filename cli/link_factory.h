@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "cli/exchange_log.h"
 #include "serial/serial_device.h"
 #include "unit/byte_stream.h"
 #include "unit/clock.h"
@@ -20,6 +21,8 @@ struct Target {
 
 struct LinkOptions {
     Clock::Duration connectLimit{5000};
+    /// Where every exchange is logged (--log); none when null.
+    ExchangeLog* log = nullptr;
 };
 
 /// The transports under a unit's link, made apart so that a decorator (a traffic log, say)
@@ -28,7 +31,7 @@ std::unique_ptr<ByteStream> MakeStream(const Target& target, const LinkOptions& 
 std::unique_ptr<SerialDevice> MakeDevice(const Target& target, const LinkOptions& options);
 
 /// The unit's link: its console over MakeStream's stream, or its serial port over
-/// MakeDevice's device.
+/// MakeDevice's device; with a log, each of its calls is a line there.
 std::unique_ptr<UnitLink> MakeLink(const Target& target, const LinkOptions& options);
 
 }  // namespace vantrel::cli

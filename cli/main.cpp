@@ -11,7 +11,9 @@
 #include <set>
 
 #include "cli/dotted_address.h"
+#include "cli/exchange_log.h"
 #include "cli/fleet.h"
+#include "firmware/image_info.h"
 #include "cli/link_factory.h"
 #include "cli/ports.h"
 #include "cli/progress_board.h"
@@ -76,6 +78,29 @@ bool ParseLevelValue(const std::string& text, std::int32_t highest, std::int32_t
 
 }  // namespace
 
+// What a Burn of `file` would send, without a unit; a file the dialog would refuse is refused
+// the same way.
+int PrintImageInfo(const std::string& file, bool net) {
+    const firmware::ImageInfo info =
+        firmware::DescribeImage(file, net ? firmware::Controller::Net : firmware::Controller::Main);
+    if (info.result != firmware::PrepareResult::Ready) {
+        std::fprintf(stderr, "vantrelctl: %s: %s\n", file.c_str(),
+                     firmware::PrepareFailureText(info.result));
+        return kUsage;
+    }
+    std::printf("file         %s (%u bytes)\n", file.c_str(), info.fileSize);
+    std::printf("conversion   %s\n", info.convertedFromHex ? "Intel HEX, converted" : "raw binary");
+    std::printf("image        %d bytes\n", info.length);
+    if (info.addresses) {
+        std::printf("addresses    0x%X to 0x%X\n", info.addresses->lowest, info.addresses->highest);
+    }
+    std::printf("crc-32       %08X\n", info.crc32);
+    if (info.tooLargeForNetFlash) {
+        std::printf("warning      larger than the net controller's flash takes\n");
+    }
+    return 0;
+}
+
 int Main(int argc, char** argv) {
     CLI::App app{"vantrelctl: the Vantrel unit from the command line"};
     app.require_subcommand(1);
@@ -126,10 +151,16 @@ int Main(int argc, char** argv) {
     std::string controller, file;
     auto* firmwareCmd = app.add_subcommand("firmware", "update a controller's firmware");
     firmwareCmd
-        ->add_option("controller", controller, "main, or net (over --port, after a power cycle)")
+        ->add_option("controller", controller,
+                     "main, net (over --port, after a power cycle), or info: what a Burn would "
+                     "send, without a unit")
         ->required()
-        ->check(CLI::IsMember({"main", "net"}));
+        ->check(CLI::IsMember({"main", "net", "info"}));
     firmwareCmd->add_option("file", file, "HEX or raw binary image")->required();
+    bool infoNet = false;
+    firmwareCmd->add_flag("--net", infoNet, "info: the image as the net controller takes it");
+    std::string logFile;
+    app.add_option("--log", logFile, "append one JSON line per exchange to FILE, for support");
 
     try {
         app.parse(argc, argv);
@@ -141,6 +172,7 @@ int Main(int argc, char** argv) {
         for (const std::string& line : ListSerialPorts()) std::printf("%s\n", line.c_str());
         return 0;
     }
+    if (firmwareCmd->parsed() && controller == "info") return PrintImageInfo(file, infoNet);
     if (pressCmd->parsed() && listButtons) {
         for (const Button& b : kButtons) {
             if (Pressable(b)) std::printf("%s\n", b.name);
@@ -182,6 +214,12 @@ int Main(int argc, char** argv) {
     }
     LinkOptions options;
     options.connectLimit = Clock::Duration(static_cast<long long>(timeout * 1000));
+    std::unique_ptr<ExchangeLog> log;
+    if (!logFile.empty()) {
+        log = ExchangeLog::Open(logFile);
+        if (!log) return usage("cannot write " + logFile);
+        options.log = log.get();
+    }
     std::mutex outputMutex;
     auto say = [&](const std::string& text) {
         std::lock_guard<std::mutex> lock(outputMutex);

@@ -59,6 +59,12 @@ int RecordingByteStream::Receive(void* buffer, int capacity) {
     return received;
 }
 
+int RecordingByteStream::ReceiveWithin(void* buffer, int capacity, Clock::Duration limit) {
+    const int received = m_inner.ReceiveWithin(buffer, capacity, limit);
+    if (received > 0) m_recorder.AddReceived(buffer, static_cast<std::size_t>(received));
+    return received;
+}
+
 void RecordingByteStream::Close() { m_inner.Close(); }
 
 PortHandle RecordingSerialDevice::Open(std::uint32_t port, std::uint32_t baudRate,

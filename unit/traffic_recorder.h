@@ -61,6 +61,7 @@ class RecordingByteStream : public ByteStream {
     bool Connect(const char* address, uint16_t port) override;
     int Send(const void* data, int count) override;
     int Receive(void* buffer, int capacity) override;
+    int ReceiveWithin(void* buffer, int capacity, Clock::Duration limit) override;
     void Close() override;
 
   private:

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -189,6 +190,7 @@ TEST_F(VantrelctlTest, LevelsAndNetworkSettings) {
 TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
     testing::TempFile badHex("bad.hex", ":10000000" + std::string(300, 'Z') + "\r\n");
     const std::string badHexCase = "--unit 127.0.0.70 firmware main " + badHex.Path();
+    const std::string infoBadHex = "firmware info " + badHex.Path();
     struct Case {
         const char* arguments;
         int code;
@@ -204,6 +206,7 @@ TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
         {"--unit 127.0.0.70 --unit 127.0.0.70 press mute", 2, "named twice"},
         {"--unit 127.0.0.70 firmware main /no/such/file", 2, "Please load file first!"},
         {badHexCase.c_str(), 2, "Fail to convert the input from hex to bin!"},
+        {infoBadHex.c_str(), 2, "Fail to convert the input from hex to bin!"},
         {"--unit 127.0.0.70 factory-reset", 2, "--yes"},
         {"--unit 127.0.0.70 level volume 41", 2, "not a level"},
         {"press mute", 2, "no unit"},
@@ -217,6 +220,32 @@ TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
         EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
     }
     EXPECT_TRUE(log.Entries().empty());
+}
+
+// --log: one JSON line per exchange with the bytes each moved; firmware info needs no unit.
+TEST_F(VantrelctlTest, TheExchangeLogAndFirmwareInfo) {
+    testing::TempFile logFile("exchanges.log", "");
+    ASSERT_EQ(Ctl("--unit 127.0.0.70 --log " + logFile.Path() + " press mute").code, 0);
+    std::ifstream in(logFile.Path());
+    std::vector<std::string> exchanges;
+    for (std::string line; std::getline(in, line);) {
+        const nlohmann::json entry = nlohmann::json::parse(line);
+        EXPECT_EQ(entry["unit"], "127.0.0.70");
+        exchanges.push_back(entry["exchange"].get<std::string>() + " " +
+                            entry["sent"].get<std::string>() + " " +
+                            entry["outcome"].get<std::string>());
+    }
+    ASSERT_EQ(exchanges.size(), 4u);
+    EXPECT_EQ(exchanges[1], "mute 524f54330d0a done");  // ROT3
+    EXPECT_EQ(exchanges[2], "status 535441310d0a done");
+
+    std::vector<std::uint8_t> image(300, 0xAB);
+    testing::TempFile hex("info.hex", testing::HexOf(image));
+    const CtlRun info = Ctl("firmware info " + hex.Path());
+    EXPECT_EQ(info.code, 0);
+    EXPECT_NE(info.output.find("Intel HEX, converted"), std::string::npos) << info.output;
+    EXPECT_NE(info.output.find("image        300 bytes"), std::string::npos) << info.output;
+    EXPECT_NE(info.output.find("addresses    0x0 to 0x12B"), std::string::npos) << info.output;
 }
 
 // The net controller: Break, the user power-cycles the unit when told, then the image.
