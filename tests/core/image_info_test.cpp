@@ -5,11 +5,14 @@
 #include <string>
 
 #include "firmware/net_flash.h"
+#include "tests/support/hex_text.h"
 #include "tests/support/recording_firmware_view.h"
 #include "tests/support/temp_file.h"
 
 namespace vantrel::firmware {
 namespace {
+
+using testing::HexRecord;
 
 // HEX text padded with line ends, so that the file is large enough to be an image.
 std::string Hex(const std::string& records, std::size_t fileSize = 600) {
@@ -23,7 +26,8 @@ ImageInfo Describe(const std::string& bytes, Controller controller = Controller:
 
 TEST(ImageInfoTest, HexImageGivesItsWrittenAddressesLengthAndCrc) {
     // The image is "123456789", whose CRC-32 is the well-known check value.
-    ImageInfo info = Describe(Hex(":09000000313233343536373839FF\r\n:00000001FF\r\n"));
+    ImageInfo info = Describe(
+        Hex(HexRecord(0, 0, {'1', '2', '3', '4', '5', '6', '7', '8', '9'}) + ":00000001FF\r\n"));
     ASSERT_EQ(info.result, PrepareResult::Ready);
     EXPECT_TRUE(info.convertedFromHex);
     EXPECT_EQ(info.fileSize, 600u);
@@ -35,9 +39,11 @@ TEST(ImageInfoTest, HexImageGivesItsWrittenAddressesLengthAndCrc) {
 
     // Two records with gaps: the image starts at 0 and its gaps are zeros, but the range is
     // what the records wrote. An extended address moves both.
-    info = Describe(Hex(":02001000A1B200\r\n:0200200011220\r\n:00000001FF\r\n"));
+    info =
+        Describe(Hex(HexRecord(0, 0x10, {0xA1, 0xB2}) + ":0200200011220\r\n" + ":00000001FF\r\n"));
     EXPECT_EQ(info.result, PrepareResult::ConversionFailed);  // the second record is cut short
-    info = Describe(Hex(":02001000A1B200\r\n:02002000112200\r\n:00000001FF\r\n"));
+    info = Describe(Hex(HexRecord(0, 0x10, {0xA1, 0xB2}) + HexRecord(0, 0x20, {0x11, 0x22}) +
+                        ":00000001FF\r\n"));
     ASSERT_EQ(info.result, PrepareResult::Ready);
     EXPECT_EQ(info.length, 0x22);
     EXPECT_EQ(info.crc32, 0x8CF51626u);
@@ -46,14 +52,15 @@ TEST(ImageInfoTest, HexImageGivesItsWrittenAddressesLengthAndCrc) {
     EXPECT_EQ(info.addresses->highest, 0x21u);
 
     const std::size_t big = 0x10000 + 0x40;
-    info = Describe(Hex(":020000040001F9\r\n:01003000AB00\r\n:00000001FF\r\n", big));
+    info = Describe(Hex(
+        std::string(":020000040001F9\r\n") + HexRecord(0, 0x30, {0xAB}) + ":00000001FF\r\n", big));
     ASSERT_EQ(info.result, PrepareResult::Ready);
     EXPECT_EQ(info.length, 0x10031);
     EXPECT_EQ(info.addresses->lowest, 0x10030u);
     EXPECT_EQ(info.addresses->highest, 0x10030u);
 
     // Only an end record: Ready with nothing to send, and no range.
-    info = Describe(Hex(":00000001FF\r\n"));
+    info = Describe(Hex(std::string(":00000001FF\r\n")));
     ASSERT_EQ(info.result, PrepareResult::Ready);
     EXPECT_EQ(info.length, 0);
     EXPECT_FALSE(info.addresses);
@@ -77,7 +84,8 @@ TEST(ImageInfoTest, RawBinaryIsSentWholeFromAddressZero) {
 TEST(ImageInfoTest, ControllerDecidesTheConversionAndTheNetFlashLimit) {
     // The net controller's converter skips records at 0xFFF8 and up; the main one needs room
     // for them and so refuses this file.
-    const std::string hex = Hex(":02001000A1B200\r\n:02FFF800AABB00\r\n:00000001FF\r\n");
+    const std::string hex = Hex(HexRecord(0, 0x10, {0xA1, 0xB2}) +
+                                HexRecord(0, 0xFFF8, {0xAA, 0xBB}) + ":00000001FF\r\n");
     EXPECT_EQ(Describe(hex).result, PrepareResult::ConversionFailed);
     ImageInfo info = Describe(hex, Controller::Net);
     ASSERT_EQ(info.result, PrepareResult::Ready);
@@ -91,8 +99,8 @@ TEST(ImageInfoTest, ControllerDecidesTheConversionAndTheNetFlashLimit) {
 }
 
 TEST(ImageInfoTest, FilesThePanelRefusesAreRefusedTheSameWay) {
-    const std::string refused[] = {std::string(256, 'x'), Hex(":0200000011223C\r\n"),
-                                   Hex(":0300000011\r\n:00000001FF\r\n")};
+    const std::string refused[] = {std::string(256, 'x'), Hex(std::string(":0200000011223C\r\n")),
+                                   Hex(std::string(":0300000011\r\n") + ":00000001FF\r\n")};
     for (const std::string& bytes : refused) {
         testing::TempFile file("image-info", bytes);
         ImageSlot slot;
