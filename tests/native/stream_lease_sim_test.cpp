@@ -29,7 +29,7 @@ class WaitingView : public testing::RecordingView {
     void WaitForSession(Clock::Duration step) override { std::this_thread::sleep_for(step); }
 };
 
-// Connect, and at once the dialog opens: the lease waits for the login under way, the poll
+// Connect, and during the login the dialog opens: the lease waits for the login, the poll
 // and stored codes go on being posted, and none of them reaches the unit until it is returned.
 TEST(FirmwareSimLeaseTest, TheUpdateIsTheStreamsOneUserWhileItIsLent) {
     testing::SimulatedUnit sim("127.0.0.73");
@@ -51,6 +51,11 @@ TEST(FirmwareSimLeaseTest, TheUpdateIsTheStreamsOneUserWhileItIsLent) {
     record.mainImage.path = file.Path();
     testing::RecordingFirmwareView firmwareView;
     testing::FakeClock clock;
+    // The login is under way (the session holds the stream) when the dialog asks for it.
+    for (int i = 0; i < 500 && sim.log.Lines("tcp").empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(sim.log.Lines("tcp").empty());
     {
         StreamLease lease(state, view);
         EXPECT_EQ(state.m_bPollPaused, 1);
