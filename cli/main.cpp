@@ -305,9 +305,11 @@ int Main(int argc, char** argv) {
         // The image is checked once, here, so that a file that is not one reaches no unit.
         const bool net = controller == "net";
         if (net && !serial) return usage("the net controller is updated over --port");
-        const Outcome image =
-            CheckFirmwareImage(file, net ? firmware::Controller::Net : firmware::Controller::Main);
-        if (!image.Ok()) return usage(file + ": " + image.Text());
+        const firmware::ImageInfo image = firmware::DescribeImage(
+            file, net ? firmware::Controller::Net : firmware::Controller::Main);
+        if (image.result != firmware::PrepareResult::Ready) {
+            return usage(file + ": " + firmware::PrepareFailureText(image.result));
+        }
         longCommand = true;
         auto board = std::make_shared<ProgressBoard>(units, isatty(fileno(stdout)) != 0, stdout);
         command = [&, board, net](UnitLink& link, std::size_t index) -> Verdict {

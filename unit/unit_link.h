@@ -65,10 +65,6 @@ class UnitLink {
                                       const FirmwareProgress& progress) = 0;
 };
 
-/// Whether the file at `path` is an image the controller's Burn would send: read and, from
-/// HEX, converted as the procedures do, without a unit. A failure has the dialog's text.
-Outcome CheckFirmwareImage(const std::string& path, firmware::Controller controller);
-
 /// The bytes of a `length`-byte image that a progress bar at `position` of `maximum` stands
 /// for; 64-bit, as the product passes 2^31 for images above about 400 KB.
 std::int64_t ProgressBytes(std::int64_t length, std::int64_t position, std::int64_t maximum);
