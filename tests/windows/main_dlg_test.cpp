@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -302,17 +303,28 @@ TEST_F(MainDlgTest, DpiChangeScalesTheLayoutAndTakesTheBitmapsForTheScale) {
     WSACleanup();
 }
 
-// At 150% a picture is the 2x bitmap brought down to 150%, as a 24-bit DIB section: a picture
-// control would copy a 32-bit one, and the copy would leak.
-TEST(ScaledBitmapTest, BetweenTheScalesTheDoubleBitmapIsFilteredDown) {
-    HBITMAP scaled =
-        LoadBitmapForDpi(GetModuleHandleA(nullptr), IDB_MUTE, IDB_DOUBLE_SCALE_OFFSET, 144);
+// At 150% a picture is the 2x bitmap brought down to 150%, never the 1x one enlarged, and a
+// 24-bit DIB section: a picture control would copy a 32-bit one, and the copy would leak.
+TEST(ScaledBitmapTest, BetweenTheScalesTheDoubleBitmapIsBroughtDown) {
+    const HINSTANCE instance = GetModuleHandleA(nullptr);
+    HBITMAP scaled = LoadBitmapForDpi(instance, IDB_MUTE, IDB_DOUBLE_SCALE_OFFSET, 144);
     ASSERT_NE(scaled, nullptr);
     DIBSECTION dib{};
     ASSERT_EQ(GetObjectA(scaled, sizeof dib, &dib), static_cast<int>(sizeof dib));
     EXPECT_EQ(dib.dsBm.bmWidth, 150);
     EXPECT_EQ(dib.dsBm.bmHeight, 68);
     EXPECT_EQ(dib.dsBm.bmBitsPixel, 24);
+
+    HBITMAP small = LoadBitmapForDpi(instance, IDB_MUTE, IDB_DOUBLE_SCALE_OFFSET, 96);
+    HBITMAP enlarged = ScaleBitmap(small, 150, 68);
+    ASSERT_NE(enlarged, nullptr);
+    DIBSECTION other{};
+    GetObjectA(enlarged, sizeof other, &other);
+    const size_t bytes =
+        dib.dsBmih.biSizeImage ? dib.dsBmih.biSizeImage : ((150 * 3 + 3) & ~3) * 68;
+    EXPECT_NE(std::memcmp(dib.dsBm.bmBits, other.dsBm.bmBits, bytes), 0);
+    DeleteObject(enlarged);
+    DeleteObject(small);
     DeleteObject(scaled);
 }
 
