@@ -11,9 +11,9 @@
 #include "app/app_module.h"
 #include "app/dpi.h"
 #include "app/scaled_bitmap.h"
-#include "panel/accessible_controls.h"
 #include "link/stream_lease.h"
 #include "panel/about_dlg.h"
+#include "panel/accessible_controls.h"
 #include "panel/address_file.h"
 #include "serial/com_ports.h"
 
