@@ -67,11 +67,19 @@ struct IconTraits {
     static void Close(HICON icon) { DestroyIcon(icon); }
 };
 
+struct FontTraits {
+    using Handle = HFONT;
+    static bool IsValid(HFONT font) { return font != nullptr; }
+    static void Close(HFONT font) { DeleteObject(font); }
+};
+
 /// Events, threads, files and COM ports (CloseHandle).
 using UniqueHandle = UniqueOwner<KernelHandleTraits>;
 /// Bitmaps (DeleteObject).
 using BitmapHandle = UniqueOwner<BitmapTraits>;
 /// Icons loaded without LR_SHARED (DestroyIcon).
 using IconHandle = UniqueOwner<IconTraits>;
+/// Fonts (DeleteObject).
+using FontHandle = UniqueOwner<FontTraits>;
 
 }  // namespace vantrel

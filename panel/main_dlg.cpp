@@ -9,8 +9,11 @@
 #include <cstdio>
 
 #include "app/app_module.h"
+#include "app/dpi.h"
+#include "app/scaled_bitmap.h"
 #include "link/stream_lease.h"
 #include "panel/about_dlg.h"
+#include "panel/accessible_controls.h"
 #include "panel/address_file.h"
 #include "serial/com_ports.h"
 
@@ -104,7 +107,13 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
         m_prevLamps[i] = 255;
         m_prevLevels[i] = 255;
     }
+    MakeAccessible(m_hWnd);
     m_view.CountTemplatePictures();
+    // The dialog manager laid the template out for the monitor's DPI (the program is DPI
+    // aware); the template's pictures are 1x bitmaps, which only 96 dpi keeps.
+    const int dpi = WindowDpi(m_hWnd);
+    m_layout.Capture(m_hWnd, dpi);
+    if (dpi != 96) ShowAtDpi(dpi);
     return 1;  // the system focuses the first control that takes the focus
 }
 
@@ -126,6 +135,28 @@ LRESULT CMainDlg::OnTimer(UINT, WPARAM wParam, LPARAM, bool&) {
 }
 
 LRESULT CMainDlg::OnLiveBitmaps(UINT, WPARAM, LPARAM, bool&) { return m_view.LiveBitmaps(); }
+
+LRESULT CMainDlg::OnDpiChanged(UINT, WPARAM wParam, LPARAM lParam, bool&) {
+    const int dpi = LOWORD(wParam);
+    m_layout.Apply(m_hWnd, dpi, *reinterpret_cast<const RECT*>(lParam));
+    ShowAtDpi(dpi);
+    return 0;
+}
+
+void CMainDlg::ShowAtDpi(int dpi) {
+    m_view.ShowAtDpi(dpi);
+    if (dpi <= 96) {
+        m_hBkgndBmp.Attach(LoadBackground());
+        return;
+    }
+    // Made once for the client area, so that painting it is a plain copy.
+    RECT client{};
+    GetClientRect(m_hWnd, &client);
+    BitmapHandle doubled(LoadBitmapA(g_module.GetInstance(),
+                                     MAKEINTRESOURCEA(IDB_DOUBLE_SCALE_OFFSET + IDB_BACKGROUND)));
+    HBITMAP scaled = ScaleBitmap(doubled.Get(), client.right, client.bottom);
+    if (scaled) m_hBkgndBmp.Attach(scaled);
+}
 
 LRESULT CMainDlg::OnCloseCmd(WORD, WORD wID, HWND, bool&) {
     if (m_bClosing) return 0;

@@ -4,6 +4,7 @@
 
 #include "app/bitmap_bkgnd.h"
 #include "app/dialog.h"
+#include "app/dpi_layout.h"
 #include "app/handles.h"
 #include "app/idle_handler.h"
 #include "app/message_filter.h"
@@ -46,6 +47,7 @@ class CMainDlg : public CDialog,
     MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
     MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBkgnd)
     MESSAGE_HANDLER(WM_TIMER, OnTimer)
+    MESSAGE_HANDLER(WM_DPICHANGED, OnDpiChanged)
     MESSAGE_HANDLER(LiveBitmapsMessage(), OnLiveBitmaps)
     COMMAND_ID_HANDLER(IDOK, OnCloseCmd)
     COMMAND_ID_HANDLER(IDCANCEL, OnCloseCmd)
@@ -91,6 +93,9 @@ class CMainDlg : public CDialog,
     /// The status poll, timer 1.
     LRESULT OnTimer(UINT uMsg, WPARAM wParam, LPARAM lParam, bool& bHandled);
     LRESULT OnLiveBitmaps(UINT uMsg, WPARAM wParam, LPARAM lParam, bool& bHandled);
+    /// The window moved to a monitor of another scale: the layout, the font, the pictures and
+    /// the background follow it.
+    LRESULT OnDpiChanged(UINT uMsg, WPARAM wParam, LPARAM lParam, bool& bHandled);
     /// OK (Enter) quits with 1, Cancel (Esc, the close box) with 2. A close that arrives while
     /// a handler waits (another program's WM_CLOSE, delivered with the session's updates) is
     /// carried out once that handler has returned.
@@ -117,11 +122,14 @@ class CMainDlg : public CDialog,
     void SetIcons();
     void StartLevelBars();
     void FillComPorts();
+    /// Pictures and background from the bitmaps made for dpi.
+    void ShowAtDpi(int dpi);
 
     SerialPort m_serial;
     IconHandle m_hBigIcon;
     IconHandle m_hSmallIcon;
     Win32PanelView m_view;
+    DpiLayout m_layout;
     CAboutDlg* m_pFirmwareDialog = nullptr;  // while the firmware update dialog is open
     PanelControls m_controls;
     TcpStream m_stream;  // the session's socket

@@ -3,9 +3,12 @@
 #include <commctrl.h>
 
 #include "app/app_module.h"
+#include "app/scaled_bitmap.h"
 #include "app/sent_message_wait.h"
 #include "link/control_ids.h"
 #include "link/refresh_panel.h"
+#include "panel/accessible_controls.h"
+#include "panel/control_names.h"
 
 namespace vantrel {
 
@@ -41,18 +44,31 @@ LRESULT Win32PanelView::Send(int control, UINT msg, WPARAM wParam, LPARAM lParam
     return SendDlgItemMessageA(Window(), control, msg, wParam, lParam);
 }
 
-// Mapped to the system's 3-D colours, as the pictures were drawn on the dialog's grey.
 HBITMAP Win32PanelView::LoadPicture(int bitmap) {
-    auto loaded = static_cast<HBITMAP>(LoadImageA(g_module.GetInstance(), MAKEINTRESOURCEA(bitmap),
-                                                  IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
-    if (loaded) ++m_nLiveBitmaps;
+    HBITMAP loaded =
+        LoadBitmapForDpi(g_module.GetInstance(), bitmap, IDB_DOUBLE_SCALE_OFFSET, m_nDpi);
+    if (loaded) {
+        ++m_nLiveBitmaps;
+        std::lock_guard<std::mutex> lock(m_idsLock);
+        m_ids[loaded] = bitmap;
+    }
     return loaded;
 }
 
 void Win32PanelView::Free(HBITMAP bitmap) {
     if (!bitmap) return;
+    {
+        std::lock_guard<std::mutex> lock(m_idsLock);
+        m_ids.erase(bitmap);
+    }
     DeleteObject(bitmap);
     --m_nLiveBitmaps;
+}
+
+int Win32PanelView::BitmapId(HBITMAP bitmap) {
+    std::lock_guard<std::mutex> lock(m_idsLock);
+    auto found = m_ids.find(bitmap);
+    return found == m_ids.end() ? 0 : found->second;
 }
 
 HBITMAP Win32PanelView::PutPicture(int control, HBITMAP image) {
@@ -61,8 +77,10 @@ HBITMAP Win32PanelView::PutPicture(int control, HBITMAP image) {
         Free(image);
         return nullptr;
     }
-    return reinterpret_cast<HBITMAP>(
+    auto previous = reinterpret_cast<HBITMAP>(
         SendMessageA(item, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(image)));
+    if (const int id = BitmapId(image)) NamePicture(item, id);
+    return previous;
 }
 
 void Win32PanelView::SetText(int control, const char* text) {
@@ -126,6 +144,21 @@ void Win32PanelView::WakeWait() { SetEvent(m_wake.Get()); }
 void Win32PanelView::CountTemplatePictures() {
     ForEachPicture(Window(), [this](HWND picture) {
         if (SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0)) ++m_nLiveBitmaps;
+    });
+}
+
+void Win32PanelView::ShowAtDpi(int dpi) {
+    m_nDpi = dpi;
+    ForEachPicture(Window(), [this](HWND picture) {
+        const int control = GetDlgCtrlID(picture);
+        int shown = BitmapId(
+            reinterpret_cast<HBITMAP>(SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0)));
+        if (shown == 0) {
+            const PictureName* name = FindPictureName(control);
+            if (!name) return;
+            shown = name->normalBitmap;  // still the template's
+        }
+        SetPicture(control, shown);
     });
 }
 

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <map>
+#include <mutex>
 
 #include "app/dialog.h"
 #include "link/panel_state.h"
@@ -49,6 +51,9 @@ class Win32PanelView : public PanelView {
     void FreePictures();
     /// Bitmaps held by the panel's pictures and its pressed-picture slots.
     int LiveBitmaps() const { return m_nLiveBitmaps; }
+    /// Shows every picture, and loads every later one, from the bitmaps made for dpi; the
+    /// count of held bitmaps stays as it was.
+    void ShowAtDpi(int dpi);
 
   private:
     HWND Window() const { return m_dialog.m_hWnd; }
@@ -58,9 +63,14 @@ class Win32PanelView : public PanelView {
     /// Puts image into a picture control and returns the image it gives back; a control that
     /// is gone cannot take it, so the image is freed.
     HBITMAP PutPicture(int control, HBITMAP image);
+    /// The resource id of a bitmap loaded here; 0 for one the template put in.
+    int BitmapId(HBITMAP bitmap);
 
     const CDialog& m_dialog;
     std::atomic<int> m_nLiveBitmaps{0};
+    std::atomic<int> m_nDpi{96};
+    std::mutex m_idsLock;  // the session loads and frees pictures too
+    std::map<HBITMAP, int> m_ids;
     UniqueHandle m_wake{CreateEventA(nullptr, FALSE, FALSE, nullptr)};  // auto-reset
 };
 

@@ -13,8 +13,13 @@ Button faces are flat, so a test can tell the two looks apart from one screen pi
 Bitmaps are written 24 bits per pixel with no alpha: a 32-bit bitmap put into a picture control
 under common controls 6 is copied, and the copy handed back would leak.
 
+Every bitmap is drawn twice: at its size (bmp/<id>.bmp, for 96 dpi) and at twice its size,
+drawn anew rather than enlarged (bmp/2x/<id>.bmp, resource 1000 + id, listed in bitmaps2x.rc),
+so that a panel at 200% shows sharp labels and one between the two scales a 2x bitmap down.
+
 Run with Debian's python3 and python3-pil from the res/ folder or anywhere:
-  /usr/bin/python3 res/make_bitmaps.py              writes bmp/*.bmp and vantrel.ico
+  /usr/bin/python3 res/make_bitmaps.py              writes bmp/*.bmp, bmp/2x/*.bmp, bitmaps2x.rc
+                                                    and vantrel.ico
   /usr/bin/python3 res/make_bitmaps.py --mockup X   also renders the whole panel to X (PNG)
 The output is committed, so the Windows build needs no Python.
 """
@@ -111,16 +116,20 @@ def label_size(size, labels):
                for label in labels)
 
 
-def draw_button(width, height, label, look, text_size):
+def draw_button(size, label, look, text_size, scale=1):
+    """A button face at size (1x pixels) times scale; the outline and bevel grow with it."""
+    width, height = size[0] * scale, size[1] * scale
     image = Image.new("RGB", (width, height), FACE[look])
     draw = ImageDraw.Draw(image)
-    draw.rectangle((0, 0, width - 1, height - 1), outline=OUTLINE[look])
-    for i in (1, 2):
+    for i in range(scale):
+        draw.rectangle((i, i, width - 1 - i, height - 1 - i), outline=OUTLINE[look])
+    for i in range(scale, BEVEL * scale):
         draw.line((i, i, width - 1 - i, i), fill=HIGHLIGHT[look])
         draw.line((i, i, i, height - 1 - i), fill=HIGHLIGHT[look])
         draw.line((i, height - 1 - i, width - 1 - i, height - 1 - i), fill=SHADOW[look])
         draw.line((width - 1 - i, i, width - 1 - i, height - 1 - i), fill=SHADOW[look])
-    text, f, centre = fit_label(draw, label, label_box(width, height), BOLD, text_size)
+    box = tuple(v * scale for v in label_box(*size))
+    text, f, centre = fit_label(draw, label, box, BOLD, text_size * scale, 10 * scale)
     draw.multiline_text(centre, text, font=f, fill=LABEL[look], anchor="mm", align="center",
                         spacing=1)
     return image
@@ -149,6 +158,9 @@ def read_controls(table):
     defines = read_defines()
     sizes = {row["id"]: row["size"] for row in table}
     rc = (HERE / "vantrel.rc").read_text()
+    # The panel's template only: the firmware update dialog is a window of its own.
+    rc = rc[rc.index("IDD_PANEL DIALOGEX"):]
+    rc = rc[:re.search(r"^END\b", rc, re.M).start()]
     matches = list(CONTROL.finditer(rc))
     if len(matches) != len(re.findall(r"^\s*CONTROL\s", rc, re.M)):
         sys.exit("make_bitmaps: a CONTROL line of vantrel.rc is not in the expected form")
@@ -179,12 +191,12 @@ def overlaps(a, b):
 BG_W, BG_H = 1252, 636
 
 
-def px(x, y):
-    return (round(x * BG_W / DIALOG_W), round(y * BG_H / DIALOG_H))
+def px(x, y, scale=1):
+    return (round(x * BG_W * scale / DIALOG_W), round(y * BG_H * scale / DIALOG_H))
 
 
-def dlu(x, y):
-    return (x * DIALOG_W / BG_W, y * DIALOG_H / BG_H)
+def dlu(x, y, scale=1):
+    return (x * DIALOG_W / (BG_W * scale), y * DIALOG_H / (BG_H * scale))
 
 
 # Group boxes: left, top, right, bottom in dialog units, and the title on the top edge (None
@@ -223,10 +235,12 @@ METER_NAME_COLUMN = (749, 815)
 GAP = 2  # dialog units kept clear around a caption and a control on a frame's edge
 
 
-def draw_text(draw, painted, xy, text, f, anchor, fill=TEXT):
-    draw.multiline_text(xy, text, font=f, fill=fill, anchor=anchor, align="center", spacing=1)
-    bbox = draw.multiline_textbbox(xy, text, font=f, anchor=anchor, align="center", spacing=1)
-    painted.append((text, dlu(bbox[0], bbox[1]) + dlu(bbox[2], bbox[3])))
+def draw_text(draw, painted, xy, text, f, anchor, scale, fill=TEXT):
+    draw.multiline_text(xy, text, font=f, fill=fill, anchor=anchor, align="center",
+                        spacing=scale)
+    bbox = draw.multiline_textbbox(xy, text, font=f, anchor=anchor, align="center",
+                                   spacing=scale)
+    painted.append((text, dlu(bbox[0], bbox[1], scale) + dlu(bbox[2], bbox[3], scale)))
 
 
 def edge_segments(x0, x1, y, blockers):
@@ -242,44 +256,50 @@ def edge_segments(x0, x1, y, blockers):
     return [p for p in pieces if p[1] > p[0]]
 
 
-def draw_frame(draw, rect, blockers):
+def draw_frame(draw, rect, blockers, scale):
     """An etched frame; its top edge leaves gaps for titles and for controls standing on it."""
     left, top, right, bottom = rect
-    for offset, colour in ((0, FRAME_DARK), (1, FRAME_LIGHT)):
+    lines = [(i, FRAME_DARK) for i in range(scale)] + [(scale + i, FRAME_LIGHT)
+                                                        for i in range(scale)]
+    for offset, colour in lines:
         for a, b in edge_segments(left, right, top, blockers):
-            (xa, y), (xb, _) = px(a, top), px(b, top)
+            (xa, y), (xb, _) = px(a, top, scale), px(b, top, scale)
             draw.line((xa + offset, y + offset, xb + offset, y + offset), fill=colour)
-        (l, t), (r, b) = px(left, top), px(right, bottom)
+        (l, t), (r, b) = px(left, top, scale), px(right, bottom, scale)
         draw.line((l + offset, t + offset, l + offset, b + offset), fill=colour)
         draw.line((l + offset, b + offset, r + offset, b + offset), fill=colour)
         draw.line((r + offset, t + offset, r + offset, b + offset), fill=colour)
 
 
-def draw_background(controls):
-    image = Image.new("RGB", (BG_W, BG_H), PANEL)
+def draw_background(controls, scale=1):
+    image = Image.new("RGB", (BG_W * scale, BG_H * scale), PANEL)
     draw = ImageDraw.Draw(image)
     painted = []
-    text_font = font(BOLD, TEXT_SIZE)
+    text_font = font(BOLD, TEXT_SIZE * scale)
+
+    def at(x, y):
+        return px(x, y, scale)
 
     for text, side, x, y in CAPTIONS:
         anchor = "lm" if side == "right of" else "rm"
-        draw_text(draw, painted, px(x, y), text, text_font, anchor)
+        draw_text(draw, painted, at(x, y), text, text_font, anchor, scale)
     for (left, top, _, _), title in GROUPS:
         if title:
-            draw_text(draw, painted, px(left + 8, top), title, font(BOLD, TITLE_SIZE), "lm")
+            draw_text(draw, painted, at(left + 8, top), title, font(BOLD, TITLE_SIZE * scale),
+                      "lm", scale)
     for name, top, bottom in METER_NAMES:
-        l, t = px(METER_NAME_COLUMN[0], top)
-        r, b = px(METER_NAME_COLUMN[1], bottom)
-        text, f, centre = fit_label(draw, name, (l, t, r, b), BOLD, TEXT_SIZE)
-        draw_text(draw, painted, centre, text, f, "mm")
-    l, t = px(430, 340)
-    r, b = px(700, 392)
-    text, f, centre = fit_label(draw, "VANTREL", (l, t, r, b), BOLD, 48)
-    draw_text(draw, painted, centre, text, f, "mm", fill=DIM_TEXT)
+        l, t = at(METER_NAME_COLUMN[0], top)
+        r, b = at(METER_NAME_COLUMN[1], bottom)
+        text, f, centre = fit_label(draw, name, (l, t, r, b), BOLD, TEXT_SIZE * scale)
+        draw_text(draw, painted, centre, text, f, "mm", scale)
+    l, t = at(430, 340)
+    r, b = at(700, 392)
+    text, f, centre = fit_label(draw, "VANTREL", (l, t, r, b), BOLD, 48 * scale)
+    draw_text(draw, painted, centre, text, f, "mm", scale, fill=DIM_TEXT)
 
     blockers = [c["rect"] for c in controls] + [rect for _, rect in painted]
     for rect, _ in GROUPS:
-        draw_frame(draw, rect, blockers)
+        draw_frame(draw, rect, blockers, scale)
 
     for text, rect in painted:
         for c in controls:
@@ -358,6 +378,16 @@ def render_mockup(path, background, bitmaps, controls):
     image.save(path)
 
 
+DOUBLE_SCALE_OFFSET = 1000  # IDB_DOUBLE_SCALE_OFFSET of resource.h
+
+
+def write_double_scale_rc(table):
+    lines = ["// Generated by make_bitmaps.py: the bitmaps at twice their size, each under 1000 + its",
+             "// own id, for screens at 200% and the scales between 100% and 200%."]
+    lines += [f'{DOUBLE_SCALE_OFFSET + row["id"]} BITMAP "bmp/2x/{row["id"]}.bmp"' for row in table]
+    (HERE / "bitmaps2x.rc").write_text("\n".join(lines) + "\n")
+
+
 def main():
     table = read_table()
     controls = read_controls(table)
@@ -367,14 +397,19 @@ def main():
                                                           if b["size"] == row["size"]])
                   for row in buttons}
     bitmaps = {}
-    for row in table:
-        if row["look"] == "background":
-            image = draw_background(controls)
-        else:
-            image = draw_button(*row["size"], row["label"], row["look"], text_sizes[row["size"]])
-        assert image.size == row["size"] and image.mode == "RGB"
-        image.save(HERE / "bmp" / f"{row['id']}.bmp")
-        bitmaps[row["id"]] = image
+    for scale, folder in ((1, HERE / "bmp"), (2, HERE / "bmp" / "2x")):
+        folder.mkdir(exist_ok=True)
+        for row in table:
+            if row["look"] == "background":
+                image = draw_background(controls, scale)
+            else:
+                image = draw_button(row["size"], row["label"], row["look"],
+                                    text_sizes[row["size"]], scale)
+            assert image.size == tuple(v * scale for v in row["size"]) and image.mode == "RGB"
+            image.save(folder / f"{row['id']}.bmp")
+            if scale == 1:
+                bitmaps[row["id"]] = image
+    write_double_scale_rc(table)
     write_icon(HERE / "vantrel.ico", (16, 32))
     if len(sys.argv) == 3 and sys.argv[1] == "--mockup":
         render_mockup(sys.argv[2], bitmaps[224], bitmaps, controls)

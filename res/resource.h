@@ -124,4 +124,8 @@
 #define IDB_UNBALANCED_INPUT 261
 #define IDB_UNBALANCED_INPUT_LIT 262
 
+// Each bitmap drawn at twice its size, for screens above 100%, is resource 1000 + its id
+// (bitmaps2x.rc).
+#define IDB_DOUBLE_SCALE_OFFSET 1000
+
 #endif

@@ -46,9 +46,9 @@ def wait_until(predicate, timeout, step=0.1, what="condition"):
 
 
 class Display:
-    """An Xvfb server of our own."""
+    """An Xvfb server of our own, of size WIDTHxHEIGHT."""
 
-    def __init__(self):
+    def __init__(self, size="1400x900"):
         # Groups running side by side start from numbers apart; a number that another server
         # took meanwhile makes Xvfb exit at once, and the next one is tried.
         first = 97 + 50 * int(os.environ.get("VANTREL_E2E_SLOT", "0"))
@@ -57,7 +57,7 @@ class Display:
                 continue
             self.name = ":%d" % number
             self.process = subprocess.Popen(
-                ["Xvfb", self.name, "-screen", "0", "1400x900x24", "-nolisten", "tcp"],
+                ["Xvfb", self.name, "-screen", "0", size + "x24", "-nolisten", "tcp"],
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             try:
                 self.process.wait(timeout=0.5)
@@ -119,6 +119,14 @@ class WinePrefix:
     def unmap_com_ports(self):
         self.kill_server()
         subprocess.run(["wine", "reg", "delete", r"HKLM\Software\Wine\Ports", "/f"],
+                       env=self.env, capture_output=True, timeout=60)
+        self.kill_server()
+
+    def set_dpi(self, dpi):
+        """The prefix's screen DPI, where this Wine reads it (the user's LogPixels)."""
+        self.kill_server()
+        subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
+                        "/t", "REG_DWORD", "/d", str(dpi), "/f"],
                        env=self.env, capture_output=True, timeout=60)
         self.kill_server()
 
@@ -273,6 +281,13 @@ class Panel:
 
     def focus(self):
         return self.probe.ask("focus")["focus"]
+
+    def names(self):
+        """Each control's accessible name and value, by id."""
+        answer = self.probe.ask("names")
+        if not answer.get("ok"):
+            raise AssertionError("the panel window is gone")
+        return {c["id"]: (c["name"], c["value"]) for c in answer["controls"]}
 
     def boxes(self):
         return self.probe.ask("boxes")["boxes"]

@@ -13,6 +13,8 @@
 //   sendclose            WM_CLOSE as another program sends it, delivered even while the panel
 //                        waits inside a handler
 //   setip ID A.B.C.D     puts an address into an IP-address control; with no address, empties it
+//   names                each control's accessible name and value as MSAA's proxy for a window
+//                        gives them (below): id, name, value
 // Only messages whose results come back by value (or are marshalled by the system) are used,
 // since the panel lives in another process.
 #include <windows.h>
@@ -132,6 +134,65 @@ std::string ControlJson(HWND control) {
     return json + "}";
 }
 
+// What Wine's own MSAA proxy reports, read from outside: AccessibleObjectFromWindow fails
+// across processes under this Wine (E_NOINTERFACE), so the probe applies the proxy's rules
+// itself. A button or static is named by its window text, '&' taken out. A control that shows a
+// value is named by the nearest visible static before it in z-order, if that one is a text
+// static; its value is its address, text, selected item or bar position.
+std::string AccessibleName(HWND control) {
+    const std::string cls = ClassOf(control);
+    auto withoutPrefix = [](std::string text) {
+        text.erase(std::remove(text.begin(), text.end(), '&'), text.end());
+        return text;
+    };
+    if (lstrcmpiA(cls.c_str(), "Button") == 0 || lstrcmpiA(cls.c_str(), "Static") == 0) {
+        return withoutPrefix(Text(control));
+    }
+    for (HWND before = GetWindow(control, GW_HWNDPREV); before;
+         before = GetWindow(before, GW_HWNDPREV)) {
+        if (!IsWindowVisible(before)) continue;
+        if (lstrcmpiA(ClassOf(before).c_str(), "Static") != 0) continue;
+        const LONG type = GetWindowLongA(before, GWL_STYLE) & SS_TYPEMASK;
+        const bool text = type == SS_LEFT || type == SS_CENTER || type == SS_RIGHT ||
+                          type == SS_SIMPLE || type == SS_LEFTNOWORDWRAP;
+        return text ? withoutPrefix(Text(before)) : "";
+    }
+    return "";
+}
+
+std::string AccessibleValue(HWND control) {
+    const std::string cls = ClassOf(control);
+    if (lstrcmpiA(cls.c_str(), "SysIPAddress32") == 0) return IpText(control);
+    if (lstrcmpiA(cls.c_str(), "msctls_progress32") == 0) {
+        return std::to_string(SendMessageA(control, PBM_GETPOS, 0, 0));
+    }
+    if (lstrcmpiA(cls.c_str(), "ComboBox") == 0) {
+        const LRESULT selection = SendMessageA(control, CB_GETCURSEL, 0, 0);
+        return selection < 0 ? "" : ComboItem(control, selection);
+    }
+    if (lstrcmpiA(cls.c_str(), "Edit") == 0) return Text(control);
+    return "";
+}
+
+void Names() {
+    HWND panel = FindPanel();
+    if (!panel) {
+        std::printf("{\"ok\":false}\n");
+        return;
+    }
+    std::string json = "{\"ok\":true,\"controls\":[";
+    bool first = true;
+    for (HWND child : Children(panel)) {
+        const int id = GetDlgCtrlID(child);
+        if (id <= 0) continue;
+        json += std::string(first ? "" : ",") + "{\"id\":" + std::to_string(id) + ",\"name\":\"" +
+                Escape(AccessibleName(child)) + "\",\"value\":\"" + Escape(AccessibleValue(child)) +
+                "\"}";
+        first = false;
+    }
+    std::printf("%s]}\n", json.c_str());
+}
+
 void Find() {
     for (int i = 0; i < 200; ++i) {
         HWND panel = FindPanel();
@@ -216,6 +277,9 @@ void Boxes() {
 }  // namespace
 
 int main() {
+    // Screen coordinates as the panel, which is DPI aware, sees them: Wine would scale an
+    // unaware program's view of them at any DPI but 96.
+    SetProcessDPIAware();
     std::string command;
     while (std::getline(std::cin, command)) {
         if (!command.empty() && command.back() == '\r') command.pop_back();
@@ -223,6 +287,8 @@ int main() {
             Find();
         } else if (command == "dump" || command.rfind("dump ", 0) == 0) {
             Dump(command.size() > 5 ? command.substr(5) : "");
+        } else if (command == "names") {
+            Names();
         } else if (command == "focus") {
             Focus();
         } else if (command == "boxes") {

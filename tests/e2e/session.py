@@ -9,10 +9,10 @@ _display = None
 _prefix = None
 
 
-def setUp():
+def setUp(screen):
     global _display, _prefix
     if _display is None:
-        _display = harness.Display()
+        _display = harness.Display(screen)
         _prefix = harness.WinePrefix(os.path.join(harness.WORK, "prefix"))
     return _display, _prefix
 
@@ -29,8 +29,10 @@ def tearDown():
 class PanelTest(unittest.TestCase):
     """A case with the display and prefix at hand and everything it starts cleaned up."""
 
+    screen = "1400x900"  # the group's display; its first case sets it
+
     def setUp(self):
-        self.display, self.prefix = setUp()
+        self.display, self.prefix = setUp(self.screen)
 
     def start_sim(self, address, *extra):
         sim = harness.Sim(address, *extra)

@@ -8,11 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/app_module.h"
 #include "app/message_loop.h"
+#include "app/scaled_bitmap.h"
 #include "app/sent_message_wait.h"
 #include "panel/address_file.h"
 #include "link/refresh_panel.h"
@@ -243,6 +245,87 @@ TEST_F(MainDlgTest, ViewReplacesPicturesWithoutKeepingOrLosingImages) {
     EXPECT_EQ(view.LiveBitmaps(), 0);
     EXPECT_EQ(ShownImage(w, IDC_MUTE), nullptr);
     WSACleanup();
+}
+
+// A move to a monitor at 200% and on to one at 150%, and back: the controls scale from
+// the first layout, each picture takes the bitmap made for its scale (the 2x one, filtered down
+// at 150%), lamps keep their look, and the count of held bitmaps never moves.
+TEST_F(MainDlgTest, DpiChangeScalesTheLayoutAndTakesTheBitmapsForTheScale) {
+    CMainDlg panel;
+    ASSERT_TRUE(panel.Create(nullptr, CMainDlg::IDD));
+    const HWND w = panel.m_hWnd;
+    auto rectOf = [&](int id) {
+        RECT r{};
+        GetWindowRect(GetDlgItem(w, id), &r);
+        MapWindowPoints(nullptr, w, reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    };
+    auto sizeOf = [&](int id) {
+        BITMAP bm{};
+        GetObjectA(ShownImage(w, id), sizeof bm, &bm);
+        return std::pair<int, int>{bm.bmWidth, bm.bmHeight};
+    };
+    const RECT bar = rectOf(IDC_VOLUME_BAR);
+    const RECT mute = rectOf(IDC_MUTE);
+    RECT window{};
+    GetWindowRect(w, &window);
+    const int held = static_cast<int>(SendMessageA(w, CMainDlg::LiveBitmapsMessage(), 0, 0));
+    auto nameOf = [&](int id) {
+        char name[64] = {};
+        GetWindowTextA(GetDlgItem(w, id), name, sizeof name);
+        return std::string(name);
+    };
+    // A lamp the panel lights itself: Disconnect, once a Connect where no unit listens fails.
+    SendMessageA(w, WM_COMMAND, MAKEWPARAM(IDC_CONNECT, STN_CLICKED), 0);
+    for (int i = 0; i < 100 && nameOf(IDC_DISCONNECT) != "Disconnect, on"; ++i) {
+        WaitDeliveringSentMessages(50, nullptr);
+    }
+    ASSERT_EQ(nameOf(IDC_DISCONNECT), "Disconnect, on");
+
+    for (int dpi : {192, 144, 96}) {
+        SCOPED_TRACE("dpi " + std::to_string(dpi));
+        RECT suggested = window;
+        suggested.right = window.left + MulDiv(window.right - window.left, dpi, 96);
+        suggested.bottom = window.top + MulDiv(window.bottom - window.top, dpi, 96);
+        SendMessageA(w, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        const RECT scaledBar = rectOf(IDC_VOLUME_BAR);
+        EXPECT_EQ(scaledBar.left, MulDiv(bar.left, dpi, 96));
+        EXPECT_EQ(scaledBar.right - scaledBar.left,
+                  MulDiv(bar.right, dpi, 96) - MulDiv(bar.left, dpi, 96));
+        EXPECT_EQ(rectOf(IDC_MUTE).top, MulDiv(mute.top, dpi, 96));
+        EXPECT_EQ(sizeOf(IDC_MUTE),
+                  (std::pair<int, int>{MulDiv(100, dpi, 96), MulDiv(45, dpi, 96)}));
+        const RECT picture = rectOf(IDC_MUTE);
+        EXPECT_EQ(picture.right - picture.left, MulDiv(100, dpi, 96)) << "sized to its bitmap";
+        EXPECT_EQ(SendMessageA(w, CMainDlg::LiveBitmapsMessage(), 0, 0), held);
+        EXPECT_EQ(nameOf(IDC_DISCONNECT), "Disconnect, on");
+    }
+    WSACleanup();
+}
+
+// At 150% a picture is the 2x bitmap brought down to 150%, never the 1x one enlarged, and a
+// 24-bit DIB section: a picture control would copy a 32-bit one, and the copy would leak.
+TEST(ScaledBitmapTest, BetweenTheScalesTheDoubleBitmapIsBroughtDown) {
+    const HINSTANCE instance = GetModuleHandleA(nullptr);
+    HBITMAP scaled = LoadBitmapForDpi(instance, IDB_MUTE, IDB_DOUBLE_SCALE_OFFSET, 144);
+    ASSERT_NE(scaled, nullptr);
+    DIBSECTION dib{};
+    ASSERT_EQ(GetObjectA(scaled, sizeof dib, &dib), static_cast<int>(sizeof dib));
+    EXPECT_EQ(dib.dsBm.bmWidth, 150);
+    EXPECT_EQ(dib.dsBm.bmHeight, 68);
+    EXPECT_EQ(dib.dsBm.bmBitsPixel, 24);
+
+    HBITMAP small = LoadBitmapForDpi(instance, IDB_MUTE, IDB_DOUBLE_SCALE_OFFSET, 96);
+    HBITMAP enlarged = ScaleBitmap(small, 150, 68);
+    ASSERT_NE(enlarged, nullptr);
+    DIBSECTION other{};
+    GetObjectA(enlarged, sizeof other, &other);
+    const size_t bytes =
+        dib.dsBmih.biSizeImage ? dib.dsBmih.biSizeImage : ((150 * 3 + 3) & ~3) * 68;
+    EXPECT_NE(std::memcmp(dib.dsBm.bmBits, other.dsBm.bmBits, bytes), 0);
+    DeleteObject(enlarged);
+    DeleteObject(small);
+    DeleteObject(scaled);
 }
 
 }  // namespace

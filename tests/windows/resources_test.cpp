@@ -306,6 +306,14 @@ TEST(BitmapsTest, EveryBitmapIs24BitsBottomUpAtItsSize) {
         EXPECT_EQ(bm.bmWidth, row.width);
         EXPECT_EQ(bm.bmHeight, row.height);
         DeleteObject(loaded);
+
+        // The same picture drawn at twice the size, for screens above 100%.
+        Resource doubled = FindRes(RT_BITMAP, IDB_DOUBLE_SCALE_OFFSET + row.id);
+        ASSERT_NE(doubled.data, nullptr);
+        auto big = reinterpret_cast<const BITMAPINFOHEADER*>(doubled.data);
+        EXPECT_EQ(big->biWidth, 2 * row.width);
+        EXPECT_EQ(big->biHeight, 2 * row.height);
+        EXPECT_EQ(big->biBitCount, 24);
     }
 }
 
@@ -390,6 +398,9 @@ TEST(ManifestTest, RunsAsInvokerWithCommonControls6OnAnyArchitecture) {
     EXPECT_NE(controls.find("version=\"6.0.0.0\""), std::string::npos) << controls;
     EXPECT_NE(controls.find("processorArchitecture=\"*\""), std::string::npos) << controls;
     EXPECT_NE(controls.find("publicKeyToken=\"6595b64144ccf1df\""), std::string::npos) << controls;
+    // Per-monitor DPI aware: v2 where Windows has it, the older per-monitor form before.
+    EXPECT_NE(text.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
+    EXPECT_NE(text.find(">true/pm</dpiAware>"), std::string::npos);
 }
 
 TEST(VersionTest, NamesTheProductAndTheVersionOfItsLabel) {
