@@ -277,7 +277,8 @@ function renderUnit(unit) {
   const badge = field(card, "link");
   badge.textContent = unit.link;
   badge.className = "badge link-" + unit.link;
-  field(card, "reason").textContent = unit.reason ? " — " + unit.reason : "";
+  field(card, "reason").textContent = (unit.reason ? " — " + unit.reason : "") +
+    (unit.reconnects ? " (link made again " + unit.reconnects + "×)" : "");
 
   field(card, "input").textContent = shown(unit.input, INPUTS[unit.input] || "none");
   field(card, "meter").textContent = shown(unit.meterMode, unit.meterMode === 0 ? "VU" : "DPPM");
