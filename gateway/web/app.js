@@ -296,7 +296,8 @@ function renderUnit(unit) {
     row.dataset.value = shown(value, String(value));
   });
   field(card, "ip").textContent = unit.ip || "—";
-  field(card, "mac").textContent = unit.mac ? unit.mac.match(/../g).join(":") : "—";
+  const mac = unit.mac || "—";
+  field(card, "mac").textContent = /^[0-9A-Fa-f]{12}$/.test(mac) ? mac.match(/../g).join(":") : mac;
 
   for (const [, members] of BUTTON_GROUPS) {
     for (const [name, , lit] of members) {
