@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "gateway/command_reply.h"
+#include "gateway/event_hub.h"
+#include "gateway/units.h"
+
+namespace vantrel::gateway {
+
+/// Firmware updates, a job per request: each unit's update runs on that unit's link in its
+/// command queue, and every change of a unit's progress or outcome is an event.
+class FirmwareJobs {
+  public:
+    FirmwareJobs(Units& units, EventHub& hub) : m_units(units), m_hub(hub) {}
+
+    /// `units`: names separated by commas; `controller`: main or net. 202 with the job's id, or
+    /// the reason nothing was started.
+    Reply Start(const std::string& units, const std::string& controller, const std::string& image);
+    /// The job as JOB, or 404.
+    Reply Get(const std::string& id);
+
+  private:
+    struct UnitProgress {
+        std::string unit;
+        std::string state = "queued";
+        std::int64_t done = 0;
+        std::int64_t total = 0;
+        std::string error;
+    };
+    struct Job {
+        std::string id;
+        std::string controller;
+        std::vector<UnitProgress> units;
+    };
+    using Change = std::function<void(UnitProgress&)>;
+
+    /// Applies a change to one unit of a job and publishes the job when it shows.
+    void Update(const std::shared_ptr<Job>& job, std::size_t index, const Change& change);
+    static nlohmann::json JobJson(const Job& job);
+
+    static constexpr std::size_t kJobsKept = 64;
+    Units& m_units;
+    EventHub& m_hub;
+    std::mutex m_mutex;
+    std::map<std::int64_t, std::shared_ptr<Job>> m_jobs;
+    std::int64_t m_nextId = 1;
+};
+
+}  // namespace vantrel::gateway
