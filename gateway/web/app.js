@@ -321,13 +321,15 @@ function renderTimes(cell) {
   since.dateTime = unit.since;
   since.textContent = ago(unit.since);
   since.title = unit.since;
+  // Events come only when something changes, so the read time of an up unit's values would
+  // look old while they are current; it matters once the unit is not up.
   const read = field(card, "read");
   if (!unit.statusTime) {
     read.textContent = "Not read yet";
   } else if (unit.stale) {
     read.textContent = "Old values, read at " + clockTime(unit.statusTime) + " (" + ago(unit.statusTime) + ")";
   } else {
-    read.textContent = "Read " + ago(unit.statusTime);
+    read.textContent = "";
   }
 }
 
