@@ -71,7 +71,8 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
     m_hub.Publish("job", JobJson(*job).dump());
     for (std::size_t i = 0; i < monitors.size(); ++i) {
         UnitMonitor* monitor = monitors[i];
-        auto fail = [this, job, i, monitor] {
+        auto fail = [this, job, i, monitor](bool ran) {
+            if (ran) return;
             const std::string why = "the unit's link is down: " + monitor->Snapshot().reason;
             Update(job, i, [&](UnitProgress& p) {
                 p.state = "failed";
@@ -102,7 +103,7 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
                                  return false;
                              },
                              fail};
-        if (!monitor->Submit(std::move(update))) fail();
+        if (!monitor->Submit(std::move(update))) fail(false);
     }
     return {202, {{"job", job->id}}};
 }

@@ -7,17 +7,21 @@ namespace vantrel::gateway {
 
 Reply RunCommand(UnitMonitor& unit, CheckedCommand command, bool changesNetwork,
                  const char* levelName) {
-    auto reply = std::make_shared<std::promise<Reply>>();
-    std::future<Reply> outcome = reply->get_future();
+    auto reply = std::make_shared<Reply>();
+    auto finished = std::make_shared<std::promise<void>>();
+    std::future<void> outcome = finished->get_future();
     const std::string name = unit.Name();
-    QueuedCommand queued{
-        [=](UnitLink& link) {
-            reply->set_value(CheckReply(name, command(link), levelName));
-            return changesNetwork;
-        },
-        [=, &unit] { reply->set_value(LinkDownReply(name, unit.Snapshot().reason)); }};
+    QueuedCommand queued{[=](UnitLink& link) {
+                             *reply = CheckReply(name, command(link), levelName);
+                             return changesNetwork;
+                         },
+                         [=, &unit](bool ran) {
+                             if (!ran) *reply = LinkDownReply(name, unit.Snapshot().reason);
+                             finished->set_value();
+                         }};
     if (!unit.Submit(std::move(queued))) return LinkDownReply(name, unit.Snapshot().reason);
-    return outcome.get();
+    outcome.wait();
+    return *reply;
 }
 
 }  // namespace vantrel::gateway

@@ -112,8 +112,9 @@ void UnitMonitor::Serve() {
             m_queue.pop_front();
             lock.unlock();
             // The state is read again at once, so that the command's effect shows.
-            const bool networkChanged = command.run(*m_link);
-            if (!Poll(networkChanged)) return;
+            const bool polled = Poll(command.run(*m_link));
+            command.finished(true);
+            if (!polled) return;
             nextPoll = Steady::now() + m_options.poll;
             continue;
         }
@@ -177,7 +178,7 @@ void UnitMonitor::RefuseQueued() {
         std::lock_guard<std::mutex> lock(m_mutex);
         refused.swap(m_queue);
     }
-    for (QueuedCommand& command : refused) command.refused();
+    for (QueuedCommand& command : refused) command.finished(false);
 }
 
 bool UnitMonitor::Pause(std::chrono::milliseconds pause) {

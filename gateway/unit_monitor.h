@@ -23,11 +23,12 @@ struct MonitorOptions {
 };
 
 /// A command queued for the unit's link. `run` gets the link between polls and returns whether
-/// the unit's network settings may have changed (they are read again then); `refused` is
-/// called instead when the link goes down or the gateway stops before the command's turn.
+/// the unit's network settings may have changed. `finished` follows once the state has been
+/// read again after it, so that what the command did shows by then; it is called with false
+/// instead of `run` when the link goes down or the gateway stops before the command's turn.
 struct QueuedCommand {
     std::function<bool(UnitLink&)> run;
-    std::function<void()> refused;
+    std::function<void(bool ran)> finished;
 };
 
 /// One unit's link, held by a thread of its own: it connects, reads the whole state, polls the
