@@ -10,32 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "sim/tcp_console.h"
-#include "sim/traffic_log.h"
-#include "sim/unit.h"
+#include "bench/bench_units.h"
 
 namespace {
 
-using namespace vantrel::sim;
+using namespace vantrel::bench;
 
-struct BenchUnit {
-    explicit BenchUnit(uint32_t ip) : unit(ip, ip), console(unit, log, faults) {}
-    Unit unit;
-    TrafficLog log;
-    Faults faults;
-    TcpConsole console;
-};
-
-// 127.0.100.1 to 127.0.100.250, then 127.0.101.1 on: clear of the tests' 127.0.0.x.
-uint32_t UnitAddress(int index) {
-    return 0x7F000000u | static_cast<uint32_t>(100 + index / 250) << 8 |
-           static_cast<uint32_t>(1 + index % 250);
-}
-
-std::string Dotted(uint32_t address) {
-    return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
-           std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
-}
+// 127.0.100.1 upwards: clear of the tests' 127.0.0.x.
+uint32_t UnitAddress(int index) { return vantrel::bench::UnitAddress(index, 100); }
 
 struct Run {
     double seconds = 0;
@@ -71,17 +53,6 @@ Run Update(int count, const std::string& file) {
     run.simCpu = CpuSeconds(RUSAGE_SELF) - simBefore;
     std::remove(list.c_str());
     return run;
-}
-
-// Each unit's console holds a listening socket, a wake pipe and its connection, and vantrelctl
-// (which inherits the limit) a socket per unit: more than a default soft limit of 1024 allows.
-rlim_t RaiseOpenFileLimit() {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-    getrlimit(RLIMIT_NOFILE, &limit);
-    return limit.rlim_cur;
 }
 
 }  // namespace
