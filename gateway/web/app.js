@@ -46,7 +46,7 @@ const OUTCOME_SHOWN_MS = 8000;
 const RECONNECT_MS = 1000;
 
 const cards = new Map(); // unit id -> { card, unit }
-let followedJob = null; // { id, finished, fromEvent }
+let followedJob = null; // { id, finished, units: unit id -> the furthest entry shown }
 
 // ---- Calls to the gateway, with the token when one is set ----
 
@@ -138,7 +138,7 @@ function onEvent(name, data) {
     return;
   }
   if (name === "unit") renderUnit(value);
-  else if (name === "job") followJob(value, true);
+  else if (name === "job") followJob(value);
 }
 
 function showStream(text, live) {
@@ -381,16 +381,33 @@ function firmwareMessage(text) {
   document.getElementById("firmware-message").textContent = text;
 }
 
+const STATE_ORDER = ["queued", "running", "done", "failed"];
+
+// A job's progress only goes forward, but the units' threads report it separately, so a read
+// can come after a newer one: each unit keeps the furthest of what it has been shown.
+function furthest(shown, entry) {
+  if (!shown) return entry;
+  const rank = (e) => Math.min(STATE_ORDER.indexOf(e.state), 2);
+  if (rank(shown) > rank(entry) || (rank(shown) === rank(entry) && shown.done > entry.done)) {
+    return shown;
+  }
+  return entry;
+}
+
 // Shows a job's units; the stream's events for another job are taken up only once the one
 // followed has finished, so a burn started elsewhere still shows.
-function followJob(job, fromEvent) {
+function followJob(job) {
   if (followedJob && followedJob.id !== job.job && !followedJob.finished) return;
-  if (followedJob && followedJob.id === job.job && followedJob.fromEvent && !fromEvent) return;
-  followedJob = { id: job.job, finished: job.finished, fromEvent: fromEvent || (followedJob && followedJob.fromEvent) };
+  if (!followedJob || followedJob.id !== job.job) {
+    followedJob = { id: job.job, finished: false, units: new Map() };
+  }
+  followedJob.finished ||= job.finished;
   const list = document.getElementById("firmware-job");
   list.dataset.job = job.job;
-  list.dataset.finished = String(job.finished);
-  for (const entry of job.units) {
+  list.dataset.finished = String(followedJob.finished);
+  for (const read of job.units) {
+    const entry = furthest(followedJob.units.get(read.unit), read);
+    followedJob.units.set(read.unit, entry);
     let row = list.querySelector('[data-job-unit="' + entry.unit + '"]');
     if (!row) {
       row = document.createElement("li");
@@ -413,9 +430,10 @@ function followJob(job, fromEvent) {
   for (const row of list.querySelectorAll("[data-job-unit]")) {
     if (!job.units.some((entry) => entry.unit === row.dataset.jobUnit)) row.remove();
   }
-  if (job.finished) {
-    const failed = job.units.filter((entry) => entry.state === "failed").length;
-    firmwareMessage("Job " + job.job + " finished: " + (job.units.length - failed) + " done, " + failed + " failed.");
+  if (followedJob.finished) {
+    const shown = [...followedJob.units.values()];
+    const failed = shown.filter((entry) => entry.state === "failed").length;
+    firmwareMessage("Job " + job.job + " finished: " + (shown.length - failed) + " done, " + failed + " failed.");
   }
 }
 
@@ -441,11 +459,13 @@ async function burn(event) {
       firmwareMessage("Refused: " + (reply.error || "HTTP " + response.status));
       return;
     }
-    followedJob = { id: reply.job, finished: false, fromEvent: false };
-    document.getElementById("firmware-job").replaceChildren();
+    if (!followedJob || followedJob.id !== reply.job) {
+      followedJob = { id: reply.job, finished: false, units: new Map() };
+      document.getElementById("firmware-job").replaceChildren();
+    }
     firmwareMessage("Job " + reply.job + ": burning " + file.name + " into " + units.join(", ") + "…");
     const read = await call("/api/jobs/" + encodeURIComponent(reply.job));
-    if (read.ok) followJob(await replyOf(read), false);
+    if (read.ok) followJob(await replyOf(read));
   } catch {
     firmwareMessage("The gateway did not answer.");
   } finally {

@@ -228,24 +228,27 @@ class GatewayPage(unittest.TestCase):
         for unit in (good, bad):
             self.card(unit).find_element(By.CSS_SELECTOR, "[data-select]").click()
         self.driver.find_element(By.ID, "firmware-file").send_keys(image_path)
-        # Every value each bar takes, as the page sets it.
+        # Every value each bar takes, as the page sets it: events that come in one read of the
+        # stream are shown in one task, so the values are taken from the mutation records.
         self.driver.execute_script("""
             window.barValues = {};
-            new MutationObserver(() => {
-              for (const row of document.querySelectorAll('#firmware-job [data-job-unit]')) {
-                const bar = row.querySelector('progress');
-                const seen = window.barValues[row.dataset.jobUnit] ||= [];
-                if (seen[seen.length - 1] !== bar.value) seen.push(bar.value);
+            new MutationObserver((records) => {
+              for (const record of records) {
+                const unit = record.target.closest('[data-job-unit]').dataset.jobUnit;
+                (window.barValues[unit] ||= []).push(Number(record.oldValue));
               }
-            }).observe(document.getElementById('firmware-job'),
-                       {subtree: true, childList: true, attributes: true});""")
+            }).observe(document.getElementById('firmware-job'), {subtree: true,
+                       attributeFilter: ['value'], attributeOldValue: true});""")
         self.driver.find_element(By.ID, "firmware-burn").click()
         self.until("the job finished", lambda: self.driver.find_elements(
             By.CSS_SELECTOR, '#firmware-job[data-finished="true"]'), timeout=60)
 
         rows = {u: self.driver.find_element(By.CSS_SELECTOR, '[data-job-unit="%s"]' % u)
                 for u in (good, bad)}
-        seen = self.driver.execute_script("return window.barValues")
+        seen = self.driver.execute_script(
+            "for (const row of document.querySelectorAll('#firmware-job [data-job-unit]'))"
+            "  window.barValues[row.dataset.jobUnit].push(row.querySelector('progress').value);"
+            "return window.barValues")
         self.assertEqual("done", rows[good].get_attribute("data-state"), rows[good].text)
         self.assertIn("done", rows[good].text)
         self.assertTrue(any(0 < v < len(image) for v in seen[good]), seen[good])
@@ -254,6 +257,8 @@ class GatewayPage(unittest.TestCase):
         error = rows[bad].find_element(By.CSS_SELECTOR, ".job-state").text
         self.assertRegex(error, r"failed: \S")
         self.assertTrue(0 < seen[bad][-1] < len(image), seen[bad])
+        for unit in (good, bad):
+            self.assertEqual(sorted(seen[unit]), seen[unit], "%s's bar went back" % unit)
 
         flash_path = os.path.join(WORK, "flash.bin")
         self.sims[good].control("flash main " + flash_path)
