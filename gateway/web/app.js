@@ -44,6 +44,7 @@ const CONFIRMATIONS = {
 };
 const OUTCOME_SHOWN_MS = 8000;
 const RECONNECT_MS = 1000;
+const LONGEST_RECONNECT_MS = 30000;
 
 const cards = new Map(); // unit id -> { card, unit }
 let followedJob = null; // { id, finished, units: unit id -> the furthest entry shown }
@@ -100,6 +101,10 @@ async function replyOf(response) {
 
 // ---- The event stream, read with fetch so the token can go in a header ----
 
+function sleep(ms) {
+  return new Promise((resolve) => setTimeout(resolve, ms));
+}
+
 // Reads Server-Sent Events from a byte stream until it ends; calls onEvent(name, data).
 async function readEvents(body, onEvent) {
   const reader = body.pipeThrough(new TextDecoderStream()).getReader();
@@ -147,18 +152,25 @@ function showStream(text, live) {
   state.dataset.live = live ? "yes" : "no";
 }
 
+// A stream refused (the gateway holds a bounded number) or lost is asked for again after a
+// pause that grows while it keeps failing, so many open pages do not hammer the gateway.
 async function followEvents() {
+  let pause = RECONNECT_MS;
   for (;;) {
     try {
       const response = await call("/api/events", { headers: { Accept: "text/event-stream" } });
       if (!response.ok || !response.body) throw new Error("HTTP " + response.status);
       showStream("Live", true);
+      pause = RECONNECT_MS;
       await readEvents(response.body, onEvent);
       showStream("The event stream ended; reconnecting…", false);
     } catch (error) {
-      showStream("No event stream (" + error.message + "); reconnecting…", false);
+      showStream("No event stream (" + error.message + "); trying again in " + pause / 1000 + " s…", false);
+      await sleep(pause);
+      pause = Math.min(pause * 2, LONGEST_RECONNECT_MS);
+      continue;
     }
-    await new Promise((resolve) => setTimeout(resolve, RECONNECT_MS));
+    await sleep(RECONNECT_MS);
   }
 }
 
@@ -195,6 +207,7 @@ function createCard(id) {
   card.dataset.unit = id;
   field(card, "unit").textContent = id;
   card.setAttribute("aria-label", "Unit " + id);
+  card.querySelector("[data-select]").setAttribute("aria-label", "Update the firmware of " + id);
   const unitPath = "/api/units/" + encodeURIComponent(id);
 
   const levels = card.querySelector(".levels");
@@ -489,7 +502,7 @@ async function start() {
     } catch {
       showStream("The gateway does not answer; trying again…", false);
     }
-    await new Promise((resolve) => setTimeout(resolve, RECONNECT_MS));
+    await sleep(RECONNECT_MS);
   }
   followEvents();
 }

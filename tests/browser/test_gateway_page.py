@@ -270,7 +270,7 @@ class GatewayPage(unittest.TestCase):
             self.driver.execute_script("window.scrollTo(0, 0)")
             self.driver.save_screenshot(os.path.join(ROOT, picture))
 
-    def test_5_token_asked_once(self):
+    def test_5_token_asked_once_and_kept(self):
         sim = Sim(TOKEN_UNIT)
         self.addCleanup(sim.close)
         token_file = os.path.join(WORK, "token")
@@ -292,6 +292,17 @@ class GatewayPage(unittest.TestCase):
         field.send_keys(TOKEN)
         self.driver.find_element(By.ID, "token-submit").click()
         self.wait_up([TOKEN_UNIT])
+        self.assertFalse(form.is_displayed())
+
+        # A gateway restarted under the page: its stream is made again, with the token kept.
+        gateway.close()
+        self.until("the stream lost", lambda: self.driver.find_elements(
+            By.CSS_SELECTOR, '#stream-state[data-live="no"]'))
+        gateway = Gateway("127.0.0.3:%d" % PORT, [TOKEN_UNIT], "--token-file", token_file)
+        self.addCleanup(gateway.close)
+        sim.control("set volume=7")
+        self.until("a change made after the restart", lambda: self.card(TOKEN_UNIT).find_element(
+            By.CSS_SELECTOR, '[data-level="volume"]').get_attribute("data-value") == "7")
         self.assertFalse(form.is_displayed())
         # Kept for the tab: a reload goes straight to the cards.
         self.driver.refresh()
