@@ -147,6 +147,9 @@ void FactoryReset(Units& units, const Request& req, Response& res) {
 
 void Events(Units& units, EventHub& hub, Response& res) {
     std::shared_ptr<Subscription> subscription = hub.Subscribe();
+    if (!subscription) {
+        return Send(res, ErrorReply(503, "too many event streams are open; close one"));
+    }
     for (const UnitSnapshot& snapshot : units.Snapshots()) {
         subscription->Push(EventHub::Format("unit", UnitJson(snapshot).dump()));
     }

@@ -40,7 +40,12 @@ void Subscription::Close() {
 std::shared_ptr<Subscription> EventHub::Subscribe() {
     auto subscription = std::make_shared<Subscription>();
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_closed) subscription->Close();
+    if (m_closed) {
+        subscription->Close();
+        return subscription;
+    }
+    DropGone();
+    if (m_subscriptions.size() >= m_mostStreams) return nullptr;
     m_subscriptions.push_back(subscription);
     return subscription;
 }
@@ -55,6 +60,13 @@ void EventHub::Publish(const std::string& event, const std::string& data) {
     for (const std::weak_ptr<Subscription>& weak : m_subscriptions) {
         if (auto subscription = weak.lock()) subscription->Push(text);
     }
+}
+
+void EventHub::DropGone() {
+    m_subscriptions.erase(
+        std::remove_if(m_subscriptions.begin(), m_subscriptions.end(),
+                       [](const std::weak_ptr<Subscription>& s) { return s.expired(); }),
+        m_subscriptions.end());
 }
 
 void EventHub::Close() {

@@ -31,6 +31,11 @@ class Subscription {
 /// server's shutdown never waits on a client that keeps its stream open.
 class EventHub {
   public:
+    /// Each open stream holds one of the server's threads, so their number is bounded below the
+    /// server's threads: the API stays served however many pages are open.
+    explicit EventHub(std::size_t mostStreams) : m_mostStreams(mostStreams) {}
+
+    /// A new stream; null when `mostStreams` are open already.
     std::shared_ptr<Subscription> Subscribe();
     void Publish(const std::string& event, const std::string& data);
     void Close();
@@ -39,6 +44,9 @@ class EventHub {
     static std::string Format(const std::string& event, const std::string& data);
 
   private:
+    void DropGone();  // under m_mutex
+
+    const std::size_t m_mostStreams;
     std::mutex m_mutex;
     bool m_closed = false;
     std::vector<std::weak_ptr<Subscription>> m_subscriptions;

@@ -5,12 +5,6 @@
 #include "gateway/unit_json.h"
 
 namespace vantrel::gateway {
-namespace {
-
-// Each open event stream holds one of these threads for as long as it is open.
-constexpr std::size_t kServerThreads = 32;
-
-}  // namespace
 
 Gateway::Gateway(const GatewayOptions& options) : m_options(options) {
     for (const cli::Target& target : options.units) {

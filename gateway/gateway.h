@@ -41,8 +41,12 @@ class Gateway {
     int Port() const { return m_port; }
 
   private:
+    /// The server's threads, and how many of them event streams may hold.
+    static constexpr std::size_t kServerThreads = 32;
+    static constexpr std::size_t kMostStreams = 24;
+
     const GatewayOptions m_options;
-    EventHub m_hub;
+    EventHub m_hub{kMostStreams};
     Units m_units;
     FirmwareJobs m_jobs{m_units, m_hub};
     httplib::Server m_server;

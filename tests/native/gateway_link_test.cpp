@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "sim/serial_console.h"
 #include "tests/support/running_gateway.h"
 #include "tests/support/temp_file.h"
 
@@ -113,6 +114,51 @@ TEST(GatewayLinkTest, AStoppedUnitIsDownWithinTwoPollsAndComesBackFreshlyRead) {
     EXPECT_GE(up["networkTime"].get<std::string>(), cli::TimeText(restarted));
     EXPECT_NE(metrics().find("vantrel_reconnects_total{unit=\"127.0.60.1\"} 1\n"),
               std::string::npos);
+}
+
+// A unit on a serial port is named by its device and also shows its firmware versions, with
+// the time they were read, in the API and as an info series.
+TEST(GatewaySerialTest, AUnitOnASerialPortShowsItsVersions) {
+    sim::Unit unit(0x7F003C01, 0x7F003C01);
+    unit.Update([](sim::UnitState& s) {
+        s.mainVersion = {2, 5};
+        s.netVersion = {1, 10};
+    });
+    sim::TrafficLog log;
+    sim::SerialConsole console(unit, log, {});
+    ASSERT_TRUE(console.Start()) << console.Error();
+    const std::string device = console.DevicePath();
+    const std::string name = device.substr(device.rfind('/') + 1);
+    gateway::GatewayOptions options;
+    options.port = 0;
+    options.monitor.poll = std::chrono::seconds(1);
+    options.units.push_back(cli::Target{device, true, 0});
+    gateway::Gateway service(options);
+    std::string error;
+    ASSERT_TRUE(service.Start(error)) << error;
+    httplib::Client client("127.0.0.1", service.Port());
+    json shown;
+    ASSERT_TRUE(testing::WaitUntil(
+        [&] {
+            shown = json::parse(client.Get(("/api/units/" + name).c_str())->body);
+            return shown["link"] == "up";
+        },
+        milliseconds(5000)))
+        << shown.dump();
+    EXPECT_EQ(shown["mainVersion"], json::array({2, 5}));
+    EXPECT_EQ(shown["netVersion"], json::array({1, 10}));
+    EXPECT_EQ(shown["versionsTime"].get<std::string>().size(), 24u);
+    const std::string metrics = client.Get("/metrics")->body;
+    EXPECT_NE(metrics.find("vantrel_firmware_info{unit=\"" + name +
+                           "\",controller=\"net\",version=\"1.10\"} 1\n"),
+              std::string::npos)
+        << metrics;
+    const auto pressed =
+        client.Post(("/api/units/" + name + "/press/sdi-input").c_str(), "{}", "application/json");
+    ASSERT_TRUE(pressed);
+    EXPECT_EQ(pressed->status, 200) << pressed->body;
+    EXPECT_EQ(unit.State().input, 1);
+    service.Stop();
 }
 
 TEST(GatewayAccessTest, AnyOtherAddressNeedsTheTokenOnEveryRequest) {
