@@ -16,9 +16,11 @@ using httplib::Request;
 using httplib::Response;
 using nlohmann::json;
 
+// A name from the request that is not UTF-8 is echoed with replacement characters, never thrown.
 void Send(Response& res, const Reply& reply) {
     res.status = reply.status;
-    res.set_content(reply.body.dump(), "application/json");
+    res.set_content(reply.body.dump(-1, ' ', false, json::error_handler_t::replace),
+                    "application/json");
 }
 
 bool HasType(const Request& req, const char* type) {
@@ -42,6 +44,9 @@ UnitMonitor* CommandUnit(Units& units, const Request& req, Response& res, json& 
     }
     return nullptr;
 }
+
+// Whether the body holds `true` at `key`; anything else, of any type, is not.
+bool IsTrue(const json& body, const char* key) { return body.contains(key) && body[key] == true; }
 
 // Buttons that a press takes: Factory Reset has its own route, which asks for a confirmation.
 const Button* PressableButton(const std::string& name) {
@@ -96,7 +101,7 @@ void SetNetwork(Units& units, const Request& req, Response& res) {
     json body;
     UnitMonitor* unit = CommandUnit(units, req, res, body);
     if (!unit) return;
-    if (body.value("defaultIp", false) == true) {
+    if (IsTrue(body, "defaultIp")) {
         return Send(res, RunCommand(*unit, RestoreDefaultIp, true));
     }
     const json mode = body.value("mode", json());
@@ -134,7 +139,7 @@ void FactoryReset(Units& units, const Request& req, Response& res) {
     json body;
     UnitMonitor* unit = CommandUnit(units, req, res, body);
     if (!unit) return;
-    if (body.value("confirm", false) != true) {
+    if (!IsTrue(body, "confirm")) {
         return Send(res, ErrorReply(400,
                                     "a factory reset resets every setting of the unit: "
                                     "send {\"confirm\": true}"));

@@ -44,11 +44,13 @@ bool Gateway::Start(std::string& error) {
     return true;
 }
 
+// The monitors stop first: a request that waits for its command's turn behind a long one (a
+// firmware update) is then answered at once, and the server's threads come free to be joined.
 void Gateway::Stop() {
     m_hub.Close();
+    m_units.Stop();
     m_server.stop();
     if (m_serving.joinable()) m_serving.join();
-    m_units.Stop();
 }
 
 }  // namespace vantrel::gateway

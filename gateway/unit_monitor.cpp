@@ -21,13 +21,17 @@ void UnitMonitor::Start() {
     m_thread = std::thread([this] { Run(); });
 }
 
-void UnitMonitor::Stop() {
+void UnitMonitor::RequestStop() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stopping = true;
     }
     m_stop = 1;
     m_wake.notify_all();
+}
+
+void UnitMonitor::Stop() {
+    RequestStop();
     if (m_thread.joinable()) m_thread.join();
     RefuseQueued();
 }
@@ -35,8 +39,8 @@ void UnitMonitor::Stop() {
 UnitSnapshot UnitMonitor::Snapshot() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     UnitSnapshot snapshot = m_state;
-    const auto limit = 2 * m_options.poll;
-    if (snapshot.link == LinkState::Up && Steady::now() - snapshot.lastAnswer > limit) {
+    if (Silent(snapshot)) {
+        const auto limit = 2 * m_options.poll;
         snapshot.link = LinkState::Down;
         snapshot.reason = "no answer for two poll periods";
         snapshot.since = std::chrono::system_clock::now() -
@@ -44,6 +48,24 @@ UnitSnapshot UnitMonitor::Snapshot() const {
                              Steady::now() - snapshot.lastAnswer - limit);
     }
     return snapshot;
+}
+
+bool UnitMonitor::Silent(const UnitSnapshot& state) const {
+    return state.link == LinkState::Up && Steady::now() - state.lastAnswer > 2 * m_options.poll;
+}
+
+void UnitMonitor::CheckAnswered() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_silenceTold || !Silent(m_state)) return;
+        m_silenceTold = true;
+    }
+    Notify();
+}
+
+void UnitMonitor::Answered() {
+    m_state.lastAnswer = Steady::now();
+    m_silenceTold = false;
 }
 
 bool UnitMonitor::Submit(QueuedCommand command) {
@@ -58,7 +80,7 @@ bool UnitMonitor::Submit(QueuedCommand command) {
 
 void UnitMonitor::NoteAnswer() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_state.lastAnswer = Steady::now();
+    Answered();
 }
 
 void UnitMonitor::Run() {
@@ -93,7 +115,7 @@ bool UnitMonitor::Connect() {
         const WallTime now = std::chrono::system_clock::now();
         m_state.reading = reading.Value();
         m_state.statusTime = m_state.networkTime = m_state.versionsTime = now;
-        m_state.lastAnswer = Steady::now();
+        Answered();
         if (m_everUp) ++m_state.reconnects;
         m_everUp = true;
     }
@@ -143,10 +165,11 @@ bool UnitMonitor::Poll(bool readNetwork) {
         std::lock_guard<std::mutex> lock(m_mutex);
         const WallTime now = std::chrono::system_clock::now();
         UnitReading& reading = *m_state.reading;
-        changed = reading.status != status.Value();
+        // A unit told of as silent that answers after all is up again: that is a change too.
+        changed = reading.status != status.Value() || m_silenceTold;
         reading.status = status.Value();
         m_state.statusTime = now;
-        m_state.lastAnswer = Steady::now();
+        Answered();
         if (readNetwork) {
             changed = true;
             reading.network = network.Value();

@@ -48,7 +48,9 @@ class UnitMonitor {
     UnitMonitor& operator=(const UnitMonitor&) = delete;
 
     void Start();
-    /// Ends the thread within about 100 ms of a wait on the unit; safe to call twice.
+    /// Tells the thread to end; it does within about 100 ms of a wait on the unit.
+    void RequestStop();
+    /// Ends the thread and answers the queued commands as not run; safe to call twice.
     void Stop();
 
     const std::string& Name() const { return m_name; }
@@ -59,6 +61,9 @@ class UnitMonitor {
     UnitSnapshot Snapshot() const;
     /// False, and nothing will run, when the link is not up.
     bool Submit(QueuedCommand command);
+    /// Called now and then from another thread: once a unit has gone two poll periods without
+    /// answering while its link still waits on it, hands that down snapshot to `changed`, once.
+    void CheckAnswered();
     /// A long command (a firmware update) calls this as the unit answers, so that the unit
     /// stays up while no poll can run.
     void NoteAnswer();
@@ -71,7 +76,9 @@ class UnitMonitor {
     void SetLink(LinkState state, const std::string& reason);
     void Notify();
     void RefuseQueued();
-    bool Pause(std::chrono::milliseconds pause);  // false when told to stop
+    bool Pause(std::chrono::milliseconds pause);   // false when told to stop
+    void Answered();                               // under m_mutex
+    bool Silent(const UnitSnapshot& state) const;  // by the two-period rule
 
     const std::string m_name;
     const MonitorOptions m_options;
@@ -86,7 +93,8 @@ class UnitMonitor {
     bool m_stopping = false;
     std::deque<QueuedCommand> m_queue;
     UnitSnapshot m_state;
-    std::thread m_thread;  // last: it uses everything above
+    bool m_silenceTold = false;  // CheckAnswered has told of the current silence
+    std::thread m_thread;        // last: it uses everything above
 };
 
 }  // namespace vantrel::gateway

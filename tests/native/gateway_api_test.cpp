@@ -154,7 +154,10 @@ TEST_F(GatewayApiTest, RequestsThatAreNotValidAreRefusedBeforeAnythingIsSent) {
     Reply(gw.Post(unit + "/press/launch", json::object()), 404);
     Reply(gw.Post(unit + "/press/factory-reset", json::object()), 404);
     Reply(gw.Post("/api/units/127.0.60.9/press/mute", json::object()), 404);
+    Reply(gw.Post(unit + "/press/%FF%FE", json::object()), 404);
     Reply(gw.Post(unit + "/network", {{"mode", "static"}, {"ip", "127.0.60.01"}}), 400);
+    Reply(gw.Post(unit + "/network", {{"defaultIp", "yes"}}), 400);
+    Reply(gw.Post(unit + "/factory-reset", {{"confirm", 1}}), 400);
     Reply(client.Post((unit + "/press/mute").c_str(), "{}", "text/plain"), 415);
     Reply(client.Post((unit + "/press/mute").c_str(), "not json", "application/json"), 400);
     Reply(client.Post((unit + "/press/mute").c_str(), std::string(70 * 1024, ' '),
