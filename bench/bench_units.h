@@ -3,7 +3,10 @@
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/tcp_console.h"
 #include "sim/traffic_log.h"
@@ -43,6 +46,21 @@ inline rlim_t RaiseOpenFileLimit() {
     setrlimit(RLIMIT_NOFILE, &limit);
     getrlimit(RLIMIT_NOFILE, &limit);
     return limit.rlim_cur;
+}
+
+/// Starts `count` units from 127.0.BLOCK.1 on, each listening on port 23; false, with the
+/// reason printed, when one cannot listen.
+inline bool StartUnits(int count, uint32_t block, std::vector<std::unique_ptr<BenchUnit>>& units) {
+    for (int i = 0; i < count; ++i) {
+        const uint32_t address = UnitAddress(i, block);
+        units.push_back(std::make_unique<BenchUnit>(address));
+        if (!units.back()->console.Start(Dotted(address), 23)) {
+            std::fprintf(stderr, "cannot listen on %s:23: %s\n", Dotted(address).c_str(),
+                         units.back()->console.Error().c_str());
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace vantrel::bench

@@ -17,7 +17,7 @@ namespace {
 using namespace vantrel::bench;
 
 // 127.0.100.1 upwards: clear of the tests' 127.0.0.x.
-uint32_t UnitAddress(int index) { return vantrel::bench::UnitAddress(index, 100); }
+constexpr uint32_t kBlock = 100;
 
 struct Run {
     double seconds = 0;
@@ -38,7 +38,8 @@ Run Update(int count, const std::string& file) {
     const std::string list = "/tmp/vantrel-fleet-bench.units";
     std::FILE* out = std::fopen(list.c_str(), "w");
     if (!out) return {0, -1};
-    for (int i = 0; i < count; ++i) std::fprintf(out, "%s\n", Dotted(UnitAddress(i)).c_str());
+    for (int i = 0; i < count; ++i)
+        std::fprintf(out, "%s\n", Dotted(UnitAddress(i, kBlock)).c_str());
     std::fclose(out);
     const std::string command = std::string(VANTREL_CTL) + " --units-file " + list + " --jobs " +
                                 std::to_string(count) + " firmware main " + file +
@@ -78,14 +79,7 @@ int main(int argc, char** argv) {
     std::fclose(out);
 
     std::vector<std::unique_ptr<BenchUnit>> units;
-    for (int i = 0; i < count; ++i) {
-        units.push_back(std::make_unique<BenchUnit>(UnitAddress(i)));
-        if (!units.back()->console.Start(Dotted(UnitAddress(i)), 23)) {
-            std::fprintf(stderr, "cannot listen on %s:23: %s\n", Dotted(UnitAddress(i)).c_str(),
-                         units.back()->console.Error().c_str());
-            return 1;
-        }
-    }
+    if (!StartUnits(count, kBlock, units)) return 1;
     const Run one = Update(1, file);
     const Run all = Update(count, file);
     int updated = 0;

@@ -31,7 +31,7 @@ constexpr int kPort = 18150;
 constexpr int kScrapes = 200;
 
 // 127.0.150.1 upwards: clear of the tests' addresses and of fleet_update's.
-uint32_t UnitAddress(int index) { return vantrel::bench::UnitAddress(index, 150); }
+constexpr uint32_t kBlock = 150;
 
 // The process's user and system time, in seconds (/proc/PID/stat fields 14 and 15).
 double CpuSeconds(pid_t pid) {
@@ -68,7 +68,8 @@ Figures Measure(int count, int windowSeconds) {
     const std::string list = "/tmp/vantrel-gateway-bench.units";
     std::FILE* out = std::fopen(list.c_str(), "w");
     if (!out) return {};
-    for (int i = 0; i < count; ++i) std::fprintf(out, "%s\n", Dotted(UnitAddress(i)).c_str());
+    for (int i = 0; i < count; ++i)
+        std::fprintf(out, "%s\n", Dotted(UnitAddress(i, kBlock)).c_str());
     std::fclose(out);
     const std::string listen = "127.0.0.1:" + std::to_string(kPort);
     const pid_t pid = fork();
@@ -139,14 +140,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::vector<std::unique_ptr<BenchUnit>> units;
-    for (int i = 0; i < count; ++i) {
-        units.push_back(std::make_unique<BenchUnit>(UnitAddress(i)));
-        if (!units.back()->console.Start(Dotted(UnitAddress(i)), 23)) {
-            std::fprintf(stderr, "cannot listen on %s:23: %s\n", Dotted(UnitAddress(i)).c_str(),
-                         units.back()->console.Error().c_str());
-            return 1;
-        }
-    }
+    if (!StartUnits(count, kBlock, units)) return 1;
     const Figures one = Measure(1, window);
     const Figures all = Measure(count, window);
     double load[1] = {0};
