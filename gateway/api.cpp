@@ -217,6 +217,14 @@ void AddRoutes(httplib::Server& server, Units& units, EventHub& hub, FirmwareJob
     });
     server.Get(R"(/api/jobs/([^/]+))",
                [&jobs](const Request& req, Response& res) { Send(res, jobs.Get(req.matches[1])); });
+    server.Post(R"(/api/jobs/([^/]+)/continue)", [&jobs](const Request& req, Response& res) {
+        if (!HasType(req, "application/json")) {
+            return Send(res, ErrorReply(415,
+                                        "a command's body is JSON (Content-Type: "
+                                        "application/json)"));
+        }
+        Send(res, jobs.Continue(req.matches[1]));
+    });
     server.Get("/api/events",
                [&units, &hub](const Request&, Response& res) { Events(units, hub, res); });
     server.Get("/metrics", [&units](const Request&, Response& res) {

@@ -79,30 +79,35 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
                 p.error = why;
             });
         };
-        QueuedCommand update{[=](UnitLink& link) {
-                                 Update(job, i, [](UnitProgress& p) { p.state = "running"; });
-                                 const FirmwareProgress progress = [=](std::int64_t done,
-                                                                       std::int64_t total) {
-                                     monitor->NoteAnswer();
-                                     Update(job, i, [&](UnitProgress& p) {
-                                         p.done = done;
-                                         p.total = total;
-                                     });
-                                 };
-                                 Outcome outcome;
-                                 if (!net) {
-                                     outcome = link.UpdateMainFirmware(file->Path(), progress);
-                                 } else if (outcome = link.HoldBreak(); outcome.Ok()) {
-                                     outcome = link.UpdateNetFirmware(file->Path(), progress);
-                                 }
-                                 Update(job, i, [&](UnitProgress& p) {
-                                     p.state = outcome.Ok() ? "done" : "failed";
-                                     if (!outcome.Ok())
-                                         p.error = cli::FaultNote(outcome.GetFailure());
-                                 });
-                                 return false;
-                             },
-                             fail};
+        QueuedCommand update{
+            [=](UnitLink& link) {
+                Update(job, i, [](UnitProgress& p) { p.state = "running"; });
+                const FirmwareProgress progress = [=](std::int64_t done, std::int64_t total) {
+                    monitor->NoteAnswer();
+                    Update(job, i, [&](UnitProgress& p) {
+                        p.done = done;
+                        p.total = total;
+                    });
+                };
+                Outcome outcome;
+                if (!net) {
+                    outcome = link.UpdateMainFirmware(file->Path(), progress);
+                } else if (outcome = link.HoldBreak(); outcome.Ok()) {
+                    Update(job, i, [](UnitProgress& p) { p.state = "power-cycle"; });
+                    if (AwaitPowerCycle(job)) {
+                        Update(job, i, [](UnitProgress& p) { p.state = "running"; });
+                        outcome = link.UpdateNetFirmware(file->Path(), progress);
+                    } else {
+                        outcome = Failure{Fault::kStopped};
+                    }
+                }
+                Update(job, i, [&](UnitProgress& p) {
+                    p.state = outcome.Ok() ? "done" : "failed";
+                    if (!outcome.Ok()) p.error = cli::FaultNote(outcome.GetFailure());
+                });
+                return false;
+            },
+            fail};
         if (!monitor->Submit(std::move(update))) fail(false);
     }
     return {202, {{"job", job->id}}};
@@ -110,10 +115,41 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
 
 Reply FirmwareJobs::Get(const std::string& id) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (const auto& [number, job] : m_jobs) {
-        if (job->id == id) return {200, JobJson(*job)};
+    const std::shared_ptr<Job> job = Find(id);
+    return job ? Reply{200, JobJson(*job)} : ErrorReply(404, "no such job: " + id);
+}
+
+Reply FirmwareJobs::Continue(const std::string& id) {
+    std::shared_ptr<Job> job;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        job = Find(id);
+        if (!job) return ErrorReply(404, "no such job: " + id);
+        job->continued = true;
     }
-    return ErrorReply(404, "no such job: " + id);
+    m_continued.notify_all();
+    return Get(id);
+}
+
+void FirmwareJobs::Close() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+    }
+    m_continued.notify_all();
+}
+
+bool FirmwareJobs::AwaitPowerCycle(const std::shared_ptr<Job>& job) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_continued.wait_for(lock, kPowerCycleWait, [&] { return job->continued || m_closed; });
+    return job->continued && !m_closed;
+}
+
+std::shared_ptr<FirmwareJobs::Job> FirmwareJobs::Find(const std::string& id) {
+    for (const auto& [number, job] : m_jobs) {
+        if (job->id == id) return job;
+    }
+    return nullptr;
 }
 
 void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,

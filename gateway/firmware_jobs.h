@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -25,6 +27,11 @@ class FirmwareJobs {
     Reply Start(const std::string& units, const std::string& controller, const std::string& image);
     /// The job as JOB, or 404.
     Reply Get(const std::string& id);
+    /// The units of a net job have been power-cycled with the line held in break: their
+    /// updates go on. The job as JOB, or 404.
+    Reply Continue(const std::string& id);
+    /// Ends every wait for a power cycle, so that the gateway can stop.
+    void Close();
 
   private:
     struct UnitProgress {
@@ -38,8 +45,14 @@ class FirmwareJobs {
         std::string id;
         std::string controller;
         std::vector<UnitProgress> units;
+        bool continued = false;  // Continue was asked for
     };
     using Change = std::function<void(UnitProgress&)>;
+    static constexpr std::chrono::minutes kPowerCycleWait{10};
+
+    /// A net update after its break: waits for Continue; false when none came.
+    bool AwaitPowerCycle(const std::shared_ptr<Job>& job);
+    std::shared_ptr<Job> Find(const std::string& id);  // under m_mutex
 
     /// Applies a change to one unit of a job and publishes the job when it shows.
     void Update(const std::shared_ptr<Job>& job, std::size_t index, const Change& change);
@@ -49,6 +62,8 @@ class FirmwareJobs {
     Units& m_units;
     EventHub& m_hub;
     std::mutex m_mutex;
+    std::condition_variable m_continued;
+    bool m_closed = false;
     std::map<std::int64_t, std::shared_ptr<Job>> m_jobs;
     std::int64_t m_nextId = 1;
 };

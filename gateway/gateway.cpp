@@ -48,6 +48,7 @@ bool Gateway::Start(std::string& error) {
 // firmware update) is then answered at once, and the server's threads come free to be joined.
 void Gateway::Stop() {
     m_hub.Close();
+    m_jobs.Close();
     m_units.Stop();
     m_server.stop();
     if (m_serving.joinable()) m_serving.join();

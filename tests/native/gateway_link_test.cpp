@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "sim/serial_console.h"
+#include "tests/support/hex_text.h"
 #include "tests/support/running_gateway.h"
 #include "tests/support/temp_file.h"
 
@@ -117,8 +118,9 @@ TEST(GatewayLinkTest, AStoppedUnitIsDownWithinTwoPollsAndComesBackFreshlyRead) {
 }
 
 // A unit on a serial port is named by its device and also shows its firmware versions, with
-// the time they were read, in the API and as an info series.
-TEST(GatewaySerialTest, AUnitOnASerialPortShowsItsVersions) {
+// the time they were read, in the API and as an info series; its net controller is updated
+// after the power cycle that the job waits for.
+TEST(GatewaySerialTest, AUnitOnASerialPortShowsItsVersionsAndTakesNetFirmware) {
     sim::Unit unit(0x7F003C01, 0x7F003C01);
     unit.Update([](sim::UnitState& s) {
         s.mainVersion = {2, 5};
@@ -158,6 +160,24 @@ TEST(GatewaySerialTest, AUnitOnASerialPortShowsItsVersions) {
     ASSERT_TRUE(pressed);
     EXPECT_EQ(pressed->status, 200) << pressed->body;
     EXPECT_EQ(unit.State().input, 1);
+
+    std::vector<std::uint8_t> image(4096);
+    for (int i = 0; i < 4096; ++i) image[i] = static_cast<std::uint8_t>(i * 5);
+    const auto started = client.Post(("/api/firmware?controller=net&units=" + name).c_str(),
+                                     testing::HexOf(image, 16), "application/octet-stream");
+    ASSERT_TRUE(started);
+    ASSERT_EQ(started->status, 202) << started->body;
+    const std::string job = "/api/jobs/" + json::parse(started->body)["job"].get<std::string>();
+    auto state = [&] { return json::parse(client.Get(job.c_str())->body)["units"][0]["state"]; };
+    ASSERT_TRUE(testing::WaitUntil([&] { return state() == "power-cycle"; }, milliseconds(5000)));
+    console.PowerCycle();  // the line is held in break at 19200 baud: the bootloader starts
+    const auto continued = client.Post((job + "/continue").c_str(), "{}", "application/json");
+    ASSERT_TRUE(continued);
+    EXPECT_EQ(continued->status, 200);
+    ASSERT_TRUE(testing::WaitUntil([&] { return state() == "done"; }, milliseconds(20000)))
+        << client.Get(job.c_str())->body;
+    const std::vector<std::uint8_t> flash = unit.NetFlash();
+    for (int i = 4; i < 4096; ++i) ASSERT_EQ(flash[i], (i * 5) & 0xFF) << i;
     service.Stop();
 }
 
