@@ -20,32 +20,14 @@
 #include <thread>
 #include <vector>
 
-#include "sim/tcp_console.h"
-#include "sim/traffic_log.h"
-#include "sim/unit.h"
+#include "bench/bench_units.h"
 
 namespace {
 
-using namespace vantrel::sim;
+using namespace vantrel::bench;
 
-struct BenchUnit {
-    explicit BenchUnit(uint32_t ip) : unit(ip, ip), console(unit, log, faults) {}
-    Unit unit;
-    TrafficLog log;
-    Faults faults;
-    TcpConsole console;
-};
-
-// 127.0.100.1 to 127.0.100.250, then 127.0.101.1 on: clear of the tests' 127.0.0.x.
-uint32_t UnitAddress(int index) {
-    return 0x7F000000u | static_cast<uint32_t>(100 + index / 250) << 8 |
-           static_cast<uint32_t>(1 + index % 250);
-}
-
-std::string Dotted(uint32_t address) {
-    return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
-           std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
-}
+// 127.0.100.1 upwards: clear of the tests' 127.0.0.x.
+constexpr uint32_t kBlock = 100;
 
 struct Run {
     double seconds = 0;
@@ -66,7 +48,8 @@ Run Update(int count, const std::string& file) {
     const std::string list = "/tmp/vantrel-fleet-bench.units";
     std::FILE* out = std::fopen(list.c_str(), "w");
     if (!out) return {0, -1};
-    for (int i = 0; i < count; ++i) std::fprintf(out, "%s\n", Dotted(UnitAddress(i)).c_str());
+    for (int i = 0; i < count; ++i)
+        std::fprintf(out, "%s\n", Dotted(UnitAddress(i, kBlock)).c_str());
     std::fclose(out);
     const std::string command = std::string(VANTREL_CTL) + " --units-file " + list + " --jobs " +
                                 std::to_string(count) + " firmware main " + file +
@@ -157,17 +140,6 @@ Floor TransportFloor(int pairs, int roundTrips) {
     return floor;
 }
 
-// Each unit's console holds a listening socket, a wake pipe and its connection, and vantrelctl
-// (which inherits the limit) a socket per unit: more than a default soft limit of 1024 allows.
-rlim_t RaiseOpenFileLimit() {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-    getrlimit(RLIMIT_NOFILE, &limit);
-    return limit.rlim_cur;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -191,14 +163,7 @@ int main(int argc, char** argv) {
     std::fclose(out);
 
     std::vector<std::unique_ptr<BenchUnit>> units;
-    for (int i = 0; i < count; ++i) {
-        units.push_back(std::make_unique<BenchUnit>(UnitAddress(i)));
-        if (!units.back()->console.Start(Dotted(UnitAddress(i)), 23)) {
-            std::fprintf(stderr, "cannot listen on %s:23: %s\n", Dotted(UnitAddress(i)).c_str(),
-                         units.back()->console.Error().c_str());
-            return 1;
-        }
-    }
+    if (!StartUnits(count, kBlock, units)) return 1;
     const Run one = Update(1, file);
     // Every loader packet one unit received is one round trip of its update.
     const int roundTrips = static_cast<int>(units[0]->log.Lines("loader").size());

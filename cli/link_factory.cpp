@@ -14,7 +14,6 @@
 namespace vantrel::cli {
 namespace {
 
-// The tool never stops a wait early: its waits end at their time limits.
 const std::atomic<int32_t> kNeverStop{0};
 
 // The number under which the port is opened: COMn's own on Windows; natively a number that
@@ -39,7 +38,8 @@ int32_t PortNumber(const std::string& port) {
 }  // namespace
 
 std::unique_ptr<ByteStream> MakeStream(const Target&, const LinkOptions& options) {
-    auto stream = std::make_unique<TcpStream>(kNeverStop, SystemClock::Instance());
+    auto stream = std::make_unique<TcpStream>(options.stop ? *options.stop : kNeverStop,
+                                              SystemClock::Instance());
     stream->SetConnectLimit(options.connectLimit);
     return stream;
 }

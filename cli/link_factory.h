@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,6 +24,9 @@ struct LinkOptions {
     Clock::Duration connectLimit{5000};
     /// Where every exchange is logged (--log); none when null.
     ExchangeLog* log = nullptr;
+    /// Ends the console's waits early once it holds a value other than 0; the tool's waits end
+    /// at their time limits when none is given.
+    const std::atomic<int32_t>* stop = nullptr;
 };
 
 /// The transports under a unit's link, made apart so that a decorator (a traffic log, say)

@@ -5,20 +5,20 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <mutex>
-#include <set>
 
 #include "cli/dotted_address.h"
 #include "cli/exchange_log.h"
 #include "cli/fleet.h"
+#include "cli/level_names.h"
 #include "firmware/image_info.h"
 #include "cli/link_factory.h"
 #include "cli/ports.h"
 #include "cli/progress_board.h"
 #include "cli/report.h"
 #include "cli/sockets.h"
+#include "cli/targets.h"
 #include "res/version.h"
 #include "unit/buttons.h"
 #include "unit/unit_checks.h"
@@ -38,22 +38,6 @@ constexpr int kUsage = 2;
 constexpr int kMostJobs = 256;
 constexpr int kDefaultMostJobs = 64;
 
-struct LevelName {
-    const char* name;
-    Level level;
-};
-constexpr LevelName kLevels[] = {{"volume", Level::Volume},
-                                 {"lcd-brightness", Level::Brightness},
-                                 {"lcd-contrast", Level::Contrast},
-                                 {"lcd-saturation", Level::Saturation}};
-
-const char* NameOf(Level level) {
-    for (const LevelName& entry : kLevels) {
-        if (entry.level == level) return entry.name;
-    }
-    return "level";
-}
-
 // Buttons that `press` takes: not Factory Reset, which asks for --yes under its own command.
 bool Pressable(const Button& button) { return button.effect != ButtonEffect::FactoryReset; }
 
@@ -65,15 +49,6 @@ Verdict Failed(const char* what, const Failure& failure) {
 Verdict FromCheck(const Result<Check>& check, const char* levelName = "level") {
     if (!check.Ok()) return {false, FailureNote(check.GetFailure(), check.Value().shortfall)};
     return {true, DoneNote(check.Value(), levelName)};
-}
-
-// Digits only, within 0..highest.
-bool ParseLevelValue(const std::string& text, std::int32_t highest, std::int32_t& value) {
-    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != text.npos) {
-        return false;
-    }
-    value = std::stoi(text);
-    return value <= highest;
 }
 
 }  // namespace
@@ -185,33 +160,19 @@ int Main(int argc, char** argv) {
         std::fprintf(stderr, "vantrelctl: %s\n", message.c_str());
         return kUsage;
     };
-    if (!unitsFile.empty()) {
-        std::ifstream in(unitsFile);
-        if (!in) return usage("cannot read " + unitsFile);
-        for (std::string line; std::getline(in, line);) {
-            line = line.substr(0, line.find('#'));
-            line.erase(0, line.find_first_not_of(" \t\r"));
-            line.erase(line.find_last_not_of(" \t\r") + 1);
-            if (!line.empty()) units.push_back(line);
-        }
+    if (!unitsFile.empty() && !ReadUnitsFile(unitsFile, units)) {
+        return usage("cannot read " + unitsFile);
     }
     const bool serial = !port.empty();
     if (serial && !units.empty()) return usage("give --unit or --port, not both");
-    if (serial) units = {port};
-    if (units.empty()) return usage("no unit: give --unit A.B.C.D or --port DEVICE");
+    if (units.empty() && !serial) return usage("no unit: give --unit A.B.C.D or --port DEVICE");
     std::vector<Target> targets;
-    std::set<std::uint32_t> named;
-    for (const std::string& unit : units) {
-        Target target{unit, serial, 0};
-        if (!serial && !ParseDotted(unit, target.address)) {
-            return usage("not an IPv4 address: " + unit);
-        }
-        // Two jobs on one unit would interleave on its one console.
-        if (!serial && !named.insert(target.address).second) {
-            return usage("the unit " + unit + " is named twice");
-        }
-        targets.push_back(target);
+    std::string targetError;
+    if (!MakeTargets(units, serial ? std::vector<std::string>{port} : std::vector<std::string>{},
+                     targets, targetError)) {
+        return usage(targetError);
     }
+    if (serial) units = {port};
     LinkOptions options;
     options.connectLimit = Clock::Duration(static_cast<long long>(timeout * 1000));
     std::unique_ptr<ExchangeLog> log;
@@ -259,12 +220,9 @@ int Main(int argc, char** argv) {
             return FromCheck(PressButton(link, *button));
         };
     } else if (levelCmd->parsed()) {
-        const LevelName* found = nullptr;
-        for (const LevelName& entry : kLevels) {
-            if (levelName == entry.name) found = &entry;
-        }
+        const Level* found = FindLevel(levelName);
         if (!found) return usage("no such level: " + levelName);
-        const Level level = found->level;
+        const Level level = *found;
         const bool step = levelArg == "up" || levelArg == "down";
         std::int32_t value = 0;
         if (!step && !ParseLevelValue(levelArg, RangeOf(level).highest, value)) {

@@ -1,0 +1,64 @@
+#include "gateway/command_reply.h"
+
+#include "cli/dotted_address.h"
+#include "cli/report.h"
+
+namespace vantrel::gateway {
+namespace {
+
+const char* ConfirmationId(Confirmation confirmation) {
+    switch (confirmation) {
+        case Confirmation::Confirmed:
+            return "confirmed";
+        case Confirmation::AtEnd:
+            return "at-end";
+        case Confirmation::Nearest:
+            return "nearest";
+        case Confirmation::SentUnreported:
+            return "sent-unreported";
+    }
+    return "confirmed";
+}
+
+nlohmann::json NetworkJson(const NetworkSettings& n) {
+    auto address = [](const std::optional<std::uint32_t>& a) {
+        return a ? nlohmann::json(cli::Dotted(*a)) : nlohmann::json(nullptr);
+    };
+    nlohmann::json mode = nullptr;
+    if (n.mode) mode = *n.mode == AddressMode::Dhcp ? 1 : 0;
+    return {{"ip", address(n.ip)},
+            {"mask", address(n.mask)},
+            {"gateway", address(n.gateway)},
+            {"dhcp", mode}};
+}
+
+}  // namespace
+
+Reply CheckReply(const std::string& unit, const Result<Check>& result, const char* levelName) {
+    const Check& check = result.Value();
+    if (!result.Ok()) {
+        return {502,
+                {{"unit", unit},
+                 {"done", false},
+                 {"fault", FaultName(result.GetFault())},
+                 {"shortfall", ShortfallText(check.shortfall)},
+                 {"error", cli::FailureNote(result.GetFailure(), check.shortfall)}}};
+    }
+    nlohmann::json body{{"unit", unit},
+                        {"done", true},
+                        {"confirmation", ConfirmationId(check.confirmation)},
+                        {"note", cli::DoneNote(check, levelName)}};
+    if (check.level) body["level"] = *check.level;
+    if (check.network) body["network"] = NetworkJson(*check.network);
+    if (check.address) body["address"] = cli::Dotted(*check.address);
+    return {200, body};
+}
+
+Reply LinkDownReply(const std::string& unit, const std::string& reason) {
+    return {503,
+            {{"unit", unit}, {"done", false}, {"error", "the unit's link is down: " + reason}}};
+}
+
+Reply ErrorReply(int status, const std::string& why) { return {status, {{"error", why}}}; }
+
+}  // namespace vantrel::gateway

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "gateway/command_reply.h"
+#include "gateway/event_hub.h"
+#include "gateway/units.h"
+
+namespace vantrel::gateway {
+
+/// Firmware updates, a job per request: each unit's update runs on that unit's link in its
+/// command queue, and every change of a unit's progress or outcome is an event.
+class FirmwareJobs {
+  public:
+    FirmwareJobs(Units& units, EventHub& hub) : m_units(units), m_hub(hub) {}
+
+    /// `units`: names separated by commas; `controller`: main or net. 202 with the job's id, or
+    /// the reason nothing was started.
+    Reply Start(const std::string& units, const std::string& controller, const std::string& image);
+    /// The job as JOB, or 404.
+    Reply Get(const std::string& id);
+    /// The units of a net job have been power-cycled with the line held in break: their
+    /// updates go on. The job as JOB, or 404.
+    Reply Continue(const std::string& id);
+    /// Ends every wait for a power cycle, so that the gateway can stop.
+    void Close();
+
+  private:
+    struct UnitProgress {
+        std::string unit;
+        std::string state = "queued";
+        std::int64_t done = 0;
+        std::int64_t total = 0;
+        std::string error;
+    };
+    struct Job {
+        std::string id;
+        std::string controller;
+        std::vector<UnitProgress> units;
+        bool continued = false;  // Continue was asked for
+    };
+    using Change = std::function<void(UnitProgress&)>;
+    static constexpr std::chrono::minutes kPowerCycleWait{10};
+
+    /// A net update after its break: waits for Continue; false when none came.
+    bool AwaitPowerCycle(const std::shared_ptr<Job>& job);
+    std::shared_ptr<Job> Find(const std::string& id);  // under m_mutex
+
+    /// Applies a change to one unit of a job and publishes the job when it shows.
+    void Update(const std::shared_ptr<Job>& job, std::size_t index, const Change& change);
+    static nlohmann::json JobJson(const Job& job);
+
+    static constexpr std::size_t kJobsKept = 64;
+    Units& m_units;
+    EventHub& m_hub;
+    std::mutex m_mutex;
+    std::condition_variable m_continued;
+    bool m_closed = false;
+    std::map<std::int64_t, std::shared_ptr<Job>> m_jobs;
+    std::int64_t m_nextId = 1;
+};
+
+}  // namespace vantrel::gateway

@@ -1,0 +1,110 @@
+#include "gateway/metrics.h"
+
+#include <cstdio>
+
+namespace vantrel::gateway {
+namespace {
+
+// A series' line: name{unit="...",extra} value. Unit names are addresses or device names, so
+// no label value needs escaping beyond what Label does.
+class Lines {
+  public:
+    void Family(const char* name, const char* type, const char* help) {
+        m_text +=
+            std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+    }
+    void Series(const char* name, const std::string& unit, const std::string& labels,
+                double value) {
+        char number[32];
+        std::snprintf(number, sizeof number, "%.15g", value);
+        m_text +=
+            std::string(name) + "{unit=\"" + Label(unit) + "\"" + labels + "} " + number + "\n";
+    }
+    static std::string Label(const std::string& value) {
+        std::string out;
+        for (char c : value) {
+            if (c == '\\' || c == '"') out += '\\';
+            if (c == '\n') {
+                out += "\\n";
+                continue;
+            }
+            out += c;
+        }
+        return out;
+    }
+    std::string Text() && { return std::move(m_text); }
+
+  private:
+    std::string m_text;
+};
+
+std::string VersionText(const FirmwareVersion& version) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%d.%02d", version.major, version.minor);
+    return text;
+}
+
+}  // namespace
+
+std::string MetricsText(const std::vector<UnitSnapshot>& units, Steady::time_point now) {
+    namespace b = status_byte;
+    Lines lines;
+    lines.Family("vantrel_up", "gauge", "1 while the unit's link is up and its polls answered.");
+    for (const UnitSnapshot& u : units) {
+        lines.Series("vantrel_up", u.unit, "", u.link == LinkState::Up ? 1 : 0);
+    }
+    lines.Family("vantrel_reconnects_total", "counter", "Times the unit's link was made again.");
+    for (const UnitSnapshot& u : units) {
+        lines.Series("vantrel_reconnects_total", u.unit, "", static_cast<double>(u.reconnects));
+    }
+    std::vector<const UnitSnapshot*> up;
+    for (const UnitSnapshot& u : units) {
+        if (u.link == LinkState::Up && u.reading) up.push_back(&u);
+    }
+    const char* levels[] = {"volume", "lcd_brightness", "lcd_contrast", "lcd_saturation"};
+    const std::size_t levelBytes[] = {b::kVolume, b::kBrightness, b::kContrast, b::kSaturation};
+    lines.Family("vantrel_level", "gauge", "A level as last polled.");
+    for (const UnitSnapshot* u : up) {
+        for (int i = 0; i < 4; ++i) {
+            lines.Series("vantrel_level", u->unit, std::string(",level=\"") + levels[i] + "\"",
+                         u->reading->status[levelBytes[i]]);
+        }
+    }
+    lines.Family("vantrel_input", "gauge", "The input: 0 HDMI, 1 SDI, 2 Balanced, 3 Unbalanced.");
+    for (const UnitSnapshot* u : up) {
+        lines.Series("vantrel_input", u->unit, "", u->reading->status[b::kInput]);
+    }
+    lines.Family("vantrel_meter_mode", "gauge", "The meter mode: 0 VU, 1 DPPM.");
+    for (const UnitSnapshot* u : up) {
+        lines.Series("vantrel_meter_mode", u->unit, "", u->reading->status[b::kMeterMode]);
+    }
+    const char* lamps[] = {"solo_left", "solo_right", "mix_down"};
+    const std::size_t lampBytes[] = {b::kSoloLeft, b::kSoloRight, b::kMixDown};
+    lines.Family("vantrel_lamp", "gauge", "1 while the lamp is lit.");
+    for (const UnitSnapshot* u : up) {
+        for (int i = 0; i < 3; ++i) {
+            lines.Series("vantrel_lamp", u->unit, std::string(",lamp=\"") + lamps[i] + "\"",
+                         u->reading->status[lampBytes[i]] ? 1 : 0);
+        }
+    }
+    lines.Family("vantrel_firmware_info", "gauge", "The controllers' firmware versions.");
+    for (const UnitSnapshot* u : up) {
+        const std::optional<FirmwareVersions>& v = u->reading->versions;
+        if (v && v->main) {
+            lines.Series("vantrel_firmware_info", u->unit,
+                         ",controller=\"main\",version=\"" + VersionText(*v->main) + "\"", 1);
+        }
+        if (v && v->net) {
+            lines.Series("vantrel_firmware_info", u->unit,
+                         ",controller=\"net\",version=\"" + VersionText(*v->net) + "\"", 1);
+        }
+    }
+    lines.Family("vantrel_poll_age_seconds", "gauge", "Seconds since the unit last answered.");
+    for (const UnitSnapshot* u : up) {
+        lines.Series("vantrel_poll_age_seconds", u->unit, "",
+                     std::chrono::duration<double>(now - u->lastAnswer).count());
+    }
+    return std::move(lines).Text();
+}
+
+}  // namespace vantrel::gateway

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "gateway/unit_snapshot.h"
+
+namespace vantrel::gateway {
+
+/// The units in the Prometheus text format (0.0.4). A unit that is not up has only its
+/// vantrel_up and reconnect series: its values are left out, not repeated from its last poll.
+std::string MetricsText(const std::vector<UnitSnapshot>& units, Steady::time_point now);
+
+}  // namespace vantrel::gateway

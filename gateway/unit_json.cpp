@@ -1,0 +1,30 @@
+#include "gateway/unit_json.h"
+
+namespace vantrel::gateway {
+
+nlohmann::json UnitJson(const UnitSnapshot& s) {
+    nlohmann::json json;
+    if (s.reading) {
+        json = cli::StatusJson(s.unit, *s.reading, s.statusTime);
+        json.erase("time");
+        json["statusTime"] = cli::TimeText(s.statusTime);
+        json["networkTime"] = cli::TimeText(s.networkTime);
+        const bool versions = s.reading->versions.has_value();
+        json["versionsTime"] = versions ? nlohmann::json(cli::TimeText(s.versionsTime)) : nullptr;
+    } else {
+        json["unit"] = s.unit;
+        for (const char* field :
+             {"soloLeft", "soloRight", "mixDown", "meterMode", "input", "levels", "statusTime",
+              "ip", "mask", "gateway", "dhcp", "mac", "networkTime", "versionsTime"}) {
+            json[field] = nullptr;
+        }
+    }
+    json["link"] = LinkStateName(s.link);
+    json["reason"] = s.reason;
+    json["since"] = cli::TimeText(s.since);
+    json["reconnects"] = s.reconnects;
+    json["stale"] = s.link != LinkState::Up;
+    return json;
+}
+
+}  // namespace vantrel::gateway

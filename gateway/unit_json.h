@@ -1,0 +1,13 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include "gateway/unit_snapshot.h"
+
+namespace vantrel::gateway {
+
+/// A unit as the API gives it: its link, and the fields of `vantrelctl status --json` with the
+/// time each part was read (null before the first read).
+nlohmann::json UnitJson(const UnitSnapshot& snapshot);
+
+}  // namespace vantrel::gateway

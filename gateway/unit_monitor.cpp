@@ -1,0 +1,212 @@
+#include "gateway/unit_monitor.h"
+
+#include <algorithm>
+
+namespace vantrel::gateway {
+
+UnitMonitor::UnitMonitor(std::string name, const LinkMaker& makeLink, const MonitorOptions& options,
+                         Changed changed)
+    : m_name(std::move(name)),
+      m_options(options),
+      m_changed(std::move(changed)),
+      m_link(makeLink(m_stop)) {
+    m_state.unit = m_name;
+    m_state.reason = "starting";
+    m_state.since = std::chrono::system_clock::now();
+}
+
+UnitMonitor::~UnitMonitor() { Stop(); }
+
+void UnitMonitor::Start() {
+    m_thread = std::thread([this] { Run(); });
+}
+
+void UnitMonitor::RequestStop() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_stop = 1;
+    m_wake.notify_all();
+}
+
+void UnitMonitor::Stop() {
+    RequestStop();
+    if (m_thread.joinable()) m_thread.join();
+    RefuseQueued();
+}
+
+UnitSnapshot UnitMonitor::Snapshot() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    UnitSnapshot snapshot = m_state;
+    if (Silent(snapshot)) {
+        const auto limit = 2 * m_options.poll;
+        snapshot.link = LinkState::Down;
+        snapshot.reason = "no answer for two poll periods";
+        snapshot.since = std::chrono::system_clock::now() -
+                         std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                             Steady::now() - snapshot.lastAnswer - limit);
+    }
+    return snapshot;
+}
+
+bool UnitMonitor::Silent(const UnitSnapshot& state) const {
+    return state.link == LinkState::Up && Steady::now() - state.lastAnswer > 2 * m_options.poll;
+}
+
+void UnitMonitor::CheckAnswered() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_silenceTold || !Silent(m_state)) return;
+        m_silenceTold = true;
+    }
+    Notify();
+}
+
+void UnitMonitor::Answered() {
+    m_state.lastAnswer = Steady::now();
+    m_silenceTold = false;
+}
+
+bool UnitMonitor::Submit(QueuedCommand command) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopping || m_state.link != LinkState::Up) return false;
+        m_queue.push_back(std::move(command));
+    }
+    m_wake.notify_all();
+    return true;
+}
+
+void UnitMonitor::NoteAnswer() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Answered();
+}
+
+void UnitMonitor::Run() {
+    std::chrono::milliseconds pause = m_options.firstPause;
+    while (!m_stop) {
+        if (Connect()) {
+            pause = m_options.firstPause;
+            Serve();
+        }
+        m_link->Close();
+        if (m_stop) break;
+        SetLink(LinkState::Down, m_lossReason);
+        RefuseQueued();
+        if (!Pause(pause)) break;
+        pause = std::min(pause * 2, m_options.longestPause);
+        SetLink(LinkState::Connecting, m_lossReason);
+    }
+}
+
+bool UnitMonitor::Connect() {
+    if (Outcome open = m_link->Open(); !open.Ok()) {
+        m_lossReason = "connect: " + cli::FaultNote(open.GetFailure());
+        return false;
+    }
+    Result<UnitReading> reading = ReadUnit(*m_link);
+    if (!reading.Ok()) {
+        m_lossReason = "reading the unit: " + cli::FaultNote(reading.GetFailure());
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const WallTime now = std::chrono::system_clock::now();
+        m_state.reading = reading.Value();
+        m_state.statusTime = m_state.networkTime = m_state.versionsTime = now;
+        Answered();
+        if (m_everUp) ++m_state.reconnects;
+        m_everUp = true;
+    }
+    SetLink(LinkState::Up, "");
+    return true;
+}
+
+void UnitMonitor::Serve() {
+    Steady::time_point nextPoll = Steady::now() + m_options.poll;
+    for (;;) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_wake.wait_until(lock, nextPoll, [&] { return m_stopping || !m_queue.empty(); });
+        if (m_stopping) return;
+        if (!m_queue.empty()) {
+            QueuedCommand command = std::move(m_queue.front());
+            m_queue.pop_front();
+            lock.unlock();
+            // The state is read again at once, so that the command's effect shows.
+            const bool polled = Poll(command.run(*m_link));
+            command.finished(true);
+            if (!polled) return;
+            nextPoll = Steady::now() + m_options.poll;
+            continue;
+        }
+        lock.unlock();
+        if (!Poll(false)) return;
+        nextPoll = std::max(nextPoll + m_options.poll, Steady::now());
+    }
+}
+
+bool UnitMonitor::Poll(bool readNetwork) {
+    Result<StatusBlock> status = m_link->ReadStatus();
+    if (!status.Ok()) {
+        m_lossReason = "status poll: " + cli::FaultNote(status.GetFailure());
+        return false;
+    }
+    Result<NetworkSettings> network;
+    if (readNetwork) {
+        network = m_link->ReadNetwork();
+        if (!network.Ok()) {
+            m_lossReason = "network read: " + cli::FaultNote(network.GetFailure());
+            return false;
+        }
+    }
+    bool changed = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const WallTime now = std::chrono::system_clock::now();
+        UnitReading& reading = *m_state.reading;
+        // A unit told of as silent that answers after all is up again: that is a change too.
+        changed = reading.status != status.Value() || m_silenceTold;
+        reading.status = status.Value();
+        m_state.statusTime = now;
+        Answered();
+        if (readNetwork) {
+            changed = true;
+            reading.network = network.Value();
+            m_state.networkTime = now;
+        }
+    }
+    if (changed) Notify();
+    return true;
+}
+
+void UnitMonitor::SetLink(LinkState state, const std::string& reason) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_state.link == state && m_state.reason == reason) return;
+        m_state.link = state;
+        m_state.reason = reason;
+        m_state.since = std::chrono::system_clock::now();
+    }
+    Notify();
+}
+
+void UnitMonitor::Notify() {
+    if (m_changed) m_changed(Snapshot());
+}
+
+void UnitMonitor::RefuseQueued() {
+    std::deque<QueuedCommand> refused;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        refused.swap(m_queue);
+    }
+    for (QueuedCommand& command : refused) command.finished(false);
+}
+
+bool UnitMonitor::Pause(std::chrono::milliseconds pause) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return !m_wake.wait_for(lock, pause, [&] { return m_stopping; });
+}
+
+}  // namespace vantrel::gateway

@@ -1,0 +1,17 @@
+#include "gateway/unit_snapshot.h"
+
+namespace vantrel::gateway {
+
+const char* LinkStateName(LinkState state) {
+    switch (state) {
+        case LinkState::Connecting:
+            return "connecting";
+        case LinkState::Up:
+            return "up";
+        case LinkState::Down:
+            return "down";
+    }
+    return "down";
+}
+
+}  // namespace vantrel::gateway

@@ -1,0 +1,45 @@
+#include "gateway/units.h"
+
+namespace vantrel::gateway {
+
+UnitMonitor* Units::Find(const std::string& name) const {
+    for (const auto& monitor : m_monitors) {
+        if (monitor->Name() == name) return monitor.get();
+    }
+    return nullptr;
+}
+
+std::vector<UnitSnapshot> Units::Snapshots() const {
+    std::vector<UnitSnapshot> snapshots;
+    snapshots.reserve(m_monitors.size());
+    for (const auto& monitor : m_monitors) snapshots.push_back(monitor->Snapshot());
+    return snapshots;
+}
+
+void Units::Start() {
+    for (const auto& monitor : m_monitors) monitor->Start();
+    m_watch = std::thread([this] { Watch(); });
+}
+
+void Units::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    if (m_watch.joinable()) m_watch.join();
+    // All are told first, so that the fleet stops in one wait rather than one per unit.
+    for (const auto& monitor : m_monitors) monitor->RequestStop();
+    for (const auto& monitor : m_monitors) monitor->Stop();
+}
+
+void Units::Watch() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_wake.wait_for(lock, kWatchPeriod, [&] { return m_stopping; })) {
+        lock.unlock();
+        for (const auto& monitor : m_monitors) monitor->CheckAnswered();
+        lock.lock();
+    }
+}
+
+}  // namespace vantrel::gateway

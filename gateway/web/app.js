@@ -1,0 +1,510 @@
+// The gateway's page: one card per unit, kept live from the event stream, and the firmware
+// panel. Plain script, no framework: the page is built into the gateway and fetches nothing
+// from anywhere else.
+"use strict";
+
+const INPUTS = ["HDMI", "SDI", "Balanced", "Unbalanced"];
+const LAMPS = [["soloLeft", "Solo Left"], ["soloRight", "Solo Right"], ["mixDown", "Mix-Down"]];
+const LEVELS = [
+  { name: "volume", label: "Volume", max: 40 },
+  { name: "lcd-brightness", label: "LCD Brightness", max: 255 },
+  { name: "lcd-contrast", label: "LCD Contrast", max: 255 },
+  { name: "lcd-saturation", label: "LCD Saturation", max: 255 },
+];
+// The unit's buttons by their names in the API, grouped as on the front panel. The level steps
+// sit beside their bars instead; "lit" says which part of a unit's state shows the button as on.
+const BUTTON_GROUPS = [
+  ["Input", [
+    ["hdmi-input", "HDMI", (u) => u.input === 0],
+    ["sdi-input", "SDI", (u) => u.input === 1],
+    ["balanced-input", "Balanced", (u) => u.input === 2],
+    ["unbalanced-input", "Unbalanced", (u) => u.input === 3],
+  ]],
+  ["Meter", [
+    ["vu-mode", "VU", (u) => u.meterMode === 0],
+    ["dppm-mode", "DPPM", (u) => u.meterMode !== null && u.meterMode !== undefined && u.meterMode !== 0],
+  ]],
+  ["Lamps", [
+    ["solo-left", "Solo Left", (u) => u.soloLeft === 1],
+    ["solo-right", "Solo Right", (u) => u.soloRight === 1],
+    ["mix-down", "Mix-Down", (u) => u.mixDown === 1],
+  ]],
+  ["Channels", [
+    ["pre-2ch", "◀ 2 ch"],
+    ["next-2ch", "2 ch ▶"],
+    ["pre-8ch", "◀ 8 ch"],
+    ["next-8ch", "8 ch ▶"],
+  ]],
+  ["Sound", [["mute", "Mute"]]],
+];
+const CONFIRMATIONS = {
+  "at-end": "stopped at the end of its range",
+  nearest: "the nearest value the unit takes",
+  "sent-unreported": "sent; the unit does not report it",
+};
+const OUTCOME_SHOWN_MS = 8000;
+const RECONNECT_MS = 1000;
+const LONGEST_RECONNECT_MS = 30000;
+
+const cards = new Map(); // unit id -> { card, unit }
+let followedJob = null; // { id, finished, units: unit id -> the furthest entry shown }
+
+// ---- Calls to the gateway, with the token when one is set ----
+
+const TOKEN_KEY = "vantrel-gateway-token";
+let token = sessionStorage.getItem(TOKEN_KEY) || "";
+let tokenAsked = null; // a promise while the token form is shown
+
+function askToken(refused) {
+  if (!tokenAsked) {
+    tokenAsked = new Promise((resolve) => {
+      const form = document.getElementById("token-form");
+      const input = document.getElementById("token-input");
+      document.getElementById("token-message").textContent = refused
+        ? "The gateway refused that token. Enter it again."
+        : "";
+      form.hidden = false;
+      input.value = "";
+      input.focus();
+      form.onsubmit = (event) => {
+        event.preventDefault();
+        token = input.value.trim();
+        sessionStorage.setItem(TOKEN_KEY, token);
+        form.hidden = true;
+        tokenAsked = null;
+        resolve();
+      };
+    });
+  }
+  return tokenAsked;
+}
+
+// fetch with the token; a 401 asks for the token and tries again with it.
+async function call(path, init = {}) {
+  for (;;) {
+    const headers = new Headers(init.headers || {});
+    const sent = token;
+    if (sent) headers.set("Authorization", "Bearer " + sent);
+    const response = await fetch(path, { ...init, headers, cache: "no-store" });
+    if (response.status !== 401) return response;
+    if (token === sent) await askToken(sent !== "");
+  }
+}
+
+async function replyOf(response) {
+  try {
+    return await response.json();
+  } catch {
+    return {};
+  }
+}
+
+// ---- The event stream, read with fetch so the token can go in a header ----
+
+function sleep(ms) {
+  return new Promise((resolve) => setTimeout(resolve, ms));
+}
+
+// Reads Server-Sent Events from a byte stream until it ends; calls onEvent(name, data).
+async function readEvents(body, onEvent) {
+  const reader = body.pipeThrough(new TextDecoderStream()).getReader();
+  let buffer = "";
+  let name = "message";
+  let data = [];
+  for (;;) {
+    const { value, done } = await reader.read();
+    if (done) return;
+    buffer += value;
+    let end;
+    while ((end = buffer.indexOf("\n")) >= 0) {
+      const line = buffer.slice(0, end).replace(/\r$/, "");
+      buffer = buffer.slice(end + 1);
+      if (line === "") {
+        if (data.length) onEvent(name, data.join("\n"));
+        name = "message";
+        data = [];
+        continue;
+      }
+      if (line.startsWith(":")) continue;
+      const colon = line.indexOf(":");
+      const field = colon < 0 ? line : line.slice(0, colon);
+      const text = colon < 0 ? "" : line.slice(colon + 1).replace(/^ /, "");
+      if (field === "event") name = text;
+      else if (field === "data") data.push(text);
+    }
+  }
+}
+
+function onEvent(name, data) {
+  let value;
+  try {
+    value = JSON.parse(data);
+  } catch {
+    return;
+  }
+  if (name === "unit") renderUnit(value);
+  else if (name === "job") followJob(value);
+}
+
+function showStream(text, live) {
+  const state = document.getElementById("stream-state");
+  state.textContent = text;
+  state.dataset.live = live ? "yes" : "no";
+}
+
+// A stream refused (the gateway holds a bounded number) or lost is asked for again after a
+// pause that grows while it keeps failing, so many open pages do not hammer the gateway.
+async function followEvents() {
+  let pause = RECONNECT_MS;
+  for (;;) {
+    try {
+      const response = await call("/api/events", { headers: { Accept: "text/event-stream" } });
+      if (!response.ok || !response.body) throw new Error("HTTP " + response.status);
+      showStream("Live", true);
+      pause = RECONNECT_MS;
+      await readEvents(response.body, onEvent);
+      showStream("The event stream ended; reconnecting…", false);
+    } catch (error) {
+      showStream("No event stream (" + error.message + "); trying again in " + pause / 1000 + " s…", false);
+      await sleep(pause);
+      pause = Math.min(pause * 2, LONGEST_RECONNECT_MS);
+      continue;
+    }
+    await sleep(RECONNECT_MS);
+  }
+}
+
+// ---- Cards ----
+
+function ago(time) {
+  const seconds = Math.max(0, Math.round((Date.now() - Date.parse(time)) / 1000));
+  if (seconds < 60) return seconds + " s ago";
+  if (seconds < 3600) return Math.floor(seconds / 60) + " min ago";
+  if (seconds < 86400) {
+    return Math.floor(seconds / 3600) + " h " + Math.floor((seconds % 3600) / 60) + " min ago";
+  }
+  return Math.floor(seconds / 86400) + " d ago";
+}
+
+function clockTime(time) {
+  return new Date(time).toLocaleTimeString();
+}
+
+function field(card, name) {
+  return card.querySelector('[data-field="' + name + '"]');
+}
+
+function makeButton(label, onClick) {
+  const button = document.createElement("button");
+  button.type = "button";
+  button.textContent = label;
+  button.addEventListener("click", onClick);
+  return button;
+}
+
+function createCard(id) {
+  const card = document.getElementById("card-template").content.firstElementChild.cloneNode(true);
+  card.dataset.unit = id;
+  field(card, "unit").textContent = id;
+  card.setAttribute("aria-label", "Unit " + id);
+  card.querySelector("[data-select]").setAttribute("aria-label", "Update the firmware of " + id);
+  const unitPath = "/api/units/" + encodeURIComponent(id);
+
+  const levels = card.querySelector(".levels");
+  for (const level of LEVELS) {
+    const row = document.getElementById("level-template").content.firstElementChild.cloneNode(true);
+    row.dataset.level = level.name;
+    row.querySelector('[data-part="name"]').textContent = level.label;
+    row.querySelector('[data-part="bar"]').max = level.max;
+    row.querySelector('[data-part="bar"]').setAttribute("aria-label", level.label);
+    for (const step of row.querySelectorAll("[data-step]")) {
+      const direction = step.dataset.step;
+      step.textContent = direction === "up" ? "+" : "−";
+      step.setAttribute("aria-label", level.label + " " + direction);
+      step.addEventListener("click", () =>
+        command(card, level.label + " " + direction, step, unitPath + "/level/" + level.name,
+                { step: direction }));
+    }
+    levels.append(row);
+  }
+
+  const buttons = card.querySelector(".buttons");
+  buttons.setAttribute("aria-label", "Buttons of " + id);
+  for (const [groupName, members] of BUTTON_GROUPS) {
+    const group = document.createElement("div");
+    group.className = "button-group";
+    group.setAttribute("role", "group");
+    group.setAttribute("aria-label", groupName);
+    for (const [name, label, lit] of members) {
+      const button = makeButton(label, () =>
+        command(card, label, button, unitPath + "/press/" + name, {}));
+      button.dataset.button = name;
+      if (lit) button.setAttribute("aria-pressed", "false");
+      group.append(button);
+    }
+    buttons.append(group);
+  }
+  buttons.append(factoryResetButton(card, unitPath));
+
+  const cell = { card, unit: null };
+  cards.set(id, cell);
+  document.getElementById("units").append(card);
+  return cell;
+}
+
+// A reset wipes the unit's settings, so it takes a second press within a few seconds.
+function factoryResetButton(card, unitPath) {
+  const idle = "Factory reset…";
+  let armed = null;
+  const button = makeButton(idle, () => {
+    if (!armed) {
+      button.textContent = "Press again to reset";
+      button.classList.add("armed");
+      armed = setTimeout(disarm, 5000);
+      return;
+    }
+    disarm();
+    command(card, "Factory reset", button, unitPath + "/factory-reset", { confirm: true });
+  });
+  function disarm() {
+    clearTimeout(armed);
+    armed = null;
+    button.textContent = idle;
+    button.classList.remove("armed");
+  }
+  button.dataset.button = "factory-reset";
+  button.className = "danger";
+  return button;
+}
+
+function shown(value, text) {
+  return value === null || value === undefined ? "—" : text;
+}
+
+function renderUnit(unit) {
+  const cell = cards.get(unit.unit) || createCard(unit.unit);
+  cell.unit = unit;
+  const card = cell.card;
+  card.dataset.link = unit.link;
+  card.classList.toggle("stale", unit.stale);
+  const badge = field(card, "link");
+  badge.textContent = unit.link;
+  badge.className = "badge link-" + unit.link;
+  field(card, "reason").textContent = (unit.reason ? " — " + unit.reason : "") +
+    (unit.reconnects ? " (link made again " + unit.reconnects + "×)" : "");
+
+  field(card, "input").textContent = shown(unit.input, INPUTS[unit.input] || "none");
+  field(card, "meter").textContent = shown(unit.meterMode, unit.meterMode === 0 ? "VU" : "DPPM");
+  for (const [key] of LAMPS) {
+    const lamp = card.querySelector('[data-lamp="' + key + '"]');
+    lamp.textContent = shown(unit[key], unit[key] ? "lit" : "unlit");
+    lamp.classList.toggle("lit", unit[key] === 1);
+  }
+  LEVELS.forEach((level, i) => {
+    const value = unit.levels ? unit.levels[i] : null;
+    const row = card.querySelector('[data-level="' + level.name + '"]');
+    const bar = row.querySelector('[data-part="bar"]');
+    bar.value = value === null || value === undefined ? 0 : value;
+    row.querySelector('[data-part="value"]').textContent = shown(value, String(value));
+    row.dataset.value = shown(value, String(value));
+  });
+  field(card, "ip").textContent = unit.ip || "—";
+  const mac = unit.mac || "—";
+  field(card, "mac").textContent = /^[0-9A-Fa-f]{12}$/.test(mac) ? mac.match(/../g).join(":") : mac;
+
+  for (const [, members] of BUTTON_GROUPS) {
+    for (const [name, , lit] of members) {
+      if (lit) card.querySelector('[data-button="' + name + '"]').setAttribute("aria-pressed", String(lit(unit)));
+    }
+  }
+  // Nothing is sent to a unit whose link is not up, so its buttons say so by being disabled.
+  for (const button of card.querySelectorAll(".buttons button, .levels button")) {
+    button.disabled = unit.link !== "up";
+  }
+  renderTimes(cell);
+}
+
+// The relative times, also renewed every second.
+function renderTimes(cell) {
+  const { card, unit } = cell;
+  if (!unit) return;
+  const words = { up: "Up since", connecting: "Connecting since", down: "Down since" };
+  field(card, "link-word").textContent = words[unit.link] || unit.link;
+  const since = field(card, "since");
+  since.dateTime = unit.since;
+  since.textContent = ago(unit.since);
+  since.title = unit.since;
+  // Events come only when something changes, so the read time of an up unit's values would
+  // look old while they are current; it matters once the unit is not up.
+  const read = field(card, "read");
+  if (!unit.statusTime) {
+    read.textContent = "Not read yet";
+  } else if (unit.stale) {
+    read.textContent = "Old values, read at " + clockTime(unit.statusTime) + " (" + ago(unit.statusTime) + ")";
+  } else {
+    read.textContent = "";
+  }
+}
+
+// ---- Commands ----
+
+function describe(reply, status) {
+  if (reply.done) {
+    let text = "done";
+    if (reply.confirmation && CONFIRMATIONS[reply.confirmation]) {
+      text += " (" + CONFIRMATIONS[reply.confirmation] + ")";
+    }
+    if (reply.level !== undefined) text += ", now " + reply.level;
+    return text;
+  }
+  return "failed: " + (reply.error || "HTTP " + status);
+}
+
+function showOutcome(card, label, done, text) {
+  const outcome = field(card, "outcome");
+  outcome.textContent = (done ? "✓ " : "✗ ") + label + ": " + text;
+  outcome.dataset.outcome = done ? "done" : "failed";
+  clearTimeout(outcome.hideTimer);
+  outcome.hideTimer = setTimeout(() => {
+    outcome.textContent = "";
+    delete outcome.dataset.outcome;
+  }, OUTCOME_SHOWN_MS);
+}
+
+async function command(card, label, button, path, body) {
+  button.setAttribute("aria-busy", "true");
+  try {
+    const response = await call(path, {
+      method: "POST",
+      headers: { "Content-Type": "application/json" },
+      body: JSON.stringify(body),
+    });
+    const reply = await replyOf(response);
+    showOutcome(card, label, response.ok && reply.done === true, describe(reply, response.status));
+  } catch {
+    showOutcome(card, label, false, "the gateway did not answer");
+  } finally {
+    button.removeAttribute("aria-busy");
+  }
+}
+
+// ---- Firmware ----
+
+function firmwareMessage(text) {
+  document.getElementById("firmware-message").textContent = text;
+}
+
+const STATE_ORDER = ["queued", "running", "done", "failed"];
+
+// A job's progress only goes forward, but the units' threads report it separately, so a read
+// can come after a newer one: each unit keeps the furthest of what it has been shown.
+function furthest(shown, entry) {
+  if (!shown) return entry;
+  const rank = (e) => Math.min(STATE_ORDER.indexOf(e.state), 2);
+  if (rank(shown) > rank(entry) || (rank(shown) === rank(entry) && shown.done > entry.done)) {
+    return shown;
+  }
+  return entry;
+}
+
+// Shows a job's units; the stream's events for another job are taken up only once the one
+// followed has finished, so a burn started elsewhere still shows.
+function followJob(job) {
+  if (followedJob && followedJob.id !== job.job && !followedJob.finished) return;
+  if (!followedJob || followedJob.id !== job.job) {
+    followedJob = { id: job.job, finished: false, units: new Map() };
+  }
+  followedJob.finished ||= job.finished;
+  const list = document.getElementById("firmware-job");
+  list.dataset.job = job.job;
+  list.dataset.finished = String(followedJob.finished);
+  for (const read of job.units) {
+    const entry = furthest(followedJob.units.get(read.unit), read);
+    followedJob.units.set(read.unit, entry);
+    let row = list.querySelector('[data-job-unit="' + entry.unit + '"]');
+    if (!row) {
+      row = document.createElement("li");
+      row.dataset.jobUnit = entry.unit;
+      row.innerHTML = '<span class="job-unit"></span><progress></progress><span class="job-state"></span>';
+      row.querySelector(".job-unit").textContent = entry.unit;
+      row.querySelector("progress").setAttribute("aria-label", "Firmware progress of " + entry.unit);
+      list.append(row);
+    }
+    row.dataset.state = entry.state;
+    const bar = row.querySelector("progress");
+    bar.max = entry.total > 0 ? entry.total : 1;
+    bar.value = entry.done;
+    const state = row.querySelector(".job-state");
+    if (entry.state === "failed") state.textContent = "✗ failed: " + (entry.error || "no reason given");
+    else if (entry.state === "done") state.textContent = "✓ done, " + entry.total + " bytes";
+    else if (entry.state === "running") state.textContent = entry.done + " / " + entry.total + " bytes";
+    else state.textContent = "queued";
+  }
+  for (const row of list.querySelectorAll("[data-job-unit]")) {
+    if (!job.units.some((entry) => entry.unit === row.dataset.jobUnit)) row.remove();
+  }
+  if (followedJob.finished) {
+    const shown = [...followedJob.units.values()];
+    const failed = shown.filter((entry) => entry.state === "failed").length;
+    firmwareMessage("Job " + job.job + " finished: " + (shown.length - failed) + " done, " + failed + " failed.");
+  }
+}
+
+async function burn(event) {
+  event.preventDefault();
+  const units = [...document.querySelectorAll("[data-select]:checked")].map(
+    (box) => box.closest("[data-unit]").dataset.unit);
+  const file = document.getElementById("firmware-file").files[0];
+  const controller = document.querySelector('input[name="controller"]:checked').value;
+  if (!units.length) return firmwareMessage("Tick the units to update first.");
+  if (!file) return firmwareMessage("Choose an image first.");
+  const button = document.getElementById("firmware-burn");
+  button.disabled = true;
+  try {
+    const query = "units=" + units.map(encodeURIComponent).join(",") + "&controller=" + controller;
+    const response = await call("/api/firmware?" + query, {
+      method: "POST",
+      headers: { "Content-Type": "application/octet-stream" },
+      body: await file.arrayBuffer(),
+    });
+    const reply = await replyOf(response);
+    if (response.status !== 202) {
+      firmwareMessage("Refused: " + (reply.error || "HTTP " + response.status));
+      return;
+    }
+    if (!followedJob || followedJob.id !== reply.job) {
+      followedJob = { id: reply.job, finished: false, units: new Map() };
+      document.getElementById("firmware-job").replaceChildren();
+    }
+    firmwareMessage("Job " + reply.job + ": burning " + file.name + " into " + units.join(", ") + "…");
+    const read = await call("/api/jobs/" + encodeURIComponent(reply.job));
+    if (read.ok) followJob(await replyOf(read));
+  } catch {
+    firmwareMessage("The gateway did not answer.");
+  } finally {
+    button.disabled = false;
+  }
+}
+
+// ---- Start ----
+
+async function start() {
+  document.getElementById("firmware-form").addEventListener("submit", burn);
+  setInterval(() => cards.forEach(renderTimes), 1000);
+  for (;;) {
+    try {
+      const response = await call("/api/units");
+      if (response.ok) {
+        for (const unit of (await replyOf(response)).units || []) renderUnit(unit);
+        break;
+      }
+      showStream("The gateway answered HTTP " + response.status + "; trying again…", false);
+    } catch {
+      showStream("The gateway does not answer; trying again…", false);
+    }
+    await sleep(RECONNECT_MS);
+  }
+  followEvents();
+}
+
+start();
