@@ -154,7 +154,6 @@ std::shared_ptr<FirmwareJobs::Job> FirmwareJobs::Find(const std::string& id) {
 
 void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
                           const Change& change) {
-    std::string text;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         UnitProgress& progress = job->units[index];
@@ -163,9 +162,10 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
         if (before.state == progress.state && !Shows(before.done, progress.done, progress.total)) {
             return;
         }
-        text = JobJson(*job).dump();
+        // Published under the lock, so that the events of two units' threads go out in the
+        // order their changes were made and no bar is seen to go back.
+        m_hub.Publish("job", JobJson(*job).dump());
     }
-    m_hub.Publish("job", text);
 }
 
 nlohmann::json FirmwareJobs::JobJson(const Job& job) {

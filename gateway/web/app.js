@@ -437,12 +437,15 @@ function followJob(job) {
     const state = row.querySelector(".job-state");
     if (entry.state === "failed") state.textContent = "✗ failed: " + (entry.error || "no reason given");
     else if (entry.state === "done") state.textContent = "✓ done, " + entry.total + " bytes";
+    else if (entry.state === "power-cycle") state.textContent = "line in break: power-cycle the unit, then Continue";
     else if (entry.state === "running") state.textContent = entry.done + " / " + entry.total + " bytes";
     else state.textContent = "queued";
   }
   for (const row of list.querySelectorAll("[data-job-unit]")) {
     if (!job.units.some((entry) => entry.unit === row.dataset.jobUnit)) row.remove();
   }
+  const waiting = !followedJob.finished && job.units.some((entry) => entry.state === "power-cycle");
+  document.getElementById("power-cycled").hidden = !waiting;
   if (followedJob.finished) {
     const shown = [...followedJob.units.values()];
     const failed = shown.filter((entry) => entry.state === "failed").length;
@@ -486,10 +489,23 @@ async function burn(event) {
   }
 }
 
+// A net controller's update holds the line in break until the user says the unit was
+// power-cycled.
+async function powerCycled() {
+  if (!followedJob) return;
+  const response = await call("/api/jobs/" + encodeURIComponent(followedJob.id) + "/continue", {
+    method: "POST",
+    headers: { "Content-Type": "application/json" },
+    body: "{}",
+  }).catch(() => null);
+  if (!response || !response.ok) firmwareMessage("The gateway did not take the power cycle.");
+}
+
 // ---- Start ----
 
 async function start() {
   document.getElementById("firmware-form").addEventListener("submit", burn);
+  document.getElementById("power-cycled").addEventListener("click", powerCycled);
   setInterval(() => cards.forEach(renderTimes), 1000);
   for (;;) {
     try {
