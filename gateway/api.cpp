@@ -4,43 +4,55 @@
 #include "cli/level_names.h"
 #include "gateway/access.h"
 #include "gateway/metrics.h"
-#include "gateway/unit_command.h"
 #include "gateway/unit_json.h"
 #include "gateway/web_assets.h"
+#include "unit/address_rules.h"
 #include "unit/buttons.h"
 
 namespace vantrel::gateway {
 namespace {
 
-using httplib::Request;
-using httplib::Response;
 using nlohmann::json;
+using Parts = std::vector<std::string>;
 
 // A name from the request that is not UTF-8 is echoed with replacement characters, never thrown.
-void Send(Response& res, const Reply& reply) {
-    res.status = reply.status;
-    res.set_content(reply.body.dump(-1, ' ', false, json::error_handler_t::replace),
-                    "application/json");
+HttpResponse ApiResponse(const Reply& reply) {
+    HttpResponse response{reply.status, "application/json",
+                          reply.body.dump(-1, ' ', false, json::error_handler_t::replace),
+                          reply.headers, nullptr};
+    response.headers.emplace_back("Cache-Control", "no-store");
+    return response;
 }
 
-bool HasType(const Request& req, const char* type) {
-    return req.get_header_value("Content-Type").rfind(type, 0) == 0;
+// "/api/units/x" -> {"api", "units", "x"}
+Parts Split(const std::string& path) {
+    Parts parts;
+    std::size_t start = 1;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+bool HasType(const HttpRequest& req, const char* type) {
+    return req.Header("Content-Type").rfind(type, 0) == 0;
 }
 
 // The checks every command's request passes before anything is sent: the unit exists, the
-// body is JSON of a bounded size. Sets `body` and returns the unit, or replies and returns null.
-UnitMonitor* CommandUnit(Units& units, const Request& req, Response& res, json& body) {
-    UnitMonitor* unit = units.Find(req.matches[1]);
+// body is a JSON object. Sets `body` and returns the unit, or replies and returns null.
+UnitMonitor* CommandUnit(Units& units, const std::string& name, const HttpRequest& req, json& body,
+                         const ReplySink& done) {
+    UnitMonitor* unit = units.Find(name);
     if (!unit) {
-        Send(res, ErrorReply(404, "no such unit: " + std::string(req.matches[1])));
+        done(ErrorReply(404, "no such unit: " + name));
     } else if (!HasType(req, "application/json")) {
-        Send(res, ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
-    } else if (req.body.size() > kMostCommandBytes) {
-        Send(res, ErrorReply(413, "a command's body holds at most 64 KiB"));
+        done(ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
     } else {
         body = json::parse(req.body, nullptr, false);
         if (body.is_object()) return unit;
-        Send(res, ErrorReply(400, "the body is not a JSON object"));
+        done(ErrorReply(400, "the body is not a JSON object"));
     }
     return nullptr;
 }
@@ -54,23 +66,18 @@ const Button* PressableButton(const std::string& name) {
     return button && button->effect != ButtonEffect::FactoryReset ? button : nullptr;
 }
 
-void Press(Units& units, const Request& req, Response& res) {
-    json body;
-    UnitMonitor* unit = CommandUnit(units, req, res, body);
-    if (!unit) return;
-    const Button* button = PressableButton(req.matches[2]);
-    if (!button)
-        return Send(res, ErrorReply(404, "no such button: " + std::string(req.matches[2])));
-    Send(res, RunCommand(
-                  *unit, [button](UnitLink& link) { return PressButton(link, *button); }, false));
+void Press(UnitMonitor& unit, EventHub& hub, const std::string& name, const ReplySink& done) {
+    const Button* button = PressableButton(name);
+    if (!button) return done(ErrorReply(404, "no such button: " + name));
+    RunCommand(
+        unit, hub, [button](UnitLink& link) { return PressButton(link, *button); }, false, "level",
+        done);
 }
 
-void SetLevel(Units& units, const Request& req, Response& res) {
-    json body;
-    UnitMonitor* unit = CommandUnit(units, req, res, body);
-    if (!unit) return;
-    const Level* found = cli::FindLevel(req.matches[2]);
-    if (!found) return Send(res, ErrorReply(404, "no such level: " + std::string(req.matches[2])));
+void SetLevel(UnitMonitor& unit, EventHub& hub, const std::string& levelName, const json& body,
+              const ReplySink& done) {
+    const Level* found = cli::FindLevel(levelName);
+    if (!found) return done(ErrorReply(404, "no such level: " + levelName));
     const Level level = *found;
     const char* name = cli::NameOf(level);
     const std::int32_t highest = RangeOf(level).highest;
@@ -78,46 +85,41 @@ void SetLevel(Units& units, const Request& req, Response& res) {
         const json& value = body["value"];
         if (!value.is_number_integer() || value.get<std::int64_t>() < 0 ||
             value.get<std::int64_t>() > highest) {
-            return Send(res,
-                        ErrorReply(400, std::string(name) + " takes a whole number from 0 to " +
+            return done(ErrorReply(400, std::string(name) + " takes a whole number from 0 to " +
                                             std::to_string(highest)));
         }
         const auto target = value.get<std::int32_t>();
-        return Send(res, RunCommand(
-                             *unit, [=](UnitLink& link) { return BringLevel(link, level, target); },
-                             false, name));
+        return RunCommand(
+            unit, hub, [=](UnitLink& link) { return BringLevel(link, level, target); }, false, name,
+            done);
     }
     const json step = body.value("step", json());
     if (step != "up" && step != "down") {
-        return Send(res, ErrorReply(400, "give {\"value\": N} or {\"step\": \"up\"|\"down\"}"));
+        return done(ErrorReply(400, "give {\"value\": N} or {\"step\": \"up\"|\"down\"}"));
     }
     const StepDirection direction = step == "up" ? StepDirection::Up : StepDirection::Down;
-    Send(res, RunCommand(
-                  *unit, [=](UnitLink& link) { return StepLevel(link, level, direction, 1); },
-                  false, name));
+    RunCommand(
+        unit, hub, [=](UnitLink& link) { return StepLevel(link, level, direction, 1); }, false,
+        name, done);
 }
 
-void SetNetwork(Units& units, const Request& req, Response& res) {
-    json body;
-    UnitMonitor* unit = CommandUnit(units, req, res, body);
-    if (!unit) return;
+// A static address passes the rules the panel's Apply has, before anything is sent: an address
+// the unit could not be reached at is refused.
+void SetNetwork(UnitMonitor& unit, EventHub& hub, const json& body, const ReplySink& done) {
     if (IsTrue(body, "defaultIp")) {
-        return Send(res, RunCommand(*unit, RestoreDefaultIp, true));
+        return RunCommand(unit, hub, RestoreDefaultIp, true, "level", done);
     }
     const json mode = body.value("mode", json());
     if (mode == "dhcp") {
-        return Send(res, RunCommand(
-                             *unit,
-                             [](UnitLink& link) {
-                                 return ApplyNetwork(link, AddressMode::Dhcp, std::nullopt);
-                             },
-                             true));
+        return RunCommand(
+            unit, hub,
+            [](UnitLink& link) { return ApplyNetwork(link, AddressMode::Dhcp, std::nullopt); },
+            true, "level", done);
     }
     if (mode != "static") {
-        return Send(res, ErrorReply(400,
-                                    "give {\"mode\": \"static\", \"ip\", \"mask\", "
-                                    "\"gateway\"}, {\"mode\": \"dhcp\"} or "
-                                    "{\"defaultIp\": true}"));
+        return done(ErrorReply(400,
+                               "give {\"mode\": \"static\", \"ip\", \"mask\", \"gateway\"}, "
+                               "{\"mode\": \"dhcp\"} or {\"defaultIp\": true}"));
     }
     Addresses addresses;
     auto parse = [&](const char* field, std::uint32_t& value) {
@@ -126,120 +128,135 @@ void SetNetwork(Units& units, const Request& req, Response& res) {
     };
     if (!parse("ip", addresses.ip) || !parse("mask", addresses.mask) ||
         !parse("gateway", addresses.gateway)) {
-        return Send(res, ErrorReply(400, "a static address needs ip, mask and gateway as A.B.C.D"));
+        return done(ErrorReply(400, "a static address needs ip, mask and gateway as A.B.C.D"));
     }
-    Send(res,
-         RunCommand(
-             *unit,
-             [=](UnitLink& link) { return ApplyNetwork(link, AddressMode::Static, addresses); },
-             true));
+    if (!ReachableAddresses(addresses)) return done(ErrorReply(400, "Invalid IP address or mask!"));
+    RunCommand(
+        unit, hub,
+        [=](UnitLink& link) { return ApplyNetwork(link, AddressMode::Static, addresses); }, true,
+        "level", done);
 }
 
-void FactoryReset(Units& units, const Request& req, Response& res) {
-    json body;
-    UnitMonitor* unit = CommandUnit(units, req, res, body);
-    if (!unit) return;
+void FactoryReset(UnitMonitor& unit, EventHub& hub, const json& body, const ReplySink& done) {
     if (!IsTrue(body, "confirm")) {
-        return Send(res, ErrorReply(400,
-                                    "a factory reset resets every setting of the unit: "
-                                    "send {\"confirm\": true}"));
+        return done(ErrorReply(400,
+                               "a factory reset resets every setting of the unit: "
+                               "send {\"confirm\": true}"));
     }
-    Send(res,
-         RunCommand(
-             *unit, [](UnitLink& link) { return PressButton(link, *FindButton("factory-reset")); },
-             true));
-}
-
-void Events(Units& units, EventHub& hub, Response& res) {
-    std::shared_ptr<Subscription> subscription = hub.Subscribe();
-    if (!subscription) {
-        return Send(res, ErrorReply(503, "too many event streams are open; close one"));
-    }
-    for (const UnitSnapshot& snapshot : units.Snapshots()) {
-        subscription->Push(EventHub::Format("unit", UnitJson(snapshot).dump()));
-    }
-    res.set_header("Cache-Control", "no-store");
-    res.set_chunked_content_provider("text/event-stream",
-                                     [subscription](std::size_t, httplib::DataSink& sink) {
-                                         std::string text;
-                                         if (!subscription->Next(text, std::chrono::seconds(15))) {
-                                             sink.done();
-                                             return true;
-                                         }
-                                         // A comment now and then finds out a client that has gone.
-                                         if (text.empty()) text = ":\n\n";
-                                         if (!sink.write(text.data(), text.size()))
-                                             subscription->Close();
-                                         return true;
-                                     });
+    RunCommand(
+        unit, hub, [](UnitLink& link) { return PressButton(link, *FindButton("factory-reset")); },
+        true, "level", done);
 }
 
 }  // namespace
 
-void AddRoutes(httplib::Server& server, Units& units, EventHub& hub, FirmwareJobs& jobs,
-               const std::optional<std::string>& token) {
-    server.set_payload_max_length(kMostImageBytes);
-    server.set_pre_routing_handler([token](const Request& req, Response& res) {
-        if (!token || !NeedsAuthorization(req.path) ||
-            Authorized(req.get_header_value("Authorization"), *token)) {
-            return httplib::Server::HandlerResponse::Unhandled;
-        }
-        res.set_header("WWW-Authenticate", "Bearer");
-        Send(res, ErrorReply(401, "this gateway needs its token: Authorization: Bearer <token>"));
-        return httplib::Server::HandlerResponse::Handled;
-    });
+std::optional<HttpResponse> Api::Admit(const HttpRequest& head, std::size_t& bodyLimit) {
+    const bool api = head.path.rfind("/api/", 0) == 0;
+    if (head.method != "GET" && !(head.method == "POST" && api)) {
+        HttpResponse refused = ApiResponse(ErrorReply(405, "only GET here, and POST under /api/"));
+        refused.headers.emplace_back("Allow", api ? "GET, POST" : "GET");
+        return refused;
+    }
+    const std::string host = head.Header("Host");
+    if (!m_token && !LoopbackHost(host, m_port)) {
+        return ApiResponse(ErrorReply(
+            421, "this gateway answers at http://127.0.0.1:" + std::to_string(m_port) + "/ only"));
+    }
+    if (m_token && NeedsAuthorization(head.path) &&
+        !Authorized(head.Header("Authorization"), *m_token)) {
+        HttpResponse refused = ApiResponse(
+            ErrorReply(401, "this gateway needs its token: Authorization: Bearer <token>"));
+        refused.headers.emplace_back("WWW-Authenticate", "Bearer");
+        return refused;
+    }
+    const std::optional<std::string> origin =
+        head.HasHeader("Origin") ? std::optional(head.Header("Origin")) : std::nullopt;
+    if ((head.method == "POST" || head.path == "/api/events") && !OwnOrigin(origin, host)) {
+        return ApiResponse(ErrorReply(403, "a page of another site may not use this gateway"));
+    }
+    bodyLimit = head.path == "/api/firmware" ? kMostImageBytes : kMostCommandBytes;
+    return std::nullopt;
+}
 
-    server.Get("/api/units", [&units](const Request&, Response& res) {
+void Api::Serve(HttpRequest request, Respond respond) {
+    const Parts parts = Split(request.path);
+    if (request.method == "GET") return Get(request, parts, respond);
+    Post(request, parts, [respond](Reply reply) { respond(ApiResponse(reply)); });
+}
+
+void Api::Get(const HttpRequest& request, const Parts& parts, const Respond& respond) {
+    auto reply = [&](const Reply& r) { respond(ApiResponse(r)); };
+    if (parts == Parts{"api", "units"}) {
         json list = json::array();
-        for (const UnitSnapshot& snapshot : units.Snapshots()) list.push_back(UnitJson(snapshot));
-        Send(res, {200, {{"units", list}}});
-    });
-    server.Get(R"(/api/units/([^/]+))", [&units](const Request& req, Response& res) {
-        UnitMonitor* unit = units.Find(req.matches[1]);
-        if (!unit)
-            return Send(res, ErrorReply(404, "no such unit: " + std::string(req.matches[1])));
-        Send(res, {200, UnitJson(unit->Snapshot())});
-    });
-    server.Post(R"(/api/units/([^/]+)/press/([^/]+))",
-                [&units](const Request& req, Response& res) { Press(units, req, res); });
-    server.Post(R"(/api/units/([^/]+)/level/([^/]+))",
-                [&units](const Request& req, Response& res) { SetLevel(units, req, res); });
-    server.Post(R"(/api/units/([^/]+)/network)",
-                [&units](const Request& req, Response& res) { SetNetwork(units, req, res); });
-    server.Post(R"(/api/units/([^/]+)/factory-reset)",
-                [&units](const Request& req, Response& res) { FactoryReset(units, req, res); });
-    server.Post("/api/firmware", [&jobs](const Request& req, Response& res) {
-        if (!HasType(req, "application/octet-stream")) {
-            return Send(res, ErrorReply(415, "the image is sent as application/octet-stream"));
+        for (const UnitSnapshot& snapshot : m_units.Snapshots()) list.push_back(UnitJson(snapshot));
+        return reply({200, {{"units", list}}});
+    }
+    if (parts.size() == 3 && parts[0] == "api" && parts[1] == "units") {
+        UnitMonitor* unit = m_units.Find(parts[2]);
+        return reply(unit ? Reply{200, UnitJson(unit->Snapshot())}
+                          : ErrorReply(404, "no such unit: " + parts[2]));
+    }
+    if (parts.size() == 3 && parts[0] == "api" && parts[1] == "jobs") {
+        return reply(m_jobs.Get(parts[2]));
+    }
+    if (parts == Parts{"api", "events"}) return Events(respond);
+    if (parts == Parts{"metrics"}) {
+        return respond({200,
+                        "text/plain; version=0.0.4; charset=utf-8",
+                        MetricsText(m_units.Snapshots(), Steady::now()),
+                        {{"Cache-Control", "no-store"}},
+                        nullptr});
+    }
+    const WebAsset* asset = parts.size() == 1 ? FindWebAsset(request.path.c_str()) : nullptr;
+    if (!asset) return reply(ErrorReply(404, "nothing at " + request.path));
+    respond({200,
+             asset->contentType,
+             std::string(reinterpret_cast<const char*>(asset->data), asset->size),
+             {{"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'"}},
+             nullptr});
+}
+
+void Api::Post(const HttpRequest& request, const Parts& parts, const ReplySink& done) {
+    const bool onUnit = parts.size() >= 4 && parts[0] == "api" && parts[1] == "units";
+    const std::string action = onUnit ? parts[3] : "";
+    if (onUnit && (parts.size() == 5
+                       ? action == "press" || action == "level"
+                       : parts.size() == 4 && (action == "network" || action == "factory-reset"))) {
+        json body;
+        UnitMonitor* unit = CommandUnit(m_units, parts[2], request, body, done);
+        if (!unit) return;
+        if (action == "press") return Press(*unit, m_hub, parts[4], done);
+        if (action == "level") return SetLevel(*unit, m_hub, parts[4], body, done);
+        if (action == "network") return SetNetwork(*unit, m_hub, body, done);
+        return FactoryReset(*unit, m_hub, body, done);
+    }
+    if (parts == Parts{"api", "firmware"}) {
+        if (!HasType(request, "application/octet-stream")) {
+            return done(ErrorReply(415, "the image is sent as application/octet-stream"));
         }
-        Send(res,
-             jobs.Start(req.get_param_value("units"), req.get_param_value("controller"), req.body));
-    });
-    server.Get(R"(/api/jobs/([^/]+))",
-               [&jobs](const Request& req, Response& res) { Send(res, jobs.Get(req.matches[1])); });
-    server.Post(R"(/api/jobs/([^/]+)/continue)", [&jobs](const Request& req, Response& res) {
-        if (!HasType(req, "application/json")) {
-            return Send(res, ErrorReply(415,
-                                        "a command's body is JSON (Content-Type: "
-                                        "application/json)"));
+        return done(
+            m_jobs.Start(request.Param("units"), request.Param("controller"), request.body));
+    }
+    if (parts.size() == 4 && parts[0] == "api" && parts[1] == "jobs" && parts[3] == "continue") {
+        if (!HasType(request, "application/json")) {
+            return done(
+                ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
         }
-        Send(res, jobs.Continue(req.matches[1]));
-    });
-    server.Get("/api/events",
-               [&units, &hub](const Request&, Response& res) { Events(units, hub, res); });
-    server.Get("/metrics", [&units](const Request&, Response& res) {
-        res.set_content(MetricsText(units.Snapshots(), Steady::now()),
-                        "text/plain; version=0.0.4; charset=utf-8");
-    });
-    server.Get(R"(/[^/]*)", [](const Request& req, Response& res) {
-        const WebAsset* asset = FindWebAsset(req.path.c_str());
-        if (!asset) {
-            res.status = 404;
-            return;
-        }
-        res.set_content(reinterpret_cast<const char*>(asset->data), asset->size,
-                        asset->contentType);
-    });
+        return done(m_jobs.Continue(parts[2]));
+    }
+    done(ErrorReply(404, "nothing at " + request.path));
+}
+
+void Api::Events(const Respond& respond) {
+    std::shared_ptr<Subscription> subscription = m_hub.Subscribe();
+    if (!subscription) {
+        return respond(ApiResponse(ErrorReply(503, "too many event streams are open; close one")));
+    }
+    // Queued behind any event that came since subscribing, so no older state follows a newer.
+    for (const UnitSnapshot& snapshot : m_units.Snapshots()) {
+        subscription->Push(EventHub::Format("unit", UnitJson(snapshot).dump()));
+    }
+    respond({200, "text/event-stream", "", {{"Cache-Control", "no-store"}}, subscription});
 }
 
 }  // namespace vantrel::gateway

@@ -59,6 +59,38 @@ Reply LinkDownReply(const std::string& unit, const std::string& reason) {
             {{"unit", unit}, {"done", false}, {"error", "the unit's link is down: " + reason}}};
 }
 
+Reply DroppedReply(const std::string& unit, CommandEnd end, const std::string& linkReason) {
+    if (end == CommandEnd::kExpired) {
+        return {504,
+                {{"unit", unit},
+                 {"done", false},
+                 {"error",
+                  "the unit did not take the command in time, as it was busy; nothing was sent"}}};
+    }
+    if (end == CommandEnd::kStopping) {
+        return {503, {{"unit", unit}, {"done", false}, {"error", "the gateway is stopping"}}};
+    }
+    return LinkDownReply(unit, linkReason);
+}
+
+Reply QueueFullReply(const std::string& unit) {
+    return {503,
+            {{"unit", unit},
+             {"done", false},
+             {"error", "the unit has too many commands waiting; try again shortly"}},
+            {{"Retry-After", "2"}}};
+}
+
+Reply StillRunningReply(const std::string& unit, const std::string& id) {
+    return {504,
+            {{"unit", unit},
+             {"done", false},
+             {"command", id},
+             {"error",
+              "the unit is still working on the command; its outcome follows as an "
+              "\"outcome\" event"}}};
+}
+
 Reply ErrorReply(int status, const std::string& why) { return {status, {{"error", why}}}; }
 
 }  // namespace vantrel::gateway

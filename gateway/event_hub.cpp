@@ -15,6 +15,7 @@ void Subscription::Push(const std::string& text) {
         }
     }
     m_ready.notify_all();
+    Wake();
 }
 
 bool Subscription::Next(std::string& text, std::chrono::milliseconds wait) {
@@ -35,6 +36,21 @@ void Subscription::Close() {
         m_closed = true;
     }
     m_ready.notify_all();
+    Wake();
+}
+
+void Subscription::SetWake(std::function<void()> wake) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_wake = std::move(wake);
+}
+
+void Subscription::Wake() {
+    std::function<void()> wake;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        wake = m_wake;
+    }
+    if (wake) wake();
 }
 
 std::shared_ptr<Subscription> EventHub::Subscribe() {

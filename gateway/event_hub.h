@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,11 +19,17 @@ class Subscription {
     /// The next event, or an empty text when `wait` passes first; false once closed.
     bool Next(std::string& text, std::chrono::milliseconds wait);
     void Close();
+    /// Called, on the pushing or closing thread, whenever an event is queued or the stream
+    /// closes: the network core then takes what is there without a thread waiting in Next.
+    void SetWake(std::function<void()> wake);
 
   private:
+    void Wake();
+
     static constexpr std::size_t kMostPending = 1024;
     std::mutex m_mutex;
     std::condition_variable m_ready;
+    std::function<void()> m_wake;
     std::deque<std::string> m_pending;
     bool m_closed = false;
 };
@@ -31,8 +38,7 @@ class Subscription {
 /// server's shutdown never waits on a client that keeps its stream open.
 class EventHub {
   public:
-    /// Each open stream holds one of the server's threads, so their number is bounded below the
-    /// server's threads: the API stays served however many pages are open.
+    /// Each open stream costs a socket and a queue of pending events, so their number is bounded.
     explicit EventHub(std::size_t mostStreams) : m_mostStreams(mostStreams) {}
 
     /// A new stream; null when `mostStreams` are open already.

@@ -1,5 +1,6 @@
 #include "gateway/firmware_jobs.h"
 
+#include <algorithm>
 #include <set>
 #include <sstream>
 
@@ -64,16 +65,26 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        // One unfinished job a unit: a second would flash it again, or while it is flashed.
+        for (const std::string& name : names) {
+            if (auto busy = m_updating.find(name); busy != m_updating.end()) {
+                return ErrorReply(409, "the unit " + name + " is being updated by job " +
+                                           busy->second + "; wait for it to finish");
+            }
+        }
         job->id = std::to_string(m_nextId);
+        for (const std::string& name : names) m_updating[name] = job->id;
         m_jobs[m_nextId++] = job;
-        if (m_jobs.size() > kJobsKept) m_jobs.erase(m_jobs.begin());
+        DropFinished();
     }
     m_hub.Publish("job", JobJson(*job).dump());
     for (std::size_t i = 0; i < monitors.size(); ++i) {
         UnitMonitor* monitor = monitors[i];
-        auto fail = [this, job, i, monitor](bool ran) {
-            if (ran) return;
-            const std::string why = "the unit's link is down: " + monitor->Snapshot().reason;
+        auto fail = [this, job, i, monitor](CommandEnd end) {
+            if (end == CommandEnd::kRan) return;
+            const std::string why = end == CommandEnd::kStopping
+                                        ? "the gateway stopped before the update began"
+                                        : "the unit's link is down: " + monitor->Snapshot().reason;
             Update(job, i, [&](UnitProgress& p) {
                 p.state = "failed";
                 p.error = why;
@@ -107,8 +118,16 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
                 });
                 return false;
             },
-            fail};
-        if (!monitor->Submit(std::move(update))) fail(false);
+            fail, nullptr, true};
+        const Queued queued = monitor->Submit(std::move(update));
+        if (queued == Queued::kFull) {
+            Update(job, i, [](UnitProgress& p) {
+                p.state = "failed";
+                p.error = "the unit has too many commands waiting";
+            });
+        } else if (queued != Queued::kYes) {
+            fail(queued == Queued::kStopping ? CommandEnd::kStopping : CommandEnd::kLinkDown);
+        }
     }
     return {202, {{"job", job->id}}};
 }
@@ -159,6 +178,7 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
         UnitProgress& progress = job->units[index];
         const UnitProgress before = progress;
         change(progress);
+        if (Finished(progress) && !Finished(before)) m_updating.erase(progress.unit);
         if (before.state == progress.state && !Shows(before.done, progress.done, progress.total)) {
             return;
         }
@@ -168,19 +188,34 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
     }
 }
 
+bool FirmwareJobs::Finished(const UnitProgress& progress) {
+    return progress.state == "done" || progress.state == "failed";
+}
+
+bool FirmwareJobs::Finished(const Job& job) {
+    return std::all_of(job.units.begin(), job.units.end(),
+                       [](const UnitProgress& p) { return Finished(p); });
+}
+
+void FirmwareJobs::DropFinished() {
+    for (auto entry = m_jobs.begin(); entry != m_jobs.end() && m_jobs.size() > kJobsKept;) {
+        entry = Finished(*entry->second) ? m_jobs.erase(entry) : std::next(entry);
+    }
+}
+
 nlohmann::json FirmwareJobs::JobJson(const Job& job) {
     nlohmann::json units = nlohmann::json::array();
-    bool finished = true;
     for (const UnitProgress& p : job.units) {
-        finished = finished && (p.state == "done" || p.state == "failed");
         units.push_back({{"unit", p.unit},
                          {"state", p.state},
                          {"done", p.done},
                          {"total", p.total},
                          {"error", p.error}});
     }
-    return {
-        {"job", job.id}, {"controller", job.controller}, {"finished", finished}, {"units", units}};
+    return {{"job", job.id},
+            {"controller", job.controller},
+            {"finished", Finished(job)},
+            {"units", units}};
 }
 
 }  // namespace vantrel::gateway

@@ -23,7 +23,7 @@ class FirmwareJobs {
     FirmwareJobs(Units& units, EventHub& hub) : m_units(units), m_hub(hub) {}
 
     /// `units`: names separated by commas; `controller`: main or net. 202 with the job's id, or
-    /// the reason nothing was started.
+    /// the reason nothing was started: 409 when a unit's last job has not finished.
     Reply Start(const std::string& units, const std::string& controller, const std::string& image);
     /// The job as JOB, or 404.
     Reply Get(const std::string& id);
@@ -57,6 +57,10 @@ class FirmwareJobs {
     /// Applies a change to one unit of a job and publishes the job when it shows.
     void Update(const std::shared_ptr<Job>& job, std::size_t index, const Change& change);
     static nlohmann::json JobJson(const Job& job);
+    static bool Finished(const UnitProgress& progress);
+    static bool Finished(const Job& job);
+    /// Past kJobsKept, the oldest finished jobs go; one still running never does. Under m_mutex.
+    void DropFinished();
 
     static constexpr std::size_t kJobsKept = 64;
     Units& m_units;
@@ -65,6 +69,7 @@ class FirmwareJobs {
     std::condition_variable m_continued;
     bool m_closed = false;
     std::map<std::int64_t, std::shared_ptr<Job>> m_jobs;
+    std::map<std::string, std::string> m_updating;  // unit -> its unfinished job's id
     std::int64_t m_nextId = 1;
 };
 

@@ -1,7 +1,6 @@
 #include "gateway/gateway.h"
 
 #include "gateway/access.h"
-#include "gateway/api.h"
 #include "gateway/unit_json.h"
 
 namespace vantrel::gateway {
@@ -21,8 +20,6 @@ Gateway::Gateway(const GatewayOptions& options) : m_options(options) {
                 m_hub.Publish("unit", UnitJson(snapshot).dump());
             }));
     }
-    m_server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
-    AddRoutes(m_server, m_units, m_hub, m_jobs, options.token);
 }
 
 Gateway::~Gateway() { Stop(); }
@@ -32,26 +29,27 @@ bool Gateway::Start(std::string& error) {
         error = "listening on " + m_options.host + " needs --token-file";
         return false;
     }
-    m_port = m_options.port == 0
-                 ? m_server.bind_to_any_port(m_options.host)
-                 : (m_server.bind_to_port(m_options.host, m_options.port) ? m_options.port : -1);
-    if (m_port <= 0) {
-        error = "cannot listen on " + m_options.host + ":" + std::to_string(m_options.port);
-        return false;
-    }
+    if (!m_server.Listen(m_options.host, m_options.port, error)) return false;
+    m_port = m_server.Port();
+    m_api.SetPort(m_port);
     m_units.Start();
-    m_serving = std::thread([this] { m_server.listen_after_bind(); });
+    m_server.Start();
     return true;
 }
 
-// The monitors stop first: a request that waits for its command's turn behind a long one (a
-// firmware update) is then answered at once, and the server's threads come free to be joined.
-void Gateway::Stop() {
+void Gateway::BeginStop() {
+    m_server.StopAccepting();
     m_hub.Close();
     m_jobs.Close();
+    m_units.BeginStop();
+}
+
+// The monitors stop before the server, so that every queued command's answer is handed to the
+// server while it can still send it.
+void Gateway::Stop() {
+    BeginStop();
     m_units.Stop();
-    m_server.stop();
-    if (m_serving.joinable()) m_serving.join();
+    m_server.Stop();
 }
 
 }  // namespace vantrel::gateway

@@ -1,16 +1,15 @@
 #pragma once
 
-#include <httplib.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/link_factory.h"
+#include "gateway/api.h"
 #include "gateway/event_hub.h"
 #include "gateway/firmware_jobs.h"
+#include "gateway/http_server.h"
 #include "gateway/units.h"
 
 namespace vantrel::gateway {
@@ -20,6 +19,7 @@ struct GatewayOptions {
     std::string host = "127.0.0.1";
     int port = 8023;  // 0: any free port
     MonitorOptions monitor;
+    ServerLimits server;
     /// Needed on any address but 127.0.0.1 (NeedsToken).
     std::optional<std::string> token;
 };
@@ -32,26 +32,29 @@ class Gateway {
     Gateway(const Gateway&) = delete;
     Gateway& operator=(const Gateway&) = delete;
 
-    /// Listens, starts the units' monitors and serves on a thread of its own; false, with the
-    /// reason in `error`, when it cannot.
+    /// Listens, starts the units' monitors and serves; false, with the reason in `error`, when
+    /// it cannot.
     bool Start(std::string& error);
-    /// Ends every stream, the server and the monitors; safe to call twice.
+    /// The first of a stop: no more connections or commands, the event streams closed, queued
+    /// commands answered; a firmware update that runs goes on.
+    void BeginStop();
+    /// The units whose firmware update still runs.
+    std::vector<std::string> Updating() const { return m_units.Updating(); }
+    /// Ends everything now, stopping a running update between its packets; safe to call twice.
     void Stop();
     /// The port listened on (the one chosen, for port 0).
     int Port() const { return m_port; }
 
   private:
-    /// The server's threads, and how many of them event streams may hold.
-    static constexpr std::size_t kServerThreads = 32;
-    static constexpr std::size_t kMostStreams = 24;
+    static constexpr std::size_t kMostStreams = 256;
 
     const GatewayOptions m_options;
     EventHub m_hub{kMostStreams};
     Units m_units;
     FirmwareJobs m_jobs{m_units, m_hub};
-    httplib::Server m_server;
+    Api m_api{m_units, m_hub, m_jobs, m_options.token};
+    HttpServer m_server{m_api, m_options.server};
     int m_port = 0;
-    std::thread m_serving;
 };
 
 }  // namespace vantrel::gateway

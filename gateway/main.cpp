@@ -1,8 +1,10 @@
 // vantrel-gateway: a rack of Vantrel units behind one HTTP service. It holds each unit's one
 // link, polls it, and serves a JSON API, Server-Sent Events, Prometheus metrics and a page.
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 
@@ -39,6 +41,56 @@ bool ParseListen(const std::string& text, std::string& host, int& port) {
     return port > 0 && port <= 65535;
 }
 
+// Names reach JSON and the metrics, which take UTF-8 only.
+bool IsUtf8(const std::string& text) {
+    try {
+        (void)nlohmann::json(text).dump();
+        return true;
+    } catch (const nlohmann::json::type_error&) {
+        return false;
+    }
+}
+
+// Each connection is a descriptor, and so is each unit's link: the soft limit (often 1024) is
+// raised as far as the hard one allows. Says so when that is short of what may be asked.
+void RaiseOpenFileLimit(std::size_t wanted) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+    if (limit.rlim_cur < wanted) {
+        limit.rlim_cur =
+            limit.rlim_max == RLIM_INFINITY ? wanted : std::min<rlim_t>(wanted, limit.rlim_max);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur < wanted) {
+        std::fprintf(stderr,
+                     "vantrel-gateway: warning: at most %llu open files (ulimit -n); %zu wanted\n",
+                     static_cast<unsigned long long>(limit.rlim_cur), wanted);
+    }
+}
+
+// The first signal stops taking requests; firmware updates that run are let finish, as the
+// panel lets one finish when it is closed, unless a second signal comes.
+void AwaitStop(Gateway& gateway, const sigset_t& stopSignals) {
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    gateway.BeginStop();
+    std::vector<std::string> updating = gateway.Updating();
+    if (!updating.empty()) {
+        std::string names;
+        for (const std::string& name : updating) names += (names.empty() ? "" : ", ") + name;
+        std::fprintf(stderr,
+                     "vantrel-gateway: waiting for the firmware updates of %s to end; signal "
+                     "again to stop them\n",
+                     names.c_str());
+    }
+    const timespec slice{0, 100 * 1000 * 1000};
+    while (!gateway.Updating().empty()) {
+        if (sigtimedwait(&stopSignals, nullptr, &slice) > 0) break;
+    }
+    gateway.Stop();
+}
+
 int Main(int argc, char** argv) {
     CLI::App app{"vantrel-gateway: Vantrel units over HTTP"};
     app.set_version_flag("--version", VANTREL_VERSION_TEXT);
@@ -68,9 +120,12 @@ int Main(int argc, char** argv) {
     std::string error;
     if (!cli::MakeTargets(units, ports, options.units, error)) return Usage(error);
     if (options.units.empty()) return Usage("no unit: give --unit A.B.C.D or --port DEVICE");
+    for (const cli::Target& target : options.units) {
+        if (!IsUtf8(target.name)) return Usage("a unit's name is not UTF-8: " + target.name);
+    }
     if (!tokenFile.empty()) {
-        options.token = ReadTokenFile(tokenFile);
-        if (!options.token) return Usage("no token in " + tokenFile);
+        options.token = ReadTokenFile(tokenFile, error);
+        if (!options.token) return Usage(error);
     }
     if (NeedsToken(options.host) && !options.token) {
         return Usage("listening on " + options.host + " needs --token-file: others can reach it");
@@ -86,14 +141,14 @@ int Main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    RaiseOpenFileLimit(options.server.connections + 4 * options.units.size() + 64);
+
     Gateway gateway(options);
     if (!gateway.Start(error)) return Usage(error);
     std::printf("vantrel-gateway: serving %zu units on http://%s:%d/\n", options.units.size(),
                 options.host.c_str(), gateway.Port());
     std::fflush(stdout);
-    int received = 0;
-    sigwait(&stopSignals, &received);
-    gateway.Stop();
+    AwaitStop(gateway, stopSignals);
     return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "gateway/unit_monitor.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace vantrel::gateway {
 
@@ -33,7 +34,24 @@ void UnitMonitor::RequestStop() {
 void UnitMonitor::Stop() {
     RequestStop();
     if (m_thread.joinable()) m_thread.join();
-    RefuseQueued();
+    DropQueued(CommandEnd::kStopping);
+}
+
+void UnitMonitor::BeginStop() {
+    bool updating = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closing = true;
+        updating = m_running && m_running->update;
+    }
+    DropQueued(CommandEnd::kStopping);
+    if (!updating) RequestStop();
+    m_wake.notify_all();
+}
+
+bool UnitMonitor::Updating() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_running && m_running->update;
 }
 
 UnitSnapshot UnitMonitor::Snapshot() const {
@@ -68,14 +86,40 @@ void UnitMonitor::Answered() {
     m_silenceTold = false;
 }
 
-bool UnitMonitor::Submit(QueuedCommand command) {
+Queued UnitMonitor::Submit(QueuedCommand command) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stopping || m_state.link != LinkState::Up) return false;
-        m_queue.push_back(std::move(command));
+        if (m_stopping || m_closing) return Queued::kStopping;
+        if (m_state.link != LinkState::Up) return Queued::kLinkDown;
+        if (m_queue.size() >= m_options.mostQueued) return Queued::kFull;
+        m_queue.push_back({std::move(command), Steady::now()});
     }
     m_wake.notify_all();
-    return true;
+    return Queued::kYes;
+}
+
+void UnitMonitor::CheckDeadlines(Steady::duration period) {
+    std::vector<QueuedCommand> expired;
+    std::function<void()> overdue;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const Steady::time_point now = Steady::now();
+        for (auto waiting = m_queue.begin(); waiting != m_queue.end();) {
+            if (!waiting->command.update && now - waiting->since >= m_options.startLimit) {
+                expired.push_back(std::move(waiting->command));
+                waiting = m_queue.erase(waiting);
+            } else {
+                ++waiting;
+            }
+        }
+        // Told at the last watch before the limit, so that the client's answer is never late.
+        if (m_running && !m_running->update &&
+            now + period >= m_running->begun + m_options.answerLimit) {
+            overdue.swap(m_running->overdue);
+        }
+    }
+    for (QueuedCommand& command : expired) command.finished(CommandEnd::kExpired);
+    if (overdue) overdue();
 }
 
 void UnitMonitor::NoteAnswer() {
@@ -91,9 +135,9 @@ void UnitMonitor::Run() {
             Serve();
         }
         m_link->Close();
-        if (m_stop) break;
+        if (m_stop || Closing()) break;
         SetLink(LinkState::Down, m_lossReason);
-        RefuseQueued();
+        DropQueued(CommandEnd::kLinkDown);
         if (!Pause(pause)) break;
         pause = std::min(pause * 2, m_options.longestPause);
         SetLink(LinkState::Connecting, m_lossReason);
@@ -127,15 +171,21 @@ void UnitMonitor::Serve() {
     Steady::time_point nextPoll = Steady::now() + m_options.poll;
     for (;;) {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_wake.wait_until(lock, nextPoll, [&] { return m_stopping || !m_queue.empty(); });
-        if (m_stopping) return;
+        m_wake.wait_until(lock, nextPoll,
+                          [&] { return m_stopping || m_closing || !m_queue.empty(); });
+        if (m_stopping || m_closing) return;
         if (!m_queue.empty()) {
-            QueuedCommand command = std::move(m_queue.front());
+            QueuedCommand command = std::move(m_queue.front().command);
             m_queue.pop_front();
+            m_running = Running{command.update, Steady::now(), std::move(command.overdue)};
             lock.unlock();
             // The state is read again at once, so that the command's effect shows.
             const bool polled = Poll(command.run(*m_link));
-            command.finished(true);
+            {
+                std::lock_guard<std::mutex> done(m_mutex);
+                m_running.reset();
+            }
+            command.finished(CommandEnd::kRan);
             if (!polled) return;
             nextPoll = Steady::now() + m_options.poll;
             continue;
@@ -195,13 +245,18 @@ void UnitMonitor::Notify() {
     if (m_changed) m_changed(Snapshot());
 }
 
-void UnitMonitor::RefuseQueued() {
-    std::deque<QueuedCommand> refused;
+void UnitMonitor::DropQueued(CommandEnd why) {
+    std::deque<Waiting> dropped;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        refused.swap(m_queue);
+        dropped.swap(m_queue);
     }
-    for (QueuedCommand& command : refused) command.finished(false);
+    for (Waiting& waiting : dropped) waiting.command.finished(why);
+}
+
+bool UnitMonitor::Closing() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_closing;
 }
 
 bool UnitMonitor::Pause(std::chrono::milliseconds pause) {

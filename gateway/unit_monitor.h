@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -20,15 +21,33 @@ struct MonitorOptions {
     std::chrono::milliseconds poll{5000};
     std::chrono::milliseconds firstPause{1000};  // before the first reconnect after a loss
     std::chrono::milliseconds longestPause{30000};
+    /// A command not begun this long after it was queued is dropped; one that runs this long
+    /// is answered, and its outcome told later. At most `mostQueued` wait.
+    std::chrono::milliseconds startLimit{10000};
+    std::chrono::milliseconds answerLimit{15000};
+    std::size_t mostQueued = 16;
 };
+
+/// How a queued command ended: it ran, or it was dropped before its turn because the link went
+/// down, it waited past its start limit, or the gateway is stopping.
+enum class CommandEnd : std::uint8_t { kRan, kLinkDown, kExpired, kStopping };
+
+/// Whether a command was queued, and why not.
+enum class Queued : std::uint8_t { kYes, kLinkDown, kFull, kStopping };
 
 /// A command queued for the unit's link. `run` gets the link between polls and returns whether
 /// the unit's network settings may have changed. `finished` follows once the state has been
-/// read again after it, so that what the command did shows by then; it is called with false
-/// instead of `run` when the link goes down or the gateway stops before the command's turn.
+/// read again after it, so that what the command did shows by then, or instead of `run` when
+/// the command is dropped before its turn.
 struct QueuedCommand {
     std::function<bool(UnitLink&)> run;
-    std::function<void(bool ran)> finished;
+    std::function<void(CommandEnd)> finished;
+    /// Called once, from the watch, when the command has run for about its answer limit: its
+    /// client is answered then, and learns the outcome later.
+    std::function<void()> overdue;
+    /// A firmware update: it waits its turn without a limit, runs as long as it takes, and a
+    /// stopping gateway lets it finish.
+    bool update = false;
 };
 
 /// One unit's link, held by a thread of its own: it connects, reads the whole state, polls the
@@ -50,7 +69,7 @@ class UnitMonitor {
     void Start();
     /// Tells the thread to end; it does within about 100 ms of a wait on the unit.
     void RequestStop();
-    /// Ends the thread and answers the queued commands as not run; safe to call twice.
+    /// Ends the thread and drops the queued commands; safe to call twice.
     void Stop();
 
     const std::string& Name() const { return m_name; }
@@ -59,8 +78,16 @@ class UnitMonitor {
     bool OnSerialPort() const { return m_link->ReadsVersions(); }
     /// As of now: a unit whose last answer is older than two poll periods is down.
     UnitSnapshot Snapshot() const;
-    /// False, and nothing will run, when the link is not up.
-    bool Submit(QueuedCommand command);
+    /// Queues the command; nothing will run unless kYes.
+    Queued Submit(QueuedCommand command);
+    /// Drops commands that waited past the start limit, and tells a command that has run for
+    /// about the answer limit that it is overdue. The watch calls it every `period`.
+    void CheckDeadlines(Steady::duration period);
+    /// The gateway is stopping: no more commands, the queued ones are dropped, and the thread
+    /// ends now, or once a firmware update that is running has ended.
+    void BeginStop();
+    /// Whether a firmware update is running on the link now.
+    bool Updating() const;
     /// Called now and then from another thread: once a unit has gone two poll periods without
     /// answering while its link still waits on it, hands that down snapshot to `changed`, once.
     void CheckAnswered();
@@ -69,13 +96,24 @@ class UnitMonitor {
     void NoteAnswer();
 
   private:
+    struct Waiting {
+        QueuedCommand command;
+        Steady::time_point since;
+    };
+    struct Running {
+        bool update = false;
+        Steady::time_point begun;
+        std::function<void()> overdue;
+    };
+
     void Run();
     bool Connect();
     void Serve();
     bool Poll(bool readNetwork);
     void SetLink(LinkState state, const std::string& reason);
     void Notify();
-    void RefuseQueued();
+    void DropQueued(CommandEnd why);
+    bool Closing() const;
     bool Pause(std::chrono::milliseconds pause);   // false when told to stop
     void Answered();                               // under m_mutex
     bool Silent(const UnitSnapshot& state) const;  // by the two-period rule
@@ -91,7 +129,9 @@ class UnitMonitor {
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stopping = false;
-    std::deque<QueuedCommand> m_queue;
+    bool m_closing = false;  // BeginStop: the thread ends after what it runs now
+    std::deque<Waiting> m_queue;
+    std::optional<Running> m_running;
     UnitSnapshot m_state;
     bool m_silenceTold = false;  // CheckAnswered has told of the current silence
     std::thread m_thread;        // last: it uses everything above

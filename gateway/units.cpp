@@ -21,6 +21,18 @@ void Units::Start() {
     m_watch = std::thread([this] { Watch(); });
 }
 
+void Units::BeginStop() {
+    for (const auto& monitor : m_monitors) monitor->BeginStop();
+}
+
+std::vector<std::string> Units::Updating() const {
+    std::vector<std::string> names;
+    for (const auto& monitor : m_monitors) {
+        if (monitor->Updating()) names.push_back(monitor->Name());
+    }
+    return names;
+}
+
 void Units::Stop() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -37,7 +49,10 @@ void Units::Watch() {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_wake.wait_for(lock, kWatchPeriod, [&] { return m_stopping; })) {
         lock.unlock();
-        for (const auto& monitor : m_monitors) monitor->CheckAnswered();
+        for (const auto& monitor : m_monitors) {
+            monitor->CheckAnswered();
+            monitor->CheckDeadlines(kWatchPeriod);
+        }
         lock.lock();
     }
 }

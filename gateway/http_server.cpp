@@ -1,0 +1,486 @@
+// The only file that knows Boost.Asio and Beast: the gateway sees HttpRequest, HttpResponse
+// and HttpHandler.
+#include "gateway/http_server.h"
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <atomic>
+#include <limits>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "gateway/event_hub.h"
+
+namespace vantrel::gateway {
+namespace {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+using Timer = net::steady_timer;
+
+constexpr std::size_t kMostHeaderBytes = 16 * 1024;
+constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::chrono::seconds kLinger{2};
+
+// A refusal the core makes itself, in the API's shape.
+HttpResponse Refusal(int status, const std::string& why) {
+    return {status, "application/json", "{\"error\":\"" + why + "\"}", {}, nullptr};
+}
+
+}  // namespace
+
+class Connection;
+
+class HttpServer::Core {
+  public:
+    Core(HttpHandler& handler, const ServerLimits& limits)
+        : handler(handler), limits(limits), acceptor(ioc), work(net::make_work_guard(ioc)) {}
+
+    void Accept();
+    void Add(const std::shared_ptr<Connection>& connection);
+    void Remove(Connection* connection);
+    /// Runs `action` on every open connection, each on its own strand.
+    template <typename Action>
+    void ForEach(Action action);
+
+    HttpHandler& handler;
+    const ServerLimits limits;
+    net::io_context ioc;
+    tcp::acceptor acceptor;
+    net::executor_work_guard<net::io_context::executor_type> work;
+    Timer acceptPause{ioc};
+    std::vector<std::thread> threads;
+    std::atomic<bool> draining{false};
+    std::atomic<bool> stopped{false};
+
+  private:
+    std::mutex m_mutex;
+    std::unordered_map<Connection*, std::weak_ptr<Connection>> m_open;
+};
+
+/// One client's connection, on a strand of its own: requests read, served and answered in
+/// turn, or an event stream written as events come.
+class Connection : public std::enable_shared_from_this<Connection> {
+  public:
+    Connection(HttpServer::Core& core, tcp::socket socket)
+        : m_core(core),
+          m_socket(std::move(socket)),
+          m_deadline(m_socket.get_executor()),
+          m_heartbeat(m_socket.get_executor()) {}
+    ~Connection() { m_core.Remove(this); }
+
+    void Start() {
+        beast::error_code ignored;
+        m_socket.set_option(tcp::no_delay(true), ignored);
+        AwaitRequest();
+    }
+    /// On the strand: ends the connection now.
+    void Shut() {
+        if (m_closed) return;
+        m_closed = true;
+        beast::error_code ignored;
+        m_socket.shutdown(tcp::socket::shutdown_both, ignored);
+        m_socket.close(ignored);
+        m_deadline.cancel();
+        m_heartbeat.cancel();
+        if (m_stream) {
+            m_stream->SetWake(nullptr);
+            m_stream->Close();
+        }
+    }
+    /// On the strand, when the server stops taking requests: a connection between requests or
+    /// holding a stream ends now; one that is being served ends after its reply.
+    void EndIfIdle() {
+        if (m_phase == Phase::Waiting || m_phase == Phase::Streaming) Shut();
+        m_keepAlive = false;
+    }
+    template <typename Function>
+    void Post(Function function) {
+        net::post(m_socket.get_executor(), std::move(function));
+    }
+
+  private:
+    enum class Phase { Waiting, Reading, Serving, Writing, Streaming };
+
+    // The deadline for whatever the connection waits on now; one timer, reset for each wait.
+    void Deadline(Timer::time_point at) {
+        m_deadline.expires_at(at);
+        m_deadline.async_wait([self = shared_from_this()](beast::error_code ec) {
+            // A wait cancelled by a new deadline, or one that came due as it was being reset.
+            if (!ec && self->m_deadline.expiry() <= Timer::clock_type::now()) self->Shut();
+        });
+    }
+    void Deadline(std::chrono::milliseconds after) { Deadline(Timer::clock_type::now() + after); }
+    void NoDeadline() { m_deadline.expires_at(Timer::time_point::max()); }
+
+    void AwaitRequest() {
+        m_phase = Phase::Waiting;
+        m_parser.emplace();
+        m_parser->header_limit(kMostHeaderBytes);
+        // Set from the handler once the headers are in. Not boost::none: this Beast (1.74)
+        // compares a Content-Length with an unset limit and takes every body as too large.
+        m_parser->body_limit(std::numeric_limits<std::uint64_t>::max());
+        if (m_buffer.size() > 0 || m_first) return ReadHead();
+        Deadline(m_core.limits.idle);
+        m_socket.async_wait(tcp::socket::wait_read,
+                            [self = shared_from_this()](beast::error_code ec) {
+                                if (ec) return self->Shut();
+                                self->ReadHead();
+                            });
+    }
+
+    void ReadHead() {
+        m_first = false;
+        Deadline(m_core.limits.headers);
+        http::async_read_header(
+            m_socket, m_buffer, *m_parser,
+            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHead(ec); });
+    }
+
+    void OnHead(beast::error_code ec) {
+        if (m_closed) return;
+        if (ec == http::error::header_limit)
+            return Refuse(Refusal(431, "the headers are too large"));
+        if (ec.category() == http::make_error_code(http::error::bad_target).category() &&
+            ec != http::error::end_of_stream) {
+            return Refuse(Refusal(400, "the request is not valid HTTP/1.1: " + ec.message()));
+        }
+        if (ec) return Shut();
+        m_phase = Phase::Reading;
+        const auto& message = m_parser->get();
+        m_request = HttpRequest{};
+        m_request.method = std::string(message.method_string());
+        const std::string_view target(message.target().data(), message.target().size());
+        const auto question = target.find('?');
+        m_request.path = PercentDecode(target.substr(0, question), false);
+        if (question != target.npos) m_request.query = std::string(target.substr(question + 1));
+        for (const auto& field : message) {
+            m_request.headers.emplace_back(std::string(field.name_string()),
+                                           std::string(field.value()));
+        }
+        m_keepAlive = message.keep_alive() && !m_core.draining;
+
+        std::size_t limit = 0;
+        if (std::optional<HttpResponse> refusal = m_core.handler.Admit(m_request, limit)) {
+            return m_parser->is_done() ? Write(std::move(*refusal)) : Refuse(std::move(*refusal));
+        }
+        if (m_parser->content_length() && *m_parser->content_length() > limit) {
+            return Refuse(TooLarge(limit));
+        }
+        if (m_parser->is_done()) return Dispatch();
+        m_bodyLimit = limit;
+        m_parser->body_limit(limit);
+        m_bodyStart = Timer::clock_type::now();
+        if (beast::iequals(m_request.Header("Expect"), "100-continue")) return Continue();
+        ReadBody();
+    }
+
+    // A client that asked before sending its body is told to go on.
+    void Continue() {
+        m_out = "HTTP/1.1 100 Continue\r\n\r\n";
+        Deadline(m_core.limits.drain);
+        net::async_write(m_socket, net::buffer(m_out),
+                         [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                             if (ec) return self->Shut();
+                             self->ReadBody();
+                         });
+    }
+
+    // The body keeps a minimum pace: whatever it holds so far must have come by `headers` plus
+    // its size at the pace.
+    void ReadBody() {
+        const auto received = static_cast<std::int64_t>(m_parser->get().body().size());
+        const auto allowed = std::chrono::milliseconds(
+            received * 1000 / static_cast<std::int64_t>(m_core.limits.bodyPace));
+        Deadline(m_bodyStart + m_core.limits.headers + allowed);
+        http::async_read_some(
+            m_socket, m_buffer, *m_parser,
+            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnBody(ec); });
+    }
+
+    void OnBody(beast::error_code ec) {
+        if (m_closed) return;
+        if (ec == http::error::body_limit) return Refuse(TooLarge(m_bodyLimit));
+        if (ec) return Shut();
+        if (!m_parser->is_done()) return ReadBody();
+        m_request.body = std::move(m_parser->get().body());
+        Dispatch();
+    }
+
+    static HttpResponse TooLarge(std::size_t limit) {
+        return Refusal(413, "the body holds at most " + std::to_string(limit / 1024) + " KiB");
+    }
+
+    void Dispatch() {
+        m_phase = Phase::Serving;
+        NoDeadline();
+        m_core.handler.Serve(std::move(m_request), [self = shared_from_this()](HttpResponse r) {
+            self->Post(
+                [self, response = std::move(r)]() mutable { self->Write(std::move(response)); });
+        });
+    }
+
+    // A refusal before the body was read: the connection cannot be used again. What the client
+    // still sends is read and dropped for a while, so that closing does not reset the connection
+    // under a reply it has not read yet.
+    void Refuse(HttpResponse response) {
+        m_keepAlive = false;
+        m_linger = true;
+        Write(std::move(response));
+    }
+
+    void Linger() {
+        beast::error_code ignored;
+        m_socket.shutdown(tcp::socket::shutdown_send, ignored);
+        Deadline(kLinger);
+        Discard();
+    }
+
+    void Discard() {
+        m_buffer.clear();
+        m_socket.async_read_some(m_buffer.prepare(kReadChunk),
+                                 [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                     if (ec) return self->Shut();
+                                     self->Discard();
+                                 });
+    }
+
+    void Write(HttpResponse response) {
+        if (m_closed) return;
+        if (response.stream) return StartStream(std::move(response));
+        m_phase = Phase::Writing;
+        m_response = {};
+        m_response.version(11);
+        m_response.result(static_cast<unsigned>(response.status));
+        Headers(m_response, response);
+        m_response.keep_alive(m_keepAlive && !m_core.draining);
+        m_response.body() = std::move(response.body);
+        m_response.prepare_payload();
+        Deadline(m_core.limits.drain);
+        http::async_write(m_socket, m_response,
+                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                              if (!ec && self->m_linger) return self->Linger();
+                              if (ec || !self->m_response.keep_alive()) return self->Shut();
+                              self->AwaitRequest();
+                          });
+    }
+
+    template <typename Message>
+    static void Headers(Message& message, const HttpResponse& response) {
+        if (!response.contentType.empty()) {
+            message.set(http::field::content_type, response.contentType);
+        }
+        message.set("X-Content-Type-Options", "nosniff");
+        for (const auto& [name, value] : response.headers) message.set(name, value);
+    }
+
+    // An event stream: the body runs until the connection closes, so it needs no framing. The
+    // client sends nothing more, so a read that ends tells that it has gone.
+    void StartStream(HttpResponse response) {
+        m_phase = Phase::Streaming;
+        m_stream = std::move(response.stream);
+        http::response<http::empty_body> head{http::status::ok, 11};
+        Headers(head, response);
+        head.keep_alive(false);
+        std::ostringstream text;
+        text << head.base();
+        m_out = text.str() + response.body;
+        m_writing = true;
+        Deadline(m_core.limits.drain);
+        net::async_write(
+            m_socket, net::buffer(m_out),
+            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->Written(ec); });
+        m_stream->SetWake([weak = weak_from_this()] {
+            if (auto self = weak.lock()) self->Post([self] { self->Flush(); });
+        });
+        WatchClose();
+        Beat();
+    }
+
+    void WatchClose() {
+        m_socket.async_wait(
+            tcp::socket::wait_read, [self = shared_from_this()](beast::error_code ec) {
+                if (ec || self->m_closed) return self->Shut();
+                char discard[512];
+                beast::error_code readError;
+                const std::size_t n = self->m_socket.read_some(net::buffer(discard), readError);
+                if (readError || n == 0) return self->Shut();
+                self->WatchClose();
+            });
+    }
+
+    void Beat() {
+        m_heartbeat.expires_after(m_core.limits.heartbeat);
+        m_heartbeat.async_wait([self = shared_from_this()](beast::error_code ec) {
+            if (ec || self->m_closed) return;
+            if (!self->m_writing) self->Flush(":\n\n");
+            self->Beat();
+        });
+    }
+
+    // Writes what the stream holds; a write the client does not drain in time ends it.
+    void Flush(std::string text = {}) {
+        if (m_closed || m_writing) return;
+        std::string piece;
+        bool open = true;
+        while ((open = m_stream->Next(piece, std::chrono::milliseconds(0))) && !piece.empty()) {
+            text += piece;
+        }
+        if (!open) return Shut();
+        if (text.empty()) return;
+        m_out = std::move(text);
+        m_writing = true;
+        Deadline(m_core.limits.drain);
+        net::async_write(
+            m_socket, net::buffer(m_out),
+            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->Written(ec); });
+    }
+
+    void Written(beast::error_code ec) {
+        m_writing = false;
+        if (ec) return Shut();
+        NoDeadline();
+        Flush();
+    }
+
+    HttpServer::Core& m_core;
+    tcp::socket m_socket;
+    Timer m_deadline;
+    Timer m_heartbeat;
+    beast::flat_buffer m_buffer{kReadChunk};
+    std::optional<http::request_parser<http::string_body>> m_parser;
+    HttpRequest m_request;
+    http::response<http::string_body> m_response;
+    Timer::time_point m_bodyStart{};
+    std::size_t m_bodyLimit = 0;
+    Phase m_phase = Phase::Waiting;
+    bool m_first = true;
+    bool m_keepAlive = false;
+    bool m_closed = false;
+    bool m_linger = false;
+    std::shared_ptr<Subscription> m_stream;
+    std::string m_out;  // what an event stream's write holds
+    bool m_writing = false;
+};
+
+void HttpServer::Core::Accept() {
+    acceptor.async_accept(net::make_strand(ioc), [this](beast::error_code ec, tcp::socket socket) {
+        if (!acceptor.is_open()) return;
+        if (ec) {
+            // Out of descriptors, most likely: try again shortly rather than spin.
+            acceptPause.expires_after(std::chrono::milliseconds(50));
+            acceptPause.async_wait([this](beast::error_code) {
+                if (acceptor.is_open()) Accept();
+            });
+            return;
+        }
+        bool full = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            full = m_open.size() >= limits.connections;
+        }
+        if (!full) {
+            auto connection = std::make_shared<Connection>(*this, std::move(socket));
+            Add(connection);
+            connection->Start();
+        }
+        Accept();
+    });
+}
+
+void HttpServer::Core::Add(const std::shared_ptr<Connection>& connection) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_open.emplace(connection.get(), connection);
+}
+
+void HttpServer::Core::Remove(Connection* connection) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_open.erase(connection);
+}
+
+template <typename Action>
+void HttpServer::Core::ForEach(Action action) {
+    std::vector<std::shared_ptr<Connection>> open;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const auto& entry : m_open) {
+            if (auto connection = entry.second.lock()) open.push_back(connection);
+        }
+    }
+    for (const auto& connection : open)
+        connection->Post([connection, action] { action(*connection); });
+}
+
+HttpServer::HttpServer(HttpHandler& handler, const ServerLimits& limits)
+    : m_core(std::make_unique<Core>(handler, limits)) {}
+
+HttpServer::~HttpServer() { Stop(); }
+
+bool HttpServer::Listen(const std::string& host, int port, std::string& error) {
+    beast::error_code ec;
+    const net::ip::address address = net::ip::make_address(host, ec);
+    tcp::acceptor& acceptor = m_core->acceptor;
+    if (!ec) acceptor.open(tcp::v4(), ec);
+    if (!ec) acceptor.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec) acceptor.bind({address, static_cast<unsigned short>(port)}, ec);
+    // The kernel's own most, so that a burst of connections waits in the queue, not on a SYN
+    // sent again a second later.
+    if (!ec) acceptor.listen(net::socket_base::max_listen_connections, ec);
+    if (ec) {
+        error = "cannot listen on " + host + ":" + std::to_string(port) + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+int HttpServer::Port() const {
+    beast::error_code ec;
+    return m_core->acceptor.local_endpoint(ec).port();
+}
+
+void HttpServer::Start() {
+    m_core->Accept();
+    for (int i = 0; i < m_core->limits.threads; ++i) {
+        m_core->threads.emplace_back([core = m_core.get()] { core->ioc.run(); });
+    }
+}
+
+void HttpServer::StopAccepting() {
+    m_core->draining = true;
+    net::post(m_core->ioc, [core = m_core.get()] {
+        beast::error_code ignored;
+        core->acceptor.close(ignored);
+        core->acceptPause.cancel();
+    });
+    m_core->ForEach([](Connection& connection) { connection.EndIfIdle(); });
+}
+
+void HttpServer::Stop() {
+    if (m_core->stopped.exchange(true)) return;
+    if (m_core->threads.empty()) {
+        beast::error_code ignored;
+        m_core->acceptor.close(ignored);
+        return;
+    }
+    StopAccepting();
+    m_core->ForEach([](Connection& connection) { connection.Shut(); });
+    m_core->work.reset();
+    // Closed connections finish their handlers at once; a second is the most the loop gets.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (!m_core->ioc.stopped() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    m_core->ioc.stop();
+    for (std::thread& thread : m_core->threads) {
+        if (thread.joinable()) thread.join();
+    }
+}
+
+}  // namespace vantrel::gateway

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "gateway/http_message.h"
+
+namespace vantrel::gateway {
+
+/// What a client may hold of the network core, and for how long.
+struct ServerLimits {
+    std::size_t connections = 4096;              // more are closed as soon as they are accepted
+    std::chrono::milliseconds headers{10000};    // the request line and headers, once begun
+    std::chrono::milliseconds idle{5000};        // a keep-alive connection between requests
+    std::chrono::milliseconds drain{10000};      // a response or an event, written to the client
+    std::size_t bodyPace = 16 * 1024;            // bytes a second a body keeps up, after `headers`
+    std::chrono::milliseconds heartbeat{15000};  // a comment on a quiet event stream
+    int threads = 2;
+};
+
+/// HTTP/1.1 on one event loop run by a few threads: a connection costs a socket and a timer,
+/// never a thread, so a slow or idle client cannot hold the service. Every wait on a client has
+/// a deadline and every body its limit, counted as it is read.
+class HttpServer {
+  public:
+    HttpServer(HttpHandler& handler, const ServerLimits& limits);
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    /// Binds and listens on a dotted IPv4 `host`; port 0 takes a free one. False, with the
+    /// reason in `error`, when it cannot.
+    bool Listen(const std::string& host, int port, std::string& error);
+    int Port() const;
+    void Start();
+    /// No more connections; idle ones and event streams close now, busy ones after their reply.
+    void StopAccepting();
+    /// Closes every connection and joins the threads; safe to call twice.
+    void Stop();
+
+    /// The event loop and its connections, known only to the source.
+    class Core;
+
+  private:
+    std::unique_ptr<Core> m_core;
+};
+
+}  // namespace vantrel::gateway
