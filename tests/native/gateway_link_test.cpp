@@ -2,6 +2,7 @@
 // stream, a unit that goes away is down with its series gone, and it comes back freshly read.
 // And who may ask: the token rules on an address other than 127.0.0.1.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -244,8 +245,22 @@ TEST(GatewayProgramTest, RefusesAnOpenAddressAndServesThePage) {
               2);
     EXPECT_EQ(run("--unit 127.0.60.01").first, 2);
     EXPECT_EQ(run("--unit 127.0.60.1 --poll 0").first, 2);
+    // A port's name reaches the JSON, which takes UTF-8 only.
+    EXPECT_EQ(run("--port \"$(printf '/dev/tty\\377')\"").first, 2);
+    // A token others may read, or one that is short, is refused.
+    testing::TempFile shared("gateway-token-shared", "s3cret-token-0123456789\n");
+    const auto open =
+        run("--unit 127.0.60.1 --listen 127.0.0.3:18023 --token-file " + shared.Path());
+    EXPECT_EQ(open.first, 2);
+    EXPECT_NE(open.second.find("chmod 600"), std::string::npos) << open.second;
+    testing::TempFile shortToken("gateway-token-short", "s3cret\n");
+    chmod(shortToken.Path().c_str(), 0600);
+    EXPECT_EQ(
+        run("--unit 127.0.60.1 --listen 127.0.0.3:18023 --token-file " + shortToken.Path()).first,
+        2);
 
-    testing::TempFile token("gateway-token", "s3cret\n");
+    testing::TempFile token("gateway-token", "s3cret-token-0123456789\n");
+    chmod(token.Path().c_str(), 0600);
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     const pid_t pid = fork();

@@ -32,15 +32,18 @@ inline bool WaitUntil(const std::function<bool()>& done, std::chrono::millisecon
 /// on a free port of `host`.
 class RunningGateway {
   public:
+    /// `adjust` may change the options before the gateway is made: its limits, say.
     explicit RunningGateway(int unitCount, const std::string& host = "127.0.0.1",
                             std::optional<std::string> token = std::nullopt,
-                            const sim::Faults& faults = {})
+                            const sim::Faults& faults = {},
+                            const std::function<void(gateway::GatewayOptions&)>& adjust = {})
         : host(host) {
         gateway::GatewayOptions options;
         options.host = host;
         options.port = 0;
         options.token = std::move(token);
         options.monitor.poll = std::chrono::seconds(1);
+        if (adjust) adjust(options);
         for (int i = 1; i <= unitCount; ++i) {
             units.push_back(
                 std::make_unique<SimulatedUnit>("127.0.60." + std::to_string(i), faults));

@@ -1,0 +1,357 @@
+// The gateway's network side against hostile and careless clients, over real loopback sockets:
+// requests a page of another site makes, bodies that do not end, clients that trickle or idle,
+// a unit too slow for its commands, two updates of one unit, and stopping whatever clients do.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/gateway_process.h"
+#include "tests/support/raw_client.h"
+#include "tests/support/running_gateway.h"
+
+namespace vantrel {
+namespace {
+
+using nlohmann::json;
+using std::chrono::milliseconds;
+using testing::RawClient;
+using Clock = std::chrono::steady_clock;
+
+std::string Request(const std::string& method, const std::string& path, const std::string& host,
+                    const std::string& extra = "", const std::string& body = "") {
+    std::string text = method + " " + path + " HTTP/1.1\r\nHost: " + host + "\r\n" + extra;
+    // A plain JSON body unless the test frames the body itself.
+    if (method == "POST" && extra.find("Content-") == std::string::npos &&
+        extra.find("Transfer-Encoding") == std::string::npos) {
+        text += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+                "\r\n";
+    }
+    return text + "\r\n" + body;
+}
+
+// A chunked body of `size` bytes, in 64 KiB chunks, and its end.
+std::string Chunked(std::size_t size) {
+    std::string text;
+    const std::string chunk(64 * 1024, 'x');
+    for (std::size_t sent = 0; sent < size; sent += chunk.size()) {
+        const std::size_t n = std::min(chunk.size(), size - sent);
+        char head[32];
+        std::snprintf(head, sizeof head, "%zx\r\n", n);
+        text += head + chunk.substr(0, n) + "\r\n";
+    }
+    return text + "0\r\n\r\n";
+}
+
+int Status(testing::RunningGateway& gw, const std::string& text, std::string* response = nullptr) {
+    RawClient client(gw.host, gw.service->Port());
+    client.Send(text);
+    return client.Response(milliseconds(5000), response);
+}
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Without a token only the gateway's own loopback name is served, and a page of another site
+// may neither command a unit nor hold an event stream, whatever its name resolves to.
+TEST(GatewayBrowserRulesTest, OnlyItsOwnNameAndOriginAreServed) {
+    testing::RunningGateway gw(1);
+    ASSERT_TRUE(gw.started) << gw.error;
+    ASSERT_TRUE(gw.AllUp());
+    const std::string port = std::to_string(gw.service->Port());
+    const std::string own = "127.0.0.1:" + port, foreign = "attacker.example:" + port;
+    const std::string press = "/api/units/127.0.60.1/press/mix-down";
+    gw.units[0]->log.Clear();
+
+    EXPECT_EQ(Status(gw, Request("GET", "/api/units", foreign)), 421);
+    EXPECT_EQ(
+        Status(gw, Request("POST", press, foreign, "Origin: http://" + foreign + "\r\n", "{}")),
+        421);
+    EXPECT_EQ(Status(gw, Request("POST", press, own, "Origin: http://" + foreign + "\r\n", "{}")),
+              403);
+    EXPECT_EQ(Status(gw, Request("GET", "/api/events", own, "Origin: http://" + foreign + "\r\n")),
+              403);
+    EXPECT_EQ(Status(gw, Request("POST", "/index.html", own, "", "{}")), 405);
+    EXPECT_EQ(gw.units[0]->unit.State().mixDown, 0);
+
+    // Its own page, by either loopback name.
+    EXPECT_EQ(Status(gw, Request("POST", press, "localhost:" + port,
+                                 "Origin: http://localhost:" + port + "\r\n", "{}")),
+              200);
+    EXPECT_EQ(gw.units[0]->unit.State().mixDown, 1);
+    std::string page, api;
+    EXPECT_EQ(Status(gw, Request("GET", "/", own), &page), 200);
+    EXPECT_EQ(RawClient::Field(page, "content-security-policy"),
+              "default-src 'self'; frame-ancestors 'none'");
+    EXPECT_EQ(RawClient::Field(page, "x-content-type-options"), "nosniff");
+    EXPECT_EQ(Status(gw, Request("GET", "/api/units", "[::1]:" + port), &api), 200);
+    EXPECT_EQ(RawClient::Field(api, "cache-control"), "no-store");
+    EXPECT_EQ(RawClient::Field(api, "x-content-type-options"), "nosniff");
+}
+
+// Bodies are refused before they are read when they are not wanted or declared too large, and
+// counted as they are read when chunked; the scheme of a token is matched in any case.
+TEST(GatewayLimitsTest, BodiesAreRefusedBeforeTheyAreReadOrCountedAsTheyCome) {
+    const std::string token = "s3cret-token-0123456789";
+    testing::RunningGateway gw(1, "127.0.0.3", token);
+    ASSERT_TRUE(gw.started) << gw.error;
+    const std::string host = "127.0.0.3:" + std::to_string(gw.service->Port());
+    const std::string chunked = "Transfer-Encoding: chunked\r\n";
+    const std::string bearer = "Authorization: bearer " + token + "\r\n";
+
+    // No token, a path that takes no POST: refused at the headers, the body never read.
+    for (const char* path : {"/index.html", "/api/units/127.0.60.1/press/mute"}) {
+        RawClient client(gw.host, gw.service->Port());
+        client.Send(Request("POST", path, host, chunked));
+        EXPECT_EQ(client.Response(milliseconds(2000)), path[1] == 'i' ? 405 : 401) << path;
+    }
+    RawClient declared(gw.host, gw.service->Port());
+    declared.Send(Request("POST", "/api/firmware?units=127.0.60.1&controller=main", host,
+                          bearer + "Content-Type: application/octet-stream\r\n"
+                                   "Content-Length: 67108864\r\n"));
+    EXPECT_EQ(declared.Response(milliseconds(2000)), 413);
+
+    EXPECT_EQ(Status(gw, Request("POST", "/api/units/127.0.60.1/press/mute", host,
+                                 bearer + chunked + "Content-Type: application/json\r\n",
+                                 Chunked(100 * 1024))),
+              413);
+    EXPECT_EQ(Status(gw, Request("POST", "/api/firmware?units=127.0.60.1&controller=main", host,
+                                 bearer + chunked + "Content-Type: application/octet-stream\r\n",
+                                 Chunked(9 * 1024 * 1024))),
+              413);
+    EXPECT_EQ(Status(gw, Request("GET", "/api/units", host, bearer)), 200);
+}
+
+// Clients that trickle their headers, idle between requests or hold event streams cost the API
+// nothing, and the first two are closed at their deadlines; streams stay. Requests on one
+// connection go without the delayed-acknowledgement wait.
+TEST(GatewayLimitsTest, SlowIdleAndStreamingClientsNeitherHoldTheApiNorOutstayTheirDeadlines) {
+    testing::RunningGateway gw(1, "127.0.0.1", std::nullopt, {}, [](gateway::GatewayOptions& o) {
+        o.server.headers = milliseconds(800);
+        o.server.idle = milliseconds(500);
+    });
+    ASSERT_TRUE(gw.started) << gw.error;
+    ASSERT_TRUE(gw.AllUp());
+    const int port = gw.service->Port();
+    const std::string host = "127.0.0.1:" + std::to_string(port);
+
+    std::vector<std::unique_ptr<RawClient>> idle, trickling, streams;
+    for (int i = 0; i < 40; ++i) {
+        idle.push_back(std::make_unique<RawClient>(gw.host, port));
+        idle.back()->Send(Request("GET", "/metrics", host));
+        EXPECT_EQ(idle.back()->Response(milliseconds(2000)), 200);
+        trickling.push_back(std::make_unique<RawClient>(gw.host, port));
+        trickling.back()->Send("GET /api/units HTTP/1.1\r\nHo");
+    }
+    for (int i = 0; i < 256; ++i) {
+        streams.push_back(std::make_unique<RawClient>(gw.host, port));
+        streams.back()->Send(Request("GET", "/api/events", host));
+    }
+    std::string refused;
+    EXPECT_EQ(Status(gw, Request("GET", "/api/events", host), &refused), 503) << refused;
+
+    const auto start = Clock::now();
+    for (int i = 0; i < 20; ++i) {
+        const auto reply = gw.Client().Get("/api/units");
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, 200);
+    }
+    EXPECT_LT(Seconds(start), 2.0);
+
+    EXPECT_TRUE(trickling.back()->ClosedWithin(milliseconds(1500)));
+    EXPECT_TRUE(idle.back()->ClosedWithin(milliseconds(1000)));
+    EXPECT_NE(streams.back()->ReadFor(milliseconds(200)).find("event: unit"), std::string::npos);
+    EXPECT_FALSE(streams.back()->ClosedWithin(milliseconds(200)));
+
+    // Twenty requests on one connection: each reply is written at once, not held for an
+    // acknowledgement (40 ms each when the head and the body went as two writes).
+    RawClient keptAlive(gw.host, port);
+    const auto reused = Clock::now();
+    for (int i = 0; i < 20; ++i) {
+        keptAlive.Send(Request("GET", "/api/units/127.0.60.1", host));
+        ASSERT_EQ(keptAlive.Response(milliseconds(1000)), 200);
+    }
+    EXPECT_LT(Seconds(reused), 0.4);
+
+    // A burst waits in the listen queue rather than on a SYN sent again: the backlog is wide.
+    std::FILE* ss = popen(("ss -Hltn 'sport = :" + std::to_string(port) + "'").c_str(), "r");
+    char line[256] = {};
+    ASSERT_TRUE(ss && std::fgets(line, sizeof line, ss));
+    pclose(ss);
+    int queued = 0, backlog = 0;
+    std::sscanf(line, "%*s %d %d", &queued, &backlog);
+    EXPECT_GE(backlog, 128) << line;
+}
+
+// A unit that answers every line late: a command that runs past its answer limit is answered
+// 504 and its outcome comes as an event; one that cannot begin in time is dropped with 504; the
+// queue is bounded; and the rest of the API does not wait for any of it.
+TEST(GatewayCommandLimitsTest, ASlowUnitsCommandsAreAnsweredInTimeAndItsQueueIsBounded) {
+    sim::Faults slow;
+    slow.delayMs = 150;
+    testing::RunningGateway gw(1, "127.0.0.1", std::nullopt, slow, [](gateway::GatewayOptions& o) {
+        o.monitor.poll = std::chrono::seconds(2);
+        o.monitor.startLimit = milliseconds(1000);
+        o.monitor.answerLimit = milliseconds(1500);
+        o.monitor.mostQueued = 2;
+    });
+    ASSERT_TRUE(gw.started) << gw.error;
+    ASSERT_TRUE(gw.AllUp(std::chrono::seconds(10)));
+    gw.units[0]->unit.SetLevel(sim::Level::Volume, 0);
+    const std::string unit = "/api/units/127.0.60.1";
+    RawClient events(gw.host, gw.service->Port());
+    events.Send(Request("GET", "/api/events", "127.0.0.1:" + std::to_string(gw.service->Port())));
+
+    const auto start = Clock::now();
+    auto longOne = std::async(std::launch::async, [&] {
+        return gw.Post(unit + "/level/volume", {{"value", 15}});
+    });
+    std::this_thread::sleep_for(milliseconds(100));
+    auto waiting = std::async(std::launch::async,
+                              [&] { return gw.Post(unit + "/press/mute", json::object()); });
+    std::this_thread::sleep_for(milliseconds(100));
+    auto queued = std::async(std::launch::async,
+                             [&] { return gw.Post(unit + "/press/mute", json::object()); });
+    std::this_thread::sleep_for(milliseconds(100));
+    const auto full = gw.Post(unit + "/press/mute", json::object());
+    ASSERT_TRUE(full);
+    EXPECT_EQ(full->status, 503);
+    EXPECT_EQ(full->get_header_value("Retry-After"), "2");
+    const auto metrics = Clock::now();
+    ASSERT_TRUE(gw.Client().Get("/metrics"));
+    EXPECT_LT(Seconds(metrics), 0.5);
+
+    const auto dropped = waiting.get();
+    ASSERT_TRUE(dropped);
+    EXPECT_EQ(dropped->status, 504) << dropped->body;
+    EXPECT_LT(Seconds(start), 1.6);
+    const auto overdue = longOne.get();
+    ASSERT_TRUE(overdue);
+    EXPECT_EQ(overdue->status, 504) << overdue->body;
+    EXPECT_LT(Seconds(start), 1.7);
+    EXPECT_EQ(queued.get()->status, 504);
+    const std::string id = json::parse(overdue->body)["command"];
+    ASSERT_TRUE(testing::WaitUntil(
+        [&] {
+            return events.ReadFor(milliseconds(100)).find("\"command\":\"" + id + "\"") !=
+                   std::string::npos;
+        },
+        std::chrono::seconds(30)));
+    const std::string& text = events.ReadFor(milliseconds(0));
+    EXPECT_NE(text.find("event: outcome"), std::string::npos);
+    EXPECT_EQ(gw.units[0]->unit.GetLevel(sim::Level::Volume), 15);
+    // Neither dropped press reached the unit.
+    for (const std::string& line : gw.units[0]->log.Lines("tcp")) EXPECT_NE(line, "ROT3\r\n");
+}
+
+// A static address passes the rules the panel's Apply has, before anything reaches the unit.
+TEST(GatewayCommandLimitsTest, AnAddressTheUnitCouldNotBeReachedAtIsRefusedUnsent) {
+    testing::RunningGateway gw(1);
+    ASSERT_TRUE(gw.started) << gw.error;
+    ASSERT_TRUE(gw.AllUp());
+    gw.units[0]->log.Clear();
+    for (const char* mask : {"255.0.255.0", "0.0.0.0"}) {
+        const auto reply = gw.Post(
+            "/api/units/127.0.60.1/network",
+            {{"mode", "static"}, {"ip", "127.0.60.1"}, {"mask", mask}, {"gateway", "0.0.0.0"}});
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->status, 400) << mask;
+        EXPECT_EQ(json::parse(reply->body)["error"], "Invalid IP address or mask!");
+    }
+    for (const std::string& line : gw.units[0]->log.Lines("tcp")) {
+        EXPECT_EQ(line.find("MASK"), std::string::npos) << line;
+    }
+    EXPECT_EQ(gw.units[0]->unit.State().mask, 0xFFFFFF00u);
+}
+
+// One unfinished firmware job a unit: a second is refused while the first runs, and the first
+// stays in the table until it ends.
+TEST(GatewayJobsTest, ASecondJobForAUnitBeingUpdatedIsRefused) {
+    testing::RunningGateway gw(1);
+    ASSERT_TRUE(gw.started) << gw.error;
+    ASSERT_TRUE(gw.AllUp());
+    auto client = gw.Client();
+    const char* path = "/api/firmware?units=127.0.60.1&controller=main";
+    const std::string image(3000, '\x5A');
+    const auto first = client.Post(path, image, "application/octet-stream");
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->status, 202);
+    const std::string job = "/api/jobs/" + json::parse(first->body)["job"].get<std::string>();
+    const auto second = client.Post(path, image, "application/octet-stream");
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->status, 409) << second->body;
+    ASSERT_TRUE(testing::WaitUntil(
+        [&] {
+            const auto state = client.Get(job.c_str());
+            return state && state->status == 200 && json::parse(state->body)["finished"] == true;
+        },
+        std::chrono::seconds(20)));
+    const auto again = client.Post(path, image, "application/octet-stream");
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->status, 202);
+}
+
+// The program ends within 3 s of a stop signal whatever its clients hold open: a trickle, an
+// event stream, an idle connection. A firmware update that runs is let finish first, and stderr
+// names its unit.
+TEST(GatewayProgramStopTest, AStopEndsItWithinThreeSecondsButLetsARunningUpdateFinish) {
+    testing::SimulatedUnit unit("127.0.60.1");
+    ASSERT_TRUE(unit.Start());
+    const std::vector<std::string> arguments{"--unit",          "127.0.60.1", "--listen",
+                                             "127.0.0.1:18024", "--poll",     "1"};
+    const std::string host = "127.0.0.1:18024";
+    {
+        testing::GatewayProcess gateway(arguments);
+        ASSERT_TRUE(gateway.Serving(milliseconds(5000)));
+        RawClient trickle("127.0.0.1", 18024), stream("127.0.0.1", 18024), idle("127.0.0.1", 18024);
+        trickle.Send("GET / HTTP/1.1\r\nHo");
+        stream.Send(Request("GET", "/api/events", host));
+        idle.Send(Request("GET", "/metrics", host));
+        EXPECT_EQ(idle.Response(milliseconds(2000)), 200);
+        const auto start = Clock::now();
+        gateway.Signal(SIGTERM);
+        EXPECT_EQ(gateway.Exit(milliseconds(3000)), 0);
+        EXPECT_LT(Seconds(start), 3.0);
+        EXPECT_TRUE(stream.ClosedWithin(milliseconds(100)));
+    }
+
+    testing::GatewayProcess gateway(arguments);
+    ASSERT_TRUE(gateway.Serving(milliseconds(5000)));
+    httplib::Client client("127.0.0.1", 18024);
+    ASSERT_TRUE(testing::WaitUntil(
+        [&] {
+            const auto reply = client.Get("/api/units/127.0.60.1");
+            return reply && json::parse(reply->body)["link"] == "up";
+        },
+        milliseconds(5000)));
+    std::string image(3000, '\0');
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 3 + 1);
+    const auto started = client.Post("/api/firmware?units=127.0.60.1&controller=main", image,
+                                     "application/octet-stream");
+    ASSERT_TRUE(started && started->status == 202);
+    const std::string job = "/api/jobs/" + json::parse(started->body)["job"].get<std::string>();
+    ASSERT_TRUE(testing::WaitUntil(
+        [&] {
+            const auto reply = client.Get(job.c_str());
+            return reply && json::parse(reply->body)["units"][0]["state"] == "running";
+        },
+        milliseconds(5000)));
+    gateway.Signal(SIGTERM);
+    EXPECT_FALSE(gateway.Exit(milliseconds(1000)));
+    EXPECT_NE(gateway.Errors().find("waiting for the firmware updates of 127.0.60.1"),
+              std::string::npos)
+        << gateway.Errors();
+    EXPECT_EQ(gateway.Exit(milliseconds(20000)), 0);
+    const std::vector<std::uint8_t> flash = unit.unit.MainFlash();
+    EXPECT_EQ(std::string(flash.begin(), flash.end()), image);
+}
+
+}  // namespace
+}  // namespace vantrel
