@@ -25,6 +25,9 @@ struct CrowdPlan {
     // Before a closed client connects again: what the gateway's closing costs the clients,
     // so that they do not spin on a gateway that refuses them.
     std::chrono::milliseconds reconnectPause{200};
+    // The first connects of each kind, spread evenly over this: the gateway's closes (after its
+    // deadlines) and the clients' returns then come steadily, not in waves.
+    std::chrono::milliseconds spread{5000};
 };
 
 struct CrowdFigures {
@@ -72,9 +75,11 @@ class AbuseCrowd {
     void Add(AbuserKind kind, int count, const std::string& path) {
         m_requests[static_cast<size_t>(kind)] = GetRequest(path, m_plan.port, true);
         m_figures[static_cast<size_t>(kind)].clients = count;
+        const auto start = Clock::now();
         for (int i = 0; i < count; ++i) {
             m_abusers.emplace_back();
             m_abusers.back().kind = kind;
+            m_abusers.back().due = start + m_plan.spread * i / count;
         }
     }
 

@@ -38,7 +38,9 @@ constexpr int kUnits = 4;
 constexpr uint32_t kBlock = 170;  // the units on 127.0.170.1 upwards
 constexpr auto kRunLimit = std::chrono::minutes(5);
 constexpr auto kStartLimit = seconds(30);  // for a gateway to bring its units up
-constexpr auto kSettle = seconds(3);       // for the abusers to connect, before measuring
+// Before measuring: past the gateway's 10 s deadline for a request's headers, so that every
+// kind of abuser may have been closed and have come back.
+constexpr auto kSettle = seconds(12);
 constexpr auto kPhaseLimit = seconds(60);  // for the measuring client's requests
 constexpr auto kRequestTimeout = seconds(5);
 constexpr auto kBodyLimit = seconds(30);
