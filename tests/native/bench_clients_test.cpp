@@ -1,18 +1,21 @@
-// The abuse benchmark's measuring client against scripted loopback servers: every answer is
-// counted once, the server's Connection: close is followed, and each failure is named for what
-// it was, so that the benchmark's error count is the gateway's and nobody else's.
+// The abuse benchmark's clients against scripted loopback servers. The measuring client counts
+// every answer once, follows the server's Connection: close and names each failure for what it
+// was, so that the benchmark's error count is the gateway's and nobody else's. The abusers come
+// back whenever they are closed, and a trickler keeps to its byte a second.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/abuse_crowd.h"
 #include "bench/http_wire.h"
 #include "bench/load_client.h"
 
@@ -120,6 +123,25 @@ TEST(BenchLoadClientTest, NamesEachFailure) {
     const bench::LoadFigures none = bench::LoadClient(late).Run();
     EXPECT_EQ(none.notSent, 4);
     EXPECT_EQ(none.Errors(), 4);
+}
+
+TEST(BenchAbuseCrowdTest, ClientsComeBackWhenClosedAndTricklersKeepTheirPace) {
+    std::atomic<int> trickled{0};
+    ScriptedServer closesAtOnce([](int fd) { ReadRequest(fd); });
+    ScriptedServer keepsOpen([&trickled](int fd) {
+        for (char c; recv(fd, &c, 1, 0) == 1;) ++trickled;
+    });
+    bench::AbuseCrowd idle({closesAtOnce.Port(), 3, 0, 0, 50ms, 0ms});
+    bench::AbuseCrowd trickling({keepsOpen.Port(), 0, 2, 0, 50ms, 0ms});
+    std::this_thread::sleep_for(1500ms);
+    idle.Stop();
+    trickling.Stop();
+    const auto& again = idle.Figures()[static_cast<size_t>(bench::AbuserKind::kIdle)];
+    EXPECT_GE(again.connections, 12);  // about 20 each: a close costs a client only its pause
+    EXPECT_GE(again.closed, again.connections - 3);
+    // A byte each at 0 s and 1 s; a trickler that sent its whole request would pass 40.
+    EXPECT_GE(trickled.load(), 2);
+    EXPECT_LE(trickled.load(), 6);
 }
 
 }  // namespace
