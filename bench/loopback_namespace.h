@@ -1,0 +1,50 @@
+#pragma once
+// A network namespace of the benchmark's own that has only lo, so that nothing it starts (the
+// units, the gateway, the clients) can reach or be reached from any other address.
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "bench/http_wire.h"
+
+namespace vantrel::bench {
+
+/// Moves this process (and the children it starts from here on) into a new network namespace,
+/// brings lo up and checks that lo is its only link. Needs root, and must come before any
+/// thread or socket is made. False, with the reason in `why`, when any step fails.
+inline bool EnterLoopbackNamespace(std::string& why) {
+    if (unshare(CLONE_NEWNET) != 0) {
+        why = std::string("cannot make a network namespace: ") + std::strerror(errno);
+        return false;
+    }
+    Fd control(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    if (!control.Open() || ioctl(control.Get(), SIOCGIFFLAGS, &request) != 0) {
+        why = std::string("cannot read lo's flags: ") + std::strerror(errno);
+        return false;
+    }
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    if (ioctl(control.Get(), SIOCSIFFLAGS, &request) != 0) {
+        why = std::string("cannot bring lo up: ") + std::strerror(errno);
+        return false;
+    }
+    struct if_nameindex* links = if_nameindex();
+    if (!links) {
+        why = std::string("cannot list the links: ") + std::strerror(errno);
+        return false;
+    }
+    for (const struct if_nameindex* each = links; each->if_index != 0; ++each) {
+        if (std::strcmp(each->if_name, "lo") != 0)
+            why = std::string("a link other than lo: ") + each->if_name;
+    }
+    if_freenameindex(links);
+    return why.empty();
+}
+
+}  // namespace vantrel::bench
