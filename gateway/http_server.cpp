@@ -41,7 +41,7 @@ class Connection;
 class HttpServer::Core {
   public:
     Core(HttpHandler& handler, const ServerLimits& limits)
-        : handler(handler), limits(limits), acceptor(ioc), work(net::make_work_guard(ioc)) {}
+        : handler(handler), limits(limits), work(net::make_work_guard(ioc)) {}
 
     void Accept();
     void Add(const std::shared_ptr<Connection>& connection);
@@ -50,19 +50,22 @@ class HttpServer::Core {
     template <typename Action>
     void ForEach(Action action);
 
+  private:
+    // Before the loop: a connection that the loop's end destroys still takes itself out.
+    std::mutex m_mutex;
+    std::unordered_map<Connection*, std::weak_ptr<Connection>> m_open;
+
+  public:
     HttpHandler& handler;
     const ServerLimits limits;
     net::io_context ioc;
-    tcp::acceptor acceptor;
+    // The acceptor and its pause on a strand of their own, as stopping closes it from outside.
+    tcp::acceptor acceptor{net::make_strand(ioc)};
+    Timer acceptPause{acceptor.get_executor()};
     net::executor_work_guard<net::io_context::executor_type> work;
-    Timer acceptPause{ioc};
     std::vector<std::thread> threads;
     std::atomic<bool> draining{false};
     std::atomic<bool> stopped{false};
-
-  private:
-    std::mutex m_mutex;
-    std::unordered_map<Connection*, std::weak_ptr<Connection>> m_open;
 };
 
 /// One client's connection, on a strand of its own: requests read, served and answered in
@@ -454,7 +457,7 @@ void HttpServer::Start() {
 
 void HttpServer::StopAccepting() {
     m_core->draining = true;
-    net::post(m_core->ioc, [core = m_core.get()] {
+    net::post(m_core->acceptor.get_executor(), [core = m_core.get()] {
         beast::error_code ignored;
         core->acceptor.close(ignored);
         core->acceptPause.cancel();

@@ -150,6 +150,11 @@ TEST(GatewayLimitsTest, SlowIdleAndStreamingClientsNeitherHoldTheApiNorOutstayTh
         trickling.push_back(std::make_unique<RawClient>(gw.host, port));
         trickling.back()->Send("GET /api/units HTTP/1.1\r\nHo");
     }
+    // A body that stalls after its first bytes falls behind the least pace a body keeps.
+    RawClient stalling(gw.host, port);
+    stalling.Send(Request("POST", "/api/units/127.0.60.1/press/mute", host,
+                          "Content-Type: application/json\r\nContent-Length: 100000\r\n",
+                          "{\"a\": "));
     for (int i = 0; i < 256; ++i) {
         streams.push_back(std::make_unique<RawClient>(gw.host, port));
         streams.back()->Send(Request("GET", "/api/events", host));
@@ -166,6 +171,7 @@ TEST(GatewayLimitsTest, SlowIdleAndStreamingClientsNeitherHoldTheApiNorOutstayTh
     EXPECT_LT(Seconds(start), 2.0);
 
     EXPECT_TRUE(trickling.back()->ClosedWithin(milliseconds(1500)));
+    EXPECT_TRUE(stalling.ClosedWithin(milliseconds(1000)));
     EXPECT_TRUE(idle.back()->ClosedWithin(milliseconds(1000)));
     EXPECT_NE(streams.back()->ReadFor(milliseconds(200)).find("event: unit"), std::string::npos);
     EXPECT_FALSE(streams.back()->ClosedWithin(milliseconds(200)));
