@@ -6,6 +6,7 @@
 namespace vantrel::gateway {
 
 Gateway::Gateway(const GatewayOptions& options) : m_options(options) {
+    if (options.token) m_tokens.SetSingle(*options.token);
     for (const cli::Target& target : options.units) {
         auto makeLink = [target](const std::atomic<int32_t>& stop) {
             cli::LinkOptions linkOptions;
@@ -25,10 +26,13 @@ Gateway::Gateway(const GatewayOptions& options) : m_options(options) {
 Gateway::~Gateway() { Stop(); }
 
 bool Gateway::Start(std::string& error) {
-    if (NeedsToken(m_options.host) && !m_options.token) {
+    if (!m_options.tokensFile.empty() && !m_tokens.Load(m_options.tokensFile, error)) return false;
+    if (NeedsToken(m_options.host) && m_tokens.Empty()) {
         error = "listening on " + m_options.host + " needs --token-file";
         return false;
     }
+    m_audit.SetFile(m_options.auditLog);
+    if (!m_audit.Ready(error)) return false;
     if (!m_server.Listen(m_options.host, m_options.port, error)) return false;
     m_port = m_server.Port();
     m_api.SetPort(m_port);

@@ -20,8 +20,12 @@ struct GatewayOptions {
     int port = 8023;  // 0: any free port
     MonitorOptions monitor;
     ServerLimits server;
-    /// Needed on any address but 127.0.0.1 (NeedsToken).
+    /// Needed on any address but 127.0.0.1 (NeedsToken): one admin token named "admin"
+    /// (--token-file), or the named tokens of a tokens file (--tokens-file).
     std::optional<std::string> token;
+    std::string tokensFile;
+    /// Where the audit log's entries are appended ("" for memory only).
+    std::string auditLog;
 };
 
 /// The service: a monitor per unit and the HTTP server in front of them.
@@ -44,6 +48,9 @@ class Gateway {
     void Stop();
     /// The port listened on (the one chosen, for port 0).
     int Port() const { return m_port; }
+    /// Reads the tokens file again; false, with the reason, when it could not be, and the
+    /// tokens in force stay.
+    bool ReloadTokens(std::string& why) { return m_tokens.Reload(why); }
 
   private:
     static constexpr std::size_t kMostStreams = 256;
@@ -52,7 +59,9 @@ class Gateway {
     EventHub m_hub{kMostStreams};
     Units m_units;
     FirmwareJobs m_jobs{m_units, m_hub};
-    Api m_api{m_units, m_hub, m_jobs, m_options.token};
+    Tokens m_tokens;
+    AuditLog m_audit;
+    Api m_api{m_units, m_hub, m_jobs, m_tokens, m_audit};
     HttpServer m_server{m_api, m_options.server};
     int m_port = 0;
 };

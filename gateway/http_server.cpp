@@ -82,6 +82,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void Start() {
         beast::error_code ignored;
         m_socket.set_option(tcp::no_delay(true), ignored);
+        m_peer = m_socket.remote_endpoint(ignored).address().to_string();
         AwaitRequest();
     }
     /// On the strand: ends the connection now.
@@ -159,6 +160,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         m_phase = Phase::Reading;
         const auto& message = m_parser->get();
         m_request = HttpRequest{};
+        m_request.peer = m_peer;
         m_request.method = std::string(message.method_string());
         const std::string_view target(message.target().data(), message.target().size());
         const auto question = target.find('?');
@@ -360,6 +362,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     beast::flat_buffer m_buffer{kReadChunk};
     std::optional<http::request_parser<http::string_body>> m_parser;
     HttpRequest m_request;
+    std::string m_peer;
     http::response<http::string_body> m_response;
     Timer::time_point m_bodyStart{};
     std::size_t m_bodyLimit = 0;

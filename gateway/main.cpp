@@ -69,11 +69,18 @@ void RaiseOpenFileLimit(std::size_t wanted) {
     }
 }
 
-// The first signal stops taking requests; firmware updates that run are let finish, as the
-// panel lets one finish when it is closed, unless a second signal comes.
-void AwaitStop(Gateway& gateway, const sigset_t& stopSignals) {
-    int received = 0;
-    sigwait(&stopSignals, &received);
+// SIGHUP reads the tokens file again. The first stop signal stops taking requests; firmware
+// updates that run are let finish, as the panel lets one finish when it is closed, unless a
+// second stop signal comes.
+void Serve(Gateway& gateway, const sigset_t& signals) {
+    for (int received = 0; sigwait(&signals, &received) == 0 && received == SIGHUP;) {
+        std::string why;
+        if (gateway.ReloadTokens(why)) {
+            std::fprintf(stderr, "vantrel-gateway: read the tokens file again\n");
+        } else {
+            std::fprintf(stderr, "vantrel-gateway: %s; the tokens in force stay\n", why.c_str());
+        }
+    }
     gateway.BeginStop();
     std::vector<std::string> updating = gateway.Updating();
     if (!updating.empty()) {
@@ -86,7 +93,8 @@ void AwaitStop(Gateway& gateway, const sigset_t& stopSignals) {
     }
     const timespec slice{0, 100 * 1000 * 1000};
     while (!gateway.Updating().empty()) {
-        if (sigtimedwait(&stopSignals, nullptr, &slice) > 0) break;
+        const int received = sigtimedwait(&signals, nullptr, &slice);
+        if (received > 0 && received != SIGHUP) break;
     }
     gateway.Stop();
 }
@@ -95,7 +103,7 @@ int Main(int argc, char** argv) {
     CLI::App app{"vantrel-gateway: Vantrel units over HTTP"};
     app.set_version_flag("--version", VANTREL_VERSION_TEXT);
     std::vector<std::string> units, ports;
-    std::string unitsFile, listen = "127.0.0.1:8023", tokenFile;
+    std::string unitsFile, listen = "127.0.0.1:8023", tokenFile, tokensFile, auditLog;
     int poll = 5;
     app.add_option("--unit", units, "a unit's IP address (TCP console); may be repeated");
     app.add_option("--units-file", unitsFile, "a file of unit addresses, one a line; # comments");
@@ -103,7 +111,12 @@ int Main(int argc, char** argv) {
     app.add_option("--listen", listen, "HOST:PORT to serve on (default 127.0.0.1:8023)");
     app.add_option("--poll", poll, "seconds between status polls (default 5)")
         ->check(CLI::Range(1, 3600));
-    app.add_option("--token-file", tokenFile, "a file holding the bearer token clients send");
+    app.add_option("--token-file", tokenFile, "a file holding the one (admin) bearer token");
+    app.add_option("--tokens-file", tokensFile,
+                   "a file of named tokens, NAME viewer|operator|admin TOKEN a line; read again "
+                   "on SIGHUP")
+        ->excludes("--token-file");
+    app.add_option("--audit-log", auditLog, "a file the audit log's JSON lines are appended to");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -127,18 +140,21 @@ int Main(int argc, char** argv) {
         options.token = ReadTokenFile(tokenFile, error);
         if (!options.token) return Usage(error);
     }
-    if (NeedsToken(options.host) && !options.token) {
+    options.tokensFile = tokensFile;
+    options.auditLog = auditLog;
+    if (NeedsToken(options.host) && !options.token && tokensFile.empty()) {
         return Usage("listening on " + options.host + " needs --token-file: others can reach it");
     }
     options.monitor.poll = std::chrono::seconds(poll);
 
     // The signals are taken by sigwait below, on this thread, so every thread started from
     // here on has them blocked.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     RaiseOpenFileLimit(options.server.connections + 4 * options.units.size() + 64);
@@ -148,7 +164,7 @@ int Main(int argc, char** argv) {
     std::printf("vantrel-gateway: serving %zu units on http://%s:%d/\n", options.units.size(),
                 options.host.c_str(), gateway.Port());
     std::fflush(stdout);
-    AwaitStop(gateway, stopSignals);
+    Serve(gateway, signals);
     return 0;
 }
 
