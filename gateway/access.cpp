@@ -84,8 +84,9 @@ bool LoopbackHost(const std::string& host, int port) {
     return name == "127.0.0.1" || name == "[::1]" || strcasecmp(name.c_str(), "localhost") == 0;
 }
 
-bool OwnOrigin(const std::optional<std::string>& origin, const std::string& host) {
-    return !origin || strcasecmp(origin->c_str(), ("http://" + host).c_str()) == 0;
+bool OwnOrigin(const std::optional<std::string>& origin, const std::string& scheme,
+               const std::string& host) {
+    return !origin || strcasecmp(origin->c_str(), (scheme + "://" + host).c_str()) == 0;
 }
 
 }  // namespace vantrel::gateway

@@ -30,7 +30,9 @@ Role RoleNeeded(const std::string& method, const std::string& path);
 /// another site whose name was made to point at 127.0.0.1 cannot reach it (DNS rebinding).
 bool LoopbackHost(const std::string& host, int port);
 /// Whether a request that may change something or holds a stream comes from the gateway's own
-/// page: no Origin (not a browser, or a same-origin GET), or an Origin that is `host`'s own.
-bool OwnOrigin(const std::optional<std::string>& origin, const std::string& host);
+/// page: no Origin (not a browser, or a same-origin GET), or an Origin that is `host`'s own
+/// with `scheme` ("http" or "https").
+bool OwnOrigin(const std::optional<std::string>& origin, const std::string& scheme,
+               const std::string& host);
 
 }  // namespace vantrel::gateway

@@ -201,7 +201,8 @@ std::optional<HttpResponse> Api::Admit(const HttpRequest& head, std::size_t& bod
     }
     const std::optional<std::string> origin =
         head.HasHeader("Origin") ? std::optional(head.Header("Origin")) : std::nullopt;
-    if ((head.method == "POST" || head.path == "/api/events") && !OwnOrigin(origin, host)) {
+    if ((head.method == "POST" || head.path == "/api/events") &&
+        !OwnOrigin(origin, m_scheme, host)) {
         return ApiResponse(ErrorReply(403, "a page of another site may not use this gateway"));
     }
     bodyLimit = head.path == "/api/firmware" ? kMostImageBytes : kMostCommandBytes;

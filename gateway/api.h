@@ -28,8 +28,12 @@ class Api : public HttpHandler {
     Api(Units& units, EventHub& hub, FirmwareJobs& jobs, const Tokens& tokens, AuditLog& audit)
         : m_units(units), m_hub(hub), m_jobs(jobs), m_tokens(tokens), m_audit(audit) {}
 
-    /// The port listened on, which the loopback names carry.
-    void SetPort(int port) { m_port = port; }
+    /// The port listened on, which the loopback names carry, and whether it is HTTPS, which
+    /// the gateway's own origin says.
+    void SetListening(int port, bool tls) {
+        m_port = port;
+        m_scheme = tls ? "https" : "http";
+    }
 
     std::optional<HttpResponse> Admit(const HttpRequest& head, std::size_t& bodyLimit) override;
     void Serve(HttpRequest request, Respond respond) override;
@@ -50,6 +54,7 @@ class Api : public HttpHandler {
     const Tokens& m_tokens;
     AuditLog& m_audit;
     int m_port = 0;
+    std::string m_scheme = "http";
 };
 
 }  // namespace vantrel::gateway

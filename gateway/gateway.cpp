@@ -33,9 +33,11 @@ bool Gateway::Start(std::string& error) {
     }
     m_audit.SetFile(m_options.auditLog);
     if (!m_audit.Ready(error)) return false;
+    const bool tls = !m_options.tlsCertificate.empty();
+    if (tls && !m_server.UseTls(m_options.tlsCertificate, m_options.tlsKey, error)) return false;
     if (!m_server.Listen(m_options.host, m_options.port, error)) return false;
     m_port = m_server.Port();
-    m_api.SetPort(m_port);
+    m_api.SetListening(m_port, tls);
     m_units.Start();
     m_server.Start();
     return true;

@@ -26,6 +26,9 @@ struct GatewayOptions {
     std::string tokensFile;
     /// Where the audit log's entries are appended ("" for memory only).
     std::string auditLog;
+    /// HTTPS with this PEM certificate chain and key, when both are given.
+    std::string tlsCertificate;
+    std::string tlsKey;
 };
 
 /// The service: a monitor per unit and the HTTP server in front of them.

@@ -117,6 +117,11 @@ int Main(int argc, char** argv) {
                    "on SIGHUP")
         ->excludes("--token-file");
     app.add_option("--audit-log", auditLog, "a file the audit log's JSON lines are appended to");
+    std::string tlsCertificate, tlsKey;
+    auto* certificate =
+        app.add_option("--tls-cert", tlsCertificate, "serve HTTPS with this PEM certificate chain");
+    app.add_option("--tls-key", tlsKey, "... and this PEM private key")->needs(certificate);
+    certificate->needs("--tls-key");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -142,6 +147,8 @@ int Main(int argc, char** argv) {
     }
     options.tokensFile = tokensFile;
     options.auditLog = auditLog;
+    options.tlsCertificate = tlsCertificate;
+    options.tlsKey = tlsKey;
     if (NeedsToken(options.host) && !options.token && tokensFile.empty()) {
         return Usage("listening on " + options.host + " needs --token-file: others can reach it");
     }
@@ -161,8 +168,14 @@ int Main(int argc, char** argv) {
 
     Gateway gateway(options);
     if (!gateway.Start(error)) return Usage(error);
-    std::printf("vantrel-gateway: serving %zu units on http://%s:%d/\n", options.units.size(),
-                options.host.c_str(), gateway.Port());
+    if (NeedsToken(options.host) && tlsCertificate.empty()) {
+        std::fprintf(stderr,
+                     "vantrel-gateway: warning: without --tls-cert, tokens cross the network to "
+                     "%s in clear text\n",
+                     options.host.c_str());
+    }
+    std::printf("vantrel-gateway: serving %zu units on %s://%s:%d/\n", options.units.size(),
+                tlsCertificate.empty() ? "http" : "https", options.host.c_str(), gateway.Port());
     std::fflush(stdout);
     Serve(gateway, signals);
     return 0;

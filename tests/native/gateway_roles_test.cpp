@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -171,6 +172,38 @@ TEST(GatewayAuditTest, EveryCommandAndJobIsAnEntryAndAnUnwritableLogRefusesComma
     EXPECT_EQ(refused->status, 503);
     EXPECT_NE(json::parse(refused->body)["error"].get<std::string>().find(path), std::string::npos);
     for (const std::string& line : gw.units[0]->log.Lines("tcp")) EXPECT_NE(line, "ROT3\r\n");
+}
+
+// HTTPS with a certificate the test makes: a request over TLS is served; plain HTTP to the same
+// port is not, and the token never crosses in clear.
+TEST(GatewayTlsTest, HttpsIsServedAndPlainHttpToItsPortIsNot) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "vantrel-tls";
+    std::filesystem::create_directories(folder);
+    const std::string key = (folder / "key.pem").string(), cert = (folder / "cert.pem").string();
+    ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.3 "
+                           "-addext subjectAltName=IP:127.0.0.3 -keyout " +
+                           key + " -out " + cert + " 2>/dev/null")
+                              .c_str()),
+              0);
+    const std::string token = "tls-token-0123456789";
+    testing::RunningGateway gw(1, "127.0.0.3", token, {}, [&](gateway::GatewayOptions& o) {
+        o.tlsCertificate = cert;
+        o.tlsKey = key;
+    });
+    ASSERT_TRUE(gw.started) << gw.error;
+    httplib::SSLClient client("127.0.0.3", gw.service->Port());
+    client.set_ca_cert_path(cert.c_str());
+    client.enable_server_certificate_verification(true);
+    client.set_bearer_token_auth(token);
+    const auto reply = client.Get("/api/whoami");
+    ASSERT_TRUE(reply) << httplib::to_string(reply.error());
+    EXPECT_EQ(json::parse(reply->body)["name"], "admin");
+
+    testing::RawClient plain(gw.host, gw.service->Port());
+    plain.Send("GET /api/units HTTP/1.1\r\nHost: 127.0.0.3\r\nAuthorization: Bearer " + token +
+               "\r\n\r\n");
+    EXPECT_EQ(plain.ReadFor(milliseconds(500)).find("\"units\""), std::string::npos);
+    std::filesystem::remove_all(folder);
 }
 
 // SIGHUP reads the tokens file again: a token added works at once, a token taken out is refused.
