@@ -34,6 +34,11 @@ foreach(f ${files})
     string(APPEND table "    {\"${PREFIX}${name}\", \"${type}\", kFile${index}, ${size}},\n")
     math(EXPR index "${index} + 1")
 endforeach()
+# "/" is the index, where there is one.
+set(index_line "")
+if(EXISTS ${DIR}/index.html)
+    set(index_line "    if (std::strcmp(path, \"${PREFIX}\") == 0) path = \"${PREFIX}index.html\";\n")
+endif()
 get_filename_component(folder ${DIR} NAME)
 file(WRITE ${OUT}.new "// Generated from gateway/${folder} by gateway/embed_web.cmake.\n"
     "#include <cstring>\n\n#include \"gateway/web_assets.h\"\n\n"
@@ -41,7 +46,7 @@ file(WRITE ${OUT}.new "// Generated from gateway/${folder} by gateway/embed_web.
     "const WebAsset kAssets[] = {\n${table}    {nullptr, nullptr, nullptr, 0}};\n\n"
     "}  // namespace\n\n"
     "const WebAsset* ${FUNCTION}(const char* path) {\n"
-    "    if (std::strcmp(path, \"/\") == 0) path = \"/index.html\";\n"
+    "${index_line}"
     "    for (const WebAsset* a = kAssets; a->path; ++a) {\n"
     "        if (std::strcmp(a->path, path) == 0) return a;\n"
     "    }\n    return nullptr;\n}\n\n}  // namespace vantrel::gateway\n")

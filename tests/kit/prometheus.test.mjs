@@ -8,8 +8,8 @@ import { before, test } from 'node:test';
 import { root, startGateway, startPrometheus, startUnit, stop, waitFor } from './processes.mjs';
 
 const units = ['127.0.0.3', '127.0.0.4', '127.0.0.5'];
-// Scrapes twice a poll period: a unit the gateway loses shows within the next poll, so the
-// second scrape after its loss must hold it.
+// A scrape every two poll periods: the gateway tells of a lost unit by its next poll, so the
+// second scrape after the loss must hold it.
 const scrapeSeconds = 2;
 const sims = {};
 let gateway;
