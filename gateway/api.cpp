@@ -261,7 +261,8 @@ void Api::Get(const HttpRequest& request, const Identity& who, const Parts& part
                         {{"Cache-Control", "no-store"}},
                         nullptr});
     }
-    const WebAsset* asset = parts.size() == 1 ? FindWebAsset(request.path.c_str()) : nullptr;
+    const WebAsset* asset = parts.size() == 1 ? FindWebAsset(request.path.c_str())
+                                              : FindApiDocument(request.path.c_str());
     if (!asset) return reply(ErrorReply(404, "nothing at " + request.path));
     respond({200,
              asset->contentType,
