@@ -8,20 +8,21 @@
 #include <iostream>
 #include <mutex>
 
-#include "cli/dotted_address.h"
-#include "cli/exchange_log.h"
+#include "clients/dotted_address.h"
+#include "clients/exchange_log.h"
 #include "cli/fleet.h"
-#include "cli/level_names.h"
+#include "clients/level_names.h"
+#include "clients/link_factory.h"
+#include "firmware/image.h"
 #include "firmware/image_info.h"
-#include "cli/link_factory.h"
 #include "cli/ports.h"
 #include "cli/progress_board.h"
-#include "cli/report.h"
+#include "clients/report.h"
 #include "cli/sockets.h"
-#include "cli/targets.h"
+#include "clients/targets.h"
 #include "res/version.h"
 #include "unit/buttons.h"
-#include "unit/unit_checks.h"
+#include "unit_link/unit_checks.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -56,11 +57,10 @@ Verdict FromCheck(const Result<Check>& check, const char* levelName = "level") {
 // What a Burn of `file` would send, without a unit; a file the dialog would refuse is refused
 // the same way.
 int PrintImageInfo(const std::string& file, bool net) {
-    const firmware::ImageInfo info =
-        firmware::DescribeImage(file, net ? firmware::Controller::Net : firmware::Controller::Main);
-    if (info.result != firmware::PrepareResult::Ready) {
-        std::fprintf(stderr, "vantrelctl: %s: %s\n", file.c_str(),
-                     firmware::PrepareFailureText(info.result));
+    const firmware::ImageInfo info = firmware::DescribeImage(
+        file, net ? firmware::Controller::kNet : firmware::Controller::kMain);
+    if (info.result != Fault::kNone) {
+        std::fprintf(stderr, "vantrelctl: %s: %s\n", file.c_str(), FaultName(info.result));
         return kUsage;
     }
     std::printf("file         %s (%u bytes)\n", file.c_str(), info.fileSize);
@@ -263,25 +263,24 @@ int Main(int argc, char** argv) {
         // The image is checked once, here, so that a file that is not one reaches no unit.
         const bool net = controller == "net";
         if (net && !serial) return usage("the net controller is updated over --port");
-        const firmware::ImageInfo image = firmware::DescribeImage(
-            file, net ? firmware::Controller::Net : firmware::Controller::Main);
-        if (image.result != firmware::PrepareResult::Ready) {
-            return usage(file + ": " + firmware::PrepareFailureText(image.result));
-        }
+        const Result<firmware::Image> built = firmware::BuildImage(
+            file, net ? firmware::Controller::kNet : firmware::Controller::kMain);
+        if (!built.Ok()) return usage(file + ": " + FaultName(built.GetFault()));
+        auto image = std::make_shared<const firmware::Image>(built.Value());
         longCommand = true;
         auto board = std::make_shared<ProgressBoard>(units, isatty(fileno(stdout)) != 0, stdout);
-        command = [&, board, net](UnitLink& link, std::size_t index) -> Verdict {
-            const FirmwareProgress progress = [&](std::int64_t done, std::int64_t total) {
-                board->Update(index, done, total);
+        command = [&, board, image, net](UnitLink& link, std::size_t index) -> Verdict {
+            const firmware::ProgressSink progress = [&](const firmware::Progress& p) {
+                if (p.phase != firmware::Phase::kEntering) board->Update(index, p.done, p.total);
             };
             Outcome updated;
             if (!net) {
-                updated = link.UpdateMainFirmware(file, progress);
+                updated = link.UpdateMainFirmware(*image, progress);
             } else if (updated = link.HoldBreak(); updated.Ok()) {
                 say("The line is held in break: power-cycle the unit now, then press Enter.\n");
                 std::string line;
                 std::getline(std::cin, line);
-                updated = link.UpdateNetFirmware(file, progress);
+                updated = link.UpdateNetFirmware(*image, progress);
             }
             if (!updated.Ok()) return Failed("update", updated.GetFailure());
             return {true, ""};

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "unit/unit_checks.h"
+#include "unit_link/unit_checks.h"
 
 namespace vantrel::gateway {
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/link_factory.h"
+#include "clients/link_factory.h"
 #include "gateway/event_hub.h"
 #include "gateway/firmware_jobs.h"
 #include "gateway/units.h"

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "gateway/unit_snapshot.h"
-#include "unit/unit_link.h"
+#include "unit_link/unit_link.h"
 
 namespace vantrel::gateway {
 

@@ -7,20 +7,15 @@
 #include <cstdio>
 #include <optional>
 
-#include "firmware/burn_main_ethernet.h"
-#include "firmware/burn_main_serial.h"
-#include "firmware/burn_net_serial.h"
-#include "firmware/dialog_port.h"
-#include "firmware/firmware_ids.h"
-#include "firmware/hold_break.h"
+#include "firmware/loader_port.h"
+#include "link/firmware_ids.h"
+#include "link/firmware_presenter.h"
 #include "unit/clock.h"
 #include "unit/serial_exchanges.h"
 
 namespace vantrel {
 
 namespace {
-
-using firmware::FirmwareView;
 
 constexpr DWORD kPathSize = MAX_PATH;
 constexpr DWORD kTitleSize = 256;
@@ -60,12 +55,11 @@ void CAboutDlg::View::SetText(int control, const char* text) {
 }
 
 void CAboutDlg::View::SetProgressRange(std::uint16_t maximum) {
-    ::SendDlgItemMessageA(m_dialog.m_hWnd, firmware::kProgressBar, PBM_SETRANGE, 0,
-                          MAKELPARAM(0, maximum));
+    ::SendDlgItemMessageA(m_dialog.m_hWnd, kProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, maximum));
 }
 
 void CAboutDlg::View::SetProgressPos(int position) {
-    ::SendDlgItemMessageA(m_dialog.m_hWnd, firmware::kProgressBar, PBM_SETPOS, position, 0);
+    ::SendDlgItemMessageA(m_dialog.m_hWnd, kProgressBar, PBM_SETPOS, position, 0);
 }
 
 void CAboutDlg::View::EnableControl(int control, bool enable) {
@@ -102,7 +96,7 @@ LRESULT CAboutDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
     m_record.netStop = 1;
     m_record.mainStop = 0;
     EnableDlgItem(IDC_FW_MAIN_BURN, true);
-    const bool network = m_record.linkMode == firmware::kLinkNetwork;
+    const bool network = m_record.linkMode == kLinkNetwork;
     for (int id : {IDC_FW_NET_LOAD, IDC_FW_NET_STOP, IDC_FW_BREAK}) EnableDlgItem(id, !network);
     EnableDlgItem(IDC_FW_NET_BURN, false);
     VersionQuery();
@@ -111,7 +105,7 @@ LRESULT CAboutDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
 
 // Over the COM port whatever the link: the versions are only asked for there.
 void CAboutDlg::VersionQuery() {
-    if (!firmware::OpenDialogPort(m_serial, m_record.comPort, firmware::kMainLoaderBaud)) return;
+    if (!firmware::OpenLoaderPort(m_serial, m_record.comPort, firmware::kMainLoaderBaud)) return;
     const FirmwareVersions versions = RunVersionRead(m_serial, SystemClock::Instance()).Value();
     ShowVersion(*this, IDC_FW_MAIN_VERSION, versions.main);
     ShowVersion(*this, IDC_FW_NET_VERSION, versions.net);
@@ -209,19 +203,18 @@ LRESULT CAboutDlg::OnLoadNetFile(WORD, WORD, HWND, bool&) {
 LRESULT CAboutDlg::OnBurnMain(WORD, WORD, HWND, bool&) {
     EnableDlgItem(IDC_FW_MAIN_BURN, false);
     m_record.mainStop = 0;
-    // Burn stays disabled until the procedure ends, so its thread alone uses the slot.
-    m_record.mainImage.path = m_szMainFile;
-    firmware::FirmwareRecord& record = m_record;
+    // Burn stays disabled until the procedure ends, so its thread alone reads the name.
+    m_record.mainFile = m_szMainFile;
+    FirmwareRecord& record = m_record;
     FirmwareView& view = m_view;
     bool started = false;
-    if (record.linkMode == firmware::kLinkNetwork) {
-        started = StartProcedure([&record, &view] {
-            firmware::BurnMainEthernet(record, SystemClock::Instance(), view);
-        });
+    if (record.linkMode == kLinkNetwork) {
+        started = StartProcedure(
+            [&record, &view] { BurnMainEthernet(record, SystemClock::Instance(), view); });
     } else {
         SerialDevice& port = m_serial;
         started = StartProcedure([&record, &port, &view] {
-            firmware::BurnMainSerial(record, port, SystemClock::Instance(), view);
+            BurnMainSerial(record, port, SystemClock::Instance(), view);
         });
     }
     if (!started) EnableDlgItem(IDC_FW_MAIN_BURN, true);
@@ -232,14 +225,14 @@ LRESULT CAboutDlg::OnBurnNet(WORD, WORD, HWND, bool&) {
     EnableDlgItem(IDC_FW_NET_BURN, false);
     EnableDlgItem(IDC_FW_BREAK, false);
     m_record.netStop = 0;
-    m_record.netImage.path = m_szNetFile;
+    m_record.netFile = m_szNetFile;
     // The port that Break holds is closed by the procedure, under the port's lock, so that it
     // never changes under a procedure of the main group.
-    firmware::FirmwareRecord& record = m_record;
+    FirmwareRecord& record = m_record;
     SerialDevice& port = m_serial;
     FirmwareView& view = m_view;
     if (!StartProcedure([&record, &port, &view] {
-            firmware::BurnNetSerial(record, port, SystemClock::Instance(), view);
+            BurnNetSerial(record, port, SystemClock::Instance(), view);
         })) {
         EnableDlgItem(IDC_FW_NET_BURN, true);
     }
@@ -257,7 +250,7 @@ LRESULT CAboutDlg::OnStopNet(WORD, WORD, HWND, bool&) {
 }
 
 LRESULT CAboutDlg::OnBreak(WORD, WORD, HWND, bool&) {
-    firmware::Break(m_record, m_serial, m_view);
+    Break(m_record, m_serial, m_view);
     return 0;
 }
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 
 #include "app/dialog.h"
-#include "firmware/firmware_record.h"
-#include "firmware/firmware_view.h"
-#include "firmware/update_threads.h"
+#include "link/firmware_record.h"
+#include "link/firmware_view.h"
+#include "link/update_threads.h"
 #include "unit/byte_stream.h"
 #include "res/resource.h"
 #include "serial/serial_port.h"
@@ -15,9 +15,9 @@
 namespace vantrel {
 
 /// The firmware update dialog, modal over the panel. It chooses the files, starts the update
-/// procedures of firmware/ on threads of their own and shows what they report; the procedures
-/// hold the logic. A close asked for while a procedure runs waits for it to end, so the
-/// threads never outlive the record, port and window that they use.
+/// procedures through their presenter (link/firmware_presenter.h) on threads of their own and shows
+/// what they report; the procedures hold the logic. A close asked for while a procedure runs waits
+/// for it to end, so the threads never outlive the record, port and window that they use.
 class CAboutDlg : public CDialog {
   public:
     enum { IDD = IDD_FIRMWARE };
@@ -69,7 +69,7 @@ class CAboutDlg : public CDialog {
   private:
     /// What the procedures show, from their threads: every call is a message that the
     /// dialog's thread carries out, which keeps delivering them while a procedure runs.
-    class View : public firmware::FirmwareView {
+    class View : public FirmwareView {
       public:
         explicit View(const CDialog& dialog) : m_dialog(dialog) {}
         void SetText(int control, const char* text) override;
@@ -94,7 +94,7 @@ class CAboutDlg : public CDialog {
     template <typename Procedure>
     bool StartProcedure(Procedure procedure);
 
-    firmware::FirmwareRecord m_record;
+    FirmwareRecord m_record;
     SerialPort m_serial;  // the dialog's own port: version query, Break and the procedures
     View m_view;
     // The chosen files, kept apart from the image slots, which an update's thread owns while
@@ -104,7 +104,7 @@ class CAboutDlg : public CDialog {
     int m_nRunning = 0;  // procedures started and not yet reported ended; window's thread only
     bool m_bCloseWaits = false;
     bool m_bWaitCursor = false;
-    firmware::UpdateThreads m_threads;  // declared last: joined before the rest goes
+    UpdateThreads m_threads;  // declared last: joined before the rest goes
 };
 
 }  // namespace vantrel

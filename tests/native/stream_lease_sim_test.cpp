@@ -8,8 +8,8 @@
 #include <chrono>
 #include <thread>
 
-#include "firmware/burn_main_ethernet.h"
-#include "firmware/firmware_ids.h"
+#include "link/firmware_ids.h"
+#include "link/firmware_presenter.h"
 #include "link/control_ids.h"
 #include "link/net_link.h"
 #include "link/post_command.h"
@@ -44,11 +44,11 @@ TEST(FirmwareSimLeaseTest, TheUpdateIsTheStreamsOneUserWhileItIsLent) {
     std::vector<std::uint8_t> image(3000);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13);
     testing::TempFile file("lease.bin", std::string(image.begin(), image.end()));
-    firmware::FirmwareRecord record;
+    FirmwareRecord record;
     record.stream = &stream;
     record.linkDown = 0;
-    record.linkMode = firmware::kLinkNetwork;
-    record.mainImage.path = file.Path();
+    record.linkMode = kLinkNetwork;
+    record.mainFile = file.Path();
     testing::RecordingFirmwareView firmwareView;
     testing::FakeClock clock;
     // The login is under way (the session holds the stream) when the dialog asks for it.
@@ -60,14 +60,14 @@ TEST(FirmwareSimLeaseTest, TheUpdateIsTheStreamsOneUserWhileItIsLent) {
         StreamLease lease(state, view);
         EXPECT_EQ(state.m_bPollPaused, 1);
         sim.log.Clear();
-        std::thread update([&] { firmware::BurnMainEthernet(record, clock, firmwareView); });
+        std::thread update([&] { BurnMainEthernet(record, clock, firmwareView); });
         for (int i = 0; i < 20; ++i) {
             PostStatusPoll(state);
             state.StoreCommand(22);
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         update.join();
-        EXPECT_EQ(firmwareView.Text(firmware::kMainStatusText), "Firmware Updated!");
+        EXPECT_EQ(firmwareView.Text(kMainStatusText), "Firmware Updated!");
         EXPECT_EQ(sim.unit.MainFlash(), image);
         const std::vector<std::string> lines = sim.log.Lines("tcp");  // the loader's aside
         EXPECT_EQ(lines.at(0), "FWUPDATE\r\n");

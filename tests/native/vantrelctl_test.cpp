@@ -190,6 +190,8 @@ TEST_F(VantrelctlTest, LevelsAndNetworkSettings) {
 TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
     testing::TempFile badHex("bad.hex", ":10000000" + std::string(300, 'Z') + "\r\n");
     const std::string badHexCase = "--unit 127.0.0.70 firmware main " + badHex.Path();
+    testing::TempFile shortImage("short.bin", std::string(200, 'x'));
+    const std::string shortCase = "--unit 127.0.0.70 firmware main " + shortImage.Path();
     const std::string infoBadHex = "firmware info " + badHex.Path();
     struct Case {
         const char* arguments;
@@ -204,9 +206,10 @@ TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
         {"--unit '10. 0.0.1' press mute", 2, "not an IPv4 address"},
         {"--unit 127.0.0.070 press mute", 2, "not an IPv4 address"},
         {"--unit 127.0.0.70 --unit 127.0.0.70 press mute", 2, "named twice"},
-        {"--unit 127.0.0.70 firmware main /no/such/file", 2, "Please load file first!"},
-        {badHexCase.c_str(), 2, "Fail to convert the input from hex to bin!"},
-        {infoBadHex.c_str(), 2, "Fail to convert the input from hex to bin!"},
+        {"--unit 127.0.0.70 firmware main /no/such/file", 2, "no such file"},
+        {badHexCase.c_str(), 2, "not a firmware image"},
+        {infoBadHex.c_str(), 2, "not a firmware image"},
+        {shortCase.c_str(), 2, "image too short to flash"},
         {"--unit 127.0.0.70 factory-reset", 2, "--yes"},
         {"--unit 127.0.0.70 level volume 41", 2, "not a level"},
         {"press mute", 2, "no unit"},
