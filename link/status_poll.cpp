@@ -2,6 +2,7 @@
 #include "link/panel_controls.h"
 #include "link/post_command.h"
 #include "link/refresh_panel.h"
+#include "link/serial_use.h"
 #include "unit/serial_exchanges.h"
 #include "link/status_update.h"
 
