@@ -38,6 +38,7 @@ namespace {
 constexpr int kUsage = 2;
 constexpr int kMostJobs = 256;
 constexpr int kDefaultMostJobs = 64;
+constexpr const char* kNetRestart = "; power-cycle the unit to start the new net firmware";
 
 // Buttons that `press` takes: not Factory Reset, which asks for --yes under its own command.
 bool Pressable(const Button& button) { return button.effect != ButtonEffect::FactoryReset; }
@@ -134,6 +135,16 @@ int Main(int argc, char** argv) {
     firmwareCmd->add_option("file", file, "HEX or raw binary image")->required();
     bool infoNet = false;
     firmwareCmd->add_flag("--net", infoNet, "info: the image as the net controller takes it");
+    Stages stages;
+    bool dryRun = false;
+    firmwareCmd
+        ->add_option("--canary", stages.canary,
+                     "update N units first, the rest only if all N are done")
+        ->check(CLI::PositiveNumber);
+    firmwareCmd->add_option("--max-failures", stages.maxFailures, "start no unit after K failures")
+        ->check(CLI::PositiveNumber);
+    firmwareCmd->add_flag("--dry-run", dryRun,
+                          "check the image and reach every unit; enter no loader");
     std::string logFile;
     app.add_option("--log", logFile, "append one JSON line per exchange to FILE, for support");
 
@@ -268,29 +279,56 @@ int Main(int argc, char** argv) {
         if (!built.Ok()) return usage(file + ": " + FaultName(built.GetFault()));
         auto image = std::make_shared<const firmware::Image>(built.Value());
         longCommand = true;
-        auto board = std::make_shared<ProgressBoard>(units, isatty(fileno(stdout)) != 0, stdout);
-        command = [&, board, image, net](UnitLink& link, std::size_t index) -> Verdict {
-            const firmware::ProgressSink progress = [&](const firmware::Progress& p) {
-                if (p.phase != firmware::Phase::kEntering) board->Update(index, p.done, p.total);
+        const char* target = net ? "the net controller" : "the main controller";
+        const std::string plan =
+            "would send " + std::to_string(image->bytes.size()) + " bytes to " + target;
+        if (dryRun) {
+            command = [plan](UnitLink& link, std::size_t) -> Verdict {
+                // The console reached the unit as it logged in; a serial port is opened and
+                // answers a version read.
+                if (link.ReadsVersions()) {
+                    const Result<FirmwareVersions> versions = link.ReadVersions();
+                    if (!versions.Ok()) return Failed("version read", versions.GetFailure());
+                }
+                return {true, "reached; " + plan};
             };
-            Outcome updated;
-            if (!net) {
-                updated = link.UpdateMainFirmware(*image, progress);
-            } else if (updated = link.HoldBreak(); updated.Ok()) {
-                say("The line is held in break: power-cycle the unit now, then press Enter.\n");
-                std::string line;
-                std::getline(std::cin, line);
-                updated = link.UpdateNetFirmware(*image, progress);
-            }
-            if (!updated.Ok()) return Failed("update", updated.GetFailure());
-            return {true, ""};
-        };
+        } else {
+            auto board =
+                std::make_shared<ProgressBoard>(units, isatty(fileno(stdout)) != 0, stdout);
+            command = [&, board, image, net](UnitLink& link, std::size_t index) -> Verdict {
+                const firmware::ProgressSink progress = [&](const firmware::Progress& p) {
+                    if (p.phase != firmware::Phase::kEntering) {
+                        board->Update(index, p.done, p.total);
+                    }
+                };
+                // Over a serial port the versions are read before and after, for the report.
+                FirmwareVersions before;
+                if (link.ReadsVersions()) before = link.ReadVersions().Value();
+                Outcome updated;
+                if (!net) {
+                    updated = link.UpdateMainFirmware(*image, progress);
+                } else if (updated = link.HoldBreak(); updated.Ok()) {
+                    say("The line is held in break: power-cycle the unit now, then press "
+                        "Enter.\n");
+                    std::string line;
+                    std::getline(std::cin, line);
+                    updated = link.UpdateNetFirmware(*image, progress);
+                }
+                if (!updated.Ok()) return Failed("update", updated.GetFailure());
+                if (!link.ReadsVersions()) return {true, ""};
+                // The net controller stays in its loader until the next power cycle: nothing
+                // is sent to it meanwhile.
+                if (net) return {true, VersionsNote(before, {}) + kNetRestart};
+                return {true, VersionsNote(before, link.ReadVersions().Value())};
+            };
+        }
     }
 
     if (jobs == 0) jobs = std::min<int>(static_cast<int>(targets.size()), kDefaultMostJobs);
     SocketsScope sockets;
-    const std::vector<UnitResult> results =
-        RunFleet(units, jobs, [&](std::size_t index) -> Verdict {
+    const std::vector<UnitResult> results = RunFleet(
+        units, jobs,
+        [&](std::size_t index) -> Verdict {
             std::unique_ptr<UnitLink> link = MakeLink(targets[index], options);
             Verdict verdict;
             if (Outcome open = link->Open(); !open.Ok()) {
@@ -303,7 +341,8 @@ int Main(int argc, char** argv) {
                 say(targets[index].name + ": " + verdict.note + "\n");
             }
             return verdict;
-        });
+        },
+        stages);
     if (units.size() > 1 || longCommand) std::printf("%s", SummaryTable(results).c_str());
     int exitCode = 0;
     for (const UnitResult& result : results) {

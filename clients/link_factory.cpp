@@ -70,9 +70,9 @@ std::unique_ptr<UnitLink> MakeLink(const Target& target, const LinkOptions& opti
         return std::make_unique<LoggedLink>(std::move(recorder), stream, std::move(link));
     }
     if (target.serial) {
-        return std::make_unique<SerialUnitLink>(
-            PortNumber(target.name), MakeDevice(target, options), SystemClock::Instance(),
-            StopOf(options));
+        return std::make_unique<SerialUnitLink>(PortNumber(target.name),
+                                                MakeDevice(target, options),
+                                                SystemClock::Instance(), StopOf(options));
     }
     return std::make_unique<ConsoleUnitLink>(target.address, MakeStream(target, options),
                                              SystemClock::Instance(), StopOf(options));

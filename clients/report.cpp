@@ -30,6 +30,13 @@ std::string Mac(const std::optional<MacAddress>& mac) {
     return text;
 }
 
+std::string VersionText(const std::optional<FirmwareVersion>& version) {
+    if (!version) return "unread";
+    char text[16];
+    std::snprintf(text, sizeof text, "V%d.%02d", version->major, version->minor);
+    return text;
+}
+
 }  // namespace
 
 std::string TimeText(WallTime time) {
@@ -73,6 +80,11 @@ std::string StatusText(const std::string& unit, const UnitReading& r, WallTime r
         out += text;
     }
     return out + "  read at      " + TimeText(readAt) + "\n";
+}
+
+std::string VersionsNote(const FirmwareVersions& before, const FirmwareVersions& after) {
+    return "versions main " + VersionText(before.main) + " -> " + VersionText(after.main) +
+           ", net " + VersionText(before.net) + " -> " + VersionText(after.net);
 }
 
 std::string StatusLine(const std::string& unit, const UnitReading& r, WallTime readAt) {

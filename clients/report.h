@@ -22,6 +22,10 @@ nlohmann::json StatusJson(const std::string& unit, const UnitReading& reading, W
 /// The network settings as one line.
 std::string NetworkLine(const std::string& unit, const NetworkSettings& settings);
 
+/// A serial unit's versions before and after an update:
+/// "versions main V2.05 -> V2.06, net V1.10 -> V1.10"; one that was not read is "unread".
+std::string VersionsNote(const FirmwareVersions& before, const FirmwareVersions& after);
+
 /// What went wrong, and the system's own text where it has one: "no reply (Fail!)".
 std::string FaultNote(const Failure& failure);
 /// What was missing, then its FaultNote.
