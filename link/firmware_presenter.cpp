@@ -23,6 +23,7 @@ constexpr Failure kOpenFailed{Fault::kNotOpened, "Fail to open COM port!"};
 constexpr Failure kNoSession{Fault::kNotOpened, "Ethernet is not connected!"};
 constexpr const char* kUpdated = "Firmware Updated!";
 constexpr const char* kWriteFailed = "Fail to write flash!";
+constexpr Clock::Duration kLeaseWaitStep{100};
 // Bytes of the image per step of the bar.
 constexpr std::int64_t kNetBarStep = 10;
 
@@ -131,6 +132,21 @@ Outcome MainSerial(FirmwareRecord& record, SerialDevice& port, Clock& clock, Fir
     return outcome;
 }
 
+// Takes the session's lock on the stream, waiting on the update's thread while the session
+// works (a connect still pending, a login, a pass) and saying so, until the group's Stop.
+bool LeaseStream(FirmwareRecord& record, std::unique_lock<std::mutex>& lease, Clock& clock,
+                 FirmwareView& view) {
+    if (!record.streamUse) return true;
+    lease = std::unique_lock<std::mutex>(*record.streamUse, std::try_to_lock);
+    if (lease.owns_lock()) return true;
+    view.SetText(kMainStatusText, "Waiting for the session ... !");
+    while (!lease.try_lock()) {
+        if (record.mainStop != 0) return false;
+        clock.Sleep(kLeaseWaitStep);
+    }
+    return true;
+}
+
 Outcome MainEthernet(FirmwareRecord& record, Clock& clock, FirmwareView& view) {
     if (record.linkDown == 1 || record.stream == nullptr) {
         return Shown(view, kMainStatusText, kNoSession.fault, kNoSession.text);
@@ -138,6 +154,14 @@ Outcome MainEthernet(FirmwareRecord& record, Clock& clock, FirmwareView& view) {
     const Result<Image> image = LoadImage(record.mainFile, Controller::kMain, kMainSizeText, view);
     if (!image.Ok()) {
         return Shown(view, kMainStatusText, image.GetFault(), ImageFailureText(image.GetFault()));
+    }
+    std::unique_lock<std::mutex> lease;
+    if (!LeaseStream(record, lease, clock, view)) {
+        return Shown(view, kMainStatusText, Fault::kStopped, kWriteFailed);
+    }
+    // The session may have ended while the update waited for it.
+    if (record.sessionDown && *record.sessionDown != 0) {
+        return Shown(view, kMainStatusText, kNoSession.fault, kNoSession.text);
     }
     firmware::StreamLoaderLink link(*record.stream, clock);
     return RunMain(link, "Ethernet is Connected!", image.Value(), clock, view, record.mainStop);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -18,6 +19,10 @@ struct FirmwareRecord {
     std::int32_t comPort = -1;
     /// 1 when no network session ran when the dialog opened.
     std::int32_t linkDown = 1;
+    /// The session's lock on the stream, which an update through it holds while it runs, and
+    /// its link flag as it is now (1: no session); null where no session stands behind.
+    std::mutex* streamUse = nullptr;
+    const std::atomic<std::int32_t>* sessionDown = nullptr;
     /// 1 when the panel's link is the network.
     std::uint8_t linkMode = 0;
     /// Stop requests, written by the dialog's Stop buttons and read by the procedures between

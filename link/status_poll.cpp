@@ -9,7 +9,7 @@
 namespace vantrel {
 
 void PanelControls::OnTimer(uintptr_t timer) {
-    if (timer != kPollTimer || m_state.m_bPollPaused) return;
+    if (timer != kPollTimer || m_state.m_bPollPaused || m_state.m_bFirmwareOpen) return;
     if (m_state.m_nLinkMode == kLinkEthernet) {
         PostStatusPoll(m_state);  // the session asks for the status and refreshes
         return;

@@ -83,6 +83,8 @@ CAboutDlg::CAboutDlg(const Opening& opening) : m_view(*this) {
     m_record.stream = opening.stream;
     m_record.linkDown = opening.linkDown;
     m_record.comPort = opening.comPort;
+    m_record.streamUse = opening.streamUse;
+    m_record.sessionDown = opening.sessionDown;
 }
 
 CAboutDlg::~CAboutDlg() {

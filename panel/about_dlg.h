@@ -29,6 +29,8 @@ class CAboutDlg : public CDialog {
         ByteStream* stream = nullptr;
         std::int32_t linkDown = 1;
         std::int32_t comPort = -1;
+        std::mutex* streamUse = nullptr;
+        const std::atomic<std::int32_t>* sessionDown = nullptr;
     };
 
     explicit CAboutDlg(const Opening& opening);
