@@ -105,8 +105,7 @@ Outcome ConsoleUnitLink::UpdateMainFirmware(const firmware::Image& image,
 
 Outcome ConsoleUnitLink::HoldBreak() { return kNotOnConsole; }
 
-Outcome ConsoleUnitLink::UpdateNetFirmware(const firmware::Image&,
-                                           const firmware::ProgressSink&) {
+Outcome ConsoleUnitLink::UpdateNetFirmware(const firmware::Image&, const firmware::ProgressSink&) {
     return kNotOnConsole;
 }
 

@@ -63,7 +63,7 @@ TEST_F(ImageTest, HexDataLandsAtItsAddressesWithZeroGaps) {
                           ":00000001FF\r\n")),
               Fault::kNone);
     EXPECT_EQ(Image(), (Bytes{0xA1, 0xB2, 0xC3, 0, 0, 0, 0, 0, 0x11, 0xFF}));
-    
+
     // LF alone, blank lines and blanks before a record read as CR LF does, and lower-case
     // digits as upper-case ones.
     EXPECT_EQ(Prepare(Hex(":03000000a1b2c3e7\n\n  :0200080011ffe6\n\t:00000001ff\n")),
