@@ -283,4 +283,35 @@ Outcome Break(FirmwareRecord& record, SerialDevice& port, FirmwareView& view) {
     return {};
 }
 
+FirmwarePresenter::FirmwarePresenter(SerialDevice& port, FirmwareView& view, Clock& clock,
+                                     Runner runner)
+    : m_port(port), m_view(view), m_clock(clock), m_runner(std::move(runner)) {}
+
+void FirmwarePresenter::Open() {
+    m_record.netStop = 1;
+    m_record.mainStop = 0;
+}
+
+bool FirmwarePresenter::Start(std::function<void()> procedure) {
+    return m_threads.Start([this, procedure = std::move(procedure)] { m_runner(procedure); });
+}
+
+bool FirmwarePresenter::BurnMain(const std::string& file) {
+    // The group's Burn stays disabled until the update ends, so its thread alone reads these.
+    m_record.mainStop = 0;
+    m_record.mainFile = file;
+    if (m_record.linkMode == kLinkNetwork) {
+        return Start([this] { BurnMainEthernet(m_record, m_clock, m_view); });
+    }
+    return Start([this] { BurnMainSerial(m_record, m_port, m_clock, m_view); });
+}
+
+bool FirmwarePresenter::BurnNet(const std::string& file) {
+    m_record.netStop = 0;
+    m_record.netFile = file;
+    // The port that Break holds is closed by the update, under the port's lock, so that it
+    // never changes under an update of the main group.
+    return Start([this] { BurnNetSerial(m_record, m_port, m_clock, m_view); });
+}
+
 }  // namespace vantrel

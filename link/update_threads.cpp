@@ -6,14 +6,9 @@
 namespace vantrel {
 
 bool UpdateThreads::Start(std::function<void()> procedure) {
-    ++m_running;
     try {
-        m_threads.emplace_back([this, procedure = std::move(procedure)] {
-            procedure();
-            --m_running;
-        });
+        m_threads.emplace_back(std::move(procedure));
     } catch (const std::system_error&) {
-        --m_running;
         return false;
     }
     return true;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -8,8 +7,8 @@
 namespace vantrel {
 
 /// The firmware dialog's update threads. Each procedure runs on a thread of its own; the
-/// dialog asks whether any still runs and waits for them before its record goes away. Start
-/// and Join are called from the dialog's thread only.
+/// dialog waits for them before its record goes away. Start and Join are called from the
+/// dialog's thread only.
 class UpdateThreads {
   public:
     UpdateThreads() = default;
@@ -19,13 +18,11 @@ class UpdateThreads {
 
     /// False when no thread could be started; the procedure then did not run.
     bool Start(std::function<void()> procedure);
-    bool Running() const { return m_running != 0; }
     /// Waits until every procedure started has returned.
     void Join();
 
   private:
     std::vector<std::thread> m_threads;
-    std::atomic<int> m_running{0};
 };
 
 }  // namespace vantrel

@@ -5,9 +5,8 @@
 #include <cstdint>
 
 #include "app/dialog.h"
-#include "link/firmware_record.h"
+#include "link/firmware_presenter.h"
 #include "link/firmware_view.h"
-#include "link/update_threads.h"
 #include "unit/byte_stream.h"
 #include "res/resource.h"
 #include "serial/serial_port.h"
@@ -92,21 +91,16 @@ class CAboutDlg : public CDialog {
     /// The open-file dialog with the group's filters; the chosen path and its size are shown
     /// and kept in `path` for the group's next update.
     void ChooseFile(const char* filter, int pathText, int sizeText, char (&path)[MAX_PATH]);
-    /// Runs procedure on a thread of its own; false when none could be started.
-    template <typename Procedure>
-    bool StartProcedure(Procedure procedure);
-
-    FirmwareRecord m_record;
     SerialPort m_serial;  // the dialog's own port: version query, Break and the procedures
     View m_view;
-    // The chosen files, kept apart from the image slots, which an update's thread owns while
-    // it runs: choosing a file then never writes what that thread reads.
+    // The chosen files, kept apart from the record's, which an update's thread reads while it
+    // runs: choosing a file then never writes what that thread reads.
     char m_szMainFile[MAX_PATH] = {};
     char m_szNetFile[MAX_PATH] = {};
     int m_nRunning = 0;  // procedures started and not yet reported ended; window's thread only
     bool m_bCloseWaits = false;
     bool m_bWaitCursor = false;
-    UpdateThreads m_threads;  // declared last: joined before the rest goes
+    FirmwarePresenter m_presenter;  // declared last: its threads are joined before the rest goes
 };
 
 }  // namespace vantrel

@@ -10,7 +10,6 @@
 
 #include "link/firmware_ids.h"
 #include "link/firmware_presenter.h"
-#include "link/update_threads.h"
 #include "unit/tcp_stream.h"
 #include "serial/com_ports.h"
 #include "serial/serial_port.h"
@@ -71,13 +70,19 @@ TEST_F(FirmwareSimTest, MainControllerTakesHexAndBinaryImagesOverTheComPort) {
     ExpectFullProgress();
 
     view.Clear();
-    // On an update thread, as the dialog runs it, which it can wait for.
+    // On an update thread of the dialog's presenter, which the dialog can wait for.
     const Bytes binary = RandomImage(5001, 2);
-    Load(record.mainFile, std::string(binary.begin(), binary.end()));
-    UpdateThreads threads;
-    ASSERT_TRUE(threads.Start([&] { BurnMainSerial(record, port, clock, view); }));
-    threads.Join();
-    EXPECT_FALSE(threads.Running());
+    std::string path;
+    Load(path, std::string(binary.begin(), binary.end()));
+    int ran = 0;
+    FirmwarePresenter presenter(port, view, clock, [&](const std::function<void()>& procedure) {
+        procedure();
+        ++ran;
+    });
+    presenter.Record().comPort = kComPort;
+    ASSERT_TRUE(presenter.BurnMain(path));
+    presenter.Join();
+    EXPECT_EQ(ran, 1);
     EXPECT_EQ(view.Text(kMainStatusText), "Firmware Updated!");
     EXPECT_EQ(unit.MainFlash(), binary);
     ExpectFullProgress();
