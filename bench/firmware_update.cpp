@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "firmware/burn_main_ethernet.h"
-#include "firmware/burn_main_serial.h"
-#include "firmware/burn_net_serial.h"
-#include "firmware/firmware_ids.h"
-#include "firmware/hold_break.h"
+#include "firmware/image.h"
 #include "firmware/loader_packets.h"
+#include "firmware/loader_port.h"
 #include "firmware/net_frames.h"
+#include "firmware/serial_loader_link.h"
+#include "firmware/stream_loader_link.h"
+#include "firmware/update_procedures.h"
 #include "unit/tcp_stream.h"
 #include "serial/com_ports.h"
 #include "serial/serial_port.h"
@@ -34,29 +34,11 @@ using Seconds = std::chrono::duration<double>;
 
 constexpr std::int32_t kComPort = 21;
 
-// A dialog that shows nothing but keeps the main and net status texts.
-class BenchView : public FirmwareView {
-  public:
-    std::string status;
-    void SetText(int control, const char* text) override {
-        if (control == kMainStatusText || control == kNetStatusText) status = text;
-    }
-    void SetProgressRange(std::uint16_t) override {}
-    void SetProgressPos(int) override {}
-    void EnableControl(int, bool) override {}
-    void SetCursor(Cursor) override {}
-    void ShowMessage(const char* text) override { status = text; }
-};
-
-std::string ImageFile(const char* name, std::size_t size, unsigned seed) {
+Image RandomImage(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    const std::string path = std::string("/tmp/vantrel-bench-") + name;
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
-    return path;
+    std::vector<std::uint8_t> bytes(size);
+    for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(random());
+    return BuildImage(std::move(bytes), Controller::kMain).Value();
 }
 
 // One step: a write, its pause, and the read of its reply.
@@ -98,9 +80,9 @@ double Timed(Run run) {
     return Seconds(std::chrono::steady_clock::now() - start).count();
 }
 
-void Report(const char* what, const BenchView& view, double seconds, double floor) {
+void Report(const char* what, const Outcome& outcome, double seconds, double floor) {
     std::printf("%-34s %8.3f s   floor %8.3f s   ratio %.4f   (%s)\n", what, seconds, floor,
-                seconds / floor, view.status.c_str());
+                seconds / floor, FaultName(outcome.GetFault()));
 }
 
 }  // namespace
@@ -121,20 +103,30 @@ int main() {
     SerialPort port([](const char*) {});
     Clock& clock = SystemClock::Instance();
 
-    FirmwareRecord record;
-    record.comPort = kComPort;
-    record.mainImage.path = ImageFile("main.bin", 128 * 1024, 1);
-    BenchView main;
-    const double mainSeconds = Timed([&] { BurnMainSerial(record, port, clock, main); });
-    Report("main controller, COM, 128 KiB", main, mainSeconds, MainFloor(128 * 1024));
+    const StopFlag running{0};
 
-    record.netImage.path = ImageFile("net.bin", 120 * 1024, 2);
-    BenchView net;
-    Break(record, port, net);
+    const Image mainImage = RandomImage(128 * 1024, 1);
+    Outcome mainOutcome;
+    const double mainSeconds = Timed([&] {
+        OpenLoaderPort(port, kComPort, kMainLoaderBaud);
+        SerialLoaderLink link(port);
+        mainOutcome = UpdateMain(link, clock, mainImage, {}, running);
+        port.Close();
+    });
+    Report("main controller, COM, 128 KiB", mainOutcome, mainSeconds, MainFloor(128 * 1024));
+
+    const Image netImage = RandomImage(120 * 1024, 2);
+    OpenLoaderPort(port, kComPort, kNetLoaderBaud);
+    HoldLineInBreak(port);
     console.PowerCycle();
-    record.netStop = 0;
-    const double netSeconds = Timed([&] { BurnNetSerial(record, port, clock, net); });
-    Report("net controller, COM, 120 KiB", net, netSeconds, NetFloor(record.netImage.buffer));
+    Outcome netOutcome;
+    const double netSeconds = Timed([&] {
+        port.Close();  // ends the break
+        OpenLoaderPort(port, kComPort, kNetLoaderBaud);
+        netOutcome = UpdateNet(port, clock, netImage, {}, running);
+        port.Close();
+    });
+    Report("net controller, COM, 120 KiB", netOutcome, netSeconds, NetFloor(netImage.bytes));
 
     sim::Faults faults;
     sim::TcpConsole tcp(unit, log, faults);
@@ -149,13 +141,14 @@ int main() {
                      tcp.Error().c_str());
         return 1;
     }
-    record.stream = &stream;
-    record.linkDown = 0;
-    BenchView ethernet;
-    const double tcpSeconds = Timed([&] { BurnMainEthernet(record, clock, ethernet); });
+    Outcome tcpOutcome;
+    const double tcpSeconds = Timed([&] {
+        StreamLoaderLink link(stream, clock);
+        tcpOutcome = UpdateMain(link, clock, mainImage, {}, running);
+    });
     std::printf("%-34s %8.3f s   pauses %7.3f s   beyond them %.3f s   (%s)\n",
                 "main controller, TCP, 128 KiB", tcpSeconds, 5.2, tcpSeconds - 5.2,
-                ethernet.status.c_str());
+                FaultName(tcpOutcome.GetFault()));
     MapComPort(kComPort, "");
     return 0;
 }

@@ -6,25 +6,51 @@
 #include <thread>
 
 namespace vantrel::cli {
+namespace {
 
-std::vector<UnitResult> RunFleet(const std::vector<std::string>& units, int jobs,
-                                 const std::function<Verdict(std::size_t index)>& task) {
-    std::vector<UnitResult> results(units.size());
-    std::atomic<size_t> next{0};
+constexpr const char* kNotStarted = "not started";
+
+// Runs units [from, to) on up to `jobs` threads; a unit whose turn comes once `maxFailures`
+// have failed is left as it is, not started.
+void RunStage(std::vector<UnitResult>& results, std::size_t from, std::size_t to, int jobs,
+              const std::function<Verdict(std::size_t)>& task, int maxFailures,
+              std::atomic<int>& failures) {
+    std::atomic<std::size_t> next{from};
     auto worker = [&] {
-        for (size_t i = next++; i < units.size(); i = next++) {
+        for (std::size_t i = next++; i < to; i = next++) {
+            if (maxFailures > 0 && failures >= maxFailures) continue;
             const auto start = std::chrono::steady_clock::now();
-            results[i].unit = units[i];
+            results[i].started = true;
             results[i].verdict = task(i);
             results[i].time = std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::chrono::steady_clock::now() - start);
+            if (!results[i].verdict.done) ++failures;
         }
     };
-    const size_t count = std::min<size_t>(units.size(), static_cast<size_t>(std::max(jobs, 1)));
+    const std::size_t count = std::min(to - from, static_cast<std::size_t>(std::max(jobs, 1)));
     std::vector<std::thread> threads;
-    for (size_t i = 1; i < count; ++i) threads.emplace_back(worker);
+    for (std::size_t i = 1; i < count; ++i) threads.emplace_back(worker);
     worker();
     for (std::thread& thread : threads) thread.join();
+}
+
+}  // namespace
+
+std::vector<UnitResult> RunFleet(const std::vector<std::string>& units, int jobs,
+                                 const std::function<Verdict(std::size_t index)>& task,
+                                 const Stages& stages) {
+    std::vector<UnitResult> results(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        results[i].unit = units[i];
+        results[i].verdict = {false, kNotStarted};
+    }
+    std::atomic<int> failures{0};
+    const std::size_t canary = std::min(units.size(), static_cast<std::size_t>(stages.canary));
+    if (canary > 0) {
+        RunStage(results, 0, canary, jobs, task, stages.maxFailures, failures);
+        if (failures > 0) return results;
+    }
+    RunStage(results, canary, units.size(), jobs, task, stages.maxFailures, failures);
     return results;
 }
 
@@ -33,13 +59,14 @@ std::string SummaryTable(const std::vector<UnitResult>& results) {
     for (const UnitResult& r : results) width = std::max(width, r.unit.size());
     std::string table;
     char line[512];
-    std::snprintf(line, sizeof line, "%-*s  %-7s  %8s  %s\n", static_cast<int>(width), "unit",
+    std::snprintf(line, sizeof line, "%-*s  %-11s  %8s  %s\n", static_cast<int>(width), "unit",
                   "outcome", "time", "failure");
     table += line;
     for (const UnitResult& r : results) {
-        std::snprintf(line, sizeof line, "%-*s  %-7s  %7.1fs  %s\n", static_cast<int>(width),
-                      r.unit.c_str(), r.verdict.done ? "done" : "failed", r.time.count() / 1000.0,
-                      r.verdict.done ? "" : r.verdict.note.c_str());
+        const char* outcome = r.verdict.done ? "done" : r.started ? "failed" : kNotStarted;
+        std::snprintf(line, sizeof line, "%-*s  %-11s  %7.1fs  %s\n", static_cast<int>(width),
+                      r.unit.c_str(), outcome, r.time.count() / 1000.0,
+                      r.verdict.done || !r.started ? "" : r.verdict.note.c_str());
         table += line;
     }
     return table;

@@ -8,20 +8,21 @@
 #include <iostream>
 #include <mutex>
 
-#include "cli/dotted_address.h"
-#include "cli/exchange_log.h"
+#include "clients/dotted_address.h"
+#include "clients/exchange_log.h"
 #include "cli/fleet.h"
-#include "cli/level_names.h"
+#include "clients/level_names.h"
+#include "clients/link_factory.h"
+#include "firmware/image.h"
 #include "firmware/image_info.h"
-#include "cli/link_factory.h"
 #include "cli/ports.h"
 #include "cli/progress_board.h"
-#include "cli/report.h"
+#include "clients/report.h"
 #include "cli/sockets.h"
-#include "cli/targets.h"
+#include "clients/targets.h"
 #include "res/version.h"
 #include "unit/buttons.h"
-#include "unit/unit_checks.h"
+#include "unit_link/unit_checks.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -37,6 +38,7 @@ namespace {
 constexpr int kUsage = 2;
 constexpr int kMostJobs = 256;
 constexpr int kDefaultMostJobs = 64;
+constexpr const char* kNetRestart = "; power-cycle the unit to start the new net firmware";
 
 // Buttons that `press` takes: not Factory Reset, which asks for --yes under its own command.
 bool Pressable(const Button& button) { return button.effect != ButtonEffect::FactoryReset; }
@@ -56,11 +58,10 @@ Verdict FromCheck(const Result<Check>& check, const char* levelName = "level") {
 // What a Burn of `file` would send, without a unit; a file the dialog would refuse is refused
 // the same way.
 int PrintImageInfo(const std::string& file, bool net) {
-    const firmware::ImageInfo info =
-        firmware::DescribeImage(file, net ? firmware::Controller::Net : firmware::Controller::Main);
-    if (info.result != firmware::PrepareResult::Ready) {
-        std::fprintf(stderr, "vantrelctl: %s: %s\n", file.c_str(),
-                     firmware::PrepareFailureText(info.result));
+    const firmware::ImageInfo info = firmware::DescribeImage(
+        file, net ? firmware::Controller::kNet : firmware::Controller::kMain);
+    if (info.result != Fault::kNone) {
+        std::fprintf(stderr, "vantrelctl: %s: %s\n", file.c_str(), FaultName(info.result));
         return kUsage;
     }
     std::printf("file         %s (%u bytes)\n", file.c_str(), info.fileSize);
@@ -134,6 +135,16 @@ int Main(int argc, char** argv) {
     firmwareCmd->add_option("file", file, "HEX or raw binary image")->required();
     bool infoNet = false;
     firmwareCmd->add_flag("--net", infoNet, "info: the image as the net controller takes it");
+    Stages stages;
+    bool dryRun = false;
+    firmwareCmd
+        ->add_option("--canary", stages.canary,
+                     "update N units first, the rest only if all N are done")
+        ->check(CLI::PositiveNumber);
+    firmwareCmd->add_option("--max-failures", stages.maxFailures, "start no unit after K failures")
+        ->check(CLI::PositiveNumber);
+    firmwareCmd->add_flag("--dry-run", dryRun,
+                          "check the image and reach every unit; enter no loader");
     std::string logFile;
     app.add_option("--log", logFile, "append one JSON line per exchange to FILE, for support");
 
@@ -263,35 +274,61 @@ int Main(int argc, char** argv) {
         // The image is checked once, here, so that a file that is not one reaches no unit.
         const bool net = controller == "net";
         if (net && !serial) return usage("the net controller is updated over --port");
-        const firmware::ImageInfo image = firmware::DescribeImage(
-            file, net ? firmware::Controller::Net : firmware::Controller::Main);
-        if (image.result != firmware::PrepareResult::Ready) {
-            return usage(file + ": " + firmware::PrepareFailureText(image.result));
-        }
+        const Result<firmware::Image> built = firmware::BuildImage(
+            file, net ? firmware::Controller::kNet : firmware::Controller::kMain);
+        if (!built.Ok()) return usage(file + ": " + FaultName(built.GetFault()));
+        auto image = std::make_shared<const firmware::Image>(built.Value());
         longCommand = true;
-        auto board = std::make_shared<ProgressBoard>(units, isatty(fileno(stdout)) != 0, stdout);
-        command = [&, board, net](UnitLink& link, std::size_t index) -> Verdict {
-            const FirmwareProgress progress = [&](std::int64_t done, std::int64_t total) {
-                board->Update(index, done, total);
+        const char* target = net ? "the net controller" : "the main controller";
+        const std::string plan =
+            "would send " + std::to_string(image->bytes.size()) + " bytes to " + target;
+        if (dryRun) {
+            command = [plan](UnitLink& link, std::size_t) -> Verdict {
+                // The console reached the unit as it logged in; a serial port is opened and
+                // answers a version read.
+                if (link.ReadsVersions()) {
+                    const Result<FirmwareVersions> versions = link.ReadVersions();
+                    if (!versions.Ok()) return Failed("version read", versions.GetFailure());
+                }
+                return {true, "reached; " + plan};
             };
-            Outcome updated;
-            if (!net) {
-                updated = link.UpdateMainFirmware(file, progress);
-            } else if (updated = link.HoldBreak(); updated.Ok()) {
-                say("The line is held in break: power-cycle the unit now, then press Enter.\n");
-                std::string line;
-                std::getline(std::cin, line);
-                updated = link.UpdateNetFirmware(file, progress);
-            }
-            if (!updated.Ok()) return Failed("update", updated.GetFailure());
-            return {true, ""};
-        };
+        } else {
+            auto board =
+                std::make_shared<ProgressBoard>(units, isatty(fileno(stdout)) != 0, stdout);
+            command = [&, board, image, net](UnitLink& link, std::size_t index) -> Verdict {
+                const firmware::ProgressSink progress = [&](const firmware::Progress& p) {
+                    if (p.phase != firmware::Phase::kEntering) {
+                        board->Update(index, p.done, p.total);
+                    }
+                };
+                // Over a serial port the versions are read before and after, for the report.
+                FirmwareVersions before;
+                if (link.ReadsVersions()) before = link.ReadVersions().Value();
+                Outcome updated;
+                if (!net) {
+                    updated = link.UpdateMainFirmware(*image, progress);
+                } else if (updated = link.HoldBreak(); updated.Ok()) {
+                    say("The line is held in break: power-cycle the unit now, then press "
+                        "Enter.\n");
+                    std::string line;
+                    std::getline(std::cin, line);
+                    updated = link.UpdateNetFirmware(*image, progress);
+                }
+                if (!updated.Ok()) return Failed("update", updated.GetFailure());
+                if (!link.ReadsVersions()) return {true, ""};
+                // The net controller stays in its loader until the next power cycle: nothing
+                // is sent to it meanwhile.
+                if (net) return {true, VersionsNote(before, {}) + kNetRestart};
+                return {true, VersionsNote(before, link.ReadVersions().Value())};
+            };
+        }
     }
 
     if (jobs == 0) jobs = std::min<int>(static_cast<int>(targets.size()), kDefaultMostJobs);
     SocketsScope sockets;
-    const std::vector<UnitResult> results =
-        RunFleet(units, jobs, [&](std::size_t index) -> Verdict {
+    const std::vector<UnitResult> results = RunFleet(
+        units, jobs,
+        [&](std::size_t index) -> Verdict {
             std::unique_ptr<UnitLink> link = MakeLink(targets[index], options);
             Verdict verdict;
             if (Outcome open = link->Open(); !open.Ok()) {
@@ -304,7 +341,8 @@ int Main(int argc, char** argv) {
                 say(targets[index].name + ": " + verdict.note + "\n");
             }
             return verdict;
-        });
+        },
+        stages);
     if (units.size() > 1 || longCommand) std::printf("%s", SummaryTable(results).c_str());
     int exitCode = 0;
     for (const UnitResult& result : results) {

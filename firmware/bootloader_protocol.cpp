@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "firmware/firmware_ids.h"
 #include "firmware/loader_packets.h"
 
 namespace vantrel::firmware {
@@ -12,6 +11,7 @@ namespace {
 constexpr Clock::Duration kAfterPing{200};
 constexpr Clock::Duration kAfterDownload{2000};
 constexpr std::uint32_t kStatusReplyLength = 5;
+constexpr std::uint8_t kNak[2] = {0x00, 0x33};
 
 void Pause(Clock& clock, Clock::Duration pause) {
     if (pause.count() > 0) clock.Sleep(pause);
@@ -21,23 +21,35 @@ bool Send(LoaderLink& link, const Packet& packet) {
     return link.Write(packet.data(), static_cast<std::uint32_t>(packet.size()));
 }
 
+// The two bytes that answer a packet: the acknowledgement, a refusal, or `otherwise`
+// (nothing, or anything else).
+Outcome Judge(const std::uint8_t (&reply)[2], std::uint32_t got, Fault otherwise) {
+    if (got == 2 && std::memcmp(reply, kAck, 2) == 0) return {};
+    if (got == 2 && std::memcmp(reply, kNak, 2) == 0) return Failure{Fault::kRefused};
+    return Failure{otherwise};
+}
+
 // Sends a packet and, after the pause, reads the two bytes of its acknowledgement.
-bool Acknowledged(LoaderLink& link, Clock& clock, const Packet& packet, Clock::Duration pause) {
-    if (!Send(link, packet)) return false;
+Outcome Acknowledged(LoaderLink& link, Clock& clock, const Packet& packet, Clock::Duration pause,
+                     Fault otherwise) {
+    if (!Send(link, packet)) return Failure{Fault::kSendFailed};
     Pause(clock, pause);
     std::uint8_t reply[2];
-    return link.Read(reply, 2) == 2 && std::memcmp(reply, kAck, 2) == 0;
+    return Judge(reply, link.Read(reply, 2), otherwise);
 }
 
 // GetStatus: the acknowledgement, then the bootloader's ready status. Only the closing check
 // looks at the acknowledgement's first byte; the status packet's checksum byte is not examined.
-bool StatusReady(LoaderLink& link, Clock& clock, Clock::Duration pause, bool closing) {
-    if (!Send(link, GetStatusPacket())) return false;
+Outcome StatusReady(LoaderLink& link, Clock& clock, Clock::Duration pause, bool closing) {
+    if (!Send(link, GetStatusPacket())) return Failure{Fault::kSendFailed};
     Pause(clock, pause);
     std::uint8_t reply[kStatusReplyLength];
-    if (link.Read(reply, kStatusReplyLength) < 4) return false;
-    return (!closing || reply[0] == kAck[0]) && reply[1] == kAck[1] &&
-           reply[2] == kStatusReady[0] && reply[3] == kStatusReady[1];
+    const std::uint32_t got = link.Read(reply, kStatusReplyLength);
+    if (got == 2 && std::memcmp(reply, kNak, 2) == 0) return Failure{Fault::kRefused};
+    if (got < 4) return Failure{Fault::kBadReply};
+    const bool ready = (!closing || reply[0] == kAck[0]) && reply[1] == kAck[1] &&
+                       reply[2] == kStatusReady[0] && reply[3] == kStatusReady[1];
+    return ready ? Outcome{} : Failure{Fault::kBadReply};
 }
 
 // The acknowledgement of the status packet goes out in one write with the packet after it:
@@ -49,34 +61,49 @@ Packet AfterStatusAck(Packet packet) {
 
 }  // namespace
 
-bool StartDownload(LoaderLink& link, Clock& clock, std::uint32_t length) {
-    return link.IsOpen() && Acknowledged(link, clock, PingPacket(), kAfterPing) &&
-           Acknowledged(link, clock, DownloadPacket(length), kAfterDownload);
+Outcome StartDownload(LoaderLink& link, Clock& clock, std::uint32_t length) {
+    if (!link.IsOpen()) return Failure{Fault::kNotOpened};
+    if (Outcome ping = Acknowledged(link, clock, PingPacket(), kAfterPing, Fault::kNothingReceived);
+        !ping.Ok()) {
+        return ping;
+    }
+    return Acknowledged(link, clock, DownloadPacket(length), kAfterDownload,
+                        Fault::kNothingReceived);
 }
 
-bool SendImage(LoaderLink& link, Clock& clock, const LoaderPauses& pauses,
-               const std::uint8_t* image, std::int32_t length, FirmwareView& view,
-               const std::atomic<std::uint8_t>& stop) {
-    if (length < kSmallestLoaderImage) return false;
-    const auto chunks = static_cast<std::size_t>(length);
-    view.SetProgressRange(static_cast<std::uint16_t>(chunks / kChunkSize));
-    view.SetProgressPos(0);
-    for (std::size_t sent = 0; sent < chunks;) {
-        if (stop != 0) return false;
-        if (!StatusReady(link, clock, pauses.afterStatus, false)) return false;
-        const std::size_t n = std::min(kChunkSize, chunks - sent);
-        if (!Acknowledged(link, clock, AfterStatusAck(SendDataPacket(image + sent, n)),
-                          pauses.afterData)) {
-            return false;
+Outcome SendImage(LoaderLink& link, Clock& clock, const LoaderPauses& pauses,
+                  const std::vector<std::uint8_t>& image, const ProgressSink& progress,
+                  const StopFlag& stop) {
+    if (image.size() < static_cast<std::size_t>(kSmallestLoaderImage)) {
+        return Failure{Fault::kImageTooShort};
+    }
+    const std::size_t total = image.size();
+    Report(progress, Phase::kWriting, 0, static_cast<std::int64_t>(total));
+    for (std::size_t sent = 0; sent < total;) {
+        if (stop != 0) return Failure{Fault::kStopped};
+        if (Outcome ready = StatusReady(link, clock, pauses.afterStatus, false); !ready.Ok()) {
+            return ready;
+        }
+        const std::size_t n = std::min(kChunkSize, total - sent);
+        if (Outcome acked =
+                Acknowledged(link, clock, AfterStatusAck(SendDataPacket(image.data() + sent, n)),
+                             pauses.afterData, Fault::kBadReply);
+            !acked.Ok()) {
+            return acked;
         }
         sent += n;
-        if (sent < chunks) view.SetProgressPos(static_cast<int>(sent / kChunkSize));
+        Report(progress, Phase::kWriting, static_cast<std::int64_t>(sent),
+               static_cast<std::int64_t>(total));
     }
-    if (!StatusReady(link, clock, pauses.afterStatus, true)) return false;
-    if (!Send(link, AfterStatusAck(FinishPacket()))) return false;
+    Report(progress, Phase::kFinishing, static_cast<std::int64_t>(total),
+           static_cast<std::int64_t>(total));
+    if (Outcome ready = StatusReady(link, clock, pauses.afterStatus, true); !ready.Ok()) {
+        return ready;
+    }
+    if (!Send(link, AfterStatusAck(FinishPacket()))) return Failure{Fault::kSendFailed};
     Pause(clock, pauses.afterFinish);
     std::uint8_t reply[2];
-    return link.Read(reply, 2) == 2 && std::memcmp(reply, kAck, 2) == 0;
+    return Judge(reply, link.Read(reply, 2), Fault::kBadReply);
 }
 
 }  // namespace vantrel::firmware

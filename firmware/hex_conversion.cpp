@@ -136,7 +136,7 @@ bool ConvertNetHex(ImageSlot& slot) { return Convert(slot, Variant::Net); }
 
 std::optional<HexAddressRange> HexWrittenRange(ImageSlot text, Controller controller) {
     std::optional<HexAddressRange> written;
-    const Variant variant = controller == Controller::Main ? Variant::Main : Variant::Net;
+    const Variant variant = controller == Controller::kMain ? Variant::Main : Variant::Net;
     if (!Convert(text, variant, &written)) return std::nullopt;
     return written;
 }

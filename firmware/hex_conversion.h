@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "firmware/firmware_record.h"
+#include "firmware/image.h"
 
 namespace vantrel::firmware {
 

@@ -1,9 +1,9 @@
 #include "firmware/net_flash.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
-#include "firmware/firmware_ids.h"
 #include "firmware/net_frames.h"
 
 namespace vantrel::firmware {
@@ -15,6 +15,8 @@ constexpr Clock::Duration kAfterErase{200};
 constexpr Clock::Duration kAfterWrite{300};
 constexpr std::uint32_t kEraseReplyLength = 4;
 constexpr std::uint32_t kWriteReplyLength = 5;
+// A missing echo or a short reply; what a full reply says is not examined.
+constexpr Failure kNoAnswer{Fault::kNothingReceived};
 
 // The start byte and its echo; a wake-up's echo is not examined.
 bool StartByte(SerialDevice& port, Clock& clock, Clock::Duration pause) {
@@ -36,27 +38,30 @@ bool SendFrame(SerialDevice& port, Clock& clock, const Frame& frame, Clock::Dura
 
 }  // namespace
 
-bool EraseNetFlash(SerialDevice& port, Clock& clock) {
+Outcome EraseNetFlash(SerialDevice& port, Clock& clock) {
     port.Purge();
     StartByte(port, clock, kEraseStartPause);
     for (const FlashStep& step : ErasePlan()) {
         port.Purge();
-        if (!StartByte(port, clock, kEraseStartPause)) return false;
+        if (!StartByte(port, clock, kEraseStartPause)) return kNoAnswer;
         port.Purge();
         if (!SendFrame(port, clock, EraseFrame(step.address, step.count), kAfterErase,
                        kEraseReplyLength)) {
-            return false;
+            return kNoAnswer;
         }
     }
-    return true;
+    return {};
 }
 
-bool WriteNetFlash(SerialDevice& port, Clock& clock, const std::uint8_t* image, std::int32_t length,
-                   FirmwareView& view, const std::atomic<std::uint8_t>& stop) {
-    if (length <= 0 || length > kLargestNetImage) return false;
-    const auto size = static_cast<std::uint32_t>(length);
+Outcome WriteNetFlash(SerialDevice& port, Clock& clock, const std::vector<std::uint8_t>& image,
+                      const ProgressSink& progress, const StopFlag& stop) {
+    const auto size = static_cast<std::uint32_t>(image.size());
+    Report(progress, Phase::kErasing, 0, size);
+    if (image.empty() || image.size() > static_cast<std::size_t>(kLargestNetImage)) {
+        return Failure{Fault::kBadImage};
+    }
     // The first four bytes go last, in the closing block; the caller's image stays as it is.
-    std::vector<std::uint8_t> written(image, image + size);
+    std::vector<std::uint8_t> written(image);
     std::array<std::uint8_t, 4> start;
     start.fill(0xFF);
     for (std::size_t i = 0; i < start.size(); ++i) {
@@ -65,24 +70,28 @@ bool WriteNetFlash(SerialDevice& port, Clock& clock, const std::uint8_t* image, 
             written[i] = kRelocatedStart[i];
         }
     }
-    if (!EraseNetFlash(port, clock)) return false;
+    if (Outcome erased = EraseNetFlash(port, clock); !erased.Ok()) return erased;
 
-    view.SetText(kNetStatusText, "Writing flash ... !");
-    view.SetProgressRange(static_cast<std::uint16_t>(size / 10));
-    view.SetProgressPos(0);
+    Report(progress, Phase::kWriting, 0, size);
     clock.Sleep(kEraseStartPause);
     StartByte(port, clock, kWriteStartPause);
     for (const FlashStep& step : WritePlan(size)) {
-        if (stop != 0) return false;
+        if (stop != 0) return Failure{Fault::kStopped};
         if (!StartByte(port, clock, kWriteStartPause) ||
             !SendFrame(port, clock, WriteFrame(written.data(), size, step.address, step.count),
                        kAfterWrite, kWriteReplyLength)) {
-            return false;
+            return kNoAnswer;
         }
-        view.SetProgressPos(static_cast<int>((step.address + step.count * kWriteBlock) / 10));
+        // The last frame's blocks may run past the image's end.
+        Report(progress, Phase::kWriting,
+               std::min<std::uint32_t>(size, step.address + step.count * kWriteBlock), size);
     }
-    return StartByte(port, clock, kWriteStartPause) &&
-           SendFrame(port, clock, ClosingFrame(start), kAfterWrite, kWriteReplyLength);
+    Report(progress, Phase::kFinishing, size, size);
+    if (!StartByte(port, clock, kWriteStartPause) ||
+        !SendFrame(port, clock, ClosingFrame(start), kAfterWrite, kWriteReplyLength)) {
+        return kNoAnswer;
+    }
+    return {};
 }
 
 }  // namespace vantrel::firmware

@@ -1,11 +1,12 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
+#include <vector>
 
-#include "firmware/firmware_view.h"
-#include "unit/clock.h"
+#include "firmware/progress.h"
 #include "serial/serial_device.h"
+#include "unit/clock.h"
+#include "unit/outcome.h"
 
 namespace vantrel::firmware {
 
@@ -13,14 +14,15 @@ namespace vantrel::firmware {
 constexpr std::int32_t kLargestNetImage = 0x1F7C0;
 
 /// Erases the net controller's flash, page 0x1F400 down to 0, each frame after a start-byte
-/// handshake. False at the first missing echo or short reply.
-bool EraseNetFlash(SerialDevice& port, Clock& clock);
+/// handshake. kNothingReceived at the first missing echo or short reply.
+Outcome EraseNetFlash(SerialDevice& port, Clock& clock);
 
 /// Erases, then writes the image with its first four bytes replaced by 01 EF FC F0, and
-/// finally the closing block that carries the four bytes taken out. An image that is empty or
-/// does not fit below the closing block is refused before the erase. `stop` is looked at
-/// before each write frame that follows a full one. True when every frame was answered.
-bool WriteNetFlash(SerialDevice& port, Clock& clock, const std::uint8_t* image, std::int32_t length,
-                   FirmwareView& view, const std::atomic<std::uint8_t>& stop);
+/// finally the closing block that carries the four bytes taken out; reports kErasing, then
+/// kWriting with the image's bytes written after each frame. An image that is empty or does
+/// not fit below the closing block is kBadImage, before the erase. `stop` is looked at before
+/// each write frame that follows a full one (kStopped).
+Outcome WriteNetFlash(SerialDevice& port, Clock& clock, const std::vector<std::uint8_t>& image,
+                      const ProgressSink& progress, const StopFlag& stop);
 
 }  // namespace vantrel::firmware

@@ -1,7 +1,7 @@
 #include "gateway/api.h"
 
-#include "cli/dotted_address.h"
-#include "cli/level_names.h"
+#include "clients/dotted_address.h"
+#include "clients/level_names.h"
 #include "gateway/access.h"
 #include "gateway/metrics.h"
 #include "gateway/unit_json.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "cli/report.h"
+#include "clients/report.h"
 
 namespace vantrel::gateway {
 namespace {

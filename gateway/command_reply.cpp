@@ -1,7 +1,7 @@
 #include "gateway/command_reply.h"
 
-#include "cli/dotted_address.h"
-#include "cli/report.h"
+#include "clients/dotted_address.h"
+#include "clients/report.h"
 
 namespace vantrel::gateway {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "gateway/http_message.h"
 #include "gateway/unit_monitor.h"
-#include "unit/unit_checks.h"
+#include "unit_link/unit_checks.h"
 
 namespace vantrel::gateway {
 

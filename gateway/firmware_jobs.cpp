@@ -4,9 +4,8 @@
 #include <set>
 #include <sstream>
 
-#include "cli/report.h"
-#include "firmware/image_info.h"
-#include "gateway/temp_image.h"
+#include "clients/report.h"
+#include "firmware/image.h"
 
 namespace vantrel::gateway {
 namespace {
@@ -47,14 +46,12 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
         }
         monitors.push_back(monitor);
     }
-    auto file = std::make_shared<TempImage>(image);
-    if (!file->Ok()) return ErrorReply(500, "the image could not be stored for the update");
-    // Checked once, here, so that a file that is not an image reaches no unit.
-    const firmware::ImageInfo info = firmware::DescribeImage(
-        file->Path(), net ? firmware::Controller::Net : firmware::Controller::Main);
-    if (info.result != firmware::PrepareResult::Ready) {
-        return ErrorReply(400, firmware::PrepareFailureText(info.result));
-    }
+    // Built once, here, so that a body that is not an image reaches no unit.
+    Result<firmware::Image> built =
+        firmware::BuildImage(std::vector<std::uint8_t>(image.begin(), image.end()),
+                             net ? firmware::Controller::kNet : firmware::Controller::kMain);
+    if (!built.Ok()) return ErrorReply(400, FaultName(built.GetFault()));
+    auto shared = std::make_shared<const firmware::Image>(std::move(built.Value()));
 
     auto job = std::make_shared<Job>();
     job->controller = controller;
@@ -94,21 +91,22 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
         QueuedCommand update{
             [=](UnitLink& link) {
                 Update(job, i, [](UnitProgress& p) { p.state = "running"; });
-                const FirmwareProgress progress = [=](std::int64_t done, std::int64_t total) {
+                const firmware::ProgressSink progress = [=](const firmware::Progress& step) {
                     monitor->NoteAnswer();
+                    if (step.phase == firmware::Phase::kEntering) return;
                     Update(job, i, [&](UnitProgress& p) {
-                        p.done = done;
-                        p.total = total;
+                        p.done = step.done;
+                        p.total = step.total;
                     });
                 };
                 Outcome outcome;
                 if (!net) {
-                    outcome = link.UpdateMainFirmware(file->Path(), progress);
+                    outcome = link.UpdateMainFirmware(*shared, progress);
                 } else if (outcome = link.HoldBreak(); outcome.Ok()) {
                     Update(job, i, [](UnitProgress& p) { p.state = "power-cycle"; });
                     if (AwaitPowerCycle(job)) {
                         Update(job, i, [](UnitProgress& p) { p.state = "running"; });
-                        outcome = link.UpdateNetFirmware(file->Path(), progress);
+                        outcome = link.UpdateNetFirmware(*shared, progress);
                     } else {
                         outcome = Failure{Fault::kStopped};
                     }

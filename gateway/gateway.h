@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/link_factory.h"
+#include "clients/link_factory.h"
 #include "gateway/api.h"
 #include "gateway/event_hub.h"
 #include "gateway/firmware_jobs.h"

@@ -8,8 +8,8 @@
 
 #include <cstdio>
 
-#include "cli/dotted_address.h"
-#include "cli/targets.h"
+#include "clients/dotted_address.h"
+#include "clients/targets.h"
 #include "gateway/access.h"
 #include "gateway/gateway.h"
 #include "res/version.h"

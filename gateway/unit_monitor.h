@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "gateway/unit_snapshot.h"
-#include "unit/unit_link.h"
+#include "unit_link/unit_link.h"
 
 namespace vantrel::gateway {
 

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "cli/report.h"
-#include "unit/unit_checks.h"
+#include "clients/report.h"
+#include "unit_link/unit_checks.h"
 
 namespace vantrel::gateway {
 

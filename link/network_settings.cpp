@@ -3,6 +3,7 @@
 #include "link/messages.h"
 #include "link/panel_controls.h"
 #include "link/post_command.h"
+#include "link/serial_use.h"
 #include "unit/serial_exchanges.h"
 #include "link/status_update.h"
 #include "unit/address_rules.h"

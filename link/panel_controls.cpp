@@ -2,6 +2,7 @@
 
 #include "link/control_ids.h"
 #include "link/post_command.h"
+#include "link/serial_use.h"
 #include "unit/serial_exchanges.h"
 #include "unit/serial_frames.h"
 #include "link/status_update.h"

@@ -78,8 +78,11 @@ struct PanelState {
     uint8_t m_nLinkMode = kLinkEthernet;  // window's thread only
     Relaxed<uint8_t> m_nIpMode = kIpModeUnknown;
     std::atomic<uint8_t> m_bPollPaused{0};
+    /// 1 while the firmware dialog is open: no status poll is posted meanwhile, whatever a
+    /// login that ends meanwhile does with m_bPollPaused.
+    std::atomic<uint8_t> m_bFirmwareOpen{0};
     /// Held by whoever uses the console stream: the session while it starts, runs a pass or
-    /// ends, and the firmware dialog while it is open (StreamLease).
+    /// ends, and a firmware update through the console while it runs.
     std::mutex m_streamUse;
 
     PanelState() = default;

@@ -2,13 +2,14 @@
 #include "link/panel_controls.h"
 #include "link/post_command.h"
 #include "link/refresh_panel.h"
+#include "link/serial_use.h"
 #include "unit/serial_exchanges.h"
 #include "link/status_update.h"
 
 namespace vantrel {
 
 void PanelControls::OnTimer(uintptr_t timer) {
-    if (timer != kPollTimer || m_state.m_bPollPaused) return;
+    if (timer != kPollTimer || m_state.m_bPollPaused || m_state.m_bFirmwareOpen) return;
     if (m_state.m_nLinkMode == kLinkEthernet) {
         PostStatusPoll(m_state);  // the session asks for the status and refreshes
         return;

@@ -7,20 +7,15 @@
 #include <cstdio>
 #include <optional>
 
-#include "firmware/burn_main_ethernet.h"
-#include "firmware/burn_main_serial.h"
-#include "firmware/burn_net_serial.h"
-#include "firmware/dialog_port.h"
-#include "firmware/firmware_ids.h"
-#include "firmware/hold_break.h"
+#include "firmware/loader_port.h"
+#include "link/firmware_ids.h"
+#include "link/firmware_presenter.h"
 #include "unit/clock.h"
 #include "unit/serial_exchanges.h"
 
 namespace vantrel {
 
 namespace {
-
-using firmware::FirmwareView;
 
 constexpr DWORD kPathSize = MAX_PATH;
 constexpr DWORD kTitleSize = 256;
@@ -60,12 +55,11 @@ void CAboutDlg::View::SetText(int control, const char* text) {
 }
 
 void CAboutDlg::View::SetProgressRange(std::uint16_t maximum) {
-    ::SendDlgItemMessageA(m_dialog.m_hWnd, firmware::kProgressBar, PBM_SETRANGE, 0,
-                          MAKELPARAM(0, maximum));
+    ::SendDlgItemMessageA(m_dialog.m_hWnd, kProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, maximum));
 }
 
 void CAboutDlg::View::SetProgressPos(int position) {
-    ::SendDlgItemMessageA(m_dialog.m_hWnd, firmware::kProgressBar, PBM_SETPOS, position, 0);
+    ::SendDlgItemMessageA(m_dialog.m_hWnd, kProgressBar, PBM_SETPOS, position, 0);
 }
 
 void CAboutDlg::View::EnableControl(int control, bool enable) {
@@ -84,25 +78,36 @@ void CAboutDlg::View::ShowMessage(const char* text) {
 
 // --- the dialog ----------------------------------------------------------------------------
 
-CAboutDlg::CAboutDlg(const Opening& opening) : m_view(*this) {
-    m_record.linkMode = opening.linkMode;
-    m_record.stream = opening.stream;
-    m_record.linkDown = opening.linkDown;
-    m_record.comPort = opening.comPort;
+CAboutDlg::CAboutDlg(const Opening& opening)
+    : m_view(*this),
+      m_presenter(m_serial, m_view, SystemClock::Instance(),
+                  [this](const std::function<void()>& procedure) {
+                      {
+                          TimerResolution resolution;
+                          procedure();
+                      }
+                      PostMessageA(m_hWnd, ProcedureEndedMessage(), 0, 0);
+                  }) {
+    FirmwareRecord& record = m_presenter.Record();
+    record.linkMode = opening.linkMode;
+    record.stream = opening.stream;
+    record.linkDown = opening.linkDown;
+    record.comPort = opening.comPort;
+    record.streamUse = opening.streamUse;
+    record.sessionDown = opening.sessionDown;
 }
 
 CAboutDlg::~CAboutDlg() {
     // Normally the close waited for every procedure; this covers a window ended otherwise.
-    m_threads.Join();
+    m_presenter.Join();
     if (m_hWnd) DestroyWindow();
 }
 
 LRESULT CAboutDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
     CenterWindow();
-    m_record.netStop = 1;
-    m_record.mainStop = 0;
+    m_presenter.Open();
     EnableDlgItem(IDC_FW_MAIN_BURN, true);
-    const bool network = m_record.linkMode == firmware::kLinkNetwork;
+    const bool network = m_presenter.Record().linkMode == kLinkNetwork;
     for (int id : {IDC_FW_NET_LOAD, IDC_FW_NET_STOP, IDC_FW_BREAK}) EnableDlgItem(id, !network);
     EnableDlgItem(IDC_FW_NET_BURN, false);
     VersionQuery();
@@ -111,7 +116,9 @@ LRESULT CAboutDlg::OnInitDialog(UINT, WPARAM, LPARAM, bool&) {
 
 // Over the COM port whatever the link: the versions are only asked for there.
 void CAboutDlg::VersionQuery() {
-    if (!firmware::OpenDialogPort(m_serial, m_record.comPort, firmware::kMainLoaderBaud)) return;
+    if (!firmware::OpenLoaderPort(m_serial, m_presenter.Record().comPort,
+                                  firmware::kMainLoaderBaud))
+        return;
     const FirmwareVersions versions = RunVersionRead(m_serial, SystemClock::Instance()).Value();
     ShowVersion(*this, IDC_FW_MAIN_VERSION, versions.main);
     ShowVersion(*this, IDC_FW_NET_VERSION, versions.net);
@@ -132,23 +139,9 @@ LRESULT CAboutDlg::OnShowCursor(UINT, WPARAM wParam, LPARAM, bool&) {
     return 0;
 }
 
-template <typename Procedure>
-bool CAboutDlg::StartProcedure(Procedure procedure) {
-    const HWND window = m_hWnd;
-    const bool started = m_threads.Start([procedure, window] {
-        {
-            TimerResolution resolution;
-            procedure();
-        }
-        PostMessageA(window, ProcedureEndedMessage(), 0, 0);
-    });
-    if (started) ++m_nRunning;
-    return started;
-}
-
 LRESULT CAboutDlg::OnProcedureEnded(UINT, WPARAM, LPARAM, bool&) {
     if (--m_nRunning > 0 || !m_bCloseWaits) return 0;
-    m_threads.Join();  // each has returned from its procedure; nothing of theirs sends any more
+    m_presenter.Join();  // each has returned from its procedure; nothing of theirs sends any more
     EndDialog(IDCANCEL);
     return 0;
 }
@@ -163,7 +156,7 @@ void CAboutDlg::CloseWhenDone() {
         m_bCloseWaits = true;
         return;
     }
-    m_threads.Join();
+    m_presenter.Join();
     EndDialog(IDCANCEL);
 }
 
@@ -208,56 +201,37 @@ LRESULT CAboutDlg::OnLoadNetFile(WORD, WORD, HWND, bool&) {
 
 LRESULT CAboutDlg::OnBurnMain(WORD, WORD, HWND, bool&) {
     EnableDlgItem(IDC_FW_MAIN_BURN, false);
-    m_record.mainStop = 0;
-    // Burn stays disabled until the procedure ends, so its thread alone uses the slot.
-    m_record.mainImage.path = m_szMainFile;
-    firmware::FirmwareRecord& record = m_record;
-    FirmwareView& view = m_view;
-    bool started = false;
-    if (record.linkMode == firmware::kLinkNetwork) {
-        started = StartProcedure([&record, &view] {
-            firmware::BurnMainEthernet(record, SystemClock::Instance(), view);
-        });
+    if (m_presenter.BurnMain(m_szMainFile)) {
+        ++m_nRunning;
     } else {
-        SerialDevice& port = m_serial;
-        started = StartProcedure([&record, &port, &view] {
-            firmware::BurnMainSerial(record, port, SystemClock::Instance(), view);
-        });
+        EnableDlgItem(IDC_FW_MAIN_BURN, true);
     }
-    if (!started) EnableDlgItem(IDC_FW_MAIN_BURN, true);
     return 0;
 }
 
 LRESULT CAboutDlg::OnBurnNet(WORD, WORD, HWND, bool&) {
     EnableDlgItem(IDC_FW_NET_BURN, false);
     EnableDlgItem(IDC_FW_BREAK, false);
-    m_record.netStop = 0;
-    m_record.netImage.path = m_szNetFile;
-    // The port that Break holds is closed by the procedure, under the port's lock, so that it
-    // never changes under a procedure of the main group.
-    firmware::FirmwareRecord& record = m_record;
-    SerialDevice& port = m_serial;
-    FirmwareView& view = m_view;
-    if (!StartProcedure([&record, &port, &view] {
-            firmware::BurnNetSerial(record, port, SystemClock::Instance(), view);
-        })) {
+    if (m_presenter.BurnNet(m_szNetFile)) {
+        ++m_nRunning;
+    } else {
         EnableDlgItem(IDC_FW_NET_BURN, true);
     }
     return 0;
 }
 
 LRESULT CAboutDlg::OnStopMain(WORD, WORD, HWND, bool&) {
-    m_record.mainStop = 1;
+    m_presenter.StopMain();
     return 0;
 }
 
 LRESULT CAboutDlg::OnStopNet(WORD, WORD, HWND, bool&) {
-    m_record.netStop = 1;
+    m_presenter.StopNet();
     return 0;
 }
 
 LRESULT CAboutDlg::OnBreak(WORD, WORD, HWND, bool&) {
-    firmware::Break(m_record, m_serial, m_view);
+    m_presenter.HoldBreak();
     return 0;
 }
 

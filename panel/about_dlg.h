@@ -5,9 +5,8 @@
 #include <cstdint>
 
 #include "app/dialog.h"
-#include "firmware/firmware_record.h"
-#include "firmware/firmware_view.h"
-#include "firmware/update_threads.h"
+#include "link/firmware_presenter.h"
+#include "link/firmware_view.h"
 #include "unit/byte_stream.h"
 #include "res/resource.h"
 #include "serial/serial_port.h"
@@ -15,9 +14,9 @@
 namespace vantrel {
 
 /// The firmware update dialog, modal over the panel. It chooses the files, starts the update
-/// procedures of firmware/ on threads of their own and shows what they report; the procedures
-/// hold the logic. A close asked for while a procedure runs waits for it to end, so the
-/// threads never outlive the record, port and window that they use.
+/// procedures through their presenter (link/firmware_presenter.h) on threads of their own and shows
+/// what they report; the procedures hold the logic. A close asked for while a procedure runs waits
+/// for it to end, so the threads never outlive the record, port and window that they use.
 class CAboutDlg : public CDialog {
   public:
     enum { IDD = IDD_FIRMWARE };
@@ -29,6 +28,8 @@ class CAboutDlg : public CDialog {
         ByteStream* stream = nullptr;
         std::int32_t linkDown = 1;
         std::int32_t comPort = -1;
+        std::mutex* streamUse = nullptr;
+        const std::atomic<std::int32_t>* sessionDown = nullptr;
     };
 
     explicit CAboutDlg(const Opening& opening);
@@ -69,7 +70,7 @@ class CAboutDlg : public CDialog {
   private:
     /// What the procedures show, from their threads: every call is a message that the
     /// dialog's thread carries out, which keeps delivering them while a procedure runs.
-    class View : public firmware::FirmwareView {
+    class View : public FirmwareView {
       public:
         explicit View(const CDialog& dialog) : m_dialog(dialog) {}
         void SetText(int control, const char* text) override;
@@ -90,21 +91,16 @@ class CAboutDlg : public CDialog {
     /// The open-file dialog with the group's filters; the chosen path and its size are shown
     /// and kept in `path` for the group's next update.
     void ChooseFile(const char* filter, int pathText, int sizeText, char (&path)[MAX_PATH]);
-    /// Runs procedure on a thread of its own; false when none could be started.
-    template <typename Procedure>
-    bool StartProcedure(Procedure procedure);
-
-    firmware::FirmwareRecord m_record;
     SerialPort m_serial;  // the dialog's own port: version query, Break and the procedures
     View m_view;
-    // The chosen files, kept apart from the image slots, which an update's thread owns while
-    // it runs: choosing a file then never writes what that thread reads.
+    // The chosen files, kept apart from the record's, which an update's thread reads while it
+    // runs: choosing a file then never writes what that thread reads.
     char m_szMainFile[MAX_PATH] = {};
     char m_szNetFile[MAX_PATH] = {};
     int m_nRunning = 0;  // procedures started and not yet reported ended; window's thread only
     bool m_bCloseWaits = false;
     bool m_bWaitCursor = false;
-    firmware::UpdateThreads m_threads;  // declared last: joined before the rest goes
+    FirmwarePresenter m_presenter;  // declared last: its threads are joined before the rest goes
 };
 
 }  // namespace vantrel

@@ -11,7 +11,6 @@
 #include "app/app_module.h"
 #include "app/dpi.h"
 #include "app/scaled_bitmap.h"
-#include "link/stream_lease.h"
 #include "panel/about_dlg.h"
 #include "panel/accessible_controls.h"
 #include "panel/address_file.h"
@@ -233,11 +232,15 @@ LRESULT CMainDlg::OnDefaultIp(WORD, WORD, HWND, bool&) {
 LRESULT CMainDlg::OnFirmwareUpdate(WORD, WORD, HWND, bool&) {
     return RunHandler([&] {
         m_controls.PressPicture(IDC_FIRMWARE_UPDATE, IDB_FIRMWARE_UPDATE_LIT);
-        StreamLease lease(*this, m_view);  // no session touches the stream while it is open
+        // Opens at once, whatever the session is doing (a connect still pending, say): an
+        // update through the console waits for the stream on its own thread.
+        m_bFirmwareOpen = 1;
         CAboutDlg::Opening opening;
         opening.linkMode = m_nLinkMode;
         opening.stream = &m_stream;
         opening.linkDown = m_bLinkDown;
+        opening.streamUse = &m_streamUse;
+        opening.sessionDown = &m_bLinkDown.Atomic();
         const int32_t selection = m_view.ComSelection();
         if (selection >= 0 && selection < m_nComPortCount) {
             opening.comPort = m_comPorts[selection];
@@ -248,6 +251,7 @@ LRESULT CMainDlg::OnFirmwareUpdate(WORD, WORD, HWND, bool&) {
             dialog.DoModal(GetActiveWindow(), CAboutDlg::IDD);
             m_pFirmwareDialog = nullptr;
         }
+        m_bFirmwareOpen = 0;
         m_controls.ReleasePicture(IDC_FIRMWARE_UPDATE);
     });
 }

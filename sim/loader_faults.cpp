@@ -22,6 +22,10 @@ bool ParseLoaderFault(const std::string& text, LoaderFaults& faults) {
         faults.bareOk = true;
         return true;
     }
+    if (text == "loader-split-ok") {
+        faults.splitOk = true;
+        return true;
+    }
     return ParseNumber(text, "loader-nak=", faults.nakAt) ||
            ParseNumber(text, "loader-silent=", faults.silentFrom) ||
            ParseNumber(text, "loader-late-download=", faults.lateDownloadMs);

@@ -11,10 +11,11 @@ struct LoaderFaults {
     int silentFrom = 0;      // answers nothing from this packet on
     int lateDownloadMs = 0;  // the console's loader acknowledges Download this late
     bool bareOk = false;     // the console answers FWUPDATE and the entry frame "OK", no line end
+    bool splitOk = false;    // ... "OK", then its line end a moment later in a segment of its own
 };
 
-/// Takes "loader-nak=N", "loader-silent=N", "loader-late-download=MS" or "loader-bare-ok"
-/// into faults; false for any other text.
+/// Takes "loader-nak=N", "loader-silent=N", "loader-late-download=MS", "loader-bare-ok" or
+/// "loader-split-ok" into faults; false for any other text.
 bool ParseLoaderFault(const std::string& text, LoaderFaults& faults);
 
 }  // namespace vantrel::sim

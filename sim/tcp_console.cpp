@@ -96,7 +96,12 @@ void TcpConsole::Serve() {
     }
 }
 
-std::string TcpConsole::Ok() const { return m_faults.loader.bareOk ? "OK" : "OK\r\n"; }
+bool TcpConsole::SendOk(int fd) {
+    constexpr int kSplitPauseMs = 50;
+    if (m_faults.loader.bareOk) return SendAll(fd, "OK");
+    if (!m_faults.loader.splitOk) return SendAll(fd, "OK\r\n");
+    return SendAll(fd, "OK") && WaitReadable(-1, kSplitPauseMs) && SendAll(fd, "\r\n");
+}
 
 void TcpConsole::Converse(int fd) {
     ConsoleProtocol protocol(m_unit, m_faults);
@@ -141,7 +146,7 @@ void TcpConsole::Converse(int fd) {
                 if (entered)
                     loader = std::make_unique<MainBootloader>(m_unit, m_log, m_faults.loader);
                 stage = entered ? Stage::kLoader : Stage::kLines;
-                if (!SendAll(fd, entered ? Ok() : "ERROR\r\n")) return;
+                if (!(entered ? SendOk(fd) : SendAll(fd, "ERROR\r\n"))) return;
                 continue;
             }
             if (chunk[i] != '\n') continue;
@@ -149,14 +154,13 @@ void TcpConsole::Converse(int fd) {
             ConsoleProtocol::Reply reply = protocol.OnLine(line);
             m_log.Append("tcp", line, lineStart);
             line.clear();
-            if (reply.loader) {
-                stage = Stage::kEntry;
-                reply.bytes = Ok();
-            }
-            if (reply.delayMs > 0 && !reply.bytes.empty() && !WaitReadable(-1, reply.delayMs)) {
+            if (reply.loader) stage = Stage::kEntry;
+            if (reply.delayMs > 0 && (reply.loader || !reply.bytes.empty()) &&
+                !WaitReadable(-1, reply.delayMs)) {
                 return;
             }
-            if (!SendAll(fd, reply.bytes) || reply.close) return;
+            const bool sent = reply.loader ? SendOk(fd) : SendAll(fd, reply.bytes);
+            if (!sent || reply.close) return;
         }
     }
     if (!line.empty()) m_log.Append("tcp", line, lineStart);

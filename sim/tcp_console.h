@@ -32,7 +32,8 @@ class TcpConsole {
     void Serve();
     void Converse(int fd);
     /// The console's "OK" to FWUPDATE and the entry frame.
-    std::string Ok() const;
+    /// The console's "OK" to FWUPDATE and to the entry frame, as the loader faults shape it.
+    bool SendOk(int fd);
     bool WaitReadable(int fd, int timeoutMs);  // false when told to stop or on error
     bool SendAll(int fd, const std::string& bytes);
 

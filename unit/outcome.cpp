@@ -18,8 +18,12 @@ const char* FaultName(Fault fault) {
             return "stopped";
         case Fault::kRefused:
             return "refused by the unit";
+        case Fault::kNoFile:
+            return "no such file";
         case Fault::kBadImage:
             return "not a firmware image";
+        case Fault::kImageTooShort:
+            return "image too short to flash";
     }
     return "unknown";
 }

@@ -14,7 +14,9 @@ enum class Fault : std::uint8_t {
     kNotOpened,        // the COM port did not open, or the console connection was not made
     kStopped,          // stopped by the user or by the link going down
     kRefused,          // the unit answered, refusing (a loader's negative acknowledgement)
-    kBadImage,         // a firmware file that is missing or is not an image: nothing was sent
+    kNoFile,           // a firmware file that cannot be read: nothing was sent
+    kBadImage,         // a firmware file that is not an image: nothing was sent
+    kImageTooShort,    // a firmware image too short for the loader to take
 };
 
 /// A few words for a fault, for the tool's and the service's reports and logs.

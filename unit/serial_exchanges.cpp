@@ -257,14 +257,4 @@ Outcome EnterLoader(SerialDevice& serial, Clock& clock) {
     return Sent(sent);
 }
 
-void WaitWhileStatusPoll(const std::uint8_t& serialState, Clock& clock) {
-    while (serialState == kSerialPolling) clock.Sleep(Ms(30));
-}
-
-bool BeginStatusPoll(std::uint8_t& serialState) {
-    if (serialState == kSerialCommand) return false;
-    serialState = kSerialPolling;
-    return true;
-}
-
 }  // namespace vantrel

@@ -6,11 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "firmware/burn_main_ethernet.h"
-#include "firmware/burn_main_serial.h"
-#include "firmware/burn_net_serial.h"
-#include "firmware/firmware_ids.h"
-#include "firmware/hold_break.h"
+#include "link/firmware_ids.h"
+#include "link/firmware_presenter.h"
 #include "firmware/loader_packets.h"
 #include "firmware/net_frames.h"
 #include "tests/support/fake_stream.h"
@@ -45,10 +42,10 @@ Lines From(const Lines& trace, const std::string& from) {
 
 class FirmwareProcedureTest : public ::testing::Test {
   protected:
-    void Load(ImageSlot& slot, const std::string& bytes) {
+    void Load(std::string& path, const std::string& bytes) {
         file.reset();
         file = std::make_unique<testing::TempFile>("procedure", bytes);
-        slot.path = file->Path();
+        path = file->Path();
     }
     bool Wrote(const std::string& bytes) const {
         for (const std::string& line : trace) {
@@ -68,7 +65,7 @@ class FirmwareProcedureTest : public ::testing::Test {
 TEST_F(FirmwareProcedureTest, MainSerialSendsA300ByteImageInFourChunks) {
     record.comPort = 4;
     const std::string image = Bytes(300);
-    Load(record.mainImage, image);
+    Load(record.mainFile, image);
     port.QueueReply(kAckReply);  // Ping
     port.QueueReply(kAckReply);  // Download
     for (int chunk = 0; chunk < 4; ++chunk) {
@@ -116,7 +113,7 @@ TEST_F(FirmwareProcedureTest, MainSerialFailuresNeverReportSuccess) {
         {"Download refused",
          {kAckReply, {0x00, 0x33}},
          "Fail to connect to device!",
-         Fault::kNothingReceived},
+         Fault::kRefused},
         {"closing status with a wrong first byte",
          {kAckReply,
           kAckReply,
@@ -154,7 +151,7 @@ TEST_F(FirmwareProcedureTest, MainSerialFailuresNeverReportSuccess) {
         testing::RecordingFirmwareView caseView;
         for (const auto& reply : c.replies) casePort.QueueReply(reply);
         record.comPort = 4;
-        Load(record.mainImage, Bytes(300));
+        Load(record.mainFile, Bytes(300));
         const Outcome outcome = BurnMainSerial(record, casePort, clock, caseView);
         EXPECT_EQ(outcome.GetFault(), c.fault);
         EXPECT_STREQ(outcome.Text(), c.status);
@@ -166,7 +163,7 @@ TEST_F(FirmwareProcedureTest, MainSerialFailuresNeverReportSuccess) {
 
 TEST_F(FirmwareProcedureTest, MainSerialRefusesAConvertedImageTooShortForTheLoader) {
     record.comPort = 4;
-    Load(record.mainImage, testing::HexOf(std::vector<std::uint8_t>(152, 0x11), 16));
+    Load(record.mainFile, testing::HexOf(std::vector<std::uint8_t>(152, 0x11), 16));
     port.QueueReply(kAckReply);
     port.QueueReply(kAckReply);
     BurnMainSerial(record, port, clock, view);
@@ -184,8 +181,8 @@ TEST_F(FirmwareProcedureTest, MainSerialReportsBeforeSendingWhenThereIsNoImageOr
         Lines trace;
     };
     const Case cases[] = {
-        {4, "", "Please load file first!", Fault::kBadImage, {"open 4 115200", "close"}},
-        {4, Bytes(200), "Fail to write flash!", Fault::kBadImage, {"open 4 115200", "close"}},
+        {4, "", "Please load file first!", Fault::kNoFile, {"open 4 115200", "close"}},
+        {4, Bytes(200), "Fail to write flash!", Fault::kImageTooShort, {"open 4 115200", "close"}},
         {4,
          ":10000000" + std::string(600, '0'),
          "Fail to convert the input from hex to bin!",
@@ -198,8 +195,8 @@ TEST_F(FirmwareProcedureTest, MainSerialReportsBeforeSendingWhenThereIsNoImageOr
         SCOPED_TRACE(c.status);
         trace.clear();
         record.comPort = c.comPort;
-        record.mainImage = ImageSlot{};
-        if (!c.file.empty()) Load(record.mainImage, c.file);
+        record.mainFile.clear();
+        if (!c.file.empty()) Load(record.mainFile, c.file);
         const Outcome outcome = BurnMainSerial(record, port, clock, view);
         EXPECT_EQ(outcome.GetFault(), c.fault);
         EXPECT_STREQ(outcome.Text(), c.status);
@@ -221,7 +218,7 @@ TEST_F(FirmwareProcedureTest, BreakHoldsTheLineAndKeepsTheMainUpdateOff) {
 
     trace.clear();
     view.Clear();
-    Load(record.mainImage, Bytes(300));
+    Load(record.mainFile, Bytes(300));
     EXPECT_STREQ(BurnMainSerial(record, port, clock, view).Text(), "COM port is occupied!");
     EXPECT_TRUE(trace.empty());
     EXPECT_EQ(view.Calls(), (Lines{"message COM port is occupied!", "enable 1012"}));
@@ -231,7 +228,7 @@ TEST_F(FirmwareProcedureTest, BreakHoldsTheLineAndKeepsTheMainUpdateOff) {
     testing::RecordingSerial refusing(trace);
     refusing.FailOpen();
     EXPECT_EQ(Break(record, refusing, view).GetFault(), Fault::kNotOpened);
-    Load(record.netImage, Bytes(300));
+    Load(record.netFile, Bytes(300));
     EXPECT_STREQ(BurnNetSerial(record, refusing, clock, view).Text(), "COM port is occupied!");
     EXPECT_EQ(view.Calls("message"),
               (Lines{"COM port is occupied!", "COM port is occupied!", "COM port is occupied!"}));
@@ -241,10 +238,10 @@ TEST_F(FirmwareProcedureTest, BreakHoldsTheLineAndKeepsTheMainUpdateOff) {
     testing::RecordingSerial missing(trace);
     missing.FailOpen(false);
     view.Clear();
-    Load(record.mainImage, Bytes(300));
+    Load(record.mainFile, Bytes(300));
     BurnMainSerial(record, missing, clock, view);
     EXPECT_EQ(view.Text(kMainStatusText), "Fail to open COM port!");
-    Load(record.netImage, Bytes(300));
+    Load(record.netFile, Bytes(300));
     EXPECT_STREQ(BurnNetSerial(record, missing, clock, view).Text(), "Fail to open COM port!");
     EXPECT_EQ(view.Text(kNetStatusText), "Fail to open COM port!");
     EXPECT_EQ(view.Calls("message"), Lines{});
@@ -274,7 +271,7 @@ void QueueErase(testing::RecordingSerial& port) {
 TEST_F(FirmwareProcedureTest, NetUpdateStoppedDuringTheEraseEndsBeforeTheFirstWriteFrame) {
     record.comPort = 3;
     record.netStop = 0;
-    Load(record.netImage, Bytes(4000));
+    Load(record.netFile, Bytes(4000));
     QueueErase(port);
     port.QueueReply({kStartByte});
     view.onText = [this](int, const std::string& text) {
@@ -300,7 +297,7 @@ TEST_F(FirmwareProcedureTest, NetUpdateStoppedDuringTheEraseEndsBeforeTheFirstWr
 
 TEST_F(FirmwareProcedureTest, NetImageThatDoesNotFitIsRefusedBeforeTheErase) {
     record.comPort = 3;
-    Load(record.netImage, Bytes(0x1F7C0 + 1));
+    Load(record.netFile, Bytes(0x1F7C0 + 1));
     BurnNetSerial(record, port, clock, view);
     EXPECT_EQ(From(trace, "open 3 19200").size(), trace.size());
     EXPECT_FALSE(Wrote("0F"));
@@ -313,7 +310,7 @@ class MainEthernetTest : public FirmwareProcedureTest {
     void SetUp() override {
         record.linkDown = 0;
         record.stream = &stream;
-        Load(record.mainImage, Bytes(300));
+        Load(record.mainFile, Bytes(300));
     }
     testing::FakeClock streamClock;
     testing::FakeStream stream{streamClock};
@@ -359,11 +356,12 @@ TEST_F(MainEthernetTest, SplitRepliesArePutTogetherAndSilenceFailsTheStep) {
     EXPECT_EQ(view.Calls("cursor"), (Lines{"wait", "arrow"}));
 }
 
-// "OK" passes once its two bytes are in, with no line end; the loader's replies are waited
-// for as long as over the COM port (5 s plus 5 s a byte), not the console's 3 s.
+// "OK" whose line end does not come within the console's time limit passes; the loader's
+// replies are waited for as long as over the COM port (5 s plus 5 s a byte), not its 3 s.
 TEST_F(MainEthernetTest, ABareOkPassesAndLoaderRepliesWaitAsLongAsOverTheComPort) {
     stream.QueueReply("OK");
-    stream.QueueReply("OK");
+    stream.QueueResult(-1);  // no line end within the time limit
+    stream.QueueReply("OK\r\n");
     stream.QueueReply(std::string(reinterpret_cast<const char*>(kAck), 2));  // Ping
     stream.QueueResult(-1);                                                  // Download
     BurnMainEthernet(record, clock, view);

@@ -6,7 +6,6 @@
 
 #include "firmware/net_flash.h"
 #include "tests/support/hex_text.h"
-#include "tests/support/recording_firmware_view.h"
 #include "tests/support/temp_file.h"
 
 namespace vantrel::firmware {
@@ -19,7 +18,7 @@ std::string Hex(const std::string& records, std::size_t fileSize = 600) {
     return records + std::string(fileSize - records.size(), '\n');
 }
 
-ImageInfo Describe(const std::string& bytes, Controller controller = Controller::Main) {
+ImageInfo Describe(const std::string& bytes, Controller controller = Controller::kMain) {
     testing::TempFile file("image-info", bytes);
     return DescribeImage(file.Path(), controller);
 }
@@ -28,7 +27,7 @@ TEST(ImageInfoTest, HexImageGivesItsWrittenAddressesLengthAndCrc) {
     // The image is "123456789", whose CRC-32 is the well-known check value.
     ImageInfo info = Describe(
         Hex(HexRecord(0, 0, {'1', '2', '3', '4', '5', '6', '7', '8', '9'}) + ":00000001FF\r\n"));
-    ASSERT_EQ(info.result, PrepareResult::Ready);
+    ASSERT_EQ(info.result, Fault::kNone);
     EXPECT_TRUE(info.convertedFromHex);
     EXPECT_EQ(info.fileSize, 600u);
     EXPECT_EQ(info.length, 9);
@@ -41,10 +40,10 @@ TEST(ImageInfoTest, HexImageGivesItsWrittenAddressesLengthAndCrc) {
     // what the records wrote. An extended address moves both.
     info =
         Describe(Hex(HexRecord(0, 0x10, {0xA1, 0xB2}) + ":0200200011220\r\n" + ":00000001FF\r\n"));
-    EXPECT_EQ(info.result, PrepareResult::ConversionFailed);  // the second record is cut short
+    EXPECT_EQ(info.result, Fault::kBadImage);  // the second record is cut short
     info = Describe(Hex(HexRecord(0, 0x10, {0xA1, 0xB2}) + HexRecord(0, 0x20, {0x11, 0x22}) +
                         ":00000001FF\r\n"));
-    ASSERT_EQ(info.result, PrepareResult::Ready);
+    ASSERT_EQ(info.result, Fault::kNone);
     EXPECT_EQ(info.length, 0x22);
     EXPECT_EQ(info.crc32, 0x8CF51626u);
     ASSERT_TRUE(info.addresses);
@@ -54,14 +53,14 @@ TEST(ImageInfoTest, HexImageGivesItsWrittenAddressesLengthAndCrc) {
     const std::size_t big = 0x10000 + 0x40;
     info = Describe(Hex(
         std::string(":020000040001F9\r\n") + HexRecord(0, 0x30, {0xAB}) + ":00000001FF\r\n", big));
-    ASSERT_EQ(info.result, PrepareResult::Ready);
+    ASSERT_EQ(info.result, Fault::kNone);
     EXPECT_EQ(info.length, 0x10031);
     EXPECT_EQ(info.addresses->lowest, 0x10030u);
     EXPECT_EQ(info.addresses->highest, 0x10030u);
 
     // Only an end record: Ready with nothing to send, and no range.
     info = Describe(Hex(std::string(":00000001FF\r\n")));
-    ASSERT_EQ(info.result, PrepareResult::Ready);
+    ASSERT_EQ(info.result, Fault::kNone);
     EXPECT_EQ(info.length, 0);
     EXPECT_FALSE(info.addresses);
 }
@@ -69,8 +68,8 @@ TEST(ImageInfoTest, HexImageGivesItsWrittenAddressesLengthAndCrc) {
 TEST(ImageInfoTest, RawBinaryIsSentWholeFromAddressZero) {
     std::string bytes;
     for (int i = 0; i < 32; ++i) bytes += "123456789";
-    ImageInfo info = Describe(bytes, Controller::Net);
-    ASSERT_EQ(info.result, PrepareResult::Ready);
+    ImageInfo info = Describe(bytes, Controller::kNet);
+    ASSERT_EQ(info.result, Fault::kNone);
     EXPECT_FALSE(info.convertedFromHex);
     EXPECT_EQ(info.length, 288);
     EXPECT_EQ(info.fileSize, 288u);
@@ -86,36 +85,32 @@ TEST(ImageInfoTest, ControllerDecidesTheConversionAndTheNetFlashLimit) {
     // for them and so refuses this file.
     const std::string hex = Hex(HexRecord(0, 0x10, {0xA1, 0xB2}) +
                                 HexRecord(0, 0xFFF8, {0xAA, 0xBB}) + ":00000001FF\r\n");
-    EXPECT_EQ(Describe(hex).result, PrepareResult::ConversionFailed);
-    ImageInfo info = Describe(hex, Controller::Net);
-    ASSERT_EQ(info.result, PrepareResult::Ready);
+    EXPECT_EQ(Describe(hex).result, Fault::kBadImage);
+    ImageInfo info = Describe(hex, Controller::kNet);
+    ASSERT_EQ(info.result, Fault::kNone);
     EXPECT_EQ(info.length, 0x12);
     EXPECT_EQ(info.addresses->highest, 0x11u);
 
     const std::string large(static_cast<std::size_t>(kLargestNetImage) + 1, '\x5A');
-    EXPECT_TRUE(Describe(large, Controller::Net).tooLargeForNetFlash);
-    EXPECT_FALSE(Describe(large, Controller::Main).tooLargeForNetFlash);
-    EXPECT_FALSE(Describe(large.substr(1), Controller::Net).tooLargeForNetFlash);
+    EXPECT_TRUE(Describe(large, Controller::kNet).tooLargeForNetFlash);
+    EXPECT_FALSE(Describe(large, Controller::kMain).tooLargeForNetFlash);
+    EXPECT_FALSE(Describe(large.substr(1), Controller::kNet).tooLargeForNetFlash);
 }
 
-TEST(ImageInfoTest, FilesThePanelRefusesAreRefusedTheSameWay) {
+TEST(ImageInfoTest, FilesThatBuildNoImageAreRefusedTheSameWay) {
     const std::string refused[] = {std::string(256, 'x'), Hex(std::string(":0200000011223C\r\n")),
                                    Hex(std::string(":0300000011\r\n") + ":00000001FF\r\n")};
     for (const std::string& bytes : refused) {
         testing::TempFile file("image-info", bytes);
-        ImageSlot slot;
-        slot.path = file.Path();
-        testing::RecordingFirmwareView view;
-        const PrepareResult panel = PrepareImage(slot, Controller::Main, view);
-        EXPECT_NE(panel, PrepareResult::Ready);
-        const ImageInfo info = DescribeImage(file.Path(), Controller::Main);
-        EXPECT_EQ(info.result, panel);
+        const Fault built = BuildImage(file.Path(), Controller::kMain).GetFault();
+        EXPECT_NE(built, Fault::kNone);
+        const ImageInfo info = DescribeImage(file.Path(), Controller::kMain);
+        EXPECT_EQ(info.result, built);
         EXPECT_EQ(info.length, 0);
         EXPECT_FALSE(info.addresses);
     }
-    EXPECT_EQ(DescribeImage("/no/such/vantrel/image", Controller::Main).result,
-              PrepareResult::NoFile);
-    EXPECT_EQ(DescribeImage("", Controller::Net).result, PrepareResult::NoFile);
+    EXPECT_EQ(DescribeImage("/no/such/vantrel/image", Controller::kMain).result, Fault::kNoFile);
+    EXPECT_EQ(DescribeImage("", Controller::kNet).result, Fault::kNoFile);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The commands confirmed by the unit, against a unit link played in memory: what counts as
 // done at the ends of a level's range, at the nearest step, and for network read-backs.
-#include "unit/unit_checks.h"
+#include "unit_link/unit_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -59,9 +59,13 @@ class MemoryLink : public UnitLink {
     Outcome Reconnect(std::optional<std::uint32_t>) override { return {}; }
     Outcome SendDefaultIp() override { return {}; }
     Result<std::uint32_t> ReadAddress() override { return *network.ip; }
-    Outcome UpdateMainFirmware(const std::string&, const FirmwareProgress&) override { return {}; }
+    Outcome UpdateMainFirmware(const firmware::Image&, const firmware::ProgressSink&) override {
+        return {};
+    }
     Outcome HoldBreak() override { return {}; }
-    Outcome UpdateNetFirmware(const std::string&, const FirmwareProgress&) override { return {}; }
+    Outcome UpdateNetFirmware(const firmware::Image&, const firmware::ProgressSink&) override {
+        return {};
+    }
 
     StatusBlock status{0, 0, 0, 20, 0, 128, 128, 128, 0};
     NetworkSettings network{std::nullopt, 0x7F000002, 0xFFFFFF00, 0x7F000001, AddressMode::Static};
@@ -159,13 +163,6 @@ TEST(UnitChecksTest, ButtonsShowTheirEffectOrSayTheyAreNotReported) {
     check = PressButton(link, *FindButton("sdi-input"));
     EXPECT_EQ(check.Value().shortfall, Shortfall::kEffectNotShown);
     EXPECT_TRUE(PressButton(link, *FindButton("hdmi-input")).Ok());
-}
-
-// The progress bar's position as bytes of an image of 600 KB: the product passes 2^31.
-TEST(UnitChecksTest, ProgressBytesOfALargeImage) {
-    EXPECT_EQ(ProgressBytes(600000, 7000, 7895), 531982);
-    EXPECT_EQ(ProgressBytes(600000, 7895, 7895), 600000);
-    EXPECT_EQ(ProgressBytes(600000, 1, 0), 0);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 //   close [CAPTION]      the close box (WM_SYSCOMMAND SC_CLOSE) of the panel or of that dialog,
 //                        as Wine draws no frame here
 //   alive                whether the panel window still exists
+//   answer               whether the panel answers a sent message (WM_NULL) within 200 ms
 //   timer                posts the status timer's tick (WM_TIMER 1), so a test need not wait 5 s
 //   bitmaps              the number of bitmaps the panel's pictures hold (the panel's own count)
 //   sendclose            WM_CLOSE as another program sends it, delivered even while the panel
@@ -327,6 +328,12 @@ int main() {
                 SendDlgItemMessageA(panel, id, IPM_CLEARADDRESS, 0, 0);  // an emptied field
             }
             std::printf("{\"ok\":%s}\n", ok ? "true" : "false");
+        } else if (command == "answer") {
+            HWND panel = FindPanel();
+            DWORD_PTR result = 0;
+            const bool answered =
+                panel && SendMessageTimeoutA(panel, WM_NULL, 0, 0, SMTO_NORMAL, 200, &result);
+            std::printf("{\"ok\":true,\"answered\":%s}\n", answered ? "true" : "false");
         } else if (command == "alive") {
             std::printf("{\"ok\":true,\"alive\":%s}\n", FindPanel() ? "true" : "false");
         } else {

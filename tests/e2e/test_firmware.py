@@ -4,6 +4,7 @@ controller after Break and a power cycle, and the failures that the dialog itsel
 
 import os
 import random
+import socket
 import subprocess
 import time
 import unittest
@@ -11,7 +12,7 @@ import unittest
 import harness
 from session import PanelTest
 
-CONNECT, RS232, COM_LIST, STATUS, FIRMWARE_UPDATE = 1049, 1019, 1023, 1008, 1054
+CONNECT, DISCONNECT, RS232, COM_LIST, STATUS, FIRMWARE_UPDATE = 1049, 1050, 1019, 1023, 1008, 1054
 CAPTION = "Firmware Update"
 PROGRESS = 1010
 MAIN_LOAD, MAIN_BURN, MAIN_STOP, NET_LOAD, NET_BURN, NET_STOP, BREAK = range(1011, 1018)
@@ -286,6 +287,36 @@ class FirmwareTest(PanelTest):
         dialog.burn(MAIN_BURN, MAIN_STATUS, "Fail to open COM port!", slow=False)
         dialog.close()
         harness.wait_until(lambda: not dialog.is_open(), 10, what="the dialog to close")
+
+    def test_the_dialog_opens_at_once_while_a_connect_is_pending(self):
+        # A listener whose accept queue is full: the panel's SYN is never answered.
+        listener = socket.socket()
+        self.addCleanup(listener.close)
+        listener.bind((self.address, 23))
+        listener.listen(0)
+        filler = socket.create_connection((self.address, 23))
+        self.addCleanup(filler.close)
+        # No unit on the COM port either: the dialog's version query ends at once.
+        self.map_first_com_port(os.path.join(harness.WORK, "no-such-port"))
+        panel = self.start_panel(harness.ip_value(self.address))
+        panel.click(CONNECT)
+        time.sleep(1)  # the connect is under way, and stays so
+        self.assertNotEqual(panel.text(STATUS), "Connect to device fail.")
+
+        panel.click(FIRMWARE_UPDATE)
+        start = time.monotonic()
+        dialog = FirmwareDialog(harness.wait_until(
+            lambda: panel.probe.ask("dump " + CAPTION).get("ok") and panel, 20,
+            what="the firmware update dialog"))
+        self.assertLess(time.monotonic() - start, 1.0)
+        self.assertTrue(panel.probe.ask("answer")["answered"])
+        dialog.close()
+        harness.wait_until(lambda: not dialog.is_open(), 10, what="the dialog to close")
+
+        panel.click(DISCONNECT)
+        panel.wait_for(lambda: panel.text(STATUS) == "Connect to device fail.", 5,
+                       what="the pending connect to end")
+        panel.wait_for(lambda: panel.look(DISCONNECT) == "blue", what="Disconnect lit")
 
 
 if __name__ == "__main__":

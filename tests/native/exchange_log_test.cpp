@@ -1,4 +1,4 @@
-#include "cli/exchange_log.h"
+#include "clients/exchange_log.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

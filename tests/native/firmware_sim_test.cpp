@@ -8,12 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "firmware/burn_main_ethernet.h"
-#include "firmware/burn_main_serial.h"
-#include "firmware/burn_net_serial.h"
-#include "firmware/firmware_ids.h"
-#include "firmware/hold_break.h"
-#include "firmware/update_threads.h"
+#include "link/firmware_ids.h"
+#include "link/firmware_presenter.h"
 #include "unit/tcp_stream.h"
 #include "serial/com_ports.h"
 #include "serial/serial_port.h"
@@ -44,10 +40,10 @@ using testing::HexOf;
 class FirmwareSimTest : public testing::SerialUnitTest {
   protected:
     FirmwareSimTest() : SerialUnitTest(kComPort) { record.comPort = kComPort; }
-    void Load(ImageSlot& slot, const std::string& bytes) {
+    void Load(std::string& path, const std::string& bytes) {
         file.reset();
         file = std::make_unique<testing::TempFile>("sim-image", bytes);
-        slot.path = file->Path();
+        path = file->Path();
     }
     // The progress bar ended at the end of its range.
     void ExpectFullProgress() const {
@@ -67,20 +63,26 @@ class FirmwareSimTest : public testing::SerialUnitTest {
 
 TEST_F(FirmwareSimTest, MainControllerTakesHexAndBinaryImagesOverTheComPort) {
     const Bytes hexImage = RandomImage(9000, 1);
-    Load(record.mainImage, HexOf(hexImage));
+    Load(record.mainFile, HexOf(hexImage));
     BurnMainSerial(record, port, clock, view);
     EXPECT_EQ(view.Text(kMainStatusText), "Firmware Updated!");
     EXPECT_EQ(unit.MainFlash(), hexImage);
     ExpectFullProgress();
 
     view.Clear();
-    // On an update thread, as the dialog runs it, which it can wait for.
+    // On an update thread of the dialog's presenter, which the dialog can wait for.
     const Bytes binary = RandomImage(5001, 2);
-    Load(record.mainImage, std::string(binary.begin(), binary.end()));
-    UpdateThreads threads;
-    ASSERT_TRUE(threads.Start([&] { BurnMainSerial(record, port, clock, view); }));
-    threads.Join();
-    EXPECT_FALSE(threads.Running());
+    std::string path;
+    Load(path, std::string(binary.begin(), binary.end()));
+    int ran = 0;
+    FirmwarePresenter presenter(port, view, clock, [&](const std::function<void()>& procedure) {
+        procedure();
+        ++ran;
+    });
+    presenter.Record().comPort = kComPort;
+    ASSERT_TRUE(presenter.BurnMain(path));
+    presenter.Join();
+    EXPECT_EQ(ran, 1);
     EXPECT_EQ(view.Text(kMainStatusText), "Firmware Updated!");
     EXPECT_EQ(unit.MainFlash(), binary);
     ExpectFullProgress();
@@ -93,7 +95,7 @@ TEST_F(FirmwareSimTest, ARefusedChunkEndsTheUpdateUnwritten) {
     faults.loader.nakAt = 12;  // Ping, Download, then GetStatus and SendData per chunk: chunk 5
     console.reset();
     StartUnit(faults);
-    Load(record.mainImage, std::string(2000, 'x'));
+    Load(record.mainFile, std::string(2000, 'x'));
     BurnMainSerial(record, port, clock, view);
     EXPECT_EQ(view.Text(kMainStatusText), "Fail to write flash!");
     EXPECT_EQ(view.Calls("pos").back(), "4");
@@ -102,7 +104,7 @@ TEST_F(FirmwareSimTest, ARefusedChunkEndsTheUpdateUnwritten) {
 
 TEST_F(FirmwareSimTest, NetControllerTakesAHexImageAfterBreakAndAPowerCycle) {
     const Bytes image = RandomImage(9000, 3);
-    Load(record.netImage, HexOf(image));
+    Load(record.netFile, HexOf(image));
     Break(record, port, view);
     ASSERT_TRUE(port.IsOpen());
     // The line is at 19200 baud: the net controller's bootloader starts.
@@ -160,7 +162,7 @@ TEST_F(FirmwareSimTest, MainControllerTakesHexAndBinaryImagesThroughTheConsole) 
     record.linkDown = 0;
 
     const Bytes hexImage = RandomImage(9000, 4);
-    Load(record.mainImage, HexOf(hexImage));
+    Load(record.mainFile, HexOf(hexImage));
     BurnMainEthernet(record, clock, view);
     EXPECT_EQ(view.Text(kMainStatusText), "Firmware Updated!");
     EXPECT_EQ(sim.unit.MainFlash(), hexImage);
@@ -168,7 +170,7 @@ TEST_F(FirmwareSimTest, MainControllerTakesHexAndBinaryImagesThroughTheConsole) 
     ExpectFullProgress();
 
     const Bytes binary = RandomImage(4001, 5);
-    Load(record.mainImage, std::string(binary.begin(), binary.end()));
+    Load(record.mainFile, std::string(binary.begin(), binary.end()));
     BurnMainEthernet(record, clock, view);
     EXPECT_EQ(view.Text(kMainStatusText), "Firmware Updated!");
     EXPECT_EQ(sim.unit.MainFlash(), binary);

@@ -51,9 +51,13 @@ class ScriptedLink : public UnitLink {
     Outcome Reconnect(std::optional<std::uint32_t>) override { return {}; }
     Outcome SendDefaultIp() override { return {}; }
     Result<std::uint32_t> ReadAddress() override { return 0u; }
-    Outcome UpdateMainFirmware(const std::string&, const FirmwareProgress&) override { return {}; }
+    Outcome UpdateMainFirmware(const firmware::Image&, const firmware::ProgressSink&) override {
+        return {};
+    }
     Outcome HoldBreak() override { return {}; }
-    Outcome UpdateNetFirmware(const std::string&, const FirmwareProgress&) override { return {}; }
+    Outcome UpdateNetFirmware(const firmware::Image&, const firmware::ProgressSink&) override {
+        return {};
+    }
 
   private:
     bool Fails() const { return m_script.refuse; }

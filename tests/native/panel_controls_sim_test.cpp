@@ -11,6 +11,7 @@
 #include "link/control_ids.h"
 #include "link/panel_controls.h"
 #include "link/refresh_panel.h"
+#include "link/serial_use.h"
 #include "unit/serial_exchanges.h"
 #include "serial/com_ports.h"
 #include "serial/serial_port.h"

@@ -7,12 +7,15 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/control_channel.h"
@@ -190,6 +193,8 @@ TEST_F(VantrelctlTest, LevelsAndNetworkSettings) {
 TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
     testing::TempFile badHex("bad.hex", ":10000000" + std::string(300, 'Z') + "\r\n");
     const std::string badHexCase = "--unit 127.0.0.70 firmware main " + badHex.Path();
+    testing::TempFile shortImage("short.bin", std::string(200, 'x'));
+    const std::string shortCase = "--unit 127.0.0.70 firmware main " + shortImage.Path();
     const std::string infoBadHex = "firmware info " + badHex.Path();
     struct Case {
         const char* arguments;
@@ -204,9 +209,10 @@ TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
         {"--unit '10. 0.0.1' press mute", 2, "not an IPv4 address"},
         {"--unit 127.0.0.070 press mute", 2, "not an IPv4 address"},
         {"--unit 127.0.0.70 --unit 127.0.0.70 press mute", 2, "named twice"},
-        {"--unit 127.0.0.70 firmware main /no/such/file", 2, "Please load file first!"},
-        {badHexCase.c_str(), 2, "Fail to convert the input from hex to bin!"},
-        {infoBadHex.c_str(), 2, "Fail to convert the input from hex to bin!"},
+        {"--unit 127.0.0.70 firmware main /no/such/file", 2, "no such file"},
+        {badHexCase.c_str(), 2, "not a firmware image"},
+        {infoBadHex.c_str(), 2, "not a firmware image"},
+        {shortCase.c_str(), 2, "image too short to flash"},
         {"--unit 127.0.0.70 factory-reset", 2, "--yes"},
         {"--unit 127.0.0.70 level volume 41", 2, "not a level"},
         {"press mute", 2, "no unit"},
@@ -444,6 +450,112 @@ TEST(VantrelctlFleetTest, FirmwareToEightUnits) {
         EXPECT_EQ(run.output.compare(row + 1 + address.size() + 2, 4, bad ? "fail" : "done"), 0);
         EXPECT_EQ(run.output.find("vantrelctl: " + address + ": ") != std::string::npos, bad);
     }
+}
+
+// A fleet update in stages against five units, the second of which refuses a packet.
+class VantrelctlStagesTest : public ::testing::Test {
+  protected:
+    static std::vector<std::uint8_t> ImageBytes() {
+        std::vector<std::uint8_t> bytes(1000);
+        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 3);
+        return bytes;
+    }
+    void SetUp() override {
+        for (int i = 21; i <= 25; ++i) {
+            sim::Faults faults;
+            if (i == 22) faults.loader.nakAt = 4;  // Ping, Download, then the second packet
+            const std::string address = "127.0.0." + std::to_string(i);
+            units.push_back(std::make_unique<testing::SimulatedUnit>(address, faults));
+            ASSERT_TRUE(units.back()->Start()) << units.back()->console.Error();
+            unitArguments += " --unit " + address;
+        }
+    }
+    CtlRun Update(const std::string& options) {
+        for (const auto& unit : units) unit->unit.SetMainFlash({});
+        return Ctl("--jobs 1" + unitArguments + " firmware main " + file.Path() + " " + options);
+    }
+    // Each unit's row of the closing table: its outcome, and whether its flash took the image.
+    std::vector<std::string> Rows(const CtlRun& run) const {
+        std::vector<std::string> rows;
+        for (const auto& unit : units) {
+            const std::string& address = unit->address;
+            const size_t row = run.output.rfind("\n" + address + "  ");
+            if (row == std::string::npos) return {};
+            const size_t at = row + 1 + address.size() + 2;
+            std::string outcome = run.output.substr(at, run.output.find("  ", at) - at);
+            rows.push_back(outcome + (unit->unit.MainFlash() == image ? " +" : ""));
+        }
+        return rows;
+    }
+
+    const std::vector<std::uint8_t> image = ImageBytes();
+    testing::TempFile file{"stages.bin", std::string(image.begin(), image.end())};
+    std::vector<std::unique_ptr<testing::SimulatedUnit>> units;
+    std::string unitArguments;
+};
+
+TEST_F(VantrelctlStagesTest, CanaryMaxFailuresAndDryRun) {
+    const CtlRun canary = Update("--canary 2");
+    EXPECT_EQ(canary.code, 1) << canary.output;
+    EXPECT_EQ(Rows(canary), (std::vector<std::string>{"done +", "failed", "not started",
+                                                      "not started", "not started"}))
+        << canary.output;
+    EXPECT_NE(canary.output.find("127.0.0.22: update: refused by the unit"), std::string::npos);
+    EXPECT_NE(canary.output.find("127.0.0.25: not started"), std::string::npos);
+
+    // One canary that passes lets the rest go; the first failure stops the starts.
+    const CtlRun limited = Update("--canary 1 --max-failures 1");
+    EXPECT_EQ(Rows(limited), (std::vector<std::string>{"done +", "failed", "not started",
+                                                       "not started", "not started"}))
+        << limited.output;
+    const CtlRun all = Update("--canary 1 --max-failures 2");
+    EXPECT_EQ(Rows(all),
+              (std::vector<std::string>{"done +", "failed", "done +", "done +", "done +"}))
+        << all.output;
+
+    for (const auto& unit : units) unit->log.Clear();
+    const CtlRun dry = Update("--dry-run");
+    EXPECT_EQ(dry.code, 0) << dry.output;
+    EXPECT_EQ(Rows(dry), std::vector<std::string>(5, "done")) << dry.output;
+    EXPECT_NE(dry.output.find("127.0.0.22: reached; would send 1000 bytes to the main controller"),
+              std::string::npos)
+        << dry.output;
+    for (const auto& unit : units) {
+        EXPECT_FALSE(unit->log.Lines("tcp").empty());  // logged in
+        for (const std::string& line : unit->log.Lines("tcp")) EXPECT_NE(line, "FWUPDATE\r\n");
+    }
+}
+
+// Over a serial port the tool reads both versions before an update and again after it.
+TEST_F(VantrelctlTest, AnUpdateOverTheSerialPortReportsTheVersionsBeforeAndAfter) {
+    std::vector<std::uint8_t> image(1000);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 11);
+    testing::TempFile file("serial-main.bin", std::string(image.begin(), image.end()));
+    unit.Update([](sim::UnitState& state) {
+        state.mainVersion = {2, 5};
+        state.netVersion = {1, 10};
+    });
+    // The new firmware reports its version once the loader has been entered.
+    std::atomic<bool> done{false};
+    std::thread flasher([&] {
+        const std::string entry("\x04\x53\x57\xFE", 4);
+        while (!done) {
+            const std::vector<std::string> lines = log.Lines("serial");
+            if (std::find(lines.begin(), lines.end(), entry) != lines.end()) {
+                unit.Update([](sim::UnitState& state) { state.mainVersion = {2, 6}; });
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const CtlRun run = Ctl(Port() + " firmware main " + file.Path());
+    done = true;
+    flasher.join();
+    EXPECT_EQ(run.code, 0) << run.output;
+    EXPECT_NE(run.output.find(": versions main V2.05 -> V2.06, net V1.10 -> V1.10"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(unit.MainFlash(), image);
 }
 
 }  // namespace

@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "firmware/firmware_view.h"
+#include "link/firmware_view.h"
 
 namespace vantrel::testing {
 
 /// A firmware dialog that records every update as one line of text, in order:
 ///   "text 1027 COM port Connected!", "range 3", "pos 1", "enable 1012", "cursor wait",
 ///   "message COM port is occupied!".
-class RecordingFirmwareView : public firmware::FirmwareView {
+class RecordingFirmwareView : public FirmwareView {
   public:
     /// Called with each status text as it is set, before SetText returns.
     std::function<void(int control, const std::string& text)> onText;

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/dotted_address.h"
+#include "clients/dotted_address.h"
 #include "gateway/gateway.h"
 #include "tests/support/simulated_unit.h"
 

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "unit/outcome.h"
+
+namespace vantrel::firmware {
+
+enum class Controller : std::uint8_t { kMain, kNet };
+
+/// A HEX converter's working buffer: the file's bytes in, the image built in place out, its
+/// first `length` bytes.
+struct ImageSlot {
+    std::vector<std::uint8_t> buffer;
+    std::int32_t length = 0;
+};
+
+/// The bytes an update sends, built once from a file and shared by every unit it goes to.
+struct Image {
+    std::vector<std::uint8_t> bytes;
+    /// The file's own size, also when no image came of it.
+    std::uint32_t fileSize = 0;
+    bool fromHex = false;
+};
+
+/// Builds the controller's image from a file's bytes: Intel HEX (it begins with ':') is
+/// converted, anything else is the image as it is. A file of 256 bytes or less is
+/// kImageTooShort; HEX that does not convert is kBadImage. A failure keeps fileSize.
+Result<Image> BuildImage(std::vector<std::uint8_t> file, Controller controller);
+/// As above from a path; a file that cannot be read is kNoFile.
+Result<Image> BuildImage(const std::string& path, Controller controller);
+
+}  // namespace vantrel::firmware
