@@ -13,6 +13,9 @@ import type { RackView } from './view.js'
 const FIRST_PAUSE_MS = 1000
 const LONGEST_PAUSE_MS = 30000
 const TICK_MS = 1000
+// The gateway sends a comment after 15 s without an event; a stream silent for longer than
+// this is taken as lost, as a connection that died without a word would otherwise never end.
+const STREAM_SILENCE_MS = 40000
 
 const NO_META: Meta = { buttons: [], levels: [], inputs: [], meterModes: [], lamps: [] }
 
@@ -41,6 +44,7 @@ export class Rack implements RackView {
 	constructor(
 		private readonly host: Host,
 		private readonly clock: Clock = realClock,
+		private readonly streamSilenceMs = STREAM_SILENCE_MS,
 	) {}
 
 	/** Takes new settings: stops following the gateway, then starts again with them. */
@@ -113,6 +117,7 @@ export class Rack implements RackView {
 
 	private async session(wanted: 'all' | string[], signal: AbortSignal): Promise<Ending> {
 		const gateway = this.#gateway as Gateway
+		const silent = new AbortController()
 		try {
 			const metaReply = await gateway.get('api/meta', signal)
 			if (!metaReply.ok) return await refusal(metaReply, '/api/meta')
@@ -125,7 +130,7 @@ export class Rack implements RackView {
 			const missing = wanted === 'all' ? [] : wanted.filter((id) => !all.includes(id))
 			this.define(meta, wanted === 'all' ? all : all.filter((id) => wanted.includes(id)))
 
-			const stream = await gateway.events(signal)
+			const stream = await gateway.events(AbortSignal.any([signal, silent.signal]))
 			if (!stream.ok || !stream.body) return await refusal(stream, 'the event stream')
 			this.#pending.clear()
 			this.setLive(true)
@@ -134,10 +139,41 @@ export class Rack implements RackView {
 			} else {
 				this.host.updateStatus(InstanceStatus.Ok)
 			}
-			await readEvents(stream.body, (name, data) => this.onEvent(name, data))
+			await this.readStream(stream.body, silent, signal)
 			return { status: InstanceStatus.Disconnected, message: 'the gateway ended the event stream', wasLive: true }
 		} catch (error) {
-			return { ...failure(failureReason(error)), wasLive: this.#live }
+			const reason = silent.signal.aborted
+				? `the event stream said nothing for ${this.streamSilenceMs / 1000} s`
+				: failureReason(error)
+			return { ...failure(reason), wasLive: this.#live }
+		}
+	}
+
+	// Reads the stream until it ends, and aborts it through `silent` once it says nothing for
+	// streamSilenceMs.
+	private async readStream(body: ReadableStream<Uint8Array>, silent: AbortController, signal: AbortSignal) {
+		const heard = { at: this.clock.now().getTime() }
+		const ended = new AbortController()
+		const watching = this.watchSilence(heard, silent, AbortSignal.any([signal, ended.signal]))
+		try {
+			await readEvents(
+				body,
+				(name, data) => this.onEvent(name, data),
+				() => (heard.at = this.clock.now().getTime()),
+			)
+		} finally {
+			ended.abort()
+			await watching
+		}
+	}
+
+	// Aborts the stream once nothing has come from it for streamSilenceMs; returns then, or when
+	// `stop` aborts (the stream ended, or the module stops).
+	private async watchSilence(heard: { at: number }, silent: AbortController, stop: AbortSignal): Promise<void> {
+		while (!stop.aborted) {
+			const quiet = this.clock.now().getTime() - heard.at
+			if (quiet >= this.streamSilenceMs) return silent.abort()
+			await this.clock.sleep(this.streamSilenceMs - quiet, stop)
 		}
 	}
 

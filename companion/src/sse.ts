@@ -1,7 +1,11 @@
-/** Reads Server-Sent Events from a byte stream until it ends; calls onEvent(name, data). */
+/**
+ * Reads Server-Sent Events from a byte stream until it ends; calls onEvent(name, data), and
+ * onBytes whenever anything comes, comments included.
+ */
 export async function readEvents(
 	body: ReadableStream<Uint8Array>,
 	onEvent: (name: string, data: string) => void,
+	onBytes: () => void = () => undefined,
 ): Promise<void> {
 	const reader = body.pipeThrough(new TextDecoderStream()).getReader()
 	let buffer = ''
@@ -10,6 +14,7 @@ export async function readEvents(
 	for (;;) {
 		const { value, done } = await reader.read()
 		if (done) return
+		onBytes()
 		buffer += value
 		let end: number
 		while ((end = buffer.indexOf('\n')) >= 0) {

@@ -6,21 +6,13 @@ import { Rack } from '../src/rack.js'
 import { variableId } from '../src/variables.js'
 import { FakeHost } from './fake_host.js'
 import { freshWorkFolder, GatewayProcess, Sim } from './processes.js'
+import { waitFor } from './wait.js'
 
 const POLL_MS = 1000
 const UNITS = ['127.0.80.2', '127.0.80.3', '127.0.80.4']
 const TOKEN_UNIT = '127.0.80.5'
 const OPERATOR_TOKEN = 'rack-companion-51c7-operator'
 const VIEWER_TOKEN = 'rack-wall-display-9e02-viewer'
-
-async function waitFor(what: string, check: () => boolean | Promise<boolean>, ms = 5000): Promise<number> {
-	const start = Date.now()
-	while (!(await check())) {
-		if (Date.now() - start > ms) throw new Error(`not within ${ms} ms: ${what}`)
-		await new Promise((resolve) => setTimeout(resolve, 25))
-	}
-	return Date.now() - start
-}
 
 // The real clock, with every pause the module asks for recorded.
 function recordingClock(pauses: number[]): Clock {
