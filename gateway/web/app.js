@@ -154,6 +154,15 @@ function meterModeOf(unit) {
 // Which part of a unit's state shows each button as on: button name -> test of a unit.
 const litTests = new Map();
 
+// A group's buttons: inputs, meter modes and lamps in the order of their values, the rest as
+// the gateway lists them.
+function groupButtons(kind) {
+  const buttons = meta.buttons.filter((button) => button.kind === kind);
+  const order = { input: meta.inputs, "meter-mode": meta.meterModes, lamp: meta.lamps }[kind];
+  if (!order) return buttons;
+  return order.map((choice) => buttons.find((button) => button.name === choice.button)).filter(Boolean);
+}
+
 function takeMeta(tables) {
   meta = tables;
   for (const { value, button } of meta.inputs) litTests.set(button, (u) => u.input === value);
@@ -224,7 +233,7 @@ function createCard(id) {
     group.className = "button-group";
     group.setAttribute("role", "group");
     group.setAttribute("aria-label", groupName);
-    for (const { name, label } of meta.buttons.filter((b) => b.kind === kind)) {
+    for (const { name, label } of groupButtons(kind)) {
       const button = makeButton(label, () =>
         command(card, label, button, unitPath + "/press/" + name, {}));
       button.dataset.button = name;
