@@ -16,6 +16,15 @@ function lightOf(meta: Meta, unit: string, button: MetaButton): CompanionPresetF
 	return []
 }
 
+// The buttons as the panel groups them: inputs, meter modes and lamps in the order of their
+// values, then the rest; the level steps go on the levels' own buttons.
+function panelOrder(meta: Meta): MetaButton[] {
+	const named = (name: string) => meta.buttons.find((button) => button.name === name)
+	const chosen = [...meta.inputs, ...meta.meterModes, ...meta.lamps].map((choice) => named(choice.button))
+	const others = meta.buttons.filter((button) => button.kind === 'other')
+	return [...chosen, ...others].filter((button): button is MetaButton => button !== undefined)
+}
+
 /** A page per unit, as its panel: its link, every button with its light, and each level. */
 export function presetDefinitions(meta: Meta, units: string[], connection: string): CompanionPresetDefinitions {
 	const presets: CompanionPresetDefinitions = {}
@@ -30,7 +39,7 @@ export function presetDefinitions(meta: Meta, units: string[], connection: strin
 			feedbacks: [{ feedbackId: 'unit_up', options: { unit }, style: {} }],
 			steps: [],
 		}
-		for (const button of meta.buttons.filter((entry) => entry.kind !== 'level-step')) {
+		for (const button of panelOrder(meta)) {
 			presets[`${key}_${button.name}`] = {
 				type: 'button',
 				category,
