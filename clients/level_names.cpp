@@ -5,12 +5,13 @@ namespace {
 
 struct LevelName {
     const char* name;
+    const char* label;
     Level level;
 };
-constexpr LevelName kLevels[] = {{"volume", Level::Volume},
-                                 {"lcd-brightness", Level::Brightness},
-                                 {"lcd-contrast", Level::Contrast},
-                                 {"lcd-saturation", Level::Saturation}};
+constexpr LevelName kLevels[] = {{"volume", "Volume", Level::Volume},
+                                 {"lcd-brightness", "LCD Brightness", Level::Brightness},
+                                 {"lcd-contrast", "LCD Contrast", Level::Contrast},
+                                 {"lcd-saturation", "LCD Saturation", Level::Saturation}};
 
 }  // namespace
 
@@ -26,6 +27,13 @@ const char* NameOf(Level level) {
         if (entry.level == level) return entry.name;
     }
     return "level";
+}
+
+const char* LabelOf(Level level) {
+    for (const LevelName& entry : kLevels) {
+        if (entry.level == level) return entry.label;
+    }
+    return "Level";
 }
 
 bool ParseLevelValue(const std::string& text, std::int32_t highest, std::int32_t& value) {

@@ -11,6 +11,8 @@ namespace vantrel::cli {
 /// lcd-saturation.
 const Level* FindLevel(const std::string& name);
 const char* NameOf(Level level);
+/// As a person reads it: "Volume", "LCD Brightness".
+const char* LabelOf(Level level);
 
 /// Digits only, within 0..highest.
 bool ParseLevelValue(const std::string& text, std::int32_t highest, std::int32_t& value);

@@ -4,17 +4,13 @@
 #include <ctime>
 
 #include "clients/dotted_address.h"
+#include "unit/buttons.h"
 #include "unit/console_reply.h"
 
 namespace vantrel::cli {
 namespace {
 
 const char* OnOff(std::uint8_t lamp) { return lamp ? "on" : "off"; }
-const char* Meter(std::uint8_t mode) { return mode ? "DPPM" : "VU"; }
-const char* Input(std::uint8_t input) {
-    const char* inputs[] = {"HDMI", "SDI", "Balanced", "Unbalanced"};
-    return input < 4 ? inputs[input] : "none";
-}
 const char* Mode(const std::optional<AddressMode>& mode) {
     if (mode == AddressMode::Static) return "static";
     if (mode == AddressMode::Dhcp) return "DHCP";
@@ -38,6 +34,20 @@ std::string VersionText(const std::optional<FirmwareVersion>& version) {
 }
 
 }  // namespace
+
+const char* LampField(std::uint8_t lamp) {
+    constexpr const char* kFields[] = {"soloLeft", "soloRight", "mixDown"};
+    return lamp < 3 ? kFields[lamp] : "lamp";
+}
+
+const char* InputLabel(std::uint8_t input) {
+    const Button* button = ButtonFor(ButtonEffect::Input, input);
+    return button ? button->label : "none";
+}
+
+const char* MeterModeLabel(std::uint8_t mode) {
+    return ButtonFor(ButtonEffect::MeterMode, mode ? 1 : 0)->label;
+}
 
 std::string TimeText(WallTime time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
@@ -68,7 +78,7 @@ std::string StatusText(const std::string& unit, const UnitReading& r, WallTime r
                   "  ip           %s\n  mask         %s\n  gateway      %s\n"
                   "  address mode %s\n  mac          %s\n",
                   unit.c_str(), OnOff(s[b::kSoloLeft]), OnOff(s[b::kSoloRight]),
-                  OnOff(s[b::kMixDown]), Meter(s[b::kMeterMode]), Input(s[b::kInput]),
+                  OnOff(s[b::kMixDown]), MeterModeLabel(s[b::kMeterMode]), InputLabel(s[b::kInput]),
                   s[b::kVolume], s[b::kBrightness], s[b::kContrast], s[b::kSaturation],
                   Address(n.ip).c_str(), Address(n.mask).c_str(), Address(n.gateway).c_str(),
                   Mode(n.mode), Mac(n.mac).c_str());
@@ -95,8 +105,8 @@ std::string StatusLine(const std::string& unit, const UnitReading& r, WallTime r
                   "%s %s  solo-left %s  solo-right %s  mix-down %s  meter %s  input %s  "
                   "volume %d  brightness %d  contrast %d  saturation %d  ",
                   TimeText(readAt).c_str(), unit.c_str(), OnOff(s[b::kSoloLeft]),
-                  OnOff(s[b::kSoloRight]), OnOff(s[b::kMixDown]), Meter(s[b::kMeterMode]),
-                  Input(s[b::kInput]), s[b::kVolume], s[b::kBrightness], s[b::kContrast],
+                  OnOff(s[b::kSoloRight]), OnOff(s[b::kMixDown]), MeterModeLabel(s[b::kMeterMode]),
+                  InputLabel(s[b::kInput]), s[b::kVolume], s[b::kBrightness], s[b::kContrast],
                   s[b::kSaturation]);
     return text + NetworkLine("", r.network).substr(2);
 }
@@ -107,9 +117,9 @@ nlohmann::json StatusJson(const std::string& unit, const UnitReading& r, WallTim
     nlohmann::json json{
         {"unit", unit},
         {"time", TimeText(readAt)},
-        {"soloLeft", s[b::kSoloLeft]},
-        {"soloRight", s[b::kSoloRight]},
-        {"mixDown", s[b::kMixDown]},
+        {LampField(0), s[b::kSoloLeft]},
+        {LampField(1), s[b::kSoloRight]},
+        {LampField(2), s[b::kMixDown]},
         {"meterMode", s[b::kMeterMode]},
         {"input", s[b::kInput]},
         {"levels", {s[b::kVolume], s[b::kBrightness], s[b::kContrast], s[b::kSaturation]}},

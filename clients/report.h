@@ -14,6 +14,13 @@ using WallTime = std::chrono::system_clock::time_point;
 /// A moment as UTC "YYYY-MM-DDTHH:MM:SS.mmmZ".
 std::string TimeText(WallTime time);
 
+/// The field of the status record that holds lamp `lamp` (0 Solo Left, 1 Solo Right, 2 Mix-Down).
+const char* LampField(std::uint8_t lamp);
+/// The input or meter mode a status block's value shows, by its button's label; "none" for an
+/// input with no button. A meter mode other than 0 shows as DPPM.
+const char* InputLabel(std::uint8_t input);
+const char* MeterModeLabel(std::uint8_t mode);
+
 /// A status read as a block of lines, one value each.
 std::string StatusText(const std::string& unit, const UnitReading& reading, WallTime readAt);
 /// The same as one line, for --watch.

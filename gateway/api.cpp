@@ -3,6 +3,7 @@
 #include "clients/dotted_address.h"
 #include "clients/level_names.h"
 #include "gateway/access.h"
+#include "gateway/meta_json.h"
 #include "gateway/metrics.h"
 #include "gateway/unit_json.h"
 #include "gateway/web_assets.h"
@@ -241,6 +242,7 @@ void Api::Get(const HttpRequest& request, const Identity& who, const Parts& part
     if (parts.size() == 3 && parts[0] == "api" && parts[1] == "jobs") {
         return reply(m_jobs.Get(parts[2]));
     }
+    if (parts == Parts{"api", "meta"}) return reply({200, MetaJson()});
     if (parts == Parts{"api", "events"}) return Events(respond);
     if (parts == Parts{"api", "whoami"}) {
         return reply({200, {{"name", who.name}, {"role", RoleName(who.role)}}});

@@ -19,6 +19,7 @@ enum class ButtonEffect : std::uint8_t {
 /// One of the unit's front-panel buttons, as both links carry it.
 struct Button {
     const char* name;    // in lower case with dashes: "solo-left"
+    const char* label;   // as the front panel shows it (UTF-8): "Solo Left", "◀ 2 ch"
     std::uint8_t code;   // the console's command code (the command table)
     std::uint8_t frame;  // the main controller's serial command; 0 for the LCD level steps,
                          // which read the level and set it 5 away
@@ -32,6 +33,9 @@ extern const Button kButtons[23];
 
 /// The button by its name; nullptr when there is none.
 const Button* FindButton(const char* name);
+/// The button that selects input or meter mode `index`, or flips lamp `index`; nullptr when
+/// there is none.
+const Button* ButtonFor(ButtonEffect effect, std::uint8_t index);
 /// The button that steps `level` in `direction`.
 const Button& LevelButton(Level level, StepDirection direction);
 

@@ -3,40 +3,10 @@
 // from anywhere else.
 "use strict";
 
-const INPUTS = ["HDMI", "SDI", "Balanced", "Unbalanced"];
-const LAMPS = [["soloLeft", "Solo Left"], ["soloRight", "Solo Right"], ["mixDown", "Mix-Down"]];
-const LEVELS = [
-  { name: "volume", label: "Volume", max: 40 },
-  { name: "lcd-brightness", label: "LCD Brightness", max: 255 },
-  { name: "lcd-contrast", label: "LCD Contrast", max: 255 },
-  { name: "lcd-saturation", label: "LCD Saturation", max: 255 },
-];
-// The unit's buttons by their names in the API, grouped as on the front panel. The level steps
-// sit beside their bars instead; "lit" says which part of a unit's state shows the button as on.
-const BUTTON_GROUPS = [
-  ["Input", [
-    ["hdmi-input", "HDMI", (u) => u.input === 0],
-    ["sdi-input", "SDI", (u) => u.input === 1],
-    ["balanced-input", "Balanced", (u) => u.input === 2],
-    ["unbalanced-input", "Unbalanced", (u) => u.input === 3],
-  ]],
-  ["Meter", [
-    ["vu-mode", "VU", (u) => u.meterMode === 0],
-    ["dppm-mode", "DPPM", (u) => u.meterMode !== null && u.meterMode !== undefined && u.meterMode !== 0],
-  ]],
-  ["Lamps", [
-    ["solo-left", "Solo Left", (u) => u.soloLeft === 1],
-    ["solo-right", "Solo Right", (u) => u.soloRight === 1],
-    ["mix-down", "Mix-Down", (u) => u.mixDown === 1],
-  ]],
-  ["Channels", [
-    ["pre-2ch", "◀ 2 ch"],
-    ["next-2ch", "2 ch ▶"],
-    ["pre-8ch", "◀ 8 ch"],
-    ["next-8ch", "8 ch ▶"],
-  ]],
-  ["Sound", [["mute", "Mute"]]],
-];
+// The unit's tables (buttons, levels, inputs, meter modes, lamps) come from GET /api/meta, so
+// the page and the gateway never disagree; the page only says how to group the buttons.
+let meta = null;
+const GROUP_NAMES = [["input", "Input"], ["meter-mode", "Meter"], ["lamp", "Lamps"], ["other", "Channels and sound"]];
 const CONFIRMATIONS = {
   "at-end": "stopped at the end of its range",
   nearest: "the nearest value the unit takes",
@@ -174,6 +144,34 @@ async function followEvents() {
   }
 }
 
+// ---- The unit's tables ----
+
+// A meter mode other than 0 shows as DPPM, as on the panel.
+function meterModeOf(unit) {
+  return unit.meterMode === 0 ? 0 : 1;
+}
+
+// Which part of a unit's state shows each button as on: button name -> test of a unit.
+const litTests = new Map();
+
+// A group's buttons: inputs, meter modes and lamps in the order of their values, the rest as
+// the gateway lists them.
+function groupButtons(kind) {
+  const buttons = meta.buttons.filter((button) => button.kind === kind);
+  const order = { input: meta.inputs, "meter-mode": meta.meterModes, lamp: meta.lamps }[kind];
+  if (!order) return buttons;
+  return order.map((choice) => buttons.find((button) => button.name === choice.button)).filter(Boolean);
+}
+
+function takeMeta(tables) {
+  meta = tables;
+  for (const { value, button } of meta.inputs) litTests.set(button, (u) => u.input === value);
+  for (const { value, button } of meta.meterModes) {
+    litTests.set(button, (u) => u.meterMode !== null && u.meterMode !== undefined && meterModeOf(u) === value);
+  }
+  for (const { field: key, button } of meta.lamps) litTests.set(button, (u) => u[key] === 1);
+}
+
 // ---- Cards ----
 
 function ago(time) {
@@ -211,11 +209,11 @@ function createCard(id) {
   const unitPath = "/api/units/" + encodeURIComponent(id);
 
   const levels = card.querySelector(".levels");
-  for (const level of LEVELS) {
+  for (const level of meta.levels) {
     const row = document.getElementById("level-template").content.firstElementChild.cloneNode(true);
     row.dataset.level = level.name;
     row.querySelector('[data-part="name"]').textContent = level.label;
-    row.querySelector('[data-part="bar"]').max = level.max;
+    row.querySelector('[data-part="bar"]').max = level.highest;
     row.querySelector('[data-part="bar"]').setAttribute("aria-label", level.label);
     for (const step of row.querySelectorAll("[data-step]")) {
       const direction = step.dataset.step;
@@ -230,16 +228,16 @@ function createCard(id) {
 
   const buttons = card.querySelector(".buttons");
   buttons.setAttribute("aria-label", "Buttons of " + id);
-  for (const [groupName, members] of BUTTON_GROUPS) {
+  for (const [kind, groupName] of GROUP_NAMES) {
     const group = document.createElement("div");
     group.className = "button-group";
     group.setAttribute("role", "group");
     group.setAttribute("aria-label", groupName);
-    for (const [name, label, lit] of members) {
+    for (const { name, label } of groupButtons(kind)) {
       const button = makeButton(label, () =>
         command(card, label, button, unitPath + "/press/" + name, {}));
       button.dataset.button = name;
-      if (lit) button.setAttribute("aria-pressed", "false");
+      if (litTests.has(name)) button.setAttribute("aria-pressed", "false");
       group.append(button);
     }
     buttons.append(group);
@@ -293,14 +291,15 @@ function renderUnit(unit) {
   field(card, "reason").textContent = (unit.reason ? " — " + unit.reason : "") +
     (unit.reconnects ? " (link made again " + unit.reconnects + "×)" : "");
 
-  field(card, "input").textContent = shown(unit.input, INPUTS[unit.input] || "none");
-  field(card, "meter").textContent = shown(unit.meterMode, unit.meterMode === 0 ? "VU" : "DPPM");
-  for (const [key] of LAMPS) {
+  const input = meta.inputs.find((choice) => choice.value === unit.input);
+  field(card, "input").textContent = shown(unit.input, input ? input.label : "none");
+  field(card, "meter").textContent = shown(unit.meterMode, meta.meterModes[meterModeOf(unit)].label);
+  for (const { field: key } of meta.lamps) {
     const lamp = card.querySelector('[data-lamp="' + key + '"]');
     lamp.textContent = shown(unit[key], unit[key] ? "lit" : "unlit");
     lamp.classList.toggle("lit", unit[key] === 1);
   }
-  LEVELS.forEach((level, i) => {
+  meta.levels.forEach((level, i) => {
     const value = unit.levels ? unit.levels[i] : null;
     const row = card.querySelector('[data-level="' + level.name + '"]');
     const bar = row.querySelector('[data-part="bar"]');
@@ -312,10 +311,8 @@ function renderUnit(unit) {
   const mac = unit.mac || "—";
   field(card, "mac").textContent = /^[0-9A-Fa-f]{12}$/.test(mac) ? mac.match(/../g).join(":") : mac;
 
-  for (const [, members] of BUTTON_GROUPS) {
-    for (const [name, , lit] of members) {
-      if (lit) card.querySelector('[data-button="' + name + '"]').setAttribute("aria-pressed", String(lit(unit)));
-    }
+  for (const [name, lit] of litTests) {
+    card.querySelector('[data-button="' + name + '"]').setAttribute("aria-pressed", String(lit(unit)));
   }
   // Nothing is sent to a unit whose link is not up, so its buttons say so by being disabled.
   for (const button of card.querySelectorAll(".buttons button, .levels button")) {
@@ -509,7 +506,12 @@ async function start() {
   setInterval(() => cards.forEach(renderTimes), 1000);
   for (;;) {
     try {
-      const response = await call("/api/units");
+      // The tables first: a card is built from them.
+      const response = await call(meta ? "/api/units" : "/api/meta");
+      if (response.ok && !meta) {
+        takeMeta(await response.json());
+        continue;
+      }
       if (response.ok) {
         for (const unit of (await replyOf(response)).units || []) renderUnit(unit);
         break;

@@ -114,6 +114,50 @@ TEST_F(GatewayApiTest, CommandsSendThePanelsLinesAndReplyWithTheOutcome) {
     EXPECT_NE(first().unit.GetLevel(sim::Level::Volume), 3);
 }
 
+// The tables of /api/meta are the ones the routes and the unit's state use: the buttons are those
+// a press takes, each level's highest is the route's, each choice's button brings the unit to
+// its value, and each lamp's field is the one the unit's state carries.
+TEST_F(GatewayApiTest, MetaTablesAgreeWithTheRoutesAndTheUnitsState) {
+    const json meta = Reply(gw.Client().Get("/api/meta"), 200);
+    std::vector<std::string> listed, pressable;
+    for (const json& button : meta["buttons"]) listed.push_back(button["name"]);
+    for (const Button& button : kButtons) {
+        if (button.effect != ButtonEffect::FactoryReset) pressable.push_back(button.name);
+    }
+    EXPECT_EQ(listed, pressable);
+    ASSERT_EQ(meta["levels"].size(), 4u);
+    for (const json& level : meta["levels"]) {
+        const int highest = level["highest"];
+        Reply(
+            gw.Post(unit + "/level/" + level["name"].get<std::string>(), {{"value", highest + 1}}),
+            400);
+    }
+    // The first level is the first of the unit's levels, and takes its highest.
+    Reply(gw.Post(unit + "/level/" + meta["levels"][0]["name"].get<std::string>(),
+                  {{"value", meta["levels"][0]["highest"]}}),
+          200);
+    auto state = [&] { return json::parse(sim::StateJson(first().unit.State())); };
+    EXPECT_EQ(state()["levels"][0], meta["levels"][0]["highest"]);
+    EXPECT_EQ(meta["levels"][1]["label"], "LCD Brightness");
+
+    for (const char* table : {"inputs", "meterModes"}) {
+        const char* field = table == std::string("inputs") ? "input" : "meterMode";
+        for (const json& choice : meta[table]) {
+            Reply(gw.Post(unit + "/press/" + choice["button"].get<std::string>(), json::object()),
+                  200);
+            EXPECT_EQ(state()[field], choice["value"]) << choice.dump();
+        }
+    }
+    EXPECT_EQ(meta["inputs"][2]["label"], "Balanced");
+    ASSERT_EQ(meta["lamps"].size(), 3u);
+    for (const json& lamp : meta["lamps"]) {
+        const json before = state()[lamp["field"].get<std::string>()];
+        ASSERT_TRUE(before.is_number()) << lamp.dump();
+        Reply(gw.Post(unit + "/press/" + lamp["button"].get<std::string>(), json::object()), 200);
+        EXPECT_NE(state()[lamp["field"].get<std::string>()], before) << lamp.dump();
+    }
+}
+
 // A unit that does not confirm: the reply says what was missing; a unit that is down is sent
 // nothing at all.
 TEST(GatewayFailureTest, AnUnconfirmedCommandSaysWhatWasMissingAndADownUnitGetsNothing) {

@@ -1,0 +1,59 @@
+import type { SomeCompanionConfigField } from '@companion-module/base'
+
+/** What the connection's settings hold; the token is kept in Companion's secrets store. */
+export interface Config {
+	url: string
+	units: string
+}
+export interface Secrets {
+	token: string
+}
+
+/** The settings checked: a usable gateway URL, and the units to follow ('all' or a list). */
+export interface Settings {
+	base: URL
+	token: string
+	units: 'all' | string[]
+}
+
+export const DEFAULT_URL = 'http://127.0.0.1:8023/'
+
+export function configFields(): SomeCompanionConfigField[] {
+	return [
+		{
+			type: 'static-text',
+			id: 'info',
+			label: 'vantrel-gateway',
+			value:
+				'The gateway serves every unit of the rack. Without a token it answers only on its loopback name ' +
+				'(127.0.0.1 or localhost), so run Companion on the same machine or give the gateway a token.',
+			width: 12,
+		},
+		{ type: 'textinput', id: 'url', label: 'Gateway URL', default: DEFAULT_URL, width: 8 },
+		{ type: 'secret-text', id: 'token', label: 'Token (if the gateway has one)', default: '', width: 8 },
+		{
+			type: 'textinput',
+			id: 'units',
+			label: 'Units (blank for all, or a list: 127.0.0.2, ttyUSB0)',
+			default: '',
+			width: 12,
+		},
+	]
+}
+
+/** The settings, or why they cannot be used. */
+export function parseConfig(config: Partial<Config>, secrets: Partial<Secrets> | undefined): Settings | string {
+	let base: URL
+	try {
+		base = new URL(config.url || DEFAULT_URL)
+	} catch {
+		return `the gateway URL is not a URL: ${config.url}`
+	}
+	if (base.protocol !== 'http:') return `the gateway URL must start with http:// (${base.protocol} given)`
+	if (!base.pathname.endsWith('/')) base.pathname += '/'
+	const names = (config.units ?? '')
+		.split(/[\s,]+/)
+		.map((name) => name.trim())
+		.filter((name) => name !== '')
+	return { base, token: (secrets?.token ?? '').trim(), units: names.length ? [...new Set(names)] : 'all' }
+}

@@ -1,0 +1,92 @@
+import type { Clock } from './host.js'
+
+/** A command's end: done, or the reason the gateway (or the network) gave. */
+export type CommandOutcome = { done: true } | { done: false; reason: string; running?: string }
+
+/** Times a command refused for a full queue (503 with Retry-After) is sent again. */
+const QUEUE_RETRIES = 2
+const LONGEST_RETRY_MS = 5000
+
+/**
+ * Calls to vantrel-gateway. Node's fetch sends no Origin, so POSTs pass the gateway's Origin
+ * rule; its Host is the URL's, which a gateway without a token accepts only as its loopback name.
+ */
+export class Gateway {
+	constructor(
+		readonly base: URL,
+		private readonly token: string,
+		private readonly clock: Clock,
+	) {}
+
+	private headers(extra: Record<string, string> = {}): Record<string, string> {
+		return this.token ? { ...extra, Authorization: `Bearer ${this.token}` } : extra
+	}
+
+	url(path: string): URL {
+		return new URL(path, this.base)
+	}
+
+	get(path: string, signal?: AbortSignal): Promise<Response> {
+		return fetch(this.url(path), { headers: this.headers({ Accept: 'application/json' }), signal })
+	}
+
+	events(signal: AbortSignal): Promise<Response> {
+		return fetch(this.url('api/events'), { headers: this.headers({ Accept: 'text/event-stream' }), signal })
+	}
+
+	/** POSTs a command to one unit; a full queue is waited out as the gateway asks. */
+	async command(unit: string, path: string, body: object, signal?: AbortSignal): Promise<CommandOutcome> {
+		const url = this.url(`api/units/${encodeURIComponent(unit)}/${path}`)
+		for (let attempt = 0; ; ++attempt) {
+			let response: Response
+			try {
+				response = await fetch(url, {
+					method: 'POST',
+					headers: this.headers({ 'Content-Type': 'application/json' }),
+					body: JSON.stringify(body),
+					signal,
+				})
+			} catch (error) {
+				return { done: false, reason: `the gateway did not answer (${failureReason(error)})` }
+			}
+			const reply = await replyOf(response)
+			if (response.ok && reply.done === true) return { done: true }
+			const retryAfter = Number(response.headers.get('Retry-After'))
+			if (response.status === 503 && retryAfter > 0 && attempt < QUEUE_RETRIES) {
+				await this.clock.sleep(Math.min(retryAfter * 1000, LONGEST_RETRY_MS), signal)
+				continue
+			}
+			const reason = typeof reply.error === 'string' && reply.error ? reply.error : `HTTP ${response.status}`
+			// Still running on the unit: its outcome follows on the event stream under this id.
+			if (response.status === 504 && typeof reply.command === 'string') {
+				return { done: false, reason, running: reply.command }
+			}
+			return { done: false, reason }
+		}
+	}
+}
+
+async function replyOf(response: Response): Promise<Record<string, unknown>> {
+	try {
+		const value: unknown = await response.json()
+		return typeof value === 'object' && value !== null ? (value as Record<string, unknown>) : {}
+	} catch {
+		return {}
+	}
+}
+
+/** Why a fetch failed, in a few words: the system's code where it gives one. */
+export function failureReason(error: unknown): string {
+	const cause = (error as { cause?: { code?: string; message?: string } })?.cause
+	const words: Record<string, string> = {
+		ECONNREFUSED: 'connection refused',
+		ECONNRESET: 'connection reset',
+		EHOSTUNREACH: 'host unreachable',
+		ENETUNREACH: 'network unreachable',
+		ETIMEDOUT: 'timed out',
+		ENOTFOUND: 'host name not found',
+	}
+	if (cause?.code) return words[cause.code] ?? cause.code
+	if (cause?.message) return cause.message
+	return error instanceof Error ? error.message : String(error)
+}

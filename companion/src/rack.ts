@@ -1,0 +1,255 @@
+import { InstanceStatus, type CompanionVariableValues } from '@companion-module/base'
+import { actionDefinitions } from './actions.js'
+import { parseConfig, type Config, type Secrets } from './config.js'
+import { feedbackDefinitions } from './feedbacks.js'
+import { failureReason, Gateway } from './gateway.js'
+import { realClock, type Clock, type Host } from './host.js'
+import { isMeta, type Meta, type Unit } from './meta.js'
+import { presetDefinitions } from './presets.js'
+import { readEvents } from './sse.js'
+import { variableDefinitions, variableId, variableValues } from './variables.js'
+import type { RackView } from './view.js'
+
+const FIRST_PAUSE_MS = 1000
+const LONGEST_PAUSE_MS = 30000
+const TICK_MS = 1000
+// The gateway sends a comment after 15 s without an event; a stream silent for longer than
+// this is taken as lost, as a connection that died without a word would otherwise never end.
+const STREAM_SILENCE_MS = 40000
+
+const NO_META: Meta = { buttons: [], levels: [], inputs: [], meterModes: [], lamps: [] }
+
+/** How a try at the gateway ended: the status to show, and whether the stream had been live. */
+interface Ending {
+	status: InstanceStatus
+	message: string
+	wasLive: boolean
+}
+
+/**
+ * The module: follows the gateway's event stream, keeps each unit's state, and gives Companion
+ * the definitions, variables and feedbacks that follow from them.
+ */
+export class Rack implements RackView {
+	meta: Meta = NO_META
+	#gateway: Gateway | null = null
+	#followed: string[] = []
+	#units = new Map<string, Unit>()
+	#live = false
+	#defined = ''
+	#stop: AbortController | null = null
+	#running: Promise<unknown> | null = null
+	#pending = new Map<string, { unit: string; label: string }>()
+
+	constructor(
+		private readonly host: Host,
+		private readonly clock: Clock = realClock,
+		private readonly streamSilenceMs = STREAM_SILENCE_MS,
+	) {}
+
+	/** Takes new settings: stops following the gateway, then starts again with them. */
+	async configure(config: Partial<Config>, secrets: Partial<Secrets> | undefined): Promise<void> {
+		await this.stop()
+		const settings = parseConfig(config, secrets)
+		if (typeof settings === 'string') {
+			this.host.updateStatus(InstanceStatus.BadConfig, settings)
+			return
+		}
+		this.#gateway = new Gateway(settings.base, settings.token, this.clock)
+		const stop = new AbortController()
+		this.#stop = stop
+		this.#running = Promise.all([this.follow(settings.units, stop.signal), this.tick(stop.signal)])
+	}
+
+	async stop(): Promise<void> {
+		this.#stop?.abort()
+		await this.#running
+		this.#stop = null
+		this.#running = null
+		this.#gateway = null
+		this.setLive(false)
+	}
+
+	units(): string[] {
+		return this.#followed
+	}
+
+	unit(id: string): Unit | undefined {
+		return this.#units.get(id)
+	}
+
+	isUp(id: string): boolean {
+		return this.#live && this.#units.get(id)?.link === 'up'
+	}
+
+	async command(units: string[], label: string, path: string, body: object): Promise<void> {
+		const gateway = this.#gateway
+		await Promise.all(
+			units.map(async (unit) => {
+				const outcome = gateway
+					? await gateway.command(unit, path, body, this.#stop?.signal)
+					: { done: false as const, reason: 'the module has no usable gateway settings' }
+				if (outcome.done) return
+				if (outcome.running) {
+					this.#pending.set(outcome.running, { unit, label })
+					this.host.log('warn', `${unit}: ${label} is still running on the unit; its outcome follows`)
+				} else {
+					this.host.log('error', `${unit}: ${label} failed: ${outcome.reason}`)
+				}
+			}),
+		)
+	}
+
+	// Tries the gateway again and again, with a pause that grows while it keeps failing.
+	private async follow(wanted: 'all' | string[], signal: AbortSignal): Promise<void> {
+		let pause = FIRST_PAUSE_MS
+		while (!signal.aborted) {
+			this.host.updateStatus(InstanceStatus.Connecting)
+			const ending = await this.session(wanted, signal)
+			this.setLive(false)
+			if (signal.aborted) return
+			this.host.updateStatus(ending.status, ending.message)
+			if (ending.wasLive) pause = FIRST_PAUSE_MS
+			await this.clock.sleep(pause, signal)
+			pause = Math.min(pause * 2, LONGEST_PAUSE_MS)
+		}
+	}
+
+	private async session(wanted: 'all' | string[], signal: AbortSignal): Promise<Ending> {
+		const gateway = this.#gateway as Gateway
+		const silent = new AbortController()
+		try {
+			const metaReply = await gateway.get('api/meta', signal)
+			if (!metaReply.ok) return await refusal(metaReply, '/api/meta')
+			const meta: unknown = await metaReply.json()
+			if (!isMeta(meta)) return failure(`${gateway.url('api/meta')} is not a vantrel-gateway's tables`)
+			const unitsReply = await gateway.get('api/units', signal)
+			if (!unitsReply.ok) return await refusal(unitsReply, '/api/units')
+			const listed = (await unitsReply.json()) as { units?: Unit[] }
+			const all = (listed.units ?? []).map((unit) => unit.unit)
+			const missing = wanted === 'all' ? [] : wanted.filter((id) => !all.includes(id))
+			this.define(meta, wanted === 'all' ? all : all.filter((id) => wanted.includes(id)))
+
+			const stream = await gateway.events(AbortSignal.any([signal, silent.signal]))
+			if (!stream.ok || !stream.body) return await refusal(stream, 'the event stream')
+			this.#pending.clear()
+			this.setLive(true)
+			if (missing.length) {
+				this.host.updateStatus(InstanceStatus.UnknownWarning, `the gateway has no unit ${missing.join(', ')}`)
+			} else {
+				this.host.updateStatus(InstanceStatus.Ok)
+			}
+			await this.readStream(stream.body, silent, signal)
+			return { status: InstanceStatus.Disconnected, message: 'the gateway ended the event stream', wasLive: true }
+		} catch (error) {
+			const reason = silent.signal.aborted
+				? `the event stream said nothing for ${this.streamSilenceMs / 1000} s`
+				: failureReason(error)
+			return { ...failure(reason), wasLive: this.#live }
+		}
+	}
+
+	// Reads the stream until it ends, and aborts it through `silent` once it says nothing for
+	// streamSilenceMs.
+	private async readStream(body: ReadableStream<Uint8Array>, silent: AbortController, signal: AbortSignal) {
+		const heard = { at: this.clock.now().getTime() }
+		const ended = new AbortController()
+		const watching = this.watchSilence(heard, silent, AbortSignal.any([signal, ended.signal]))
+		try {
+			await readEvents(
+				body,
+				(name, data) => this.onEvent(name, data),
+				() => (heard.at = this.clock.now().getTime()),
+			)
+		} finally {
+			ended.abort()
+			await watching
+		}
+	}
+
+	// Aborts the stream once nothing has come from it for streamSilenceMs; returns then, or when
+	// `stop` aborts (the stream ended, or the module stops).
+	private async watchSilence(heard: { at: number }, silent: AbortController, stop: AbortSignal): Promise<void> {
+		while (!stop.aborted) {
+			const quiet = this.clock.now().getTime() - heard.at
+			if (quiet >= this.streamSilenceMs) return silent.abort()
+			await this.clock.sleep(this.streamSilenceMs - quiet, stop)
+		}
+	}
+
+	// The definitions follow the tables and the units; they are given again only when those change.
+	private define(meta: Meta, followed: string[]): void {
+		const key = JSON.stringify([meta, followed, this.host.label])
+		this.meta = meta
+		this.#followed = followed
+		for (const id of this.#units.keys()) if (!followed.includes(id)) this.#units.delete(id)
+		if (key === this.#defined) return
+		this.#defined = key
+		this.host.setActionDefinitions(actionDefinitions(this))
+		this.host.setFeedbackDefinitions(feedbackDefinitions(this))
+		this.host.setVariableDefinitions(variableDefinitions(meta, followed))
+		this.host.setPresetDefinitions(presetDefinitions(meta, followed, this.host.label))
+	}
+
+	private onEvent(name: string, data: string): void {
+		let value: any
+		try {
+			value = JSON.parse(data)
+		} catch {
+			return
+		}
+		if (name === 'unit' && this.#followed.includes(value?.unit)) {
+			this.#units.set(value.unit, value)
+			this.publish(value)
+			this.host.checkFeedbacks()
+		} else if (name === 'outcome' && this.#pending.has(value?.command)) {
+			const { unit, label } = this.#pending.get(value.command) as { unit: string; label: string }
+			this.#pending.delete(value.command)
+			if (value.status === 200) this.host.log('info', `${unit}: ${label} done`)
+			else this.host.log('error', `${unit}: ${label} failed: ${value.reply?.error ?? `HTTP ${value.status}`}`)
+		}
+	}
+
+	private publish(unit: Unit): void {
+		const up = this.isUp(unit.unit)
+		const readTime = up ? this.clock.now().toISOString() : (unit.statusTime ?? '')
+		this.host.setVariableValues(variableValues(this.meta, unit, up, readTime))
+	}
+
+	private setLive(live: boolean): void {
+		if (this.#live === live) return
+		this.#live = live
+		for (const unit of this.#units.values()) this.publish(unit)
+		this.host.checkFeedbacks()
+	}
+
+	// The read times of up units move on while the stream says nothing has changed.
+	private async tick(signal: AbortSignal): Promise<void> {
+		while (!signal.aborted) {
+			await this.clock.sleep(TICK_MS, signal)
+			const now = this.clock.now().toISOString()
+			const times: CompanionVariableValues = {}
+			for (const id of this.#units.keys()) if (this.isUp(id)) times[variableId(id, 'read_time')] = now
+			this.host.setVariableValues(times)
+		}
+	}
+}
+
+function failure(message: string): Ending {
+	return { status: InstanceStatus.ConnectionFailure, message, wasLive: false }
+}
+
+// A refused request: a token or address the gateway will not take is the settings' fault.
+async function refusal(response: Response, what: string): Promise<Ending> {
+	let error = ''
+	try {
+		error = ((await response.json()) as { error?: string }).error ?? ''
+	} catch {
+		// not JSON: the status says enough
+	}
+	const reason = `${what}: HTTP ${response.status}${error ? `, ${error}` : ''}`
+	if ([401, 403, 421].includes(response.status)) {
+		return { status: InstanceStatus.BadConfig, message: reason, wasLive: false }
+	}
+	return failure(reason)
+}

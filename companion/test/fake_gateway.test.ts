@@ -1,0 +1,83 @@
+// The module against a small loopback server that answers as the gateway does in cases the
+// real one comes to only rarely: a full queue, a command still running, a stream gone silent.
+import { createServer, type Server } from 'node:http'
+import type { AddressInfo } from 'node:net'
+import { afterAll, beforeAll, expect, test } from 'vitest'
+import { Gateway } from '../src/gateway.js'
+import { realClock, type Clock } from '../src/host.js'
+import { Rack } from '../src/rack.js'
+import { FakeHost } from './fake_host.js'
+import { waitFor } from './wait.js'
+
+let server: Server
+let base: URL
+const answers: { status: number; body: object; headers?: Record<string, string> }[] = []
+let requests = 0
+const META = { buttons: [], levels: [], inputs: [], meterModes: [], lamps: [] }
+
+beforeAll(async () => {
+	server = createServer((request, response) => {
+		request.resume()
+		if (request.url === '/api/meta' || request.url === '/api/units') {
+			response.writeHead(200, { 'Content-Type': 'application/json' })
+			return response.end(JSON.stringify(request.url === '/api/meta' ? META : { units: [] }))
+		}
+		// A stream that opens and then says nothing, as over a connection that died.
+		if (request.url === '/api/events') return response.writeHead(200, { 'Content-Type': 'text/event-stream' }).flushHeaders()
+		requests++
+		const answer = answers.shift() ?? { status: 500, body: {} }
+		response.writeHead(answer.status, { 'Content-Type': 'application/json', ...answer.headers })
+		response.end(JSON.stringify(answer.body))
+	})
+	await new Promise<void>((resolve) => server.listen(0, '127.0.0.1', resolve))
+	base = new URL(`http://127.0.0.1:${(server.address() as AddressInfo).port}/`)
+})
+
+afterAll(() => {
+	server.closeAllConnections()
+	return new Promise((resolve) => server.close(resolve))
+})
+
+const pauses: number[] = []
+const clock: Clock = { now: () => new Date(), sleep: async (ms) => void pauses.push(ms) }
+
+test('a full queue is waited out as Retry-After says, a few times at most', async () => {
+	const full = { status: 503, body: { done: false, error: 'the unit already has 16 commands waiting' }, headers: { 'Retry-After': '2' } }
+	answers.push(full, { status: 200, body: { done: true } })
+	const gateway = new Gateway(base, '', clock)
+	expect(await gateway.command('127.0.0.2', 'press/mute', {})).toEqual({ done: true })
+	expect([pauses, requests]).toEqual([[2000], 2])
+
+	answers.push(full, full, full)
+	expect(await gateway.command('127.0.0.2', 'press/mute', {})).toEqual({
+		done: false,
+		reason: 'the unit already has 16 commands waiting',
+	})
+	expect([pauses, requests]).toEqual([[2000, 2000, 2000], 5])
+})
+
+test('a command still running is named so that its outcome can follow', async () => {
+	answers.push({ status: 504, body: { done: false, command: '17', error: 'still running after 15 s' } })
+	expect(await new Gateway(base, '', clock).command('127.0.0.2', 'level/volume', { value: 3 })).toEqual({
+		done: false,
+		reason: 'still running after 15 s',
+		running: '17',
+	})
+})
+
+test('a stream that says nothing for too long is taken as lost, and tried again', async () => {
+	const host = new FakeHost()
+	const rack = new Rack(host, realClock, 300)
+	try {
+		await rack.configure({ url: base.href }, undefined)
+		await waitFor('a failure', () => host.statuses.some((entry) => entry.status === 'connection_failure'))
+		expect(host.statuses.slice(0, 3)).toEqual([
+			{ status: 'connecting', message: '' },
+			{ status: 'ok', message: '' },
+			{ status: 'connection_failure', message: 'the event stream said nothing for 0.3 s' },
+		])
+		await waitFor('a second connection', () => host.statuses.filter((entry) => entry.status === 'ok').length === 2)
+	} finally {
+		await rack.stop()
+	}
+})

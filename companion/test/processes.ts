@@ -1,0 +1,135 @@
+// The real vantrel-gateway and simulated units, started from the native build, for the tests.
+import { spawn, type ChildProcess } from 'node:child_process'
+import { once } from 'node:events'
+import { chmodSync, mkdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs'
+import { connect } from 'node:net'
+import path from 'node:path'
+
+const ROOT = path.resolve(import.meta.dirname, '..', '..')
+const BUILD = path.resolve(ROOT, process.env.VANTREL_COMPANION_BUILD ?? 'build/native')
+const SIM = path.join(BUILD, 'sim', 'vantrel-sim')
+const GATEWAY = path.join(BUILD, 'gateway', 'vantrel-gateway')
+export const WORK = path.join(BUILD, 'companion-tests')
+
+export function freshWorkFolder(): void {
+	rmSync(WORK, { recursive: true, force: true })
+	mkdirSync(WORK, { recursive: true })
+}
+
+async function stop(process: ChildProcess): Promise<void> {
+	if (process.exitCode !== null || process.signalCode !== null) return
+	const exited = once(process, 'exit')
+	process.kill('SIGTERM')
+	await exited
+}
+
+/** A simulated unit on its own loopback address, with its traffic log and control socket. */
+export class Sim {
+	readonly log: string
+	readonly socket: string
+	#process: ChildProcess | null = null
+
+	constructor(readonly address: string) {
+		this.log = path.join(WORK, `traffic-${address}.log`)
+		this.socket = path.join(WORK, `control-${address}.sock`)
+	}
+
+	async start(): Promise<void> {
+		const sim = spawn(SIM, ['--address', this.address, '--log', this.log, '--control', this.socket], {
+			stdio: ['ignore', 'pipe', 'inherit'],
+		})
+		this.#process = sim
+		// It prints its control line once everything listens.
+		let printed = ''
+		await new Promise<void>((resolve, reject) => {
+			sim.stdout!.on('data', (chunk: Buffer) => {
+				printed += chunk.toString()
+				if (printed.includes('control on')) resolve()
+			})
+			sim.once('exit', (code) => reject(new Error(`vantrel-sim ${this.address} exited: ${code}`)))
+		})
+	}
+
+	async stop(): Promise<void> {
+		if (this.#process) await stop(this.#process)
+	}
+
+	/** A line to the control socket, as if at the unit's front panel; its reply. */
+	control(command: string): Promise<string> {
+		return new Promise((resolve, reject) => {
+			const socket = connect(this.socket)
+			let reply = ''
+			socket.on('data', (chunk) => {
+				reply += chunk.toString()
+				if (reply.endsWith('\n')) {
+					socket.end()
+					if (reply.startsWith('error')) reject(new Error(`control ${command}: ${reply.trim()}`))
+					else resolve(reply.trim())
+				}
+			})
+			socket.on('error', reject)
+			socket.write(command + '\n')
+		})
+	}
+
+	async state(): Promise<{ input: number; meterMode: number; levels: number[]; [field: string]: unknown }> {
+		return JSON.parse(await this.control('state'))
+	}
+
+	/** The console lines the unit received, in order. */
+	received(): string[] {
+		let text = ''
+		try {
+			text = readFileSync(this.log, 'utf8')
+		} catch {
+			return []
+		}
+		return text
+			.split('\n')
+			.filter((line) => line.trim())
+			.map((line) => JSON.parse(line))
+			.filter((item) => item.link === 'tcp')
+			.map((item) => String(item.text).replace(/\r?\n$/, ''))
+	}
+}
+
+/** vantrel-gateway on 127.0.0.1:port, polling every second; with named tokens when given
+ * their lines (`NAME ROLE TOKEN`). */
+export class GatewayProcess {
+	readonly url: string
+	#process: ChildProcess | null = null
+
+	constructor(
+		readonly port: number,
+		readonly units: string[],
+		readonly tokens: string[] = [],
+	) {
+		this.url = `http://127.0.0.1:${port}/`
+	}
+
+	async start(): Promise<void> {
+		const args = ['--poll', '1', '--listen', `127.0.0.1:${this.port}`, ...this.units.flatMap((unit) => ['--unit', unit])]
+		if (this.tokens.length) {
+			const file = path.join(WORK, `tokens-${this.port}`)
+			writeFileSync(file, this.tokens.join('\n') + '\n')
+			chmodSync(file, 0o600)
+			args.push('--tokens-file', file)
+		}
+		const gateway = spawn(GATEWAY, args, { stdio: ['ignore', 'ignore', 'inherit'] })
+		this.#process = gateway
+		const deadline = Date.now() + 10000
+		for (;;) {
+			try {
+				if ((await fetch(this.url + 'style.css')).ok) return
+			} catch {
+				// not listening yet
+			}
+			if (Date.now() > deadline || gateway.exitCode !== null) throw new Error(`vantrel-gateway did not start on ${this.url}`)
+			await new Promise((resolve) => setTimeout(resolve, 50))
+		}
+	}
+
+	async stop(): Promise<void> {
+		if (this.#process) await stop(this.#process)
+	}
+}
