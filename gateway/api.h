@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ class Api : public HttpHandler {
 
     /// The port listened on, which the loopback names carry.
     void SetPort(int port) { m_port = port; }
+    /// Series of the gateway's other services, after the units' own.
+    void SetExtraMetrics(std::function<std::string()> metrics) {
+        m_extraMetrics = std::move(metrics);
+    }
 
     std::optional<HttpResponse> Admit(const HttpRequest& head, std::size_t& bodyLimit) override;
     void Serve(HttpRequest request, Respond respond) override;
@@ -42,6 +47,7 @@ class Api : public HttpHandler {
     FirmwareJobs& m_jobs;
     const std::optional<std::string> m_token;
     int m_port = 0;
+    std::function<std::string()> m_extraMetrics;
 };
 
 }  // namespace vantrel::gateway

@@ -7,9 +7,11 @@
 
 #include "cli/link_factory.h"
 #include "gateway/api.h"
+#include "gateway/ember_provider.h"
 #include "gateway/event_hub.h"
 #include "gateway/firmware_jobs.h"
 #include "gateway/http_server.h"
+#include "gateway/stream_server.h"
 #include "gateway/units.h"
 
 namespace vantrel::gateway {
@@ -22,6 +24,8 @@ struct GatewayOptions {
     ServerLimits server;
     /// Needed on any address but 127.0.0.1 (NeedsToken).
     std::optional<std::string> token;
+    /// The Ember+ provider, when asked for.
+    std::optional<EmberOptions> ember;
 };
 
 /// The service: a monitor per unit and the HTTP server in front of them.
@@ -44,6 +48,8 @@ class Gateway {
     void Stop();
     /// The port listened on (the one chosen, for port 0).
     int Port() const { return m_port; }
+    /// The Ember+ provider's port; 0 without one.
+    int EmberPort() const { return m_emberServer ? m_emberServer->Port() : 0; }
 
   private:
     static constexpr std::size_t kMostStreams = 256;
@@ -52,8 +58,12 @@ class Gateway {
     EventHub m_hub{kMostStreams};
     Units m_units;
     FirmwareJobs m_jobs{m_units, m_hub};
+    // Before the server: its loop's end may still close Ember+ sessions.
+    std::unique_ptr<EmberProvider> m_ember;
     Api m_api{m_units, m_hub, m_jobs, m_options.token};
     HttpServer m_server{m_api, m_options.server};
+    // After the server: its listener is closed while the loop still stands.
+    std::unique_ptr<StreamServer> m_emberServer;
     int m_port = 0;
 };
 

@@ -11,6 +11,7 @@
 #include "cli/dotted_address.h"
 #include "cli/targets.h"
 #include "gateway/access.h"
+#include "gateway/ember_access.h"
 #include "gateway/gateway.h"
 #include "res/version.h"
 
@@ -104,6 +105,15 @@ int Main(int argc, char** argv) {
     app.add_option("--poll", poll, "seconds between status polls (default 5)")
         ->check(CLI::Range(1, 3600));
     app.add_option("--token-file", tokenFile, "a file holding the bearer token clients send");
+    std::string ember, emberAllow;
+    bool emberReadOnly = false;
+    app.add_option("--ember", ember,
+                   "HOST:PORT to serve Ember+ on (off unless given; 9000 is usual)");
+    app.add_option(
+        "--ember-allow", emberAllow,
+        "CIDR[,CIDR...]: the Ember+ clients allowed; needed on any address but loopback");
+    app.add_flag("--ember-read-only", emberReadOnly,
+                 "Ember+ clients may read but not set or invoke");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -131,6 +141,23 @@ int Main(int argc, char** argv) {
         return Usage("listening on " + options.host + " needs --token-file: others can reach it");
     }
     options.monitor.poll = std::chrono::seconds(poll);
+    if (!ember.empty()) {
+        EmberOptions emberOptions;
+        if (!ParseListen(ember, emberOptions.host, emberOptions.port)) {
+            return Usage("--ember takes A.B.C.D:PORT: " + ember);
+        }
+        if (!emberAllow.empty() && !ParseCidrs(emberAllow, emberOptions.allow, error)) {
+            return Usage("--ember-allow: " + error);
+        }
+        if (NeedsAllowList(emberOptions.host) && emberOptions.allow.empty()) {
+            return Usage("Ember+ on " + emberOptions.host +
+                         " needs --ember-allow: it has no authentication");
+        }
+        emberOptions.readOnly = emberReadOnly;
+        options.ember = emberOptions;
+    } else if (!emberAllow.empty() || emberReadOnly) {
+        return Usage("--ember-allow and --ember-read-only need --ember");
+    }
 
     // The signals are taken by sigwait below, on this thread, so every thread started from
     // here on has them blocked.
@@ -141,12 +168,16 @@ int Main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    RaiseOpenFileLimit(options.server.connections + 4 * options.units.size() + 64);
+    RaiseOpenFileLimit(options.server.connections + 4 * options.units.size() + 128);
 
     Gateway gateway(options);
     if (!gateway.Start(error)) return Usage(error);
     std::printf("vantrel-gateway: serving %zu units on http://%s:%d/\n", options.units.size(),
                 options.host.c_str(), gateway.Port());
+    if (options.ember) {
+        std::printf("vantrel-gateway: Ember+ on %s:%d\n", options.ember->host.c_str(),
+                    gateway.EmberPort());
+    }
     std::fflush(stdout);
     AwaitStop(gateway, stopSignals);
     return 0;
