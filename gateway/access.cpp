@@ -9,16 +9,25 @@ namespace vantrel::gateway {
 
 bool NeedsToken(const std::string& host) { return host != "127.0.0.1"; }
 
-std::optional<std::string> ReadTokenFile(const std::string& path, std::string& why) {
+bool OwnerOnly(const std::string& path, std::string& why) {
     struct stat status {};
-    std::ifstream in(path);
-    std::string line;
-    if (stat(path.c_str(), &status) != 0 || !in || !std::getline(in, line)) {
-        why = "cannot read the token file " + path;
-        return std::nullopt;
+    if (stat(path.c_str(), &status) != 0) {
+        why = "cannot read " + path;
+        return false;
     }
     if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
         why = "others than its owner may read " + path + ": chmod 600 it";
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> ReadTokenFile(const std::string& path, std::string& why) {
+    if (!OwnerOnly(path, why)) return std::nullopt;
+    std::ifstream in(path);
+    std::string line;
+    if (!in || !std::getline(in, line)) {
+        why = "cannot read the token file " + path;
         return std::nullopt;
     }
     const auto first = line.find_first_not_of(" \t\r");
@@ -50,6 +59,21 @@ bool NeedsAuthorization(const std::string& path) {
     return path.rfind("/api/", 0) == 0 || path == "/metrics";
 }
 
+Role RoleNeeded(const std::string& method, const std::string& path) {
+    if (method != "POST") return path.rfind("/api/audit", 0) == 0 ? Role::kAdmin : Role::kViewer;
+    // POST /api/units/{unit}/press/{button} and .../level/{name}
+    const std::string units = "/api/units/";
+    if (path.rfind(units, 0) == 0) {
+        const auto slash = path.find('/', units.size());
+        const std::string action =
+            slash == std::string::npos
+                ? ""
+                : path.substr(slash + 1, path.find('/', slash + 1) - slash - 1);
+        if (action == "press" || action == "level") return Role::kOperator;
+    }
+    return Role::kAdmin;
+}
+
 bool LoopbackHost(const std::string& host, int port) {
     const std::string suffix = ":" + std::to_string(port);
     if (host.size() <= suffix.size() ||
@@ -60,8 +84,9 @@ bool LoopbackHost(const std::string& host, int port) {
     return name == "127.0.0.1" || name == "[::1]" || strcasecmp(name.c_str(), "localhost") == 0;
 }
 
-bool OwnOrigin(const std::optional<std::string>& origin, const std::string& host) {
-    return !origin || strcasecmp(origin->c_str(), ("http://" + host).c_str()) == 0;
+bool OwnOrigin(const std::optional<std::string>& origin, const std::string& scheme,
+               const std::string& host) {
+    return !origin || strcasecmp(origin->c_str(), (scheme + "://" + host).c_str()) == 0;
 }
 
 }  // namespace vantrel::gateway

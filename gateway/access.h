@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "gateway/tokens.h"
+
 namespace vantrel::gateway {
 
 /// Only the loopback default needs no token: any other listen address can be reached by others.
@@ -14,16 +16,23 @@ constexpr std::size_t kShortestToken = 16;
 /// `why`, when the file cannot be read, others than its owner may read or write it, or the token
 /// is shorter than kShortestToken.
 std::optional<std::string> ReadTokenFile(const std::string& path, std::string& why);
+/// Whether only the file's owner may read or write it; the reason in `why` when not.
+bool OwnerOnly(const std::string& path, std::string& why);
 /// Whether an Authorization header carries `Bearer <token>`, the scheme in any case; the
 /// comparison takes the same time wherever the first difference is.
 bool Authorized(const std::string& header, const std::string& token);
 /// The API and the metrics; the page's own files hold no unit data.
 bool NeedsAuthorization(const std::string& path);
+/// The least role a request needs: every GET is a viewer's but the audit log's, an admin's;
+/// presses and levels are an operator's; every other POST is an admin's.
+Role RoleNeeded(const std::string& method, const std::string& path);
 /// Without a token, the gateway answers only to its own loopback names, so that a page on
 /// another site whose name was made to point at 127.0.0.1 cannot reach it (DNS rebinding).
 bool LoopbackHost(const std::string& host, int port);
 /// Whether a request that may change something or holds a stream comes from the gateway's own
-/// page: no Origin (not a browser, or a same-origin GET), or an Origin that is `host`'s own.
-bool OwnOrigin(const std::optional<std::string>& origin, const std::string& host);
+/// page: no Origin (not a browser, or a same-origin GET), or an Origin that is `host`'s own
+/// with `scheme` ("http" or "https").
+bool OwnOrigin(const std::optional<std::string>& origin, const std::string& scheme,
+               const std::string& host);
 
 }  // namespace vantrel::gateway

@@ -66,18 +66,33 @@ const Button* PressableButton(const std::string& name) {
     return button && button->effect != ButtonEffect::FactoryReset ? button : nullptr;
 }
 
-void Press(UnitMonitor& unit, EventHub& hub, const std::string& name, const ReplySink& done) {
+// One command's request, once its unit and body have passed: who asked, and where the reply
+// goes. Run queues it with what the audit log records of it.
+struct CommandCall {
+    UnitMonitor& unit;
+    EventHub& hub;
+    CommandRecord record;
+    ReplySink done;
+
+    void Run(const char* action, json params, CheckedCommand command, bool changesNetwork,
+             const char* levelName = "level") {
+        record.action = action;
+        record.params = std::move(params);
+        RunCommand(unit, hub, std::move(command), changesNetwork, levelName, record, done);
+    }
+};
+
+void Press(CommandCall& call, const std::string& name) {
     const Button* button = PressableButton(name);
-    if (!button) return done(ErrorReply(404, "no such button: " + name));
-    RunCommand(
-        unit, hub, [button](UnitLink& link) { return PressButton(link, *button); }, false, "level",
-        done);
+    if (!button) return call.done(ErrorReply(404, "no such button: " + name));
+    call.Run(
+        "press", {{"button", name}},
+        [button](UnitLink& link) { return PressButton(link, *button); }, false);
 }
 
-void SetLevel(UnitMonitor& unit, EventHub& hub, const std::string& levelName, const json& body,
-              const ReplySink& done) {
+void SetLevel(CommandCall& call, const std::string& levelName, const json& body) {
     const Level* found = cli::FindLevel(levelName);
-    if (!found) return done(ErrorReply(404, "no such level: " + levelName));
+    if (!found) return call.done(ErrorReply(404, "no such level: " + levelName));
     const Level level = *found;
     const char* name = cli::NameOf(level);
     const std::int32_t highest = RangeOf(level).highest;
@@ -85,41 +100,43 @@ void SetLevel(UnitMonitor& unit, EventHub& hub, const std::string& levelName, co
         const json& value = body["value"];
         if (!value.is_number_integer() || value.get<std::int64_t>() < 0 ||
             value.get<std::int64_t>() > highest) {
-            return done(ErrorReply(400, std::string(name) + " takes a whole number from 0 to " +
-                                            std::to_string(highest)));
+            return call.done(ErrorReply(
+                400,
+                std::string(name) + " takes a whole number from 0 to " + std::to_string(highest)));
         }
         const auto target = value.get<std::int32_t>();
-        return RunCommand(
-            unit, hub, [=](UnitLink& link) { return BringLevel(link, level, target); }, false, name,
-            done);
+        return call.Run(
+            "level", {{"level", name}, {"value", target}},
+            [=](UnitLink& link) { return BringLevel(link, level, target); }, false, name);
     }
     const json step = body.value("step", json());
     if (step != "up" && step != "down") {
-        return done(ErrorReply(400, "give {\"value\": N} or {\"step\": \"up\"|\"down\"}"));
+        return call.done(ErrorReply(400, "give {\"value\": N} or {\"step\": \"up\"|\"down\"}"));
     }
     const StepDirection direction = step == "up" ? StepDirection::Up : StepDirection::Down;
-    RunCommand(
-        unit, hub, [=](UnitLink& link) { return StepLevel(link, level, direction, 1); }, false,
-        name, done);
+    call.Run(
+        "level", {{"level", name}, {"step", step}},
+        [=](UnitLink& link) { return StepLevel(link, level, direction, 1); }, false, name);
 }
 
 // A static address passes the rules the panel's Apply has, before anything is sent: an address
 // the unit could not be reached at is refused.
-void SetNetwork(UnitMonitor& unit, EventHub& hub, const json& body, const ReplySink& done) {
+void SetNetwork(CommandCall& call, const json& body) {
     if (IsTrue(body, "defaultIp")) {
-        return RunCommand(unit, hub, RestoreDefaultIp, true, "level", done);
+        return call.Run("default-ip", json::object(), RestoreDefaultIp, true);
     }
     const json mode = body.value("mode", json());
     if (mode == "dhcp") {
-        return RunCommand(
-            unit, hub,
+        return call.Run(
+            "network", {{"mode", "dhcp"}},
             [](UnitLink& link) { return ApplyNetwork(link, AddressMode::Dhcp, std::nullopt); },
-            true, "level", done);
+            true);
     }
     if (mode != "static") {
-        return done(ErrorReply(400,
-                               "give {\"mode\": \"static\", \"ip\", \"mask\", \"gateway\"}, "
-                               "{\"mode\": \"dhcp\"} or {\"defaultIp\": true}"));
+        return call.done(ErrorReply(400,
+                                    "give {\"mode\": \"static\", \"ip\", \"mask\", "
+                                    "\"gateway\"}, {\"mode\": \"dhcp\"} or "
+                                    "{\"defaultIp\": true}"));
     }
     Addresses addresses;
     auto parse = [&](const char* field, std::uint32_t& value) {
@@ -128,24 +145,29 @@ void SetNetwork(UnitMonitor& unit, EventHub& hub, const json& body, const ReplyS
     };
     if (!parse("ip", addresses.ip) || !parse("mask", addresses.mask) ||
         !parse("gateway", addresses.gateway)) {
-        return done(ErrorReply(400, "a static address needs ip, mask and gateway as A.B.C.D"));
+        return call.done(ErrorReply(400, "a static address needs ip, mask and gateway as A.B.C.D"));
     }
-    if (!ReachableAddresses(addresses)) return done(ErrorReply(400, "Invalid IP address or mask!"));
-    RunCommand(
-        unit, hub,
-        [=](UnitLink& link) { return ApplyNetwork(link, AddressMode::Static, addresses); }, true,
-        "level", done);
+    if (!ReachableAddresses(addresses)) {
+        return call.done(ErrorReply(400, "Invalid IP address or mask!"));
+    }
+    call.Run(
+        "network",
+        {{"mode", "static"},
+         {"ip", body["ip"]},
+         {"mask", body["mask"]},
+         {"gateway", body["gateway"]}},
+        [=](UnitLink& link) { return ApplyNetwork(link, AddressMode::Static, addresses); }, true);
 }
 
-void FactoryReset(UnitMonitor& unit, EventHub& hub, const json& body, const ReplySink& done) {
+void FactoryReset(CommandCall& call, const json& body) {
     if (!IsTrue(body, "confirm")) {
-        return done(ErrorReply(400,
-                               "a factory reset resets every setting of the unit: "
-                               "send {\"confirm\": true}"));
+        return call.done(ErrorReply(400,
+                                    "a factory reset resets every setting of the unit: "
+                                    "send {\"confirm\": true}"));
     }
-    RunCommand(
-        unit, hub, [](UnitLink& link) { return PressButton(link, *FindButton("factory-reset")); },
-        true, "level", done);
+    call.Run(
+        "factory-reset", json::object(),
+        [](UnitLink& link) { return PressButton(link, *FindButton("factory-reset")); }, true);
 }
 
 }  // namespace
@@ -158,33 +180,53 @@ std::optional<HttpResponse> Api::Admit(const HttpRequest& head, std::size_t& bod
         return refused;
     }
     const std::string host = head.Header("Host");
-    if (!m_token && !LoopbackHost(host, m_port)) {
+    if (m_tokens.Empty() && !LoopbackHost(host, m_port)) {
         return ApiResponse(ErrorReply(
             421, "this gateway answers at http://127.0.0.1:" + std::to_string(m_port) + "/ only"));
     }
-    if (m_token && NeedsAuthorization(head.path) &&
-        !Authorized(head.Header("Authorization"), *m_token)) {
-        HttpResponse refused = ApiResponse(
-            ErrorReply(401, "this gateway needs its token: Authorization: Bearer <token>"));
-        refused.headers.emplace_back("WWW-Authenticate", "Bearer");
-        return refused;
+    if (NeedsAuthorization(head.path)) {
+        const std::optional<Identity> who = Caller(head);
+        if (!who) {
+            HttpResponse refused = ApiResponse(
+                ErrorReply(401, "this gateway needs a token: Authorization: Bearer <token>"));
+            refused.headers.emplace_back("WWW-Authenticate", "Bearer");
+            return refused;
+        }
+        const Role needed = RoleNeeded(head.method, head.path);
+        if (who->role < needed) {
+            return ApiResponse(ErrorReply(403, "the token " + who->name + " is a " +
+                                                   RoleName(who->role) + "'s; this needs an " +
+                                                   RoleName(needed) + "'s"));
+        }
     }
     const std::optional<std::string> origin =
         head.HasHeader("Origin") ? std::optional(head.Header("Origin")) : std::nullopt;
-    if ((head.method == "POST" || head.path == "/api/events") && !OwnOrigin(origin, host)) {
+    if ((head.method == "POST" || head.path == "/api/events") &&
+        !OwnOrigin(origin, m_scheme, host)) {
         return ApiResponse(ErrorReply(403, "a page of another site may not use this gateway"));
     }
     bodyLimit = head.path == "/api/firmware" ? kMostImageBytes : kMostCommandBytes;
     return std::nullopt;
 }
 
-void Api::Serve(HttpRequest request, Respond respond) {
-    const Parts parts = Split(request.path);
-    if (request.method == "GET") return Get(request, parts, respond);
-    Post(request, parts, [respond](Reply reply) { respond(ApiResponse(reply)); });
+std::optional<Identity> Api::Caller(const HttpRequest& request) const {
+    if (m_tokens.Empty()) return Identity{"local", Role::kAdmin};
+    return m_tokens.Find(request.Header("Authorization"));
 }
 
-void Api::Get(const HttpRequest& request, const Parts& parts, const Respond& respond) {
+void Api::Serve(HttpRequest request, Respond respond) {
+    const Parts parts = Split(request.path);
+    // The page's files need no token; a token revoked since Admit is refused here.
+    const Identity who = Caller(request).value_or(Identity{"", Role::kViewer});
+    if (NeedsAuthorization(request.path) && who.name.empty()) {
+        return respond(ApiResponse(ErrorReply(401, "the token was revoked")));
+    }
+    if (request.method == "GET") return Get(request, who, parts, respond);
+    Post(request, who, parts, [respond](Reply reply) { respond(ApiResponse(reply)); });
+}
+
+void Api::Get(const HttpRequest& request, const Identity& who, const Parts& parts,
+              const Respond& respond) {
     auto reply = [&](const Reply& r) { respond(ApiResponse(r)); };
     if (parts == Parts{"api", "units"}) {
         json list = json::array();
@@ -200,6 +242,18 @@ void Api::Get(const HttpRequest& request, const Parts& parts, const Respond& res
         return reply(m_jobs.Get(parts[2]));
     }
     if (parts == Parts{"api", "events"}) return Events(respond);
+    if (parts == Parts{"api", "whoami"}) {
+        return reply({200, {{"name", who.name}, {"role", RoleName(who.role)}}});
+    }
+    if (parts == Parts{"api", "audit"}) {
+        const std::string limit = request.Param("limit");
+        const bool number = !limit.empty() && limit.size() <= 4 &&
+                            limit.find_first_not_of("0123456789") == std::string::npos;
+        if (!limit.empty() && !number) return reply(ErrorReply(400, "limit is a whole number"));
+        return reply({200,
+                      {{"entries", m_audit.Query(request.Param("unit"), request.Param("who"),
+                                                 number ? std::stoul(limit) : AuditLog::kKept)}}});
+    }
     if (parts == Parts{"metrics"}) {
         return respond({200,
                         "text/plain; version=0.0.4; charset=utf-8",
@@ -208,7 +262,8 @@ void Api::Get(const HttpRequest& request, const Parts& parts, const Respond& res
                         {{"Cache-Control", "no-store"}},
                         nullptr});
     }
-    const WebAsset* asset = parts.size() == 1 ? FindWebAsset(request.path.c_str()) : nullptr;
+    const WebAsset* asset = parts.size() == 1 ? FindWebAsset(request.path.c_str())
+                                              : FindApiDocument(request.path.c_str());
     if (!asset) return reply(ErrorReply(404, "nothing at " + request.path));
     respond({200,
              asset->contentType,
@@ -217,26 +272,32 @@ void Api::Get(const HttpRequest& request, const Parts& parts, const Respond& res
              nullptr});
 }
 
-void Api::Post(const HttpRequest& request, const Parts& parts, const ReplySink& done) {
+void Api::Post(const HttpRequest& request, const Identity& who, const Parts& parts,
+               const ReplySink& done) {
     const bool onUnit = parts.size() >= 4 && parts[0] == "api" && parts[1] == "units";
     const std::string action = onUnit ? parts[3] : "";
+    const CommandRecord record{&m_audit, who.name, request.peer, "", json::object()};
+    std::string unrecordable;
     if (onUnit && (parts.size() == 5
                        ? action == "press" || action == "level"
                        : parts.size() == 4 && (action == "network" || action == "factory-reset"))) {
         json body;
         UnitMonitor* unit = CommandUnit(m_units, parts[2], request, body, done);
         if (!unit) return;
-        if (action == "press") return Press(*unit, m_hub, parts[4], done);
-        if (action == "level") return SetLevel(*unit, m_hub, parts[4], body, done);
-        if (action == "network") return SetNetwork(*unit, m_hub, body, done);
-        return FactoryReset(*unit, m_hub, body, done);
+        if (!m_audit.Ready(unrecordable)) return done(ErrorReply(503, unrecordable));
+        CommandCall call{*unit, m_hub, record, done};
+        if (action == "press") return Press(call, parts[4]);
+        if (action == "level") return SetLevel(call, parts[4], body);
+        if (action == "network") return SetNetwork(call, body);
+        return FactoryReset(call, body);
     }
     if (parts == Parts{"api", "firmware"}) {
         if (!HasType(request, "application/octet-stream")) {
             return done(ErrorReply(415, "the image is sent as application/octet-stream"));
         }
-        return done(
-            m_jobs.Start(request.Param("units"), request.Param("controller"), request.body));
+        if (!m_audit.Ready(unrecordable)) return done(ErrorReply(503, unrecordable));
+        return done(m_jobs.Start(request.Param("units"), request.Param("controller"), request.body,
+                                 record));
     }
     if (parts.size() == 4 && parts[0] == "api" && parts[1] == "jobs" && parts[3] == "continue") {
         if (!HasType(request, "application/json")) {

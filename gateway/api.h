@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "gateway/audit_log.h"
 #include "gateway/event_hub.h"
 #include "gateway/firmware_jobs.h"
 #include "gateway/http_message.h"
+#include "gateway/tokens.h"
 #include "gateway/unit_command.h"
 #include "gateway/units.h"
 
@@ -19,15 +21,20 @@ constexpr std::size_t kMostCommandBytes = 64 * 1024;
 constexpr std::size_t kMostImageBytes = 8 * 1024 * 1024;
 
 /// Every route of the gateway: the page, the JSON API, the event stream and the metrics, and
-/// who may ask. With a token, the API and the metrics need it; without one, only requests
-/// addressed to the gateway's loopback name are served. Nothing here waits on a unit.
+/// who may ask. With tokens, the API and the metrics need one whose role allows the request;
+/// without, only requests addressed to the gateway's loopback name are served. Nothing here
+/// waits on a unit.
 class Api : public HttpHandler {
   public:
-    Api(Units& units, EventHub& hub, FirmwareJobs& jobs, std::optional<std::string> token)
-        : m_units(units), m_hub(hub), m_jobs(jobs), m_token(std::move(token)) {}
+    Api(Units& units, EventHub& hub, FirmwareJobs& jobs, const Tokens& tokens, AuditLog& audit)
+        : m_units(units), m_hub(hub), m_jobs(jobs), m_tokens(tokens), m_audit(audit) {}
 
-    /// The port listened on, which the loopback names carry.
-    void SetPort(int port) { m_port = port; }
+    /// The port listened on, which the loopback names carry, and whether it is HTTPS, which
+    /// the gateway's own origin says.
+    void SetListening(int port, bool tls) {
+        m_port = port;
+        m_scheme = tls ? "https" : "http";
+    }
     /// Series of the gateway's other services, after the units' own.
     void SetExtraMetrics(std::function<std::string()> metrics) {
         m_extraMetrics = std::move(metrics);
@@ -38,15 +45,21 @@ class Api : public HttpHandler {
 
   private:
     using Parts = std::vector<std::string>;
-    void Get(const HttpRequest& request, const Parts& parts, const Respond& respond);
-    void Post(const HttpRequest& request, const Parts& parts, const ReplySink& done);
+    void Get(const HttpRequest& request, const Identity& who, const Parts& parts,
+             const Respond& respond);
+    void Post(const HttpRequest& request, const Identity& who, const Parts& parts,
+              const ReplySink& done);
     void Events(const Respond& respond);
+    /// Who sent the request: the holder of its token, or "local" where no token is needed.
+    std::optional<Identity> Caller(const HttpRequest& request) const;
 
     Units& m_units;
     EventHub& m_hub;
     FirmwareJobs& m_jobs;
-    const std::optional<std::string> m_token;
+    const Tokens& m_tokens;
+    AuditLog& m_audit;
     int m_port = 0;
+    std::string m_scheme = "http";
     std::function<std::string()> m_extraMetrics;
 };
 

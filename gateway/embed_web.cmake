@@ -1,5 +1,12 @@
 # Writes OUT, a C++ source holding the files of DIR as byte arrays with their content types,
-# for gateway/web_assets.h. Run at build time, so that a change of a page file rebuilds it.
+# for gateway/web_assets.h: FUNCTION finds them by PREFIX and their names (FindWebAsset and "/"
+# unless given). Run at build time, so that a change of a file rebuilds it.
+if(NOT FUNCTION)
+    set(FUNCTION FindWebAsset)
+endif()
+if(NOT PREFIX)
+    set(PREFIX /)
+endif()
 file(GLOB files LIST_DIRECTORIES false ${DIR}/*)
 list(SORT files)
 set(types_html "text/html; charset=utf-8")
@@ -24,16 +31,22 @@ foreach(f ${files})
     string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
     string(APPEND arrays "const unsigned char kFile${index}[] = {${bytes}0};\n")
     file(SIZE ${f} size)
-    string(APPEND table "    {\"/${name}\", \"${type}\", kFile${index}, ${size}},\n")
+    string(APPEND table "    {\"${PREFIX}${name}\", \"${type}\", kFile${index}, ${size}},\n")
     math(EXPR index "${index} + 1")
 endforeach()
-file(WRITE ${OUT}.new "// Generated from gateway/web by gateway/embed_web.cmake.\n"
+# "/" is the index, where there is one.
+set(index_line "")
+if(EXISTS ${DIR}/index.html)
+    set(index_line "    if (std::strcmp(path, \"${PREFIX}\") == 0) path = \"${PREFIX}index.html\";\n")
+endif()
+get_filename_component(folder ${DIR} NAME)
+file(WRITE ${OUT}.new "// Generated from gateway/${folder} by gateway/embed_web.cmake.\n"
     "#include <cstring>\n\n#include \"gateway/web_assets.h\"\n\n"
     "namespace vantrel::gateway {\nnamespace {\n\n${arrays}\n"
     "const WebAsset kAssets[] = {\n${table}    {nullptr, nullptr, nullptr, 0}};\n\n"
     "}  // namespace\n\n"
-    "const WebAsset* FindWebAsset(const char* path) {\n"
-    "    if (std::strcmp(path, \"/\") == 0) path = \"/index.html\";\n"
+    "const WebAsset* ${FUNCTION}(const char* path) {\n"
+    "${index_line}"
     "    for (const WebAsset* a = kAssets; a->path; ++a) {\n"
     "        if (std::strcmp(a->path, path) == 0) return a;\n"
     "    }\n    return nullptr;\n}\n\n}  // namespace vantrel::gateway\n")

@@ -5,6 +5,7 @@
 
 #include "ember/s101.h"
 #include "gateway/ember_tree.h"
+#include "cli/dotted_address.h"
 #include "gateway/unit_command.h"
 #include "unit/unit_checks.h"
 
@@ -37,6 +38,7 @@ const Button* ButtonOf(ButtonEffect effect, std::int64_t index) {
 
 struct EmberProvider::Watcher {
     std::weak_ptr<StreamClient> client;
+    std::string from;  // its address, for the audit log
     std::mutex mutex;
     std::set<Path> watched;  // the nodes whose directory it asked for, and what it subscribed to
 
@@ -87,10 +89,11 @@ class EmberProvider::Session : public StreamSession {
     ember::S101Decoder m_decoder{64 * 1024};
 };
 
-EmberProvider::EmberProvider(Units& units, EventHub& hub, std::vector<UnitName> names,
-                             const EmberOptions& options)
+EmberProvider::EmberProvider(Units& units, EventHub& hub, AuditLog& audit,
+                             std::vector<UnitName> names, const EmberOptions& options)
     : m_units(units),
       m_hub(hub),
+      m_audit(audit),
       m_names(std::move(names)),
       m_options(options),
       m_last(m_names.size()) {}
@@ -100,6 +103,7 @@ std::unique_ptr<StreamSession> EmberProvider::Open(std::uint32_t address,
     if (!m_options.allow.empty() && !InBlocks(m_options.allow, address)) return nullptr;
     auto watcher = std::make_shared<Watcher>();
     watcher->client = std::move(client);
+    watcher->from = cli::Dotted(address);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_watchers.push_back(watcher);
     return std::make_unique<Session>(*this, watcher);
@@ -285,6 +289,9 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
     };
     const std::optional<std::int64_t> wanted = ember_tree::Settable(number, value);
     if (m_options.readOnly || !wanted) return answer({});
+    const std::optional<CommandRecord> record = Record(
+        watcher, "set", {{"parameter", ember_tree::ParameterName(number)}, {"value", *wanted}});
+    if (!record) return answer({});
     CheckedCommand command;
     const char* levelName = "level";
     if (number >= ember_tree::kVolume && number < ember_tree::kInput) {
@@ -303,7 +310,15 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
         }
         command = [button](UnitLink& link) { return PressButton(link, *button); };
     }
-    RunCommand(monitor, m_hub, command, false, levelName, answer);
+    RunCommand(monitor, m_hub, command, false, levelName, *record, answer);
+}
+
+// A command the audit log cannot take is not run, as the API refuses it.
+std::optional<CommandRecord> EmberProvider::Record(const Watcher& watcher, const char* action,
+                                                   nlohmann::json params) const {
+    std::string why;
+    if (!m_audit.Ready(why)) return std::nullopt;
+    return CommandRecord{&m_audit, "ember", watcher.from, action, std::move(params)};
 }
 
 void EmberProvider::Invoke(Watcher& watcher, const Path& path,
@@ -317,9 +332,12 @@ void EmberProvider::Invoke(Watcher& watcher, const Path& path,
     const ember_tree::Place place = ember_tree::Resolve(path, m_names.size());
     if (place.kind != Kind::kButton || m_options.readOnly) return answer(false, false);
     const Button* button = ember_tree::Buttons()[place.number - 1];
+    const std::optional<CommandRecord> record =
+        Record(watcher, "press", {{"button", button->name}});
+    if (!record) return answer(false, false);
     RunCommand(
         *m_units.Find(m_names[place.unit].name), m_hub,
-        [button](UnitLink& link) { return PressButton(link, *button); }, false, "level",
+        [button](UnitLink& link) { return PressButton(link, *button); }, false, "level", *record,
         [answer](const Reply& reply) {
             const bool ran = reply.status == 200;
             answer(ran, ran && reply.body.value("confirmation", "") == "confirmed");

@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "ember/glow.h"
+#include "gateway/audit_log.h"
 #include "gateway/ember_access.h"
 #include "gateway/event_hub.h"
 #include "gateway/stream_server.h"
+#include "gateway/unit_command.h"
 #include "gateway/units.h"
 
 namespace vantrel::gateway {
@@ -27,7 +29,8 @@ struct EmberOptions {
 
 /// The units as an Ember+ tree (ember_tree.h). A client that asks for a node's directory gets
 /// every later change of what the node holds. Sets and invokes run through the unit's command
-/// queue as the API's commands do, and are answered with what the unit reports afterwards.
+/// queue as the API's commands do, written to the audit log as "ember" from the client's
+/// address, and are answered with what the unit reports afterwards.
 class EmberProvider : public StreamService {
   public:
     struct UnitName {
@@ -35,7 +38,7 @@ class EmberProvider : public StreamService {
         std::string description;  // its address or port
     };
 
-    EmberProvider(Units& units, EventHub& hub, std::vector<UnitName> names,
+    EmberProvider(Units& units, EventHub& hub, AuditLog& audit, std::vector<UnitName> names,
                   const EmberOptions& options);
 
     /// A unit's state changed, on its monitor's thread.
@@ -60,9 +63,13 @@ class EmberProvider : public StreamService {
     void Invoke(Watcher& watcher, const Path& path, const std::optional<ember::Invocation>& call);
     ember::Element ParameterAt(const Path& path, std::size_t unit, std::uint32_t number) const;
     void Forget(const Watcher* watcher);
+    /// What the audit log records of a client's command; none, when it cannot be written.
+    std::optional<CommandRecord> Record(const Watcher& watcher, const char* action,
+                                        nlohmann::json params) const;
 
     Units& m_units;
     EventHub& m_hub;
+    AuditLog& m_audit;
     const std::vector<UnitName> m_names;
     const EmberOptions m_options;
 

@@ -124,6 +124,8 @@ std::vector<std::optional<Value>> Values(const UnitSnapshot& unit) {
     return values;
 }
 
+const char* ParameterName(std::uint32_t number) { return kShapes[number - 1].identifier; }
+
 ember::ParameterContents ParameterContents(std::uint32_t number, const UnitSnapshot& unit,
                                            bool readOnly) {
     const ParameterShape& shape = kShapes[number - 1];

@@ -54,6 +54,8 @@ ember::NodeContents UnitsContents();
 ember::NodeContents UnitContents(const std::string& name, const std::string& description,
                                  bool online);
 ember::NodeContents ButtonsContents();
+/// A parameter's identifier, by its number.
+const char* ParameterName(std::uint32_t number);
 /// A parameter as the snapshot has it; every one reads only when `readOnly`.
 ember::ParameterContents ParameterContents(std::uint32_t number, const UnitSnapshot& unit,
                                            bool readOnly);

@@ -28,7 +28,7 @@ bool Shows(std::int64_t before, std::int64_t after, std::int64_t total) {
 }  // namespace
 
 Reply FirmwareJobs::Start(const std::string& unitList, const std::string& controller,
-                          const std::string& image) {
+                          const std::string& image, const CommandRecord& record) {
     if (controller != "main" && controller != "net") {
         return ErrorReply(400, "controller is main or net");
     }
@@ -58,6 +58,7 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
 
     auto job = std::make_shared<Job>();
     job->controller = controller;
+    job->record = record;
     for (const std::string& name : names) {
         UnitProgress progress;
         progress.unit = name;
@@ -178,7 +179,10 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
         UnitProgress& progress = job->units[index];
         const UnitProgress before = progress;
         change(progress);
-        if (Finished(progress) && !Finished(before)) m_updating.erase(progress.unit);
+        if (Finished(progress) && !Finished(before)) {
+            m_updating.erase(progress.unit);
+            Audit(*job, progress);
+        }
         if (before.state == progress.state && !Shows(before.done, progress.done, progress.total)) {
             return;
         }
@@ -186,6 +190,22 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
         // order their changes were made and no bar is seen to go back.
         m_hub.Publish("job", JobJson(*job).dump());
     }
+}
+
+void FirmwareJobs::Audit(const Job& job, const UnitProgress& progress) {
+    if (!job.record.log) return;
+    job.record.log->Record({{"who", job.record.who},
+                            {"from", job.record.from},
+                            {"unit", progress.unit},
+                            {"action", "firmware"},
+                            {"params", {{"controller", job.controller}, {"job", job.id}}},
+                            {"outcome",
+                             {{"state", progress.state},
+                              {"done", progress.done},
+                              {"total", progress.total},
+                              {"error", progress.error}}},
+                            {"before", nullptr},
+                            {"after", nullptr}});
 }
 
 bool FirmwareJobs::Finished(const UnitProgress& progress) {

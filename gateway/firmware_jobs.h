@@ -12,6 +12,7 @@
 
 #include "gateway/command_reply.h"
 #include "gateway/event_hub.h"
+#include "gateway/unit_command.h"
 #include "gateway/units.h"
 
 namespace vantrel::gateway {
@@ -24,7 +25,9 @@ class FirmwareJobs {
 
     /// `units`: names separated by commas; `controller`: main or net. 202 with the job's id, or
     /// the reason nothing was started: 409 when a unit's last job has not finished.
-    Reply Start(const std::string& units, const std::string& controller, const std::string& image);
+    /// Each unit's outcome is recorded in the audit log as `record` says.
+    Reply Start(const std::string& units, const std::string& controller, const std::string& image,
+                const CommandRecord& record);
     /// The job as JOB, or 404.
     Reply Get(const std::string& id);
     /// The units of a net job have been power-cycled with the line held in break: their
@@ -46,6 +49,7 @@ class FirmwareJobs {
         std::string controller;
         std::vector<UnitProgress> units;
         bool continued = false;  // Continue was asked for
+        CommandRecord record;
     };
     using Change = std::function<void(UnitProgress&)>;
     static constexpr std::chrono::minutes kPowerCycleWait{10};
@@ -58,6 +62,8 @@ class FirmwareJobs {
     void Update(const std::shared_ptr<Job>& job, std::size_t index, const Change& change);
     static nlohmann::json JobJson(const Job& job);
     static bool Finished(const UnitProgress& progress);
+    /// A unit's update has ended: who asked for it, and how it ended.
+    static void Audit(const Job& job, const UnitProgress& progress);
     static bool Finished(const Job& job);
     /// Past kJobsKept, the oldest finished jobs go; one still running never does. Under m_mutex.
     void DropFinished();

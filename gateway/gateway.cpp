@@ -7,6 +7,7 @@
 namespace vantrel::gateway {
 
 Gateway::Gateway(const GatewayOptions& options) : m_options(options) {
+    if (options.token) m_tokens.SetSingle(*options.token);
     std::vector<EmberProvider::UnitName> names;
     for (const cli::Target& target : options.units) {
         auto makeLink = [target](const std::atomic<int32_t>& stop) {
@@ -26,7 +27,7 @@ Gateway::Gateway(const GatewayOptions& options) : m_options(options) {
             }));
     }
     if (options.ember) {
-        m_ember = std::make_unique<EmberProvider>(m_units, m_hub, names, *options.ember);
+        m_ember = std::make_unique<EmberProvider>(m_units, m_hub, m_audit, names, *options.ember);
         m_api.SetExtraMetrics([this] { return m_ember->MetricsText(); });
         m_emberServer = std::make_unique<StreamServer>(m_server, *m_ember, StreamServer::Limits{});
     }
@@ -35,7 +36,8 @@ Gateway::Gateway(const GatewayOptions& options) : m_options(options) {
 Gateway::~Gateway() { Stop(); }
 
 bool Gateway::Start(std::string& error) {
-    if (NeedsToken(m_options.host) && !m_options.token) {
+    if (!m_options.tokensFile.empty() && !m_tokens.Load(m_options.tokensFile, error)) return false;
+    if (NeedsToken(m_options.host) && m_tokens.Empty()) {
         error = "listening on " + m_options.host + " needs --token-file";
         return false;
     }
@@ -44,13 +46,17 @@ bool Gateway::Start(std::string& error) {
         error = "Ember+ on " + m_options.ember->host + " needs --ember-allow";
         return false;
     }
+    m_audit.SetFile(m_options.auditLog);
+    if (!m_audit.Ready(error)) return false;
+    const bool tls = !m_options.tlsCertificate.empty();
+    if (tls && !m_server.UseTls(m_options.tlsCertificate, m_options.tlsKey, error)) return false;
     if (!m_server.Listen(m_options.host, m_options.port, error)) return false;
     if (m_emberServer &&
         !m_emberServer->Listen(m_options.ember->host, m_options.ember->port, error)) {
         return false;
     }
     m_port = m_server.Port();
-    m_api.SetPort(m_port);
+    m_api.SetListening(m_port, tls);
     m_units.Start();
     if (m_emberServer) m_emberServer->Start();
     m_server.Start();

@@ -22,8 +22,15 @@ struct GatewayOptions {
     int port = 8023;  // 0: any free port
     MonitorOptions monitor;
     ServerLimits server;
-    /// Needed on any address but 127.0.0.1 (NeedsToken).
+    /// Needed on any address but 127.0.0.1 (NeedsToken): one admin token named "admin"
+    /// (--token-file), or the named tokens of a tokens file (--tokens-file).
     std::optional<std::string> token;
+    std::string tokensFile;
+    /// Where the audit log's entries are appended ("" for memory only).
+    std::string auditLog;
+    /// HTTPS with this PEM certificate chain and key, when both are given.
+    std::string tlsCertificate;
+    std::string tlsKey;
     /// The Ember+ provider, when asked for.
     std::optional<EmberOptions> ember;
 };
@@ -48,6 +55,9 @@ class Gateway {
     void Stop();
     /// The port listened on (the one chosen, for port 0).
     int Port() const { return m_port; }
+    /// Reads the tokens file again; false, with the reason, when it could not be, and the
+    /// tokens in force stay.
+    bool ReloadTokens(std::string& why) { return m_tokens.Reload(why); }
     /// The Ember+ provider's port; 0 without one.
     int EmberPort() const { return m_emberServer ? m_emberServer->Port() : 0; }
 
@@ -58,9 +68,11 @@ class Gateway {
     EventHub m_hub{kMostStreams};
     Units m_units;
     FirmwareJobs m_jobs{m_units, m_hub};
+    Tokens m_tokens;
+    AuditLog m_audit;
     // Before the server: its loop's end may still close Ember+ sessions.
     std::unique_ptr<EmberProvider> m_ember;
-    Api m_api{m_units, m_hub, m_jobs, m_options.token};
+    Api m_api{m_units, m_hub, m_jobs, m_tokens, m_audit};
     HttpServer m_server{m_api, m_options.server};
     // After the server: its listener is closed while the loop still stands.
     std::unique_ptr<StreamServer> m_emberServer;

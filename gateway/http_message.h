@@ -22,6 +22,7 @@ struct HttpRequest {
     std::string query;   // as sent, after '?'
     HttpHeaders headers;
     std::string body;
+    std::string peer;  // the client's address
 
     /// A header's value ("" when absent); names match whatever their case.
     std::string Header(std::string_view name) const;

@@ -3,10 +3,15 @@
 #include "gateway/http_server.h"
 
 #include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <array>
 #include <atomic>
+#include <functional>
+#include <optional>
+#include <type_traits>
 #include <limits>
 #include <mutex>
 #include <sstream>
@@ -25,6 +30,7 @@ namespace http = beast::http;
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
 using Timer = net::steady_timer;
+using TlsStream = net::ssl::stream<tcp::socket>;
 
 constexpr std::size_t kMostHeaderBytes = 16 * 1024;
 constexpr std::size_t kReadChunk = 64 * 1024;
@@ -37,7 +43,18 @@ HttpResponse Refusal(int status, const std::string& why) {
 
 }  // namespace
 
-class Connection;
+template <typename Stream>
+class Session;
+
+/// What the server asks of any connection, plain or TLS.
+class Connection {
+  public:
+    virtual ~Connection() = default;
+    /// Each on the connection's strand, posted there by Post.
+    virtual void Shut() = 0;
+    virtual void EndIfIdle() = 0;
+    virtual void Post(std::function<void()> function) = 0;
+};
 
 class HttpServer::Core {
   public:
@@ -45,7 +62,8 @@ class HttpServer::Core {
         : handler(handler), limits(limits), work(net::make_work_guard(ioc)) {}
 
     void Accept();
-    void Add(const std::shared_ptr<Connection>& connection);
+    template <typename Stream>
+    void Begin(const std::shared_ptr<Session<Stream>>& session);
     void Remove(Connection* connection);
     /// Runs `action` on every open connection, each on its own strand.
     template <typename Action>
@@ -64,34 +82,48 @@ class HttpServer::Core {
     tcp::acceptor acceptor{net::make_strand(ioc)};
     Timer acceptPause{acceptor.get_executor()};
     net::executor_work_guard<net::io_context::executor_type> work;
+    std::optional<net::ssl::context> tls;  // HTTPS when set
     std::vector<std::thread> threads;
     std::atomic<bool> draining{false};
     std::atomic<bool> stopped{false};
 };
 
 /// One client's connection, on a strand of its own: requests read, served and answered in
-/// turn, or an event stream written as events come.
-class Connection : public std::enable_shared_from_this<Connection> {
+/// turn, or an event stream written as events come. `Stream` is the socket itself, or TLS on
+/// it.
+template <typename Stream>
+class Session : public Connection, public std::enable_shared_from_this<Session<Stream>> {
   public:
-    Connection(HttpServer::Core& core, tcp::socket socket)
+    Session(HttpServer::Core& core, Stream stream)
         : m_core(core),
-          m_socket(std::move(socket)),
+          m_socket(std::move(stream)),
           m_deadline(m_socket.get_executor()),
           m_heartbeat(m_socket.get_executor()) {}
-    ~Connection() { m_core.Remove(this); }
+    ~Session() override { m_core.Remove(this); }
 
     void Start() {
         beast::error_code ignored;
-        m_socket.set_option(tcp::no_delay(true), ignored);
-        AwaitRequest();
+        Socket().set_option(tcp::no_delay(true), ignored);
+        m_peer = Socket().remote_endpoint(ignored).address().to_string();
+        if constexpr (kTls) {
+            // The handshake has the headers' deadline: a client that stalls in it is closed.
+            Deadline(m_core.limits.headers);
+            m_socket.async_handshake(net::ssl::stream_base::server,
+                                     [self = this->Self()](beast::error_code ec) {
+                                         if (ec) return self->Shut();
+                                         self->AwaitRequest();
+                                     });
+        } else {
+            AwaitRequest();
+        }
     }
     /// On the strand: ends the connection now.
-    void Shut() {
+    void Shut() override {
         if (m_closed) return;
         m_closed = true;
         beast::error_code ignored;
-        m_socket.shutdown(tcp::socket::shutdown_both, ignored);
-        m_socket.close(ignored);
+        Socket().shutdown(tcp::socket::shutdown_both, ignored);
+        Socket().close(ignored);
         m_deadline.cancel();
         m_heartbeat.cancel();
         if (m_stream) {
@@ -101,22 +133,25 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
     /// On the strand, when the server stops taking requests: a connection between requests or
     /// holding a stream ends now; one that is being served ends after its reply.
-    void EndIfIdle() {
+    void EndIfIdle() override {
         if (m_phase == Phase::Waiting || m_phase == Phase::Streaming) Shut();
         m_keepAlive = false;
     }
-    template <typename Function>
-    void Post(Function function) {
+    void Post(std::function<void()> function) override {
         net::post(m_socket.get_executor(), std::move(function));
     }
 
   private:
     enum class Phase { Waiting, Reading, Serving, Writing, Streaming };
+    static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
+
+    tcp::socket& Socket() { return beast::get_lowest_layer(m_socket); }
+    std::shared_ptr<Session> Self() { return this->shared_from_this(); }
 
     // The deadline for whatever the connection waits on now; one timer, reset for each wait.
     void Deadline(Timer::time_point at) {
         m_deadline.expires_at(at);
-        m_deadline.async_wait([self = shared_from_this()](beast::error_code ec) {
+        m_deadline.async_wait([self = Self()](beast::error_code ec) {
             // A wait cancelled by a new deadline, or one that came due as it was being reset.
             if (!ec && self->m_deadline.expiry() <= Timer::clock_type::now()) self->Shut();
         });
@@ -133,11 +168,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
         m_parser->body_limit(std::numeric_limits<std::uint64_t>::max());
         if (m_buffer.size() > 0 || m_first) return ReadHead();
         Deadline(m_core.limits.idle);
-        m_socket.async_wait(tcp::socket::wait_read,
-                            [self = shared_from_this()](beast::error_code ec) {
-                                if (ec) return self->Shut();
-                                self->ReadHead();
-                            });
+        Socket().async_wait(tcp::socket::wait_read, [self = Self()](beast::error_code ec) {
+            if (ec) return self->Shut();
+            self->ReadHead();
+        });
     }
 
     void ReadHead() {
@@ -145,7 +179,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         Deadline(m_core.limits.headers);
         http::async_read_header(
             m_socket, m_buffer, *m_parser,
-            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHead(ec); });
+            [self = Self()](beast::error_code ec, std::size_t) { self->OnHead(ec); });
     }
 
     void OnHead(beast::error_code ec) {
@@ -160,6 +194,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         m_phase = Phase::Reading;
         const auto& message = m_parser->get();
         m_request = HttpRequest{};
+        m_request.peer = m_peer;
         m_request.method = std::string(message.method_string());
         const std::string_view target(message.target().data(), message.target().size());
         const auto question = target.find('?');
@@ -191,7 +226,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         m_out = "HTTP/1.1 100 Continue\r\n\r\n";
         Deadline(m_core.limits.drain);
         net::async_write(m_socket, net::buffer(m_out),
-                         [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                         [self = Self()](beast::error_code ec, std::size_t) {
                              if (ec) return self->Shut();
                              self->ReadBody();
                          });
@@ -206,7 +241,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         Deadline(m_bodyStart + m_core.limits.headers + allowed);
         http::async_read_some(
             m_socket, m_buffer, *m_parser,
-            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnBody(ec); });
+            [self = Self()](beast::error_code ec, std::size_t) { self->OnBody(ec); });
     }
 
     void OnBody(beast::error_code ec) {
@@ -225,7 +260,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void Dispatch() {
         m_phase = Phase::Serving;
         NoDeadline();
-        m_core.handler.Serve(std::move(m_request), [self = shared_from_this()](HttpResponse r) {
+        m_core.handler.Serve(std::move(m_request), [self = Self()](HttpResponse r) {
             self->Post(
                 [self, response = std::move(r)]() mutable { self->Write(std::move(response)); });
         });
@@ -242,7 +277,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
     void Linger() {
         beast::error_code ignored;
-        m_socket.shutdown(tcp::socket::shutdown_send, ignored);
+        Socket().shutdown(tcp::socket::shutdown_send, ignored);
         Deadline(kLinger);
         Discard();
     }
@@ -250,7 +285,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void Discard() {
         m_buffer.clear();
         m_socket.async_read_some(m_buffer.prepare(kReadChunk),
-                                 [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                 [self = Self()](beast::error_code ec, std::size_t) {
                                      if (ec) return self->Shut();
                                      self->Discard();
                                  });
@@ -268,12 +303,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
         m_response.body() = std::move(response.body);
         m_response.prepare_payload();
         Deadline(m_core.limits.drain);
-        http::async_write(m_socket, m_response,
-                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                              if (!ec && self->m_linger) return self->Linger();
-                              if (ec || !self->m_response.keep_alive()) return self->Shut();
-                              self->AwaitRequest();
-                          });
+        http::async_write(m_socket, m_response, [self = Self()](beast::error_code ec, std::size_t) {
+            if (!ec && self->m_linger) return self->Linger();
+            if (ec || !self->m_response.keep_alive()) return self->Shut();
+            self->AwaitRequest();
+        });
     }
 
     template <typename Message>
@@ -298,10 +332,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
         m_out = text.str() + response.body;
         m_writing = true;
         Deadline(m_core.limits.drain);
-        net::async_write(
-            m_socket, net::buffer(m_out),
-            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->Written(ec); });
-        m_stream->SetWake([weak = weak_from_this()] {
+        net::async_write(m_socket, net::buffer(m_out),
+                         [self = Self()](beast::error_code ec, std::size_t) { self->Written(ec); });
+        m_stream->SetWake([weak = this->weak_from_this()] {
             if (auto self = weak.lock()) self->Post([self] { self->Flush(); });
         });
         WatchClose();
@@ -309,20 +342,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
 
     void WatchClose() {
-        m_socket.async_wait(
-            tcp::socket::wait_read, [self = shared_from_this()](beast::error_code ec) {
-                if (ec || self->m_closed) return self->Shut();
-                char discard[512];
-                beast::error_code readError;
-                const std::size_t n = self->m_socket.read_some(net::buffer(discard), readError);
-                if (readError || n == 0) return self->Shut();
-                self->WatchClose();
-            });
+        m_socket.async_read_some(net::buffer(m_discard),
+                                 [self = Self()](beast::error_code ec, std::size_t) {
+                                     if (ec || self->m_closed) return self->Shut();
+                                     self->WatchClose();
+                                 });
     }
 
     void Beat() {
         m_heartbeat.expires_after(m_core.limits.heartbeat);
-        m_heartbeat.async_wait([self = shared_from_this()](beast::error_code ec) {
+        m_heartbeat.async_wait([self = Self()](beast::error_code ec) {
             if (ec || self->m_closed) return;
             if (!self->m_writing) self->Flush(":\n\n");
             self->Beat();
@@ -342,9 +371,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
         m_out = std::move(text);
         m_writing = true;
         Deadline(m_core.limits.drain);
-        net::async_write(
-            m_socket, net::buffer(m_out),
-            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->Written(ec); });
+        net::async_write(m_socket, net::buffer(m_out),
+                         [self = Self()](beast::error_code ec, std::size_t) { self->Written(ec); });
     }
 
     void Written(beast::error_code ec) {
@@ -355,12 +383,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
 
     HttpServer::Core& m_core;
-    tcp::socket m_socket;
+    Stream m_socket;
     Timer m_deadline;
     Timer m_heartbeat;
     beast::flat_buffer m_buffer{kReadChunk};
     std::optional<http::request_parser<http::string_body>> m_parser;
     HttpRequest m_request;
+    std::string m_peer;
     http::response<http::string_body> m_response;
     Timer::time_point m_bodyStart{};
     std::size_t m_bodyLimit = 0;
@@ -372,6 +401,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::shared_ptr<Subscription> m_stream;
     std::string m_out;  // what an event stream's write holds
     bool m_writing = false;
+    std::array<char, 512> m_discard{};  // what a stream's client sends, which is dropped
 };
 
 void HttpServer::Core::Accept() {
@@ -390,18 +420,22 @@ void HttpServer::Core::Accept() {
             std::lock_guard<std::mutex> lock(m_mutex);
             full = m_open.size() >= limits.connections;
         }
-        if (!full) {
-            auto connection = std::make_shared<Connection>(*this, std::move(socket));
-            Add(connection);
-            connection->Start();
+        if (!full && tls) {
+            Begin(std::make_shared<Session<TlsStream>>(*this, TlsStream(std::move(socket), *tls)));
+        } else if (!full) {
+            Begin(std::make_shared<Session<tcp::socket>>(*this, std::move(socket)));
         }
         Accept();
     });
 }
 
-void HttpServer::Core::Add(const std::shared_ptr<Connection>& connection) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_open.emplace(connection.get(), connection);
+template <typename Stream>
+void HttpServer::Core::Begin(const std::shared_ptr<Session<Stream>>& session) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_open.emplace(session.get(), session);
+    }
+    session->Start();
 }
 
 void HttpServer::Core::Remove(Connection* connection) {
@@ -443,6 +477,27 @@ bool HttpServer::Listen(const std::string& host, int port, std::string& error) {
         error = "cannot listen on " + host + ":" + std::to_string(port) + ": " + ec.message();
         return false;
     }
+    return true;
+}
+
+bool HttpServer::UseTls(const std::string& certificate, const std::string& key,
+                        std::string& error) {
+    net::ssl::context context(net::ssl::context::tls_server);
+    context.set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
+                        net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 |
+                        net::ssl::context::no_tlsv1_1);
+    beast::error_code ec;
+    context.use_certificate_chain_file(certificate, ec);
+    if (ec) {
+        error = "cannot use the certificate " + certificate + ": " + ec.message();
+        return false;
+    }
+    context.use_private_key_file(key, net::ssl::context::pem, ec);
+    if (ec) {
+        error = "cannot use the key " + key + ": " + ec.message();
+        return false;
+    }
+    m_core->tls.emplace(std::move(context));
     return true;
 }
 

@@ -33,6 +33,9 @@ class HttpServer {
     /// Binds and listens on a dotted IPv4 `host`; port 0 takes a free one. False, with the
     /// reason in `error`, when it cannot.
     bool Listen(const std::string& host, int port, std::string& error);
+    /// Serves HTTPS with this PEM certificate chain and key; false, with the reason, when they
+    /// cannot be used. Before Start.
+    bool UseTls(const std::string& certificate, const std::string& key, std::string& error);
     int Port() const;
     void Start();
     /// No more connections; idle ones and event streams close now, busy ones after their reply.

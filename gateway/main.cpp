@@ -70,11 +70,18 @@ void RaiseOpenFileLimit(std::size_t wanted) {
     }
 }
 
-// The first signal stops taking requests; firmware updates that run are let finish, as the
-// panel lets one finish when it is closed, unless a second signal comes.
-void AwaitStop(Gateway& gateway, const sigset_t& stopSignals) {
-    int received = 0;
-    sigwait(&stopSignals, &received);
+// SIGHUP reads the tokens file again. The first stop signal stops taking requests; firmware
+// updates that run are let finish, as the panel lets one finish when it is closed, unless a
+// second stop signal comes.
+void Serve(Gateway& gateway, const sigset_t& signals) {
+    for (int received = 0; sigwait(&signals, &received) == 0 && received == SIGHUP;) {
+        std::string why;
+        if (gateway.ReloadTokens(why)) {
+            std::fprintf(stderr, "vantrel-gateway: read the tokens file again\n");
+        } else {
+            std::fprintf(stderr, "vantrel-gateway: %s; the tokens in force stay\n", why.c_str());
+        }
+    }
     gateway.BeginStop();
     std::vector<std::string> updating = gateway.Updating();
     if (!updating.empty()) {
@@ -87,7 +94,8 @@ void AwaitStop(Gateway& gateway, const sigset_t& stopSignals) {
     }
     const timespec slice{0, 100 * 1000 * 1000};
     while (!gateway.Updating().empty()) {
-        if (sigtimedwait(&stopSignals, nullptr, &slice) > 0) break;
+        const int received = sigtimedwait(&signals, nullptr, &slice);
+        if (received > 0 && received != SIGHUP) break;
     }
     gateway.Stop();
 }
@@ -96,7 +104,7 @@ int Main(int argc, char** argv) {
     CLI::App app{"vantrel-gateway: Vantrel units over HTTP"};
     app.set_version_flag("--version", VANTREL_VERSION_TEXT);
     std::vector<std::string> units, ports;
-    std::string unitsFile, listen = "127.0.0.1:8023", tokenFile;
+    std::string unitsFile, listen = "127.0.0.1:8023", tokenFile, tokensFile, auditLog;
     int poll = 5;
     app.add_option("--unit", units, "a unit's IP address (TCP console); may be repeated");
     app.add_option("--units-file", unitsFile, "a file of unit addresses, one a line; # comments");
@@ -104,7 +112,17 @@ int Main(int argc, char** argv) {
     app.add_option("--listen", listen, "HOST:PORT to serve on (default 127.0.0.1:8023)");
     app.add_option("--poll", poll, "seconds between status polls (default 5)")
         ->check(CLI::Range(1, 3600));
-    app.add_option("--token-file", tokenFile, "a file holding the bearer token clients send");
+    app.add_option("--token-file", tokenFile, "a file holding the one (admin) bearer token");
+    app.add_option("--tokens-file", tokensFile,
+                   "a file of named tokens, NAME viewer|operator|admin TOKEN a line; read again "
+                   "on SIGHUP")
+        ->excludes("--token-file");
+    app.add_option("--audit-log", auditLog, "a file the audit log's JSON lines are appended to");
+    std::string tlsCertificate, tlsKey;
+    auto* certificate =
+        app.add_option("--tls-cert", tlsCertificate, "serve HTTPS with this PEM certificate chain");
+    app.add_option("--tls-key", tlsKey, "... and this PEM private key")->needs(certificate);
+    certificate->needs("--tls-key");
     std::string ember, emberAllow;
     bool emberReadOnly = false;
     app.add_option("--ember", ember,
@@ -137,7 +155,11 @@ int Main(int argc, char** argv) {
         options.token = ReadTokenFile(tokenFile, error);
         if (!options.token) return Usage(error);
     }
-    if (NeedsToken(options.host) && !options.token) {
+    options.tokensFile = tokensFile;
+    options.auditLog = auditLog;
+    options.tlsCertificate = tlsCertificate;
+    options.tlsKey = tlsKey;
+    if (NeedsToken(options.host) && !options.token && tokensFile.empty()) {
         return Usage("listening on " + options.host + " needs --token-file: others can reach it");
     }
     options.monitor.poll = std::chrono::seconds(poll);
@@ -161,25 +183,32 @@ int Main(int argc, char** argv) {
 
     // The signals are taken by sigwait below, on this thread, so every thread started from
     // here on has them blocked.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     RaiseOpenFileLimit(options.server.connections + 4 * options.units.size() + 128);
 
     Gateway gateway(options);
     if (!gateway.Start(error)) return Usage(error);
-    std::printf("vantrel-gateway: serving %zu units on http://%s:%d/\n", options.units.size(),
-                options.host.c_str(), gateway.Port());
+    if (NeedsToken(options.host) && tlsCertificate.empty()) {
+        std::fprintf(stderr,
+                     "vantrel-gateway: warning: without --tls-cert, tokens cross the network to "
+                     "%s in clear text\n",
+                     options.host.c_str());
+    }
+    std::printf("vantrel-gateway: serving %zu units on %s://%s:%d/\n", options.units.size(),
+                tlsCertificate.empty() ? "http" : "https", options.host.c_str(), gateway.Port());
     if (options.ember) {
         std::printf("vantrel-gateway: Ember+ on %s:%d\n", options.ember->host.c_str(),
                     gateway.EmberPort());
     }
     std::fflush(stdout);
-    AwaitStop(gateway, stopSignals);
+    Serve(gateway, signals);
     return 0;
 }
 

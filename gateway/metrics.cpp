@@ -99,6 +99,12 @@ std::string MetricsText(const std::vector<UnitSnapshot>& units, Steady::time_poi
                          ",controller=\"net\",version=\"" + VersionText(*v->net) + "\"", 1);
         }
     }
+    // Beside the poll age, so that an alert can tell a late poll whatever --poll says.
+    lines.Family("vantrel_poll_period_seconds", "gauge", "Seconds between the unit's polls.");
+    for (const UnitSnapshot& u : units) {
+        lines.Series("vantrel_poll_period_seconds", u.unit, "",
+                     std::chrono::duration<double>(u.poll).count());
+    }
     lines.Family("vantrel_poll_age_seconds", "gauge", "Seconds since the unit last answered.");
     for (const UnitSnapshot* u : up) {
         lines.Series("vantrel_poll_age_seconds", u->unit, "",

@@ -8,7 +8,8 @@
 namespace vantrel::gateway {
 
 /// The units in the Prometheus text format (0.0.4). A unit that is not up has only its
-/// vantrel_up and reconnect series: its values are left out, not repeated from its last poll.
+/// vantrel_up, reconnect and poll period series: its values are left out, not repeated from its
+/// last poll.
 std::string MetricsText(const std::vector<UnitSnapshot>& units, Steady::time_point now);
 
 }  // namespace vantrel::gateway

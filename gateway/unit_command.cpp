@@ -3,6 +3,8 @@
 #include <atomic>
 #include <memory>
 
+#include "gateway/unit_json.h"
+
 namespace vantrel::gateway {
 namespace {
 
@@ -23,23 +25,43 @@ class OnceReply {
 
 std::atomic<std::int64_t> nextCommand{1};
 
+void Audit(const CommandRecord& record, const std::string& unit, const Reply& outcome,
+           nlohmann::json before, nlohmann::json after) {
+    if (!record.log) return;
+    record.log->Record({{"who", record.who},
+                        {"from", record.from},
+                        {"unit", unit},
+                        {"action", record.action},
+                        {"params", record.params},
+                        {"outcome", {{"status", outcome.status}, {"reply", outcome.body}}},
+                        {"before", std::move(before)},
+                        {"after", std::move(after)}});
+}
+
 }  // namespace
 
 void RunCommand(UnitMonitor& unit, EventHub& hub, CheckedCommand command, bool changesNetwork,
-                const char* levelName, ReplySink sink) {
+                const char* levelName, CommandRecord record, ReplySink sink) {
     const std::string id = std::to_string(nextCommand++);
     const std::string name = unit.Name();
     auto answer = std::make_shared<OnceReply>(std::move(sink));
+    // Dropped before its turn: recorded with no values, as none were read for it.
+    auto drop = [answer, record, name](const Reply& reply) {
+        Audit(record, name, reply, nullptr, nullptr);
+        answer->Give(reply);
+    };
     auto outcome = std::make_shared<Reply>();
+    auto before = std::make_shared<nlohmann::json>();
     QueuedCommand queued;
-    queued.run = [=](UnitLink& link) {
+    queued.run = [=, &unit](UnitLink& link) {
+        *before = UnitValuesJson(unit.Snapshot());
         *outcome = CheckReply(name, command(link), levelName);
         return changesNetwork;
     };
     queued.finished = [=, &unit, &hub](CommandEnd end) {
-        if (end != CommandEnd::kRan) {
-            answer->Give(DroppedReply(name, end, unit.Snapshot().reason));
-        } else if (!answer->Give(*outcome)) {
+        if (end != CommandEnd::kRan) return drop(DroppedReply(name, end, unit.Snapshot().reason));
+        Audit(record, name, *outcome, *before, UnitValuesJson(unit.Snapshot()));
+        if (!answer->Give(*outcome)) {
             hub.Publish("outcome",
                         nlohmann::json{
                             {"command", id}, {"status", outcome->status}, {"reply", outcome->body}}
@@ -49,11 +71,11 @@ void RunCommand(UnitMonitor& unit, EventHub& hub, CheckedCommand command, bool c
     queued.overdue = [=] { answer->Give(StillRunningReply(name, id)); };
     const Queued queuedAs = unit.Submit(std::move(queued));
     if (queuedAs == Queued::kFull) {
-        answer->Give(QueueFullReply(name));
+        drop(QueueFullReply(name));
     } else if (queuedAs == Queued::kStopping) {
-        answer->Give(DroppedReply(name, CommandEnd::kStopping, ""));
+        drop(DroppedReply(name, CommandEnd::kStopping, ""));
     } else if (queuedAs == Queued::kLinkDown) {
-        answer->Give(LinkDownReply(name, unit.Snapshot().reason));
+        drop(LinkDownReply(name, unit.Snapshot().reason));
     }
 }
 

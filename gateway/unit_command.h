@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "gateway/audit_log.h"
 #include "gateway/command_reply.h"
 #include "gateway/event_hub.h"
 #include "gateway/unit_monitor.h"
@@ -12,11 +13,21 @@ using CheckedCommand = std::function<Result<Check>(UnitLink&)>;
 /// Where a command's reply goes; called once, on whichever thread decides it.
 using ReplySink = std::function<void(Reply)>;
 
+/// Who asked for a command, from where, and what, for the audit log.
+struct CommandRecord {
+    AuditLog* log = nullptr;
+    std::string who;
+    std::string from;
+    std::string action;
+    nlohmann::json params = nlohmann::json::object();
+};
+
 /// Queues `command` for the unit's one link and replies with its outcome, without waiting:
 /// 503 when it cannot be queued or is dropped, 504 when it waits past its start limit or runs
 /// past its answer limit. An outcome that comes after its 504 is published as an "outcome"
-/// event carrying the command's id.
+/// event carrying the command's id. Its outcome, with the unit's values before and after, is
+/// recorded in the audit log once known.
 void RunCommand(UnitMonitor& unit, EventHub& hub, CheckedCommand command, bool changesNetwork,
-                const char* levelName, ReplySink sink);
+                const char* levelName, CommandRecord record, ReplySink sink);
 
 }  // namespace vantrel::gateway

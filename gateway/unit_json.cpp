@@ -27,4 +27,12 @@ nlohmann::json UnitJson(const UnitSnapshot& s) {
     return json;
 }
 
+nlohmann::json UnitValuesJson(const UnitSnapshot& s) {
+    if (!s.reading) return nullptr;
+    nlohmann::json json = cli::StatusJson(s.unit, *s.reading, s.statusTime);
+    json.erase("time");
+    json.erase("unit");
+    return json;
+}
+
 }  // namespace vantrel::gateway

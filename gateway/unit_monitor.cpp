@@ -14,6 +14,7 @@ UnitMonitor::UnitMonitor(std::string name, const LinkMaker& makeLink, const Moni
     m_state.unit = m_name;
     m_state.reason = "starting";
     m_state.since = std::chrono::system_clock::now();
+    m_state.poll = m_options.poll;
 }
 
 UnitMonitor::~UnitMonitor() { Stop(); }

@@ -26,8 +26,9 @@ struct UnitSnapshot {
     /// Status, network settings and versions as last read; none before the first read.
     std::optional<UnitReading> reading;
     WallTime statusTime{}, networkTime{}, versionsTime{};
-    /// When the unit last answered a poll.
+    /// When the unit last answered a poll, and how often it is polled.
     Steady::time_point lastAnswer{};
+    std::chrono::milliseconds poll{};
 };
 
 }  // namespace vantrel::gateway

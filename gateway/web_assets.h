@@ -14,5 +14,7 @@ struct WebAsset {
 
 /// The file served at `path` ("/" is the index); nullptr when there is none.
 const WebAsset* FindWebAsset(const char* path);
+/// The API's own description, from gateway/api_doc: "/api/openapi.json"; nullptr for others.
+const WebAsset* FindApiDocument(const char* path);
 
 }  // namespace vantrel::gateway

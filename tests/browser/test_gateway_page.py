@@ -32,7 +32,7 @@ PORT = 8080
 UNITS = ["127.0.70.2", "127.0.70.3", "127.0.70.4"]
 REFUSING = "127.0.70.4"  # refuses a bootloader packet part-way through its update
 TOKEN_UNIT = "127.0.70.5"
-TOKEN = "rack-7f3c91"
+TOKEN = "rack-7f3c91-4d2e-a0b8"  # token files hold 16 characters at least
 WAIT = 20  # seconds for anything the page should show
 
 

@@ -1,5 +1,5 @@
 // The Ember+ provider's security rules over real loopback sockets: the allow list, read-only,
-// the connection limit and a malformed frame.
+// the connection limit and a malformed frame; and a set, as the audit log records it.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -183,7 +183,9 @@ TEST(GatewayEmberTest, Of200ConnectionsThe65thAndLaterAreClosedAndTheFirst64Work
         clients.push_back(std::make_unique<EmberSocket>("127.0.0.1", port));
         ASSERT_TRUE(clients.back()->Connected());
         // Each is admitted or closed before the next comes, so the count is exact.
-        if (i < 64) ASSERT_TRUE(clients.back()->Alive()) << i;
+        if (i < 64) {
+            ASSERT_TRUE(clients.back()->Alive()) << i;
+        }
     }
     for (int i = 64; i < 200; ++i) EXPECT_TRUE(clients[i]->ClosedWithin(milliseconds(2000))) << i;
     auto metrics = gw.Client().Get("/metrics");
@@ -197,6 +199,27 @@ TEST(GatewayEmberTest, Of200ConnectionsThe65thAndLaterAreClosedAndTheFirst64Work
         ASSERT_EQ(top.size(), 1u);
         EXPECT_EQ(std::get<NodeContents>(top[0].contents).identifier, "vantrel");
     }
+}
+
+TEST(GatewayEmberTest, ASetRunsThroughTheUnitsQueueAndIsAuditedAsEmber) {
+    auto gw = EmberGateway("", false);
+    ASSERT_TRUE(gw.started) << gw.error;
+    ASSERT_TRUE(gw.AllUp());
+    const int volume = gw.units[0]->unit.State().levels[0];
+    const int wanted = volume == 12 ? 13 : 12;
+    EmberSocket client("127.0.0.1", gw.service->EmberPort());
+    ASSERT_TRUE(client.Send(Set(2, std::int64_t{wanted})));
+    std::optional<Root> answer = client.NextRoot();
+    ASSERT_TRUE(answer);
+    const Element& parameter = std::get<std::vector<Element>>(answer->body).at(0);
+    EXPECT_EQ(std::get<ParameterContents>(parameter.contents).value, Value(std::int64_t{wanted}));
+    EXPECT_EQ(gw.units[0]->unit.State().levels[0], wanted);
+    auto audit = gw.Client().Get("/api/audit");
+    ASSERT_TRUE(audit);
+    const auto entry = nlohmann::json::parse(audit->body)["entries"].at(0);
+    EXPECT_EQ(entry["who"], "ember");
+    EXPECT_EQ(entry["from"], "127.0.0.1");
+    EXPECT_EQ(entry["params"]["parameter"], "volume");
 }
 
 TEST(GatewayEmberTest, AMalformedFrameClosesOnlyItsOwnConnection) {

@@ -1,0 +1,118 @@
+// The monitoring kit against a real Prometheus (Debian's) scraping the gateway, which serves
+// three simulated units: the units' vantrel_up through Prometheus's HTTP API, the alert rules
+// as Prometheus loads them, and the dashboard's queries.
+import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
+import path from 'node:path';
+import { before, test } from 'node:test';
+import { root, startGateway, startPrometheus, startUnit, stop, waitFor } from './processes.mjs';
+
+const units = ['127.0.0.3', '127.0.0.4', '127.0.0.5'];
+// A scrape every two poll periods: the gateway tells of a lost unit by its next poll, so the
+// second scrape after the loss must hold it.
+const scrapeSeconds = 2;
+const sims = {};
+let gateway;
+let prometheus;
+
+before(async () => {
+  for (const unit of units) sims[unit] = await startUnit(unit);
+  gateway = await startGateway(units, 18024, 1);
+  const rules = path.join(root, 'monitoring/vantrel-alerts.yml');
+  prometheus = await startPrometheus(`
+global: {scrape_interval: ${scrapeSeconds}s, evaluation_interval: ${scrapeSeconds}s}
+rule_files: ['${rules}']
+scrape_configs:
+  - job_name: vantrel-gateway
+    static_configs: [{targets: ['${new URL(gateway).host}']}]
+`, 19090);
+});
+
+async function api(endpoint, params = {}) {
+  const response = await fetch(`${prometheus}/api/v1/${endpoint}?${new URLSearchParams(params)}`);
+  const body = await response.json();
+  assert.equal(body.status, 'success', JSON.stringify(body));
+  return body.data;
+}
+const query = async (expr) => (await api('query', { query: expr })).result;
+const byUnit = (result) =>
+  Object.fromEntries(result.map((r) => [r.metric.unit, Number(r.value[1])]));
+
+test('Prometheus sees vantrel_up at 1 for each unit, and each one\'s poll period', async () => {
+  const up = await waitFor('all three units up in Prometheus', async () => {
+    const seen = byUnit(await query('vantrel_up{job="vantrel-gateway"}'));
+    return units.every((u) => seen[u] === 1) && seen;
+  }, 10000);
+  assert.deepEqual(Object.keys(up).sort(), units);
+  assert.deepEqual(byUnit(await query('vantrel_poll_period_seconds')),
+    Object.fromEntries(units.map((u) => [u, 1])));
+});
+
+// The metric names of a PromQL expression: its identifiers that are not functions, keywords,
+// label names or durations.
+function metricNames(expr) {
+  const keywords = new Set(['and', 'or', 'unless', 'bool', 'offset', 'inf', 'nan']);
+  const bare = expr
+    .replace(/"(?:[^"\\]|\\.)*"/g, '""')
+    .replace(/\{[^}]*\}/g, '')
+    .replace(/\[[^\]]*\]/g, '')
+    .replace(/\b(by|without|on|ignoring|group_left|group_right)\s*\([^)]*\)/g, '');
+  return [...bare.matchAll(/(?<![\w.])([A-Za-z_:][\w:]*)(\s*\()?/g)]
+    .filter(([, name, call]) => !call && !keywords.has(name))
+    .map(([, name]) => name);
+}
+
+// Grafana's variables, as the dashboard would fill them in over its default range.
+const filled = (expr) => expr.replaceAll('$unit', '.*').replaceAll('$__rate_interval', '30s');
+
+test('the dashboard\'s queries use only metrics the gateway exports, and each returns data', async () => {
+  const exported = new Set((await (await fetch(`${gateway}/metrics`)).text())
+    .split('\n').filter((l) => l.startsWith('# TYPE ')).map((l) => l.split(' ')[2]));
+  const dashboard = JSON.parse(readFileSync(path.join(root, 'monitoring/vantrel-dashboard.json')));
+  const exprs = dashboard.panels.flatMap((p) => p.targets.map((t) => t.expr));
+  for (const variable of dashboard.templating.list.filter((v) => v.type === 'query')) {
+    exprs.push(variable.query.query.replace(/^label_values\(([^,]+),.*\)$/, '$1'));
+  }
+  const used = new Set(exprs.flatMap(metricNames));
+  assert.deepEqual([...used].filter((name) => !exported.has(name)), [], 'not exported');
+  for (const name of ['vantrel_up', 'vantrel_level', 'vantrel_input', 'vantrel_meter_mode',
+    'vantrel_reconnects_total', 'vantrel_poll_age_seconds']) {
+    assert.ok(used.has(name), `no panel shows ${name}`);
+  }
+  // A rate needs two scrapes in its window.
+  for (const expr of exprs) {
+    await waitFor(`data for ${expr}`, async () => (await query(filled(expr))).length > 0, 10000);
+  }
+});
+
+test('Prometheus loads the alert rules and evaluates them without error', async () => {
+  const rules = await waitFor('the rules evaluated', async () => {
+    const all = (await api('rules')).groups.flatMap((g) => g.rules);
+    return all.every((r) => Date.parse(r.lastEvaluation) > 0) && all;
+  }, 10000);
+  assert.deepEqual(rules.map((r) => r.name).sort(), ['VantrelGatewayNotScraped',
+    'VantrelPollStale', 'VantrelUnitDown', 'VantrelUnitReconnecting']);
+  for (const rule of rules) assert.equal(rule.health, 'ok', `${rule.name}: ${rule.lastError}`);
+});
+
+test('a unit whose simulator stops shows vantrel_up 0 within two scrapes, and its alert waits', async () => {
+  const lost = units[1];
+  const stopped = Date.now() / 1000;
+  await stop(sims[lost]);
+  const samples = await waitFor(`vantrel_up 0 for ${lost}`, async () => {
+    const [series] = await query(`vantrel_up{unit="${lost}"}[30s]`);
+    const after = series.values.filter(([time]) => time > stopped);
+    return after.some(([, value]) => value === '0') && after;
+  }, (3 * scrapeSeconds + 2) * 1000);
+  const firstDown = samples.findIndex(([, value]) => value === '0');
+  assert.ok(firstDown < 2, `scrapes after the stop: ${JSON.stringify(samples)}`);
+
+  assert.deepEqual(byUnit(await query('vantrel_up')),
+    Object.fromEntries(units.map((u) => [u, u === lost ? 0 : 1])));
+  // Pending for its 2 minutes, for that unit alone.
+  const alerts = await waitFor('the down alert pending', async () => {
+    const list = (await api('alerts')).alerts.filter((a) => a.labels.alertname === 'VantrelUnitDown');
+    return list.length > 0 && list;
+  }, 3 * scrapeSeconds * 1000);
+  assert.deepEqual(alerts.map((a) => [a.labels.unit, a.state]), [[lost, 'pending']]);
+});
