@@ -1,11 +1,12 @@
 #include "gateway/ember_provider.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
+#include "cli/dotted_address.h"
 #include "ember/s101.h"
 #include "gateway/ember_tree.h"
-#include "cli/dotted_address.h"
 #include "gateway/unit_command.h"
 #include "unit/unit_checks.h"
 
@@ -52,10 +53,6 @@ struct EmberProvider::Watcher {
         } else {
             watched.erase(path);
         }
-    }
-    bool Watches(const Path& path) {
-        std::lock_guard<std::mutex> lock(mutex);
-        return watched.count(path) > 0;
     }
 };
 
@@ -293,7 +290,6 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
         watcher, "set", {{"parameter", ember_tree::ParameterName(number)}, {"value", *wanted}});
     if (!record) return answer({});
     CheckedCommand command;
-    const char* levelName = "level";
     if (number >= ember_tree::kVolume && number < ember_tree::kInput) {
         const auto level = static_cast<Level>(number - ember_tree::kVolume);
         const auto target = static_cast<std::int32_t>(*wanted);
@@ -310,7 +306,7 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
         }
         command = [button](UnitLink& link) { return PressButton(link, *button); };
     }
-    RunCommand(monitor, m_hub, command, false, levelName, *record, answer);
+    RunCommand(monitor, m_hub, command, false, "level", *record, answer);
 }
 
 // A command the audit log cannot take is not run, as the API refuses it.

@@ -129,6 +129,27 @@ Root GetDirectory() {
     return {std::vector<Element>{CommandElement({CommandType::kGetDirectory, -1, std::nullopt})}};
 }
 
+TEST(GatewayEmberTest, AnyAddressButLoopbackNeedsAnAllowListOfWellFormedBlocks) {
+    EXPECT_FALSE(gateway::NeedsAllowList("127.0.0.1"));
+    EXPECT_FALSE(gateway::NeedsAllowList("127.9.9.9"));
+    EXPECT_TRUE(gateway::NeedsAllowList("0.0.0.0"));
+    EXPECT_TRUE(gateway::NeedsAllowList("10.1.2.3"));
+    for (const char* bad : {"", "10.0.0.0/33", "10.0.0", "10.0.0.0/", "10.0.0.0/8,", "a/8"}) {
+        std::vector<gateway::Cidr> blocks;
+        std::string why;
+        EXPECT_FALSE(gateway::ParseCidrs(bad, blocks, why)) << bad;
+        EXPECT_FALSE(why.empty());
+    }
+    std::vector<gateway::Cidr> blocks;
+    std::string why;
+    ASSERT_TRUE(gateway::ParseCidrs("10.1.2.77/24,192.168.5.5,0.0.0.0/0", blocks, why)) << why;
+    EXPECT_TRUE(gateway::InBlocks({blocks[0]}, 0x0A0102FF));
+    EXPECT_FALSE(gateway::InBlocks({blocks[0]}, 0x0A010300));
+    EXPECT_TRUE(gateway::InBlocks({blocks[1]}, 0xC0A80505));
+    EXPECT_FALSE(gateway::InBlocks({blocks[1]}, 0xC0A80506));
+    EXPECT_TRUE(gateway::InBlocks({blocks[2]}, 0x01020304));
+}
+
 TEST(GatewayEmberTest, AClientOutsideTheAllowListIsClosedAtOnce) {
     auto gw = EmberGateway("127.0.0.5/32,127.0.1.0/24", false);
     ASSERT_TRUE(gw.started) << gw.error;
