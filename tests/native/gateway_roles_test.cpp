@@ -2,6 +2,7 @@
 // log's entries of each kind of command, a log that cannot be written, and tokens read again on
 // SIGHUP.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -106,7 +107,7 @@ TEST(GatewayRolesTest, EachRoleReachesItsRouteGroupsAndNoMore) {
 // replied, and the unit's values before and after. A log that cannot be written stops commands.
 TEST(GatewayAuditTest, EveryCommandAndJobIsAnEntryAndAnUnwritableLogRefusesCommands) {
     const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / "vantrel-audit-test";
+        std::filesystem::temp_directory_path() / ("vantrel-audit-" + std::to_string(getpid()));
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     const std::string path = (folder / "audit.jsonl").string();
@@ -177,7 +178,8 @@ TEST(GatewayAuditTest, EveryCommandAndJobIsAnEntryAndAnUnwritableLogRefusesComma
 // HTTPS with a certificate the test makes: a request over TLS is served; plain HTTP to the same
 // port is not, and the token never crosses in clear.
 TEST(GatewayTlsTest, HttpsIsServedAndPlainHttpToItsPortIsNot) {
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "vantrel-tls";
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("vantrel-tls-" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
     const std::string key = (folder / "key.pem").string(), cert = (folder / "cert.pem").string();
     ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.3 "
