@@ -15,14 +15,18 @@
 
 namespace vantrel::bench {
 
-/// The gateway over `units` on 127.0.0.1:port, polling every 5 s; stopped with its owner.
+/// The gateway over `units` on 127.0.0.1:port, polling every 5 s, with `extra` options;
+/// stopped with its owner.
 /// It dies with the thread that starts it, so a benchmark that is killed leaves none behind.
 class GatewayChild {
   public:
-    GatewayChild(const std::vector<std::string>& units, int port) : m_port(port) {
+    GatewayChild(const std::vector<std::string>& units, int port,
+                 const std::vector<std::string>& extra = {})
+        : m_port(port) {
         std::vector<std::string> words{VANTREL_GATEWAY};
         for (const std::string& unit : units) words.insert(words.end(), {"--unit", unit});
         words.insert(words.end(), {"--listen", "127.0.0.1:" + std::to_string(port), "--poll", "5"});
+        words.insert(words.end(), extra.begin(), extra.end());
         std::vector<char*> argv;
         for (std::string& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);

@@ -259,7 +259,8 @@ void Api::Get(const HttpRequest& request, const Identity& who, const Parts& part
     if (parts == Parts{"metrics"}) {
         return respond({200,
                         "text/plain; version=0.0.4; charset=utf-8",
-                        MetricsText(m_units.Snapshots(), Steady::now()),
+                        MetricsText(m_units.Snapshots(), Steady::now()) +
+                            (m_extraMetrics ? m_extraMetrics() : ""),
                         {{"Cache-Control", "no-store"}},
                         nullptr});
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +35,10 @@ class Api : public HttpHandler {
         m_port = port;
         m_scheme = tls ? "https" : "http";
     }
+    /// Series of the gateway's other services, after the units' own.
+    void SetExtraMetrics(std::function<std::string()> metrics) {
+        m_extraMetrics = std::move(metrics);
+    }
 
     std::optional<HttpResponse> Admit(const HttpRequest& head, std::size_t& bodyLimit) override;
     void Serve(HttpRequest request, Respond respond) override;
@@ -55,6 +60,7 @@ class Api : public HttpHandler {
     AuditLog& m_audit;
     int m_port = 0;
     std::string m_scheme = "http";
+    std::function<std::string()> m_extraMetrics;
 };
 
 }  // namespace vantrel::gateway

@@ -1,12 +1,14 @@
 #include "gateway/gateway.h"
 
 #include "gateway/access.h"
+#include "gateway/ember_access.h"
 #include "gateway/unit_json.h"
 
 namespace vantrel::gateway {
 
 Gateway::Gateway(const GatewayOptions& options) : m_options(options) {
     if (options.token) m_tokens.SetSingle(*options.token);
+    std::vector<EmberProvider::UnitName> names;
     for (const cli::Target& target : options.units) {
         auto makeLink = [target](const std::atomic<int32_t>& stop) {
             cli::LinkOptions linkOptions;
@@ -16,10 +18,18 @@ Gateway::Gateway(const GatewayOptions& options) : m_options(options) {
         // A serial unit is named by its device's base name: ttyUSB0.
         const std::string name =
             target.serial ? target.name.substr(target.name.rfind('/') + 1) : target.name;
+        const std::size_t index = names.size();
+        names.push_back({name, target.name});
         m_units.Add(std::make_unique<UnitMonitor>(
-            name, makeLink, options.monitor, [this](const UnitSnapshot& snapshot) {
+            name, makeLink, options.monitor, [this, index](const UnitSnapshot& snapshot) {
                 m_hub.Publish("unit", UnitJson(snapshot).dump());
+                if (m_ember) m_ember->Changed(index, snapshot);
             }));
+    }
+    if (options.ember) {
+        m_ember = std::make_unique<EmberProvider>(m_units, m_hub, m_audit, names, *options.ember);
+        m_api.SetExtraMetrics([this] { return m_ember->MetricsText(); });
+        m_emberServer = std::make_unique<StreamServer>(m_server, *m_ember, StreamServer::Limits{});
     }
 }
 
@@ -31,20 +41,31 @@ bool Gateway::Start(std::string& error) {
         error = "listening on " + m_options.host + " needs --token-file";
         return false;
     }
+    if (m_options.ember && NeedsAllowList(m_options.ember->host) &&
+        m_options.ember->allow.empty()) {
+        error = "Ember+ on " + m_options.ember->host + " needs --ember-allow";
+        return false;
+    }
     m_audit.SetFile(m_options.auditLog);
     if (!m_audit.Ready(error)) return false;
     const bool tls = !m_options.tlsCertificate.empty();
     if (tls && !m_server.UseTls(m_options.tlsCertificate, m_options.tlsKey, error)) return false;
     if (!m_server.Listen(m_options.host, m_options.port, error)) return false;
+    if (m_emberServer &&
+        !m_emberServer->Listen(m_options.ember->host, m_options.ember->port, error)) {
+        return false;
+    }
     m_port = m_server.Port();
     m_api.SetListening(m_port, tls);
     m_units.Start();
+    if (m_emberServer) m_emberServer->Start();
     m_server.Start();
     return true;
 }
 
 void Gateway::BeginStop() {
     m_server.StopAccepting();
+    if (m_emberServer) m_emberServer->StopAccepting();
     m_hub.Close();
     m_jobs.Close();
     m_units.BeginStop();
@@ -55,6 +76,7 @@ void Gateway::BeginStop() {
 void Gateway::Stop() {
     BeginStop();
     m_units.Stop();
+    if (m_emberServer) m_emberServer->Stop();
     m_server.Stop();
 }
 

@@ -7,9 +7,11 @@
 
 #include "clients/link_factory.h"
 #include "gateway/api.h"
+#include "gateway/ember_provider.h"
 #include "gateway/event_hub.h"
 #include "gateway/firmware_jobs.h"
 #include "gateway/http_server.h"
+#include "gateway/stream_server.h"
 #include "gateway/units.h"
 
 namespace vantrel::gateway {
@@ -29,6 +31,8 @@ struct GatewayOptions {
     /// HTTPS with this PEM certificate chain and key, when both are given.
     std::string tlsCertificate;
     std::string tlsKey;
+    /// The Ember+ provider, when asked for.
+    std::optional<EmberOptions> ember;
 };
 
 /// The service: a monitor per unit and the HTTP server in front of them.
@@ -54,6 +58,8 @@ class Gateway {
     /// Reads the tokens file again; false, with the reason, when it could not be, and the
     /// tokens in force stay.
     bool ReloadTokens(std::string& why) { return m_tokens.Reload(why); }
+    /// The Ember+ provider's port; 0 without one.
+    int EmberPort() const { return m_emberServer ? m_emberServer->Port() : 0; }
 
   private:
     static constexpr std::size_t kMostStreams = 256;
@@ -64,8 +70,12 @@ class Gateway {
     FirmwareJobs m_jobs{m_units, m_hub};
     Tokens m_tokens;
     AuditLog m_audit;
+    // Before the server: its loop's end may still close Ember+ sessions.
+    std::unique_ptr<EmberProvider> m_ember;
     Api m_api{m_units, m_hub, m_jobs, m_tokens, m_audit};
     HttpServer m_server{m_api, m_options.server};
+    // After the server: its listener is closed while the loop still stands.
+    std::unique_ptr<StreamServer> m_emberServer;
     int m_port = 0;
 };
 

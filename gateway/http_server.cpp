@@ -1,5 +1,5 @@
-// The only file that knows Boost.Asio and Beast: the gateway sees HttpRequest, HttpResponse
-// and HttpHandler.
+// With stream_server.cpp, the only files that know Boost.Asio and Beast: the gateway sees
+// HttpRequest, HttpResponse and HttpHandler.
 #include "gateway/http_server.h"
 
 #include <boost/asio.hpp>
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "gateway/event_hub.h"
+#include "gateway/network_loop.h"
 
 namespace vantrel::gateway {
 namespace {
@@ -454,6 +455,8 @@ void HttpServer::Core::ForEach(Action action) {
     for (const auto& connection : open)
         connection->Post([connection, action] { action(*connection); });
 }
+
+boost::asio::io_context& LoopOf(HttpServer::Core& core) { return core.ioc; }
 
 HttpServer::HttpServer(HttpHandler& handler, const ServerLimits& limits)
     : m_core(std::make_unique<Core>(handler, limits)) {}

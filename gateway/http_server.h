@@ -43,8 +43,10 @@ class HttpServer {
     /// Closes every connection and joins the threads; safe to call twice.
     void Stop();
 
-    /// The event loop and its connections, known only to the source.
+    /// The event loop and its connections, known only to the network sources.
     class Core;
+    /// For the gateway's other network services, which run on the same loop.
+    Core& GetCore() { return *m_core; }
 
   private:
     std::unique_ptr<Core> m_core;

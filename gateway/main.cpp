@@ -11,6 +11,7 @@
 #include "clients/dotted_address.h"
 #include "clients/targets.h"
 #include "gateway/access.h"
+#include "gateway/ember_access.h"
 #include "gateway/gateway.h"
 #include "res/version.h"
 
@@ -122,6 +123,15 @@ int Main(int argc, char** argv) {
         app.add_option("--tls-cert", tlsCertificate, "serve HTTPS with this PEM certificate chain");
     app.add_option("--tls-key", tlsKey, "... and this PEM private key")->needs(certificate);
     certificate->needs("--tls-key");
+    std::string ember, emberAllow;
+    bool emberReadOnly = false;
+    app.add_option("--ember", ember,
+                   "HOST:PORT to serve Ember+ on (off unless given; 9000 is usual)");
+    app.add_option(
+        "--ember-allow", emberAllow,
+        "CIDR[,CIDR...]: the Ember+ clients allowed; needed on any address but loopback");
+    app.add_flag("--ember-read-only", emberReadOnly,
+                 "Ember+ clients may read but not set or invoke");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -153,6 +163,23 @@ int Main(int argc, char** argv) {
         return Usage("listening on " + options.host + " needs --token-file: others can reach it");
     }
     options.monitor.poll = std::chrono::seconds(poll);
+    if (!ember.empty()) {
+        EmberOptions emberOptions;
+        if (!ParseListen(ember, emberOptions.host, emberOptions.port)) {
+            return Usage("--ember takes A.B.C.D:PORT: " + ember);
+        }
+        if (!emberAllow.empty() && !ParseCidrs(emberAllow, emberOptions.allow, error)) {
+            return Usage("--ember-allow: " + error);
+        }
+        if (NeedsAllowList(emberOptions.host) && emberOptions.allow.empty()) {
+            return Usage("Ember+ on " + emberOptions.host +
+                         " needs --ember-allow: it has no authentication");
+        }
+        emberOptions.readOnly = emberReadOnly;
+        options.ember = emberOptions;
+    } else if (!emberAllow.empty() || emberReadOnly) {
+        return Usage("--ember-allow and --ember-read-only need --ember");
+    }
 
     // The signals are taken by sigwait below, on this thread, so every thread started from
     // here on has them blocked.
@@ -164,7 +191,7 @@ int Main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    RaiseOpenFileLimit(options.server.connections + 4 * options.units.size() + 64);
+    RaiseOpenFileLimit(options.server.connections + 4 * options.units.size() + 128);
 
     Gateway gateway(options);
     if (!gateway.Start(error)) return Usage(error);
@@ -176,6 +203,10 @@ int Main(int argc, char** argv) {
     }
     std::printf("vantrel-gateway: serving %zu units on %s://%s:%d/\n", options.units.size(),
                 tlsCertificate.empty() ? "http" : "https", options.host.c_str(), gateway.Port());
+    if (options.ember) {
+        std::printf("vantrel-gateway: Ember+ on %s:%d\n", options.ember->host.c_str(),
+                    gateway.EmberPort());
+    }
     std::fflush(stdout);
     Serve(gateway, signals);
     return 0;

@@ -3,7 +3,7 @@
 #include "clients/level_names.h"
 #include "clients/report.h"
 #include "unit/buttons.h"
-#include "unit/unit_checks.h"
+#include "unit_link/unit_checks.h"
 
 namespace vantrel::gateway {
 namespace {

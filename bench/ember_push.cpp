@@ -1,0 +1,287 @@
+// Benchmark: vantrel-gateway over 256 simulated units polled every 5 s, with a change at every
+// unit each poll period, and 64 Ember+ consumers each holding the whole tree (every unit's
+// directory). Prints how long a change takes from the unit to each consumer (median, p99), and
+// the gateway's CPU beside the same gateway without Ember+, in the same run. Runs in a network
+// namespace of its own that has only lo, so it needs root.
+//   ember_push [SECONDS]     the measuring window, 30 by default
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/bench_units.h"
+#include "bench/gateway_child.h"
+#include "bench/loopback_namespace.h"
+#include "bench/proc_figures.h"
+#include "ember/glow.h"
+#include "ember/s101.h"
+
+namespace {
+
+using namespace vantrel;
+using namespace vantrel::bench;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kUnits = 256;
+constexpr int kConsumers = 64;
+constexpr uint32_t kBlock = 190;  // the units on 127.0.190.1 upwards
+constexpr int kHttpPort = 18190;
+constexpr int kEmberPort = 19190;
+constexpr std::chrono::seconds kPoll{5};
+constexpr std::uint32_t kVolume = 2;  // the parameter's number under its unit
+
+std::vector<std::string> UnitNames() {
+    std::vector<std::string> names;
+    for (int i = 0; i < kUnits; ++i) names.push_back(Dotted(UnitAddress(i, kBlock)));
+    return names;
+}
+
+/// Sets every unit's volume to a new value once each poll period, noting when.
+class Changer {
+  public:
+    explicit Changer(std::vector<std::unique_ptr<BenchUnit>>& units)
+        : m_units(units), m_at(units.size()) {}
+    ~Changer() { Stop(); }
+
+    void Start() {
+        m_thread = std::thread([this] {
+            for (int cycle = 1; !m_stop; ++cycle) {
+                const int value = 10 + cycle % 20;
+                m_value = value;
+                for (std::size_t i = 0; i < m_units.size(); ++i) {
+                    m_at[i] = Clock::now().time_since_epoch().count();
+                    m_units[i]->unit.SetLevel(sim::Level::Volume, value);
+                }
+                m_changes += static_cast<long>(m_units.size());
+                const auto next = Clock::now() + kPoll;
+                while (!m_stop && Clock::now() < next) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
+            }
+        });
+    }
+    void Stop() {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+    /// How long ago the unit was last set to `value`; none if it was set to another since.
+    std::optional<double> SinceMs(std::size_t unit, std::int64_t value) const {
+        if (value != m_value) return std::nullopt;
+        const auto at = Clock::time_point(Clock::duration(m_at[unit].load()));
+        return std::chrono::duration<double, std::milli>(Clock::now() - at).count();
+    }
+    long Changes() const { return m_changes; }
+
+  private:
+    std::vector<std::unique_ptr<BenchUnit>>& m_units;
+    std::vector<std::atomic<Clock::rep>> m_at;
+    std::atomic<int> m_value{-1};
+    std::atomic<long> m_changes{0};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+/// An Ember+ consumer on a thread of its own: asks for every unit's directory, then notes the
+/// delay of each volume push that carries the changer's latest value.
+class Consumer {
+  public:
+    Consumer(const Changer& changer, const std::atomic<bool>& measuring)
+        : m_changer(changer), m_measuring(measuring) {}
+    ~Consumer() { Stop(); }
+
+    void Start() {
+        m_thread = std::thread([this] { Run(); });
+    }
+    void Stop() {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+    /// Whether it holds every unit's directory.
+    bool Holding() const { return m_answers >= kUnits; }
+    const std::vector<double>& Delays() const { return m_delays; }
+
+  private:
+    void Send(const ember::Root& root) {
+        const ember::Bytes frame =
+            ember::EncodeS101({ember::S101Kind::kEmber, ember::EncodeGlow(root)});
+        send(m_fd.Get(), frame.data(), frame.size(), MSG_NOSIGNAL);
+    }
+
+    void Run() {
+        m_fd = Fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(kEmberPort);
+        inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+        if (connect(m_fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return;
+        const auto getDirectory =
+            ember::CommandElement({ember::CommandType::kGetDirectory, -1, std::nullopt});
+        for (std::uint32_t unit = 1; unit <= kUnits; ++unit) {
+            ember::Element node = ember::QualifiedElement(ember::ElementKind::kNode, {1, 1, unit});
+            node.children = std::vector<ember::Element>{getDirectory};
+            Send({std::vector<ember::Element>{node}});
+        }
+        ember::S101Decoder decoder;
+        std::uint8_t buffer[64 * 1024];
+        while (!m_stop) {
+            pollfd p{m_fd.Get(), POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            const ssize_t n = recv(m_fd.Get(), buffer, sizeof buffer, 0);
+            if (n <= 0) return;
+            decoder.Feed(buffer, static_cast<std::size_t>(n),
+                         [this](ember::S101Message m) { Take(m); });
+        }
+    }
+
+    void Take(const ember::S101Message& message) {
+        if (message.kind != ember::S101Kind::kEmber) return;
+        Result<ember::Root> root = ember::DecodeGlow(message.glow);
+        const auto* elements =
+            root.Ok() ? std::get_if<std::vector<ember::Element>>(&root.Value().body) : nullptr;
+        if (!elements) return;
+        // A directory's answer holds the unit's 15 children; a push, what changed.
+        if (elements->size() == 15) ++m_answers;
+        if (!m_measuring) return;
+        for (const ember::Element& e : *elements) {
+            const auto* contents = std::get_if<ember::ParameterContents>(&e.contents);
+            if (e.path.size() != 4 || e.path[3] != kVolume || !contents || !contents->value)
+                continue;
+            const auto* value = std::get_if<std::int64_t>(&*contents->value);
+            if (!value) continue;
+            if (auto delay = m_changer.SinceMs(e.path[2] - 1, *value)) m_delays.push_back(*delay);
+        }
+    }
+
+    const Changer& m_changer;
+    const std::atomic<bool>& m_measuring;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_answers{0};
+    Fd m_fd;
+    std::vector<double> m_delays;
+    std::thread m_thread;
+};
+
+struct Figures {
+    std::string missing;  // why it was not measured; "" when it was
+    double coreShare = 0;
+    double peakMiB = 0;
+    std::vector<double> delays;
+    long expected = 0;  // pushes the changes called for
+};
+
+Figures Measure(std::vector<std::unique_ptr<BenchUnit>>& units, bool ember, int window) {
+    Figures figures;
+    std::vector<std::string> extra;
+    if (ember) extra = {"--ember", "127.0.0.1:" + std::to_string(kEmberPort)};
+    GatewayChild gateway(UnitNames(), kHttpPort, extra);
+    if (!gateway.WaitAllUp(kUnits, std::chrono::seconds(60))) {
+        figures.missing = "the gateway's units did not come up";
+        return figures;
+    }
+    Changer changer(units);
+    std::atomic<bool> measuring{false};
+    std::vector<std::unique_ptr<Consumer>> consumers;
+    if (ember) {
+        for (int i = 0; i < kConsumers; ++i) {
+            consumers.push_back(std::make_unique<Consumer>(changer, measuring));
+            consumers.back()->Start();
+        }
+        const auto end = Clock::now() + std::chrono::seconds(60);
+        auto holding = [&] {
+            return std::all_of(consumers.begin(), consumers.end(),
+                               [](const auto& c) { return c->Holding(); });
+        };
+        while (!holding() && Clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (!holding()) {
+            figures.missing = "the consumers did not get the whole tree";
+            return figures;
+        }
+    }
+    // Settled first: the connects, whole reads and directories are not the steady load.
+    std::this_thread::sleep_for(kPoll);
+    measuring = true;
+    const double cpuBefore = CpuSeconds(gateway.Pid());
+    const auto start = Clock::now();
+    changer.Start();
+    std::this_thread::sleep_for(std::chrono::seconds(window));
+    changer.Stop();
+    figures.coreShare = (CpuSeconds(gateway.Pid()) - cpuBefore) /
+                        std::chrono::duration<double>(Clock::now() - start).count();
+    // The last changes get the poll period and a second more to arrive.
+    std::this_thread::sleep_for(kPoll + std::chrono::seconds(1));
+    figures.peakMiB = MemoryMiB(gateway.Pid(), "VmHWM");
+    for (auto& consumer : consumers) {
+        consumer->Stop();
+        const auto& delays = consumer->Delays();
+        figures.delays.insert(figures.delays.end(), delays.begin(), delays.end());
+    }
+    figures.expected = ember ? changer.Changes() * kConsumers : 0;
+    return figures;
+}
+
+double Percentile(std::vector<double> values, int percent) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, values.size() * percent / 100)];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int window = argc > 1 ? std::atoi(argv[1]) : 30;
+    if (window < 10) {
+        std::fprintf(stderr, "usage: ember_push [SECONDS]   (at least 10; 30 by default)\n");
+        return 2;
+    }
+    if (geteuid() != 0) {
+        std::fprintf(stderr, "ember_push: needs root, for a network namespace of its own\n");
+        return 2;
+    }
+    std::string why;
+    if (!EnterLoopbackNamespace(why)) {
+        std::fprintf(stderr, "ember_push: %s; refusing to run\n", why.c_str());
+        return 1;
+    }
+    if (RaiseOpenFileLimit() < 4096) {
+        std::fprintf(stderr, "ember_push: the open file limit is below 4096\n");
+        return 1;
+    }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::vector<std::unique_ptr<BenchUnit>> units;
+    if (!StartUnits(kUnits, kBlock, units)) return 1;
+    std::printf(
+        "vantrel-gateway over %d simulated units, polls every 5 s, every unit's volume changed "
+        "once each 5 s; cpu over %d s\n",
+        kUnits, window);
+    const Figures plain = Measure(units, false, window);
+    const Figures ember = Measure(units, true, window);
+    if (!plain.missing.empty())
+        std::printf("  without Ember+: not measured: %s\n", plain.missing.c_str());
+    if (!ember.missing.empty()) std::printf("  Ember+: not measured: %s\n", ember.missing.c_str());
+    if (!plain.missing.empty() || !ember.missing.empty()) return 1;
+    std::printf("  without Ember+          cpu %5.2f%% of a core  peak %6.1f MiB\n",
+                plain.coreShare * 100, plain.peakMiB);
+    std::printf("  Ember+, %d consumers    cpu %5.2f%% of a core  peak %6.1f MiB\n", kConsumers,
+                ember.coreShare * 100, ember.peakMiB);
+    const double median = Percentile(ember.delays, 50), p99 = Percentile(ember.delays, 99);
+    std::printf(
+        "  push latency, change at the unit to the consumer: median %.0f ms, p99 %.0f ms "
+        "(%zu pushes of %ld changes to consumers)\n",
+        median, p99, ember.delays.size(), ember.expected);
+    const double bound = std::chrono::duration<double, std::milli>(kPoll).count() + 1000;
+    std::printf("  the bound: the poll period plus 1 s, %.0f ms\n", bound);
+    return p99 <= bound && static_cast<long>(ember.delays.size()) >= ember.expected ? 0 : 1;
+}

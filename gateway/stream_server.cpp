@@ -1,0 +1,236 @@
+// A plain TCP service on the HTTP server's loop; with http_server.cpp, the only file that
+// knows Asio.
+#include "gateway/stream_server.h"
+
+#include <boost/asio.hpp>
+
+#include <array>
+#include <deque>
+#include <mutex>
+#include <unordered_map>
+
+#include "gateway/network_loop.h"
+
+namespace vantrel::gateway {
+namespace {
+
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+using error_code = boost::system::error_code;
+
+constexpr std::size_t kReadChunk = 16 * 1024;
+
+}  // namespace
+
+class StreamConnection;
+
+class StreamServer::Core {
+  public:
+    Core(net::io_context& ioc, StreamService& service, const Limits& limits)
+        : ioc(ioc), service(service), limits(limits), acceptor(net::make_strand(ioc)) {}
+
+    void Accept(const std::shared_ptr<Core>& self);
+    void Remove(StreamConnection* connection) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_open.erase(connection);
+    }
+    template <typename Action>
+    void ForEach(Action action);
+
+    net::io_context& ioc;
+    StreamService& service;
+    const Limits limits;
+    tcp::acceptor acceptor;
+
+  private:
+    std::mutex m_mutex;
+    std::unordered_map<StreamConnection*, std::weak_ptr<StreamConnection>> m_open;
+};
+
+/// One client's connection, on a strand of its own: what it sends goes to its session as it
+/// comes; what is sent to it is written in order, several sends in one write.
+class StreamConnection : public StreamClient,
+                         public std::enable_shared_from_this<StreamConnection> {
+  public:
+    StreamConnection(std::shared_ptr<StreamServer::Core> core, tcp::socket socket)
+        : m_core(std::move(core)),
+          m_socket(std::move(socket)),
+          m_deadline(m_socket.get_executor()) {}
+    ~StreamConnection() override { m_core->Remove(this); }
+
+    void Start(std::unique_ptr<StreamSession> session) {
+        m_session = std::move(session);
+        error_code ignored;
+        m_socket.set_option(tcp::no_delay(true), ignored);
+        Read();
+    }
+
+    void Send(std::string bytes) override {
+        net::post(m_socket.get_executor(),
+                  [self = shared_from_this(), b = std::move(bytes)]() mutable {
+                      self->Queue(std::move(b));
+                  });
+    }
+
+    void Close() override {
+        net::post(m_socket.get_executor(), [self = shared_from_this()] {
+            self->m_closeWhenWritten = true;
+            self->WriteNext();
+        });
+    }
+
+    /// On the strand: ends the connection now.
+    void Shut() {
+        if (m_closed) return;
+        m_closed = true;
+        error_code ignored;
+        m_socket.shutdown(tcp::socket::shutdown_both, ignored);
+        m_socket.close(ignored);
+        m_deadline.cancel();
+        m_session.reset();
+    }
+
+    template <typename Function>
+    void Post(Function function) {
+        net::post(m_socket.get_executor(), std::move(function));
+    }
+
+  private:
+    void Read() {
+        m_socket.async_read_some(net::buffer(m_in),
+                                 [self = shared_from_this()](error_code ec, std::size_t n) {
+                                     if (ec || self->m_closed) return self->Shut();
+                                     if (!self->m_session->Received(self->m_in.data(), n))
+                                         return self->Shut();
+                                     self->Read();
+                                 });
+    }
+
+    void Queue(std::string bytes) {
+        if (m_closed) return;
+        m_pending += bytes.size();
+        if (m_pending > m_core->limits.mostPending) return Shut();
+        m_queue.push_back(std::move(bytes));
+        WriteNext();
+    }
+
+    void WriteNext() {
+        if (m_closed || m_writing) return;
+        if (m_queue.empty()) {
+            if (m_closeWhenWritten) Shut();
+            return;
+        }
+        m_out.clear();
+        for (std::string& piece : m_queue) m_out += piece;
+        m_queue.clear();
+        m_writing = true;
+        m_deadline.expires_after(m_core->limits.drain);
+        m_deadline.async_wait([self = shared_from_this()](error_code ec) {
+            if (!ec && self->m_writing) self->Shut();
+        });
+        net::async_write(m_socket, net::buffer(m_out),
+                         [self = shared_from_this()](error_code ec, std::size_t n) {
+                             self->m_writing = false;
+                             self->m_pending -= n;
+                             self->m_deadline.cancel();
+                             if (ec) return self->Shut();
+                             self->WriteNext();
+                         });
+    }
+
+    std::shared_ptr<StreamServer::Core> m_core;
+    tcp::socket m_socket;
+    net::steady_timer m_deadline;
+    std::unique_ptr<StreamSession> m_session;
+    std::array<std::uint8_t, kReadChunk> m_in{};
+    std::deque<std::string> m_queue;
+    std::string m_out;
+    std::size_t m_pending = 0;
+    bool m_writing = false;
+    bool m_closed = false;
+    bool m_closeWhenWritten = false;
+};
+
+void StreamServer::Core::Accept(const std::shared_ptr<Core>& self) {
+    acceptor.async_accept(net::make_strand(ioc), [self](error_code ec, tcp::socket socket) {
+        if (!self->acceptor.is_open()) return;
+        if (!ec) {
+            error_code addressError;
+            const tcp::endpoint peer = socket.remote_endpoint(addressError);
+            bool full = false;
+            {
+                std::lock_guard<std::mutex> lock(self->m_mutex);
+                full = self->m_open.size() >= self->limits.mostConnections;
+            }
+            if (!full && !addressError && peer.address().is_v4()) {
+                auto connection = std::make_shared<StreamConnection>(self, std::move(socket));
+                std::unique_ptr<StreamSession> session =
+                    self->service.Open(peer.address().to_v4().to_uint(), connection);
+                if (session) {
+                    {
+                        std::lock_guard<std::mutex> lock(self->m_mutex);
+                        self->m_open.emplace(connection.get(), connection);
+                    }
+                    connection->Post([connection, s = std::move(session)]() mutable {
+                        connection->Start(std::move(s));
+                    });
+                }
+            }
+        }
+        self->Accept(self);
+    });
+}
+
+template <typename Action>
+void StreamServer::Core::ForEach(Action action) {
+    std::vector<std::shared_ptr<StreamConnection>> open;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const auto& entry : m_open) {
+            if (auto connection = entry.second.lock()) open.push_back(connection);
+        }
+    }
+    for (const auto& connection : open)
+        connection->Post([connection, action] { action(*connection); });
+}
+
+StreamServer::StreamServer(HttpServer& loop, StreamService& service, const Limits& limits)
+    : m_core(std::make_shared<Core>(LoopOf(loop.GetCore()), service, limits)) {}
+
+StreamServer::~StreamServer() { Stop(); }
+
+bool StreamServer::Listen(const std::string& host, int port, std::string& error) {
+    error_code ec;
+    const net::ip::address address = net::ip::make_address(host, ec);
+    tcp::acceptor& acceptor = m_core->acceptor;
+    if (!ec) acceptor.open(tcp::v4(), ec);
+    if (!ec) acceptor.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec) acceptor.bind({address, static_cast<unsigned short>(port)}, ec);
+    if (!ec) acceptor.listen(net::socket_base::max_listen_connections, ec);
+    if (ec) {
+        error = "cannot listen on " + host + ":" + std::to_string(port) + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+int StreamServer::Port() const {
+    error_code ec;
+    return m_core->acceptor.local_endpoint(ec).port();
+}
+
+void StreamServer::Start() { m_core->Accept(m_core); }
+
+void StreamServer::StopAccepting() {
+    net::post(m_core->acceptor.get_executor(), [core = m_core] {
+        error_code ignored;
+        core->acceptor.close(ignored);
+    });
+}
+
+void StreamServer::Stop() {
+    StopAccepting();
+    m_core->ForEach([](StreamConnection& connection) { connection.Shut(); });
+}
+
+}  // namespace vantrel::gateway
