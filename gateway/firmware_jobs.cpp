@@ -90,7 +90,8 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
         };
         QueuedCommand update{
             [=](UnitLink& link) {
-                Update(job, i, [](UnitProgress& p) { p.state = "running"; });
+                // A net update runs only once the unit has been power-cycled.
+                if (!net) Update(job, i, [](UnitProgress& p) { p.state = "running"; });
                 const firmware::ProgressSink progress = [=](const firmware::Progress& step) {
                     monitor->NoteAnswer();
                     if (step.phase == firmware::Phase::kEntering) return;

@@ -16,7 +16,10 @@ const OUTCOME_SHOWN_MS = 8000;
 const RECONNECT_MS = 1000;
 const LONGEST_RECONNECT_MS = 30000;
 
-const cards = new Map(); // unit id -> { card, unit }
+const cards = new Map(); // unit id -> { card, unit, auditAsked }
+let role = "viewer"; // the token's, from /api/whoami
+const AUDIT_SHOWN = 5;
+const AUDIT_EVERY_MS = 3000;
 let followedJob = null; // { id, finished, units: unit id -> the furthest entry shown }
 
 // ---- Calls to the gateway, with the token when one is set ----
@@ -244,7 +247,9 @@ function createCard(id) {
   }
   buttons.append(factoryResetButton(card, unitPath));
 
-  const cell = { card, unit: null };
+  // The factory reset is an admin's; the other buttons an operator's.
+  card.querySelector('[data-button="factory-reset"]').classList.add("needs-admin");
+  const cell = { card, unit: null, auditAsked: 0 };
   cards.set(id, cell);
   document.getElementById("units").append(card);
   return cell;
@@ -319,6 +324,30 @@ function renderUnit(unit) {
     button.disabled = unit.link !== "up";
   }
   renderTimes(cell);
+  showAudit(cell);
+}
+
+// An admin sees the unit's last changes on its card: who did what, and how it ended. A unit's
+// events come with each change it shows, so they say when to look again, at most every few
+// seconds.
+async function showAudit(cell, now = false) {
+  if (role !== "admin" || (!now && Date.now() - cell.auditAsked < AUDIT_EVERY_MS)) return;
+  cell.auditAsked = Date.now();
+  const id = cell.card.dataset.unit;
+  const response = await call("/api/audit?unit=" + encodeURIComponent(id) + "&limit=" + AUDIT_SHOWN)
+    .catch(() => null);
+  if (!response || !response.ok) return;
+  const list = field(cell.card, "audit");
+  list.replaceChildren(...((await replyOf(response)).entries || []).map((entry) => {
+    const item = document.createElement("li");
+    const params = Object.values(entry.params || {}).join(" ");
+    const outcome = entry.outcome || {};
+    const ended = outcome.state || (outcome.reply && outcome.reply.done ? "done" : "HTTP " + outcome.status);
+    item.textContent = clockTime(entry.time) + " " + entry.who + " (" + entry.from + "): " +
+      entry.action + (params ? " " + params : "") + " → " + ended;
+    item.dataset.action = entry.action;
+    return item;
+  }));
 }
 
 // The relative times, also renewed every second.
@@ -378,6 +407,7 @@ async function command(card, label, button, path, body) {
     });
     const reply = await replyOf(response);
     showOutcome(card, label, response.ok && reply.done === true, describe(reply, response.status));
+    showAudit(cards.get(card.dataset.unit), true);
   } catch {
     showOutcome(card, label, false, "the gateway did not answer");
   } finally {
@@ -391,13 +421,14 @@ function firmwareMessage(text) {
   document.getElementById("firmware-message").textContent = text;
 }
 
-const STATE_ORDER = ["queued", "running", "done", "failed"];
+// A net update waits for the power cycle before it runs.
+const STATE_ORDER = ["queued", "power-cycle", "running", "done", "failed"];
 
 // A job's progress only goes forward, but the units' threads report it separately, so a read
 // can come after a newer one: each unit keeps the furthest of what it has been shown.
 function furthest(shown, entry) {
   if (!shown) return entry;
-  const rank = (e) => Math.min(STATE_ORDER.indexOf(e.state), 2);
+  const rank = (e) => Math.min(STATE_ORDER.indexOf(e.state), 3);
   if (rank(shown) > rank(entry) || (rank(shown) === rank(entry) && shown.done > entry.done)) {
     return shown;
   }
@@ -506,10 +537,14 @@ async function start() {
   setInterval(() => cards.forEach(renderTimes), 1000);
   for (;;) {
     try {
-      // The tables first: a card is built from them.
+      // The tables first: a card is built from them. Then who this token is, which says what
+      // the page shows.
       const response = await call(meta ? "/api/units" : "/api/meta");
       if (response.ok && !meta) {
         takeMeta(await response.json());
+        const me = await replyOf(await call("/api/whoami"));
+        role = me.role || "viewer";
+        document.body.dataset.role = role;
         continue;
       }
       if (response.ok) {

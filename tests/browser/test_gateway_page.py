@@ -204,6 +204,9 @@ class GatewayPage(unittest.TestCase):
         self.assertEqual("done", outcome.get_attribute("data-outcome"), outcome.text)
         self.assertIn("Mute", outcome.text)
         self.assertEqual(before + 1, self.sims[unit].received_text().count("ROT3"))
+        # Without tokens on 127.0.0.1 the page is an admin's, which sees the card's last changes.
+        self.until("the press in the card's last changes", lambda: "press mute" in self.card(
+            unit).find_element(By.CSS_SELECTOR, '[data-field="audit"]').get_attribute("textContent"))
 
     def test_3_change_at_the_unit_appears(self):
         unit = UNITS[1]
@@ -308,6 +311,28 @@ class GatewayPage(unittest.TestCase):
         self.driver.refresh()
         self.wait_up([TOKEN_UNIT])
         self.assertFalse(self.driver.find_element(By.ID, "token-form").is_displayed())
+
+    def test_6_a_viewer_sees_no_controls(self):
+        sim = Sim(TOKEN_UNIT)
+        self.addCleanup(sim.close)
+        tokens_file = os.path.join(WORK, "tokens")
+        with open(tokens_file, "w") as f:
+            f.write("wall viewer wall-token-0123456789\nengineer admin %s\n" % TOKEN)
+        os.chmod(tokens_file, 0o600)
+        # Another port: another origin, so the admin token kept by the last test is not used.
+        gateway = Gateway("127.0.0.3:%d" % (PORT + 1), [TOKEN_UNIT], "--tokens-file", tokens_file)
+        self.addCleanup(gateway.close)
+        self.driver.get(gateway.base)
+        self.until("the token form", lambda: self.driver.find_element(By.ID, "token-form").is_displayed())
+        self.driver.find_element(By.ID, "token-input").send_keys("wall-token-0123456789")
+        self.driver.find_element(By.ID, "token-submit").click()
+        self.wait_up([TOKEN_UNIT])
+        card = self.card(TOKEN_UNIT)
+        self.assertNotEqual("—", self.text(TOKEN_UNIT, '[data-field="ip"]'))  # it reads
+        for hidden in ['[data-button="mute"]', '[data-step="up"]', '[data-button="factory-reset"]',
+                       "[data-select]", ".audit"]:
+            self.assertFalse(card.find_element(By.CSS_SELECTOR, hidden).is_displayed(), hidden)
+        self.assertFalse(self.driver.find_element(By.ID, "firmware").is_displayed())
 
 
 def main():
