@@ -306,7 +306,7 @@ TEST(GatewayJobsTest, ASecondJobForAUnitBeingUpdatedIsRefused) {
 
 // The program ends within 3 s of a stop signal whatever its clients hold open: a trickle, an
 // event stream, an idle connection. A firmware update that runs is let finish first, and stderr
-// names its unit.
+// names its unit; a second signal stops it.
 TEST(GatewayProgramStopTest, AStopEndsItWithinThreeSecondsButLetsARunningUpdateFinish) {
     testing::SimulatedUnit unit("127.0.60.1");
     ASSERT_TRUE(unit.Start());
@@ -357,6 +357,36 @@ TEST(GatewayProgramStopTest, AStopEndsItWithinThreeSecondsButLetsARunningUpdateF
     EXPECT_EQ(gateway.Exit(milliseconds(20000)), 0);
     const std::vector<std::uint8_t> flash = unit.unit.MainFlash();
     EXPECT_EQ(std::string(flash.begin(), flash.end()), image);
+
+    // A second signal stops the update, which never finishes.
+    testing::GatewayProcess again(arguments);
+    ASSERT_TRUE(again.Serving(milliseconds(5000)));
+    httplib::Client second("127.0.0.1", 18024);
+    ASSERT_TRUE(testing::WaitUntil(
+        [&] {
+            const auto reply = second.Get("/api/units/127.0.60.1");
+            return reply && json::parse(reply->body)["link"] == "up";
+        },
+        milliseconds(5000)));
+    ASSERT_EQ(second
+                  .Post("/api/firmware?units=127.0.60.1&controller=main", std::string(3000, 'z'),
+                        "application/octet-stream")
+                  ->status,
+              202);
+    ASSERT_TRUE(testing::WaitUntil(
+        [&] {
+            const auto reply = second.Get("/api/jobs/1");
+            return reply && json::parse(reply->body)["units"][0]["state"] == "running";
+        },
+        milliseconds(5000)));
+    again.Signal(SIGTERM);
+    std::this_thread::sleep_for(milliseconds(200));
+    const auto start = Clock::now();
+    again.Signal(SIGTERM);
+    // It stops between the loader's steps: at most the loader's longest fixed pause, 5 s.
+    EXPECT_EQ(again.Exit(milliseconds(8000)), 0);
+    EXPECT_LT(Seconds(start), 8.0);
+    EXPECT_NE(unit.unit.MainFlash()[10], 'z');
 }
 
 }  // namespace
