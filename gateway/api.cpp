@@ -58,6 +58,14 @@ UnitMonitor* CommandUnit(Units& units, const std::string& name, const HttpReques
     return nullptr;
 }
 
+// A query's whole number of at most four digits: none for "", false for anything else.
+bool WholeNumber(const std::string& text, std::optional<std::size_t>& value) {
+    if (text.empty()) return true;
+    if (text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    value = std::stoul(text);
+    return true;
+}
+
 // Whether the body holds `true` at `key`; anything else, of any type, is not.
 bool IsTrue(const json& body, const char* key) { return body.contains(key) && body[key] == true; }
 
@@ -248,13 +256,13 @@ void Api::Get(const HttpRequest& request, const Identity& who, const Parts& part
         return reply({200, {{"name", who.name}, {"role", RoleName(who.role)}}});
     }
     if (parts == Parts{"api", "audit"}) {
-        const std::string limit = request.Param("limit");
-        const bool number = !limit.empty() && limit.size() <= 4 &&
-                            limit.find_first_not_of("0123456789") == std::string::npos;
-        if (!limit.empty() && !number) return reply(ErrorReply(400, "limit is a whole number"));
+        std::optional<std::size_t> limit;
+        if (!WholeNumber(request.Param("limit"), limit)) {
+            return reply(ErrorReply(400, "limit is a whole number"));
+        }
         return reply({200,
                       {{"entries", m_audit.Query(request.Param("unit"), request.Param("who"),
-                                                 number ? std::stoul(limit) : AuditLog::kKept)}}});
+                                                 limit.value_or(AuditLog::kKept))}}});
     }
     if (parts == Parts{"metrics"}) {
         return respond({200,
@@ -297,9 +305,16 @@ void Api::Post(const HttpRequest& request, const Identity& who, const Parts& par
         if (!HasType(request, "application/octet-stream")) {
             return done(ErrorReply(415, "the image is sent as application/octet-stream"));
         }
+        FirmwareJobs::Stages stages;
+        std::optional<std::size_t> canary;
+        if (!WholeNumber(request.Param("canary"), canary) ||
+            !WholeNumber(request.Param("maxFailures"), stages.maxFailures)) {
+            return done(ErrorReply(400, "canary and maxFailures are whole numbers"));
+        }
+        stages.canary = canary.value_or(0);
         if (!m_audit.Ready(unrecordable)) return done(ErrorReply(503, unrecordable));
         return done(m_jobs.Start(request.Param("units"), request.Param("controller"), request.body,
-                                 record));
+                                 stages, record));
     }
     if (parts.size() == 4 && parts[0] == "api" && parts[1] == "jobs" && parts[3] == "continue") {
         if (!HasType(request, "application/json")) {

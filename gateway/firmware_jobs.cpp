@@ -27,7 +27,8 @@ bool Shows(std::int64_t before, std::int64_t after, std::int64_t total) {
 }  // namespace
 
 Reply FirmwareJobs::Start(const std::string& unitList, const std::string& controller,
-                          const std::string& image, const CommandRecord& record) {
+                          const std::string& image, const Stages& stages,
+                          const CommandRecord& record) {
     if (controller != "main" && controller != "net") {
         return ErrorReply(400, "controller is main or net");
     }
@@ -51,11 +52,14 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
         firmware::BuildImage(std::vector<std::uint8_t>(image.begin(), image.end()),
                              net ? firmware::Controller::kNet : firmware::Controller::kMain);
     if (!built.Ok()) return ErrorReply(400, FaultName(built.GetFault()));
-    auto shared = std::make_shared<const firmware::Image>(std::move(built.Value()));
 
     auto job = std::make_shared<Job>();
     job->controller = controller;
     job->record = record;
+    job->net = net;
+    job->image = std::make_shared<const firmware::Image>(std::move(built.Value()));
+    job->monitors = monitors;
+    job->stages = stages;
     for (const std::string& name : names) {
         UnitProgress progress;
         progress.unit = name;
@@ -76,60 +80,97 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
         DropFinished();
     }
     m_hub.Publish("job", JobJson(*job).dump());
-    for (std::size_t i = 0; i < monitors.size(); ++i) {
-        UnitMonitor* monitor = monitors[i];
-        auto fail = [this, job, i, monitor](CommandEnd end) {
-            if (end == CommandEnd::kRan) return;
-            const std::string why = end == CommandEnd::kStopping
-                                        ? "the gateway stopped before the update began"
-                                        : "the unit's link is down: " + monitor->Snapshot().reason;
-            Update(job, i, [&](UnitProgress& p) {
-                p.state = "failed";
-                p.error = why;
-            });
-        };
-        QueuedCommand update{
-            [=](UnitLink& link) {
-                // A net update runs only once the unit has been power-cycled.
-                if (!net) Update(job, i, [](UnitProgress& p) { p.state = "running"; });
-                const firmware::ProgressSink progress = [=](const firmware::Progress& step) {
-                    monitor->NoteAnswer();
-                    if (step.phase == firmware::Phase::kEntering) return;
-                    Update(job, i, [&](UnitProgress& p) {
-                        p.done = step.done;
-                        p.total = step.total;
-                    });
-                };
-                Outcome outcome;
-                if (!net) {
-                    outcome = link.UpdateMainFirmware(*shared, progress);
-                } else if (outcome = link.HoldBreak(); outcome.Ok()) {
-                    Update(job, i, [](UnitProgress& p) { p.state = "power-cycle"; });
-                    if (AwaitPowerCycle(job)) {
-                        Update(job, i, [](UnitProgress& p) { p.state = "running"; });
-                        outcome = link.UpdateNetFirmware(*shared, progress);
-                    } else {
-                        outcome = Failure{Fault::kStopped};
-                    }
-                }
-                Update(job, i, [&](UnitProgress& p) {
-                    p.state = outcome.Ok() ? "done" : "failed";
-                    if (!outcome.Ok()) p.error = cli::FaultNote(outcome.GetFailure());
+    const std::size_t first =
+        stages.canary > 0 ? std::min(stages.canary, names.size()) : names.size();
+    job->restBegun = first == names.size();
+    for (std::size_t i = 0; i < first; ++i) Begin(job, i);
+    return {202, {{"job", job->id}}};
+}
+
+void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
+    UnitMonitor* monitor = job->monitors[i];
+    auto fail = [this, job, i, monitor](CommandEnd end) {
+        if (end == CommandEnd::kRan) return;
+        const std::string why = end == CommandEnd::kStopping
+                                    ? "the gateway stopped before the update began"
+                                    : "the unit's link is down: " + monitor->Snapshot().reason;
+        Update(job, i, [&](UnitProgress& p) {
+            p.state = "failed";
+            p.error = why;
+        });
+    };
+    QueuedCommand update{
+        [=](UnitLink& link) {
+            bool halted = false;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                halted = Halted(*job);
+            }
+            if (halted) {
+                Update(job, i, [](UnitProgress& p) {
+                    p.state = "not started";
+                    p.error = "the job had its most failures";
                 });
                 return false;
-            },
-            fail, nullptr, true};
-        const Queued queued = monitor->Submit(std::move(update));
-        if (queued == Queued::kFull) {
-            Update(job, i, [](UnitProgress& p) {
-                p.state = "failed";
-                p.error = "the unit has too many commands waiting";
+            }
+            // A net update runs only once the unit has been power-cycled.
+            if (!job->net) Update(job, i, [](UnitProgress& p) { p.state = "running"; });
+            const firmware::ProgressSink progress = [=](const firmware::Progress& step) {
+                monitor->NoteAnswer();
+                if (step.phase == firmware::Phase::kEntering) return;
+                Update(job, i, [&](UnitProgress& p) {
+                    p.done = step.done;
+                    p.total = step.total;
+                });
+            };
+            Outcome outcome;
+            if (!job->net) {
+                outcome = link.UpdateMainFirmware(*job->image, progress);
+            } else if (outcome = link.HoldBreak(); outcome.Ok()) {
+                Update(job, i, [](UnitProgress& p) { p.state = "power-cycle"; });
+                if (AwaitPowerCycle(job)) {
+                    Update(job, i, [](UnitProgress& p) { p.state = "running"; });
+                    outcome = link.UpdateNetFirmware(*job->image, progress);
+                } else {
+                    outcome = Failure{Fault::kStopped};
+                }
+            }
+            Update(job, i, [&](UnitProgress& p) {
+                p.state = outcome.Ok() ? "done" : "failed";
+                if (!outcome.Ok()) p.error = cli::FaultNote(outcome.GetFailure());
             });
-        } else if (queued != Queued::kYes) {
-            fail(queued == Queued::kStopping ? CommandEnd::kStopping : CommandEnd::kLinkDown);
+            return false;
+        },
+        fail, nullptr, true};
+    const Queued queued = monitor->Submit(std::move(update));
+    if (queued == Queued::kFull) {
+        Update(job, i, [](UnitProgress& p) {
+            p.state = "failed";
+            p.error = "the unit has too many commands waiting";
+        });
+    } else if (queued != Queued::kYes) {
+        fail(queued == Queued::kStopping ? CommandEnd::kStopping : CommandEnd::kLinkDown);
+    }
+}
+
+void FirmwareJobs::AfterCanaries(const std::shared_ptr<Job>& job, bool allDone) {
+    for (std::size_t i = job->stages.canary; i < job->units.size(); ++i) {
+        if (allDone) {
+            Begin(job, i);
+        } else {
+            Update(job, i, [](UnitProgress& p) {
+                p.state = "not started";
+                p.error = "a canary unit was not updated";
+            });
         }
     }
-    return {202, {{"job", job->id}}};
+}
+
+bool FirmwareJobs::Halted(const Job& job) {
+    if (!job.stages.maxFailures) return false;
+    const auto failures = std::count_if(job.units.begin(), job.units.end(),
+                                        [](const UnitProgress& p) { return p.state == "failed"; });
+    return static_cast<std::size_t>(failures) >= *job.stages.maxFailures;
 }
 
 Reply FirmwareJobs::Get(const std::string& id) {
@@ -173,6 +214,7 @@ std::shared_ptr<FirmwareJobs::Job> FirmwareJobs::Find(const std::string& id) {
 
 void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
                           const Change& change) {
+    std::optional<bool> canariesDone;  // set once the last canary unit has ended
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         UnitProgress& progress = job->units[index];
@@ -181,14 +223,21 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
         if (Finished(progress) && !Finished(before)) {
             m_updating.erase(progress.unit);
             Audit(*job, progress);
-        }
-        if (before.state == progress.state && !Shows(before.done, progress.done, progress.total)) {
-            return;
+            const auto canaries = job->units.begin() + job->stages.canary;
+            if (!job->restBegun &&
+                std::all_of(job->units.begin(), canaries, [](auto& p) { return Finished(p); })) {
+                job->restBegun = true;
+                canariesDone = std::all_of(job->units.begin(), canaries,
+                                           [](auto& p) { return p.state == "done"; });
+            }
         }
         // Published under the lock, so that the events of two units' threads go out in the
         // order their changes were made and no bar is seen to go back.
-        m_hub.Publish("job", JobJson(*job).dump());
+        if (before.state != progress.state || Shows(before.done, progress.done, progress.total)) {
+            m_hub.Publish("job", JobJson(*job).dump());
+        }
     }
+    if (canariesDone) AfterCanaries(job, *canariesDone);
 }
 
 void FirmwareJobs::Audit(const Job& job, const UnitProgress& progress) {
@@ -208,7 +257,8 @@ void FirmwareJobs::Audit(const Job& job, const UnitProgress& progress) {
 }
 
 bool FirmwareJobs::Finished(const UnitProgress& progress) {
-    return progress.state == "done" || progress.state == "failed";
+    return progress.state == "done" || progress.state == "failed" ||
+           progress.state == "not started";
 }
 
 bool FirmwareJobs::Finished(const Job& job) {
@@ -233,6 +283,9 @@ nlohmann::json FirmwareJobs::JobJson(const Job& job) {
     }
     return {{"job", job.id},
             {"controller", job.controller},
+            {"canary", job.stages.canary},
+            {"maxFailures", job.stages.maxFailures ? nlohmann::json(*job.stages.maxFailures)
+                                                   : nlohmann::json(nullptr)},
             {"finished", Finished(job)},
             {"units", units}};
 }

@@ -7,9 +7,11 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "firmware/image.h"
 #include "gateway/command_reply.h"
 #include "gateway/event_hub.h"
 #include "gateway/unit_command.h"
@@ -23,11 +25,19 @@ class FirmwareJobs {
   public:
     FirmwareJobs(Units& units, EventHub& hub) : m_units(units), m_hub(hub) {}
 
+    /// How a job goes through its units: the first `canary` are updated first, and the rest
+    /// only if all of those are done; after `maxFailures` failures no unit begins. The units
+    /// held back end "not started".
+    struct Stages {
+        std::size_t canary = 0;
+        std::optional<std::size_t> maxFailures;
+    };
+
     /// `units`: names separated by commas; `controller`: main or net. 202 with the job's id, or
     /// the reason nothing was started: 409 when a unit's last job has not finished.
     /// Each unit's outcome is recorded in the audit log as `record` says.
     Reply Start(const std::string& units, const std::string& controller, const std::string& image,
-                const CommandRecord& record);
+                const Stages& stages, const CommandRecord& record);
     /// The job as JOB, or 404.
     Reply Get(const std::string& id);
     /// The units of a net job have been power-cycled with the line held in break: their
@@ -50,10 +60,21 @@ class FirmwareJobs {
         std::vector<UnitProgress> units;
         bool continued = false;  // Continue was asked for
         CommandRecord record;
+        bool net = false;
+        std::shared_ptr<const firmware::Image> image;
+        std::vector<UnitMonitor*> monitors;  // the units', in the job's order
+        Stages stages;
+        bool restBegun = false;  // past the canary units
     };
     using Change = std::function<void(UnitProgress&)>;
     static constexpr std::chrono::minutes kPowerCycleWait{10};
 
+    /// Queues the update of the job's unit at `index` on its link.
+    void Begin(const std::shared_ptr<Job>& job, std::size_t index);
+    /// The canary units have all ended: the rest begin if all were done, or end not started.
+    void AfterCanaries(const std::shared_ptr<Job>& job, bool allDone);
+    /// Whether the job has had its most failures: no more of its units begin. Under m_mutex.
+    static bool Halted(const Job& job);
     /// A net update after its break: waits for Continue; false when none came.
     bool AwaitPowerCycle(const std::shared_ptr<Job>& job);
     std::shared_ptr<Job> Find(const std::string& id);  // under m_mutex

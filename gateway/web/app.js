@@ -422,7 +422,7 @@ function firmwareMessage(text) {
 }
 
 // A net update waits for the power cycle before it runs.
-const STATE_ORDER = ["queued", "power-cycle", "running", "done", "failed"];
+const STATE_ORDER = ["queued", "power-cycle", "running", "done", "failed", "not started"];
 
 // A job's progress only goes forward, but the units' threads report it separately, so a read
 // can come after a newer one: each unit keeps the furthest of what it has been shown.
@@ -465,6 +465,7 @@ function followJob(job) {
     const state = row.querySelector(".job-state");
     if (entry.state === "failed") state.textContent = "✗ failed: " + (entry.error || "no reason given");
     else if (entry.state === "done") state.textContent = "✓ done, " + entry.total + " bytes";
+    else if (entry.state === "not started") state.textContent = "not started: " + entry.error;
     else if (entry.state === "power-cycle") state.textContent = "line in break: power-cycle the unit, then Continue";
     else if (entry.state === "running") state.textContent = entry.done + " / " + entry.total + " bytes";
     else state.textContent = "queued";
@@ -492,7 +493,12 @@ async function burn(event) {
   const button = document.getElementById("firmware-burn");
   button.disabled = true;
   try {
-    const query = "units=" + units.map(encodeURIComponent).join(",") + "&controller=" + controller;
+    // The canary units (the first ticked) go first, and the rest only if they are all done.
+    const canary = document.getElementById("firmware-canary").value;
+    const maxFailures = document.getElementById("firmware-max-failures").value;
+    const query = "units=" + units.map(encodeURIComponent).join(",") + "&controller=" + controller +
+      (canary && canary !== "0" ? "&canary=" + canary : "") +
+      (maxFailures ? "&maxFailures=" + maxFailures : "");
     const response = await call("/api/firmware?" + query, {
       method: "POST",
       headers: { "Content-Type": "application/octet-stream" },

@@ -334,6 +334,30 @@ class GatewayPage(unittest.TestCase):
             self.assertFalse(card.find_element(By.CSS_SELECTOR, hidden).is_displayed(), hidden)
         self.assertFalse(self.driver.find_element(By.ID, "firmware").is_displayed())
 
+    def test_7_a_net_update_waits_for_the_power_cycle(self):
+        pty = os.path.join(WORK, "net-unit-pty")
+        sim = Sim("127.0.70.6", "--pty", pty)
+        self.addCleanup(sim.close)
+        name = os.path.basename(pty)
+        gateway = Gateway("127.0.0.1:%d" % (PORT + 2), [], "--port", pty)
+        self.addCleanup(gateway.close)
+        self.driver.get(gateway.base)
+        self.wait_up([name])
+        image_path = os.path.join(WORK, "net.bin")
+        with open(image_path, "wb") as f:
+            f.write(random.Random(7).randbytes(4096))
+        self.card(name).find_element(By.CSS_SELECTOR, "[data-select]").click()
+        self.driver.find_element(By.CSS_SELECTOR, 'input[name="controller"][value="net"]').click()
+        self.driver.find_element(By.ID, "firmware-file").send_keys(image_path)
+        self.driver.find_element(By.ID, "firmware-burn").click()
+        row = self.until("the power-cycle row", lambda: self.driver.find_element(
+            By.CSS_SELECTOR, '[data-job-unit="%s"][data-state="power-cycle"]' % name))
+        self.assertIn("line in break: power-cycle the unit, then Continue", row.text)
+        sim.control("power-cycle")
+        self.driver.find_element(By.ID, "power-cycled").click()
+        self.until("the net update done", lambda: self.driver.find_elements(
+            By.CSS_SELECTOR, '[data-job-unit="%s"][data-state="done"]' % name), timeout=60)
+
 
 def main():
     suite = unittest.defaultTestLoader.loadTestsFromTestCase(GatewayPage)

@@ -304,6 +304,38 @@ TEST(GatewayJobsTest, ASecondJobForAUnitBeingUpdatedIsRefused) {
     EXPECT_EQ(again->status, 202);
 }
 
+// A job's canary units go first: when one of them fails (here its link is down), the rest are
+// never begun.
+TEST(GatewayJobsTest, ACanaryThatFailsHoldsTheRestOfTheJobBack) {
+    testing::RunningGateway gw(3);
+    ASSERT_TRUE(gw.started) << gw.error;
+    ASSERT_TRUE(gw.AllUp());
+    auto client = gw.Client();
+    EXPECT_EQ(client
+                  .Post("/api/firmware?units=127.0.60.1&controller=main&canary=x",
+                        std::string(3000, 'c'), "application/octet-stream")
+                  ->status,
+              400);
+    gw.units[0]->console.Stop();
+    ASSERT_TRUE(testing::WaitUntil([&] { return gw.Unit("127.0.60.1")["link"] != "up"; },
+                                   std::chrono::seconds(3)));
+    const auto started =
+        client.Post("/api/firmware?units=127.0.60.1,127.0.60.2,127.0.60.3&controller=main&canary=1",
+                    std::string(3000, 'c'), "application/octet-stream");
+    ASSERT_EQ(started->status, 202);
+    const json state = json::parse(
+        client.Get(("/api/jobs/" + json::parse(started->body)["job"].get<std::string>()).c_str())
+            ->body);
+    EXPECT_EQ(state["finished"], true) << state.dump();
+    EXPECT_EQ(state["canary"], 1);
+    EXPECT_EQ(state["units"][0]["state"], "failed");
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(state["units"][i]["state"], "not started") << state.dump();
+        EXPECT_TRUE(gw.units[i]->unit.MainFlash().empty() ||
+                    gw.units[i]->unit.MainFlash()[0] != 'c');
+    }
+}
+
 // The program ends within 3 s of a stop signal whatever its clients hold open: a trickle, an
 // event stream, an idle connection. A firmware update that runs is let finish first, and stderr
 // names its unit; a second signal stops it.
