@@ -105,6 +105,7 @@ def run_all(pattern):
     queue = sorted(names, key=lambda n: -last.get(n, 1e9))
     running = {}
     passed = failed = 0
+    retried = []  # groups that failed once and ran again
     times = dict(last)
     start = time.monotonic()
     while queue or running:
@@ -128,8 +129,6 @@ def run_all(pattern):
             times[name] = round(seconds, 1)
             ok, bad = counts(os.path.join(work, "log"))
             shutil.rmtree(os.path.join(work, "prefix"), ignore_errors=True)  # its 60 MB of copies
-            passed += ok
-            failed += bad
             print("e2e: %-45s %d passed, %d failed, %5.1f s" % (name, ok, bad, seconds),
                   flush=True)
             if bad:
@@ -137,10 +136,21 @@ def run_all(pattern):
                     for line in f:
                         print("  | " + line.rstrip())
                 print("  | (the group's run ended with status %d)" % process.returncode)
+            # Wine under a loaded machine now and then fails to show a window at all: a group
+            # that fails runs once more, from a fresh prefix, and the summary names it.
+            if bad and name not in retried:
+                retried.append(name)
+                queue.append(name)
+                print("  | (running the group once more)", flush=True)
+                continue
+            passed += ok
+            failed += bad
     with open(TIMES, "w") as f:
         json.dump(times, f, indent=1, sort_keys=True)
     print("e2e: %d groups, %d at a time, %.1f s" % (len(names), PARALLEL,
                                                    time.monotonic() - start))
+    if retried:
+        print("e2e: ran a second time after a failure: %s" % ", ".join(retried))
     print("e2e: %d passed, %d failed" % (passed, failed))
     return 0 if failed == 0 else 1
 
