@@ -463,21 +463,22 @@ HttpServer::HttpServer(HttpHandler& handler, const ServerLimits& limits)
 
 HttpServer::~HttpServer() { Stop(); }
 
-bool HttpServer::Listen(const std::string& host, int port, std::string& error) {
+bool OpenAcceptor(tcp::acceptor& acceptor, const std::string& host, int port, std::string& error) {
     beast::error_code ec;
     const net::ip::address address = net::ip::make_address(host, ec);
-    tcp::acceptor& acceptor = m_core->acceptor;
     if (!ec) acceptor.open(tcp::v4(), ec);
     if (!ec) acceptor.set_option(net::socket_base::reuse_address(true), ec);
     if (!ec) acceptor.bind({address, static_cast<unsigned short>(port)}, ec);
-    // The kernel's own most, so that a burst of connections waits in the queue, not on a SYN
-    // sent again a second later.
     if (!ec) acceptor.listen(net::socket_base::max_listen_connections, ec);
     if (ec) {
         error = "cannot listen on " + host + ":" + std::to_string(port) + ": " + ec.message();
         return false;
     }
     return true;
+}
+
+bool HttpServer::Listen(const std::string& host, int port, std::string& error) {
+    return OpenAcceptor(m_core->acceptor, host, port, error);
 }
 
 bool HttpServer::UseTls(const std::string& certificate, const std::string& key,

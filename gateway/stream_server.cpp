@@ -200,18 +200,7 @@ StreamServer::StreamServer(HttpServer& loop, StreamService& service, const Limit
 StreamServer::~StreamServer() { Stop(); }
 
 bool StreamServer::Listen(const std::string& host, int port, std::string& error) {
-    error_code ec;
-    const net::ip::address address = net::ip::make_address(host, ec);
-    tcp::acceptor& acceptor = m_core->acceptor;
-    if (!ec) acceptor.open(tcp::v4(), ec);
-    if (!ec) acceptor.set_option(net::socket_base::reuse_address(true), ec);
-    if (!ec) acceptor.bind({address, static_cast<unsigned short>(port)}, ec);
-    if (!ec) acceptor.listen(net::socket_base::max_listen_connections, ec);
-    if (ec) {
-        error = "cannot listen on " + host + ":" + std::to_string(port) + ": " + ec.message();
-        return false;
-    }
-    return true;
+    return OpenAcceptor(m_core->acceptor, host, port, error);
 }
 
 int StreamServer::Port() const {
