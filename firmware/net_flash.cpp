@@ -33,7 +33,7 @@ bool SendFrame(SerialDevice& port, Clock& clock, const Frame& frame, Clock::Dura
     port.Write(wire.data(), static_cast<std::uint32_t>(wire.size()));
     clock.Sleep(pause);
     std::uint8_t reply[kWriteReplyLength];
-    return port.Read(reply, replyLength) == replyLength;
+    return port.Read(reply, replyLength) == static_cast<int>(replyLength);
 }
 
 }  // namespace

@@ -16,11 +16,12 @@ Outcome SerialLoaderLink::Enter(Clock& clock, const ProgressSink& progress) {
 }
 
 bool SerialLoaderLink::Write(const void* data, std::uint32_t count) {
-    return m_port.Write(data, count) == count;
+    return m_port.Write(data, count) == static_cast<int>(count);
 }
 
 std::uint32_t SerialLoaderLink::Read(void* buffer, std::uint32_t count) {
-    return m_port.Read(buffer, count);
+    const int got = m_port.Read(buffer, count);
+    return got > 0 ? static_cast<std::uint32_t>(got) : 0;
 }
 
 }  // namespace vantrel::firmware

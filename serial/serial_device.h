@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "serial/transfer.h"
+
 namespace vantrel {
 
 /// A port handle as a plain number: a Win32 HANDLE on Windows, a file descriptor natively.
@@ -48,17 +50,19 @@ class SerialDevice {
     /// Whether the last Open failed because the port is held elsewhere (the system refused
     /// access), as against a port that is not there or is no serial line.
     virtual bool OpenRefused() const { return false; }
-    /// Bytes read or written; 0 on a closed port.
-    virtual std::uint32_t Read(void* buffer, std::uint32_t count) = 0;
-    virtual std::uint32_t Write(const void* buffer, std::uint32_t count) = 0;
-    /// Drops received bytes not yet read. Non-zero on success, like the calls below.
-    virtual int Purge() = 0;
-    virtual int Flush() = 0;
-    virtual int SetBreak() = 0;
+    /// The bytes read: fewer than count when the line stayed silent past the port's time-outs.
+    /// kTransferFailed when nothing was read because the port is not open or the read failed.
+    virtual int Read(void* buffer, std::uint32_t count) = 0;
+    /// The bytes written, or kTransferFailed when none went because the port failed.
+    virtual int Write(const void* buffer, std::uint32_t count) = 0;
+    /// Drops received bytes not yet read. True when done, like the calls below.
+    virtual bool Purge() = 0;
+    virtual bool Flush() = 0;
+    virtual bool SetBreak() = 0;
     virtual void SetRts() = 0;
     virtual void ClearDtr() = 0;
-    virtual int GetTimeouts(SerialTimeouts* timeouts) = 0;
-    virtual int SetTimeouts(const SerialTimeouts& timeouts) = 0;
+    virtual bool GetTimeouts(SerialTimeouts* timeouts) = 0;
+    virtual bool SetTimeouts(const SerialTimeouts& timeouts) = 0;
 };
 
 }  // namespace vantrel

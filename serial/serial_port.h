@@ -31,15 +31,15 @@ class SerialPort : public SerialDevice {
     void Close() override;
     bool IsOpen() const override;
     bool OpenRefused() const override { return m_bOpenRefused; }
-    std::uint32_t Read(void* buffer, std::uint32_t count) override;
-    std::uint32_t Write(const void* buffer, std::uint32_t count) override;
-    int Purge() override;
-    int Flush() override;
-    int SetBreak() override;
+    int Read(void* buffer, std::uint32_t count) override;
+    int Write(const void* buffer, std::uint32_t count) override;
+    bool Purge() override;
+    bool Flush() override;
+    bool SetBreak() override;
     void SetRts() override;
     void ClearDtr() override;
-    int GetTimeouts(SerialTimeouts* timeouts) override;
-    int SetTimeouts(const SerialTimeouts& timeouts) override;
+    bool GetTimeouts(SerialTimeouts* timeouts) override;
+    bool SetTimeouts(const SerialTimeouts& timeouts) override;
 
     /// Highest port number that Open tries.
     static constexpr std::uint32_t kMaxPortNumber = 255;

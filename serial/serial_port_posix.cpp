@@ -227,8 +227,8 @@ bool SerialPort::IsOpen() const { return m_hPort != kInvalidPort; }
 // Follows the time-out record as a COM port does: a total limit of multiplier * count +
 // constant, an interval limit between bytes, and the two special forms with an interval of
 // MAXDWORD (return what is there at once; or return with the first byte).
-std::uint32_t SerialPort::Read(void* buffer, std::uint32_t count) {
-    if (m_hPort == kInvalidPort || m_bOverlapped) return 0;
+int SerialPort::Read(void* buffer, std::uint32_t count) {
+    if (m_hPort == kInvalidPort || m_bOverlapped) return kTransferFailed;
     const int fd = ToFd(m_hPort);
     const SerialTimeouts t = m_timeouts;
     const bool noInterval = t.readIntervalTimeout == kNoIntervalTimeout;
@@ -253,7 +253,8 @@ std::uint32_t SerialPort::Read(void* buffer, std::uint32_t count) {
         }
         if (n < 0 && errno == EINTR) continue;
         // A raw tty with nothing to read returns 0 (VMIN and VTIME are 0) or EAGAIN.
-        if ((n < 0 && errno != EAGAIN) || returnAtOnce) break;
+        if (n < 0 && errno != EAGAIN) return got > 0 ? static_cast<int>(got) : kTransferFailed;
+        if (returnAtOnce) break;
         auto limit = deadline;
         if (got > 0 && !noInterval && t.readIntervalTimeout != 0) {
             auto gap = lastByte + Millis(t.readIntervalTimeout);
@@ -261,11 +262,11 @@ std::uint32_t SerialPort::Read(void* buffer, std::uint32_t count) {
         }
         if (!WaitFor(fd, POLLIN, limit)) break;
     }
-    return got;
+    return static_cast<int>(got);
 }
 
-std::uint32_t SerialPort::Write(const void* buffer, std::uint32_t count) {
-    if (m_hPort == kInvalidPort || m_bOverlapped) return 0;
+int SerialPort::Write(const void* buffer, std::uint32_t count) {
+    if (m_hPort == kInvalidPort || m_bOverlapped) return kTransferFailed;
     const int fd = ToFd(m_hPort);
     auto deadline = TotalDeadline(m_timeouts.writeTotalTimeoutMultiplier,
                                   m_timeouts.writeTotalTimeoutConstant, count);
@@ -278,16 +279,17 @@ std::uint32_t SerialPort::Write(const void* buffer, std::uint32_t count) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if ((n < 0 && errno != EAGAIN) || !WaitFor(fd, POLLOUT, deadline)) break;
+        if (n < 0 && errno != EAGAIN) return sent > 0 ? static_cast<int>(sent) : kTransferFailed;
+        if (!WaitFor(fd, POLLOUT, deadline)) break;
     }
-    return sent;
+    return static_cast<int>(sent);
 }
 
-int SerialPort::Purge() { return tcflush(ToFd(m_hPort), TCIFLUSH) == 0; }
+bool SerialPort::Purge() { return tcflush(ToFd(m_hPort), TCIFLUSH) == 0; }
 
-int SerialPort::Flush() { return tcdrain(ToFd(m_hPort)) == 0; }
+bool SerialPort::Flush() { return tcdrain(ToFd(m_hPort)) == 0; }
 
-int SerialPort::SetBreak() { return ioctl(ToFd(m_hPort), TIOCSBRK) == 0; }
+bool SerialPort::SetBreak() { return ioctl(ToFd(m_hPort), TIOCSBRK) == 0; }
 
 void SerialPort::SetRts() {
     int rts = TIOCM_RTS;
@@ -300,16 +302,16 @@ void SerialPort::ClearDtr() {
 }
 
 // The record lives here rather than in a driver; a closed port fails as the system call does.
-int SerialPort::GetTimeouts(SerialTimeouts* timeouts) {
-    if (m_hPort == kInvalidPort) return 0;
+bool SerialPort::GetTimeouts(SerialTimeouts* timeouts) {
+    if (m_hPort == kInvalidPort) return false;
     *timeouts = m_timeouts;
-    return 1;
+    return true;
 }
 
-int SerialPort::SetTimeouts(const SerialTimeouts& timeouts) {
-    if (m_hPort == kInvalidPort) return 0;
+bool SerialPort::SetTimeouts(const SerialTimeouts& timeouts) {
+    if (m_hPort == kInvalidPort) return false;
     m_timeouts = timeouts;
-    return 1;
+    return true;
 }
 
 }  // namespace vantrel

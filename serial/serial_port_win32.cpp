@@ -161,25 +161,26 @@ void SerialPort::Close() {
 
 bool SerialPort::IsOpen() const { return m_hPort != kInvalidPort; }
 
-std::uint32_t SerialPort::Read(void* buffer, std::uint32_t count) {
-    if (m_hPort == kInvalidPort || m_bOverlapped) return 0;
+// A call that failed after moving some bytes still reports them: they went on the line.
+int SerialPort::Read(void* buffer, std::uint32_t count) {
+    if (m_hPort == kInvalidPort || m_bOverlapped) return kTransferFailed;
     DWORD got = 0;
-    ReadFile(ToHandle(m_hPort), buffer, count, &got, nullptr);
-    return got;
+    const BOOL ok = ReadFile(ToHandle(m_hPort), buffer, count, &got, nullptr);
+    return ok || got > 0 ? static_cast<int>(got) : kTransferFailed;
 }
 
-std::uint32_t SerialPort::Write(const void* buffer, std::uint32_t count) {
-    if (m_hPort == kInvalidPort || m_bOverlapped) return 0;
+int SerialPort::Write(const void* buffer, std::uint32_t count) {
+    if (m_hPort == kInvalidPort || m_bOverlapped) return kTransferFailed;
     DWORD sent = 0;
-    WriteFile(ToHandle(m_hPort), buffer, count, &sent, nullptr);
-    return sent;
+    const BOOL ok = WriteFile(ToHandle(m_hPort), buffer, count, &sent, nullptr);
+    return ok || sent > 0 ? static_cast<int>(sent) : kTransferFailed;
 }
 
-int SerialPort::Purge() { return PurgeComm(ToHandle(m_hPort), PURGE_RXCLEAR); }
+bool SerialPort::Purge() { return PurgeComm(ToHandle(m_hPort), PURGE_RXCLEAR) != 0; }
 
-int SerialPort::Flush() { return FlushFileBuffers(ToHandle(m_hPort)); }
+bool SerialPort::Flush() { return FlushFileBuffers(ToHandle(m_hPort)) != 0; }
 
-int SerialPort::SetBreak() { return SetCommBreak(ToHandle(m_hPort)); }
+bool SerialPort::SetBreak() { return SetCommBreak(ToHandle(m_hPort)) != 0; }
 
 void SerialPort::SetRts() {
     if (m_hPort != kInvalidPort) EscapeCommFunction(ToHandle(m_hPort), SETRTS);
@@ -189,7 +190,7 @@ void SerialPort::ClearDtr() {
     if (m_hPort != kInvalidPort) EscapeCommFunction(ToHandle(m_hPort), CLRDTR);
 }
 
-int SerialPort::GetTimeouts(SerialTimeouts* timeouts) {
+bool SerialPort::GetTimeouts(SerialTimeouts* timeouts) {
     COMMTIMEOUTS ct{};
     BOOL ok = GetCommTimeouts(ToHandle(m_hPort), &ct);
     if (ok) {
@@ -199,12 +200,12 @@ int SerialPort::GetTimeouts(SerialTimeouts* timeouts) {
         timeouts->writeTotalTimeoutMultiplier = ct.WriteTotalTimeoutMultiplier;
         timeouts->writeTotalTimeoutConstant = ct.WriteTotalTimeoutConstant;
     }
-    return ok;
+    return ok != 0;
 }
 
-int SerialPort::SetTimeouts(const SerialTimeouts& timeouts) {
+bool SerialPort::SetTimeouts(const SerialTimeouts& timeouts) {
     COMMTIMEOUTS ct = ToCommTimeouts(timeouts);
-    return SetCommTimeouts(ToHandle(m_hPort), &ct);
+    return SetCommTimeouts(ToHandle(m_hPort), &ct) != 0;
 }
 
 }  // namespace vantrel

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "serial/transfer.h"
 #include "unit/clock.h"
 
 namespace vantrel {
@@ -14,10 +15,10 @@ class ByteStream {
 
     /// Connects to a dotted IPv4 address ("%d.%d.%d.%d"); false when no connection was made.
     virtual bool Connect(const char* address, uint16_t port) = 0;
-    /// Sends all count bytes; returns count, or -1 on error.
+    /// Sends all count bytes; returns count, or kTransferFailed.
     virtual int Send(const void* data, int count) = 0;
     /// Receives up to capacity bytes: the count received, 0 when the peer closed its side,
-    /// -1 on error or when nothing came within the stream's own time limit.
+    /// kTransferFailed on error or when nothing came within the stream's own time limit.
     virtual int Receive(void* buffer, int capacity) = 0;
     /// As Receive, but waits up to `limit` instead of the stream's own time limit: for replies
     /// that the unit may take longer over (a loader that erases before it answers). A stream

@@ -15,12 +15,14 @@ struct Reply {
 };
 
 bool Send(SerialDevice& serial, const SerialFrame& frame) {
-    return serial.Write(frame.data(), static_cast<std::uint32_t>(frame.size())) == frame.size();
+    const auto size = static_cast<std::uint32_t>(frame.size());
+    return serial.Write(frame.data(), size) == static_cast<int>(size);
 }
 
 Reply ReadReply(SerialDevice& serial, std::size_t length) {
     Reply reply;
-    reply.received = serial.Read(reply.bytes.data(), static_cast<std::uint32_t>(length));
+    const int got = serial.Read(reply.bytes.data(), static_cast<std::uint32_t>(length));
+    reply.received = got > 0 ? static_cast<std::size_t>(got) : 0;  // a failed read brought nothing
     return reply;
 }
 

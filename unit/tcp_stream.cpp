@@ -27,7 +27,7 @@ bool TcpStream::Connect(const char* address, uint16_t port) {
 }
 
 int TcpStream::Send(const void* data, int count) {
-    if (m_socket == NoSocket()) return -1;
+    if (m_socket == NoSocket()) return kTransferFailed;
     const char* bytes = static_cast<const char*>(data);
     const Clock::TimePoint start = m_clock.Now();
     int sent = 0;
@@ -37,7 +37,8 @@ int TcpStream::Send(const void* data, int count) {
             sent += n;
             continue;
         }
-        if (n != kWouldBlock || TimedOut(start) || WaitSlice(true) == Wait::kFailed) return -1;
+        if (n != kWouldBlock || TimedOut(start) || WaitSlice(true) == Wait::kFailed)
+            return kTransferFailed;
     }
     return sent;
 }
@@ -47,16 +48,16 @@ int TcpStream::Receive(void* buffer, int capacity) {
 }
 
 int TcpStream::ReceiveWithin(void* buffer, int capacity, Clock::Duration limit) {
-    if (m_socket == NoSocket()) return -1;
+    if (m_socket == NoSocket()) return kTransferFailed;
     const Clock::TimePoint start = m_clock.Now();
     for (;;) {
         const Wait wait = WaitSlice(false);
-        if (wait == Wait::kFailed) return -1;
+        if (wait == Wait::kFailed) return kTransferFailed;
         if (wait == Wait::kReady) {
             const int n = ReceiveSome(buffer, capacity);
             if (n != kWouldBlock) return n;
         }
-        if (m_stop != 0 || TimedOut(start, limit)) return -1;
+        if (m_stop != 0 || TimedOut(start, limit)) return kTransferFailed;
     }
 }
 

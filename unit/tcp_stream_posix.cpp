@@ -55,13 +55,13 @@ int TcpStream::SendSome(const char* bytes, int count) {
     // MSG_NOSIGNAL: a unit that closed its side must give -1 here, not kill the process.
     const ssize_t n = send(Fd(m_socket), bytes, count, MSG_NOSIGNAL);
     if (n >= 0) return static_cast<int>(n);
-    return WouldBlock() ? kWouldBlock : -1;
+    return WouldBlock() ? kWouldBlock : kTransferFailed;
 }
 
 int TcpStream::ReceiveSome(void* buffer, int capacity) {
     const ssize_t n = recv(Fd(m_socket), buffer, capacity, 0);
     if (n >= 0) return static_cast<int>(n);
-    return WouldBlock() ? kWouldBlock : -1;
+    return WouldBlock() ? kWouldBlock : kTransferFailed;
 }
 
 void TcpStream::CloseSocket() { close(Fd(m_socket)); }

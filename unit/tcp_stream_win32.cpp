@@ -75,13 +75,13 @@ TcpStream::Wait TcpStream::WaitSlice(bool forWrite) {
 int TcpStream::SendSome(const char* bytes, int count) {
     const int n = send(AsSocket(m_socket), bytes, count, 0);
     if (n != SOCKET_ERROR) return n;
-    return WouldBlock() ? kWouldBlock : -1;
+    return WouldBlock() ? kWouldBlock : kTransferFailed;
 }
 
 int TcpStream::ReceiveSome(void* buffer, int capacity) {
     const int n = recv(AsSocket(m_socket), static_cast<char*>(buffer), capacity, 0);
     if (n != SOCKET_ERROR) return n;
-    return WouldBlock() ? kWouldBlock : -1;
+    return WouldBlock() ? kWouldBlock : kTransferFailed;
 }
 
 void TcpStream::CloseSocket() { closesocket(AsSocket(m_socket)); }

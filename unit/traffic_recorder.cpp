@@ -80,34 +80,34 @@ bool RecordingSerialDevice::IsOpen() const { return m_inner.IsOpen(); }
 
 bool RecordingSerialDevice::OpenRefused() const { return m_inner.OpenRefused(); }
 
-std::uint32_t RecordingSerialDevice::Read(void* buffer, std::uint32_t count) {
-    const std::uint32_t got = m_inner.Read(buffer, count);
-    m_recorder.AddReceived(buffer, got);
+int RecordingSerialDevice::Read(void* buffer, std::uint32_t count) {
+    const int got = m_inner.Read(buffer, count);
+    if (got > 0) m_recorder.AddReceived(buffer, static_cast<std::size_t>(got));
     return got;
 }
 
-std::uint32_t RecordingSerialDevice::Write(const void* buffer, std::uint32_t count) {
-    const std::uint32_t written = m_inner.Write(buffer, count);
+int RecordingSerialDevice::Write(const void* buffer, std::uint32_t count) {
+    const int written = m_inner.Write(buffer, count);
     // Only what the port took went on the line.
-    m_recorder.AddSent(buffer, written);
+    if (written > 0) m_recorder.AddSent(buffer, static_cast<std::size_t>(written));
     return written;
 }
 
-int RecordingSerialDevice::Purge() { return m_inner.Purge(); }
+bool RecordingSerialDevice::Purge() { return m_inner.Purge(); }
 
-int RecordingSerialDevice::Flush() { return m_inner.Flush(); }
+bool RecordingSerialDevice::Flush() { return m_inner.Flush(); }
 
-int RecordingSerialDevice::SetBreak() { return m_inner.SetBreak(); }
+bool RecordingSerialDevice::SetBreak() { return m_inner.SetBreak(); }
 
 void RecordingSerialDevice::SetRts() { m_inner.SetRts(); }
 
 void RecordingSerialDevice::ClearDtr() { m_inner.ClearDtr(); }
 
-int RecordingSerialDevice::GetTimeouts(SerialTimeouts* timeouts) {
+bool RecordingSerialDevice::GetTimeouts(SerialTimeouts* timeouts) {
     return m_inner.GetTimeouts(timeouts);
 }
 
-int RecordingSerialDevice::SetTimeouts(const SerialTimeouts& timeouts) {
+bool RecordingSerialDevice::SetTimeouts(const SerialTimeouts& timeouts) {
     return m_inner.SetTimeouts(timeouts);
 }
 

@@ -77,8 +77,8 @@ TEST_F(TrafficRecorderTest, SerialDeviceRecordsWhatThePortTookAndGaveAndPassesTh
     RecordingSerialDevice port(inner, recorder);
     const std::uint8_t frame[] = {0x04, 0x53, 0x57, 0x24};
 
-    // Closed: the write takes nothing, so nothing went on the line.
-    EXPECT_EQ(port.Write(frame, 4), 0u);
+    // Closed: the write fails, so nothing went on the line.
+    EXPECT_EQ(port.Write(frame, 4), kTransferFailed);
     EXPECT_EQ(
         port.Open(3, 115200, ParityCode::None, 8, StopBitsCode::One, FlowControlCode::None, false),
         7);
@@ -86,15 +86,15 @@ TEST_F(TrafficRecorderTest, SerialDeviceRecordsWhatThePortTookAndGaveAndPassesTh
     EXPECT_FALSE(port.OpenRefused());
     inner.QueueReply({0xAA, 0x01, 0x02});
     SerialTimeouts timeouts{1, 2, 3, 4, 5};
-    EXPECT_EQ(port.SetTimeouts(timeouts), 1);
+    EXPECT_TRUE(port.SetTimeouts(timeouts));
     SerialTimeouts read{};
-    EXPECT_EQ(port.GetTimeouts(&read), 1);
+    EXPECT_TRUE(port.GetTimeouts(&read));
     EXPECT_EQ(read.writeTotalTimeoutConstant, 5u);
-    EXPECT_EQ(port.Purge(), 1);
-    EXPECT_EQ(port.Write(frame, 4), 4u);
+    EXPECT_TRUE(port.Purge());
+    EXPECT_EQ(port.Write(frame, 4), 4);
     std::uint8_t reply[8] = {};
-    EXPECT_EQ(port.Read(reply, 8), 3u);
-    EXPECT_EQ(port.Read(reply, 8), 0u);  // nothing more queued
+    EXPECT_EQ(port.Read(reply, 8), 3);
+    EXPECT_EQ(port.Read(reply, 8), 0);  // nothing more queued
     port.Flush();
     port.SetBreak();
     port.SetRts();

@@ -47,7 +47,7 @@ class FuzzedSerial : public SerialDevice {
     void Close() override { m_open = false; }
     bool IsOpen() const override { return m_open; }
 
-    std::uint32_t Read(void* buffer, std::uint32_t count) override {
+    int Read(void* buffer, std::uint32_t count) override {
         Require(m_open, "reads happen on an open port");
         Require(buffer != nullptr && count > 0 && count <= kStatusReplyLength,
                 "a read asks for one reply's length");
@@ -57,10 +57,10 @@ class FuzzedSerial : public SerialDevice {
         const auto* bytes = static_cast<const std::uint8_t*>(buffer);
         m_replies.push_back({std::vector<std::uint8_t>(bytes, bytes + received), count});
         PoisonUnreceived(buffer, received, count);
-        return received;
+        return static_cast<int>(received);
     }
 
-    std::uint32_t Write(const void* buffer, std::uint32_t count) override {
+    int Write(const void* buffer, std::uint32_t count) override {
         Require(m_open, "writes happen on an open port");
         const auto* bytes = static_cast<const std::uint8_t*>(buffer);
         Require((count == 4 || count == 5 || count == 8) && bytes[0] == count,
@@ -68,24 +68,24 @@ class FuzzedSerial : public SerialDevice {
         Require((bytes[1] == 0x53 && bytes[2] == 0x57) || (bytes[1] == 0x87 && bytes[2] == 0x60),
                 "a frame carries a unit marker");
         m_writes.emplace_back(bytes, bytes + count);
-        return count;
+        return static_cast<int>(count);
     }
 
-    int Purge() override { return OpenCall(); }
-    int Flush() override { return OpenCall(); }
-    int SetBreak() override { return OpenCall(); }
+    bool Purge() override { return OpenCall(); }
+    bool Flush() override { return OpenCall(); }
+    bool SetBreak() override { return OpenCall(); }
     void SetRts() override { OpenCall(); }
     void ClearDtr() override { OpenCall(); }
-    int GetTimeouts(SerialTimeouts* timeouts) override {
+    bool GetTimeouts(SerialTimeouts* timeouts) override {
         *timeouts = SerialTimeouts{};
         return OpenCall();
     }
-    int SetTimeouts(const SerialTimeouts&) override { return OpenCall(); }
+    bool SetTimeouts(const SerialTimeouts&) override { return OpenCall(); }
 
   private:
-    int OpenCall() {
+    bool OpenCall() {
         Require(m_open, "port calls happen on an open port");
-        return 1;
+        return true;
     }
 
     FuzzInput& m_input;

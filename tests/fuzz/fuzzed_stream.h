@@ -46,7 +46,7 @@ class FuzzedStream : public ByteStream {
         Require(data != nullptr && count > 0, "a send carries bytes");
         Require(m_isKnownLine(std::string(static_cast<const char*>(data), count)),
                 "every line sent is one of the session's own, whole, with CR LF");
-        return m_broken ? -1 : count;
+        return m_broken ? kTransferFailed : count;
     }
 
     int Receive(void* buffer, int capacity) override {
@@ -63,12 +63,12 @@ class FuzzedStream : public ByteStream {
 
   private:
     int NextChunk(void* buffer, int capacity) {
-        if (m_broken) return -1;
+        if (m_broken) return kTransferFailed;
         std::optional<std::uint8_t> header = m_input.Byte();
-        if (!header || *header == kTimeOut) return -1;
+        if (!header || *header == kTimeOut) return kTransferFailed;
         if (*header == kBreak) {
             m_broken = true;
-            return -1;
+            return kTransferFailed;
         }
         int length = *header;
         if (*header == kLong) {

@@ -99,7 +99,7 @@ TEST_F(SerialPortPosixTest, OpenSetsThePanelLineSettingsAndReadTimeouts) {
     EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
     EXPECT_EQ(tio.c_lflag & (ICANON | ECHO), 0u);
     SerialTimeouts timeouts;
-    ASSERT_EQ(port.GetTimeouts(&timeouts), 1);
+    ASSERT_TRUE(port.GetTimeouts(&timeouts));
     EXPECT_EQ(timeouts.readIntervalTimeout, 0xFFFFFFFFu);
     EXPECT_EQ(timeouts.readTotalTimeoutMultiplier, 0u);
     EXPECT_EQ(timeouts.readTotalTimeoutConstant, 1000u);
@@ -138,35 +138,35 @@ TEST_F(SerialPortPosixTest, ReadReturnsWhatArrivedWithinItsTimeouts) {
     pty.Send({1, 2, 3, 4, 5});
     unsigned char buffer[8] = {};
     auto start = steady_clock::now();
-    EXPECT_EQ(port.Read(buffer, 4), 4u);
+    EXPECT_EQ(port.Read(buffer, 4), 4);
     EXPECT_LT(steady_clock::now() - start, milliseconds(100));
     EXPECT_EQ(buffer[3], 4);
 
     // A shorter total time-out than Open's 1000 ms, so the test does not wait seconds.
-    ASSERT_EQ(port.SetTimeouts({0xFFFFFFFFu, 0, 150, 1, 1000}), 1);
+    ASSERT_TRUE(port.SetTimeouts({0xFFFFFFFFu, 0, 150, 1, 1000}));
     start = steady_clock::now();
-    EXPECT_EQ(port.Read(buffer, 4), 1u);  // the 5 left over, then nothing more
+    EXPECT_EQ(port.Read(buffer, 4), 1);  // the 5 left over, then nothing more
     auto waited = steady_clock::now() - start;
     EXPECT_GE(waited, milliseconds(140));
     EXPECT_LT(waited, milliseconds(600));
     EXPECT_EQ(buffer[0], 5);
-    EXPECT_EQ(port.Read(buffer, 4), 0u);
+    EXPECT_EQ(port.Read(buffer, 4), 0);
 
     // Interval MAXDWORD with no totals: return at once with whatever is there.
-    ASSERT_EQ(port.SetTimeouts({0xFFFFFFFFu, 0, 0, 0, 0}), 1);
+    ASSERT_TRUE(port.SetTimeouts({0xFFFFFFFFu, 0, 0, 0, 0}));
     start = steady_clock::now();
-    EXPECT_EQ(port.Read(buffer, 4), 0u);
+    EXPECT_EQ(port.Read(buffer, 4), 0);
     EXPECT_LT(steady_clock::now() - start, milliseconds(50));
 }
 
 TEST_F(SerialPortPosixTest, PurgeDropsOnlyWhatHasArrived) {
     ASSERT_NE(OpenPanelSettings(port), kInvalidPort);
     pty.Send({0xAA, 0xBB});
-    EXPECT_EQ(port.Purge(), 1);
+    EXPECT_TRUE(port.Purge());
     pty.Send({0xCC});
     unsigned char buffer[4] = {};
-    ASSERT_EQ(port.SetTimeouts({0xFFFFFFFFu, 0, 100, 1, 1000}), 1);
-    EXPECT_EQ(port.Read(buffer, 4), 1u);
+    ASSERT_TRUE(port.SetTimeouts({0xFFFFFFFFu, 0, 100, 1, 1000}));
+    EXPECT_EQ(port.Read(buffer, 4), 1);
     EXPECT_EQ(buffer[0], 0xCC);
 }
 
@@ -174,22 +174,22 @@ TEST_F(SerialPortPosixTest, WriteOfSomeKilobytesCompletes) {
     ASSERT_NE(OpenPanelSettings(port), kInvalidPort);
     std::vector<unsigned char> image(3000);
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<unsigned char>(i * 7);
-    EXPECT_EQ(port.Write(image.data(), 3000), 3000u);
-    EXPECT_EQ(port.Flush(), 1);
+    EXPECT_EQ(port.Write(image.data(), 3000), 3000);
+    EXPECT_TRUE(port.Flush());
     EXPECT_EQ(pty.Received(), std::string(image.begin(), image.end()));
-    EXPECT_EQ(port.SetBreak(), 1);
+    EXPECT_TRUE(port.SetBreak());
 }
 
 TEST_F(SerialPortPosixTest, ClosedOrOverlappedObjectTransfersNothing) {
     unsigned char buffer[4] = {1, 2, 3, 4};
     SerialTimeouts timeouts;
-    EXPECT_EQ(port.Read(buffer, 4), 0u);
-    EXPECT_EQ(port.Write(buffer, 4), 0u);
-    EXPECT_EQ(port.Purge(), 0);
-    EXPECT_EQ(port.Flush(), 0);
-    EXPECT_EQ(port.SetBreak(), 0);
-    EXPECT_EQ(port.GetTimeouts(&timeouts), 0);
-    EXPECT_EQ(port.SetTimeouts(timeouts), 0);
+    EXPECT_EQ(port.Read(buffer, 4), kTransferFailed);
+    EXPECT_EQ(port.Write(buffer, 4), kTransferFailed);
+    EXPECT_FALSE(port.Purge());
+    EXPECT_FALSE(port.Flush());
+    EXPECT_FALSE(port.SetBreak());
+    EXPECT_FALSE(port.GetTimeouts(&timeouts));
+    EXPECT_FALSE(port.SetTimeouts(timeouts));
     port.SetRts();
     port.ClearDtr();
     port.Close();
@@ -199,8 +199,8 @@ TEST_F(SerialPortPosixTest, ClosedOrOverlappedObjectTransfersNothing) {
                         FlowControlCode::None, true),
               kInvalidPort);
     pty.Send({9});
-    EXPECT_EQ(port.Read(buffer, 1), 0u);
-    EXPECT_EQ(port.Write(buffer, 4), 0u);
+    EXPECT_EQ(port.Read(buffer, 1), kTransferFailed);
+    EXPECT_EQ(port.Write(buffer, 4), kTransferFailed);
     EXPECT_EQ(pty.Received(), "");
 }
 

@@ -59,7 +59,7 @@ class FakeStream : public ByteStream {
             m_sent.push_back(text);
         }
         if (onSend) onSend(text);
-        return text == m_failSend ? -1 : count;
+        return text == m_failSend ? kTransferFailed : count;
     }
     int Receive(void* buffer, int capacity) override {
         Reply reply{"", 0};

@@ -62,28 +62,29 @@ class RecordingSerial : public SerialDevice {
     bool OpenRefused() const override {
         return m_inner ? m_inner->OpenRefused() : m_openFails && m_openRefused;
     }
-    std::uint32_t Read(void* buffer, std::uint32_t count) override {
+    int Read(void* buffer, std::uint32_t count) override {
         m_trace.push_back("read " + std::to_string(count));
         if (m_inner) return m_inner->Read(buffer, count);
-        if (!m_open || m_replies.empty()) return 0;
+        if (!m_open) return kTransferFailed;
+        if (m_replies.empty()) return 0;
         std::vector<unsigned char> reply = m_replies.front();
         m_replies.pop_front();
         std::size_t n = std::min<std::size_t>(count, reply.size());
         std::memcpy(buffer, reply.data(), n);
-        return static_cast<std::uint32_t>(n);
+        return static_cast<int>(n);
     }
-    std::uint32_t Write(const void* buffer, std::uint32_t count) override {
+    int Write(const void* buffer, std::uint32_t count) override {
         m_trace.push_back("write " + HexBytes(buffer, count));
         if (m_inner) return m_inner->Write(buffer, count);
-        return m_open ? count : 0;
+        return m_open ? static_cast<int>(count) : kTransferFailed;
     }
-    int Purge() override {
+    bool Purge() override {
         return Record("purge", [this] { return m_inner->Purge(); });
     }
-    int Flush() override {
+    bool Flush() override {
         return Record("flush", [this] { return m_inner->Flush(); });
     }
-    int SetBreak() override {
+    bool SetBreak() override {
         return Record("break", [this] { return m_inner->SetBreak(); });
     }
     void SetRts() override {
@@ -94,13 +95,13 @@ class RecordingSerial : public SerialDevice {
         m_trace.push_back("dtr off");
         if (m_inner) m_inner->ClearDtr();
     }
-    int GetTimeouts(SerialTimeouts* timeouts) override {
+    bool GetTimeouts(SerialTimeouts* timeouts) override {
         m_trace.push_back("get timeouts");
         if (m_inner) return m_inner->GetTimeouts(timeouts);
         *timeouts = m_timeouts;
         return m_open;
     }
-    int SetTimeouts(const SerialTimeouts& timeouts) override {
+    bool SetTimeouts(const SerialTimeouts& timeouts) override {
         m_trace.push_back("set timeouts");
         if (m_inner) return m_inner->SetTimeouts(timeouts);
         m_timeouts = timeouts;
@@ -109,7 +110,7 @@ class RecordingSerial : public SerialDevice {
 
   private:
     template <typename Call>
-    int Record(const char* event, Call call) {
+    bool Record(const char* event, Call call) {
         m_trace.push_back(event);
         return m_inner ? call() : m_open;
     }

@@ -42,13 +42,13 @@ TEST_F(SerialPortWin32Test, OpensTheMappedPortAndCarriesBytesBothWays) {
     ASSERT_NE(OpenPanelSettings(comPort), kInvalidPort);
     EXPECT_TRUE(serial.IsOpen());
     const unsigned char frame[] = {0x04, 0x53, 0x57, 0x24};
-    EXPECT_EQ(serial.Write(frame, 4), 4u);
+    EXPECT_EQ(serial.Write(frame, 4), 4);
     unsigned char echo[4] = {};
-    EXPECT_EQ(serial.Read(echo, 4), 4u);
+    EXPECT_EQ(serial.Read(echo, 4), 4);
     EXPECT_EQ(std::memcmp(echo, frame, 4), 0);
 
     SerialTimeouts timeouts;
-    ASSERT_NE(serial.GetTimeouts(&timeouts), 0);
+    ASSERT_TRUE(serial.GetTimeouts(&timeouts));
     EXPECT_EQ(timeouts.readIntervalTimeout, 0xFFFFFFFFu);
     EXPECT_EQ(timeouts.readTotalTimeoutMultiplier, 0u);
     EXPECT_EQ(timeouts.readTotalTimeoutConstant, 1000u);
@@ -85,7 +85,7 @@ TEST_F(SerialPortWin32Test, ReadWithNothingWaitingReturnsZeroAfterAboutASecond) 
     ASSERT_NE(OpenPanelSettings(comPort), kInvalidPort);
     unsigned char buffer[11];
     auto start = steady_clock::now();
-    EXPECT_EQ(serial.Read(buffer, 11), 0u);
+    EXPECT_EQ(serial.Read(buffer, 11), 0);
     auto waited = steady_clock::now() - start;
     EXPECT_GE(waited, milliseconds(900));
     EXPECT_LT(waited, milliseconds(2500));
@@ -93,23 +93,23 @@ TEST_F(SerialPortWin32Test, ReadWithNothingWaitingReturnsZeroAfterAboutASecond) 
 
 TEST_F(SerialPortWin32Test, ShortReplyAndPurge) {
     ASSERT_NE(OpenPanelSettings(comPort), kInvalidPort);
-    ASSERT_NE(serial.SetTimeouts({kNoIntervalTimeout, 0, 300, 1, 1000}), 0);
+    ASSERT_TRUE(serial.SetTimeouts({kNoIntervalTimeout, 0, 300, 1, 1000}));
     const unsigned char two[] = {0xAA, 0xCC};
-    ASSERT_EQ(serial.Write(two, 2), 2u);
+    ASSERT_EQ(serial.Write(two, 2), 2);
     unsigned char buffer[8] = {};
-    EXPECT_EQ(serial.Read(buffer, 8), 2u);  // what came within the time-out
+    EXPECT_EQ(serial.Read(buffer, 8), 2);  // what came within the time-out
 
-    ASSERT_EQ(serial.Write(two, 2), 2u);
+    ASSERT_EQ(serial.Write(two, 2), 2);
     Sleep(200);  // the echo arrives
-    EXPECT_NE(serial.Purge(), 0);
-    EXPECT_EQ(serial.Read(buffer, 8), 0u);
+    EXPECT_TRUE(serial.Purge());
+    EXPECT_EQ(serial.Read(buffer, 8), 0);
 }
 
 TEST_F(SerialPortWin32Test, ClosedOverlappedAndRefusedPortsTransferNothing) {
     unsigned char buffer[4] = {1, 2, 3, 4};
-    EXPECT_EQ(serial.Read(buffer, 4), 0u);
-    EXPECT_EQ(serial.Write(buffer, 4), 0u);
-    EXPECT_EQ(serial.Purge(), 0);
+    EXPECT_EQ(serial.Read(buffer, 4), kTransferFailed);
+    EXPECT_EQ(serial.Write(buffer, 4), kTransferFailed);
+    EXPECT_FALSE(serial.Purge());
     serial.SetRts();
     serial.ClearDtr();
     serial.Close();
@@ -119,8 +119,8 @@ TEST_F(SerialPortWin32Test, ClosedOverlappedAndRefusedPortsTransferNothing) {
     EXPECT_FALSE(serial.IsOpen());
 
     ASSERT_NE(OpenPanelSettings(comPort, true), kInvalidPort);
-    EXPECT_EQ(serial.Write(buffer, 4), 0u);
-    EXPECT_EQ(serial.Read(buffer, 4), 0u);
+    EXPECT_EQ(serial.Write(buffer, 4), kTransferFailed);
+    EXPECT_EQ(serial.Read(buffer, 4), kTransferFailed);
     serial.Close();
     EXPECT_FALSE(serial.IsOpen());
     serial.Close();
