@@ -12,9 +12,10 @@ namespace {
 
 constexpr Clock::Duration kRefreshPause{100};
 
-// Read and Apply say "Fail!" only when a line could not be sent or a reply did not come at
-// all; a reply that is there but short leaves its field as it was.
-bool LinkFailed(Fault fault) {
+// A line that could not be sent or a reply that did not come at all: when the exchange that
+// a command names as its result fails so, the session ends. Read and Apply say "Fail!" for it;
+// a reply that is there but short leaves its field as it was.
+bool FailedOnTheLine(Fault fault) {
     return fault == Fault::kNothingReceived || fault == Fault::kSendFailed;
 }
 
@@ -57,8 +58,9 @@ bool NetSession::Start() {
 bool NetSession::RunPass() {
     std::lock_guard<std::mutex> use(m_state.m_streamUse);
     const uint8_t code = m_state.m_nCommand;
+    bool lineFailed = false;
     if (code != 0) {
-        Execute(code);
+        lineFailed = Execute(code);
         // Cleared when finished, not when taken, and only if it is still the code served: one
         // stored meanwhile is served next rather than lost.
         m_state.ClearCommand(code);
@@ -68,7 +70,7 @@ bool NetSession::RunPass() {
             RefreshPanel(m_state, m_view);
         }
     }
-    if (m_console.LastResult() == -1) m_state.StoreLinkDown(1);
+    if (lineFailed) m_state.StoreLinkDown(1);
     return m_state.m_bLinkDown == 0;
 }
 
@@ -78,66 +80,70 @@ void NetSession::End() {
     ShowLinkDown(m_view, "Disconnect!");
 }
 
-void NetSession::Execute(uint8_t code) {
+bool NetSession::Execute(uint8_t code) {
     const Command& command = CommandFor(code);
     switch (command.kind) {
         case CommandKind::kNone:
-            break;
+            return false;
         case CommandKind::kSend:
-            m_console.Send(code);
-            break;
+            return FailedOnTheLine(m_console.Send(code).GetFault());
         case CommandKind::kLevel:
-            ReadLevel(code, command);
-            break;
+            return ReadLevel(code, command);
         case CommandKind::kStatus:
-            ReadStatus();
-            break;
+            return ReadStatus();
         case CommandKind::kReadSettings:
-            ReadSettingsWithPicture();
-            break;
+            return ReadSettingsWithPicture();
         case CommandKind::kApplySettings:
             ApplySettings();
-            break;
+            return false;  // the session ends after an Apply in any case
         case CommandKind::kSessionStart:
             ReadStatus();
-            ReadSettings();
-            break;
+            return ReadSettings().modeFailedOnTheLine;
     }
+    return false;
 }
 
-void NetSession::ReadStatus() {
-    if (const Result<StatusBlock> status = m_console.ReadStatus(); status.Ok()) {
+bool NetSession::ReadStatus() {
+    const Result<StatusBlock> status = m_console.ReadStatus();
+    if (status.Ok()) {
         ApplyStatusBlock(m_state, status.Value().data());
         m_bRefresh = true;
     }
+    return FailedOnTheLine(status.GetFault());
 }
 
-void NetSession::ReadLevel(uint8_t code, const Command& command) {
+bool NetSession::ReadLevel(uint8_t code, const Command& command) {
     const Result<int32_t> level = m_console.StepLevel(code);
     // Whatever came back is shown, digits or not; only a reply that never came changes nothing.
-    if (level.GetFault() == Fault::kNothingReceived) return;
+    if (level.GetFault() == Fault::kNothingReceived) return true;
     ApplyLevel(m_state, m_view, command.levelIndex, level.Value());
+    return false;
 }
 
-Outcome NetSession::ReadSettings() {
-    const Result<NetworkSettings> read = m_console.ReadSettings();
-    const NetworkSettings& settings = read.Value();
+NetSession::SettingsRead NetSession::ReadSettings() {
+    const Result<NetworkSettings> addresses = m_console.ReadAddresses();
+    const NetworkSettings& settings = addresses.Value();
     if (settings.ip) {
         m_view.SetAddress(kIpAddress, *settings.ip);
         m_view.SetAddress(kConnectAddress, *settings.ip);
     }
     if (settings.mask) m_view.SetAddress(kMaskAddress, *settings.mask);
     if (settings.gateway) m_view.SetAddress(kGatewayAddress, *settings.gateway);
-    if (settings.mode) ApplyIpMode(m_state, m_view, static_cast<uint8_t>(*settings.mode));
-    return read.GetFailure();
+    const Result<AddressMode> mode = m_console.ReadMode();
+    if (mode.Ok()) ApplyIpMode(m_state, m_view, static_cast<uint8_t>(mode.Value()));
+    const bool modeFailed = FailedOnTheLine(mode.GetFault());
+    return {modeFailed || FailedOnTheLine(addresses.GetFault()), modeFailed};
 }
 
-void NetSession::ReadSettingsWithPicture() {
+bool NetSession::ReadSettingsWithPicture() {
     m_shownBmp = m_view.SwapInPicture(kReadPicture, kBmpReadLit);
-    const bool failed = LinkFailed(ReadSettings().GetFault());
+    const SettingsRead read = ReadSettings();
     // A session told to end tells nobody: a box now would hold up the close.
-    if (m_state.m_bLinkDown == 0) m_view.ShowMessage(failed ? kFailed : kFinished);
+    if (m_state.m_bLinkDown == 0) {
+        m_view.ShowMessage(read.failedOnTheLine ? kFailed : kFinished);
+    }
     m_view.RestorePicture(kReadPicture, m_shownBmp);
+    return read.modeFailedOnTheLine;
 }
 
 void NetSession::ApplySettings() {

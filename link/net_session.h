@@ -34,12 +34,21 @@ class NetSession {
     void End();
 
   private:
-    void Execute(uint8_t code);
-    void ReadStatus();
-    void ReadLevel(uint8_t code, const Command& command);
-    /// Shows what a settings read brought; the read's outcome.
-    Outcome ReadSettings();
-    void ReadSettingsWithPicture();
+    /// What a settings read came to: whether any of it failed on the line, and whether its
+    /// last exchange, the mode, did: that one is the result the link is judged by.
+    struct SettingsRead {
+        bool failedOnTheLine = false;
+        bool modeFailedOnTheLine = false;
+    };
+
+    /// Carries out a code and shows its outcome. True when the exchange that the code names as
+    /// its result failed on the line: the session then ends.
+    bool Execute(uint8_t code);
+    bool ReadStatus();
+    bool ReadLevel(uint8_t code, const Command& command);
+    /// Shows each address that passed its check and the mode.
+    SettingsRead ReadSettings();
+    bool ReadSettingsWithPicture();
     void ApplySettings();
 
     PanelState& m_state;

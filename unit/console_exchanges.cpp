@@ -17,10 +17,20 @@ constexpr Failure kNoReply{Fault::kNothingReceived};
 constexpr Failure kBadReply{Fault::kBadReply};
 constexpr Failure kNotSent{Fault::kSendFailed};
 
-// A receive's count as a reply of at least `least` bytes: -1 is no reply at all.
+// A receive's count as a reply of at least `least` bytes: a failed receive is no reply at all.
 Failure Judge(int received, int least) {
     if (received < 0) return kNoReply;
     return received < least ? kBadReply : Failure{};
+}
+
+// An address reply: one that brought nothing before the unit closed is missing too.
+Failure JudgeAddress(int received) { return received == 0 ? kNoReply : Judge(received, 4); }
+
+// Of two failures, the one to report: a reply missing is worse than one that failed its check.
+Failure Worse(const Failure& a, const Failure& b) {
+    if (a.fault == Fault::kNothingReceived || b.fault == Fault::kNone) return a;
+    if (b.fault == Fault::kNothingReceived || a.fault == Fault::kNone) return b;
+    return a;
 }
 
 }  // namespace
@@ -56,9 +66,8 @@ Result<MacAddress> ConsoleExchanges::ReadMac() {
 }
 
 Result<StatusBlock> ConsoleExchanges::ReadStatus() {
-    m_nLastResult = Request(CommandFor(kStatusPollCode).text);
-    if (const Failure failure = Judge(m_nLastResult, kStatusBlockSize);
-        failure.fault != Fault::kNone) {
+    const int received = Request(CommandFor(kStatusPollCode).text);
+    if (const Failure failure = Judge(received, kStatusBlockSize); failure.fault != Fault::kNone) {
         return failure;
     }
     StatusBlock block;
@@ -68,9 +77,9 @@ Result<StatusBlock> ConsoleExchanges::ReadStatus() {
 
 Outcome ConsoleExchanges::Send(std::uint8_t code) {
     const Command& command = CommandFor(code);
-    m_nLastResult = SendText(command.text);
+    const int sent = SendText(command.text);
     if (command.pauseAfterMs > 0) m_clock.Sleep(Clock::Duration(command.pauseAfterMs));
-    if (m_nLastResult < 0) return kNotSent;
+    if (sent < 0) return kNotSent;
     return {};
 }
 
@@ -79,28 +88,20 @@ Result<std::int32_t> ConsoleExchanges::StepLevel(std::uint8_t code) {
     SendText(command.text);
     m_clock.Sleep(kReplyPause);
     SendText(command.readText);
-    m_nLastResult = Receive();
-    if (m_nLastResult < 0) return kNoReply;
-    const std::int32_t level = ParseLevelReply(m_buffer, m_nLastResult);
-    if (!StartsWithLevel(m_buffer, m_nLastResult)) return {kBadReply, level};
+    const int received = Receive();
+    if (received < 0) return kNoReply;
+    const std::int32_t level = ParseLevelReply(m_buffer, received);
+    if (!StartsWithLevel(m_buffer, received)) return {kBadReply, level};
     return level;
 }
 
-Result<NetworkSettings> ConsoleExchanges::ReadSettings() {
+Result<NetworkSettings> ConsoleExchanges::ReadAddresses() {
     NetworkSettings settings;
     Failure failure;
-    // A reply that is there but short fails the read; one that is missing fails it worse,
-    // and that is what the read reports. The reads go on regardless.
-    auto judge = [&](int received, int least) {
-        if (received <= 0) {
-            failure = kNoReply;
-        } else if (received < least && failure.fault == Fault::kNone) {
-            failure = kBadReply;
-        }
-    };
+    // The reads go on after a failed one; each that passed is kept.
     auto address = [&](const char* request) -> std::optional<std::uint32_t> {
         const int received = Request(request);
-        judge(received, 4);
+        failure = Worse(failure, JudgeAddress(received));
         std::uint32_t value = 0;
         if (!AddressFromReply(m_buffer, received, value)) return std::nullopt;
         return value;
@@ -108,14 +109,23 @@ Result<NetworkSettings> ConsoleExchanges::ReadSettings() {
     settings.ip = address("READIP\r\n");
     settings.mask = address("READMASK\r\n");
     settings.gateway = address("READGATEWAY\r\n");
-    m_nLastResult = Request("IPMODE\r\n");
-    judge(m_nLastResult, 1);
-    if (m_nLastResult >= 1) {
-        if (m_buffer[0] == 'S') settings.mode = AddressMode::Static;
-        if (m_buffer[0] == 'D') settings.mode = AddressMode::Dhcp;
-        if (!settings.mode && failure.fault == Fault::kNone) failure = kBadReply;
-    }
     return {failure, settings};
+}
+
+Result<AddressMode> ConsoleExchanges::ReadMode() {
+    const int received = Request("IPMODE\r\n");
+    if (const Failure failure = Judge(received, 1); failure.fault != Fault::kNone) return failure;
+    if (m_buffer[0] == 'S') return AddressMode::Static;
+    if (m_buffer[0] == 'D') return AddressMode::Dhcp;
+    return kBadReply;
+}
+
+Result<NetworkSettings> ConsoleExchanges::ReadSettings() {
+    Result<NetworkSettings> addresses = ReadAddresses();
+    const Result<AddressMode> mode = ReadMode();
+    NetworkSettings& settings = addresses.Value();
+    if (mode.Ok()) settings.mode = mode.Value();
+    return {Worse(addresses.GetFailure(), mode.GetFailure()), settings};
 }
 
 Outcome ConsoleExchanges::ApplySettings(AddressMode mode, const Addresses& addresses) {
@@ -130,8 +140,7 @@ Outcome ConsoleExchanges::ApplySettings(AddressMode mode, const Addresses& addre
         FormatDotted(address, dotted);
         char line[26];  // the longest: "GATEWAY=255.255.255.255\r\n"
         std::snprintf(line, sizeof line, "%s%s\r\n", name, dotted);
-        m_nLastResult = SendText(line);
-        failed |= m_nLastResult < 0;
+        failed |= SendText(line) < 0;
         m_clock.Sleep(kSettingPause);
     }
     if (failed) return kNotSent;
@@ -148,7 +157,7 @@ int ConsoleExchanges::Request(const char* text) {
     const int sent = SendText(text);
     m_clock.Sleep(kReplyPause);
     const int received = Receive();
-    return sent < 0 ? -1 : received;
+    return sent < 0 ? kTransferFailed : received;
 }
 
 }  // namespace vantrel

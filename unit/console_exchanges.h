@@ -35,27 +35,29 @@ class ConsoleExchanges {
     /// A level command: the ROT line, 50 ms, the REA line, then the level the unit reports.
     /// A reply that begins with no digit still reads as 0, as the panel shows it, but fails.
     Result<std::int32_t> StepLevel(std::uint8_t code);
-    /// READIP, READMASK, READGATEWAY and IPMODE, each after 50 ms. Every value that passed its
-    /// check is kept, also when a later one failed.
+    /// READIP, READMASK and READGATEWAY, each after 50 ms: every address that passed its check,
+    /// also when a later one failed. A missing reply fails worse than a short one, and the
+    /// worst is what is reported.
+    Result<NetworkSettings> ReadAddresses();
+    /// IPMODE after 50 ms: 'S' or 'D' at the start of the reply. As with the status and the
+    /// levels, only a failed receive is no reply; an empty one fails its check.
+    Result<AddressMode> ReadMode();
+    /// ReadAddresses, then ReadMode: all that passed, and the worse of the two failures.
     Result<NetworkSettings> ReadSettings();
     /// The address mode line (none while the mode is unknown), then the mask, gateway and IP
     /// lines with their pauses. Nothing is read back: the unit may take another address.
     Outcome ApplySettings(AddressMode mode, const Addresses& addresses);
 
-    /// The result that says whether the link still works, as the session judges it: the
-    /// send or receive that the last exchange names (-1 is the socket error).
-    int LastResult() const { return m_nLastResult; }
-
   private:
     int SendText(const char* text);
     int Receive();
-    /// A request line, 50 ms, its reply: the receive's count, or -1 when the send failed.
+    /// A request line, 50 ms, its reply: the receive's count, or kTransferFailed when the send
+    /// failed.
     int Request(const char* text);
 
     ByteStream& m_stream;
     Clock& m_clock;
     std::uint8_t m_buffer[kReceiveSize];  // reused by every receive, never cleared or terminated
-    int m_nLastResult = 0;
 };
 
 }  // namespace vantrel

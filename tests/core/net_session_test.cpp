@@ -160,18 +160,39 @@ TEST_F(NetSessionTest, Code25WithAnEightByteStatusStillReadsTheSettings) {
     EXPECT_EQ(state.m_nIpMode, 2);
 }
 
-// Short replies change nothing; a reply that never came makes the Read a failure.
+// Short replies change nothing; an address reply that never came makes the Read a failure. An
+// empty mode reply is short, and only a failed receive of it ends the session.
 TEST_F(NetSessionTest, ShortAddressRepliesAndAnEmptyModeReplyChangeNothing) {
     StartSession();
     state.m_nIpMode = 1;
     stream.QueueReply(std::string("\x0A\x00\x00", 3));
     stream.QueueReply(std::string("\xFF\xFF\xFF\x00", 4));
-    stream.QueueReply(std::string("\x0A\x00\x00", 3));
+    stream.QueueResult(0);  // the unit closed its side
     stream.QueueResult(0);
     EXPECT_TRUE(Pass(23));
     EXPECT_EQ(view.Calls(), (Events{"swap 1055 248", "address 1029 255.255.255.0", "message Fail!",
                                     "restore 1055"}));
     EXPECT_EQ(state.m_nIpMode, 1);
+}
+
+// A Read's result is its mode receive: an address reply that timed out fails the Read but
+// leaves the session running; the mode's ends it.
+TEST_F(NetSessionTest, OnlyTheModeReceiveOfAReadDecidesWhetherTheSessionEnds) {
+    StartSession();
+    stream.QueueResult(-1);
+    stream.QueueReply(std::string("\xFF\xFF\xFF\x00", 4));
+    stream.QueueReply(std::string("\x0A\x00\x00\x01", 4));
+    stream.QueueReply("S");
+    EXPECT_TRUE(Pass(23));
+    EXPECT_EQ(view.Calls()[view.Calls().size() - 2], "message Fail!");
+    EXPECT_EQ(state.m_nIpMode, 1);
+
+    stream.QueueReply(std::string("\x0A\x00\x00\x05", 4));
+    stream.QueueReply(std::string("\xFF\xFF\xFF\x00", 4));
+    stream.QueueReply(std::string("\x0A\x00\x00\x01", 4));
+    stream.QueueResult(-1);
+    EXPECT_FALSE(Pass(23));
+    EXPECT_EQ(state.m_bLinkDown, 1);
 }
 
 TEST_F(NetSessionTest, ModeReplyOtherThanCapitalSOrDChangesNothing) {
