@@ -1,23 +1,12 @@
-import { combineRgb, type CompanionFeedbackDefinitions, type CompanionInputFieldDropdown } from '@companion-module/base'
+import { combineRgb, type CompanionFeedbackDefinitions } from '@companion-module/base'
 import { levelBar } from './level_bar.js'
 import { meterModeOf } from './meta.js'
+import { inputOption, levelOption, meterModeOption, unitOption } from './options.js'
 import type { RackView } from './view.js'
 
 const LIT = { bgcolor: combineRgb(0xe0, 0x9a, 0x00), color: combineRgb(0, 0, 0) }
 const UP = { bgcolor: combineRgb(0x1f, 0x7a, 0x35), color: combineRgb(0xff, 0xff, 0xff) }
 const BUTTON_SIZE = 72
-
-function unitOption(view: RackView): CompanionInputFieldDropdown {
-	const units = view.units()
-	return {
-		type: 'dropdown',
-		id: 'unit',
-		label: 'Unit',
-		default: units[0] ?? '',
-		choices: units.map((id) => ({ id, label: id })),
-		allowCustom: true,
-	}
-}
 
 export function feedbackDefinitions(view: RackView): CompanionFeedbackDefinitions {
 	const { meta } = view
@@ -44,35 +33,14 @@ export function feedbackDefinitions(view: RackView): CompanionFeedbackDefinition
 			type: 'boolean',
 			name: 'The input is',
 			defaultStyle: LIT,
-			options: [
-				unitOption(view),
-				{
-					type: 'dropdown',
-					id: 'input',
-					label: 'Input',
-					default: meta.inputs[0]?.value ?? 0,
-					choices: meta.inputs.map((input) => ({ id: input.value, label: input.label })),
-				},
-			],
-			callback: (feedback) => {
-				const unit = current(feedback.options.unit)
-				return unit !== undefined && unit.input === Number(feedback.options.input)
-			},
+			options: [unitOption(view), inputOption(meta)],
+			callback: (feedback) => current(feedback.options.unit)?.input === Number(feedback.options.input),
 		},
 		meter_mode: {
 			type: 'boolean',
 			name: 'The meter mode is',
 			defaultStyle: LIT,
-			options: [
-				unitOption(view),
-				{
-					type: 'dropdown',
-					id: 'mode',
-					label: 'Meter mode',
-					default: meta.meterModes[0]?.value ?? 0,
-					choices: meta.meterModes.map((mode) => ({ id: mode.value, label: mode.label })),
-				},
-			],
+			options: [unitOption(view), meterModeOption(meta)],
 			callback: (feedback) => {
 				const unit = current(feedback.options.unit)
 				return unit !== undefined && meterModeOf(unit) === Number(feedback.options.mode)
@@ -88,16 +56,7 @@ export function feedbackDefinitions(view: RackView): CompanionFeedbackDefinition
 		level_bar: {
 			type: 'advanced',
 			name: 'A level as a bar',
-			options: [
-				unitOption(view),
-				{
-					type: 'dropdown',
-					id: 'level',
-					label: 'Level',
-					default: meta.levels[0]?.name ?? '',
-					choices: meta.levels.map((level) => ({ id: level.name, label: level.label })),
-				},
-			],
+			options: [unitOption(view), levelOption(meta)],
 			callback: (feedback) => {
 				const slot = meta.levels.findIndex((level) => level.name === feedback.options.level)
 				const value = current(feedback.options.unit)?.levels?.[slot]
