@@ -66,7 +66,8 @@ export class Gateway {
 	}
 }
 
-async function replyOf(response: Response): Promise<Record<string, unknown>> {
+/** A reply's JSON object; {} for a body that is not one. */
+export async function replyOf(response: Response): Promise<Record<string, unknown>> {
 	try {
 		const value: unknown = await response.json()
 		return typeof value === 'object' && value !== null ? (value as Record<string, unknown>) : {}

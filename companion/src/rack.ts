@@ -2,7 +2,7 @@ import { InstanceStatus, type CompanionVariableValues } from '@companion-module/
 import { actionDefinitions } from './actions.js'
 import { parseConfig, type Config, type Secrets } from './config.js'
 import { feedbackDefinitions } from './feedbacks.js'
-import { failureReason, Gateway } from './gateway.js'
+import { failureReason, Gateway, replyOf } from './gateway.js'
 import { realClock, type Clock, type Host } from './host.js'
 import { isMeta, type Meta, type Unit } from './meta.js'
 import { presetDefinitions } from './presets.js'
@@ -241,13 +241,8 @@ function failure(message: string): Ending {
 
 // A refused request: a token or address the gateway will not take is the settings' fault.
 async function refusal(response: Response, what: string): Promise<Ending> {
-	let error = ''
-	try {
-		error = ((await response.json()) as { error?: string }).error ?? ''
-	} catch {
-		// not JSON: the status says enough
-	}
-	const reason = `${what}: HTTP ${response.status}${error ? `, ${error}` : ''}`
+	const { error } = await replyOf(response)
+	const reason = `${what}: HTTP ${response.status}${typeof error === 'string' && error ? `, ${error}` : ''}`
 	if ([401, 403, 421].includes(response.status)) {
 		return { status: InstanceStatus.BadConfig, message: reason, wasLive: false }
 	}
