@@ -149,13 +149,11 @@ async function followEvents() {
 
 // ---- The unit's tables ----
 
-// A meter mode other than 0 shows as DPPM, as on the panel.
+// A meter mode other than 0 shows as DPPM, as on the panel; null while it is not known.
 function meterModeOf(unit) {
+  if (unit.meterMode === null || unit.meterMode === undefined) return null;
   return unit.meterMode === 0 ? 0 : 1;
 }
-
-// Which part of a unit's state shows each button as on: button name -> test of a unit.
-const litTests = new Map();
 
 // A group's buttons: inputs, meter modes and lamps in the order of their values, the rest as
 // the gateway lists them.
@@ -164,15 +162,6 @@ function groupButtons(kind) {
   const order = { input: meta.inputs, "meter-mode": meta.meterModes, lamp: meta.lamps }[kind];
   if (!order) return buttons;
   return order.map((choice) => buttons.find((button) => button.name === choice.button)).filter(Boolean);
-}
-
-function takeMeta(tables) {
-  meta = tables;
-  for (const { value, button } of meta.inputs) litTests.set(button, (u) => u.input === value);
-  for (const { value, button } of meta.meterModes) {
-    litTests.set(button, (u) => u.meterMode !== null && u.meterMode !== undefined && meterModeOf(u) === value);
-  }
-  for (const { field: key, button } of meta.lamps) litTests.set(button, (u) => u[key] === 1);
 }
 
 // ---- Cards ----
@@ -240,7 +229,6 @@ function createCard(id) {
       const button = makeButton(label, () =>
         command(card, label, button, unitPath + "/press/" + name, {}));
       button.dataset.button = name;
-      if (litTests.has(name)) button.setAttribute("aria-pressed", "false");
       group.append(button);
     }
     buttons.append(group);
@@ -296,13 +284,21 @@ function renderUnit(unit) {
   field(card, "reason").textContent = (unit.reason ? " — " + unit.reason : "") +
     (unit.reconnects ? " (link made again " + unit.reconnects + "×)" : "");
 
+  // A button that chooses an input or a meter mode, or flips a lamp, shows as pressed while
+  // the unit is in that state.
+  const pressed = (button, on) =>
+    card.querySelector('[data-button="' + button + '"]').setAttribute("aria-pressed", String(on));
   const input = meta.inputs.find((choice) => choice.value === unit.input);
   field(card, "input").textContent = shown(unit.input, input ? input.label : "none");
-  field(card, "meter").textContent = shown(unit.meterMode, meta.meterModes[meterModeOf(unit)].label);
-  for (const { field: key } of meta.lamps) {
+  for (const { value, button } of meta.inputs) pressed(button, unit.input === value);
+  const meterMode = meterModeOf(unit);
+  field(card, "meter").textContent = meterMode === null ? "—" : meta.meterModes[meterMode].label;
+  for (const { value, button } of meta.meterModes) pressed(button, meterMode === value);
+  for (const { field: key, button } of meta.lamps) {
     const lamp = card.querySelector('[data-lamp="' + key + '"]');
     lamp.textContent = shown(unit[key], unit[key] ? "lit" : "unlit");
     lamp.classList.toggle("lit", unit[key] === 1);
+    pressed(button, unit[key] === 1);
   }
   meta.levels.forEach((level, i) => {
     const value = unit.levels ? unit.levels[i] : null;
@@ -316,9 +312,6 @@ function renderUnit(unit) {
   const mac = unit.mac || "—";
   field(card, "mac").textContent = /^[0-9A-Fa-f]{12}$/.test(mac) ? mac.match(/../g).join(":") : mac;
 
-  for (const [name, lit] of litTests) {
-    card.querySelector('[data-button="' + name + '"]').setAttribute("aria-pressed", String(lit(unit)));
-  }
   // Nothing is sent to a unit whose link is not up, so its buttons say so by being disabled.
   for (const button of card.querySelectorAll(".buttons button, .levels button")) {
     button.disabled = unit.link !== "up";
@@ -547,7 +540,7 @@ async function start() {
       // the page shows.
       const response = await call(meta ? "/api/units" : "/api/meta");
       if (response.ok && !meta) {
-        takeMeta(await response.json());
+        meta = await response.json();
         const me = await replyOf(await call("/api/whoami"));
         role = me.role || "viewer";
         document.body.dataset.role = role;
