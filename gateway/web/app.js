@@ -17,7 +17,6 @@ const RECONNECT_MS = 1000;
 const LONGEST_RECONNECT_MS = 30000;
 
 const cards = new Map(); // unit id -> { card, unit, auditAsked }
-let role = "viewer"; // the token's, from /api/whoami
 const AUDIT_SHOWN = 5;
 const AUDIT_EVERY_MS = 3000;
 let followedJob = null; // { id, finished, units: unit id -> the furthest entry shown }
@@ -324,7 +323,8 @@ function renderUnit(unit) {
 // events come with each change it shows, so they say when to look again, at most every few
 // seconds.
 async function showAudit(cell, now = false) {
-  if (role !== "admin" || (!now && Date.now() - cell.auditAsked < AUDIT_EVERY_MS)) return;
+  const admin = document.body.dataset.role === "admin";
+  if (!admin || (!now && Date.now() - cell.auditAsked < AUDIT_EVERY_MS)) return;
   cell.auditAsked = Date.now();
   const id = cell.card.dataset.unit;
   const response = await call("/api/audit?unit=" + encodeURIComponent(id) + "&limit=" + AUDIT_SHOWN)
@@ -530,32 +530,30 @@ async function powerCycled() {
 
 // ---- Start ----
 
-async function start() {
-  document.getElementById("firmware-form").addEventListener("submit", burn);
-  document.getElementById("power-cycled").addEventListener("click", powerCycled);
-  setInterval(() => cards.forEach(renderTimes), 1000);
+// GETs `path` until the gateway answers it, saying meanwhile why it is asked again.
+async function readUntilAnswered(path) {
   for (;;) {
     try {
-      // The tables first: a card is built from them. Then who this token is, which says what
-      // the page shows.
-      const response = await call(meta ? "/api/units" : "/api/meta");
-      if (response.ok && !meta) {
-        meta = await response.json();
-        const me = await replyOf(await call("/api/whoami"));
-        role = me.role || "viewer";
-        document.body.dataset.role = role;
-        continue;
-      }
-      if (response.ok) {
-        for (const unit of (await replyOf(response)).units || []) renderUnit(unit);
-        break;
-      }
+      const response = await call(path);
+      if (response.ok) return await response.json();
       showStream("The gateway answered HTTP " + response.status + "; trying again…", false);
     } catch {
       showStream("The gateway does not answer; trying again…", false);
     }
     await sleep(RECONNECT_MS);
   }
+}
+
+async function start() {
+  document.getElementById("firmware-form").addEventListener("submit", burn);
+  document.getElementById("power-cycled").addEventListener("click", powerCycled);
+  setInterval(() => cards.forEach(renderTimes), 1000);
+  // The tables first: a card is built from them. Then who this token is, which says what the
+  // page shows (the style sheet hides what the role may not do).
+  meta = await readUntilAnswered("/api/meta");
+  const me = await call("/api/whoami").then(replyOf, () => ({}));
+  document.body.dataset.role = me.role || "viewer";
+  for (const unit of (await readUntilAnswered("/api/units")).units || []) renderUnit(unit);
   followEvents();
 }
 
