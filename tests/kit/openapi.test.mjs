@@ -36,7 +36,8 @@ test('the served document is the one in the source, and valid OpenAPI 3', async 
 const segments = (p) => p.slice(1).split('/');
 const isParameter = (segment) => /^\{.+\}$/.test(segment);
 
-// The documented operations, each with a request path made from its parameters' examples.
+// The documented operations, each with a request path made from its parameters' examples;
+// `doc` has its $refs resolved.
 function operations(doc) {
   const list = [];
   for (const [template, item] of Object.entries(doc.paths)) {
@@ -136,7 +137,7 @@ async function inTurn(items, work, width = 16) {
 }
 
 test('every route the gateway serves is documented with its status, and every documented one is served', async () => {
-  const ops = operations(await servedDocument());
+  const ops = operations(await SwaggerParser.dereference(await servedDocument()));
   const requests = neighbours(ops, vocabulary(ops)).flatMap((p) => [['get', p], ['post', p]]);
   const statuses = await inTurn(requests, ([method, p]) => ask(method.toUpperCase(), p));
 
