@@ -1,0 +1,66 @@
+// The module's pieces that need no gateway: its settings, the event stream's reader and the
+// level bar, with the inputs the real gateway never gives them.
+import { describe, expect, test } from 'vitest'
+import { parseConfig, type Settings } from '../src/config.js'
+import { levelBar } from '../src/level_bar.js'
+import { readEvents } from '../src/sse.js'
+
+describe('settings', () => {
+	test('an address without http:// is refused, saying why', () => {
+		expect(parseConfig({ url: '127.0.0.1:8023' }, undefined)).toBe('the gateway URL is not a URL: 127.0.0.1:8023')
+		expect(parseConfig({ url: 'localhost:8023' }, undefined)).toBe(
+			'the gateway URL must start with http:// (localhost: given)',
+		)
+	})
+
+	test('a gateway under a path is called below it; units are listed once; the token is trimmed', () => {
+		const settings = parseConfig(
+			{ url: 'http://127.0.0.1:8023/vantrel', units: ' 127.0.0.2, ttyUSB0\t127.0.0.2,,' },
+			{ token: ' rack-token-0123456789 \n' },
+		) as Settings
+		expect(new URL('api/meta', settings.base).href).toBe('http://127.0.0.1:8023/vantrel/api/meta')
+		expect([settings.units, settings.token]).toEqual([['127.0.0.2', 'ttyUSB0'], 'rack-token-0123456789'])
+		expect((parseConfig({ units: ' , ' }, undefined) as Settings).units).toBe('all')
+	})
+})
+
+// A stream that gives `text` in reads of `size` bytes, as the network may cut it.
+function cutInto(text: string, size: number): ReadableStream<Uint8Array> {
+	const bytes = new TextEncoder().encode(text)
+	return new ReadableStream({
+		start(controller) {
+			for (let at = 0; at < bytes.length; at += size) controller.enqueue(bytes.slice(at, at + size))
+			controller.close()
+		},
+	})
+}
+
+describe('the event stream', () => {
+	const text =
+		'event: unit\r\ndata: {"label":\r\ndata:"◀ 2 ch"}\r\n\r\n: keep-alive\n\n' +
+		'data: unnamed\n\nevent: no-data\n\nevent: outcome\ndata: {}\n\ndata: cut off'
+	test.each([1, text.length])('events come whole in reads of %i bytes; a last one unended is dropped', async (size) => {
+		const events: string[][] = []
+		await readEvents(cutInto(text, size), (name, data) => events.push([name, data]))
+		expect(events).toEqual([
+			['unit', '{"label":\n"◀ 2 ch"}'],
+			['message', 'unnamed'],
+			['outcome', '{}'],
+		])
+	})
+
+	test('a comment alone counts as heard, so a quiet stream is not taken as lost', async () => {
+		let heard = 0
+		const events: string[] = []
+		await readEvents(cutInto(': keep-alive\n\n', 100), (name) => events.push(name), () => heard++)
+		expect([events, heard]).toEqual([[], 1])
+	})
+})
+
+test('a level bar is filled in proportion to its value, kept within its range', () => {
+	const filled = (value: number, highest: number) => {
+		const pixels = Buffer.from(levelBar(value, highest, 10, 40).imageBuffer, 'base64')
+		return [...Array(10).keys()].filter((x) => pixels[x * 4 + 1] === 0xcc).length
+	}
+	expect([filled(20, 40), filled(-3, 40), filled(55, 40), filled(5, 0)]).toEqual([5, 0, 10, 0])
+})
