@@ -1,6 +1,6 @@
 // The module against a small loopback server that answers as the gateway does in cases the
 // real one comes to only rarely: a full queue, a command still running, a stream gone silent.
-import { createServer, type Server } from 'node:http'
+import { createServer, type Server, type ServerResponse } from 'node:http'
 import type { AddressInfo } from 'node:net'
 import { afterAll, beforeAll, expect, test } from 'vitest'
 import { Gateway } from '../src/gateway.js'
@@ -13,6 +13,7 @@ let server: Server
 let base: URL
 const answers: { status: number; body: object; headers?: Record<string, string> }[] = []
 let requests = 0
+let stream: ServerResponse | null = null // the last event stream opened
 const META = { buttons: [], levels: [], inputs: [], meterModes: [], lamps: [] }
 
 beforeAll(async () => {
@@ -23,7 +24,10 @@ beforeAll(async () => {
 			return response.end(JSON.stringify(request.url === '/api/meta' ? META : { units: [] }))
 		}
 		// A stream that opens and then says nothing, as over a connection that died.
-		if (request.url === '/api/events') return response.writeHead(200, { 'Content-Type': 'text/event-stream' }).flushHeaders()
+		if (request.url === '/api/events') {
+			stream = response.writeHead(200, { 'Content-Type': 'text/event-stream' })
+			return stream.flushHeaders()
+		}
 		requests++
 		const answer = answers.shift() ?? { status: 500, body: {} }
 		response.writeHead(answer.status, { 'Content-Type': 'application/json', ...answer.headers })
@@ -77,6 +81,34 @@ test('a stream that says nothing for too long is taken as lost, and tried again'
 			{ status: 'connection_failure', message: 'the event stream said nothing for 0.3 s' },
 		])
 		await waitFor('a second connection', () => host.statuses.filter((entry) => entry.status === 'ok').length === 2)
+	} finally {
+		await rack.stop()
+	}
+})
+
+test("a command's outcome that follows on the stream is logged once, naming the unit", async () => {
+	const host = new FakeHost()
+	const rack = new Rack(host)
+	try {
+		await rack.configure({ url: base.href }, undefined)
+		await waitFor('connected', () => host.status?.status === 'ok')
+		const running = (command: string) => ({ status: 504, body: { done: false, command, error: 'still running' } })
+		answers.push(running('21'), running('22'))
+		await host.runAction('press', { units: ['u1'], button: 'mute' })
+		await host.runAction('level_step', { units: ['u2'], level: 'volume', step: 'up' })
+		const outcome = (command: string, status: number, reply: object) =>
+			stream!.write(`event: outcome\ndata: ${JSON.stringify({ command, status, reply })}\n\n`)
+		outcome('99', 200, { done: true }) // another client's command
+		outcome('21', 502, { done: false, error: 'no reply from the unit' })
+		outcome('21', 200, { done: true })
+		outcome('22', 200, { done: true })
+		await waitFor('the last outcome', () => host.logs.length === 4)
+		expect(host.logs).toEqual([
+			{ level: 'warn', message: 'u1: mute is still running on the unit; its outcome follows' },
+			{ level: 'warn', message: 'u2: volume up is still running on the unit; its outcome follows' },
+			{ level: 'error', message: 'u1: mute failed: no reply from the unit' },
+			{ level: 'info', message: 'u2: volume up done' },
+		])
 	} finally {
 		await rack.stop()
 	}
