@@ -211,15 +211,22 @@ class GatewayPage(unittest.TestCase):
     def test_3_change_at_the_unit_appears(self):
         unit = UNITS[1]
         self.wait_up([unit])
-        self.sims[unit].control("set input=2 volume=33 solo-right=1")
-        self.until("the unit's new input, volume and lamp", lambda: (
+        self.sims[unit].control("set input=2 volume=33 solo-right=1 meter=2")
+        self.until("the unit's new input, volume, lamp and meter mode", lambda: (
             self.text(unit, '[data-field="input"]'),
             self.card(unit).find_element(By.CSS_SELECTOR, '[data-level="volume"]')
             .get_attribute("data-value"),
-            self.text(unit, '[data-lamp="soloRight"]'))
-            == ("Balanced", "33", "lit"))
+            self.text(unit, '[data-lamp="soloRight"]'),
+            self.text(unit, '[data-field="meter"]'))
+            == ("Balanced", "33", "lit", "DPPM"))
         pressed = self.card(unit).find_element(By.CSS_SELECTOR, '[data-button="balanced-input"]')
         self.assertEqual("true", pressed.get_attribute("aria-pressed"))
+        # Every mode other than 0 is DPPM's; only the state's own buttons look pressed.
+        looks = {name: self.card(unit).find_element(By.CSS_SELECTOR, '[data-button="%s"]' % name)
+                 .get_attribute("aria-pressed")
+                 for name in ("hdmi-input", "dppm-mode", "vu-mode", "solo-right", "mute")}
+        self.assertEqual({"hdmi-input": "false", "dppm-mode": "true", "vu-mode": "false",
+                          "solo-right": "true", "mute": None}, looks)
 
     def test_4_firmware_of_two_units(self):
         good, bad = UNITS[0], REFUSING
