@@ -28,13 +28,6 @@ Element WithContents(Element element, decltype(Element::contents) contents) {
     return element;
 }
 
-const Button* ButtonOf(ButtonEffect effect, std::int64_t index) {
-    for (const Button& button : kButtons) {
-        if (button.effect == effect && button.index == index) return &button;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 struct EmberProvider::Watcher {
@@ -296,13 +289,16 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
         command = [level, target](UnitLink& link) { return BringLevel(link, level, target); };
     } else {
         const Button* button = nullptr;
-        if (number == ember_tree::kInput) button = ButtonOf(ButtonEffect::Input, *wanted);
-        if (number == ember_tree::kMeterMode) button = ButtonOf(ButtonEffect::MeterMode, *wanted);
+        // Settable has kept the value within the choices, so it fits a button's index.
+        const auto index = static_cast<std::uint8_t>(*wanted);
+        if (number == ember_tree::kInput) button = ButtonFor(ButtonEffect::Input, index);
+        if (number == ember_tree::kMeterMode) button = ButtonFor(ButtonEffect::MeterMode, index);
         if (number >= ember_tree::kSoloLeft && number <= ember_tree::kMixDown) {
             // A lamp's button flips it: pressed only when the lamp is not as asked.
             const auto now = ember_tree::Values(monitor.Snapshot())[number];
             if (now == ember::Value(*wanted != 0)) return answer({});
-            button = ButtonOf(ButtonEffect::Lamp, number - ember_tree::kSoloLeft);
+            button = ButtonFor(ButtonEffect::Lamp,
+                               static_cast<std::uint8_t>(number - ember_tree::kSoloLeft));
         }
         command = [button](UnitLink& link) { return PressButton(link, *button); };
     }
