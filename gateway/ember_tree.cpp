@@ -18,13 +18,15 @@ struct ParameterShape {
     std::int64_t highest;  // integers and enums
 };
 
+std::int64_t HighestOf(Level level) { return RangeOf(level).highest; }
+
 // By number, from 1.
 const ParameterShape kShapes[kLastParameter] = {
     {"online", ParameterType::kBoolean, false, 0},
-    {"volume", ParameterType::kInteger, true, 40},
-    {"lcd-brightness", ParameterType::kInteger, true, 255},
-    {"lcd-contrast", ParameterType::kInteger, true, 255},
-    {"lcd-saturation", ParameterType::kInteger, true, 255},
+    {"volume", ParameterType::kInteger, true, HighestOf(Level::Volume)},
+    {"lcd-brightness", ParameterType::kInteger, true, HighestOf(Level::Brightness)},
+    {"lcd-contrast", ParameterType::kInteger, true, HighestOf(Level::Contrast)},
+    {"lcd-saturation", ParameterType::kInteger, true, HighestOf(Level::Saturation)},
     {"input", ParameterType::kEnum, true, 3},
     {"meter-mode", ParameterType::kEnum, true, 1},
     {"solo-left", ParameterType::kBoolean, true, 0},
