@@ -218,7 +218,8 @@ ember::Element EmberProvider::ParameterAt(const Path& path, std::size_t unit,
                                           std::uint32_t number) const {
     const UnitSnapshot snapshot = m_units.Find(m_names[unit].name)->Snapshot();
     return WithContents(ember::QualifiedElement(ElementKind::kParameter, path),
-                        ember_tree::ParameterContents(number, snapshot, m_options.readOnly));
+                        ember_tree::ParameterContents(number, ember_tree::Values(snapshot)[number],
+                                                      m_options.readOnly));
 }
 
 ember::Root EmberProvider::Directory(const Path& path) const {

@@ -128,14 +128,14 @@ std::vector<std::optional<Value>> Values(const UnitSnapshot& unit) {
 
 const char* ParameterName(std::uint32_t number) { return kShapes[number - 1].identifier; }
 
-ember::ParameterContents ParameterContents(std::uint32_t number, const UnitSnapshot& unit,
+ember::ParameterContents ParameterContents(std::uint32_t number, std::optional<Value> value,
                                            bool readOnly) {
     const ParameterShape& shape = kShapes[number - 1];
     ember::ParameterContents p;
     p.identifier = shape.identifier;
     p.type = shape.type;
     p.access = shape.writable && !readOnly ? Access::kReadWrite : Access::kRead;
-    p.value = Values(unit)[number];
+    p.value = std::move(value);
     if (shape.type == ParameterType::kInteger) {
         p.minimum = 0;
         p.maximum = shape.highest;
@@ -155,9 +155,10 @@ ember::FunctionContents ButtonContents(std::uint32_t number) {
 
 std::vector<ember::Element> UnitChildren(const UnitSnapshot& unit, bool readOnly) {
     std::vector<ember::Element> children;
+    const std::vector<std::optional<Value>> values = Values(unit);
     for (std::uint32_t number = 1; number <= kLastParameter; ++number) {
         ember::Element parameter = ember::NumberedElement(ember::ElementKind::kParameter, number);
-        parameter.contents = ParameterContents(number, unit, readOnly);
+        parameter.contents = ParameterContents(number, values[number], readOnly);
         children.push_back(std::move(parameter));
     }
     ember::Element buttons = ember::NumberedElement(ember::ElementKind::kNode, kButtonsNode);
