@@ -30,6 +30,19 @@ Bytes IntegerBytes(std::int64_t value) {
     return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(first), bytes.end());
 }
 
+// `number` in base 128, high digits first, every digit but the last with its top bit set: a
+// tag's number and each number of a path alike.
+void PutBase128(Bytes& out, std::uint32_t number) {
+    Bytes digits;
+    std::uint32_t rest = number;
+    do {
+        digits.insert(digits.begin(),
+                      static_cast<std::uint8_t>((rest & 0x7F) | (digits.empty() ? 0 : 0x80)));
+        rest >>= 7;
+    } while (rest > 0);
+    out.insert(out.end(), digits.begin(), digits.end());
+}
+
 Result<Tlv> ExpectPrimitive(const Tlv& tlv, std::uint32_t type) {
     if (!(tlv.tag == Universal(type))) return Malformed("a value of another type than expected");
     return tlv;
@@ -45,12 +58,7 @@ void BerWriter::PutTag(Tag tag) {
         return;
     }
     m_out.push_back(static_cast<std::uint8_t>(head | 0x1F));
-    Bytes digits;
-    for (std::uint32_t rest = tag.number; rest > 0; rest >>= 7) {
-        digits.insert(digits.begin(),
-                      static_cast<std::uint8_t>((rest & 0x7F) | (digits.empty() ? 0 : 0x80)));
-    }
-    m_out.insert(m_out.end(), digits.begin(), digits.end());
+    PutBase128(m_out, tag.number);
 }
 
 void BerWriter::Open(Tag tag) {
@@ -114,16 +122,7 @@ void BerWriter::Octets(const Bytes& bytes) { Primitive(universal::kOctetString, 
 
 void BerWriter::RelativeOid(const std::vector<std::uint32_t>& path) {
     Bytes content;
-    for (std::uint32_t number : path) {
-        Bytes digits;
-        std::uint32_t rest = number;
-        do {
-            digits.insert(digits.begin(),
-                          static_cast<std::uint8_t>((rest & 0x7F) | (digits.empty() ? 0 : 0x80)));
-            rest >>= 7;
-        } while (rest > 0);
-        content.insert(content.end(), digits.begin(), digits.end());
-    }
+    for (std::uint32_t number : path) PutBase128(content, number);
     Primitive(universal::kRelativeOid, content);
 }
 
