@@ -38,6 +38,17 @@ const ParameterShape kShapes[kLastParameter] = {
     {"mac", ParameterType::kString, false, 0},
 };
 
+// An enum's names, one a line, from the buttons that choose its values: value i names what
+// ButtonFor(effect, i) selects, the button a set presses.
+std::string Choices(ButtonEffect effect) {
+    std::string names;
+    for (std::uint8_t index = 0; const Button* button = ButtonFor(effect, index); ++index) {
+        if (index > 0) names += '\n';
+        names += button->label;
+    }
+    return names;
+}
+
 std::string AddressText(const std::optional<std::uint32_t>& address) {
     return address ? cli::Dotted(*address) : "unknown";
 }
@@ -140,8 +151,8 @@ ember::ParameterContents ParameterContents(std::uint32_t number, std::optional<V
         p.minimum = 0;
         p.maximum = shape.highest;
     }
-    if (number == kInput) p.enumeration = "HDMI\nSDI\nBalanced\nUnbalanced";
-    if (number == kMeterMode) p.enumeration = "VU\nDPPM";
+    if (number == kInput) p.enumeration = Choices(ButtonEffect::Input);
+    if (number == kMeterMode) p.enumeration = Choices(ButtonEffect::MeterMode);
     return p;
 }
 
