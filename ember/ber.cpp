@@ -43,10 +43,7 @@ void PutBase128(Bytes& out, std::uint32_t number) {
     out.insert(out.end(), digits.begin(), digits.end());
 }
 
-Result<Tlv> ExpectPrimitive(const Tlv& tlv, std::uint32_t type) {
-    if (!(tlv.tag == Universal(type))) return Malformed("a value of another type than expected");
-    return tlv;
-}
+bool IsPrimitive(const Tlv& tlv, std::uint32_t type) { return tlv.tag == Universal(type); }
 
 }  // namespace
 
@@ -187,7 +184,7 @@ Result<Tlv> BerReader::Next() {
 }
 
 Result<std::int64_t> BerReader::Integer(const Tlv& tlv) {
-    if (!ExpectPrimitive(tlv, universal::kInteger).Ok()) return Malformed("not an integer");
+    if (!IsPrimitive(tlv, universal::kInteger)) return Malformed("not an integer");
     if (tlv.size == 0 || tlv.size > 8) return Malformed("an integer of no or more than 8 bytes");
     std::uint64_t value = (tlv.content[0] & 0x80) ? ~std::uint64_t{0} : 0;
     for (std::size_t i = 0; i < tlv.size; ++i) value = (value << 8) | tlv.content[i];
@@ -195,13 +192,13 @@ Result<std::int64_t> BerReader::Integer(const Tlv& tlv) {
 }
 
 Result<bool> BerReader::Boolean(const Tlv& tlv) {
-    if (!ExpectPrimitive(tlv, universal::kBoolean).Ok()) return Malformed("not a boolean");
+    if (!IsPrimitive(tlv, universal::kBoolean)) return Malformed("not a boolean");
     if (tlv.size != 1) return Malformed("a boolean that is not one byte");
     return tlv.content[0] != 0;
 }
 
 Result<double> BerReader::Real(const Tlv& tlv) {
-    if (!ExpectPrimitive(tlv, universal::kReal).Ok()) return Malformed("not a real");
+    if (!IsPrimitive(tlv, universal::kReal)) return Malformed("not a real");
     if (tlv.size == 0) return 0.0;
     const std::uint8_t head = tlv.content[0];
     if (tlv.size == 1) {
@@ -240,17 +237,17 @@ Result<double> BerReader::Real(const Tlv& tlv) {
 }
 
 Result<std::string> BerReader::Utf8(const Tlv& tlv) {
-    if (!ExpectPrimitive(tlv, universal::kUtf8String).Ok()) return Malformed("not a string");
+    if (!IsPrimitive(tlv, universal::kUtf8String)) return Malformed("not a string");
     return std::string(reinterpret_cast<const char*>(tlv.content), tlv.size);
 }
 
 Result<Bytes> BerReader::Octets(const Tlv& tlv) {
-    if (!ExpectPrimitive(tlv, universal::kOctetString).Ok()) return Malformed("not octets");
+    if (!IsPrimitive(tlv, universal::kOctetString)) return Malformed("not octets");
     return Bytes(tlv.content, tlv.content + tlv.size);
 }
 
 Result<std::vector<std::uint32_t>> BerReader::RelativeOid(const Tlv& tlv) {
-    if (!ExpectPrimitive(tlv, universal::kRelativeOid).Ok()) return Malformed("not a path");
+    if (!IsPrimitive(tlv, universal::kRelativeOid)) return Malformed("not a path");
     std::vector<std::uint32_t> path;
     std::uint64_t number = 0;
     bool inNumber = false;
