@@ -8,7 +8,6 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -153,9 +152,7 @@ class AbuseCrowd {
 
     void Heard(Abuser& abuser, const std::string& bytes) {
         abuser.heard = true;
-        const bool ok = bytes.rfind("HTTP/1.", 0) == 0 && bytes.size() >= 12 &&
-                        std::atoi(bytes.c_str() + 9) == 200;
-        ++(ok ? Count(abuser).answered200 : Count(abuser).answeredOther);
+        ++(StatusOf(bytes) == 200 ? Count(abuser).answered200 : Count(abuser).answeredOther);
     }
 
     // The connection ended or could not be made: the client tries again after a pause.

@@ -36,6 +36,13 @@ inline std::string Dotted(uint32_t address) {
            std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
 }
 
+/// The first `count` units' addresses, as a gateway is given them.
+inline std::vector<std::string> UnitNames(int count, uint32_t block) {
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) names.push_back(Dotted(UnitAddress(i, block)));
+    return names;
+}
+
 /// Each unit's console holds a listening socket, a wake pipe and its connection, and the
 /// program under test (which inherits the limit) a socket per unit: more than a default soft
 /// limit of 1024 allows. Returns the limit now in force.

@@ -41,12 +41,6 @@ constexpr int kEmberPort = 19190;
 constexpr std::chrono::seconds kPoll{5};
 constexpr std::uint32_t kVolume = 2;  // the parameter's number under its unit
 
-std::vector<std::string> UnitNames() {
-    std::vector<std::string> names;
-    for (int i = 0; i < kUnits; ++i) names.push_back(Dotted(UnitAddress(i, kBlock)));
-    return names;
-}
-
 /// Sets every unit's volume to a new value once each poll period, noting when.
 class Changer {
   public:
@@ -184,7 +178,7 @@ Figures Measure(std::vector<std::unique_ptr<BenchUnit>>& units, bool ember, int 
     Figures figures;
     std::vector<std::string> extra;
     if (ember) extra = {"--ember", "127.0.0.1:" + std::to_string(kEmberPort)};
-    GatewayChild gateway(UnitNames(), kHttpPort, extra);
+    GatewayChild gateway(UnitNames(kUnits, kBlock), kHttpPort, extra);
     if (!gateway.WaitAllUp(kUnits, std::chrono::seconds(60))) {
         figures.missing = "the gateway's units did not come up";
         return figures;
@@ -246,19 +240,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: ember_push [SECONDS]   (at least 10; 30 by default)\n");
         return 2;
     }
-    if (geteuid() != 0) {
-        std::fprintf(stderr, "ember_push: needs root, for a network namespace of its own\n");
-        return 2;
-    }
-    std::string why;
-    if (!EnterLoopbackNamespace(why)) {
-        std::fprintf(stderr, "ember_push: %s; refusing to run\n", why.c_str());
-        return 1;
-    }
-    if (RaiseOpenFileLimit() < 4096) {
-        std::fprintf(stderr, "ember_push: the open file limit is below 4096\n");
-        return 1;
-    }
+    if (const int status = EnterBenchRun("ember_push"); status != 0) return status;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::vector<std::unique_ptr<BenchUnit>> units;
     if (!StartUnits(kUnits, kBlock, units)) return 1;

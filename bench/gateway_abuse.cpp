@@ -58,12 +58,6 @@ int NextPort() {
     return port++;
 }
 
-std::vector<std::string> UnitNames() {
-    std::vector<std::string> names;
-    for (int i = 0; i < kUnits; ++i) names.push_back(Dotted(UnitAddress(i, kBlock)));
-    return names;
-}
-
 Clock::time_point Within(Clock::duration limit) { return std::min(Clock::now() + limit, g_runEnd); }
 
 // "" once the gateway serves its units; why not otherwise.
@@ -102,7 +96,7 @@ struct Mixed {
 Mixed MeasureMixed(bool abuse) {
     Mixed figures;
     const int port = NextPort();
-    GatewayChild gateway(UnitNames(), port);
+    GatewayChild gateway(UnitNames(kUnits, kBlock), port);
     figures.missing = Ready(gateway);
     if (!figures.missing.empty()) return figures;
     std::optional<AbuseCrowd> crowd;
@@ -133,7 +127,7 @@ struct LargeBody {
 LargeBody MeasureLargeBody(const std::string& path) {
     LargeBody figures;
     const int port = NextPort();
-    GatewayChild gateway(UnitNames(), port);
+    GatewayChild gateway(UnitNames(kUnits, kBlock), port);
     figures.missing = Ready(gateway);
     if (!figures.missing.empty()) return figures;
     figures.beforeMiB = MemoryMiB(gateway.Pid(), "VmHWM");
@@ -152,7 +146,7 @@ struct Burst {
 Burst MeasureBurst() {
     Burst figures;
     const int port = NextPort();
-    GatewayChild gateway(UnitNames(), port);
+    GatewayChild gateway(UnitNames(kUnits, kBlock), port);
     figures.missing = Ready(gateway);
     if (figures.missing.empty()) {
         figures.load = LoadClient(Plan(port, {"/api/units"}, 5000, 64, false)).Run();
@@ -262,19 +256,7 @@ extern "C" void OnTimeLimit(int) {
 }  // namespace
 
 int main() {
-    if (geteuid() != 0) {
-        std::fprintf(stderr, "gateway_abuse: needs root, for a network namespace of its own\n");
-        return 2;
-    }
-    std::string why;
-    if (!EnterLoopbackNamespace(why)) {
-        std::fprintf(stderr, "gateway_abuse: %s; refusing to run\n", why.c_str());
-        return 1;
-    }
-    if (RaiseOpenFileLimit() < 4096) {
-        std::fprintf(stderr, "gateway_abuse: the open file limit is below 4096\n");
-        return 1;
-    }
+    if (const int status = EnterBenchRun("gateway_abuse"); status != 0) return status;
     signal(SIGALRM, OnTimeLimit);
     alarm(static_cast<unsigned>(seconds(kRunLimit).count()) + 30);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -292,8 +274,8 @@ int main() {
     if (abused.missing.empty()) PrintCrowd(abused);
 
     std::printf("large body: 64 MiB chunked, application/octet-stream\n");
-    const LargeBody firmware =
-        MeasureLargeBody("/api/firmware?units=" + UnitNames()[0] + "&controller=main");
+    const LargeBody firmware = MeasureLargeBody(
+        "/api/firmware?units=" + UnitNames(kUnits, kBlock)[0] + "&controller=main");
     PrintLargeBody("/api/firmware", firmware);
     const LargeBody page = MeasureLargeBody("/index.html");
     PrintLargeBody("/index.html", page);

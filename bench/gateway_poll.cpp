@@ -3,10 +3,6 @@
 // seconds (the second argument, 30 by default), then the time of a /metrics scrape, median and
 // p99 of 200. Beside it, the same figures for the gateway with 1 unit, measured in the same
 // run. The units are on 127.0.150.1 upwards, port 23, so it needs root.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <httplib.h>
 
 #include <algorithm>
@@ -19,6 +15,7 @@
 #include <vector>
 
 #include "bench/bench_units.h"
+#include "bench/gateway_child.h"
 #include "bench/proc_figures.h"
 
 namespace {
@@ -47,26 +44,11 @@ Figures Measure(int count, int windowSeconds) {
     for (int i = 0; i < count; ++i)
         std::fprintf(out, "%s\n", Dotted(UnitAddress(i, kBlock)).c_str());
     std::fclose(out);
-    const std::string listen = "127.0.0.1:" + std::to_string(kPort);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        freopen("/dev/null", "w", stdout);
-        execl(VANTREL_GATEWAY, VANTREL_GATEWAY, "--units-file", list.c_str(), "--listen",
-              listen.c_str(), "--poll", "5", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    GatewayChild gateway({}, kPort, {"--units-file", list});
+    const pid_t pid = gateway.Pid();
     Figures figures;
+    figures.allUp = gateway.WaitAllUp(count, std::chrono::seconds(60));
     httplib::Client client("127.0.0.1", kPort);
-    const std::string upLine = "\"link\":\"up\"";
-    const auto deadline = steady_clock::now() + std::chrono::seconds(60);
-    while (!figures.allUp && steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        const auto units = client.Get("/api/units");
-        if (!units) continue;
-        int up = 0;
-        for (size_t at = 0; (at = units->body.find(upLine, at)) != std::string::npos; ++at) ++up;
-        figures.allUp = up == count;
-    }
     // Settled first: the start's connects and whole reads are not the steady load.
     std::this_thread::sleep_for(std::chrono::seconds(5));
     const double cpuBefore = CpuSeconds(pid);
@@ -88,8 +70,7 @@ Figures Measure(int count, int windowSeconds) {
     figures.medianMs = times[times.size() / 2];
     figures.p99Ms = times[times.size() * 99 / 100];
     figures.peakMiB = MemoryMiB(pid, "VmHWM");
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
+    gateway.Stop();
     std::remove(list.c_str());
     return figures;
 }

@@ -84,6 +84,12 @@ inline std::string GetRequest(const std::string& path, int port, bool keepAlive)
            (keepAlive ? "" : "Connection: close\r\n") + "\r\n";
 }
 
+/// The status a response's first line ("HTTP/1.1 200 OK") gives; 0 when it is not one.
+inline int StatusOf(const std::string& line) {
+    if (line.rfind("HTTP/1.", 0) != 0 || line.size() < 12) return 0;
+    return std::atoi(line.c_str() + 9);
+}
+
 /// Reads one response at a time from the bytes of a connection: its status line and the
 /// headers that say where it ends (Content-Length, chunked, or the connection's close). The
 /// body is counted, not kept.
@@ -178,13 +184,12 @@ class ResponseReader {
     }
 
     void StatusLine(const std::string& line) {
-        if (line.rfind("HTTP/1.", 0) != 0 || line.size() < 12) {
+        m_status = StatusOf(line);
+        if (m_status < 100) {
             m_state = State::kBad;
             return;
         }
-        m_status = std::atoi(line.c_str() + 9);
         m_keepAlive = line[7] == '1';  // HTTP/1.0 closes unless it says otherwise
-        if (m_status < 100) m_state = State::kBad;
     }
 
     void Header(std::string line) {

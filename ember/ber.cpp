@@ -30,10 +30,20 @@ Bytes IntegerBytes(std::int64_t value) {
     return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(first), bytes.end());
 }
 
-Result<Tlv> ExpectPrimitive(const Tlv& tlv, std::uint32_t type) {
-    if (!(tlv.tag == Universal(type))) return Malformed("a value of another type than expected");
-    return tlv;
+// `number` in base 128, high digits first, every digit but the last with its top bit set: a
+// tag's number and each number of a path alike.
+void PutBase128(Bytes& out, std::uint32_t number) {
+    Bytes digits;
+    std::uint32_t rest = number;
+    do {
+        digits.insert(digits.begin(),
+                      static_cast<std::uint8_t>((rest & 0x7F) | (digits.empty() ? 0 : 0x80)));
+        rest >>= 7;
+    } while (rest > 0);
+    out.insert(out.end(), digits.begin(), digits.end());
 }
+
+bool IsPrimitive(const Tlv& tlv, std::uint32_t type) { return tlv.tag == Universal(type); }
 
 }  // namespace
 
@@ -45,12 +55,7 @@ void BerWriter::PutTag(Tag tag) {
         return;
     }
     m_out.push_back(static_cast<std::uint8_t>(head | 0x1F));
-    Bytes digits;
-    for (std::uint32_t rest = tag.number; rest > 0; rest >>= 7) {
-        digits.insert(digits.begin(),
-                      static_cast<std::uint8_t>((rest & 0x7F) | (digits.empty() ? 0 : 0x80)));
-    }
-    m_out.insert(m_out.end(), digits.begin(), digits.end());
+    PutBase128(m_out, tag.number);
 }
 
 void BerWriter::Open(Tag tag) {
@@ -114,16 +119,7 @@ void BerWriter::Octets(const Bytes& bytes) { Primitive(universal::kOctetString, 
 
 void BerWriter::RelativeOid(const std::vector<std::uint32_t>& path) {
     Bytes content;
-    for (std::uint32_t number : path) {
-        Bytes digits;
-        std::uint32_t rest = number;
-        do {
-            digits.insert(digits.begin(),
-                          static_cast<std::uint8_t>((rest & 0x7F) | (digits.empty() ? 0 : 0x80)));
-            rest >>= 7;
-        } while (rest > 0);
-        content.insert(content.end(), digits.begin(), digits.end());
-    }
+    for (std::uint32_t number : path) PutBase128(content, number);
     Primitive(universal::kRelativeOid, content);
 }
 
@@ -188,7 +184,7 @@ Result<Tlv> BerReader::Next() {
 }
 
 Result<std::int64_t> BerReader::Integer(const Tlv& tlv) {
-    if (!ExpectPrimitive(tlv, universal::kInteger).Ok()) return Malformed("not an integer");
+    if (!IsPrimitive(tlv, universal::kInteger)) return Malformed("not an integer");
     if (tlv.size == 0 || tlv.size > 8) return Malformed("an integer of no or more than 8 bytes");
     std::uint64_t value = (tlv.content[0] & 0x80) ? ~std::uint64_t{0} : 0;
     for (std::size_t i = 0; i < tlv.size; ++i) value = (value << 8) | tlv.content[i];
@@ -196,13 +192,13 @@ Result<std::int64_t> BerReader::Integer(const Tlv& tlv) {
 }
 
 Result<bool> BerReader::Boolean(const Tlv& tlv) {
-    if (!ExpectPrimitive(tlv, universal::kBoolean).Ok()) return Malformed("not a boolean");
+    if (!IsPrimitive(tlv, universal::kBoolean)) return Malformed("not a boolean");
     if (tlv.size != 1) return Malformed("a boolean that is not one byte");
     return tlv.content[0] != 0;
 }
 
 Result<double> BerReader::Real(const Tlv& tlv) {
-    if (!ExpectPrimitive(tlv, universal::kReal).Ok()) return Malformed("not a real");
+    if (!IsPrimitive(tlv, universal::kReal)) return Malformed("not a real");
     if (tlv.size == 0) return 0.0;
     const std::uint8_t head = tlv.content[0];
     if (tlv.size == 1) {
@@ -241,17 +237,17 @@ Result<double> BerReader::Real(const Tlv& tlv) {
 }
 
 Result<std::string> BerReader::Utf8(const Tlv& tlv) {
-    if (!ExpectPrimitive(tlv, universal::kUtf8String).Ok()) return Malformed("not a string");
+    if (!IsPrimitive(tlv, universal::kUtf8String)) return Malformed("not a string");
     return std::string(reinterpret_cast<const char*>(tlv.content), tlv.size);
 }
 
 Result<Bytes> BerReader::Octets(const Tlv& tlv) {
-    if (!ExpectPrimitive(tlv, universal::kOctetString).Ok()) return Malformed("not octets");
+    if (!IsPrimitive(tlv, universal::kOctetString)) return Malformed("not octets");
     return Bytes(tlv.content, tlv.content + tlv.size);
 }
 
 Result<std::vector<std::uint32_t>> BerReader::RelativeOid(const Tlv& tlv) {
-    if (!ExpectPrimitive(tlv, universal::kRelativeOid).Ok()) return Malformed("not a path");
+    if (!IsPrimitive(tlv, universal::kRelativeOid)) return Malformed("not a path");
     std::vector<std::uint32_t> path;
     std::uint64_t number = 0;
     bool inNumber = false;

@@ -36,31 +36,28 @@ bool ReadInto(const Tlv& field, int depth, Result<T> (*read)(const Tlv&), Out& o
 
 bool IsContext(const Tlv& tlv) { return tlv.tag.tagClass == TagClass::kContext; }
 
+// A primitive, read, as the value it holds.
+template <typename T>
+Result<Value> AsValue(Result<T> read) {
+    if (!read.Ok()) return read.GetFailure();
+    return Value(std::move(read.Value()));
+}
+
 Result<Value> ReadValue(const Tlv& tlv) {
     if (tlv.tag.tagClass != TagClass::kUniversal || tlv.tag.constructed) {
         return Malformed("a value of no known type");
     }
     switch (tlv.tag.number) {
-        case universal::kInteger: {
-            Result<std::int64_t> v = BerReader::Integer(tlv);
-            return v.Ok() ? Result<Value>(Value(v.Value())) : v.GetFailure();
-        }
-        case universal::kReal: {
-            Result<double> v = BerReader::Real(tlv);
-            return v.Ok() ? Result<Value>(Value(v.Value())) : v.GetFailure();
-        }
-        case universal::kUtf8String: {
-            Result<std::string> v = BerReader::Utf8(tlv);
-            return v.Ok() ? Result<Value>(Value(v.Value())) : v.GetFailure();
-        }
-        case universal::kBoolean: {
-            Result<bool> v = BerReader::Boolean(tlv);
-            return v.Ok() ? Result<Value>(Value(v.Value())) : v.GetFailure();
-        }
-        case universal::kOctetString: {
-            Result<Bytes> v = BerReader::Octets(tlv);
-            return v.Ok() ? Result<Value>(Value(v.Value())) : v.GetFailure();
-        }
+        case universal::kInteger:
+            return AsValue(BerReader::Integer(tlv));
+        case universal::kReal:
+            return AsValue(BerReader::Real(tlv));
+        case universal::kUtf8String:
+            return AsValue(BerReader::Utf8(tlv));
+        case universal::kBoolean:
+            return AsValue(BerReader::Boolean(tlv));
+        case universal::kOctetString:
+            return AsValue(BerReader::Octets(tlv));
     }
     return Malformed("a value of no known type");
 }

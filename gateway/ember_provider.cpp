@@ -28,13 +28,6 @@ Element WithContents(Element element, decltype(Element::contents) contents) {
     return element;
 }
 
-const Button* ButtonOf(ButtonEffect effect, std::int64_t index) {
-    for (const Button& button : kButtons) {
-        if (button.effect == effect && button.index == index) return &button;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 struct EmberProvider::Watcher {
@@ -225,7 +218,8 @@ ember::Element EmberProvider::ParameterAt(const Path& path, std::size_t unit,
                                           std::uint32_t number) const {
     const UnitSnapshot snapshot = m_units.Find(m_names[unit].name)->Snapshot();
     return WithContents(ember::QualifiedElement(ElementKind::kParameter, path),
-                        ember_tree::ParameterContents(number, snapshot, m_options.readOnly));
+                        ember_tree::ParameterContents(number, ember_tree::Values(snapshot)[number],
+                                                      m_options.readOnly));
 }
 
 ember::Root EmberProvider::Directory(const Path& path) const {
@@ -296,13 +290,16 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
         command = [level, target](UnitLink& link) { return BringLevel(link, level, target); };
     } else {
         const Button* button = nullptr;
-        if (number == ember_tree::kInput) button = ButtonOf(ButtonEffect::Input, *wanted);
-        if (number == ember_tree::kMeterMode) button = ButtonOf(ButtonEffect::MeterMode, *wanted);
+        // Settable has kept the value within the choices, so it fits a button's index.
+        const auto index = static_cast<std::uint8_t>(*wanted);
+        if (number == ember_tree::kInput) button = ButtonFor(ButtonEffect::Input, index);
+        if (number == ember_tree::kMeterMode) button = ButtonFor(ButtonEffect::MeterMode, index);
         if (number >= ember_tree::kSoloLeft && number <= ember_tree::kMixDown) {
             // A lamp's button flips it: pressed only when the lamp is not as asked.
             const auto now = ember_tree::Values(monitor.Snapshot())[number];
             if (now == ember::Value(*wanted != 0)) return answer({});
-            button = ButtonOf(ButtonEffect::Lamp, number - ember_tree::kSoloLeft);
+            button = ButtonFor(ButtonEffect::Lamp,
+                               static_cast<std::uint8_t>(number - ember_tree::kSoloLeft));
         }
         command = [button](UnitLink& link) { return PressButton(link, *button); };
     }

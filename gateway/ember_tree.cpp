@@ -18,13 +18,15 @@ struct ParameterShape {
     std::int64_t highest;  // integers and enums
 };
 
+std::int64_t HighestOf(Level level) { return RangeOf(level).highest; }
+
 // By number, from 1.
 const ParameterShape kShapes[kLastParameter] = {
     {"online", ParameterType::kBoolean, false, 0},
-    {"volume", ParameterType::kInteger, true, 40},
-    {"lcd-brightness", ParameterType::kInteger, true, 255},
-    {"lcd-contrast", ParameterType::kInteger, true, 255},
-    {"lcd-saturation", ParameterType::kInteger, true, 255},
+    {"volume", ParameterType::kInteger, true, HighestOf(Level::Volume)},
+    {"lcd-brightness", ParameterType::kInteger, true, HighestOf(Level::Brightness)},
+    {"lcd-contrast", ParameterType::kInteger, true, HighestOf(Level::Contrast)},
+    {"lcd-saturation", ParameterType::kInteger, true, HighestOf(Level::Saturation)},
     {"input", ParameterType::kEnum, true, 3},
     {"meter-mode", ParameterType::kEnum, true, 1},
     {"solo-left", ParameterType::kBoolean, true, 0},
@@ -35,6 +37,17 @@ const ParameterShape kShapes[kLastParameter] = {
     {"gateway", ParameterType::kString, false, 0},
     {"mac", ParameterType::kString, false, 0},
 };
+
+// An enum's names, one a line, from the buttons that choose its values: value i names what
+// ButtonFor(effect, i) selects, the button a set presses.
+std::string Choices(ButtonEffect effect) {
+    std::string names;
+    for (std::uint8_t index = 0; const Button* button = ButtonFor(effect, index); ++index) {
+        if (index > 0) names += '\n';
+        names += button->label;
+    }
+    return names;
+}
 
 std::string AddressText(const std::optional<std::uint32_t>& address) {
     return address ? cli::Dotted(*address) : "unknown";
@@ -126,20 +139,20 @@ std::vector<std::optional<Value>> Values(const UnitSnapshot& unit) {
 
 const char* ParameterName(std::uint32_t number) { return kShapes[number - 1].identifier; }
 
-ember::ParameterContents ParameterContents(std::uint32_t number, const UnitSnapshot& unit,
+ember::ParameterContents ParameterContents(std::uint32_t number, std::optional<Value> value,
                                            bool readOnly) {
     const ParameterShape& shape = kShapes[number - 1];
     ember::ParameterContents p;
     p.identifier = shape.identifier;
     p.type = shape.type;
     p.access = shape.writable && !readOnly ? Access::kReadWrite : Access::kRead;
-    p.value = Values(unit)[number];
+    p.value = std::move(value);
     if (shape.type == ParameterType::kInteger) {
         p.minimum = 0;
         p.maximum = shape.highest;
     }
-    if (number == kInput) p.enumeration = "HDMI\nSDI\nBalanced\nUnbalanced";
-    if (number == kMeterMode) p.enumeration = "VU\nDPPM";
+    if (number == kInput) p.enumeration = Choices(ButtonEffect::Input);
+    if (number == kMeterMode) p.enumeration = Choices(ButtonEffect::MeterMode);
     return p;
 }
 
@@ -153,9 +166,10 @@ ember::FunctionContents ButtonContents(std::uint32_t number) {
 
 std::vector<ember::Element> UnitChildren(const UnitSnapshot& unit, bool readOnly) {
     std::vector<ember::Element> children;
+    const std::vector<std::optional<Value>> values = Values(unit);
     for (std::uint32_t number = 1; number <= kLastParameter; ++number) {
         ember::Element parameter = ember::NumberedElement(ember::ElementKind::kParameter, number);
-        parameter.contents = ParameterContents(number, unit, readOnly);
+        parameter.contents = ParameterContents(number, values[number], readOnly);
         children.push_back(std::move(parameter));
     }
     ember::Element buttons = ember::NumberedElement(ember::ElementKind::kNode, kButtonsNode);

@@ -56,8 +56,8 @@ ember::NodeContents UnitContents(const std::string& name, const std::string& des
 ember::NodeContents ButtonsContents();
 /// A parameter's identifier, by its number.
 const char* ParameterName(std::uint32_t number);
-/// A parameter as the snapshot has it; every one reads only when `readOnly`.
-ember::ParameterContents ParameterContents(std::uint32_t number, const UnitSnapshot& unit,
+/// A parameter holding `value` (its entry in Values); every one reads only when `readOnly`.
+ember::ParameterContents ParameterContents(std::uint32_t number, std::optional<ember::Value> value,
                                            bool readOnly);
 ember::FunctionContents ButtonContents(std::uint32_t number);
 /// Every parameter's value, by number from 1; none before the unit's first read.

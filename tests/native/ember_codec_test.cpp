@@ -36,6 +36,26 @@ const Bytes kParameterSet = Hex("601c6b1aa0186916a0060d0401010202a10c310aa203020
 const Bytes kFunctionInvoke =
     Hex("60296b27a0257423a0070d050101020f0da2186416a0146212a003020121a20b7609a003020101a1023000");
 
+// An Ember packet with `flags` (0x80 first, 0x40 last) holding `glow`, framed by hand.
+Bytes Packet(std::uint8_t flags, const Bytes& glow) {
+    Bytes body{0x00, 0x0E, 0x00, 0x01, flags, 0x01, 0x02, 0x1F, 0x02};
+    body.insert(body.end(), glow.begin(), glow.end());
+    const auto crc = static_cast<std::uint16_t>(~Crc16(body.data(), body.size()));
+    body.push_back(static_cast<std::uint8_t>(crc));
+    body.push_back(static_cast<std::uint8_t>(crc >> 8));
+    Bytes frame{0xFE};
+    for (std::uint8_t b : body) {
+        if (b >= 0xF8) {
+            frame.push_back(0xFD);
+            frame.push_back(static_cast<std::uint8_t>(b ^ 0x20));
+        } else {
+            frame.push_back(b);
+        }
+    }
+    frame.push_back(0xFF);
+    return frame;
+}
+
 TEST(EmberS101, FramesAsAnIndependentImplementationDoes) {
     EXPECT_EQ(EncodeS101({S101Kind::kKeepAliveRequest, {}}), Hex("fe000e010194e4ff"));
     // The CRC's high byte is 0xFF here, so it is escaped.
@@ -57,27 +77,9 @@ TEST(EmberS101, DecodesFramesSplitAnywhereAndJoinsMultiPacketMessages) {
     EXPECT_EQ(messages[1].glow, kRootGetDirectory);
 
     // The same message in a first and a last packet (flags 0x80, 0x40), each with its CRC.
-    auto packet = [](std::uint8_t flags, Bytes glow) {
-        Bytes body{0x00, 0x0E, 0x00, 0x01, flags, 0x01, 0x02, 0x1F, 0x02};
-        body.insert(body.end(), glow.begin(), glow.end());
-        const auto crc = static_cast<std::uint16_t>(~Crc16(body.data(), body.size()));
-        body.push_back(static_cast<std::uint8_t>(crc));
-        body.push_back(static_cast<std::uint8_t>(crc >> 8));
-        Bytes frame{0xFE};
-        for (std::uint8_t b : body) {
-            if (b >= 0xF8) {
-                frame.push_back(0xFD);
-                frame.push_back(static_cast<std::uint8_t>(b ^ 0x20));
-            } else {
-                frame.push_back(b);
-            }
-        }
-        frame.push_back(0xFF);
-        return frame;
-    };
     Bytes twoPackets =
-        packet(0x80, Bytes(kRootGetDirectory.begin(), kRootGetDirectory.begin() + 7));
-    const Bytes last = packet(0x40, Bytes(kRootGetDirectory.begin() + 7, kRootGetDirectory.end()));
+        Packet(0x80, Bytes(kRootGetDirectory.begin(), kRootGetDirectory.begin() + 7));
+    const Bytes last = Packet(0x40, Bytes(kRootGetDirectory.begin() + 7, kRootGetDirectory.end()));
     twoPackets.insert(twoPackets.end(), last.begin(), last.end());
     Outcome outcome;
     messages = Decode(decoder, twoPackets, &outcome);
@@ -112,6 +114,26 @@ TEST(EmberS101, RefusesMalformedFrames) {
     EXPECT_EQ(std::string(outcome.Text()), "a frame is too long");
 }
 
+TEST(EmberS101, ARestartedFrameIsDroppedAndAJoinedMessageHasALimit) {
+    Bytes restarted{0xFE, 0x00, 0x0E};
+    restarted.insert(restarted.end(), kRootGetDirectoryFrame.begin(), kRootGetDirectoryFrame.end());
+    S101Decoder decoder;
+    Outcome outcome;
+    std::vector<S101Message> messages = Decode(decoder, restarted, &outcome);
+    ASSERT_TRUE(outcome.Ok()) << outcome.Text();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].glow, kRootGetDirectory);
+
+    // Each packet is within the limit; the message they join is not.
+    Bytes twoPackets =
+        Packet(0x80, Bytes(kRootGetDirectory.begin(), kRootGetDirectory.begin() + 9));
+    const Bytes last = Packet(0x40, Bytes(kRootGetDirectory.begin() + 9, kRootGetDirectory.end()));
+    twoPackets.insert(twoPackets.end(), last.begin(), last.end());
+    S101Decoder small(12);
+    EXPECT_TRUE(Decode(small, twoPackets, &outcome).empty());
+    EXPECT_EQ(std::string(outcome.Text()), "a message is too long");
+}
+
 TEST(EmberBer, IntegersRealsAndPathsRoundTrip) {
     const std::pair<std::int64_t, std::string> integers[] = {
         {0, "020100"},      {127, "02017f"},
@@ -139,6 +161,36 @@ TEST(EmberBer, IntegersRealsAndPathsRoundTrip) {
     BerReader r(path.Data().data(), path.Data().size());
     EXPECT_EQ(BerReader::RelativeOid(r.Next().Value()).Value(),
               (std::vector<std::uint32_t>{1, 1, 200, 0}));
+}
+
+TEST(EmberBer, LongTagNumbersAndSpecialRealsRoundTripAndBadRealsAndPathsFail) {
+    BerWriter w;
+    w.Open(Context(200));  // past 30, the number follows the tag's first byte in base 128
+    w.Integer(1);
+    w.Close();
+    EXPECT_EQ(w.Data(), Hex("bf814803020101"));
+    BerReader r(w.Data().data(), w.Data().size());
+    EXPECT_EQ(r.Next().Value().tag, Context(200));
+
+    auto real = [](double value) {
+        BerWriter writer;
+        writer.Real(value);
+        BerReader reader(writer.Data().data(), writer.Data().size());
+        return BerReader::Real(reader.Next().Value()).Value();
+    };
+    EXPECT_TRUE(std::signbit(real(-0.0)) && real(-0.0) == 0.0);
+    EXPECT_EQ(real(-HUGE_VAL), -HUGE_VAL);
+    EXPECT_TRUE(std::isnan(real(std::nan(""))));
+
+    // Not base 2; base 8; a 3-byte exponent; a 9-byte mantissa; a path's number cut short; a
+    // path's number past 32 bits.
+    for (const char* hex : {"090103", "0903900001", "09058200000001", "090b8000010203040506070809",
+                            "0d0181", "0d059080808000"}) {
+        const Bytes bytes = Hex(hex);
+        BerReader reader(bytes.data(), bytes.size());
+        const Tlv tlv = reader.Next().Value();
+        EXPECT_FALSE(BerReader::Real(tlv).Ok() || BerReader::RelativeOid(tlv).Ok()) << hex;
+    }
 }
 
 TEST(EmberBer, ReadsIndefiniteLengthsAndRefusesWhatDoesNotFit) {
@@ -256,16 +308,30 @@ TEST(EmberGlow, AProvidersAnswersRoundTrip) {
     EXPECT_EQ(back2.result.at(0), Value(false));
 }
 
+TEST(EmberGlow, PassesOverAMatrixAndUnknownFields) {
+    // A matrix, then node 4 with an unknown field [9] and no contents.
+    const Result<Root> root =
+        DecodeGlow(Hex("60196b17a0076d05a003020101a00c630aa003020104a9030c0178"));
+    ASSERT_TRUE(root.Ok()) << root.Text();
+    const auto& elements = std::get<std::vector<Element>>(root.Value().body);
+    ASSERT_EQ(elements.size(), 1u);
+    EXPECT_EQ(elements[0].kind, ElementKind::kNode);
+    EXPECT_EQ(elements[0].path, (std::vector<std::uint32_t>{4}));
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(elements[0].contents));
+}
+
 TEST(EmberGlow, RefusesMalformedMessages) {
     const Bytes cases[] = {
         Hex(""),
-        Hex("6100"),                                    // not a root
-        Hex("60106b0ea00c620aa003020120a1030201"),      // cut short
-        Hex("60086b06a0046202a000"),                    // a command's number is empty
-        Hex("60096b07a0056203a00102"),                  // a field cut inside
-        Hex("600b6b09a0076205a003020163"),              // a command of no known kind
-        Hex("600a6b08a0066304a1023100"),                // a node without its number
-        Hex("60106b0ea00c620aa003020120a1030201ff00"),  // bytes after the root
+        Hex("6100"),                                        // not a root
+        Hex("60106b0ea00c620aa003020120a1030201"),          // cut short
+        Hex("60086b06a0046202a000"),                        // a command's number is empty
+        Hex("60096b07a0056203a00102"),                      // a field cut inside
+        Hex("600b6b09a0076205a003020163"),                  // a command of no known kind
+        Hex("600a6b08a0066304a1023100"),                    // a node without its number
+        Hex("60106b0ea00c620aa003020120a1030201ff00"),      // bytes after the root
+        Hex("600b6b09a0076305a0030201ff"),                  // a node numbered -1
+        Hex("60136b11a00f610da003020102a1063104a2023000"),  // a value that is a sequence
     };
     for (const Bytes& bytes : cases) {
         Result<Root> root = DecodeGlow(bytes);

@@ -1,5 +1,6 @@
 // The Ember+ provider's security rules over real loopback sockets: the allow list, read-only,
-// the connection limit and a malformed frame; and a set, as the audit log records it.
+// the connection limit and a malformed frame; a set, as the audit log records it; and the
+// tree's limits: the paths it resolves and the values a set may take.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -17,6 +18,7 @@
 #include "ember/glow.h"
 #include "ember/s101.h"
 #include "gateway/ember_access.h"
+#include "gateway/ember_tree.h"
 #include "tests/support/running_gateway.h"
 
 namespace vantrel {
@@ -148,6 +150,41 @@ TEST(GatewayEmberTest, AnyAddressButLoopbackNeedsAnAllowListOfWellFormedBlocks) 
     EXPECT_TRUE(gateway::InBlocks({blocks[1]}, 0xC0A80505));
     EXPECT_FALSE(gateway::InBlocks({blocks[1]}, 0xC0A80506));
     EXPECT_TRUE(gateway::InBlocks({blocks[2]}, 0x01020304));
+}
+
+TEST(GatewayEmberTest, TheTreeResolvesOnlyItsOwnPathsAndSetsOnlyValuesThatFit) {
+    namespace tree = gateway::ember_tree;
+    using Kind = tree::Place::Kind;
+    const auto buttons = static_cast<std::uint32_t>(tree::Buttons().size());
+    const std::vector<std::uint32_t> strays[] = {
+        {},           {2},           {1, 2},          {1, 1, 0},        {1, 1, 3},
+        {1, 1, 1, 0}, {1, 1, 1, 16}, {1, 1, 1, 2, 1}, {1, 1, 1, 15, 0}, {1, 1, 1, 15, buttons + 1}};
+    for (const auto& path : strays) {
+        EXPECT_EQ(tree::Resolve(path, 2).kind, Kind::kNone) << ::testing::PrintToString(path);
+    }
+    const tree::Place button = tree::Resolve({1, 1, 2, 15, buttons}, 2);
+    EXPECT_EQ(button.kind, Kind::kButton);
+    EXPECT_EQ(button.unit, 1u);
+    EXPECT_EQ(button.number, buttons);
+    EXPECT_EQ(tree::Resolve({1, 1, 2, tree::kLastParameter}, 2).kind, Kind::kParameter);
+
+    EXPECT_EQ(tree::Settable(tree::kVolume, Value(std::int64_t{40})), 40);
+    EXPECT_EQ(tree::Settable(tree::kVolume + 1, Value(std::int64_t{255})), 255);
+    EXPECT_EQ(tree::Settable(tree::kInput, Value(std::int64_t{3})), 3);
+    EXPECT_EQ(tree::Settable(tree::kMixDown, Value(true)), 1);
+    const std::pair<std::uint32_t, Value> refused[] = {
+        {tree::kVolume, Value(std::int64_t{41})},
+        {tree::kVolume, Value(std::int64_t{-1})},
+        {tree::kVolume, Value(30.0)},
+        {tree::kVolume + 1, Value(std::int64_t{256})},
+        {tree::kInput, Value(std::int64_t{4})},
+        {tree::kMeterMode, Value(std::int64_t{2})},
+        {tree::kSoloLeft, Value(std::int64_t{1})},
+        {tree::kOnline, Value(true)},
+        {tree::kLastParameter, Value(std::string("00:11:22:33:44:55"))}};
+    for (const auto& [number, value] : refused) {
+        EXPECT_FALSE(tree::Settable(number, value)) << tree::ParameterName(number);
+    }
 }
 
 TEST(GatewayEmberTest, AClientOutsideTheAllowListIsClosedAtOnce) {
