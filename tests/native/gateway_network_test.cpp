@@ -55,10 +55,6 @@ int Status(testing::RunningGateway& gw, const std::string& text, std::string* re
     return client.Response(milliseconds(5000), response);
 }
 
-double Seconds(Clock::time_point since) {
-    return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
 // Without a token only the gateway's own loopback name is served, and a page of another site
 // may neither command a unit nor hold an event stream, whatever its name resolves to.
 TEST(GatewayBrowserRulesTest, OnlyItsOwnNameAndOriginAreServed) {
@@ -168,7 +164,7 @@ TEST(GatewayLimitsTest, SlowIdleAndStreamingClientsNeitherHoldTheApiNorOutstayTh
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->status, 200);
     }
-    EXPECT_LT(Seconds(start), 2.0);
+    EXPECT_LT(testing::SecondsSince(start), 2.0);
 
     EXPECT_TRUE(trickling.back()->ClosedWithin(milliseconds(1500)));
     EXPECT_TRUE(stalling.ClosedWithin(milliseconds(1000)));
@@ -184,7 +180,7 @@ TEST(GatewayLimitsTest, SlowIdleAndStreamingClientsNeitherHoldTheApiNorOutstayTh
         keptAlive.Send(Request("GET", "/api/units/127.0.60.1", host));
         ASSERT_EQ(keptAlive.Response(milliseconds(1000)), 200);
     }
-    EXPECT_LT(Seconds(reused), 0.4);
+    EXPECT_LT(testing::SecondsSince(reused), 0.4);
 
     // A burst waits in the listen queue rather than on a SYN sent again: the backlog is wide.
     std::FILE* ss = popen(("ss -Hltn 'sport = :" + std::to_string(port) + "'").c_str(), "r");
@@ -232,16 +228,16 @@ TEST(GatewayCommandLimitsTest, ASlowUnitsCommandsAreAnsweredInTimeAndItsQueueIsB
     EXPECT_EQ(full->get_header_value("Retry-After"), "2");
     const auto metrics = Clock::now();
     ASSERT_TRUE(gw.Client().Get("/metrics"));
-    EXPECT_LT(Seconds(metrics), 0.5);
+    EXPECT_LT(testing::SecondsSince(metrics), 0.5);
 
     const auto dropped = waiting.get();
     ASSERT_TRUE(dropped);
     EXPECT_EQ(dropped->status, 504) << dropped->body;
-    EXPECT_LT(Seconds(start), 1.6);
+    EXPECT_LT(testing::SecondsSince(start), 1.6);
     const auto overdue = longOne.get();
     ASSERT_TRUE(overdue);
     EXPECT_EQ(overdue->status, 504) << overdue->body;
-    EXPECT_LT(Seconds(start), 1.7);
+    EXPECT_LT(testing::SecondsSince(start), 1.7);
     EXPECT_EQ(queued.get()->status, 504);
     const std::string id = json::parse(overdue->body)["command"];
     ASSERT_TRUE(testing::WaitUntil(
@@ -356,31 +352,22 @@ TEST(GatewayProgramStopTest, AStopEndsItWithinThreeSecondsButLetsARunningUpdateF
         const auto start = Clock::now();
         gateway.Signal(SIGTERM);
         EXPECT_EQ(gateway.Exit(milliseconds(3000)), 0);
-        EXPECT_LT(Seconds(start), 3.0);
+        EXPECT_LT(testing::SecondsSince(start), 3.0);
         EXPECT_TRUE(stream.ClosedWithin(milliseconds(100)));
     }
 
     testing::GatewayProcess gateway(arguments);
     ASSERT_TRUE(gateway.Serving(milliseconds(5000)));
     httplib::Client client("127.0.0.1", 18024);
-    ASSERT_TRUE(testing::WaitUntil(
-        [&] {
-            const auto reply = client.Get("/api/units/127.0.60.1");
-            return reply && json::parse(reply->body)["link"] == "up";
-        },
-        milliseconds(5000)));
+    ASSERT_TRUE(
+        testing::Reaches(client, "/api/units/127.0.60.1", "/link", "up", milliseconds(5000)));
     std::string image(3000, '\0');
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 3 + 1);
     const auto started = client.Post("/api/firmware?units=127.0.60.1&controller=main", image,
                                      "application/octet-stream");
     ASSERT_TRUE(started && started->status == 202);
     const std::string job = "/api/jobs/" + json::parse(started->body)["job"].get<std::string>();
-    ASSERT_TRUE(testing::WaitUntil(
-        [&] {
-            const auto reply = client.Get(job.c_str());
-            return reply && json::parse(reply->body)["units"][0]["state"] == "running";
-        },
-        milliseconds(5000)));
+    ASSERT_TRUE(testing::Reaches(client, job, "/units/0/state", "running", milliseconds(5000)));
     gateway.Signal(SIGTERM);
     EXPECT_FALSE(gateway.Exit(milliseconds(1000)));
     EXPECT_NE(gateway.Errors().find("waiting for the firmware updates of 127.0.60.1"),
@@ -394,30 +381,22 @@ TEST(GatewayProgramStopTest, AStopEndsItWithinThreeSecondsButLetsARunningUpdateF
     testing::GatewayProcess again(arguments);
     ASSERT_TRUE(again.Serving(milliseconds(5000)));
     httplib::Client second("127.0.0.1", 18024);
-    ASSERT_TRUE(testing::WaitUntil(
-        [&] {
-            const auto reply = second.Get("/api/units/127.0.60.1");
-            return reply && json::parse(reply->body)["link"] == "up";
-        },
-        milliseconds(5000)));
+    ASSERT_TRUE(
+        testing::Reaches(second, "/api/units/127.0.60.1", "/link", "up", milliseconds(5000)));
     ASSERT_EQ(second
                   .Post("/api/firmware?units=127.0.60.1&controller=main", std::string(3000, 'z'),
                         "application/octet-stream")
                   ->status,
               202);
-    ASSERT_TRUE(testing::WaitUntil(
-        [&] {
-            const auto reply = second.Get("/api/jobs/1");
-            return reply && json::parse(reply->body)["units"][0]["state"] == "running";
-        },
-        milliseconds(5000)));
+    ASSERT_TRUE(
+        testing::Reaches(second, "/api/jobs/1", "/units/0/state", "running", milliseconds(5000)));
     again.Signal(SIGTERM);
     std::this_thread::sleep_for(milliseconds(200));
     const auto start = Clock::now();
     again.Signal(SIGTERM);
     // It stops between the loader's steps: at most the loader's longest fixed pause, 5 s.
     EXPECT_EQ(again.Exit(milliseconds(8000)), 0);
-    EXPECT_LT(Seconds(start), 8.0);
+    EXPECT_LT(testing::SecondsSince(start), 8.0);
     EXPECT_NE(unit.unit.MainFlash()[10], 'z');
 }
 
