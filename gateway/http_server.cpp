@@ -394,24 +394,15 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
     std::array<char, 512> m_discard{};  // what a stream's client sends, which is dropped
 };
 
+// A connection past the most is closed as soon as it is accepted.
 void HttpServer::Core::Accept() {
-    acceptor.async_accept(net::make_strand(ioc), [this](beast::error_code ec, tcp::socket socket) {
-        if (!acceptor.is_open()) return;
-        if (ec) {
-            // Out of descriptors, most likely: try again shortly rather than spin.
-            acceptPause.expires_after(std::chrono::milliseconds(50));
-            acceptPause.async_wait([this](beast::error_code) {
-                if (acceptor.is_open()) Accept();
-            });
-            return;
-        }
-        const bool full = open.Size() >= limits.connections;
-        if (!full && tls) {
+    AcceptEach(ioc, acceptor, acceptPause, [this](tcp::socket socket) {
+        if (open.Size() >= limits.connections) return;
+        if (tls) {
             Begin(std::make_shared<Session<TlsStream>>(*this, TlsStream(std::move(socket), *tls)));
-        } else if (!full) {
+        } else {
             Begin(std::make_shared<Session<tcp::socket>>(*this, std::move(socket)));
         }
-        Accept();
     });
 }
 

@@ -25,7 +25,11 @@ class StreamConnection;
 class StreamServer::Core {
   public:
     Core(net::io_context& ioc, StreamService& service, const Limits& limits)
-        : ioc(ioc), service(service), limits(limits), acceptor(net::make_strand(ioc)) {}
+        : ioc(ioc),
+          service(service),
+          limits(limits),
+          acceptor(net::make_strand(ioc)),
+          acceptPause(acceptor.get_executor()) {}
 
     void Accept(const std::shared_ptr<Core>& self);
 
@@ -33,6 +37,7 @@ class StreamServer::Core {
     StreamService& service;
     const Limits limits;
     tcp::acceptor acceptor;
+    net::steady_timer acceptPause;
     OpenConnections<StreamConnection> open;
 };
 
@@ -140,26 +145,23 @@ class StreamConnection : public StreamClient,
     bool m_closeWhenWritten = false;
 };
 
+// A client that is not IPv4, one past the most, and one the service turns away are closed as
+// soon as they are accepted.
 void StreamServer::Core::Accept(const std::shared_ptr<Core>& self) {
-    acceptor.async_accept(net::make_strand(ioc), [self](error_code ec, tcp::socket socket) {
-        if (!self->acceptor.is_open()) return;
-        if (!ec) {
-            error_code addressError;
-            const tcp::endpoint peer = socket.remote_endpoint(addressError);
-            const bool full = self->open.Size() >= self->limits.mostConnections;
-            if (!full && !addressError && peer.address().is_v4()) {
-                auto connection = std::make_shared<StreamConnection>(self, std::move(socket));
-                std::unique_ptr<StreamSession> session =
-                    self->service.Open(peer.address().to_v4().to_uint(), connection);
-                if (session) {
-                    self->open.Add(connection);
-                    connection->Post([connection, s = std::move(session)]() mutable {
-                        connection->Start(std::move(s));
-                    });
-                }
-            }
+    AcceptEach(ioc, acceptor, acceptPause, [self](tcp::socket socket) {
+        error_code addressError;
+        const tcp::endpoint peer = socket.remote_endpoint(addressError);
+        if (addressError || !peer.address().is_v4() ||
+            self->open.Size() >= self->limits.mostConnections) {
+            return;
         }
-        self->Accept(self);
+        auto connection = std::make_shared<StreamConnection>(self, std::move(socket));
+        std::unique_ptr<StreamSession> session =
+            self->service.Open(peer.address().to_v4().to_uint(), connection);
+        if (!session) return;
+        self->open.Add(connection);
+        connection->Post(
+            [connection, s = std::move(session)]() mutable { connection->Start(std::move(s)); });
     });
 }
 
@@ -183,6 +185,7 @@ void StreamServer::StopAccepting() {
     net::post(m_core->acceptor.get_executor(), [core = m_core] {
         error_code ignored;
         core->acceptor.close(ignored);
+        core->acceptPause.cancel();
     });
 }
 

@@ -1,11 +1,14 @@
 // The gateway's network side against hostile and careless clients, over real loopback sockets:
 // requests a page of another site makes, bodies that do not end, clients that trickle or idle,
 // a unit too slow for its commands, two updates of one unit, and stopping whatever clients do.
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <future>
 #include <memory>
 #include <string>
@@ -190,6 +193,60 @@ TEST(GatewayLimitsTest, SlowIdleAndStreamingClientsNeitherHoldTheApiNorOutstayTh
     int queued = 0, backlog = 0;
     std::sscanf(line, "%*s %d %d", &queued, &backlog);
     EXPECT_GE(backlog, 128) << line;
+}
+
+// Out of descriptors, both listeners wait a while before they accept again rather than spin
+// a thread of the loop; the clients that waited are served once descriptors are free.
+TEST(GatewayLimitsTest, AListenerOutOfDescriptorsWaitsInsteadOfSpinning) {
+    testing::RunningGateway gw(1, "127.0.0.1", std::nullopt, {}, [](gateway::GatewayOptions& o) {
+        o.ember = gateway::EmberOptions{"127.0.0.1", 0, {}, false};
+    });
+    ASSERT_TRUE(gw.started) << gw.error;
+    ASSERT_TRUE(gw.AllUp());
+    const int port = gw.service->Port(), emberPort = gw.service->EmberPort();
+    auto connect = [](int fd, int to) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(to));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    };
+    auto cpuSeconds = [] {
+        timespec now{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return now.tv_sec + now.tv_nsec / 1e9;
+    };
+    // The clients' sockets are made first; then no descriptor is left to accept them with.
+    const int http = socket(AF_INET, SOCK_STREAM, 0), ember = socket(AF_INET, SOCK_STREAM, 0);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    const bool connected = connect(http, port) && connect(ember, emberPort);
+    const double before = cpuSeconds();
+    std::this_thread::sleep_for(milliseconds(500));
+    const double used = cpuSeconds() - before;
+    setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_TRUE(connected);
+    EXPECT_LT(used, 0.15);
+
+    const timeval limit{5, 0};
+    setsockopt(http, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    const std::string request = Request("GET", "/api/units", "127.0.0.1:" + std::to_string(port));
+    ASSERT_EQ(send(http, request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    char head[12] = {};
+    EXPECT_EQ(recv(http, head, sizeof head, MSG_WAITALL), 12);
+    EXPECT_EQ(std::string(head, sizeof head), "HTTP/1.1 200");
+    EXPECT_TRUE(testing::WaitUntil(
+        [&] {
+            const auto metrics = gw.Client().Get("/metrics");
+            return metrics && metrics->body.find("vantrel_ember_clients 1") != std::string::npos;
+        },
+        milliseconds(2000)));
+    close(http);
+    close(ember);
 }
 
 // A unit that answers every line late: a command that runs past its answer limit is answered
