@@ -128,6 +128,34 @@ TEST(GatewayLimitsTest, BodiesAreRefusedBeforeTheyAreReadOrCountedAsTheyCome) {
     EXPECT_EQ(Status(gw, Request("GET", "/api/units", host, bearer)), 200);
 }
 
+// A request that is not HTTP/1.1, or whose head passes its limit, is answered with why; a client
+// that asks before sending its body is told to go on, and is then served.
+TEST(GatewayLimitsTest, BrokenOrOversizedHeadsAreRefusedAndAnExpectingClientGoesOn) {
+    testing::RunningGateway gw(1);
+    ASSERT_TRUE(gw.started) << gw.error;
+    ASSERT_TRUE(gw.AllUp());
+    const std::string host = "127.0.0.1:" + std::to_string(gw.service->Port());
+    std::string broken;
+    EXPECT_EQ(Status(gw, "GET /api/units HTTP/1.x\r\nHost: " + host + "\r\n\r\n", &broken), 400);
+    EXPECT_NE(broken.find("not valid HTTP/1.1"), std::string::npos) << broken;
+    EXPECT_EQ(Status(gw, Request("GET", "/api/units", host,
+                                 "X-Pad: " + std::string(20 * 1024, 'a') + "\r\n")),
+              431);
+
+    RawClient expecting(gw.host, gw.service->Port());
+    expecting.Send(Request("POST", "/api/units/127.0.60.1/press/mix-down", host,
+                           "Expect: 100-continue\r\nContent-Type: application/json\r\n"
+                           "Content-Length: 2\r\n"));
+    EXPECT_EQ(expecting.ReadFor(milliseconds(500)), "HTTP/1.1 100 Continue\r\n\r\n");
+    expecting.Send("{}");
+    EXPECT_TRUE(testing::WaitUntil(
+        [&] {
+            return expecting.ReadFor(milliseconds(50)).find("HTTP/1.1 200 OK") != std::string::npos;
+        },
+        milliseconds(5000)));
+    EXPECT_EQ(gw.units[0]->unit.State().mixDown, 1);
+}
+
 // Clients that trickle their headers, idle between requests or hold event streams cost the API
 // nothing, and the first two are closed at their deadlines; streams stay. Requests on one
 // connection go without the delayed-acknowledgement wait.
@@ -358,8 +386,8 @@ TEST(GatewayJobsTest, ASecondJobForAUnitBeingUpdatedIsRefused) {
 }
 
 // A job's canary units go first: when one of them fails (here its link is down), the rest are
-// never begun.
-TEST(GatewayJobsTest, ACanaryThatFailsHoldsTheRestOfTheJobBack) {
+// never begun. So too once a job has had its most failures.
+TEST(GatewayJobsTest, ACanaryThatFailsOrAJobsMostFailuresHoldTheRestBack) {
     testing::RunningGateway gw(3);
     ASSERT_TRUE(gw.started) << gw.error;
     ASSERT_TRUE(gw.AllUp());
@@ -386,6 +414,28 @@ TEST(GatewayJobsTest, ACanaryThatFailsHoldsTheRestOfTheJobBack) {
         EXPECT_EQ(state["units"][i]["state"], "not started") << state.dump();
         EXPECT_TRUE(gw.units[i]->unit.MainFlash().empty() ||
                     gw.units[i]->unit.MainFlash()[0] != 'c');
+    }
+
+    const std::string image(3000, 'm');
+    EXPECT_EQ(client
+                  .Post("/api/firmware?units=127.0.60.2,127.0.60.2&controller=main", image,
+                        "application/octet-stream")
+                  ->status,
+              400);
+    const auto halted = client.Post(
+        "/api/firmware?units=127.0.60.1,127.0.60.2,127.0.60.3&controller=main&maxFailures=1", image,
+        "application/octet-stream");
+    ASSERT_EQ(halted->status, 202);
+    const std::string job = "/api/jobs/" + json::parse(halted->body)["job"].get<std::string>();
+    ASSERT_TRUE(testing::Reaches(client, job, "/finished", true, milliseconds(5000)));
+    const json ended = json::parse(client.Get(job.c_str())->body);
+    EXPECT_EQ(ended["maxFailures"], 1);
+    EXPECT_EQ(ended["units"][0]["state"], "failed");
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(ended["units"][i]["state"], "not started") << ended.dump();
+        EXPECT_EQ(ended["units"][i]["error"], "the job had its most failures");
+        EXPECT_TRUE(gw.units[i]->unit.MainFlash().empty() ||
+                    gw.units[i]->unit.MainFlash()[0] != 'm');
     }
 }
 
