@@ -75,6 +75,8 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
             }
         }
         job->id = std::to_string(m_nextId);
+        job->record.action = "firmware";
+        job->record.params = {{"controller", controller}, {"job", job->id}};
         for (const std::string& name : names) m_updating[name] = job->id;
         m_jobs[m_nextId++] = job;
         DropFinished();
@@ -241,19 +243,12 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
 }
 
 void FirmwareJobs::Audit(const Job& job, const UnitProgress& progress) {
-    if (!job.record.log) return;
-    job.record.log->Record({{"who", job.record.who},
-                            {"from", job.record.from},
-                            {"unit", progress.unit},
-                            {"action", "firmware"},
-                            {"params", {{"controller", job.controller}, {"job", job.id}}},
-                            {"outcome",
-                             {{"state", progress.state},
-                              {"done", progress.done},
-                              {"total", progress.total},
-                              {"error", progress.error}}},
-                            {"before", nullptr},
-                            {"after", nullptr}});
+    job.record.Write(progress.unit,
+                     {{"state", progress.state},
+                      {"done", progress.done},
+                      {"total", progress.total},
+                      {"error", progress.error}},
+                     nullptr, nullptr);
 }
 
 bool FirmwareJobs::Finished(const UnitProgress& progress) {

@@ -35,7 +35,7 @@ class FirmwareJobs {
 
     /// `units`: names separated by commas; `controller`: main or net. 202 with the job's id, or
     /// the reason nothing was started: 409 when a unit's last job has not finished.
-    /// Each unit's outcome is recorded in the audit log as `record` says.
+    /// Each unit's outcome is recorded in the audit log as asked for by `record`'s holder.
     Reply Start(const std::string& units, const std::string& controller, const std::string& image,
                 const Stages& stages, const CommandRecord& record);
     /// The job as JOB, or 404.

@@ -13,10 +13,8 @@
 #include <optional>
 #include <type_traits>
 #include <limits>
-#include <mutex>
 #include <sstream>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "gateway/event_hub.h"
@@ -64,17 +62,9 @@ class HttpServer::Core {
     void Accept();
     template <typename Stream>
     void Begin(const std::shared_ptr<Session<Stream>>& session);
-    void Remove(Connection* connection);
-    /// Runs `action` on every open connection, each on its own strand.
-    template <typename Action>
-    void ForEach(Action action);
 
-  private:
     // Before the loop: a connection that the loop's end destroys still takes itself out.
-    std::mutex m_mutex;
-    std::unordered_map<Connection*, std::weak_ptr<Connection>> m_open;
-
-  public:
+    OpenConnections<Connection> open;
     HttpHandler& handler;
     const ServerLimits limits;
     net::io_context ioc;
@@ -99,7 +89,7 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
           m_socket(std::move(stream)),
           m_deadline(m_socket.get_executor()),
           m_heartbeat(m_socket.get_executor()) {}
-    ~Session() override { m_core.Remove(this); }
+    ~Session() override { m_core.open.Remove(this); }
 
     void Start() {
         beast::error_code ignored;
@@ -404,56 +394,22 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
     std::array<char, 512> m_discard{};  // what a stream's client sends, which is dropped
 };
 
+// A connection past the most is closed as soon as it is accepted.
 void HttpServer::Core::Accept() {
-    acceptor.async_accept(net::make_strand(ioc), [this](beast::error_code ec, tcp::socket socket) {
-        if (!acceptor.is_open()) return;
-        if (ec) {
-            // Out of descriptors, most likely: try again shortly rather than spin.
-            acceptPause.expires_after(std::chrono::milliseconds(50));
-            acceptPause.async_wait([this](beast::error_code) {
-                if (acceptor.is_open()) Accept();
-            });
-            return;
-        }
-        bool full = false;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            full = m_open.size() >= limits.connections;
-        }
-        if (!full && tls) {
+    AcceptEach(ioc, acceptor, acceptPause, [this](tcp::socket socket) {
+        if (open.Size() >= limits.connections) return;
+        if (tls) {
             Begin(std::make_shared<Session<TlsStream>>(*this, TlsStream(std::move(socket), *tls)));
-        } else if (!full) {
+        } else {
             Begin(std::make_shared<Session<tcp::socket>>(*this, std::move(socket)));
         }
-        Accept();
     });
 }
 
 template <typename Stream>
 void HttpServer::Core::Begin(const std::shared_ptr<Session<Stream>>& session) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_open.emplace(session.get(), session);
-    }
+    open.Add(session);
     session->Start();
-}
-
-void HttpServer::Core::Remove(Connection* connection) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_open.erase(connection);
-}
-
-template <typename Action>
-void HttpServer::Core::ForEach(Action action) {
-    std::vector<std::shared_ptr<Connection>> open;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const auto& entry : m_open) {
-            if (auto connection = entry.second.lock()) open.push_back(connection);
-        }
-    }
-    for (const auto& connection : open)
-        connection->Post([connection, action] { action(*connection); });
 }
 
 boost::asio::io_context& LoopOf(HttpServer::Core& core) { return core.ioc; }
@@ -521,7 +477,7 @@ void HttpServer::StopAccepting() {
         core->acceptor.close(ignored);
         core->acceptPause.cancel();
     });
-    m_core->ForEach([](Connection& connection) { connection.EndIfIdle(); });
+    m_core->open.ForEach([](Connection& connection) { connection.EndIfIdle(); });
 }
 
 void HttpServer::Stop() {
@@ -532,7 +488,7 @@ void HttpServer::Stop() {
         return;
     }
     StopAccepting();
-    m_core->ForEach([](Connection& connection) { connection.Shut(); });
+    m_core->open.ForEach([](Connection& connection) { connection.Shut(); });
     m_core->work.reset();
     // Closed connections finish their handlers at once; a second is the most the loop gets.
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);

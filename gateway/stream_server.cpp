@@ -6,8 +6,6 @@
 
 #include <array>
 #include <deque>
-#include <mutex>
-#include <unordered_map>
 
 #include "gateway/network_loop.h"
 
@@ -27,24 +25,20 @@ class StreamConnection;
 class StreamServer::Core {
   public:
     Core(net::io_context& ioc, StreamService& service, const Limits& limits)
-        : ioc(ioc), service(service), limits(limits), acceptor(net::make_strand(ioc)) {}
+        : ioc(ioc),
+          service(service),
+          limits(limits),
+          acceptor(net::make_strand(ioc)),
+          acceptPause(acceptor.get_executor()) {}
 
     void Accept(const std::shared_ptr<Core>& self);
-    void Remove(StreamConnection* connection) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_open.erase(connection);
-    }
-    template <typename Action>
-    void ForEach(Action action);
 
     net::io_context& ioc;
     StreamService& service;
     const Limits limits;
     tcp::acceptor acceptor;
-
-  private:
-    std::mutex m_mutex;
-    std::unordered_map<StreamConnection*, std::weak_ptr<StreamConnection>> m_open;
+    net::steady_timer acceptPause;
+    OpenConnections<StreamConnection> open;
 };
 
 /// One client's connection, on a strand of its own: what it sends goes to its session as it
@@ -56,7 +50,7 @@ class StreamConnection : public StreamClient,
         : m_core(std::move(core)),
           m_socket(std::move(socket)),
           m_deadline(m_socket.get_executor()) {}
-    ~StreamConnection() override { m_core->Remove(this); }
+    ~StreamConnection() override { m_core->open.Remove(this); }
 
     void Start(std::unique_ptr<StreamSession> session) {
         m_session = std::move(session);
@@ -151,47 +145,24 @@ class StreamConnection : public StreamClient,
     bool m_closeWhenWritten = false;
 };
 
+// A client that is not IPv4, one past the most, and one the service turns away are closed as
+// soon as they are accepted.
 void StreamServer::Core::Accept(const std::shared_ptr<Core>& self) {
-    acceptor.async_accept(net::make_strand(ioc), [self](error_code ec, tcp::socket socket) {
-        if (!self->acceptor.is_open()) return;
-        if (!ec) {
-            error_code addressError;
-            const tcp::endpoint peer = socket.remote_endpoint(addressError);
-            bool full = false;
-            {
-                std::lock_guard<std::mutex> lock(self->m_mutex);
-                full = self->m_open.size() >= self->limits.mostConnections;
-            }
-            if (!full && !addressError && peer.address().is_v4()) {
-                auto connection = std::make_shared<StreamConnection>(self, std::move(socket));
-                std::unique_ptr<StreamSession> session =
-                    self->service.Open(peer.address().to_v4().to_uint(), connection);
-                if (session) {
-                    {
-                        std::lock_guard<std::mutex> lock(self->m_mutex);
-                        self->m_open.emplace(connection.get(), connection);
-                    }
-                    connection->Post([connection, s = std::move(session)]() mutable {
-                        connection->Start(std::move(s));
-                    });
-                }
-            }
+    AcceptEach(ioc, acceptor, acceptPause, [self](tcp::socket socket) {
+        error_code addressError;
+        const tcp::endpoint peer = socket.remote_endpoint(addressError);
+        if (addressError || !peer.address().is_v4() ||
+            self->open.Size() >= self->limits.mostConnections) {
+            return;
         }
-        self->Accept(self);
+        auto connection = std::make_shared<StreamConnection>(self, std::move(socket));
+        std::unique_ptr<StreamSession> session =
+            self->service.Open(peer.address().to_v4().to_uint(), connection);
+        if (!session) return;
+        self->open.Add(connection);
+        connection->Post(
+            [connection, s = std::move(session)]() mutable { connection->Start(std::move(s)); });
     });
-}
-
-template <typename Action>
-void StreamServer::Core::ForEach(Action action) {
-    std::vector<std::shared_ptr<StreamConnection>> open;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (const auto& entry : m_open) {
-            if (auto connection = entry.second.lock()) open.push_back(connection);
-        }
-    }
-    for (const auto& connection : open)
-        connection->Post([connection, action] { action(*connection); });
 }
 
 StreamServer::StreamServer(HttpServer& loop, StreamService& service, const Limits& limits)
@@ -214,12 +185,13 @@ void StreamServer::StopAccepting() {
     net::post(m_core->acceptor.get_executor(), [core = m_core] {
         error_code ignored;
         core->acceptor.close(ignored);
+        core->acceptPause.cancel();
     });
 }
 
 void StreamServer::Stop() {
     StopAccepting();
-    m_core->ForEach([](StreamConnection& connection) { connection.Shut(); });
+    m_core->open.ForEach([](StreamConnection& connection) { connection.Shut(); });
 }
 
 }  // namespace vantrel::gateway

@@ -27,18 +27,24 @@ std::atomic<std::int64_t> nextCommand{1};
 
 void Audit(const CommandRecord& record, const std::string& unit, const Reply& outcome,
            nlohmann::json before, nlohmann::json after) {
-    if (!record.log) return;
-    record.log->Record({{"who", record.who},
-                        {"from", record.from},
-                        {"unit", unit},
-                        {"action", record.action},
-                        {"params", record.params},
-                        {"outcome", {{"status", outcome.status}, {"reply", outcome.body}}},
-                        {"before", std::move(before)},
-                        {"after", std::move(after)}});
+    record.Write(unit, {{"status", outcome.status}, {"reply", outcome.body}}, std::move(before),
+                 std::move(after));
 }
 
 }  // namespace
+
+void CommandRecord::Write(const std::string& unit, nlohmann::json outcome, nlohmann::json before,
+                          nlohmann::json after) const {
+    if (!log) return;
+    log->Record({{"who", who},
+                 {"from", from},
+                 {"unit", unit},
+                 {"action", action},
+                 {"params", params},
+                 {"outcome", std::move(outcome)},
+                 {"before", std::move(before)},
+                 {"after", std::move(after)}});
+}
 
 void RunCommand(UnitMonitor& unit, EventHub& hub, CheckedCommand command, bool changesNetwork,
                 const char* levelName, CommandRecord record, ReplySink sink) {

@@ -20,6 +20,11 @@ struct CommandRecord {
     std::string from;
     std::string action;
     nlohmann::json params = nlohmann::json::object();
+
+    /// Writes the entry of its outcome on `unit`, with the unit's values before and after it
+    /// (null where none were read); nothing without a log.
+    void Write(const std::string& unit, nlohmann::json outcome, nlohmann::json before,
+               nlohmann::json after) const;
 };
 
 /// Queues `command` for the unit's one link and replies with its outcome, without waiting:

@@ -1,11 +1,14 @@
 // The gateway's network side against hostile and careless clients, over real loopback sockets:
 // requests a page of another site makes, bodies that do not end, clients that trickle or idle,
 // a unit too slow for its commands, two updates of one unit, and stopping whatever clients do.
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <future>
 #include <memory>
 #include <string>
@@ -53,10 +56,6 @@ int Status(testing::RunningGateway& gw, const std::string& text, std::string* re
     RawClient client(gw.host, gw.service->Port());
     client.Send(text);
     return client.Response(milliseconds(5000), response);
-}
-
-double Seconds(Clock::time_point since) {
-    return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
 // Without a token only the gateway's own loopback name is served, and a page of another site
@@ -129,6 +128,34 @@ TEST(GatewayLimitsTest, BodiesAreRefusedBeforeTheyAreReadOrCountedAsTheyCome) {
     EXPECT_EQ(Status(gw, Request("GET", "/api/units", host, bearer)), 200);
 }
 
+// A request that is not HTTP/1.1, or whose head passes its limit, is answered with why; a client
+// that asks before sending its body is told to go on, and is then served.
+TEST(GatewayLimitsTest, BrokenOrOversizedHeadsAreRefusedAndAnExpectingClientGoesOn) {
+    testing::RunningGateway gw(1);
+    ASSERT_TRUE(gw.started) << gw.error;
+    ASSERT_TRUE(gw.AllUp());
+    const std::string host = "127.0.0.1:" + std::to_string(gw.service->Port());
+    std::string broken;
+    EXPECT_EQ(Status(gw, "GET /api/units HTTP/1.x\r\nHost: " + host + "\r\n\r\n", &broken), 400);
+    EXPECT_NE(broken.find("not valid HTTP/1.1"), std::string::npos) << broken;
+    EXPECT_EQ(Status(gw, Request("GET", "/api/units", host,
+                                 "X-Pad: " + std::string(20 * 1024, 'a') + "\r\n")),
+              431);
+
+    RawClient expecting(gw.host, gw.service->Port());
+    expecting.Send(Request("POST", "/api/units/127.0.60.1/press/mix-down", host,
+                           "Expect: 100-continue\r\nContent-Type: application/json\r\n"
+                           "Content-Length: 2\r\n"));
+    EXPECT_EQ(expecting.ReadFor(milliseconds(500)), "HTTP/1.1 100 Continue\r\n\r\n");
+    expecting.Send("{}");
+    EXPECT_TRUE(testing::WaitUntil(
+        [&] {
+            return expecting.ReadFor(milliseconds(50)).find("HTTP/1.1 200 OK") != std::string::npos;
+        },
+        milliseconds(5000)));
+    EXPECT_EQ(gw.units[0]->unit.State().mixDown, 1);
+}
+
 // Clients that trickle their headers, idle between requests or hold event streams cost the API
 // nothing, and the first two are closed at their deadlines; streams stay. Requests on one
 // connection go without the delayed-acknowledgement wait.
@@ -168,7 +195,7 @@ TEST(GatewayLimitsTest, SlowIdleAndStreamingClientsNeitherHoldTheApiNorOutstayTh
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->status, 200);
     }
-    EXPECT_LT(Seconds(start), 2.0);
+    EXPECT_LT(testing::SecondsSince(start), 2.0);
 
     EXPECT_TRUE(trickling.back()->ClosedWithin(milliseconds(1500)));
     EXPECT_TRUE(stalling.ClosedWithin(milliseconds(1000)));
@@ -184,7 +211,7 @@ TEST(GatewayLimitsTest, SlowIdleAndStreamingClientsNeitherHoldTheApiNorOutstayTh
         keptAlive.Send(Request("GET", "/api/units/127.0.60.1", host));
         ASSERT_EQ(keptAlive.Response(milliseconds(1000)), 200);
     }
-    EXPECT_LT(Seconds(reused), 0.4);
+    EXPECT_LT(testing::SecondsSince(reused), 0.4);
 
     // A burst waits in the listen queue rather than on a SYN sent again: the backlog is wide.
     std::FILE* ss = popen(("ss -Hltn 'sport = :" + std::to_string(port) + "'").c_str(), "r");
@@ -194,6 +221,60 @@ TEST(GatewayLimitsTest, SlowIdleAndStreamingClientsNeitherHoldTheApiNorOutstayTh
     int queued = 0, backlog = 0;
     std::sscanf(line, "%*s %d %d", &queued, &backlog);
     EXPECT_GE(backlog, 128) << line;
+}
+
+// Out of descriptors, both listeners wait a while before they accept again rather than spin
+// a thread of the loop; the clients that waited are served once descriptors are free.
+TEST(GatewayLimitsTest, AListenerOutOfDescriptorsWaitsInsteadOfSpinning) {
+    testing::RunningGateway gw(1, "127.0.0.1", std::nullopt, {}, [](gateway::GatewayOptions& o) {
+        o.ember = gateway::EmberOptions{"127.0.0.1", 0, {}, false};
+    });
+    ASSERT_TRUE(gw.started) << gw.error;
+    ASSERT_TRUE(gw.AllUp());
+    const int port = gw.service->Port(), emberPort = gw.service->EmberPort();
+    auto connect = [](int fd, int to) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(to));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    };
+    auto cpuSeconds = [] {
+        timespec now{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return now.tv_sec + now.tv_nsec / 1e9;
+    };
+    // The clients' sockets are made first; then no descriptor is left to accept them with.
+    const int http = socket(AF_INET, SOCK_STREAM, 0), ember = socket(AF_INET, SOCK_STREAM, 0);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    const bool connected = connect(http, port) && connect(ember, emberPort);
+    const double before = cpuSeconds();
+    std::this_thread::sleep_for(milliseconds(500));
+    const double used = cpuSeconds() - before;
+    setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_TRUE(connected);
+    EXPECT_LT(used, 0.15);
+
+    const timeval limit{5, 0};
+    setsockopt(http, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    const std::string request = Request("GET", "/api/units", "127.0.0.1:" + std::to_string(port));
+    ASSERT_EQ(send(http, request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    char head[12] = {};
+    EXPECT_EQ(recv(http, head, sizeof head, MSG_WAITALL), 12);
+    EXPECT_EQ(std::string(head, sizeof head), "HTTP/1.1 200");
+    EXPECT_TRUE(testing::WaitUntil(
+        [&] {
+            const auto metrics = gw.Client().Get("/metrics");
+            return metrics && metrics->body.find("vantrel_ember_clients 1") != std::string::npos;
+        },
+        milliseconds(2000)));
+    close(http);
+    close(ember);
 }
 
 // A unit that answers every line late: a command that runs past its answer limit is answered
@@ -232,16 +313,16 @@ TEST(GatewayCommandLimitsTest, ASlowUnitsCommandsAreAnsweredInTimeAndItsQueueIsB
     EXPECT_EQ(full->get_header_value("Retry-After"), "2");
     const auto metrics = Clock::now();
     ASSERT_TRUE(gw.Client().Get("/metrics"));
-    EXPECT_LT(Seconds(metrics), 0.5);
+    EXPECT_LT(testing::SecondsSince(metrics), 0.5);
 
     const auto dropped = waiting.get();
     ASSERT_TRUE(dropped);
     EXPECT_EQ(dropped->status, 504) << dropped->body;
-    EXPECT_LT(Seconds(start), 1.6);
+    EXPECT_LT(testing::SecondsSince(start), 1.6);
     const auto overdue = longOne.get();
     ASSERT_TRUE(overdue);
     EXPECT_EQ(overdue->status, 504) << overdue->body;
-    EXPECT_LT(Seconds(start), 1.7);
+    EXPECT_LT(testing::SecondsSince(start), 1.7);
     EXPECT_EQ(queued.get()->status, 504);
     const std::string id = json::parse(overdue->body)["command"];
     ASSERT_TRUE(testing::WaitUntil(
@@ -305,8 +386,8 @@ TEST(GatewayJobsTest, ASecondJobForAUnitBeingUpdatedIsRefused) {
 }
 
 // A job's canary units go first: when one of them fails (here its link is down), the rest are
-// never begun.
-TEST(GatewayJobsTest, ACanaryThatFailsHoldsTheRestOfTheJobBack) {
+// never begun. So too once a job has had its most failures.
+TEST(GatewayJobsTest, ACanaryThatFailsOrAJobsMostFailuresHoldTheRestBack) {
     testing::RunningGateway gw(3);
     ASSERT_TRUE(gw.started) << gw.error;
     ASSERT_TRUE(gw.AllUp());
@@ -334,6 +415,28 @@ TEST(GatewayJobsTest, ACanaryThatFailsHoldsTheRestOfTheJobBack) {
         EXPECT_TRUE(gw.units[i]->unit.MainFlash().empty() ||
                     gw.units[i]->unit.MainFlash()[0] != 'c');
     }
+
+    const std::string image(3000, 'm');
+    EXPECT_EQ(client
+                  .Post("/api/firmware?units=127.0.60.2,127.0.60.2&controller=main", image,
+                        "application/octet-stream")
+                  ->status,
+              400);
+    const auto halted = client.Post(
+        "/api/firmware?units=127.0.60.1,127.0.60.2,127.0.60.3&controller=main&maxFailures=1", image,
+        "application/octet-stream");
+    ASSERT_EQ(halted->status, 202);
+    const std::string job = "/api/jobs/" + json::parse(halted->body)["job"].get<std::string>();
+    ASSERT_TRUE(testing::Reaches(client, job, "/finished", true, milliseconds(5000)));
+    const json ended = json::parse(client.Get(job.c_str())->body);
+    EXPECT_EQ(ended["maxFailures"], 1);
+    EXPECT_EQ(ended["units"][0]["state"], "failed");
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(ended["units"][i]["state"], "not started") << ended.dump();
+        EXPECT_EQ(ended["units"][i]["error"], "the job had its most failures");
+        EXPECT_TRUE(gw.units[i]->unit.MainFlash().empty() ||
+                    gw.units[i]->unit.MainFlash()[0] != 'm');
+    }
 }
 
 // The program ends within 3 s of a stop signal whatever its clients hold open: a trickle, an
@@ -356,31 +459,22 @@ TEST(GatewayProgramStopTest, AStopEndsItWithinThreeSecondsButLetsARunningUpdateF
         const auto start = Clock::now();
         gateway.Signal(SIGTERM);
         EXPECT_EQ(gateway.Exit(milliseconds(3000)), 0);
-        EXPECT_LT(Seconds(start), 3.0);
+        EXPECT_LT(testing::SecondsSince(start), 3.0);
         EXPECT_TRUE(stream.ClosedWithin(milliseconds(100)));
     }
 
     testing::GatewayProcess gateway(arguments);
     ASSERT_TRUE(gateway.Serving(milliseconds(5000)));
     httplib::Client client("127.0.0.1", 18024);
-    ASSERT_TRUE(testing::WaitUntil(
-        [&] {
-            const auto reply = client.Get("/api/units/127.0.60.1");
-            return reply && json::parse(reply->body)["link"] == "up";
-        },
-        milliseconds(5000)));
+    ASSERT_TRUE(
+        testing::Reaches(client, "/api/units/127.0.60.1", "/link", "up", milliseconds(5000)));
     std::string image(3000, '\0');
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 3 + 1);
     const auto started = client.Post("/api/firmware?units=127.0.60.1&controller=main", image,
                                      "application/octet-stream");
     ASSERT_TRUE(started && started->status == 202);
     const std::string job = "/api/jobs/" + json::parse(started->body)["job"].get<std::string>();
-    ASSERT_TRUE(testing::WaitUntil(
-        [&] {
-            const auto reply = client.Get(job.c_str());
-            return reply && json::parse(reply->body)["units"][0]["state"] == "running";
-        },
-        milliseconds(5000)));
+    ASSERT_TRUE(testing::Reaches(client, job, "/units/0/state", "running", milliseconds(5000)));
     gateway.Signal(SIGTERM);
     EXPECT_FALSE(gateway.Exit(milliseconds(1000)));
     EXPECT_NE(gateway.Errors().find("waiting for the firmware updates of 127.0.60.1"),
@@ -394,30 +488,22 @@ TEST(GatewayProgramStopTest, AStopEndsItWithinThreeSecondsButLetsARunningUpdateF
     testing::GatewayProcess again(arguments);
     ASSERT_TRUE(again.Serving(milliseconds(5000)));
     httplib::Client second("127.0.0.1", 18024);
-    ASSERT_TRUE(testing::WaitUntil(
-        [&] {
-            const auto reply = second.Get("/api/units/127.0.60.1");
-            return reply && json::parse(reply->body)["link"] == "up";
-        },
-        milliseconds(5000)));
+    ASSERT_TRUE(
+        testing::Reaches(second, "/api/units/127.0.60.1", "/link", "up", milliseconds(5000)));
     ASSERT_EQ(second
                   .Post("/api/firmware?units=127.0.60.1&controller=main", std::string(3000, 'z'),
                         "application/octet-stream")
                   ->status,
               202);
-    ASSERT_TRUE(testing::WaitUntil(
-        [&] {
-            const auto reply = second.Get("/api/jobs/1");
-            return reply && json::parse(reply->body)["units"][0]["state"] == "running";
-        },
-        milliseconds(5000)));
+    ASSERT_TRUE(
+        testing::Reaches(second, "/api/jobs/1", "/units/0/state", "running", milliseconds(5000)));
     again.Signal(SIGTERM);
     std::this_thread::sleep_for(milliseconds(200));
     const auto start = Clock::now();
     again.Signal(SIGTERM);
     // It stops between the loader's steps: at most the loader's longest fixed pause, 5 s.
     EXPECT_EQ(again.Exit(milliseconds(8000)), 0);
-    EXPECT_LT(Seconds(start), 8.0);
+    EXPECT_LT(testing::SecondsSince(start), 8.0);
     EXPECT_NE(unit.unit.MainFlash()[10], 'z');
 }
 

@@ -11,9 +11,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "gateway/tokens.h"
 #include "tests/support/gateway_process.h"
 #include "tests/support/raw_client.h"
 #include "tests/support/running_gateway.h"
@@ -206,6 +209,43 @@ TEST(GatewayTlsTest, HttpsIsServedAndPlainHttpToItsPortIsNot) {
                "\r\n\r\n");
     EXPECT_EQ(plain.ReadFor(milliseconds(500)).find("\"units\""), std::string::npos);
     std::filesystem::remove_all(folder);
+}
+
+// A tokens file is taken whole or not at all: each mistake is named with its line, and the
+// tokens in force stay until a file without one is read.
+TEST(GatewayTokensTest, AFileWithAMistakeIsRefusedWholeAndTheTokensInForceStay) {
+    testing::TempFile file("gateway-tokens-load", kTokens);
+    gateway::Tokens tokens;
+    std::string why;
+    ASSERT_TRUE(tokens.Load(OwnerOnlyFile(file), why)) << why;
+    const std::vector<std::pair<std::string, std::string>> mistakes{
+        {"wall viewer wall-token-0123456789 extra\n", ":1: not NAME viewer|operator|admin TOKEN"},
+        {"wall guest wall-token-0123456789\n", ":1: not NAME"},
+        {"# the wall\nwall viewer\n", ":2: not NAME"},
+        {"wall viewer wall-token-0123456789\nwall admin root-token-0123456789\n",
+         ":2: the name wall is given twice"},
+        {"wall viewer wall-token-012\n", ":1: the token is shorter than 16 characters"},
+    };
+    auto holds = [&](const char* token, const char* name, gateway::Role role) {
+        const std::optional<gateway::Identity> who = tokens.Find(std::string("Bearer ") + token);
+        return who && who->name == name && who->role == role;
+    };
+    for (const auto& [text, reason] : mistakes) {
+        SCOPED_TRACE(text);
+        std::ofstream(file.Path()) << text;
+        EXPECT_FALSE(tokens.Reload(why));
+        EXPECT_NE(why.find(reason), std::string::npos) << why;
+        EXPECT_TRUE(holds("desk-token-0123456789", "desk", gateway::Role::kOperator));
+    }
+    std::ofstream(file.Path()) << "wall admin wall-token-0123456789\n";
+    chmod(file.Path().c_str(), 0640);
+    EXPECT_FALSE(tokens.Reload(why));
+    EXPECT_NE(why.find("chmod 600"), std::string::npos) << why;
+    EXPECT_TRUE(holds("desk-token-0123456789", "desk", gateway::Role::kOperator));
+    chmod(file.Path().c_str(), 0600);
+    ASSERT_TRUE(tokens.Reload(why)) << why;
+    EXPECT_TRUE(holds("wall-token-0123456789", "wall", gateway::Role::kAdmin));
+    EXPECT_FALSE(tokens.Find("Bearer desk-token-0123456789"));
 }
 
 // SIGHUP reads the tokens file again: a token added works at once, a token taken out is refused.

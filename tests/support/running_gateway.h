@@ -28,6 +28,25 @@ inline bool WaitUntil(const std::function<bool()>& done, std::chrono::millisecon
     return true;
 }
 
+/// Seconds gone since `since`, for a test's bounds on how long something took.
+inline double SecondsSince(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+/// Waits up to `limit` for GET `path` to answer JSON holding `value` at `pointer` ("/link").
+inline bool Reaches(httplib::Client& client, const std::string& path, const char* pointer,
+                    const nlohmann::json& value, std::chrono::milliseconds limit) {
+    const nlohmann::json::json_pointer at(pointer);
+    return WaitUntil(
+        [&] {
+            const auto reply = client.Get(path.c_str());
+            if (!reply) return false;
+            const nlohmann::json body = nlohmann::json::parse(reply->body, nullptr, false);
+            return body.contains(at) && body[at] == value;
+        },
+        limit);
+}
+
 /// Simulated units on 127.0.60.1 upwards and a gateway in this process, polling every second,
 /// on a free port of `host`.
 class RunningGateway {
