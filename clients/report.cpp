@@ -84,10 +84,8 @@ std::string StatusText(const std::string& unit, const UnitReading& r, WallTime r
                   Mode(n.mode), Mac(n.mac).c_str());
     std::string out = text;
     if (r.versions && r.versions->main && r.versions->net) {
-        std::snprintf(text, sizeof text, "  main fw      V%d.%02d\n  net fw       V%d.%02d\n",
-                      r.versions->main->major, r.versions->main->minor, r.versions->net->major,
-                      r.versions->net->minor);
-        out += text;
+        out += "  main fw      " + VersionText(r.versions->main) + "\n  net fw       " +
+               VersionText(r.versions->net) + "\n";
     }
     return out + "  read at      " + TimeText(readAt) + "\n";
 }
