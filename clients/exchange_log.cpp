@@ -3,8 +3,9 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
-#include <ctime>
 #include <utility>
+
+#include "clients/report.h"
 
 namespace vantrel::cli {
 namespace {
@@ -20,36 +21,13 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
     return text;
 }
 
-std::string UtcTime(std::chrono::system_clock::time_point when) {
-    using namespace std::chrono;
-    const auto ms = duration_cast<milliseconds>(when.time_since_epoch()).count();
-    // Floor division, so that a time before 1970 still gets milliseconds 0..999.
-    std::int64_t seconds = ms / 1000;
-    std::int64_t millis = ms % 1000;
-    if (millis < 0) {
-        millis += 1000;
-        seconds -= 1;
-    }
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-#ifdef _WIN32
-    gmtime_s(&parts, &t);
-#else
-    gmtime_r(&t, &parts);
-#endif
-    char text[40];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(millis));
-    return text;
-}
-
 }  // namespace
 
 std::string ExchangeLine(const std::string& unit, const std::string& link,
                          const RecordedExchange& exchange) {
     using namespace std::chrono;
     const nlohmann::ordered_json line{
-        {"time", UtcTime(exchange.end)},
+        {"time", TimeText(exchange.end)},
         {"unit", unit},
         {"link", link},
         {"exchange", exchange.name},

@@ -1,5 +1,6 @@
 #include "clients/report.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
@@ -50,19 +51,25 @@ const char* MeterModeLabel(std::uint8_t mode) {
 }
 
 std::string TimeText(WallTime time) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()) % 1000;
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(time.time_since_epoch()).count();
+    // Floor division, so that a time before 1970 still gets milliseconds 0..999.
+    std::int64_t seconds = ms / 1000;
+    std::int64_t millis = ms % 1000;
+    if (millis < 0) {
+        millis += 1000;
+        seconds -= 1;
+    }
+    const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm utc{};
 #ifdef _WIN32
-    gmtime_s(&utc, &seconds);
+    gmtime_s(&utc, &t);
 #else
-    gmtime_r(&seconds, &utc);
+    gmtime_r(&t, &utc);
 #endif
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  static_cast<int>(ms.count()));
+    char text[40];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(millis));
     return text;
 }
 
@@ -84,10 +91,8 @@ std::string StatusText(const std::string& unit, const UnitReading& r, WallTime r
                   Mode(n.mode), Mac(n.mac).c_str());
     std::string out = text;
     if (r.versions && r.versions->main && r.versions->net) {
-        std::snprintf(text, sizeof text, "  main fw      V%d.%02d\n  net fw       V%d.%02d\n",
-                      r.versions->main->major, r.versions->main->minor, r.versions->net->major,
-                      r.versions->net->minor);
-        out += text;
+        out += "  main fw      " + VersionText(r.versions->main) + "\n  net fw       " +
+               VersionText(r.versions->net) + "\n";
     }
     return out + "  read at      " + TimeText(readAt) + "\n";
 }

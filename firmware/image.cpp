@@ -47,7 +47,7 @@ Result<Image> BuildImage(std::vector<std::uint8_t> file, Controller controller) 
     return image;
 }
 
-Result<Image> BuildImage(const std::string& path, Controller controller) {
+Result<std::vector<std::uint8_t>> ReadImageFile(const std::string& path) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (path.empty() || !file) return Failure{Fault::kNoFile};
     const long size = FileSize(file.get());
@@ -58,7 +58,13 @@ Result<Image> BuildImage(const std::string& path, Controller controller) {
     if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
         return Failure{Fault::kNoFile};
     }
-    return BuildImage(std::move(bytes), controller);
+    return bytes;
+}
+
+Result<Image> BuildImage(const std::string& path, Controller controller) {
+    Result<std::vector<std::uint8_t>> file = ReadImageFile(path);
+    if (!file.Ok()) return file.GetFailure();
+    return BuildImage(std::move(file.Value()), controller);
 }
 
 }  // namespace vantrel::firmware

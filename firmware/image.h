@@ -29,7 +29,9 @@ struct Image {
 /// converted, anything else is the image as it is. A file of 256 bytes or less is
 /// kImageTooShort; HEX that does not convert is kBadImage. A failure keeps fileSize.
 Result<Image> BuildImage(std::vector<std::uint8_t> file, Controller controller);
-/// As above from a path; a file that cannot be read is kNoFile.
+/// The whole file at `path`; one that cannot be read is kNoFile.
+Result<std::vector<std::uint8_t>> ReadImageFile(const std::string& path);
+/// BuildImage of the file at `path`, as ReadImageFile reads it.
 Result<Image> BuildImage(const std::string& path, Controller controller);
 
 }  // namespace vantrel::firmware

@@ -1,25 +1,18 @@
 #include "firmware/image_info.h"
 
-#include <fstream>
-#include <iterator>
+#include <utility>
 
 #include "firmware/crc32.h"
 #include "firmware/net_flash.h"
 
 namespace vantrel::firmware {
-namespace {
-
-std::vector<std::uint8_t> ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
-                                     std::istreambuf_iterator<char>());
-}
-
-}  // namespace
 
 ImageInfo DescribeImage(const std::string& path, Controller controller) {
     ImageInfo info;
-    const Result<Image> image = BuildImage(path, controller);
+    Result<std::vector<std::uint8_t>> file = ReadImageFile(path);
+    info.result = file.GetFault();
+    if (!file.Ok()) return info;
+    const Result<Image> image = BuildImage(file.Value(), controller);
     info.result = image.GetFault();
     if (!image.Ok()) return info;
 
@@ -30,9 +23,9 @@ ImageInfo DescribeImage(const std::string& path, Controller controller) {
     info.fileSize = image.Value().fileSize;
     info.convertedFromHex = image.Value().fromHex;
     if (info.convertedFromHex) {
-        // The conversion is run again on the text for the addresses it writes.
+        // The conversion is run again on the file's text for the addresses it writes.
         ImageSlot text;
-        text.buffer = ReadWhole(path);
+        text.buffer = std::move(file.Value());
         text.length = static_cast<std::int32_t>(text.buffer.size());
         info.addresses = HexWrittenRange(std::move(text), controller);
     } else {

@@ -31,7 +31,6 @@ class TcpConsole {
   private:
     void Serve();
     void Converse(int fd);
-    /// The console's "OK" to FWUPDATE and the entry frame.
     /// The console's "OK" to FWUPDATE and to the entry frame, as the loader faults shape it.
     bool SendOk(int fd);
     bool WaitReadable(int fd, int timeoutMs);  // false when told to stop or on error

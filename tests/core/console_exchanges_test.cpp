@@ -50,6 +50,15 @@ TEST_F(ConsoleExchangesTest, SettingsKeepEveryValueThatPassedAndReportTheWorstMi
     for (int i = 0; i < 3; ++i) stream.QueueReply(std::string("\x7F\0\0\x01", 4));
     stream.QueueReply("d");  // neither mode
     EXPECT_EQ(console.ReadSettings().GetFault(), Fault::kBadReply);
+
+    // A mode reply that never came is worse than an address reply that came short.
+    stream.QueueReply(std::string("\x7F\0\0\x01", 4));
+    stream.QueueReply(std::string("\xFF", 1));
+    stream.QueueReply(std::string("\x7F\0\0\x01", 4));
+    stream.QueueResult(-1);
+    const Result<NetworkSettings> noMode = console.ReadSettings();
+    EXPECT_EQ(noMode.GetFault(), Fault::kNothingReceived);
+    EXPECT_EQ(noMode.Value().gateway, 0x7F000001u);
 }
 
 TEST_F(ConsoleExchangesTest, ApplyWithNoKnownModeSendsOnlyTheAddresses) {

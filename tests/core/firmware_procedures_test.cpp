@@ -2,8 +2,11 @@
 // trace, and what the dialog shows.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/firmware_ids.h"
@@ -113,6 +116,10 @@ TEST_F(FirmwareProcedureTest, MainSerialFailuresNeverReportSuccess) {
         {"Download refused",
          {kAckReply, {0x00, 0x33}},
          "Fail to connect to device!",
+         Fault::kRefused},
+        {"status check refused",
+         {kAckReply, kAckReply, {0x00, 0x33}},
+         "Fail to write flash!",
          Fault::kRefused},
         {"closing status with a wrong first byte",
          {kAckReply,
@@ -321,6 +328,31 @@ TEST_F(MainEthernetTest, NoSessionSendsNothing) {
     EXPECT_EQ(BurnMainEthernet(record, clock, view).GetFault(), Fault::kNotOpened);
     EXPECT_TRUE(stream.Events().empty());
     EXPECT_EQ(view.Calls(), (Lines{"text 1027 Ethernet is not connected!", "enable 1012"}));
+}
+
+// An update waiting for the session's pass ends at the group's Stop, and one whose session
+// ended meanwhile does not start: neither sends anything.
+TEST_F(MainEthernetTest, AStopWhileWaitingForTheSessionOrASessionGoneSendsNothing) {
+    std::mutex streamUse;
+    std::atomic<std::int32_t> sessionDown{0};
+    record.streamUse = &streamUse;
+    record.sessionDown = &sessionDown;
+    record.mainStop = 1;
+    Outcome outcome;
+    {
+        std::lock_guard<std::mutex> pass(streamUse);  // the session is in a pass
+        std::thread update([&] { outcome = BurnMainEthernet(record, clock, view); });
+        update.join();
+    }
+    EXPECT_EQ(outcome.GetFault(), Fault::kStopped);
+    EXPECT_EQ(view.Calls("text 1027"),
+              (Lines{"Waiting for the session ... !", "Fail to write flash!"}));
+
+    record.mainStop = 0;
+    sessionDown = 1;
+    EXPECT_EQ(BurnMainEthernet(record, clock, view).GetFault(), Fault::kNotOpened);
+    EXPECT_EQ(view.Text(kMainStatusText), "Ethernet is not connected!");
+    EXPECT_TRUE(stream.Events().empty());
 }
 
 TEST_F(MainEthernetTest, EachConsoleReplyHasItsOwnFailureText) {

@@ -51,6 +51,10 @@ TEST(ExchangeLogTest, LineCarriesTimeUnitLinkBytesAsHexAndOutcome) {
     EXPECT_EQ(parsed["exchange"], "say \"hi\"\n");
     EXPECT_EQ(parsed["sent"], "");
     EXPECT_EQ(parsed["link"], "serial");
+    // A clock set before 1970 still gives the milliseconds within their second.
+    odd.end = system_clock::time_point{} - milliseconds(1);
+    EXPECT_EQ(nlohmann::json::parse(ExchangeLine("u", "serial", odd))["time"],
+              "1969-12-31T23:59:59.999Z");
 }
 
 TEST(ExchangeLogTest, FileGainsOneWholeLinePerExchangeFromManyThreadsAndAcrossRuns) {

@@ -140,6 +140,16 @@ TEST_F(VantrelctlTest, StatusJsonIsTheUnitsOwnStateOnBothLinks) {
         }
         EXPECT_EQ(status.contains("mainVersion"), link == Port());
     }
+    // As text: one value a line, by the front panel's labels, with the versions the serial
+    // link reads.
+    const CtlRun text = Ctl(Port() + " status");
+    ASSERT_EQ(text.code, 0) << text.output;
+    for (const char* lines :
+         {"\n  solo right   on\n",
+          "\n  meter mode   DPPM\n  input        Unbalanced\n  volume       33\n",
+          "\n  main fw      V2.05\n  net fw       V1.10\n  read at      "}) {
+        EXPECT_NE(text.output.find(lines), std::string::npos) << lines << text.output;
+    }
 }
 
 // Every button name sends exactly the panel's own line or frame for that button, between the
@@ -256,6 +266,10 @@ TEST_F(VantrelctlTest, TheExchangeLogAndFirmwareInfo) {
 
 // The net controller: Break, the user power-cycles the unit when told, then the image.
 TEST_F(VantrelctlTest, NetFirmwareAfterThePowerCycleTheUserIsAskedFor) {
+    unit.Update([](sim::UnitState& s) {
+        s.mainVersion = {2, 5};
+        s.netVersion = {1, 10};
+    });
     std::vector<std::uint8_t> image(4096);
     for (int i = 0; i < 4096; ++i) image[i] = static_cast<std::uint8_t>(i * 5);
     testing::TempFile file("net.hex", testing::HexOf(image, 16));
@@ -292,6 +306,11 @@ TEST_F(VantrelctlTest, NetFirmwareAfterThePowerCycleTheUserIsAskedFor) {
     const std::vector<std::uint8_t> flash = unit.NetFlash();
     for (int i = 4; i < 4096; ++i) ASSERT_EQ(flash[i], (i * 5) & 0xFF) << i;
     EXPECT_TRUE(log.Lines("loader-error").empty());
+    // The net controller stays in its loader until the next power cycle: nothing is read after.
+    EXPECT_NE(output.find(": versions main V2.05 -> unread, net V1.10 -> unread; power-cycle the "
+                          "unit to start the new net firmware\n"),
+              std::string::npos)
+        << output;
 }
 
 // DHCP over the console writes the three addresses with the mode: the unit's own go back.
