@@ -274,9 +274,13 @@ int Main(int argc, char** argv) {
         // The image is checked once, here, so that a file that is not one reaches no unit.
         const bool net = controller == "net";
         if (net && !serial) return usage("the net controller is updated over --port");
-        const Result<firmware::Image> built = firmware::BuildImage(
-            file, net ? firmware::Controller::kNet : firmware::Controller::kMain);
+        const firmware::Controller which =
+            net ? firmware::Controller::kNet : firmware::Controller::kMain;
+        const Result<firmware::Image> built = firmware::BuildImage(file, which);
         if (!built.Ok()) return usage(file + ": " + FaultName(built.GetFault()));
+        if (const Outcome fits = firmware::CheckFitsFlash(built.Value(), which); !fits.Ok()) {
+            return usage(file + ": " + FaultName(fits.GetFault()));
+        }
         auto image = std::make_shared<const firmware::Image>(built.Value());
         longCommand = true;
         const char* target = net ? "the net controller" : "the main controller";

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "firmware/hex_conversion.h"
+#include "firmware/net_flash.h"
 
 namespace vantrel::firmware {
 namespace {
@@ -59,6 +60,14 @@ Result<std::vector<std::uint8_t>> ReadImageFile(const std::string& path) {
         return Failure{Fault::kNoFile};
     }
     return bytes;
+}
+
+Outcome CheckFitsFlash(const Image& image, Controller controller) {
+    if (controller == Controller::kNet &&
+        image.bytes.size() > static_cast<std::size_t>(kLargestNetImage)) {
+        return Failure{Fault::kImageTooLarge};
+    }
+    return {};
 }
 
 Result<Image> BuildImage(const std::string& path, Controller controller) {

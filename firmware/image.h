@@ -33,5 +33,9 @@ Result<Image> BuildImage(std::vector<std::uint8_t> file, Controller controller);
 Result<std::vector<std::uint8_t>> ReadImageFile(const std::string& path);
 /// BuildImage of the file at `path`, as ReadImageFile reads it.
 Result<Image> BuildImage(const std::string& path, Controller controller);
+/// Whether the controller's flash takes the image: a net image past the net flash's last
+/// block is kImageTooLarge. The flash writer refuses it too, but only once the unit was
+/// power-cycled into its loader; the tool and the service ask before they start.
+Outcome CheckFitsFlash(const Image& image, Controller controller);
 
 }  // namespace vantrel::firmware

@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "firmware/crc32.h"
-#include "firmware/net_flash.h"
 
 namespace vantrel::firmware {
 
@@ -19,7 +18,7 @@ ImageInfo DescribeImage(const std::string& path, Controller controller) {
     const std::vector<std::uint8_t>& bytes = image.Value().bytes;
     info.length = static_cast<std::int32_t>(bytes.size());
     info.crc32 = Crc32(bytes.data(), bytes.size());
-    info.tooLargeForNetFlash = controller == Controller::kNet && info.length > kLargestNetImage;
+    info.tooLargeForNetFlash = !CheckFitsFlash(image.Value(), controller).Ok();
     info.fileSize = image.Value().fileSize;
     info.convertedFromHex = image.Value().fromHex;
     if (info.convertedFromHex) {

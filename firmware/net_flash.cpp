@@ -57,8 +57,9 @@ Outcome WriteNetFlash(SerialDevice& port, Clock& clock, const std::vector<std::u
                       const ProgressSink& progress, const StopFlag& stop) {
     const auto size = static_cast<std::uint32_t>(image.size());
     Report(progress, Phase::kErasing, 0, size);
-    if (image.empty() || image.size() > static_cast<std::size_t>(kLargestNetImage)) {
-        return Failure{Fault::kBadImage};
+    if (image.empty()) return Failure{Fault::kBadImage};
+    if (image.size() > static_cast<std::size_t>(kLargestNetImage)) {
+        return Failure{Fault::kImageTooLarge};
     }
     // The first four bytes go last, in the closing block; the caller's image stays as it is.
     std::vector<std::uint8_t> written(image);

@@ -19,9 +19,9 @@ Outcome EraseNetFlash(SerialDevice& port, Clock& clock);
 
 /// Erases, then writes the image with its first four bytes replaced by 01 EF FC F0, and
 /// finally the closing block that carries the four bytes taken out; reports kErasing, then
-/// kWriting with the image's bytes written after each frame. An image that is empty or does
-/// not fit below the closing block is kBadImage, before the erase. `stop` is looked at before
-/// each write frame that follows a full one (kStopped).
+/// kWriting with the image's bytes written after each frame. Before the erase, an empty image
+/// is kBadImage and one that does not fit below the closing block kImageTooLarge. `stop` is
+/// looked at before each write frame that follows a full one (kStopped).
 Outcome WriteNetFlash(SerialDevice& port, Clock& clock, const std::vector<std::uint8_t>& image,
                       const ProgressSink& progress, const StopFlag& stop);
 

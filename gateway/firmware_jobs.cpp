@@ -47,11 +47,16 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
         }
         monitors.push_back(monitor);
     }
-    // Built once, here, so that a body that is not an image reaches no unit.
+    // Built once, here, so that a body that is not an image, or one the flash cannot take,
+    // reaches no unit.
+    const firmware::Controller which =
+        net ? firmware::Controller::kNet : firmware::Controller::kMain;
     Result<firmware::Image> built =
-        firmware::BuildImage(std::vector<std::uint8_t>(image.begin(), image.end()),
-                             net ? firmware::Controller::kNet : firmware::Controller::kMain);
+        firmware::BuildImage(std::vector<std::uint8_t>(image.begin(), image.end()), which);
     if (!built.Ok()) return ErrorReply(400, FaultName(built.GetFault()));
+    if (const Outcome fits = firmware::CheckFitsFlash(built.Value(), which); !fits.Ok()) {
+        return ErrorReply(400, FaultName(fits.GetFault()));
+    }
 
     auto job = std::make_shared<Job>();
     job->controller = controller;

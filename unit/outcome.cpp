@@ -24,6 +24,8 @@ const char* FaultName(Fault fault) {
             return "not a firmware image";
         case Fault::kImageTooShort:
             return "image too short to flash";
+        case Fault::kImageTooLarge:
+            return "image too large for the flash";
     }
     return "unknown";
 }

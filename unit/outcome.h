@@ -17,6 +17,7 @@ enum class Fault : std::uint8_t {
     kNoFile,           // a firmware file that cannot be read: nothing was sent
     kBadImage,         // a firmware file that is not an image: nothing was sent
     kImageTooShort,    // a firmware image too short for the loader to take
+    kImageTooLarge,    // a firmware image larger than the controller's flash takes
 };
 
 /// A few words for a fault, for the tool's and the service's reports and logs.

@@ -158,6 +158,12 @@ TEST(GatewaySerialTest, AUnitOnASerialPortShowsItsVersionsAndTakesNetFirmware) {
     EXPECT_EQ(pressed->status, 200) << pressed->body;
     EXPECT_EQ(unit.State().input, 1);
 
+    const auto tooLarge = client.Post(("/api/firmware?controller=net&units=" + name).c_str(),
+                                      std::string(0x1F7C0 + 1, 'x'), "application/octet-stream");
+    ASSERT_TRUE(tooLarge);
+    EXPECT_EQ(tooLarge->status, 400);
+    EXPECT_NE(tooLarge->body.find("image too large for the flash"), std::string::npos);
+
     std::vector<std::uint8_t> image(4096);
     for (int i = 0; i < 4096; ++i) image[i] = static_cast<std::uint8_t>(i * 5);
     const auto started = client.Post(("/api/firmware?controller=net&units=" + name).c_str(),

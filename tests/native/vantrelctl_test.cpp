@@ -206,6 +206,9 @@ TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
     testing::TempFile shortImage("short.bin", std::string(200, 'x'));
     const std::string shortCase = "--unit 127.0.0.70 firmware main " + shortImage.Path();
     const std::string infoBadHex = "firmware info " + badHex.Path();
+    // Larger than the net flash takes: refused before the line is held in break.
+    testing::TempFile largeImage("large.bin", std::string(0x1F7C0 + 1, 'x'));
+    const std::string largeCase = "--port 1 firmware net " + largeImage.Path();
     struct Case {
         const char* arguments;
         int code;
@@ -223,6 +226,7 @@ TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
         {badHexCase.c_str(), 2, "not a firmware image"},
         {infoBadHex.c_str(), 2, "not a firmware image"},
         {shortCase.c_str(), 2, "image too short to flash"},
+        {largeCase.c_str(), 2, "image too large for the flash"},
         {"--unit 127.0.0.70 factory-reset", 2, "--yes"},
         {"--unit 127.0.0.70 level volume 41", 2, "not a level"},
         {"press mute", 2, "no unit"},
