@@ -288,19 +288,17 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
         const auto level = static_cast<Level>(number - ember_tree::kVolume);
         const auto target = static_cast<std::int32_t>(*wanted);
         command = [level, target](UnitLink& link) { return BringLevel(link, level, target); };
+    } else if (number >= ember_tree::kSoloLeft && number <= ember_tree::kMixDown) {
+        const Button* lamp = ButtonFor(ButtonEffect::Lamp,
+                                       static_cast<std::uint8_t>(number - ember_tree::kSoloLeft));
+        const bool on = *wanted != 0;
+        command = [lamp, on](UnitLink& link) { return BringLamp(link, *lamp, on); };
     } else {
-        const Button* button = nullptr;
         // Settable has kept the value within the choices, so it fits a button's index.
         const auto index = static_cast<std::uint8_t>(*wanted);
-        if (number == ember_tree::kInput) button = ButtonFor(ButtonEffect::Input, index);
-        if (number == ember_tree::kMeterMode) button = ButtonFor(ButtonEffect::MeterMode, index);
-        if (number >= ember_tree::kSoloLeft && number <= ember_tree::kMixDown) {
-            // A lamp's button flips it: pressed only when the lamp is not as asked.
-            const auto now = ember_tree::Values(monitor.Snapshot())[number];
-            if (now == ember::Value(*wanted != 0)) return answer({});
-            button = ButtonFor(ButtonEffect::Lamp,
-                               static_cast<std::uint8_t>(number - ember_tree::kSoloLeft));
-        }
+        const Button* button = number == ember_tree::kInput
+                                   ? ButtonFor(ButtonEffect::Input, index)
+                                   : ButtonFor(ButtonEffect::MeterMode, index);
         command = [button](UnitLink& link) { return PressButton(link, *button); };
     }
     RunCommand(monitor, m_hub, command, false, "level", *record, answer);

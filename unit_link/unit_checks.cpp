@@ -131,16 +131,8 @@ LevelRange RangeOf(Level level) {
     return {255, 5};
 }
 
-Result<Check> PressButton(UnitLink& link, const Button& button) {
-    if (button.effect == ButtonEffect::LevelStep) {
-        return StepLevel(link, static_cast<Level>(button.index), button.direction, 1);
-    }
-    StatusBlock before{};
-    if (button.effect == ButtonEffect::Lamp) {
-        Result<StatusBlock> read = link.ReadStatus();
-        if (!read.Ok()) return Short(Shortfall::kStatusBefore, read.GetFailure());
-        before = read.Value();
-    }
+// Presses a button and confirms its effect against `before`, the status it was pressed in.
+Result<Check> PressAndConfirm(UnitLink& link, const Button& button, const StatusBlock& before) {
     if (Outcome sent = link.Press(button); !sent.Ok()) {
         return Short(Shortfall::kCommand, sent.GetFailure());
     }
@@ -151,6 +143,23 @@ Result<Check> PressButton(UnitLink& link, const Button& button) {
         return Short(Shortfall::kEffectNotShown, kNotAsAsked);
     }
     return Done(Confirmation::Confirmed);
+}
+
+Result<Check> PressButton(UnitLink& link, const Button& button) {
+    if (button.effect == ButtonEffect::LevelStep) {
+        return StepLevel(link, static_cast<Level>(button.index), button.direction, 1);
+    }
+    if (button.effect != ButtonEffect::Lamp) return PressAndConfirm(link, button, StatusBlock{});
+    Result<StatusBlock> before = link.ReadStatus();
+    if (!before.Ok()) return Short(Shortfall::kStatusBefore, before.GetFailure());
+    return PressAndConfirm(link, button, before.Value());
+}
+
+Result<Check> BringLamp(UnitLink& link, const Button& lamp, bool on) {
+    Result<StatusBlock> before = link.ReadStatus();
+    if (!before.Ok()) return Short(Shortfall::kStatusBefore, before.GetFailure());
+    if ((before.Value()[lamp.index] != 0) == on) return Done(Confirmation::Confirmed);
+    return PressAndConfirm(link, lamp, before.Value());
 }
 
 Result<Check> StepLevel(UnitLink& link, Level level, StepDirection direction, int times) {

@@ -61,6 +61,9 @@ LevelRange RangeOf(Level level);
 
 /// A button; a level step button steps its level once.
 Result<Check> PressButton(UnitLink& link, const Button& button);
+/// Brings a lamp on or off: its button, which flips it, is pressed only when the status read
+/// first shows the lamp otherwise. Judged on the unit, not on a status read earlier.
+Result<Check> BringLamp(UnitLink& link, const Button& lamp, bool on);
 /// `times` steps; stops, done, at the end of the level's range.
 Result<Check> StepLevel(UnitLink& link, Level level, StepDirection direction, int times);
 /// Sets the level where the link can, else steps it towards `target` and stops at the nearest

@@ -29,7 +29,10 @@ class MemoryLink : public UnitLink {
     }
     bool ReadsVersions() const override { return false; }
     Result<FirmwareVersions> ReadVersions() override { return FirmwareVersions{}; }
-    Outcome Press(const Button&) override { return {}; }
+    Outcome Press(const Button&) override {
+        ++presses;
+        return {};
+    }
     Result<std::int32_t> StepLevel(Level level, StepDirection direction) override {
         std::uint8_t& value = status[StatusByteOf(level)];
         const LevelRange range = RangeOf(level);
@@ -73,6 +76,7 @@ class MemoryLink : public UnitLink {
     bool silent = false;
     bool ignoresWrites = false;
     int steps = 0;
+    int presses = 0;
     std::vector<std::optional<Addresses>> written;
 };
 
@@ -163,6 +167,19 @@ TEST(UnitChecksTest, ButtonsShowTheirEffectOrSayTheyAreNotReported) {
     check = PressButton(link, *FindButton("sdi-input"));
     EXPECT_EQ(check.Value().shortfall, Shortfall::kEffectNotShown);
     EXPECT_TRUE(PressButton(link, *FindButton("hdmi-input")).Ok());
+}
+
+// A lamp is judged by the status read when the command runs: as asked, nothing is pressed.
+TEST(UnitChecksTest, ALampAlreadyAsAskedIsNotPressed) {
+    MemoryLink link;
+    const Button& soloLeft = *FindButton("solo-left");
+    link.status[soloLeft.index] = 1;
+    EXPECT_TRUE(BringLamp(link, soloLeft, true).Ok());
+    EXPECT_EQ(link.presses, 0);
+    EXPECT_EQ(BringLamp(link, soloLeft, false).Value().shortfall, Shortfall::kEffectNotShown);
+    EXPECT_EQ(link.presses, 1);
+    link.silent = true;
+    EXPECT_EQ(BringLamp(link, soloLeft, true).Value().shortfall, Shortfall::kStatusBefore);
 }
 
 }  // namespace

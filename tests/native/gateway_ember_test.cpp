@@ -280,6 +280,22 @@ TEST(GatewayEmberTest, ASetRunsThroughTheUnitsQueueAndIsAuditedAsEmber) {
     EXPECT_EQ(entry["params"]["parameter"], "volume");
 }
 
+// A lamp's button flips it, so a set is judged by the unit when it runs, not by the last poll:
+// turned on at the front panel just before, it stays on.
+TEST(GatewayEmberTest, ALampSetToWhatTheUnitAlreadyShowsPressesNothing) {
+    auto gw = EmberGateway("", false);
+    ASSERT_TRUE(gw.started) << gw.error;
+    ASSERT_TRUE(gw.AllUp());
+    EmberSocket client("127.0.0.1", gw.service->EmberPort());
+    gw.units[0]->unit.Update([](sim::UnitState& s) { s.soloLeft = 1; });
+    ASSERT_TRUE(client.Send(Set(gateway::ember_tree::kSoloLeft, true)));
+    ASSERT_TRUE(client.NextRoot());
+    EXPECT_EQ(gw.units[0]->unit.State().soloLeft, 1);
+    ASSERT_TRUE(client.Send(Set(gateway::ember_tree::kSoloLeft, false)));
+    ASSERT_TRUE(client.NextRoot());
+    EXPECT_EQ(gw.units[0]->unit.State().soloLeft, 0);
+}
+
 TEST(GatewayEmberTest, AMalformedFrameClosesOnlyItsOwnConnection) {
     auto gw = EmberGateway("", false);
     ASSERT_TRUE(gw.started) << gw.error;
