@@ -84,7 +84,8 @@ ConsoleProtocol::Reply ConsoleProtocol::OnLine(const std::string& line) {
             m_stage = Stage::kPassword;
             return {"password: "};
         case Stage::kPassword:
-            if (m_userAccepted && text == kPassword) {
+            if (m_faults.closeAtPassword) return {"", true};
+            if (m_userAccepted && text == kPassword && !m_faults.refuseLogin) {
                 m_stage = Stage::kCommands;
                 return {"Login OK\r\n"};
             }
@@ -93,9 +94,11 @@ ConsoleProtocol::Reply ConsoleProtocol::OnLine(const std::string& line) {
         case Stage::kCommands:
             break;
     }
+    const bool silent = m_faults.silentAfterLogin ||
+                        (m_faults.silentAfter >= 0 && m_commandCount >= m_faults.silentAfter);
     Reply reply{Answer(text), false, m_faults.delayMs};
-    reply.loader = text == "FWUPDATE" && !m_faults.silentAfterLogin;
-    if (m_faults.silentAfterLogin) reply.bytes.clear();
+    reply.loader = text == "FWUPDATE" && !silent;
+    if (silent) reply.bytes.clear();
     reply.bytes = ApplyFaults(reply.bytes);
     ++m_commandCount;
     reply.close = m_faults.closeAfter >= 0 && m_commandCount >= m_faults.closeAfter;

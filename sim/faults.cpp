@@ -1,6 +1,7 @@
 #include "sim/faults.h"
 
 #include <cstdlib>
+#include <utility>
 
 namespace vantrel::sim {
 
@@ -20,23 +21,22 @@ bool ParseCount(const std::string& text, const std::string& name, int& out) {
 }  // namespace
 
 bool ParseFault(const std::string& text, Faults& faults) {
-    if (text == "silent-after-login") {
-        faults.silentAfterLogin = true;
-        return true;
-    }
-    if (text == "short") {
-        faults.shortReplies = true;
-        return true;
-    }
-    if (text == "stuck-levels") {
-        faults.stuckLevels = true;
-        return true;
-    }
-    if (text == "garbage") {
-        faults.garbageReplies = true;
-        return true;
+    const std::pair<const char*, bool Faults::*> switches[] = {
+        {"silent-after-login", &Faults::silentAfterLogin},
+        {"short", &Faults::shortReplies},
+        {"stuck-levels", &Faults::stuckLevels},
+        {"garbage", &Faults::garbageReplies},
+        {"refuse-login", &Faults::refuseLogin},
+        {"close-at-password", &Faults::closeAtPassword},
+    };
+    for (const auto& [name, field] : switches) {
+        if (text == name) {
+            faults.*field = true;
+            return true;
+        }
     }
     return ParseCount(text, "close-after=", faults.closeAfter) ||
+           ParseCount(text, "silent-after=", faults.silentAfter) ||
            ParseCount(text, "delay=", faults.delayMs) || ParseLoaderFault(text, faults.loader);
 }
 

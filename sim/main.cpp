@@ -1,7 +1,8 @@
 // vantrel-sim: the simulated unit. Serves the TCP console until SIGINT or SIGTERM.
 //   vantrel-sim --address 127.0.0.2 [--port 23] [--log FILE] [--ip A.B.C.D]
-//               [--default-ip A.B.C.D] [--fault
-//               silent-after-login|close-after=N|short|garbage|delay=N|stuck-levels]
+//               [--default-ip A.B.C.D] [--fault silent-after-login|silent-after=N|
+//               close-after=N|refuse-login|close-at-password|short|garbage|delay=N|
+//               stuck-levels]
 //               [--pty LINK]
 //               [--serial-fault silent|wrong-header|short|ignores-network-writes]
 //               [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION] [--control SOCKET]
@@ -52,7 +53,9 @@ int Usage(const char* message) {
                  "vantrel-sim: %s\n"
                  "usage: vantrel-sim [--address A.B.C.D] [--port N] [--log FILE] [--ip A.B.C.D]\n"
                  "                   [--default-ip A.B.C.D] [--fault silent-after-login|"
-                 "close-after=N|short|garbage|delay=N|stuck-levels]...\n"
+                 "silent-after=N|close-after=N|\n"
+                 "                   refuse-login|close-at-password|short|garbage|delay=N|"
+                 "stuck-levels]...\n"
                  "                   [--pty LINK]\n"
                  "                   [--serial-fault silent|wrong-header|short|"
                  "ignores-network-writes]...\n"

@@ -157,9 +157,14 @@ TEST(SimFaultsTest, ParsesEachFaultAndRefusesOthers) {
     EXPECT_TRUE(ParseFault("close-after=3", faults));
     EXPECT_TRUE(ParseFault("delay=250", faults));
     EXPECT_TRUE(ParseFault("short", faults));
+    EXPECT_TRUE(ParseFault("silent-after=1", faults));
+    EXPECT_TRUE(ParseFault("refuse-login", faults));
+    EXPECT_TRUE(ParseFault("close-at-password", faults));
     EXPECT_EQ(faults.closeAfter, 3);
     EXPECT_EQ(faults.delayMs, 250);
     EXPECT_TRUE(faults.shortReplies);
+    EXPECT_EQ(faults.silentAfter, 1);
+    EXPECT_TRUE(faults.refuseLogin && faults.closeAtPassword);
     for (const char* bad : {"close-after=", "close-after=x", "delay=-1", "silent", ""}) {
         EXPECT_FALSE(ParseFault(bad, faults)) << bad;
     }
