@@ -47,11 +47,20 @@ Outcome ConsoleExchanges::Connect(std::uint32_t address) {
 }
 
 Outcome ConsoleExchanges::LogIn() {
-    bool broken = Receive() < 0;  // the greeting
+    bool broken = false;
+    bool closed = false;
+    auto receive = [&] {
+        const int received = Receive();
+        broken |= received < 0;
+        closed |= received == 0;
+    };
+    receive();  // the greeting
     broken |= SendText("admin\r\n") < 0;
-    broken |= Receive() < 0;
+    receive();
     broken |= SendText("846\r\n") < 0;
-    broken |= Receive() < 0;
+    receive();
+    // Once the unit has closed, what failed after it follows from that.
+    if (closed) return Failure{Fault::kClosedAtLogin};
     if (broken) return kNoReply;
     return {};
 }

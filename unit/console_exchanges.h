@@ -23,7 +23,8 @@ class ConsoleExchanges {
     /// Connects to the console at `address` (first octet in the top byte), port 23.
     Outcome Connect(std::uint32_t address);
     /// The login: receive the greeting, the user and the password lines, each followed by a
-    /// receive. The unit's answers are not examined; only a link that broke fails it.
+    /// receive. The unit's answers are not examined; a link that broke fails it, and so does a
+    /// unit that closed the connection meanwhile (kClosedAtLogin).
     Outcome LogIn();
     /// READMAC: the first six bytes of the reply.
     Result<MacAddress> ReadMac();

@@ -26,6 +26,10 @@ const char* FaultName(Fault fault) {
             return "image too short to flash";
         case Fault::kImageTooLarge:
             return "image too large for the flash";
+        case Fault::kLoginRefused:
+            return "login not accepted";
+        case Fault::kClosedAtLogin:
+            return "the unit closed the connection during login";
     }
     return "unknown";
 }

@@ -18,6 +18,8 @@ enum class Fault : std::uint8_t {
     kBadImage,         // a firmware file that is not an image: nothing was sent
     kImageTooShort,    // a firmware image too short for the loader to take
     kImageTooLarge,    // a firmware image larger than the controller's flash takes
+    kLoginRefused,     // the console's first status read after the login got no status block
+    kClosedAtLogin,    // the unit closed the console connection during the login
 };
 
 /// A few words for a fault, for the tool's and the service's reports and logs.

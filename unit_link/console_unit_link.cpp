@@ -3,6 +3,7 @@
 #include "firmware/stream_loader_link.h"
 #include "firmware/update_procedures.h"
 #include "unit/command_table.h"
+#include "unit_link/unit_checks.h"
 
 namespace vantrel {
 namespace {
@@ -28,11 +29,26 @@ ConsoleUnitLink::~ConsoleUnitLink() { Close(); }
 
 Outcome ConsoleUnitLink::ConnectTo(std::uint32_t address) {
     if (Outcome connected = m_exchanges.Connect(address); !connected.Ok()) return connected;
-    if (Outcome login = m_exchanges.LogIn(); !login.Ok()) {
+    Outcome session = m_exchanges.LogIn();
+    if (session.Ok()) session = ConfirmSession();
+    if (!session.Ok()) {
         m_stream->Close();
-        return login;
+        return session;
     }
     m_address = address;
+    return {};
+}
+
+// The login's replies say nothing this side can rely on, and a unit that refused it takes the
+// next line as a user name and answers with a prompt. So the session counts as open only once
+// a status read brings a status block: a prompt in its place is text, whose fourth byte is no
+// volume the unit has.
+Outcome ConsoleUnitLink::ConfirmSession() {
+    const Result<StatusBlock> status = m_exchanges.ReadStatus();
+    if (status.GetFault() == Fault::kNothingReceived) return status.GetFailure();
+    if (!status.Ok() || status.Value()[status_byte::kVolume] > RangeOf(Level::Volume).highest) {
+        return Failure{Fault::kLoginRefused};
+    }
     return {};
 }
 

@@ -45,7 +45,9 @@ class ConsoleUnitLink : public UnitLink {
     std::uint32_t Address() const { return m_address; }
 
   private:
+    /// Connects, logs in and confirms the session: until then nothing else is sent.
     Outcome ConnectTo(std::uint32_t address);
+    Outcome ConfirmSession();
 
     std::uint32_t m_address;
     std::unique_ptr<ByteStream> m_stream;

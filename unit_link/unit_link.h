@@ -20,7 +20,8 @@ class UnitLink {
   public:
     virtual ~UnitLink() = default;
 
-    /// Makes the link ready: the console connects and logs in; a serial port is looked up.
+    /// Makes the link ready: the console connects, logs in and sees the session confirmed by a
+    /// status read (a refused login is kLoginRefused); a serial port is looked up.
     virtual Outcome Open() = 0;
     virtual void Close() = 0;
 
