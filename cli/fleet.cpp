@@ -54,7 +54,7 @@ std::vector<UnitResult> RunFleet(const std::vector<std::string>& units, int jobs
     return results;
 }
 
-std::string SummaryTable(const std::vector<UnitResult>& results) {
+std::string SummaryTable(const std::vector<UnitResult>& results, const char* doneWord) {
     size_t width = 4;
     for (const UnitResult& r : results) width = std::max(width, r.unit.size());
     std::string table;
@@ -63,7 +63,7 @@ std::string SummaryTable(const std::vector<UnitResult>& results) {
                   "outcome", "time", "failure");
     table += line;
     for (const UnitResult& r : results) {
-        const char* outcome = r.verdict.done ? "done" : r.started ? "failed" : kNotStarted;
+        const char* outcome = r.verdict.done ? doneWord : r.started ? "failed" : kNotStarted;
         std::snprintf(line, sizeof line, "%-*s  %-11s  %7.1fs  %s\n", static_cast<int>(width),
                       r.unit.c_str(), outcome, r.time.count() / 1000.0,
                       r.verdict.done || !r.started ? "" : r.verdict.note.c_str());

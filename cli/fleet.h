@@ -36,7 +36,8 @@ std::vector<UnitResult> RunFleet(const std::vector<std::string>& units, int jobs
                                  const std::function<Verdict(std::size_t index)>& task,
                                  const Stages& stages = {});
 
-/// The closing table: unit, outcome, time and the failure.
-std::string SummaryTable(const std::vector<UnitResult>& results);
+/// The closing table: unit, outcome, time and the failure. `doneWord` is what a unit that was
+/// done shows: "done", or "ready" for a dry run, which changed nothing.
+std::string SummaryTable(const std::vector<UnitResult>& results, const char* doneWord = "done");
 
 }  // namespace vantrel::cli

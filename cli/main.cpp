@@ -137,12 +137,10 @@ int Main(int argc, char** argv) {
     firmwareCmd->add_flag("--net", infoNet, "info: the image as the net controller takes it");
     Stages stages;
     bool dryRun = false;
-    firmwareCmd
-        ->add_option("--canary", stages.canary,
-                     "update N units first, the rest only if all N are done")
-        ->check(CLI::PositiveNumber);
-    firmwareCmd->add_option("--max-failures", stages.maxFailures, "start no unit after K failures")
-        ->check(CLI::PositiveNumber);
+    auto* canaryOption = firmwareCmd->add_option(
+        "--canary", stages.canary, "update N units first, the rest only if all N are done");
+    auto* maxFailuresOption = firmwareCmd->add_option("--max-failures", stages.maxFailures,
+                                                      "start no unit after K failures");
     firmwareCmd->add_flag("--dry-run", dryRun,
                           "check the image and reach every unit; enter no loader");
     std::string logFile;
@@ -171,6 +169,13 @@ int Main(int argc, char** argv) {
         std::fprintf(stderr, "vantrelctl: %s\n", message.c_str());
         return kUsage;
     };
+    // 0 would leave the stage out, which leaving the option out already says.
+    if (canaryOption->count() > 0 && stages.canary < 1) {
+        return usage("--canary must be 1 or more");
+    }
+    if (maxFailuresOption->count() > 0 && stages.maxFailures < 1) {
+        return usage("--max-failures must be 1 or more");
+    }
     if (!unitsFile.empty() && !ReadUnitsFile(unitsFile, units)) {
         return usage("cannot read " + unitsFile);
     }
@@ -288,8 +293,8 @@ int Main(int argc, char** argv) {
             "would send " + std::to_string(image->bytes.size()) + " bytes to " + target;
         if (dryRun) {
             command = [plan](UnitLink& link, std::size_t) -> Verdict {
-                // The console reached the unit as it logged in; a serial port is opened and
-                // answers a version read.
+                // The console's session was confirmed as it opened, as a real run's is; a
+                // serial port is opened and answers a version read.
                 if (link.ReadsVersions()) {
                     const Result<FirmwareVersions> versions = link.ReadVersions();
                     if (!versions.Ok()) return Failed("version read", versions.GetFailure());
@@ -347,7 +352,9 @@ int Main(int argc, char** argv) {
             return verdict;
         },
         stages);
-    if (units.size() > 1 || longCommand) std::printf("%s", SummaryTable(results).c_str());
+    if (units.size() > 1 || longCommand) {
+        std::printf("%s", SummaryTable(results, dryRun ? "ready" : "done").c_str());
+    }
     int exitCode = 0;
     for (const UnitResult& result : results) {
         if (result.verdict.done) continue;

@@ -26,6 +26,7 @@
 #include "tests/support/serial_unit_test.h"
 #include "tests/support/simulated_unit.h"
 #include "tests/support/temp_file.h"
+#include "tests/support/vantrelctl_run.h"
 #include "unit/buttons.h"
 #include "unit/command_table.h"
 #include "unit/serial_frames.h"
@@ -33,24 +34,8 @@
 namespace vantrel {
 namespace {
 
-struct CtlRun {
-    int code = -1;
-    std::string output;
-};
-
-// Runs the tool; one that is still running after 30 s is killed (exit code 124).
-CtlRun Ctl(const std::string& arguments) {
-    CtlRun run;
-    const std::string command =
-        std::string("timeout 60 ") + VANTREL_CTL + " " + arguments + " 2>&1";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char chunk[512];
-    while (std::fgets(chunk, sizeof chunk, pipe)) run.output += chunk;
-    const int status = pclose(pipe);
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+using testing::Ctl;
+using testing::CtlRun;
 
 // The first `count` lines of a tool that runs until it is stopped (status --watch), or fewer
 // when `seconds` pass first; the tool is then stopped.
@@ -229,6 +214,10 @@ TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
         {largeCase.c_str(), 2, "image too large for the flash"},
         {"--unit 127.0.0.70 factory-reset", 2, "--yes"},
         {"--unit 127.0.0.70 level volume 41", 2, "not a level"},
+        {"--unit 127.0.0.70 firmware main /no/such/file --canary 0", 2,
+         "vantrelctl: --canary must be 1 or more"},
+        {"--unit 127.0.0.70 firmware main /no/such/file --max-failures 0", 2,
+         "vantrelctl: --max-failures must be 1 or more"},
         {"press mute", 2, "no unit"},
         {"--unit 127.0.0.72 press mute", 1, "127.0.0.72: no link: link did not open"},
     };
@@ -374,7 +363,7 @@ TEST_F(VantrelctlTest, WhatTheUnitDidNotConfirmFails) {
     stuck.stuckLevels = true;
     testing::SimulatedUnit stuckUnit("127.0.0.73", stuck);
     sim::Faults mute;
-    mute.silentAfterLogin = true;
+    mute.silentAfter = 1;  // the status read that confirms the session, then nothing
     testing::SimulatedUnit muteUnit("127.0.0.74", mute);
     ASSERT_TRUE(stuckUnit.Start());
     ASSERT_TRUE(muteUnit.Start());
@@ -539,7 +528,7 @@ TEST_F(VantrelctlStagesTest, CanaryMaxFailuresAndDryRun) {
     for (const auto& unit : units) unit->log.Clear();
     const CtlRun dry = Update("--dry-run");
     EXPECT_EQ(dry.code, 0) << dry.output;
-    EXPECT_EQ(Rows(dry), std::vector<std::string>(5, "done")) << dry.output;
+    EXPECT_EQ(Rows(dry), std::vector<std::string>(5, "ready")) << dry.output;
     EXPECT_NE(dry.output.find("127.0.0.22: reached; would send 1000 bytes to the main controller"),
               std::string::npos)
         << dry.output;
