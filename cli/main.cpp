@@ -53,6 +53,33 @@ Verdict FromCheck(const Result<Check>& check, const char* levelName = "level") {
     return {true, DoneNote(check.Value(), levelName)};
 }
 
+// A number option and what it takes. Checked after parsing rather than by the parser, whose
+// message ("Value 0 not in range 1.000000 to ...") is not one a person would write.
+struct Bounded {
+    const CLI::Option* option;
+    double value;
+    double lowest;
+    double highest = 0;  // 0: no upper bound
+};
+
+// "--jobs must be 1 to 256" for the first option given out of its bounds; "" when none is.
+std::string OutOfBounds(const std::vector<Bounded>& options) {
+    for (const Bounded& b : options) {
+        const bool above = b.highest > 0 && b.value > b.highest;
+        if (b.option->count() == 0 || (b.value >= b.lowest && !above)) continue;
+        char text[96];
+        const std::string name = b.option->get_name();
+        if (b.highest > 0) {
+            std::snprintf(text, sizeof text, "%s must be %g to %g", name.c_str(), b.lowest,
+                          b.highest);
+        } else {
+            std::snprintf(text, sizeof text, "%s must be %g or more", name.c_str(), b.lowest);
+        }
+        return text;
+    }
+    return "";
+}
+
 }  // namespace
 
 // What a Burn of `file` would send, without a unit; a file the dialog would refuse is refused
@@ -88,18 +115,18 @@ int Main(int argc, char** argv) {
     app.add_option("--unit", units, "a unit's IP address (TCP console); may be repeated");
     app.add_option("--units-file", unitsFile, "a file of unit addresses, one a line; # comments");
     app.add_option("--port", port, "a serial port: /dev/ttyUSB0, COM3");
-    app.add_option("--jobs", jobs, "units worked on at a time (default: all of them, up to 64)")
-        ->check(CLI::Range(1, kMostJobs));
-    app.add_option("--timeout", timeout, "seconds to wait for a connection (default 5)")
-        ->check(CLI::Range(0.1, 600.0));
+    auto* jobsOption = app.add_option("--jobs", jobs,
+                                      "units worked on at a time (default: all of them, up to 64)");
+    auto* timeoutOption =
+        app.add_option("--timeout", timeout, "seconds to wait for a connection (default 5)");
 
     auto* portsCmd = app.add_subcommand("ports", "list this machine's serial ports");
     bool json = false;
     int watch = 0;
     auto* statusCmd = app.add_subcommand("status", "lamps, levels, input and network settings");
     statusCmd->add_flag("--json", json, "one JSON object per unit");
-    statusCmd->add_option("--watch", watch, "poll every SECONDS, one line a poll")
-        ->check(CLI::Range(1, 3600));
+    auto* watchOption =
+        statusCmd->add_option("--watch", watch, "poll every SECONDS, one line a poll");
     std::string buttonName;
     bool listButtons = false;
     auto* pressCmd = app.add_subcommand("press", "press one front-panel button");
@@ -111,7 +138,7 @@ int Main(int argc, char** argv) {
     levelCmd->add_option("name", levelName, "volume, lcd-brightness, lcd-contrast, lcd-saturation")
         ->required();
     levelCmd->add_option("action", levelArg, "up, down or a value")->required();
-    levelCmd->add_option("--times", times, "steps")->check(CLI::Range(1, 255));
+    auto* timesOption = levelCmd->add_option("--times", times, "steps");
     bool isStatic = false, isDhcp = false, defaultIp = false;
     std::string ip, mask, gateway;
     auto* networkCmd = app.add_subcommand("network", "show or apply the network settings");
@@ -169,13 +196,15 @@ int Main(int argc, char** argv) {
         std::fprintf(stderr, "vantrelctl: %s\n", message.c_str());
         return kUsage;
     };
-    // 0 would leave the stage out, which leaving the option out already says.
-    if (canaryOption->count() > 0 && stages.canary < 1) {
-        return usage("--canary must be 1 or more");
-    }
-    if (maxFailuresOption->count() > 0 && stages.maxFailures < 1) {
-        return usage("--max-failures must be 1 or more");
-    }
+    // A stage of 0 would leave it out, which leaving the option out already says.
+    const std::string outOfBounds =
+        OutOfBounds({{jobsOption, double(jobs), 1, kMostJobs},
+                     {timeoutOption, timeout, 0.1, 600},
+                     {watchOption, double(watch), 1, 3600},
+                     {timesOption, double(times), 1, 255},
+                     {canaryOption, double(stages.canary), 1},
+                     {maxFailuresOption, double(stages.maxFailures), 1}});
+    if (!outOfBounds.empty()) return usage(outOfBounds);
     if (!unitsFile.empty() && !ReadUnitsFile(unitsFile, units)) {
         return usage("cannot read " + unitsFile);
     }

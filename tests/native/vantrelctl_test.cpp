@@ -218,6 +218,7 @@ TEST_F(VantrelctlTest, BadInputIsRefusedBeforeAnythingIsSent) {
          "vantrelctl: --canary must be 1 or more"},
         {"--unit 127.0.0.70 firmware main /no/such/file --max-failures 0", 2,
          "vantrelctl: --max-failures must be 1 or more"},
+        {"--timeout 0 --unit 127.0.0.70 status", 2, "vantrelctl: --timeout must be 0.1 to 600"},
         {"press mute", 2, "no unit"},
         {"--unit 127.0.0.72 press mute", 1, "127.0.0.72: no link: link did not open"},
     };
