@@ -41,8 +41,8 @@ Outcome ConsoleUnitLink::ConnectTo(std::uint32_t address) {
 
 // The login's replies say nothing this side can rely on, and a unit that refused it takes the
 // next line as a user name and answers with a prompt. So the session counts as open only once
-// a status read brings a status block: a prompt in its place is text, whose fourth byte is no
-// volume the unit has.
+// a status read brings a status block: 9 bytes whose fourth, the volume, is 0 to 40, where a
+// prompt has a letter.
 Outcome ConsoleUnitLink::ConfirmSession() {
     const Result<StatusBlock> status = m_exchanges.ReadStatus();
     if (status.GetFault() == Fault::kNothingReceived) return status.GetFailure();
