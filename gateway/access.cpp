@@ -55,25 +55,6 @@ bool Authorized(const std::string& header, const std::string& token) {
     return difference == 0;
 }
 
-bool NeedsAuthorization(const std::string& path) {
-    return path.rfind("/api/", 0) == 0 || path == "/metrics";
-}
-
-Role RoleNeeded(const std::string& method, const std::string& path) {
-    if (method != "POST") return path.rfind("/api/audit", 0) == 0 ? Role::kAdmin : Role::kViewer;
-    // POST /api/units/{unit}/press/{button} and .../level/{name}
-    const std::string units = "/api/units/";
-    if (path.rfind(units, 0) == 0) {
-        const auto slash = path.find('/', units.size());
-        const std::string action =
-            slash == std::string::npos
-                ? ""
-                : path.substr(slash + 1, path.find('/', slash + 1) - slash - 1);
-        if (action == "press" || action == "level") return Role::kOperator;
-    }
-    return Role::kAdmin;
-}
-
 bool LoopbackHost(const std::string& host, int port) {
     const std::string suffix = ":" + std::to_string(port);
     if (host.size() <= suffix.size() ||

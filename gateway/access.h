@@ -21,11 +21,6 @@ bool OwnerOnly(const std::string& path, std::string& why);
 /// Whether an Authorization header carries `Bearer <token>`, the scheme in any case; the
 /// comparison takes the same time wherever the first difference is.
 bool Authorized(const std::string& header, const std::string& token);
-/// The API and the metrics; the page's own files hold no unit data.
-bool NeedsAuthorization(const std::string& path);
-/// The least role a request needs: every GET is a viewer's but the audit log's, an admin's;
-/// presses and levels are an operator's; every other POST is an admin's.
-Role RoleNeeded(const std::string& method, const std::string& path);
 /// Without a token, the gateway answers only to its own loopback names, so that a page on
 /// another site whose name was made to point at 127.0.0.1 cannot reach it (DNS rebinding).
 bool LoopbackHost(const std::string& host, int port);

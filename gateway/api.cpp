@@ -11,10 +11,26 @@
 #include "unit/buttons.h"
 
 namespace vantrel::gateway {
-namespace {
 
 using nlohmann::json;
-using Parts = std::vector<std::string>;
+
+// One command's request, once its unit and body have passed: who asked, and where the reply
+// goes. Run queues it with what the audit log records of it.
+struct CommandCall {
+    UnitMonitor& unit;
+    EventHub& hub;
+    CommandRecord record;
+    ReplySink done;
+
+    void Run(const char* action, json params, CheckedCommand command, bool changesNetwork,
+             const char* levelName = "level") {
+        record.action = action;
+        record.params = std::move(params);
+        RunCommand(unit, hub, std::move(command), changesNetwork, levelName, record, done);
+    }
+};
+
+namespace {
 
 // A name from the request that is not UTF-8 is echoed with replacement characters, never thrown.
 HttpResponse ApiResponse(const Reply& reply) {
@@ -23,18 +39,6 @@ HttpResponse ApiResponse(const Reply& reply) {
                           reply.headers, nullptr};
     response.headers.emplace_back("Cache-Control", "no-store");
     return response;
-}
-
-// "/api/units/x" -> {"api", "units", "x"}
-Parts Split(const std::string& path) {
-    Parts parts;
-    std::size_t start = 1;
-    while (start <= path.size()) {
-        const std::size_t end = std::min(path.find('/', start), path.size());
-        parts.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
 }
 
 bool HasType(const HttpRequest& req, const char* type) {
@@ -74,22 +78,6 @@ const Button* PressableButton(const std::string& name) {
     const Button* button = FindButton(name.c_str());
     return button && button->effect != ButtonEffect::FactoryReset ? button : nullptr;
 }
-
-// One command's request, once its unit and body have passed: who asked, and where the reply
-// goes. Run queues it with what the audit log records of it.
-struct CommandCall {
-    UnitMonitor& unit;
-    EventHub& hub;
-    CommandRecord record;
-    ReplySink done;
-
-    void Run(const char* action, json params, CheckedCommand command, bool changesNetwork,
-             const char* levelName = "level") {
-        record.action = action;
-        record.params = std::move(params);
-        RunCommand(unit, hub, std::move(command), changesNetwork, levelName, record, done);
-    }
-};
 
 void Press(CommandCall& call, const std::string& name) {
     const Button* button = PressableButton(name);
@@ -179,21 +167,40 @@ void FactoryReset(CommandCall& call, const json& body) {
         [](UnitLink& link) { return PressButton(link, *FindButton("factory-reset")); }, true);
 }
 
+// One of the files built into the program, or 404 when there is none at the path.
+void ServeAsset(const WebAsset* asset, const RouteCall& call) {
+    if (!asset) {
+        return call.respond(ApiResponse(ErrorReply(404, "nothing at " + call.request.path)));
+    }
+    call.respond({200,
+                  asset->contentType,
+                  std::string(reinterpret_cast<const char*>(asset->data), asset->size),
+                  {{"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'"}},
+                  nullptr});
+}
+
 }  // namespace
 
 std::optional<HttpResponse> Api::Admit(const HttpRequest& head, std::size_t& bodyLimit) {
-    const bool api = head.path.rfind("/api/", 0) == 0;
-    if (head.method != "GET" && !(head.method == "POST" && api)) {
-        HttpResponse refused = ApiResponse(ErrorReply(405, "only GET here, and POST under /api/"));
-        refused.headers.emplace_back("Allow", api ? "GET, POST" : "GET");
+    const RouteMatch match = FindRoute(Routes(), head.method, head.path);
+    if (!match.route && !match.allow.empty()) {
+        HttpResponse refused = ApiResponse(ErrorReply(405, "only " + match.allow + " here"));
+        refused.headers.emplace_back("Allow", match.allow);
         return refused;
     }
+    if (!match.route) return ApiResponse(ErrorReply(404, "nothing at " + head.path));
+    const Route& route = *match.route;
     const std::string host = head.Header("Host");
     if (m_tokens.Empty() && !LoopbackHost(host, m_port)) {
         return ApiResponse(ErrorReply(
             421, "this gateway answers at http://127.0.0.1:" + std::to_string(m_port) + "/ only"));
     }
-    if (NeedsAuthorization(head.path)) {
+    if (route.least) {
+        // Whatever the Host says: an address others reach is never served as "local".
+        if (m_needsTokens && m_tokens.Empty()) {
+            return ApiResponse(
+                ErrorReply(503, "this gateway has no tokens: give it a tokens file"));
+        }
         const std::optional<Identity> who = Caller(head);
         if (!who) {
             HttpResponse refused = ApiResponse(
@@ -201,132 +208,152 @@ std::optional<HttpResponse> Api::Admit(const HttpRequest& head, std::size_t& bod
             refused.headers.emplace_back("WWW-Authenticate", "Bearer");
             return refused;
         }
-        const Role needed = RoleNeeded(head.method, head.path);
-        if (who->role < needed) {
+        if (who->role < *route.least) {
             return ApiResponse(ErrorReply(403, "the token " + who->name + " is a " +
                                                    RoleName(who->role) + "'s; this needs an " +
-                                                   RoleName(needed) + "'s"));
+                                                   RoleName(*route.least) + "'s"));
         }
     }
     const std::optional<std::string> origin =
         head.HasHeader("Origin") ? std::optional(head.Header("Origin")) : std::nullopt;
-    if ((head.method == "POST" || head.path == "/api/events") &&
-        !OwnOrigin(origin, m_scheme, host)) {
+    if (route.ownOrigin && !OwnOrigin(origin, m_scheme, host)) {
         return ApiResponse(ErrorReply(403, "a page of another site may not use this gateway"));
     }
-    bodyLimit = head.path == "/api/firmware" ? kMostImageBytes : kMostCommandBytes;
+    bodyLimit = route.bodyLimit;
     return std::nullopt;
 }
 
 std::optional<Identity> Api::Caller(const HttpRequest& request) const {
-    if (m_tokens.Empty()) return Identity{"local", Role::kAdmin};
+    if (m_tokens.Empty()) {
+        return m_needsTokens ? std::nullopt : std::optional(Identity{"local", Role::kAdmin});
+    }
     return m_tokens.Find(request.Header("Authorization"));
 }
 
 void Api::Serve(HttpRequest request, Respond respond) {
-    const Parts parts = Split(request.path);
+    const RouteMatch match = FindRoute(Routes(), request.method, request.path);
+    if (!match.route) return respond(ApiResponse(ErrorReply(404, "nothing at " + request.path)));
     // The page's files need no token; a token revoked since Admit is refused here.
-    const Identity who = Caller(request).value_or(Identity{"", Role::kViewer});
-    if (NeedsAuthorization(request.path) && who.name.empty()) {
+    const std::optional<Identity> caller = Caller(request);
+    if (match.route->least && !caller) {
         return respond(ApiResponse(ErrorReply(401, "the token was revoked")));
     }
-    if (request.method == "GET") return Get(request, who, parts, respond);
-    Post(request, who, parts, [respond](Reply reply) { respond(ApiResponse(reply)); });
+    const Identity who = caller.value_or(Identity{"", Role::kViewer});
+    (this->*match.route->handler)(RouteCall{request, who, match.params, respond});
 }
 
-void Api::Get(const HttpRequest& request, const Identity& who, const Parts& parts,
-              const Respond& respond) {
-    auto reply = [&](const Reply& r) { respond(ApiResponse(r)); };
-    if (parts == Parts{"api", "units"}) {
-        json list = json::array();
-        for (const UnitSnapshot& snapshot : m_units.Snapshots()) list.push_back(UnitJson(snapshot));
-        return reply({200, {{"units", list}}});
-    }
-    if (parts.size() == 3 && parts[0] == "api" && parts[1] == "units") {
-        UnitMonitor* unit = m_units.Find(parts[2]);
-        return reply(unit ? Reply{200, UnitJson(unit->Snapshot())}
-                          : ErrorReply(404, "no such unit: " + parts[2]));
-    }
-    if (parts.size() == 3 && parts[0] == "api" && parts[1] == "jobs") {
-        return reply(m_jobs.Get(parts[2]));
-    }
-    if (parts == Parts{"api", "meta"}) return reply({200, MetaJson()});
-    if (parts == Parts{"api", "events"}) return Events(respond);
-    if (parts == Parts{"api", "whoami"}) {
-        return reply({200, {{"name", who.name}, {"role", RoleName(who.role)}}});
-    }
-    if (parts == Parts{"api", "audit"}) {
-        std::optional<std::size_t> limit;
-        if (!WholeNumber(request.Param("limit"), limit)) {
-            return reply(ErrorReply(400, "limit is a whole number"));
-        }
-        return reply({200,
-                      {{"entries", m_audit.Query(request.Param("unit"), request.Param("who"),
-                                                 limit.value_or(AuditLog::kKept))}}});
-    }
-    if (parts == Parts{"metrics"}) {
-        return respond({200,
-                        "text/plain; version=0.0.4; charset=utf-8",
-                        MetricsText(m_units.Snapshots(), Steady::now()) +
-                            (m_extraMetrics ? m_extraMetrics() : ""),
-                        {{"Cache-Control", "no-store"}},
-                        nullptr});
-    }
-    const WebAsset* asset = parts.size() == 1 ? FindWebAsset(request.path.c_str())
-                                              : FindApiDocument(request.path.c_str());
-    if (!asset) return reply(ErrorReply(404, "nothing at " + request.path));
-    respond({200,
-             asset->contentType,
-             std::string(reinterpret_cast<const char*>(asset->data), asset->size),
-             {{"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'"}},
-             nullptr});
+void Api::GetUnits(const RouteCall& call) {
+    json list = json::array();
+    for (const UnitSnapshot& snapshot : m_units.Snapshots()) list.push_back(UnitJson(snapshot));
+    call.respond(ApiResponse({200, {{"units", list}}}));
 }
 
-void Api::Post(const HttpRequest& request, const Identity& who, const Parts& parts,
-               const ReplySink& done) {
-    const bool onUnit = parts.size() >= 4 && parts[0] == "api" && parts[1] == "units";
-    const std::string action = onUnit ? parts[3] : "";
-    const CommandRecord record{&m_audit, who.name, request.peer, "", json::object()};
+void Api::GetUnit(const RouteCall& call) {
+    UnitMonitor* unit = m_units.Find(call.params[0]);
+    call.respond(ApiResponse(unit ? Reply{200, UnitJson(unit->Snapshot())}
+                                  : ErrorReply(404, "no such unit: " + call.params[0])));
+}
+
+void Api::GetJob(const RouteCall& call) { call.respond(ApiResponse(m_jobs.Get(call.params[0]))); }
+
+void Api::GetMeta(const RouteCall& call) { call.respond(ApiResponse({200, MetaJson()})); }
+
+void Api::GetWhoAmI(const RouteCall& call) {
+    call.respond(ApiResponse({200, {{"name", call.who.name}, {"role", RoleName(call.who.role)}}}));
+}
+
+void Api::GetAudit(const RouteCall& call) {
+    const HttpRequest& request = call.request;
+    std::optional<std::size_t> limit;
+    if (!WholeNumber(request.Param("limit"), limit)) {
+        return call.respond(ApiResponse(ErrorReply(400, "limit is a whole number")));
+    }
+    call.respond(
+        ApiResponse({200,
+                     {{"entries", m_audit.Query(request.Param("unit"), request.Param("who"),
+                                                limit.value_or(AuditLog::kKept))}}}));
+}
+
+void Api::GetMetrics(const RouteCall& call) {
+    call.respond(
+        {200,
+         "text/plain; version=0.0.4; charset=utf-8",
+         MetricsText(m_units.Snapshots(), Steady::now()) + (m_extraMetrics ? m_extraMetrics() : ""),
+         {{"Cache-Control", "no-store"}},
+         nullptr});
+}
+
+void Api::GetApiDocument(const RouteCall& call) {
+    ServeAsset(FindApiDocument(call.request.path.c_str()), call);
+}
+
+void Api::GetWebFile(const RouteCall& call) {
+    ServeAsset(FindWebAsset(call.request.path.c_str()), call);
+}
+
+// The checks every command on a unit passes before anything is sent, then its audit record.
+void Api::Command(const RouteCall& call,
+                  const std::function<void(CommandCall&, const json&)>& run) {
+    const ReplySink done = [respond = call.respond](Reply reply) { respond(ApiResponse(reply)); };
+    const CommandRecord record{&m_audit, call.who.name, call.request.peer, "", json::object()};
     std::string unrecordable;
-    if (onUnit && (parts.size() == 5
-                       ? action == "press" || action == "level"
-                       : parts.size() == 4 && (action == "network" || action == "factory-reset"))) {
-        json body;
-        UnitMonitor* unit = CommandUnit(m_units, parts[2], request, body, done);
-        if (!unit) return;
-        if (!m_audit.Ready(unrecordable)) return done(ErrorReply(503, unrecordable));
-        CommandCall call{*unit, m_hub, record, done};
-        if (action == "press") return Press(call, parts[4]);
-        if (action == "level") return SetLevel(call, parts[4], body);
-        if (action == "network") return SetNetwork(call, body);
-        return FactoryReset(call, body);
-    }
-    if (parts == Parts{"api", "firmware"}) {
-        if (!HasType(request, "application/octet-stream")) {
-            return done(ErrorReply(415, "the image is sent as application/octet-stream"));
-        }
-        FirmwareJobs::Stages stages;
-        std::optional<std::size_t> canary;
-        if (!WholeNumber(request.Param("canary"), canary) ||
-            !WholeNumber(request.Param("maxFailures"), stages.maxFailures)) {
-            return done(ErrorReply(400, "canary and maxFailures are whole numbers"));
-        }
-        stages.canary = canary.value_or(0);
-        if (!m_audit.Ready(unrecordable)) return done(ErrorReply(503, unrecordable));
-        return done(m_jobs.Start(request.Param("units"), request.Param("controller"), request.body,
-                                 stages, record));
-    }
-    if (parts.size() == 4 && parts[0] == "api" && parts[1] == "jobs" && parts[3] == "continue") {
-        if (!HasType(request, "application/json")) {
-            return done(
-                ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
-        }
-        return done(m_jobs.Continue(parts[2]));
-    }
-    done(ErrorReply(404, "nothing at " + request.path));
+    json body;
+    UnitMonitor* unit = CommandUnit(m_units, call.params[0], call.request, body, done);
+    if (!unit) return;
+    if (!m_audit.Ready(unrecordable)) return done(ErrorReply(503, unrecordable));
+    CommandCall command{*unit, m_hub, record, done};
+    run(command, body);
 }
 
-void Api::Events(const Respond& respond) {
+void Api::PostPress(const RouteCall& call) {
+    Command(call, [&](CommandCall& command, const json&) { Press(command, call.params[1]); });
+}
+
+void Api::PostLevel(const RouteCall& call) {
+    Command(call, [&](CommandCall& command, const json& body) {
+        SetLevel(command, call.params[1], body);
+    });
+}
+
+void Api::PostNetwork(const RouteCall& call) {
+    Command(call, [](CommandCall& command, const json& body) { SetNetwork(command, body); });
+}
+
+void Api::PostFactoryReset(const RouteCall& call) {
+    Command(call, [](CommandCall& command, const json& body) { FactoryReset(command, body); });
+}
+
+void Api::PostFirmware(const RouteCall& call) {
+    const HttpRequest& request = call.request;
+    const ReplySink done = [respond = call.respond](Reply reply) { respond(ApiResponse(reply)); };
+    const CommandRecord record{&m_audit, call.who.name, request.peer, "", json::object()};
+    std::string unrecordable;
+    if (!HasType(request, "application/octet-stream")) {
+        return done(ErrorReply(415, "the image is sent as application/octet-stream"));
+    }
+    FirmwareJobs::Stages stages;
+    std::optional<std::size_t> canary;
+    if (!WholeNumber(request.Param("canary"), canary) ||
+        !WholeNumber(request.Param("maxFailures"), stages.maxFailures)) {
+        return done(ErrorReply(400, "canary and maxFailures are whole numbers"));
+    }
+    stages.canary = canary.value_or(0);
+    if (!m_audit.Ready(unrecordable)) return done(ErrorReply(503, unrecordable));
+    return done(m_jobs.Start(request.Param("units"), request.Param("controller"), request.body,
+                             stages, record));
+}
+
+void Api::PostContinue(const RouteCall& call) {
+    const HttpRequest& request = call.request;
+    const ReplySink done = [respond = call.respond](Reply reply) { respond(ApiResponse(reply)); };
+    if (!HasType(request, "application/json")) {
+        return done(ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
+    }
+    return done(m_jobs.Continue(call.params[0]));
+}
+
+void Api::GetEvents(const RouteCall& call) {
+    const Respond& respond = call.respond;
     std::shared_ptr<Subscription> subscription = m_hub.Subscribe();
     if (!subscription) {
         return respond(ApiResponse(ErrorReply(503, "too many event streams are open; close one")));

@@ -10,6 +10,7 @@
 #include "gateway/event_hub.h"
 #include "gateway/firmware_jobs.h"
 #include "gateway/http_message.h"
+#include "gateway/routes.h"
 #include "gateway/tokens.h"
 #include "gateway/unit_command.h"
 #include "gateway/units.h"
@@ -20,20 +21,24 @@ namespace vantrel::gateway {
 constexpr std::size_t kMostCommandBytes = 64 * 1024;
 constexpr std::size_t kMostImageBytes = 8 * 1024 * 1024;
 
+struct CommandCall;
+
 /// Every route of the gateway: the page, the JSON API, the event stream and the metrics, and
-/// who may ask. With tokens, the API and the metrics need one whose role allows the request;
-/// without, only requests addressed to the gateway's loopback name are served. Nothing here
-/// waits on a unit.
+/// who may ask, as its route table (Routes) says. With tokens, a route that needs a role needs a
+/// token with it; without, only requests addressed to the gateway's loopback name are served,
+/// and only on a loopback address. Nothing here waits on a unit.
 class Api : public HttpHandler {
   public:
     Api(Units& units, EventHub& hub, FirmwareJobs& jobs, const Tokens& tokens, AuditLog& audit)
         : m_units(units), m_hub(hub), m_jobs(jobs), m_tokens(tokens), m_audit(audit) {}
 
-    /// The port listened on, which the loopback names carry, and whether it is HTTPS, which
-    /// the gateway's own origin says.
-    void SetListening(int port, bool tls) {
+    /// The port listened on, which the loopback names carry, whether it is HTTPS, which the
+    /// gateway's own origin says, and whether its address needs tokens (NeedsToken): there, no
+    /// tokens serve nothing that needs a role.
+    void SetListening(int port, bool tls, bool needsTokens) {
         m_port = port;
         m_scheme = tls ? "https" : "http";
+        m_needsTokens = needsTokens;
     }
     /// Series of the gateway's other services, after the units' own.
     void SetExtraMetrics(std::function<std::string()> metrics) {
@@ -43,13 +48,29 @@ class Api : public HttpHandler {
     std::optional<HttpResponse> Admit(const HttpRequest& head, std::size_t& bodyLimit) override;
     void Serve(HttpRequest request, Respond respond) override;
 
+    /// Each route, once: see routes.cpp.
+    static const std::vector<Route>& Routes();
+
   private:
-    using Parts = std::vector<std::string>;
-    void Get(const HttpRequest& request, const Identity& who, const Parts& parts,
-             const Respond& respond);
-    void Post(const HttpRequest& request, const Identity& who, const Parts& parts,
-              const ReplySink& done);
-    void Events(const Respond& respond);
+    void GetUnits(const RouteCall& call);
+    void GetUnit(const RouteCall& call);
+    void GetJob(const RouteCall& call);
+    void GetMeta(const RouteCall& call);
+    void GetEvents(const RouteCall& call);
+    void GetWhoAmI(const RouteCall& call);
+    void GetAudit(const RouteCall& call);
+    void GetApiDocument(const RouteCall& call);
+    void GetMetrics(const RouteCall& call);
+    void GetWebFile(const RouteCall& call);
+    void PostPress(const RouteCall& call);
+    void PostLevel(const RouteCall& call);
+    void PostNetwork(const RouteCall& call);
+    void PostFactoryReset(const RouteCall& call);
+    void PostFirmware(const RouteCall& call);
+    void PostContinue(const RouteCall& call);
+    /// The checks and the audit every command on a unit passes; `run` sends it.
+    void Command(const RouteCall& call,
+                 const std::function<void(CommandCall&, const nlohmann::json&)>& run);
     /// Who sent the request: the holder of its token, or "local" where no token is needed.
     std::optional<Identity> Caller(const HttpRequest& request) const;
 
@@ -60,6 +81,7 @@ class Api : public HttpHandler {
     AuditLog& m_audit;
     int m_port = 0;
     std::string m_scheme = "http";
+    bool m_needsTokens = false;
     std::function<std::string()> m_extraMetrics;
 };
 

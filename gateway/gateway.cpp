@@ -56,7 +56,7 @@ bool Gateway::Start(std::string& error) {
         return false;
     }
     m_port = m_server.Port();
-    m_api.SetListening(m_port, tls);
+    m_api.SetListening(m_port, tls, NeedsToken(m_options.host));
     m_units.Start();
     if (m_emberServer) m_emberServer->Start();
     m_server.Start();

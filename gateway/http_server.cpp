@@ -1,5 +1,5 @@
-// With stream_server.cpp, the only files that know Boost.Asio and Beast: the gateway sees
-// HttpRequest, HttpResponse and HttpHandler.
+// With stream_server.cpp and request_head.cpp, the only files that know Boost.Asio and Beast:
+// the gateway sees HttpRequest, HttpResponse and HttpHandler.
 #include "gateway/http_server.h"
 
 #include <boost/asio.hpp>
@@ -19,6 +19,7 @@
 
 #include "gateway/event_hub.h"
 #include "gateway/network_loop.h"
+#include "gateway/request_head.h"
 
 namespace vantrel::gateway {
 namespace {
@@ -183,17 +184,9 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
         if (ec) return Shut();
         m_phase = Phase::Reading;
         const auto& message = m_parser->get();
-        m_request = HttpRequest{};
-        m_request.peer = m_peer;
-        m_request.method = std::string(message.method_string());
-        const std::string_view target(message.target().data(), message.target().size());
-        const auto question = target.find('?');
-        m_request.path = PercentDecode(target.substr(0, question), false);
-        if (question != target.npos) m_request.query = std::string(target.substr(question + 1));
-        for (const auto& field : message) {
-            m_request.headers.emplace_back(std::string(field.name_string()),
-                                           std::string(field.value()));
-        }
+        std::optional<HttpRequest> request = RequestOf(message, m_peer);
+        if (!request) return Refuse(Refusal(400, "the request target is not a path"));
+        m_request = std::move(*request);
         m_keepAlive = message.keep_alive() && !m_core.draining;
 
         std::size_t limit = 0;

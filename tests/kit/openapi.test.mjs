@@ -67,13 +67,15 @@ function documented(ops, method, parts) {
   return matches.sort((a, b) => literals(b) - literals(a))[0];
 }
 
-// Every word the router could match a segment against: its source's string literals, the
-// document's segments and examples, and the page's files.
+// Every word the router could match a segment against: the string literals of its route table
+// and handlers, the document's segments and examples, and the page's files.
 function vocabulary(ops) {
   const words = new Set(['x']);
-  const source = readFileSync(path.join(root, 'gateway/api.cpp'), 'utf8').replace(/^#.*$/gm, '');
-  for (const [, literal] of source.matchAll(/"((?:[^"\\]|\\.)*)"/g)) {
-    for (const word of literal.split('/')) if (/^[\w.-]+$/.test(word)) words.add(word);
+  for (const file of ['gateway/routes.cpp', 'gateway/api.cpp']) {
+    const source = readFileSync(path.join(root, file), 'utf8').replace(/^#.*$/gm, '');
+    for (const [, literal] of source.matchAll(/"((?:[^"\\]|\\.)*)"/g)) {
+      for (const word of literal.split('/')) if (/^[\w.-]+$/.test(word)) words.add(word);
+    }
   }
   for (const op of ops) op.example.forEach((w) => w && words.add(w));
   for (const file of readdirSync(path.join(root, 'gateway/web'))) words.add(file);
