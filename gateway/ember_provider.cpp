@@ -21,8 +21,11 @@ using Kind = ember_tree::Place::Kind;
 // One message's requests past this many are not answered: no consumer asks for more at once,
 // and each may cost an encoded directory.
 constexpr std::size_t kMostRequests = 64;
+// Nor are its elements past this many read: enough for that many requests, each named by a
+// path of numbered nodes.
+constexpr std::size_t kMostElements = 8 * kMostRequests;
 // Requests answered in one turn of the loop, so a client's many wait behind others' few.
-constexpr std::size_t kSlice = 8;
+constexpr std::size_t kSlice = 4;
 
 std::string Frame(const ember::Root& root) {
     const ember::Bytes frame =
@@ -86,7 +89,7 @@ class EmberProvider::Session : public StreamSession {
                 return m_watcher->Send(std::string(reply.begin(), reply.end()));
             }
             if (message.kind != ember::S101Kind::kEmber) return;
-            Result<ember::Root> root = ember::DecodeGlow(message.glow);
+            Result<ember::Root> root = ember::DecodeGlow(message.glow, kMostElements);
             glowOk = root.Ok();
             const auto* elements =
                 glowOk ? std::get_if<std::vector<Element>>(&root.Value().body) : nullptr;

@@ -88,6 +88,7 @@ class StreamConnection : public StreamClient,
         error_code ignored;
         m_socket.set_option(tcp::no_delay(true), ignored);
         m_socket.set_option(net::socket_base::keep_alive(true), ignored);
+        m_socket.set_option(net::socket_base::send_buffer_size(m_core->limits.sendBuffer), ignored);
         Read();
     }
 

@@ -54,14 +54,17 @@ class StreamService {
 /// from one address, are closed as soon as they are accepted. A client that sends nothing for
 /// `idle`, leaves `mostPending` bytes unread, or does not drain a write within `drain`, is
 /// closed; one that leaves more than `pauseAbove` bytes unread is not read from, nor its
-/// session continued, until it has read them. TCP keep-alive finds peers that are gone.
+/// session continued, until it has read them. The kernel holds at most `sendBuffer` of what is
+/// written, so that a client that does not read is paused soon rather than after megabytes.
+/// TCP keep-alive finds peers that are gone.
 class StreamServer {
   public:
     struct Limits {
         std::size_t mostConnections = 64;
         std::size_t perAddress = 8;
         std::chrono::milliseconds idle{30000};
-        std::size_t pauseAbove = 256 * 1024;
+        std::size_t pauseAbove = 64 * 1024;
+        int sendBuffer = 64 * 1024;
         std::size_t mostPending = 16 * 1024 * 1024;
         std::chrono::milliseconds drain{10000};
     };

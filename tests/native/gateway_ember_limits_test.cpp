@@ -212,6 +212,21 @@ TEST(GatewayEmberLimitsTest, TheNinthConnectionFromOneAddressIsClosedAndOthersSt
                                    milliseconds(2000)));
 }
 
+TEST(GatewayEmberLimitsTest, TheDecoderReadsNoMoreElementsThanItIsAllowed) {
+    Element node = QualifiedElement(ElementKind::kNode, {1, 1, 1});
+    node.children = std::vector<Element>(
+        3000, CommandElement({CommandType::kGetDirectory, std::nullopt, std::nullopt}));
+    const Bytes bytes = EncodeGlow({std::vector<Element>{node, node}});
+    Result<Root> all = DecodeGlow(bytes);
+    ASSERT_TRUE(all.Ok());
+    EXPECT_EQ(std::get<std::vector<Element>>(all.Value().body).at(1).children->size(), 3000u);
+    Result<Root> few = DecodeGlow(bytes, 10);
+    ASSERT_TRUE(few.Ok());
+    const auto& elements = std::get<std::vector<Element>>(few.Value().body);
+    ASSERT_EQ(elements.size(), 1u);
+    EXPECT_EQ(elements[0].children->size(), 9u);
+}
+
 // Thousands of requests in one message: the first 64 are answered, the rest passed over, and the
 // connection serves what comes next.
 TEST(GatewayEmberLimitsTest, AMessageOfThousandsOfRequestsIsAnsweredOnlyInPart) {
