@@ -65,7 +65,8 @@ class EmberProvider : public StreamService {
     using Path = std::vector<std::uint32_t>;
     struct Request;
 
-    /// A message's requests, in order, at most kMostRequests of them.
+    /// Adds the requests `element` holds to `requests`, in order, while it holds fewer than
+    /// kMostRequests.
     static void Walk(const ember::Element& element, const Path& parent,
                      std::vector<Request>& requests);
     void Run(Watcher& watcher, const Request& request);
