@@ -94,7 +94,8 @@ class Changer {
 };
 
 /// An Ember+ consumer on a thread of its own: asks for every unit's directory, then notes the
-/// delay of each volume push that carries the changer's latest value.
+/// delay of each volume push that carries the changer's latest value. It asks for a keep-alive
+/// every 10 s, as consumers do, which the provider needs to keep it.
 class Consumer {
   public:
     Consumer(const Changer& changer, const std::atomic<bool>& measuring, std::uint32_t number)
@@ -113,9 +114,8 @@ class Consumer {
     const std::vector<double>& Delays() const { return m_delays; }
 
   private:
-    void Send(const ember::Root& root) {
-        const ember::Bytes frame =
-            ember::EncodeS101({ember::S101Kind::kEmber, ember::EncodeGlow(root)});
+    void Send(const ember::S101Message& message) {
+        const ember::Bytes frame = ember::EncodeS101(message);
         send(m_fd.Get(), frame.data(), frame.size(), MSG_NOSIGNAL);
     }
 
@@ -136,11 +136,16 @@ class Consumer {
         for (std::uint32_t unit = 1; unit <= kUnits; ++unit) {
             ember::Element node = ember::QualifiedElement(ember::ElementKind::kNode, {1, 1, unit});
             node.children = std::vector<ember::Element>{getDirectory};
-            Send({std::vector<ember::Element>{node}});
+            Send({ember::S101Kind::kEmber, ember::EncodeGlow({std::vector<ember::Element>{node}})});
         }
         ember::S101Decoder decoder;
         std::uint8_t buffer[64 * 1024];
+        auto keepAlive = Clock::now();
         while (!m_stop) {
+            if (Clock::now() - keepAlive >= std::chrono::seconds(10)) {
+                Send({ember::S101Kind::kKeepAliveRequest, {}});
+                keepAlive = Clock::now();
+            }
             pollfd p{m_fd.Get(), POLLIN, 0};
             if (poll(&p, 1, 100) <= 0) continue;
             const ssize_t n = recv(m_fd.Get(), buffer, sizeof buffer, 0);
