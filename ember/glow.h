@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -119,7 +120,9 @@ struct Root {
 
 Bytes EncodeGlow(const Root& root);
 /// Decodes a message; parts of the schema this provider does not use (matrices, streams,
-/// fields it does not know) are passed over. Anything malformed is a failure.
-Result<Root> DecodeGlow(const Bytes& bytes);
+/// fields it does not know) are passed over. Anything malformed is a failure. Elements past
+/// the first `mostElements`, counted as they are met, children and all, are passed over
+/// unread, so that a message's cost is bounded by what will be done with it.
+Result<Root> DecodeGlow(const Bytes& bytes, std::size_t mostElements = SIZE_MAX);
 
 }  // namespace vantrel::ember

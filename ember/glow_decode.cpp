@@ -264,18 +264,20 @@ Result<Command> ReadCommand(const Tlv& tlv, int depth) {
     return command;
 }
 
-Result<std::optional<Element>> ReadElement(const Tlv& tlv, int depth);
+Result<std::optional<Element>> ReadElement(const Tlv& tlv, int depth, std::size_t& budget);
 
-Result<std::vector<Element>> ReadCollection(const Tlv& tlv, int depth) {
+// Each element read takes one from `budget`; once it is spent, the rest are passed over.
+Result<std::vector<Element>> ReadCollection(const Tlv& tlv, int depth, std::size_t& budget) {
     std::vector<Element> elements;
     BerReader reader(tlv, depth + 1);
     while (!reader.AtEnd()) {
         Result<Tlv> field = reader.Next();
         if (!field.Ok()) return field.GetFailure();
-        if (!IsContext(field.Value()) || field.Value().tag.number != 0) continue;
+        if (!IsContext(field.Value()) || field.Value().tag.number != 0 || budget == 0) continue;
+        --budget;
         Result<Tlv> inner = Inner(field.Value(), depth + 1);
         if (!inner.Ok()) return inner.GetFailure();
-        Result<std::optional<Element>> element = ReadElement(inner.Value(), depth + 2);
+        Result<std::optional<Element>> element = ReadElement(inner.Value(), depth + 2, budget);
         if (!element.Ok()) return element.GetFailure();
         if (element.Value()) elements.push_back(std::move(*element.Value()));
     }
@@ -283,7 +285,7 @@ Result<std::vector<Element>> ReadCollection(const Tlv& tlv, int depth) {
 }
 
 // An element of the subset; nothing for one of another kind (a matrix), which is passed over.
-Result<std::optional<Element>> ReadElement(const Tlv& tlv, int depth) {
+Result<std::optional<Element>> ReadElement(const Tlv& tlv, int depth, std::size_t& budget) {
     Element e;
     if (tlv.tag.tagClass != TagClass::kApplication || !tlv.tag.constructed) {
         return Malformed("an element without its application tag");
@@ -356,7 +358,8 @@ Result<std::optional<Element>> ReadElement(const Tlv& tlv, int depth) {
             if (!(collection.Value().tag == Application(tag::kElementCollection))) {
                 return Malformed("an element's children are not a collection");
             }
-            Result<std::vector<Element>> children = ReadCollection(collection.Value(), depth + 2);
+            Result<std::vector<Element>> children =
+                ReadCollection(collection.Value(), depth + 2, budget);
             if (!children.Ok()) return children.GetFailure();
             e.children = std::move(children.Value());
         }
@@ -396,7 +399,7 @@ Result<InvocationResult> ReadInvocationResult(const Tlv& tlv, int depth) {
 
 }  // namespace
 
-Result<Root> DecodeGlow(const Bytes& bytes) {
+Result<Root> DecodeGlow(const Bytes& bytes, std::size_t mostElements) {
     BerReader reader(bytes.data(), bytes.size());
     Result<Tlv> root = reader.Next();
     if (!root.Ok()) return root.GetFailure();
@@ -406,7 +409,7 @@ Result<Root> DecodeGlow(const Bytes& bytes) {
     if (!body.Ok()) return body.GetFailure();
     const Tlv& b = body.Value();
     if (b.tag == Application(tag::kRootElementCollection)) {
-        Result<std::vector<Element>> elements = ReadCollection(b, 2);
+        Result<std::vector<Element>> elements = ReadCollection(b, 2, mostElements);
         if (!elements.Ok()) return elements.GetFailure();
         return Root{std::move(elements.Value())};
     }

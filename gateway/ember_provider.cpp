@@ -1,6 +1,7 @@
 #include "gateway/ember_provider.h"
 
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <set>
 
@@ -17,6 +18,15 @@ using ember::Element;
 using ember::ElementKind;
 using Kind = ember_tree::Place::Kind;
 
+// One message's requests past this many are not answered: no consumer asks for more at once,
+// and each may cost an encoded directory.
+constexpr std::size_t kMostRequests = 64;
+// Nor are its elements past this many read: enough for that many requests, each named by a
+// path of numbered nodes.
+constexpr std::size_t kMostElements = 8 * kMostRequests;
+// Requests answered in one turn of the loop, so a client's many wait behind others' few.
+constexpr std::size_t kSlice = 4;
+
 std::string Frame(const ember::Root& root) {
     const ember::Bytes frame =
         ember::EncodeS101({ember::S101Kind::kEmber, ember::EncodeGlow(root)});
@@ -30,9 +40,21 @@ Element WithContents(Element element, decltype(Element::contents) contents) {
 
 }  // namespace
 
+/// One thing a client asked: a command on the element at `path`, or a set of it.
+struct EmberProvider::Request {
+    Path path;
+    std::optional<ember::Command> command;  // none: a set
+    ember::Value value;                     // a set's
+    /// The element holding the command came with contents, as a consumer that keeps a tree
+    /// sends what it holds: a directory then answers with the node itself, so that a consumer
+    /// that already holds the children sees the node it asked for answered.
+    bool withContents = false;
+};
+
 struct EmberProvider::Watcher {
     std::weak_ptr<StreamClient> client;
     std::string from;  // its address, for the audit log
+    bool viewer = false;
     std::mutex mutex;
     std::set<Path> watched;  // the nodes whose directory it asked for, and what it subscribed to
 
@@ -49,14 +71,15 @@ struct EmberProvider::Watcher {
     }
 };
 
-/// One client's connection: its frames decoded as they come. A malformed frame ends it.
+/// One client's connection: its frames decoded as they come, their requests answered a slice at
+/// a time. A malformed frame ends it.
 class EmberProvider::Session : public StreamSession {
   public:
     Session(EmberProvider& provider, std::shared_ptr<Watcher> watcher)
         : m_provider(provider), m_watcher(std::move(watcher)) {}
     ~Session() override { m_provider.Forget(m_watcher.get()); }
 
-    bool Received(const std::uint8_t* data, std::size_t size) override {
+    SessionNext Received(const std::uint8_t* data, std::size_t size) override {
         bool glowOk = true;
         const Outcome framed = m_decoder.Feed(data, size, [&](ember::S101Message message) {
             if (!glowOk) return;
@@ -66,17 +89,32 @@ class EmberProvider::Session : public StreamSession {
                 return m_watcher->Send(std::string(reply.begin(), reply.end()));
             }
             if (message.kind != ember::S101Kind::kEmber) return;
-            Result<ember::Root> root = ember::DecodeGlow(message.glow);
+            Result<ember::Root> root = ember::DecodeGlow(message.glow, kMostElements);
             glowOk = root.Ok();
-            if (glowOk) m_provider.Handle(*m_watcher, root.Value());
+            const auto* elements =
+                glowOk ? std::get_if<std::vector<Element>>(&root.Value().body) : nullptr;
+            if (!elements) return;
+            std::vector<Request> requests;
+            for (const Element& element : *elements) Walk(element, {}, requests);
+            m_requests.insert(m_requests.end(), requests.begin(), requests.end());
         });
-        return framed.Ok() && glowOk;
+        if (!framed.Ok() || !glowOk) return SessionNext::kClose;
+        return Continue();
+    }
+
+    SessionNext Continue() override {
+        for (std::size_t i = 0; i < kSlice && !m_requests.empty(); ++i) {
+            m_provider.Run(*m_watcher, m_requests.front());
+            m_requests.pop_front();
+        }
+        return m_requests.empty() ? SessionNext::kRead : SessionNext::kContinue;
     }
 
   private:
     EmberProvider& m_provider;
     std::shared_ptr<Watcher> m_watcher;
     ember::S101Decoder m_decoder{64 * 1024};
+    std::deque<Request> m_requests;
 };
 
 EmberProvider::EmberProvider(Units& units, EventHub& hub, AuditLog& audit,
@@ -90,13 +128,26 @@ EmberProvider::EmberProvider(Units& units, EventHub& hub, AuditLog& audit,
 
 std::unique_ptr<StreamSession> EmberProvider::Open(std::uint32_t address,
                                                    std::weak_ptr<StreamClient> client) {
-    if (!m_options.allow.empty() && !InBlocks(m_options.allow, address)) return nullptr;
+    const std::optional<EmberRole> role = RoleOf(m_options.allow, address);
+    if (!role) return nullptr;
     auto watcher = std::make_shared<Watcher>();
     watcher->client = std::move(client);
     watcher->from = cli::Dotted(address);
+    watcher->viewer = *role == EmberRole::kViewer;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_watchers.push_back(watcher);
     return std::make_unique<Session>(*this, watcher);
+}
+
+StreamServer::Limits EmberProvider::ConnectionLimits() const {
+    StreamServer::Limits limits;
+    limits.idle = m_options.idle;
+    limits.perAddress = m_options.perAddress;
+    return limits;
+}
+
+bool EmberProvider::ReadOnly(const Watcher& watcher) const {
+    return m_options.readOnly || watcher.viewer;
 }
 
 void EmberProvider::Forget(const Watcher* watcher) {
@@ -177,53 +228,70 @@ void EmberProvider::Changed(std::size_t unit, const UnitSnapshot& snapshot) {
     }
 }
 
-void EmberProvider::Handle(Watcher& watcher, const ember::Root& root) {
-    const auto* elements = std::get_if<std::vector<Element>>(&root.body);
-    if (!elements) return;
-    for (const Element& element : *elements) Walk(watcher, element, {});
-}
-
 // A request names its target by a qualified path, or by numbers nested from the root.
-void EmberProvider::Walk(Watcher& watcher, const Element& element, const Path& parent) {
-    if (element.kind == ElementKind::kCommand) return Run(watcher, parent, element.command);
+void EmberProvider::Walk(const Element& element, const Path& parent,
+                         std::vector<Request>& requests) {
+    if (requests.size() >= kMostRequests) return;
+    if (element.kind == ElementKind::kCommand) {
+        requests.push_back({parent, element.command, {}, false});
+        return;
+    }
     Path path = element.qualified ? element.path : parent;
     if (!element.qualified) path.insert(path.end(), element.path.begin(), element.path.end());
+    const bool carriesCommand =
+        element.children &&
+        std::any_of(element.children->begin(), element.children->end(),
+                    [](const Element& child) { return child.kind == ElementKind::kCommand; });
     const auto* parameter = std::get_if<ember::ParameterContents>(&element.contents);
-    if (element.kind == ElementKind::kParameter && parameter && parameter->value) {
-        const ember_tree::Place place = ember_tree::Resolve(path, m_names.size());
-        if (place.kind == Kind::kParameter) {
-            Set(watcher, path, place.number, place.unit, *parameter->value);
-        }
+    if (element.kind == ElementKind::kParameter && parameter && parameter->value &&
+        !carriesCommand) {
+        requests.push_back({path, std::nullopt, *parameter->value, false});
     }
-    if (element.children) {
-        for (const Element& child : *element.children) Walk(watcher, child, path);
+    if (!element.children) return;
+    const bool withContents = !std::holds_alternative<std::monostate>(element.contents);
+    for (const Element& child : *element.children) {
+        if (requests.size() >= kMostRequests) return;
+        if (child.kind == ElementKind::kCommand) {
+            requests.push_back({path, child.command, {}, withContents});
+        } else {
+            Walk(child, path, requests);
+        }
     }
 }
 
-void EmberProvider::Run(Watcher& watcher, const Path& path, const ember::Command& command) {
-    switch (command.type) {
+void EmberProvider::Run(Watcher& watcher, const Request& request) {
+    const Path& path = request.path;
+    if (!request.command) {
+        const ember_tree::Place place = ember_tree::Resolve(path, m_names.size());
+        if (place.kind == Kind::kParameter) {
+            Set(watcher, path, place.number, place.unit, request.value);
+        }
+        return;
+    }
+    switch (request.command->type) {
         case ember::CommandType::kGetDirectory:
             watcher.Watch(path, true);
-            return watcher.Send(Frame(Directory(path)));
+            return watcher.Send(Frame(Directory(path, request.withContents, ReadOnly(watcher))));
         case ember::CommandType::kSubscribe:
             return watcher.Watch(path, true);
         case ember::CommandType::kUnsubscribe:
             return watcher.Watch(path, false);
         case ember::CommandType::kInvoke:
-            return Invoke(watcher, path, command.invocation);
+            return Invoke(watcher, path, request.command->invocation);
     }
 }
 
-ember::Element EmberProvider::ParameterAt(const Path& path, std::size_t unit,
-                                          std::uint32_t number) const {
+ember::Element EmberProvider::ParameterAt(const Path& path, std::size_t unit, std::uint32_t number,
+                                          bool readOnly) const {
     const UnitSnapshot snapshot = m_units.Find(m_names[unit].name)->Snapshot();
-    return WithContents(ember::QualifiedElement(ElementKind::kParameter, path),
-                        ember_tree::ParameterContents(number, ember_tree::Values(snapshot)[number],
-                                                      m_options.readOnly));
+    return WithContents(
+        ember::QualifiedElement(ElementKind::kParameter, path),
+        ember_tree::ParameterContents(number, ember_tree::Values(snapshot)[number], readOnly));
 }
 
-ember::Root EmberProvider::Directory(const Path& path) const {
+ember::Root EmberProvider::Directory(const Path& path, bool nodeItself, bool readOnly) const {
     const ember_tree::Place place = ember_tree::Resolve(path, m_names.size());
+    ember::NodeContents node;
     std::vector<Element> children;
     switch (place.kind) {
         case Kind::kNone:
@@ -231,10 +299,12 @@ ember::Root EmberProvider::Directory(const Path& path) const {
             return {std::vector<Element>{WithContents(ember::NumberedElement(ElementKind::kNode, 1),
                                                       ember_tree::VantrelContents())}};
         case Kind::kVantrel:
+            node = ember_tree::VantrelContents();
             children.push_back(WithContents(ember::NumberedElement(ElementKind::kNode, 1),
                                             ember_tree::UnitsContents()));
             break;
         case Kind::kUnits:
+            node = ember_tree::UnitsContents();
             for (std::size_t unit = 0; unit < m_names.size(); ++unit) {
                 const bool up = m_units.Find(m_names[unit].name)->Snapshot().link == LinkState::Up;
                 children.push_back(WithContents(
@@ -243,19 +313,29 @@ ember::Root EmberProvider::Directory(const Path& path) const {
                     ember_tree::UnitContents(m_names[unit].name, m_names[unit].description, up)));
             }
             break;
-        case Kind::kUnit:
-            children = ember_tree::UnitChildren(m_units.Find(m_names[place.unit].name)->Snapshot(),
-                                                m_options.readOnly);
+        case Kind::kUnit: {
+            const UnitSnapshot snapshot = m_units.Find(m_names[place.unit].name)->Snapshot();
+            node =
+                ember_tree::UnitContents(m_names[place.unit].name, m_names[place.unit].description,
+                                         snapshot.link == LinkState::Up);
+            children = ember_tree::UnitChildren(snapshot, readOnly);
             break;
+        }
         case Kind::kButtons:
+            node = ember_tree::ButtonsContents();
             children = ember_tree::ButtonFunctions();
             break;
         case Kind::kParameter:
-            return {std::vector<Element>{ParameterAt(path, place.unit, place.number)}};
+            return {std::vector<Element>{ParameterAt(path, place.unit, place.number, readOnly)}};
         case Kind::kButton:
             return {std::vector<Element>{
                 WithContents(ember::QualifiedElement(ElementKind::kFunction, path),
                              ember_tree::ButtonContents(place.number))}};
+    }
+    if (nodeItself) {
+        Element element = WithContents(ember::QualifiedElement(ElementKind::kNode, path), node);
+        element.children = std::move(children);
+        return {std::vector<Element>{std::move(element)}};
     }
     // The children, each by its whole path: a consumer places them without walking down to
     // them, and one that expands the tree by directories asks each in turn.
@@ -273,13 +353,20 @@ ember::Root EmberProvider::Directory(const Path& path) const {
 void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number, std::size_t unit,
                         const ember::Value& value) {
     UnitMonitor& monitor = *m_units.Find(m_names[unit].name);
-    auto answer = [this, client = watcher.client, path, unit, number](const Reply&) {
+    const bool readOnly = ReadOnly(watcher);
+    auto answer = [this, client = watcher.client, path, unit, number, readOnly](const Reply&) {
         if (auto open = client.lock()) {
-            open->Send(Frame({std::vector<Element>{ParameterAt(path, unit, number)}}));
+            open->Send(Frame({std::vector<Element>{ParameterAt(path, unit, number, readOnly)}}));
         }
     };
     const std::optional<std::int64_t> wanted = ember_tree::Settable(number, value);
-    if (m_options.readOnly || !wanted) return answer({});
+    if (readOnly || !wanted) return answer({});
+    // A lamp is judged by the unit as the command runs; anything else already at the value is
+    // left alone, so a consumer that repeats what it holds moves nothing.
+    const bool lamp = number >= ember_tree::kSoloLeft && number <= ember_tree::kMixDown;
+    if (!lamp && ember_tree::Values(monitor.Snapshot())[number] == ember::Value(*wanted)) {
+        return answer({});
+    }
     const std::optional<CommandRecord> record = Record(
         watcher, "set", {{"parameter", ember_tree::ParameterName(number)}, {"value", *wanted}});
     if (!record) return answer({});
@@ -321,7 +408,7 @@ void EmberProvider::Invoke(Watcher& watcher, const Path& path,
         }
     };
     const ember_tree::Place place = ember_tree::Resolve(path, m_names.size());
-    if (place.kind != Kind::kButton || m_options.readOnly) return answer(false, false);
+    if (place.kind != Kind::kButton || ReadOnly(watcher)) return answer(false, false);
     const Button* button = ember_tree::Buttons()[place.number - 1];
     const std::optional<CommandRecord> record =
         Record(watcher, "press", {{"button", button->name}});

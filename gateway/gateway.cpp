@@ -29,7 +29,8 @@ Gateway::Gateway(const GatewayOptions& options) : m_options(options) {
     if (options.ember) {
         m_ember = std::make_unique<EmberProvider>(m_units, m_hub, m_audit, names, *options.ember);
         m_api.SetExtraMetrics([this] { return m_ember->MetricsText(); });
-        m_emberServer = std::make_unique<StreamServer>(m_server, *m_ember, StreamServer::Limits{});
+        m_emberServer =
+            std::make_unique<StreamServer>(m_server, *m_ember, m_ember->ConnectionLimits());
     }
 }
 

@@ -125,13 +125,18 @@ int Main(int argc, char** argv) {
     certificate->needs("--tls-key");
     std::string ember, emberAllow;
     bool emberReadOnly = false;
+    std::size_t emberPerAddress = EmberOptions{}.perAddress;
     app.add_option("--ember", ember,
                    "HOST:PORT to serve Ember+ on (off unless given; 9000 is usual)");
-    app.add_option(
-        "--ember-allow", emberAllow,
-        "CIDR[,CIDR...]: the Ember+ clients allowed; needed on any address but loopback");
+    app.add_option("--ember-allow", emberAllow,
+                   "CIDR[=viewer|operator][,...]: the Ember+ clients allowed, and their role "
+                   "(operator unless given: a viewer reads only; the narrowest block decides); "
+                   "needed on any address but loopback");
     app.add_flag("--ember-read-only", emberReadOnly,
-                 "Ember+ clients may read but not set or invoke");
+                 "every Ember+ client a viewer: it may read but not set or invoke");
+    auto* perAddress = app.add_option("--ember-per-address", emberPerAddress,
+                                      "the most Ember+ connections from one address (8)")
+                           ->check(CLI::Range(1, 64));
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -168,7 +173,7 @@ int Main(int argc, char** argv) {
         if (!ParseListen(ember, emberOptions.host, emberOptions.port)) {
             return Usage("--ember takes A.B.C.D:PORT: " + ember);
         }
-        if (!emberAllow.empty() && !ParseCidrs(emberAllow, emberOptions.allow, error)) {
+        if (!emberAllow.empty() && !ParseEmberAllow(emberAllow, emberOptions.allow, error)) {
             return Usage("--ember-allow: " + error);
         }
         if (NeedsAllowList(emberOptions.host) && emberOptions.allow.empty()) {
@@ -176,9 +181,10 @@ int Main(int argc, char** argv) {
                          " needs --ember-allow: it has no authentication");
         }
         emberOptions.readOnly = emberReadOnly;
+        emberOptions.perAddress = emberPerAddress;
         options.ember = emberOptions;
-    } else if (!emberAllow.empty() || emberReadOnly) {
-        return Usage("--ember-allow and --ember-read-only need --ember");
+    } else if (!emberAllow.empty() || emberReadOnly || perAddress->count() > 0) {
+        return Usage("--ember-allow, --ember-read-only and --ember-per-address need --ember");
     }
 
     // The signals are taken by sigwait below, on this thread, so every thread started from

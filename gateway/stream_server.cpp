@@ -6,6 +6,9 @@
 
 #include <array>
 #include <deque>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
 
 #include "gateway/network_loop.h"
 
@@ -17,6 +20,26 @@ using tcp = net::ip::tcp;
 using error_code = boost::system::error_code;
 
 constexpr std::size_t kReadChunk = 16 * 1024;
+
+/// The connections open from each address, taken as one is accepted and given back as it ends.
+class AddressCounts {
+  public:
+    bool Take(std::uint32_t address, std::size_t most) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::size_t& count = m_counts[address];
+        if (count >= most) return false;
+        ++count;
+        return true;
+    }
+    void Give(std::uint32_t address) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (--m_counts[address] == 0) m_counts.erase(address);
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::unordered_map<std::uint32_t, std::size_t> m_counts;
+};
 
 }  // namespace
 
@@ -39,6 +62,7 @@ class StreamServer::Core {
     tcp::acceptor acceptor;
     net::steady_timer acceptPause;
     OpenConnections<StreamConnection> open;
+    AddressCounts addresses;
 };
 
 /// One client's connection, on a strand of its own: what it sends goes to its session as it
@@ -46,16 +70,25 @@ class StreamServer::Core {
 class StreamConnection : public StreamClient,
                          public std::enable_shared_from_this<StreamConnection> {
   public:
-    StreamConnection(std::shared_ptr<StreamServer::Core> core, tcp::socket socket)
+    /// `address` is one the core's counts have taken for it.
+    StreamConnection(std::shared_ptr<StreamServer::Core> core, tcp::socket socket,
+                     std::uint32_t address)
         : m_core(std::move(core)),
           m_socket(std::move(socket)),
-          m_deadline(m_socket.get_executor()) {}
-    ~StreamConnection() override { m_core->open.Remove(this); }
+          m_address(address),
+          m_deadline(m_socket.get_executor()),
+          m_idle(m_socket.get_executor()) {}
+    ~StreamConnection() override {
+        m_core->open.Remove(this);
+        m_core->addresses.Give(m_address);
+    }
 
     void Start(std::unique_ptr<StreamSession> session) {
         m_session = std::move(session);
         error_code ignored;
         m_socket.set_option(tcp::no_delay(true), ignored);
+        m_socket.set_option(net::socket_base::keep_alive(true), ignored);
+        m_socket.set_option(net::socket_base::send_buffer_size(m_core->limits.sendBuffer), ignored);
         Read();
     }
 
@@ -81,6 +114,7 @@ class StreamConnection : public StreamClient,
         m_socket.shutdown(tcp::socket::shutdown_both, ignored);
         m_socket.close(ignored);
         m_deadline.cancel();
+        m_idle.cancel();
         m_session.reset();
     }
 
@@ -90,14 +124,35 @@ class StreamConnection : public StreamClient,
     }
 
   private:
+    // Only while a read waits is the client's silence counted: a paused one is waited for by
+    // the drain deadline instead.
     void Read() {
+        m_idle.expires_after(m_core->limits.idle);
+        m_idle.async_wait([self = shared_from_this()](error_code ec) {
+            if (!ec) self->Shut();
+        });
         m_socket.async_read_some(net::buffer(m_in),
                                  [self = shared_from_this()](error_code ec, std::size_t n) {
+                                     self->m_idle.cancel();
                                      if (ec || self->m_closed) return self->Shut();
-                                     if (!self->m_session->Received(self->m_in.data(), n))
-                                         return self->Shut();
-                                     self->Read();
+                                     self->After(self->m_session->Received(self->m_in.data(), n));
                                  });
+    }
+
+    // Posted, so that what the session sent meanwhile is queued, and counted, first.
+    void After(SessionNext next) {
+        if (next == SessionNext::kClose) return Shut();
+        Post([self = shared_from_this(), next] { self->Proceed(next); });
+    }
+
+    void Proceed(SessionNext next) {
+        if (m_closed) return;
+        if (m_pending > m_core->limits.pauseAbove) {
+            m_paused = next;
+            return;
+        }
+        if (next == SessionNext::kContinue) return After(m_session->Continue());
+        Read();
     }
 
     void Queue(std::string bytes) {
@@ -129,12 +184,22 @@ class StreamConnection : public StreamClient,
                              self->m_deadline.cancel();
                              if (ec) return self->Shut();
                              self->WriteNext();
+                             self->Unpause();
                          });
+    }
+
+    void Unpause() {
+        if (!m_paused || m_pending > m_core->limits.pauseAbove) return;
+        const SessionNext next = *m_paused;
+        m_paused.reset();
+        Proceed(next);
     }
 
     std::shared_ptr<StreamServer::Core> m_core;
     tcp::socket m_socket;
+    const std::uint32_t m_address;
     net::steady_timer m_deadline;
+    net::steady_timer m_idle;
     std::unique_ptr<StreamSession> m_session;
     std::array<std::uint8_t, kReadChunk> m_in{};
     std::deque<std::string> m_queue;
@@ -143,10 +208,11 @@ class StreamConnection : public StreamClient,
     bool m_writing = false;
     bool m_closed = false;
     bool m_closeWhenWritten = false;
+    std::optional<SessionNext> m_paused;  // what waits for the client to read
 };
 
-// A client that is not IPv4, one past the most, and one the service turns away are closed as
-// soon as they are accepted.
+// A client that is not IPv4, one past the most, or past the most from its address, and one the
+// service turns away are closed as soon as they are accepted.
 void StreamServer::Core::Accept(const std::shared_ptr<Core>& self) {
     AcceptEach(ioc, acceptor, acceptPause, [self](tcp::socket socket) {
         error_code addressError;
@@ -155,9 +221,10 @@ void StreamServer::Core::Accept(const std::shared_ptr<Core>& self) {
             self->open.Size() >= self->limits.mostConnections) {
             return;
         }
-        auto connection = std::make_shared<StreamConnection>(self, std::move(socket));
-        std::unique_ptr<StreamSession> session =
-            self->service.Open(peer.address().to_v4().to_uint(), connection);
+        const std::uint32_t address = peer.address().to_v4().to_uint();
+        if (!self->addresses.Take(address, self->limits.perAddress)) return;
+        auto connection = std::make_shared<StreamConnection>(self, std::move(socket), address);
+        std::unique_ptr<StreamSession> session = self->service.Open(address, connection);
         if (!session) return;
         self->open.Add(connection);
         connection->Post(

@@ -21,13 +21,22 @@ class StreamClient {
     virtual void Close() = 0;
 };
 
+/// What a session wants once it has done what it could for now.
+enum class SessionNext : std::uint8_t {
+    kRead,      // more of what the client sends
+    kContinue,  // Continue, in a later turn of the loop, before reading on
+    kClose,     // the connection closed at once
+};
+
 /// One connection's session: given what the client sends, on the connection's strand, and
-/// destroyed there when the connection closes.
+/// destroyed there when the connection closes. Work that takes long is done a slice at a time,
+/// so that the loop's other clients are served between slices.
 class StreamSession {
   public:
     virtual ~StreamSession() = default;
-    /// False closes the connection at once.
-    virtual bool Received(const std::uint8_t* data, std::size_t size) = 0;
+    virtual SessionNext Received(const std::uint8_t* data, std::size_t size) = 0;
+    /// The next slice of the work Received or an earlier Continue left.
+    virtual SessionNext Continue() = 0;
 };
 
 /// A protocol other than HTTP served on the gateway's network core.
@@ -41,13 +50,21 @@ class StreamService {
 };
 
 /// A TCP listener on the HTTP server's event loop and threads, for a StreamService. Each
-/// connection costs a socket and a buffer; more than `mostConnections` are closed as soon as
-/// they are accepted, and a client that leaves `mostPending` bytes unread, or does not drain a
-/// write within `drain`, is closed.
+/// connection costs a socket and a buffer; more than `mostConnections`, or than `perAddress`
+/// from one address, are closed as soon as they are accepted. A client that sends nothing for
+/// `idle`, leaves `mostPending` bytes unread, or does not drain a write within `drain`, is
+/// closed; one that leaves more than `pauseAbove` bytes unread is not read from, nor its
+/// session continued, until it has read them. The kernel holds at most `sendBuffer` of what is
+/// written, so that a client that does not read is paused soon rather than after megabytes.
+/// TCP keep-alive finds peers that are gone.
 class StreamServer {
   public:
     struct Limits {
         std::size_t mostConnections = 64;
+        std::size_t perAddress = 8;
+        std::chrono::milliseconds idle{30000};
+        std::size_t pauseAbove = 64 * 1024;
+        int sendBuffer = 64 * 1024;
         std::size_t mostPending = 16 * 1024 * 1024;
         std::chrono::milliseconds drain{10000};
     };

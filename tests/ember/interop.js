@@ -1,5 +1,6 @@
-// The gateway's Ember+ provider driven by node-emberplus, an independent implementation, as
-// the consumer, against simulated units. Prints one line per case and "N passed, N failed".
+// The gateway's Ember+ provider driven by two independent consumers, node-emberplus and
+// emberplus-connection (on which control surfaces' generic Ember+ modules are built), against
+// simulated units. Prints one line per case and "N passed, N failed".
 'use strict';
 const path = require('path');
 const fs = require('fs');
@@ -8,6 +9,8 @@ const os = require('os');
 const {spawn} = require('child_process');
 const {EmberClient} = require('node-emberplus');
 const {QualifiedFunction} = require('node-emberplus/lib/common/function/qualified-function');
+const connection = require('emberplus-connection');
+const http = require('http');
 
 const BUILD = process.env.VANTREL_BUILD;
 const SIM = path.join(BUILD, 'sim', 'vantrel-sim');
@@ -21,7 +24,22 @@ const PARAMETERS = ['online', 'volume', 'lcd-brightness', 'lcd-contrast', 'lcd-s
 // The parameter types of the Glow schema.
 const INTEGER = 1, STRING = 3, BOOLEAN = 4, ENUM = 6;
 
+const HTTP_PORT = 18023;
+// What the unit's console takes as a press or a level's step; everything else it is sent reads.
+const MOVES = /^(BTN|ROT)/;
+
 const sleep = ms => new Promise(resolve => setTimeout(resolve, ms));
+
+// The audit log's entries of Ember+ clients.
+function emberAudit() {
+    return new Promise((resolve, reject) => {
+        http.get(`http://127.0.0.1:${HTTP_PORT}/api/audit?who=ember`, response => {
+            let body = '';
+            response.on('data', data => { body += data; });
+            response.on('end', () => resolve(JSON.parse(body).entries));
+        }).on('error', reject);
+    });
+}
 
 async function until(what, check, ms) {
     const end = Date.now() + ms;
@@ -107,7 +125,7 @@ async function main() {
         sims[unit] = new Sim(unit);
         await sims[unit].start();
     }
-    const args = ['--poll', '1', '--listen', '127.0.0.1:18023', '--ember', `127.0.0.1:${EMBER_PORT}`];
+    const args = ['--poll', '1', '--listen', `127.0.0.1:${HTTP_PORT}`, '--ember', `127.0.0.1:${EMBER_PORT}`];
     for (const unit of UNITS) args.push('--unit', unit);
     const gatewayLog = fs.openSync(path.join(WORK, 'gateway.log'), 'w');
     const gateway = spawn(GATEWAY, args, {stdio: ['ignore', gatewayLog, gatewayLog]});
@@ -245,6 +263,94 @@ async function main() {
         await until('online again', () => node().isOnline === true && online() === true, 15000);
     });
 
+    // emberplus-connection sends what it holds of an element with every request for it, value
+    // included, and matches answers to requests by path. A client each case, as above, the one
+    // before closed: the gateway takes 8 from one address.
+    const connected = [];
+    const connectEpc = async () => {
+        while (connected.length) await connected.pop().disconnect().catch(() => {});
+        const c = new connection.EmberClient('127.0.0.1', EMBER_PORT, 5000);
+        c.on('error', () => {});
+        const failure = await c.connect();
+        if (failure) throw failure;
+        connected.push(c);
+        await (await c.getDirectory(c.tree)).response;
+        return c;
+    };
+    const epcPath = (u, name) => `vantrel.units.${identifier(u)}` + (name ? `.${name}` : '');
+    const answered = async request => (await request).response;
+    // The presses and steps each unit's console was sent since `lines`, a count for each unit.
+    const lineCounts = () => Object.fromEntries(UNITS.map(u => [u, sims[u].lines().length]));
+    const movesSince = (counts, u) => sims[u].lines().slice(counts[u]).filter(l => MOVES.test(l));
+    // Brings the unit's volume to `to` at the unit itself, and waits for the gateway to see it.
+    const volumeAtUnit = async (u, to) => {
+        await sims[u].control(`set volume=${to}`);
+        const c = await connectEpc();
+        await until(`volume ${to} seen`, async () =>
+            (await c.getElementByPath(epcPath(u, 'volume'))).contents.value === to, POLL_MS + 3000);
+    };
+
+    test('emberplus-connection: looking up and subscribing to every parameter only reads', async () => {
+        const counts = lineCounts();
+        const audited = (await emberAudit()).length;
+        const states = Object.fromEntries(await Promise.all(UNITS.map(async u => [u, await sims[u].state()])));
+        const c = await connectEpc();
+        for (const u of UNITS) {
+            for (const name of PARAMETERS) {
+                const p = await c.getElementByPath(epcPath(u, name));
+                assert(p && p.contents.identifier === name, `${u} ${name} not found`);
+                assert(p.contents.value === expected(states[u], name), `${u} ${name} is ${p.contents.value}`);
+                await c.subscribe(p);
+                await c.subscribe(p);
+            }
+        }
+        // A set after them all, one step at each unit: anything the lookups or subscriptions had
+        // set would have been queued at the unit before it, and answered before it.
+        for (const u of UNITS) {
+            const volume = await c.getElementByPath(epcPath(u, 'volume'));
+            const to = states[u].levels[0] === 40 ? 39 : states[u].levels[0] + 1;
+            const answer = await answered(c.setValue(volume, to));
+            assert(answer.contents.value === to, `${u}: the set answered ${answer.contents.value}, not ${to}`);
+        }
+        for (const u of UNITS) {
+            const moves = movesSince(counts, u);
+            assert(moves.length === 1 && /^ROT[12]$/.test(moves[0]), `${u} was sent ${moves.join(' ')}`);
+            const now = await sims[u].state();
+            assert(now.input === states[u].input && now.meterMode === states[u].meterMode &&
+                now.levels.slice(1).join() === states[u].levels.slice(1).join(), `${u} moved`);
+        }
+        const entries = await emberAudit();
+        assert(entries.length === audited + UNITS.length, `${entries.length - audited} Ember+ sets audited`);
+    });
+
+    test('emberplus-connection: setValue(volume, 30) is answered 30; a set to it again sends nothing', async () => {
+        await volumeAtUnit(unit, 29);
+        const c = await connectEpc();
+        const counts = lineCounts();
+        const audited = (await emberAudit()).length;
+        const volume = await c.getElementByPath(epcPath(unit, 'volume'));
+        let answer = await answered(c.setValue(volume, 30));
+        assert(answer.contents.value === 30, `answered ${answer.contents.value}`);
+        answer = await answered(c.setValue(volume, 30));
+        assert(answer.contents.value === 30, `answered ${answer.contents.value} the second time`);
+        const moves = movesSince(counts, unit);
+        assert(moves.join() === 'ROT1', `the unit was sent ${moves.join(' ')}`);
+        assert((await emberAudit()).length === audited + 1, 'the second set was audited');
+        assert((await sims[unit].state()).levels[0] === 30, 'the unit is not at 30');
+    });
+
+    test('emberplus-connection: a directory asked again completes', async () => {
+        const c = await connectEpc();
+        for (const path of [epcPath(unit), 'vantrel.units']) {
+            const node = await c.getElementByPath(path);
+            for (let i = 0; i < 3; i++) {
+                const answer = await answered(c.getDirectory(node));
+                const count = Object.keys(answer.children || {}).length;
+                assert(count === (path === 'vantrel.units' ? UNITS.length : 15), `${path}: ${count} children`);
+            }
+        }
+    });
+
     let passed = 0, failed = 0;
     for (const [name, body] of cases) {
         try {
@@ -257,6 +363,7 @@ async function main() {
         }
     }
     for (const c of clients) await c.disconnectAsync().catch(() => {});
+    for (const c of connected) await c.disconnect().catch(() => {});
     gateway.kill('SIGTERM');
     for (const unit of UNITS) if (sims[unit].process.exitCode === null) await sims[unit].stop();
     if (failed) console.log(`ember: logs in ${WORK}`);

@@ -1,11 +1,6 @@
 // The Ember+ provider's security rules over real loopback sockets: the allow list, read-only,
 // the connection limit and a malformed frame; a set, as the audit log records it; and the
 // tree's limits: the paths it resolves and the values a set may take.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +14,7 @@
 #include "ember/s101.h"
 #include "gateway/ember_access.h"
 #include "gateway/ember_tree.h"
+#include "tests/support/ember_socket.h"
 #include "tests/support/running_gateway.h"
 
 namespace vantrel {
@@ -26,77 +22,7 @@ namespace {
 
 using std::chrono::milliseconds;
 using namespace ember;
-
-/// An Ember+ consumer's socket from a chosen loopback address, every wait with a limit.
-class EmberSocket {
-  public:
-    EmberSocket(const std::string& from, int port) : m_fd(socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in local{}, remote{};
-        local.sin_family = remote.sin_family = AF_INET;
-        inet_pton(AF_INET, from.c_str(), &local.sin_addr);
-        inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-        remote.sin_port = htons(static_cast<std::uint16_t>(port));
-        m_connected = bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
-                      connect(m_fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
-    }
-    ~EmberSocket() { close(m_fd); }
-    EmberSocket(const EmberSocket&) = delete;
-    EmberSocket& operator=(const EmberSocket&) = delete;
-
-    bool Connected() const { return m_connected; }
-    bool Send(const Bytes& bytes) {
-        return send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(bytes.size());
-    }
-    bool Send(const Root& root) { return Send(EncodeS101({S101Kind::kEmber, EncodeGlow(root)})); }
-    /// The next message within `limit`; none when the connection closed or the time passed.
-    std::optional<S101Message> Next(milliseconds limit = milliseconds(5000)) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (m_messages.empty() && !m_closed) {
-            const auto left =
-                std::chrono::duration_cast<milliseconds>(end - std::chrono::steady_clock::now());
-            pollfd p{m_fd, POLLIN, 0};
-            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-            std::uint8_t buffer[4096];
-            const ssize_t n = recv(m_fd, buffer, sizeof buffer, 0);
-            if (n <= 0) {
-                m_closed = true;
-                break;
-            }
-            m_decoder.Feed(buffer, static_cast<std::size_t>(n),
-                           [&](S101Message m) { m_messages.push_back(std::move(m)); });
-        }
-        if (m_messages.empty()) return std::nullopt;
-        S101Message message = std::move(m_messages.front());
-        m_messages.erase(m_messages.begin());
-        return message;
-    }
-    /// The next Glow message, keep-alives passed over.
-    std::optional<Root> NextRoot(milliseconds limit = milliseconds(5000)) {
-        while (std::optional<S101Message> m = Next(limit)) {
-            if (m->kind == S101Kind::kEmber) return DecodeGlow(m->glow).Value();
-        }
-        return std::nullopt;
-    }
-    bool ClosedWithin(milliseconds limit) {
-        while (Next(limit)) {
-        }
-        return m_closed;
-    }
-    /// A keep-alive asked and answered.
-    bool Alive() {
-        if (!Send(EncodeS101({S101Kind::kKeepAliveRequest, {}}))) return false;
-        std::optional<S101Message> m = Next();
-        return m && m->kind == S101Kind::kKeepAliveResponse;
-    }
-
-  private:
-    int m_fd;
-    bool m_connected = false;
-    bool m_closed = false;
-    S101Decoder m_decoder;
-    std::vector<S101Message> m_messages;
-};
+using testing::EmberSocket;
 
 testing::RunningGateway EmberGateway(const std::string& allow, bool readOnly) {
     return testing::RunningGateway(1, "127.0.0.1", std::nullopt, {},
@@ -105,7 +31,7 @@ testing::RunningGateway EmberGateway(const std::string& allow, bool readOnly) {
                                        ember.port = 0;
                                        std::string why;
                                        if (!allow.empty())
-                                           gateway::ParseCidrs(allow, ember.allow, why);
+                                           gateway::ParseEmberAllow(allow, ember.allow, why);
                                        ember.readOnly = readOnly;
                                        o.ember = ember;
                                    });
@@ -136,20 +62,28 @@ TEST(GatewayEmberTest, AnyAddressButLoopbackNeedsAnAllowListOfWellFormedBlocks) 
     EXPECT_FALSE(gateway::NeedsAllowList("127.9.9.9"));
     EXPECT_TRUE(gateway::NeedsAllowList("0.0.0.0"));
     EXPECT_TRUE(gateway::NeedsAllowList("10.1.2.3"));
-    for (const char* bad : {"", "10.0.0.0/33", "10.0.0", "10.0.0.0/", "10.0.0.0/8,", "a/8"}) {
-        std::vector<gateway::Cidr> blocks;
+    for (const char* bad : {"", "10.0.0.0/33", "10.0.0", "10.0.0.0/", "10.0.0.0/8,", "a/8",
+                            "10.0.0.0/8=", "10.0.0.0/8=admin", "10.0.0.0/8=viewer,x"}) {
+        std::vector<gateway::EmberAllow> allow;
         std::string why;
-        EXPECT_FALSE(gateway::ParseCidrs(bad, blocks, why)) << bad;
+        EXPECT_FALSE(gateway::ParseEmberAllow(bad, allow, why)) << bad;
         EXPECT_FALSE(why.empty());
     }
-    std::vector<gateway::Cidr> blocks;
+    using gateway::EmberRole;
+    std::vector<gateway::EmberAllow> allow;
     std::string why;
-    ASSERT_TRUE(gateway::ParseCidrs("10.1.2.77/24,192.168.5.5,0.0.0.0/0", blocks, why)) << why;
-    EXPECT_TRUE(gateway::InBlocks({blocks[0]}, 0x0A0102FF));
-    EXPECT_FALSE(gateway::InBlocks({blocks[0]}, 0x0A010300));
-    EXPECT_TRUE(gateway::InBlocks({blocks[1]}, 0xC0A80505));
-    EXPECT_FALSE(gateway::InBlocks({blocks[1]}, 0xC0A80506));
-    EXPECT_TRUE(gateway::InBlocks({blocks[2]}, 0x01020304));
+    ASSERT_TRUE(gateway::ParseEmberAllow(
+        "10.1.2.77/24,192.168.5.5=viewer,0.0.0.0/0=viewer,10.1.2.9=operator", allow, why))
+        << why;
+    EXPECT_EQ(gateway::RoleOf({allow[0]}, 0x0A0102FF), EmberRole::kOperator);
+    EXPECT_EQ(gateway::RoleOf({allow[0]}, 0x0A010300), std::nullopt);
+    EXPECT_EQ(gateway::RoleOf({allow[1]}, 0xC0A80505), EmberRole::kViewer);
+    EXPECT_EQ(gateway::RoleOf({allow[1]}, 0xC0A80506), std::nullopt);
+    // The narrowest block decides, wherever it is listed.
+    EXPECT_EQ(gateway::RoleOf(allow, 0x01020304), EmberRole::kViewer);
+    EXPECT_EQ(gateway::RoleOf(allow, 0x0A010208), EmberRole::kOperator);
+    EXPECT_EQ(gateway::RoleOf(allow, 0xC0A80505), EmberRole::kViewer);
+    EXPECT_EQ(gateway::RoleOf({}, 0x01020304), EmberRole::kOperator);
 }
 
 TEST(GatewayEmberTest, TheTreeResolvesOnlyItsOwnPathsAndSetsOnlyValuesThatFit) {
@@ -238,7 +172,9 @@ TEST(GatewayEmberTest, Of200ConnectionsThe65thAndLaterAreClosedAndTheFirst64Work
     const int port = gw.service->EmberPort();
     std::vector<std::unique_ptr<EmberSocket>> clients;
     for (int i = 0; i < 200; ++i) {
-        clients.push_back(std::make_unique<EmberSocket>("127.0.0.1", port));
+        // Four from each address, under the most from one.
+        const std::string from = "127.0.2." + std::to_string(i / 4 + 1);
+        clients.push_back(std::make_unique<EmberSocket>(from, port));
         ASSERT_TRUE(clients.back()->Connected());
         // Each is admitted or closed before the next comes, so the count is exact.
         if (i < 64) {
