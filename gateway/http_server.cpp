@@ -39,6 +39,17 @@ HttpResponse Refusal(int status, const std::string& why) {
     return {status, "application/json", "{\"error\":\"" + why + "\"}", {}, nullptr};
 }
 
+// A body is framed by its length or by chunks alone. Any other coding, or chunked beside
+// another, is refused: Beast would take such a request as bodiless and read its body as the
+// next request.
+template <typename Message>
+bool ChunkedOrNone(const Message& message) {
+    const auto codings = message.equal_range(http::field::transfer_encoding);
+    if (codings.first == codings.second) return true;
+    if (std::next(codings.first) != codings.second) return false;
+    return beast::iequals(codings.first->value(), "chunked");
+}
+
 }  // namespace
 
 template <typename Stream>
@@ -157,11 +168,15 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
         // compares a Content-Length with an unset limit and takes every body as too large.
         m_parser->body_limit(std::numeric_limits<std::uint64_t>::max());
         if (m_buffer.size() > 0 || m_first) return ReadHead();
+        // The next request's first bytes, read rather than waited for on the socket: over TLS
+        // they may already sit decrypted in the stream, and the socket would never wake.
         Deadline(m_core.limits.idle);
-        Socket().async_wait(tcp::socket::wait_read, [self = Self()](beast::error_code ec) {
-            if (ec) return self->Shut();
-            self->ReadHead();
-        });
+        m_socket.async_read_some(m_buffer.prepare(kReadChunk),
+                                 [self = Self()](beast::error_code ec, std::size_t n) {
+                                     if (ec) return self->Shut();
+                                     self->m_buffer.commit(n);
+                                     self->ReadHead();
+                                 });
     }
 
     void ReadHead() {
@@ -181,6 +196,9 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
             return Refuse(Refusal(400, "the request is not valid HTTP/1.1: " + ec.message()));
         }
         if (ec) return Shut();
+        if (!ChunkedOrNone(m_parser->get())) {
+            return Refuse(Refusal(400, "the only transfer coding taken is chunked, alone"));
+        }
         m_phase = Phase::Reading;
         const auto& message = m_parser->get();
         m_request = HttpRequest{};
