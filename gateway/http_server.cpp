@@ -19,6 +19,7 @@
 
 #include "gateway/event_hub.h"
 #include "gateway/network_loop.h"
+#include "gateway/tls_context.h"
 
 namespace vantrel::gateway {
 namespace {
@@ -456,23 +457,10 @@ bool HttpServer::Listen(const std::string& host, int port, std::string& error) {
 }
 
 bool HttpServer::UseTls(const std::string& certificate, const std::string& key,
-                        std::string& error) {
-    net::ssl::context context(net::ssl::context::tls_server);
-    context.set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
-                        net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 |
-                        net::ssl::context::no_tlsv1_1);
-    beast::error_code ec;
-    context.use_certificate_chain_file(certificate, ec);
-    if (ec) {
-        error = "cannot use the certificate " + certificate + ": " + ec.message();
-        return false;
-    }
-    context.use_private_key_file(key, net::ssl::context::pem, ec);
-    if (ec) {
-        error = "cannot use the key " + key + ": " + ec.message();
-        return false;
-    }
-    m_core->tls.emplace(std::move(context));
+                        CertificateDates& dates, std::string& error) {
+    std::optional<net::ssl::context> context = MakeTlsContext(certificate, key, dates, error);
+    if (!context) return false;
+    m_core->tls.emplace(std::move(*context));
     return true;
 }
 
