@@ -80,8 +80,7 @@ constexpr std::size_t kFewestClients = 8;
 // are kept back, and those past it are closed as soon as they are accepted. False when too
 // little is left for any.
 bool ShareDescriptors(GatewayOptions& options, std::string& error) {
-    std::size_t& ember = options.emberServer.mostConnections;
-    if (!options.ember) ember = 0;
+    std::size_t ember = options.ember ? options.emberServer.mostConnections : 0;
     const std::size_t kept = kOwnDescriptors + kDescriptorsPerUnit * options.units.size();
     const std::size_t wanted = kept + options.server.connections + ember;
     const std::size_t limit = RaiseOpenFileLimit(wanted);
@@ -96,6 +95,7 @@ bool ShareDescriptors(GatewayOptions& options, std::string& error) {
     ember = std::min(ember, clients / 4);
     clients -= ember;
     options.server.connections = clients;
+    options.emberServer.mostConnections = ember;
     std::fprintf(stderr,
                  "vantrel-gateway: warning: at most %zu open files (ulimit -n): %zu HTTP and %zu "
                  "Ember+ clients at once\n",
