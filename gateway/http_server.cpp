@@ -198,7 +198,7 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
         }
         if (ec) return Shut();
         if (!ChunkedOrNone(m_parser->get())) {
-            return Refuse(Refusal(400, "the only transfer coding taken is chunked, alone"));
+            return Refuse(Refusal(400, "Transfer-Encoding takes chunked alone"));
         }
         m_phase = Phase::Reading;
         const auto& message = m_parser->get();

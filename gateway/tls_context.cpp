@@ -1,6 +1,5 @@
 #include "gateway/tls_context.h"
 
-#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -9,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -48,7 +48,9 @@ std::string Unreadable(const std::string& path, int error) {
                " and the gateway runs as " + UserName(geteuid());
     }
     std::string words = std::generic_category().message(error);
-    if (!words.empty()) words[0] = static_cast<char>(std::tolower(words[0]));
+    if (!words.empty()) {
+        words[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(words[0])));
+    }
     return words;
 }
 
@@ -109,12 +111,9 @@ std::optional<ssl::context> MakeTlsContext(const std::string& certificate, const
                 (chain ? Reason(ec, "certificate") : why);
         return std::nullopt;
     }
-    std::optional<std::string> pem = ReadWhole(key, why);
+    const std::optional<std::string> pem = ReadWhole(key, why);
     if (pem && !OwnerOnly(key, error)) return std::nullopt;
-    if (pem) {
-        context.use_private_key(boost::asio::buffer(*pem), ssl::context::pem, ec);
-        OPENSSL_cleanse(pem->data(), pem->size());
-    }
+    if (pem) context.use_private_key(boost::asio::buffer(*pem), ssl::context::pem, ec);
     if (!pem || ec) {
         error = "cannot use the key " + key + ": " + (pem ? Reason(ec, "private key") : why);
         return std::nullopt;
