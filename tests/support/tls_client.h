@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
