@@ -2,6 +2,7 @@
 
 #include "gateway/access.h"
 #include "gateway/ember_access.h"
+#include "gateway/metrics.h"
 #include "gateway/unit_json.h"
 
 namespace vantrel::gateway {
@@ -28,10 +29,12 @@ Gateway::Gateway(const GatewayOptions& options) : m_options(options) {
     }
     if (options.ember) {
         m_ember = std::make_unique<EmberProvider>(m_units, m_hub, m_audit, names, *options.ember);
-        m_api.SetExtraMetrics([this] { return m_ember->MetricsText(); });
-        m_emberServer =
-            std::make_unique<StreamServer>(m_server, *m_ember, m_ember->ConnectionLimits());
+        // The provider's own limits, with the share of descriptors the start-up left it.
+        StreamServer::Limits limits = m_ember->ConnectionLimits();
+        limits.mostConnections = options.emberServer.mostConnections;
+        m_emberServer = std::make_unique<StreamServer>(m_server, *m_ember, limits);
     }
+    m_api.SetExtraMetrics([this] { return ExtraMetrics(); });
 }
 
 Gateway::~Gateway() { Stop(); }
@@ -50,7 +53,13 @@ bool Gateway::Start(std::string& error) {
     m_audit.SetFile(m_options.auditLog);
     if (!m_audit.Ready(error)) return false;
     const bool tls = !m_options.tlsCertificate.empty();
-    if (tls && !m_server.UseTls(m_options.tlsCertificate, m_options.tlsKey, error)) return false;
+    if (tls) {
+        CertificateDates dates;
+        if (!m_server.UseTls(m_options.tlsCertificate, m_options.tlsKey, dates, error)) {
+            return false;
+        }
+        m_certificate = dates;
+    }
     if (!m_server.Listen(m_options.host, m_options.port, error)) return false;
     if (m_emberServer &&
         !m_emberServer->Listen(m_options.ember->host, m_options.ember->port, error)) {
@@ -62,6 +71,14 @@ bool Gateway::Start(std::string& error) {
     if (m_emberServer) m_emberServer->Start();
     m_server.Start();
     return true;
+}
+
+std::string Gateway::ExtraMetrics() const {
+    std::string text = m_ember ? m_ember->MetricsText() : "";
+    if (m_certificate) {
+        text += CertificateMetricsText(m_certificate->notAfter, std::chrono::system_clock::now());
+    }
+    return text;
 }
 
 void Gateway::BeginStop() {

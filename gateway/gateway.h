@@ -31,8 +31,9 @@ struct GatewayOptions {
     /// HTTPS with this PEM certificate chain and key, when both are given.
     std::string tlsCertificate;
     std::string tlsKey;
-    /// The Ember+ provider, when asked for.
+    /// The Ember+ provider, when asked for, and what its clients may hold.
     std::optional<EmberOptions> ember;
+    StreamServer::Limits emberServer;
 };
 
 /// The service: a monitor per unit and the HTTP server in front of them.
@@ -60,9 +61,14 @@ class Gateway {
     bool ReloadTokens(std::string& why) { return m_tokens.Reload(why); }
     /// The Ember+ provider's port; 0 without one.
     int EmberPort() const { return m_emberServer ? m_emberServer->Port() : 0; }
+    /// The served certificate's dates, over HTTPS, once started.
+    const std::optional<CertificateDates>& Certificate() const { return m_certificate; }
 
   private:
     static constexpr std::size_t kMostStreams = 256;
+
+    // The metrics beside the units': the Ember+ clients, the certificate's time left.
+    std::string ExtraMetrics() const;
 
     const GatewayOptions m_options;
     EventHub m_hub{kMostStreams};
@@ -77,6 +83,7 @@ class Gateway {
     // After the server: its listener is closed while the loop still stands.
     std::unique_ptr<StreamServer> m_emberServer;
     int m_port = 0;
+    std::optional<CertificateDates> m_certificate;
 };
 
 }  // namespace vantrel::gateway

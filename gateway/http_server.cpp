@@ -20,6 +20,7 @@
 #include "gateway/event_hub.h"
 #include "gateway/network_loop.h"
 #include "gateway/request_head.h"
+#include "gateway/tls_context.h"
 
 namespace vantrel::gateway {
 namespace {
@@ -38,6 +39,17 @@ constexpr std::chrono::seconds kLinger{2};
 // A refusal the core makes itself, in the API's shape.
 HttpResponse Refusal(int status, const std::string& why) {
     return {status, "application/json", "{\"error\":\"" + why + "\"}", {}, nullptr};
+}
+
+// A body is framed by its length or by chunks alone. Any other coding, or chunked beside
+// another, is refused: Beast would take such a request as bodiless and read its body as the
+// next request.
+template <typename Message>
+bool ChunkedOrNone(const Message& message) {
+    const auto codings = message.equal_range(http::field::transfer_encoding);
+    if (codings.first == codings.second) return true;
+    if (std::next(codings.first) != codings.second) return false;
+    return beast::iequals(codings.first->value(), "chunked");
 }
 
 }  // namespace
@@ -158,11 +170,15 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
         // compares a Content-Length with an unset limit and takes every body as too large.
         m_parser->body_limit(std::numeric_limits<std::uint64_t>::max());
         if (m_buffer.size() > 0 || m_first) return ReadHead();
+        // The next request's first bytes, read rather than waited for on the socket: over TLS
+        // they may already sit decrypted in the stream, and the socket would never wake.
         Deadline(m_core.limits.idle);
-        Socket().async_wait(tcp::socket::wait_read, [self = Self()](beast::error_code ec) {
-            if (ec) return self->Shut();
-            self->ReadHead();
-        });
+        m_socket.async_read_some(m_buffer.prepare(kReadChunk),
+                                 [self = Self()](beast::error_code ec, std::size_t n) {
+                                     if (ec) return self->Shut();
+                                     self->m_buffer.commit(n);
+                                     self->ReadHead();
+                                 });
     }
 
     void ReadHead() {
@@ -182,6 +198,9 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
             return Refuse(Refusal(400, "the request is not valid HTTP/1.1: " + ec.message()));
         }
         if (ec) return Shut();
+        if (!ChunkedOrNone(m_parser->get())) {
+            return Refuse(Refusal(400, "Transfer-Encoding takes chunked alone"));
+        }
         m_phase = Phase::Reading;
         const auto& message = m_parser->get();
         std::optional<HttpRequest> request = RequestOf(message, m_peer);
@@ -431,23 +450,10 @@ bool HttpServer::Listen(const std::string& host, int port, std::string& error) {
 }
 
 bool HttpServer::UseTls(const std::string& certificate, const std::string& key,
-                        std::string& error) {
-    net::ssl::context context(net::ssl::context::tls_server);
-    context.set_options(net::ssl::context::default_workarounds | net::ssl::context::no_sslv2 |
-                        net::ssl::context::no_sslv3 | net::ssl::context::no_tlsv1 |
-                        net::ssl::context::no_tlsv1_1);
-    beast::error_code ec;
-    context.use_certificate_chain_file(certificate, ec);
-    if (ec) {
-        error = "cannot use the certificate " + certificate + ": " + ec.message();
-        return false;
-    }
-    context.use_private_key_file(key, net::ssl::context::pem, ec);
-    if (ec) {
-        error = "cannot use the key " + key + ": " + ec.message();
-        return false;
-    }
-    m_core->tls.emplace(std::move(context));
+                        CertificateDates& dates, std::string& error) {
+    std::optional<net::ssl::context> context = MakeTlsContext(certificate, key, dates, error);
+    if (!context) return false;
+    m_core->tls.emplace(std::move(*context));
     return true;
 }
 

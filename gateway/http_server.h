@@ -20,6 +20,12 @@ struct ServerLimits {
     int threads = 2;
 };
 
+/// When the certificate served may be used.
+struct CertificateDates {
+    std::chrono::system_clock::time_point notBefore;
+    std::chrono::system_clock::time_point notAfter;
+};
+
 /// HTTP/1.1 on one event loop run by a few threads: a connection costs a socket and a timer,
 /// never a thread, so a slow or idle client cannot hold the service. Every wait on a client has
 /// a deadline and every body its limit, counted as it is read.
@@ -33,9 +39,11 @@ class HttpServer {
     /// Binds and listens on a dotted IPv4 `host`; port 0 takes a free one. False, with the
     /// reason in `error`, when it cannot.
     bool Listen(const std::string& host, int port, std::string& error);
-    /// Serves HTTPS with this PEM certificate chain and key; false, with the reason, when they
-    /// cannot be used. Before Start.
-    bool UseTls(const std::string& certificate, const std::string& key, std::string& error);
+    /// Serves HTTPS with this PEM certificate chain and key (see MakeTlsContext), the
+    /// certificate's dates in `dates`; false, with the file and the reason, when they cannot be
+    /// used. Before Start.
+    bool UseTls(const std::string& certificate, const std::string& key, CertificateDates& dates,
+                std::string& error);
     int Port() const;
     void Start();
     /// No more connections; idle ones and event streams close now, busy ones after their reply.

@@ -6,7 +6,9 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 
 #include "clients/dotted_address.h"
 #include "clients/targets.h"
@@ -52,22 +54,68 @@ bool IsUtf8(const std::string& text) {
     }
 }
 
-// Each connection is a descriptor, and so is each unit's link: the soft limit (often 1024) is
-// raised as far as the hard one allows. Says so when that is short of what may be asked.
-void RaiseOpenFileLimit(std::size_t wanted) {
+// Each client is a descriptor, and so is each unit's link: the soft limit (often 1024) is
+// raised as far as the hard one allows. The limit in force comes back.
+std::size_t RaiseOpenFileLimit(std::size_t wanted) {
     rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return wanted;
     if (limit.rlim_cur < wanted) {
         limit.rlim_cur =
             limit.rlim_max == RLIM_INFINITY ? wanted : std::min<rlim_t>(wanted, limit.rlim_max);
         setrlimit(RLIMIT_NOFILE, &limit);
         getrlimit(RLIMIT_NOFILE, &limit);
     }
-    if (limit.rlim_cur < wanted) {
-        std::fprintf(stderr,
-                     "vantrel-gateway: warning: at most %llu open files (ulimit -n); %zu wanted\n",
-                     static_cast<unsigned long long>(limit.rlim_cur), wanted);
+    return limit.rlim_cur == RLIM_INFINITY ? wanted : static_cast<std::size_t>(limit.rlim_cur);
+}
+
+// Kept back from clients: the gateway's own descriptors (the standard streams, the loop, the
+// listeners, the audit log, the tokens and TLS files read again), and each unit's link with room
+// for the next one while a reconnect or an update overlaps it.
+constexpr std::size_t kOwnDescriptors = 64;
+constexpr std::size_t kDescriptorsPerUnit = 4;
+constexpr std::size_t kFewestClients = 8;
+
+// A unit that reconnects must find a descriptor whatever the clients hold: HTTP and Ember+
+// clients together get what the open-file limit leaves once the units' and the gateway's own
+// are kept back, and those past it are closed as soon as they are accepted. False when too
+// little is left for any.
+bool ShareDescriptors(GatewayOptions& options, std::string& error) {
+    std::size_t ember = options.ember ? options.emberServer.mostConnections : 0;
+    const std::size_t kept = kOwnDescriptors + kDescriptorsPerUnit * options.units.size();
+    const std::size_t wanted = kept + options.server.connections + ember;
+    const std::size_t limit = RaiseOpenFileLimit(wanted);
+    if (limit >= wanted) return true;
+    if (limit < kept + kFewestClients) {
+        error = "at most " + std::to_string(limit) +
+                " open files (ulimit -n): " + std::to_string(options.units.size()) +
+                " units need " + std::to_string(kept + kFewestClients) + " with their clients";
+        return false;
     }
+    std::size_t clients = limit - kept;
+    ember = std::min(ember, clients / 4);
+    clients -= ember;
+    options.server.connections = clients;
+    options.emberServer.mostConnections = ember;
+    std::fprintf(stderr,
+                 "vantrel-gateway: warning: at most %zu open files (ulimit -n): %zu HTTP and %zu "
+                 "Ember+ clients at once\n",
+                 limit, clients, ember);
+    return true;
+}
+
+// A certificate out of its dates is still served, as a client may be told to accept it, but it
+// is said.
+void WarnOfDates(const CertificateDates& dates, const std::string& path) {
+    const auto now = std::chrono::system_clock::now();
+    if (now >= dates.notBefore && now <= dates.notAfter) return;
+    const bool expired = now > dates.notAfter;
+    const std::time_t when =
+        std::chrono::system_clock::to_time_t(expired ? dates.notAfter : dates.notBefore);
+    std::tm parts{};
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", gmtime_r(&when, &parts));
+    std::fprintf(stderr, "vantrel-gateway: warning: the certificate %s %s %s\n", path.c_str(),
+                 expired ? "expired on" : "is not valid until", text);
 }
 
 // SIGHUP reads the tokens file again. The first stop signal stops taking requests; firmware
@@ -197,10 +245,11 @@ int Main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    RaiseOpenFileLimit(options.server.connections + 4 * options.units.size() + 128);
+    if (!ShareDescriptors(options, error)) return Usage(error);
 
     Gateway gateway(options);
     if (!gateway.Start(error)) return Usage(error);
+    if (gateway.Certificate()) WarnOfDates(*gateway.Certificate(), tlsCertificate);
     if (NeedsToken(options.host) && tlsCertificate.empty()) {
         std::fprintf(stderr,
                      "vantrel-gateway: warning: without --tls-cert, tokens cross the network to "

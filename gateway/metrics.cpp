@@ -15,10 +15,17 @@ class Lines {
     }
     void Series(const char* name, const std::string& unit, const std::string& labels,
                 double value) {
+        m_text += std::string(name) + "{unit=\"" + Label(unit) + "\"" + labels + "} " +
+                  Number(value) + "\n";
+    }
+    // A series of the gateway itself, which has no labels.
+    void Single(const char* name, double value) {
+        m_text += std::string(name) + " " + Number(value) + "\n";
+    }
+    static std::string Number(double value) {
         char number[32];
         std::snprintf(number, sizeof number, "%.15g", value);
-        m_text +=
-            std::string(name) + "{unit=\"" + Label(unit) + "\"" + labels + "} " + number + "\n";
+        return number;
     }
     static std::string Label(const std::string& value) {
         std::string out;
@@ -110,6 +117,17 @@ std::string MetricsText(const std::vector<UnitSnapshot>& units, Steady::time_poi
         lines.Series("vantrel_poll_age_seconds", u->unit, "",
                      std::chrono::duration<double>(now - u->lastAnswer).count());
     }
+    return std::move(lines).Text();
+}
+
+std::string CertificateMetricsText(std::chrono::system_clock::time_point notAfter,
+                                   std::chrono::system_clock::time_point now) {
+    Lines lines;
+    lines.Family("vantrel_tls_certificate_expiry_seconds", "gauge",
+                 "Seconds until the served certificate expires; negative once it has.");
+    lines.Single("vantrel_tls_certificate_expiry_seconds",
+                 static_cast<double>(
+                     std::chrono::duration_cast<std::chrono::seconds>(notAfter - now).count()));
     return std::move(lines).Text();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -11,5 +12,10 @@ namespace vantrel::gateway {
 /// vantrel_up, reconnect and poll period series: its values are left out, not repeated from its
 /// last poll.
 std::string MetricsText(const std::vector<UnitSnapshot>& units, Steady::time_point now);
+
+/// vantrel_tls_certificate_expiry_seconds: the time left until the served certificate's
+/// notAfter at `now`, negative once it has passed.
+std::string CertificateMetricsText(std::chrono::system_clock::time_point notAfter,
+                                   std::chrono::system_clock::time_point now);
 
 }  // namespace vantrel::gateway

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -15,16 +16,19 @@
 namespace vantrel::testing {
 
 /// The vantrel-gateway program run with `arguments`, its stderr kept; killed if still running
-/// when this goes.
+/// when this goes. `inChild` runs in the child before the program (a lower limit, another user);
+/// it may call only what is safe after a fork.
 class GatewayProcess {
   public:
-    explicit GatewayProcess(std::vector<std::string> arguments) {
+    explicit GatewayProcess(std::vector<std::string> arguments,
+                            const std::function<void()>& inChild = {}) {
         int out[2], err[2];
         if (pipe(out) != 0 || pipe(err) != 0) return;
         m_pid = fork();
         if (m_pid == 0) {
             dup2(out[1], STDOUT_FILENO);
             dup2(err[1], STDERR_FILENO);
+            if (inChild) inChild();
             std::vector<char*> argv{const_cast<char*>(VANTREL_GATEWAY)};
             for (std::string& argument : arguments) argv.push_back(argument.data());
             argv.push_back(nullptr);
