@@ -321,7 +321,8 @@ void Api::Post(const HttpRequest& request, const Identity& who, const Parts& par
             return done(
                 ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
         }
-        return done(m_jobs.Continue(parts[2]));
+        if (!m_audit.Ready(unrecordable)) return done(ErrorReply(503, unrecordable));
+        return done(m_jobs.Continue(parts[2], record));
     }
     done(ErrorReply(404, "nothing at " + request.path));
 }

@@ -33,17 +33,32 @@ void Audit(const CommandRecord& record, const std::string& unit, const Reply& ou
 
 }  // namespace
 
+bool CommandRecord::Begin(const std::string& unit, std::string& why) const {
+    return !log || log->Record({{"who", who},
+                                {"from", from},
+                                {"unit", unit},
+                                {"action", action},
+                                {"params", params},
+                                {"phase", "begun"}},
+                               why);
+}
+
 void CommandRecord::Write(const std::string& unit, nlohmann::json outcome, nlohmann::json before,
                           nlohmann::json after) const {
     if (!log) return;
+    // The command has run: an outcome the log cannot take can only be left out, and the next
+    // command's begun entry then finds the log unwritable.
+    std::string unwritten;
     log->Record({{"who", who},
                  {"from", from},
                  {"unit", unit},
                  {"action", action},
                  {"params", params},
+                 {"phase", "ended"},
                  {"outcome", std::move(outcome)},
                  {"before", std::move(before)},
-                 {"after", std::move(after)}});
+                 {"after", std::move(after)}},
+                unwritten);
 }
 
 void RunCommand(UnitMonitor& unit, EventHub& hub, CheckedCommand command, bool changesNetwork,
@@ -58,15 +73,25 @@ void RunCommand(UnitMonitor& unit, EventHub& hub, CheckedCommand command, bool c
     };
     auto outcome = std::make_shared<Reply>();
     auto before = std::make_shared<nlohmann::json>();
+    auto begun = std::make_shared<bool>(false);  // run and finished share the monitor's thread
     QueuedCommand queued;
+    // Begun at its turn rather than at Submit: a command that waits in the queue may find the
+    // log full by then, and one dropped unrun has only its outcome entry.
     queued.run = [=, &unit](UnitLink& link) {
+        std::string unrecorded;
+        if (!record.Begin(name, unrecorded)) {
+            *outcome = ErrorReply(503, unrecorded);
+            return false;
+        }
+        *begun = true;
         *before = UnitValuesJson(unit.Snapshot());
         *outcome = CheckReply(name, command(link), levelName);
         return changesNetwork;
     };
     queued.finished = [=, &unit, &hub](CommandEnd end) {
         if (end != CommandEnd::kRan) return drop(DroppedReply(name, end, unit.Snapshot().reason));
-        Audit(record, name, *outcome, *before, UnitValuesJson(unit.Snapshot()));
+        Audit(record, name, *outcome, *before,
+              *begun ? UnitValuesJson(unit.Snapshot()) : nlohmann::json());
         if (!answer->Give(*outcome)) {
             hub.Publish("outcome",
                         nlohmann::json{
