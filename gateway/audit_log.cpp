@@ -68,14 +68,36 @@ bool AuditLog::Ready(std::string& why) const {
 }
 
 bool AuditLog::Record(nlohmann::json entry, std::string& why) {
-    entry["time"] = cli::TimeText(std::chrono::system_clock::now());
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return WriteOwed(why) && Append(Stamped(std::move(entry)), why);
+}
+
+void AuditLog::RecordOutcome(nlohmann::json entry) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_owed.push_back(Stamped(std::move(entry)));
+    std::string why;  // found again by the next Record, which then fails
+    WriteOwed(why);
+}
+
+bool AuditLog::WriteOwed(std::string& why) {
+    for (; !m_owed.empty(); m_owed.pop_front()) {
+        if (!Append(m_owed.front(), why)) return false;
+    }
+    return true;
+}
+
+bool AuditLog::Append(const nlohmann::json& entry, std::string& why) {
     const std::string line =
         entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_path.empty() && !AppendLine(m_path, line, why)) return false;
-    m_recent.push_back(std::move(entry));
+    m_recent.push_back(entry);
     if (m_recent.size() > kKept) m_recent.pop_front();
     return true;
+}
+
+nlohmann::json AuditLog::Stamped(nlohmann::json entry) {
+    entry["time"] = cli::TimeText(std::chrono::system_clock::now());
+    return entry;
 }
 
 nlohmann::json AuditLog::Query(const std::string& unit, const std::string& who,

@@ -21,17 +21,29 @@ class AuditLog {
     /// Whether the file can be opened for appending now: false, with the reason, when not. A
     /// full disk passes; the entry's own write finds it.
     bool Ready(std::string& why) const;
-    /// Adds the entry, with its time, and appends it to the file as one whole line: false, with
-    /// the reason, when it could not be written, and then it is not kept and the file holds no
-    /// part of it. Nothing may be done that this has not recorded.
+    /// Adds the entry, with its time, and appends it to the file as one whole line, after any
+    /// entry still owed: false, with the reason, when it could not be written, and then it is
+    /// not kept and the file holds no part of it. Nothing may be done that this has not recorded.
     bool Record(nlohmann::json entry, std::string& why);
+    /// Adds the outcome of something done: when the file cannot take it now, it is owed, and
+    /// written before any later entry, so that every Record fails until it is.
+    void RecordOutcome(nlohmann::json entry);
     /// The newest first, at most `limit`, of those of `unit` and `who` where given ("" for any).
     nlohmann::json Query(const std::string& unit, const std::string& who, std::size_t limit) const;
 
   private:
+    /// Under m_mutex: the entries owed, oldest first, as far as the file takes them; false,
+    /// with the reason, when one is still owed.
+    bool WriteOwed(std::string& why);
+    /// Under m_mutex: appends the entry to the file and keeps it; false, with the reason, when
+    /// the file could not take it.
+    bool Append(const nlohmann::json& entry, std::string& why);
+    static nlohmann::json Stamped(nlohmann::json entry);
+
     mutable std::mutex m_mutex;
     std::string m_path;
     std::deque<nlohmann::json> m_recent;
+    std::deque<nlohmann::json> m_owed;  // outcomes the file could not take yet
 };
 
 }  // namespace vantrel::gateway

@@ -128,6 +128,7 @@ void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
                 });
                 return false;
             }
+            Update(job, i, [](UnitProgress& p) { p.begun = true; });
             // A net update runs only once the unit has been power-cycled.
             if (!job->net) Update(job, i, [](UnitProgress& p) { p.state = "running"; });
             const firmware::ProgressSink progress = [=](const firmware::Progress& step) {
@@ -200,13 +201,13 @@ Reply FirmwareJobs::Continue(const std::string& id, const CommandRecord& record)
         std::lock_guard<std::mutex> lock(m_mutex);
         job = Find(id);
         if (!job) return ErrorReply(404, "no such job: " + id);
-        // The updates of its unfinished units go on from here: each is recorded first.
+        // A net job's unfinished units go on from here: each is recorded first.
         CommandRecord continuing = record;
         continuing.action = "continue";
         continuing.params = job->record.params;
         for (const UnitProgress& progress : job->units) {
             std::string unrecorded;
-            if (!Finished(progress) && !continuing.Begin(progress.unit, unrecorded)) {
+            if (job->net && !Finished(progress) && !continuing.Begin(progress.unit, unrecorded)) {
                 return ErrorReply(503, unrecorded);
             }
         }
@@ -266,7 +267,7 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
 }
 
 void FirmwareJobs::Audit(const Job& job, const UnitProgress& progress) {
-    job.record.Write(progress.unit,
+    job.record.Write(progress.unit, progress.begun,
                      {{"state", progress.state},
                       {"done", progress.done},
                       {"total", progress.total},

@@ -55,6 +55,7 @@ class FirmwareJobs {
         std::int64_t done = 0;
         std::int64_t total = 0;
         std::string error;
+        bool begun = false;  // its begun entry is in the audit log
     };
     struct Job {
         std::string id;

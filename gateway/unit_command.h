@@ -26,9 +26,9 @@ struct CommandRecord {
     /// without a log.
     bool Begin(const std::string& unit, std::string& why) const;
     /// Writes the entry of its outcome on `unit` ("phase": "ended"), with the unit's values
-    /// before and after it (null where none were read); nothing without a log. One that cannot
-    /// be written leaves the begun entry without its end.
-    void Write(const std::string& unit, nlohmann::json outcome, nlohmann::json before,
+    /// before and after it (null where none were read); nothing without a log. The outcome of
+    /// one that `begun` is owed until the log takes it; of one that did not, tried once.
+    void Write(const std::string& unit, bool begun, nlohmann::json outcome, nlohmann::json before,
                nlohmann::json after) const;
 };
 

@@ -67,6 +67,14 @@ std::vector<json> Lines(const std::string& path) {
     return lines;
 }
 
+// How many entries are in `phase`, with the outcome `status` where given.
+long Count(const std::vector<json>& entries, const char* phase, int status = 0) {
+    return std::count_if(entries.begin(), entries.end(), [&](const json& entry) {
+        return entry.value("phase", "") == phase &&
+               (status == 0 || entry["outcome"].value("status", 0) == status);
+    });
+}
+
 TEST(GatewayAuditDiskTest, AFullDiskRefusesCommandsUnsentAndNeverCutsALine) {
     const std::string folder =
         (fs::temp_directory_path() / ("vantrel-audit-disk-" + std::to_string(getpid()))).string();
@@ -81,7 +89,7 @@ TEST(GatewayAuditDiskTest, AFullDiskRefusesCommandsUnsentAndNeverCutsALine) {
         ASSERT_EQ(gw.Post(step, {{"step", "up"}})->status, 200);
 
         // The log's last block has room for a few entries, then an entry is cut by the full
-        // disk: its command is refused, and nothing of the entry stays.
+        // disk: nothing of it stays, and the next command is refused.
         Fill(folder + "/filler");
         int stepped = 0;
         std::string refused;
@@ -95,11 +103,8 @@ TEST(GatewayAuditDiskTest, AFullDiskRefusesCommandsUnsentAndNeverCutsALine) {
             << refused;
         for (int i = 0; i < 5; ++i) EXPECT_EQ(stepUp(), 503);
         EXPECT_EQ(gw.units[0]->unit.GetLevel(sim::Level::Volume), 11 + stepped);
-        // Each step that ran was begun in the log first; an outcome cut short is left out.
-        const std::vector<json> full = Lines(log);
-        EXPECT_EQ(std::count_if(full.begin(), full.end(),
-                                [](const json& e) { return e.value("phase", "") == "begun"; }),
-                  1 + stepped);
+        // Each step that ran was begun in the log first.
+        EXPECT_EQ(Count(Lines(log), "begun"), 1 + stepped);
 
         // A firmware job's unit fails before anything is sent.
         gw.units[0]->log.Clear();
@@ -117,13 +122,14 @@ TEST(GatewayAuditDiskTest, AFullDiskRefusesCommandsUnsentAndNeverCutsALine) {
             EXPECT_EQ(line.find("FWUPDATE"), std::string::npos) << line;
         }
 
-        // With room again, the next entries start on lines of their own.
+        // With room again, an outcome the disk could not take is written first, and every
+        // entry is on a line of its own.
         fs::remove(folder + "/filler");
         ASSERT_EQ(gw.Post(step, {{"step", "up"}})->status, 200);
         EXPECT_EQ(gw.units[0]->unit.GetLevel(sim::Level::Volume), 12 + stepped);
         const std::vector<json> lines = Lines(log);
-        ASSERT_GE(lines.size(), 2u);
-        EXPECT_EQ(lines[lines.size() - 2]["phase"], "begun");
+        EXPECT_EQ(Count(lines, "begun"), 2 + stepped);
+        EXPECT_EQ(Count(lines, "ended", 200), 2 + stepped);
         EXPECT_EQ(lines.back()["phase"], "ended");
         EXPECT_EQ(lines.back()["params"]["step"], "up");
     });
