@@ -1,35 +1,60 @@
 #include "gateway/access.h"
 
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <fstream>
+#include <cerrno>
+#include <cstring>
+
+#include "gateway/unique_fd.h"
 
 namespace vantrel::gateway {
 
 bool NeedsToken(const std::string& host) { return host != "127.0.0.1"; }
 
-bool OwnerOnly(const std::string& path, std::string& why) {
+std::optional<std::string> ReadOwnerOnly(const std::string& path, std::string& why) {
+    // The descriptor opened is the one checked and read, so a file swapped in or reached through
+    // a link between a check and the read is never taken unchecked. O_NONBLOCK: a FIFO put in
+    // the file's place must not hang the reload.
+    const UniqueFd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
-        why = "cannot read " + path;
-        return false;
+    if (!file || fstat(file.Get(), &status) != 0) {
+        why = "cannot read " + path + " (" + std::strerror(errno) + ")";
+        return std::nullopt;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        why = path + " is not a regular file";
+        return std::nullopt;
+    }
+    if (status.st_uid != geteuid()) {
+        why = path + " is owned by uid " + std::to_string(status.st_uid) +
+              ", not by the gateway's user (uid " + std::to_string(geteuid()) + ")";
+        return std::nullopt;
     }
     if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
         why = "others than its owner may read " + path + ": chmod 600 it";
-        return false;
+        return std::nullopt;
     }
-    return true;
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = read(file.Get(), buffer, sizeof buffer);
+        if (got == 0) return text;
+        if (got > 0) {
+            text.append(buffer, static_cast<std::size_t>(got));
+        } else if (errno != EINTR) {
+            why = "cannot read " + path + " (" + std::strerror(errno) + ")";
+            return std::nullopt;
+        }
+    }
 }
 
 std::optional<std::string> ReadTokenFile(const std::string& path, std::string& why) {
-    if (!OwnerOnly(path, why)) return std::nullopt;
-    std::ifstream in(path);
-    std::string line;
-    if (!in || !std::getline(in, line)) {
-        why = "cannot read the token file " + path;
-        return std::nullopt;
-    }
+    const std::optional<std::string> text = ReadOwnerOnly(path, why);
+    if (!text) return std::nullopt;
+    const std::string line = text->substr(0, text->find('\n'));
     const auto first = line.find_first_not_of(" \t\r");
     const auto last = line.find_last_not_of(" \t\r");
     const std::string token =

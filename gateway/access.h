@@ -13,11 +13,12 @@ bool NeedsToken(const std::string& host);
 /// The shortest token a token file may hold.
 constexpr std::size_t kShortestToken = 16;
 /// The token in the file's first line, without surrounding blanks. None, with the reason in
-/// `why`, when the file cannot be read, others than its owner may read or write it, or the token
-/// is shorter than kShortestToken.
+/// `why`, when ReadOwnerOnly refuses the file or the token is shorter than kShortestToken.
 std::optional<std::string> ReadTokenFile(const std::string& path, std::string& why);
-/// Whether only the file's owner may read or write it; the reason in `why` when not.
-bool OwnerOnly(const std::string& path, std::string& why);
+/// The whole of a file that holds secrets: none, with the reason in `why`, unless what was
+/// opened is a regular file owned by the gateway's (effective) user that only its owner may
+/// read or write (0600 or stricter).
+std::optional<std::string> ReadOwnerOnly(const std::string& path, std::string& why);
 /// Whether an Authorization header carries `Bearer <token>`, the scheme in any case; the
 /// comparison takes the same time wherever the first difference is.
 bool Authorized(const std::string& header, const std::string& token);

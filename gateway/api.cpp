@@ -116,8 +116,29 @@ void SetLevel(CommandCall& call, const std::string& levelName, const json& body)
         [=](UnitLink& link) { return StepLevel(link, level, direction, 1); }, false, name);
 }
 
+const char* StrandingText(Stranding stranding) {
+    switch (stranding) {
+        case Stranding::kNone:
+            break;
+        case Stranding::kLoopback:
+            return "the IP is a loopback address (127.0.0.0/8)";
+        case Stranding::kNarrowMask:
+            return "a /31 or /32 mask leaves no other host on the unit's subnet";
+        case Stranding::kNetworkAddress:
+            return "the IP is its subnet's network address";
+        case Stranding::kBroadcastAddress:
+            return "the IP is its subnet's broadcast address";
+        case Stranding::kGatewayIsIp:
+            return "the gateway is the unit's own IP";
+        case Stranding::kGatewayOffSubnet:
+            return "the gateway is not a host of the unit's subnet";
+    }
+    return "";
+}
+
 // A static address passes the rules the panel's Apply has, before anything is sent: an address
-// the unit could not be reached at is refused.
+// the unit could not be reached at is refused. One that would strand the unit on its network
+// is refused too, unless the request insists with "force".
 void SetNetwork(CommandCall& call, const json& body) {
     if (IsTrue(body, "defaultIp")) {
         return call.Run("default-ip", json::object(), RestoreDefaultIp, true);
@@ -147,12 +168,20 @@ void SetNetwork(CommandCall& call, const json& body) {
     if (!ReachableAddresses(addresses)) {
         return call.done(ErrorReply(400, "Invalid IP address or mask!"));
     }
+    const bool force = IsTrue(body, "force");
+    if (const Stranding stranding = StrandingOf(addresses);
+        stranding != Stranding::kNone && !force) {
+        return call.done(ErrorReply(400, std::string(StrandingText(stranding)) +
+                                             ": the unit would be stranded; send \"force\": "
+                                             "true to set it all the same"));
+    }
     call.Run(
         "network",
         {{"mode", "static"},
          {"ip", body["ip"]},
          {"mask", body["mask"]},
-         {"gateway", body["gateway"]}},
+         {"gateway", body["gateway"]},
+         {"force", force}},
         [=](UnitLink& link) { return ApplyNetwork(link, AddressMode::Static, addresses); }, true);
 }
 
@@ -349,7 +378,10 @@ void Api::PostContinue(const RouteCall& call) {
     if (!HasType(request, "application/json")) {
         return done(ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
     }
-    return done(m_jobs.Continue(call.params[0]));
+    const CommandRecord record{&m_audit, call.who.name, request.peer, "", json::object()};
+    std::string unrecordable;
+    if (!m_audit.Ready(unrecordable)) return done(ErrorReply(503, unrecordable));
+    return done(m_jobs.Continue(call.params[0], record));
 }
 
 void Api::GetEvents(const RouteCall& call) {

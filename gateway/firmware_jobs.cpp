@@ -120,6 +120,15 @@ void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
                 });
                 return false;
             }
+            std::string unrecorded;
+            if (!job->record.Begin(monitor->Name(), unrecorded)) {
+                Update(job, i, [&](UnitProgress& p) {
+                    p.state = "failed";
+                    p.error = unrecorded;
+                });
+                return false;
+            }
+            Update(job, i, [](UnitProgress& p) { p.begun = true; });
             // A net update runs only once the unit has been power-cycled.
             if (!job->net) Update(job, i, [](UnitProgress& p) { p.state = "running"; });
             const firmware::ProgressSink progress = [=](const firmware::Progress& step) {
@@ -186,12 +195,22 @@ Reply FirmwareJobs::Get(const std::string& id) {
     return job ? Reply{200, JobJson(*job)} : ErrorReply(404, "no such job: " + id);
 }
 
-Reply FirmwareJobs::Continue(const std::string& id) {
+Reply FirmwareJobs::Continue(const std::string& id, const CommandRecord& record) {
     std::shared_ptr<Job> job;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         job = Find(id);
         if (!job) return ErrorReply(404, "no such job: " + id);
+        // A net job's unfinished units go on from here: each is recorded first.
+        CommandRecord continuing = record;
+        continuing.action = "continue";
+        continuing.params = job->record.params;
+        for (const UnitProgress& progress : job->units) {
+            std::string unrecorded;
+            if (job->net && !Finished(progress) && !continuing.Begin(progress.unit, unrecorded)) {
+                return ErrorReply(503, unrecorded);
+            }
+        }
         job->continued = true;
     }
     m_continued.notify_all();
@@ -248,7 +267,7 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
 }
 
 void FirmwareJobs::Audit(const Job& job, const UnitProgress& progress) {
-    job.record.Write(progress.unit,
+    job.record.Write(progress.unit, progress.begun,
                      {{"state", progress.state},
                       {"done", progress.done},
                       {"total", progress.total},

@@ -35,14 +35,16 @@ class FirmwareJobs {
 
     /// `units`: names separated by commas; `controller`: main or net. 202 with the job's id, or
     /// the reason nothing was started: 409 when a unit's last job has not finished.
-    /// Each unit's outcome is recorded in the audit log as asked for by `record`'s holder.
+    /// Each unit's update is recorded in the audit log as asked for by `record`'s holder: begun,
+    /// before anything is sent (a unit whose entry cannot be written fails unsent), and ended.
     Reply Start(const std::string& units, const std::string& controller, const std::string& image,
                 const Stages& stages, const CommandRecord& record);
     /// The job as JOB, or 404.
     Reply Get(const std::string& id);
     /// The units of a net job have been power-cycled with the line held in break: their
-    /// updates go on. The job as JOB, or 404.
-    Reply Continue(const std::string& id);
+    /// updates go on, each unfinished unit's recorded first as `record`'s holder's "continue".
+    /// The job as JOB, 404, or 503 when the audit log cannot take it (nothing goes on then).
+    Reply Continue(const std::string& id, const CommandRecord& record);
     /// Ends every wait for a power cycle, so that the gateway can stop.
     void Close();
 
@@ -53,6 +55,7 @@ class FirmwareJobs {
         std::int64_t done = 0;
         std::int64_t total = 0;
         std::string error;
+        bool begun = false;  // its begun entry is in the audit log
     };
     struct Job {
         std::string id;

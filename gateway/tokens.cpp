@@ -1,6 +1,6 @@
 #include "gateway/tokens.h"
 
-#include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -36,23 +36,23 @@ void Tokens::SetSingle(const std::string& token) {
 }
 
 bool Tokens::Load(const std::string& path, std::string& why) {
-    if (!OwnerOnly(path, why)) return false;
-    std::ifstream in(path);
-    if (!in) {
-        why = "cannot read the tokens file " + path;
-        return false;
-    }
+    const std::optional<std::string> text = ReadOwnerOnly(path, why);
+    if (!text) return false;
     std::vector<Entry> entries;
     std::set<std::string> names;
+    std::map<std::string, int> tokenLines;
+    std::istringstream in(*text);
     int number = 0;
     for (std::string line; std::getline(in, line);) {
         ++number;
         const std::string where = path + ":" + std::to_string(number) + ": ";
-        std::istringstream fields(line.substr(0, line.find('#')));
+        // A # begins a comment only as a line's first field or after the token: anywhere else
+        // it is part of a field, as a token may hold one.
+        std::istringstream fields(line);
         std::string name, role, token, extra;
-        if (!(fields >> name)) continue;  // blank or a comment
+        if (!(fields >> name) || name[0] == '#') continue;
         const std::optional<Role> parsed = fields >> role ? ParseRole(role) : std::nullopt;
-        if (!parsed || !(fields >> token) || fields >> extra) {
+        if (!parsed || !(fields >> token) || (fields >> extra && extra[0] != '#')) {
             why = where + "not NAME viewer|operator|admin TOKEN";
             return false;
         }
@@ -65,7 +65,18 @@ bool Tokens::Load(const std::string& path, std::string& why) {
                   " characters";
             return false;
         }
+        // One token under two names would be credited to the first: whose it is is unclear.
+        if (const auto given = tokenLines.emplace(token, number); !given.second) {
+            why = where + "the token of " + name + " is given on line " +
+                  std::to_string(given.first->second) + " already";
+            return false;
+        }
         entries.push_back({{name, *parsed}, token});
+    }
+    // No token would open the gateway to everyone as an admin.
+    if (entries.empty()) {
+        why = path + " holds no token";
+        return false;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_entries = std::move(entries);

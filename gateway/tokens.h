@@ -19,8 +19,9 @@ struct Identity {
     Role role = Role::kViewer;
 };
 
-/// The tokens the gateway takes. A tokens file holds `NAME ROLE TOKEN` a line, `#` comments;
-/// it is read whole or not at all, so a reload with a mistake keeps the tokens in force.
+/// The tokens the gateway takes. A tokens file holds `NAME ROLE TOKEN` a line; a line whose
+/// first field begins with `#` is a comment, and so is what follows the token after a blank and
+/// `#`. It is read whole or not at all, so a reload with a mistake keeps the tokens in force.
 class Tokens {
   public:
     struct Entry {
@@ -30,9 +31,9 @@ class Tokens {
 
     /// One admin token named "admin" (--token-file).
     void SetSingle(const std::string& token);
-    /// Reads the tokens file; false, with the reason in `why` and the tokens unchanged, when a
-    /// line is not `NAME ROLE TOKEN`, a name is given twice, a token is shorter than
-    /// kShortestToken, or others than the owner may read the file.
+    /// Reads the tokens file; false, with the reason in `why` (the file and line) and the tokens
+    /// unchanged, when ReadOwnerOnly refuses the file, a line is not `NAME ROLE TOKEN`, a name
+    /// or a token is given twice, a token is shorter than kShortestToken, or there is no token.
     bool Load(const std::string& path, std::string& why);
     /// Reads the file Load last read again.
     bool Reload(std::string& why);

@@ -25,25 +25,44 @@ class OnceReply {
 
 std::atomic<std::int64_t> nextCommand{1};
 
-void Audit(const CommandRecord& record, const std::string& unit, const Reply& outcome,
+void Audit(const CommandRecord& record, const std::string& unit, bool begun, const Reply& outcome,
            nlohmann::json before, nlohmann::json after) {
-    record.Write(unit, {{"status", outcome.status}, {"reply", outcome.body}}, std::move(before),
-                 std::move(after));
+    record.Write(unit, begun, {{"status", outcome.status}, {"reply", outcome.body}},
+                 std::move(before), std::move(after));
 }
 
 }  // namespace
 
-void CommandRecord::Write(const std::string& unit, nlohmann::json outcome, nlohmann::json before,
-                          nlohmann::json after) const {
+bool CommandRecord::Begin(const std::string& unit, std::string& why) const {
+    return !log || log->Record({{"who", who},
+                                {"from", from},
+                                {"unit", unit},
+                                {"action", action},
+                                {"params", params},
+                                {"phase", "begun"}},
+                               why);
+}
+
+void CommandRecord::Write(const std::string& unit, bool begun, nlohmann::json outcome,
+                          nlohmann::json before, nlohmann::json after) const {
     if (!log) return;
-    log->Record({{"who", who},
-                 {"from", from},
-                 {"unit", unit},
-                 {"action", action},
-                 {"params", params},
-                 {"outcome", std::move(outcome)},
-                 {"before", std::move(before)},
-                 {"after", std::move(after)}});
+    nlohmann::json entry{{"who", who},
+                         {"from", from},
+                         {"unit", unit},
+                         {"action", action},
+                         {"params", params},
+                         {"phase", "ended"},
+                         {"outcome", std::move(outcome)},
+                         {"before", std::move(before)},
+                         {"after", std::move(after)}};
+    if (begun) {
+        log->RecordOutcome(std::move(entry));
+    } else {
+        // Owing the outcome of every refusal would let clients fill the memory while the disk
+        // is full: one the log cannot take now is left out.
+        std::string unwritten;
+        log->Record(std::move(entry), unwritten);
+    }
 }
 
 void RunCommand(UnitMonitor& unit, EventHub& hub, CheckedCommand command, bool changesNetwork,
@@ -53,20 +72,30 @@ void RunCommand(UnitMonitor& unit, EventHub& hub, CheckedCommand command, bool c
     auto answer = std::make_shared<OnceReply>(std::move(sink));
     // Dropped before its turn: recorded with no values, as none were read for it.
     auto drop = [answer, record, name](const Reply& reply) {
-        Audit(record, name, reply, nullptr, nullptr);
+        Audit(record, name, false, reply, nullptr, nullptr);
         answer->Give(reply);
     };
     auto outcome = std::make_shared<Reply>();
     auto before = std::make_shared<nlohmann::json>();
+    auto begun = std::make_shared<bool>(false);  // run and finished share the monitor's thread
     QueuedCommand queued;
+    // Begun at its turn rather than at Submit: a command that waits in the queue may find the
+    // log full by then, and one dropped unrun has only its outcome entry.
     queued.run = [=, &unit](UnitLink& link) {
+        std::string unrecorded;
+        if (!record.Begin(name, unrecorded)) {
+            *outcome = ErrorReply(503, unrecorded);
+            return false;
+        }
+        *begun = true;
         *before = UnitValuesJson(unit.Snapshot());
         *outcome = CheckReply(name, command(link), levelName);
         return changesNetwork;
     };
     queued.finished = [=, &unit, &hub](CommandEnd end) {
         if (end != CommandEnd::kRan) return drop(DroppedReply(name, end, unit.Snapshot().reason));
-        Audit(record, name, *outcome, *before, UnitValuesJson(unit.Snapshot()));
+        Audit(record, name, *begun, *outcome, *before,
+              *begun ? UnitValuesJson(unit.Snapshot()) : nlohmann::json());
         if (!answer->Give(*outcome)) {
             hub.Publish("outcome",
                         nlohmann::json{

@@ -21,17 +21,23 @@ struct CommandRecord {
     std::string action;
     nlohmann::json params = nlohmann::json::object();
 
-    /// Writes the entry of its outcome on `unit`, with the unit's values before and after it
-    /// (null where none were read); nothing without a log.
-    void Write(const std::string& unit, nlohmann::json outcome, nlohmann::json before,
+    /// Writes the entry that it begins on `unit` ("phase": "begun"), before anything is sent:
+    /// false, with the reason, when that could not be written, and then it must not run. True
+    /// without a log.
+    bool Begin(const std::string& unit, std::string& why) const;
+    /// Writes the entry of its outcome on `unit` ("phase": "ended"), with the unit's values
+    /// before and after it (null where none were read); nothing without a log. The outcome of
+    /// one that `begun` is owed until the log takes it; of one that did not, tried once.
+    void Write(const std::string& unit, bool begun, nlohmann::json outcome, nlohmann::json before,
                nlohmann::json after) const;
 };
 
 /// Queues `command` for the unit's one link and replies with its outcome, without waiting:
 /// 503 when it cannot be queued or is dropped, 504 when it waits past its start limit or runs
 /// past its answer limit. An outcome that comes after its 504 is published as an "outcome"
-/// event carrying the command's id. Its outcome, with the unit's values before and after, is
-/// recorded in the audit log once known.
+/// event carrying the command's id. When its turn comes, its begun entry is written before
+/// anything is sent, and a log that cannot take it makes it 503, unsent; its outcome, with the
+/// unit's values before and after (null for one that did not run), is recorded once known.
 void RunCommand(UnitMonitor& unit, EventHub& hub, CheckedCommand command, bool changesNetwork,
                 const char* levelName, CommandRecord record, ReplySink sink);
 

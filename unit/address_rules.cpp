@@ -12,4 +12,24 @@ bool ReachableAddresses(const Addresses& addresses) {
     return ip != 0 && ip != 0xFFFFFFFFu && !multicast && mask != 0 && contiguous;
 }
 
+Stranding StrandingOf(const Addresses& addresses) {
+    const std::uint32_t ip = addresses.ip;
+    const std::uint32_t mask = addresses.mask;
+    const std::uint32_t network = ip & mask;
+    const std::uint32_t broadcast = network | ~mask;
+    const std::uint32_t gateway = addresses.gateway;
+    if ((ip >> 24) == 127) return Stranding::kLoopback;
+    // A /31 leaves only its network and broadcast addresses, which the unit's stack does not
+    // take as point-to-point hosts.
+    if (~mask < 3) return Stranding::kNarrowMask;
+    if (ip == network) return Stranding::kNetworkAddress;
+    if (ip == broadcast) return Stranding::kBroadcastAddress;
+    if (gateway == 0) return Stranding::kNone;
+    if (gateway == ip) return Stranding::kGatewayIsIp;
+    if ((gateway & mask) != network || gateway == network || gateway == broadcast) {
+        return Stranding::kGatewayOffSubnet;
+    }
+    return Stranding::kNone;
+}
+
 }  // namespace vantrel

@@ -335,7 +335,8 @@ async function showAudit(cell, now = false) {
     const item = document.createElement("li");
     const params = Object.values(entry.params || {}).join(" ");
     const outcome = entry.outcome || {};
-    const ended = outcome.state || (outcome.reply && outcome.reply.done ? "done" : "HTTP " + outcome.status);
+    const ended = entry.phase === "begun" ? "begun"
+      : outcome.state || (outcome.reply && outcome.reply.done ? "done" : "HTTP " + outcome.status);
     item.textContent = clockTime(entry.time) + " " + entry.who + " (" + entry.from + "): " +
       entry.action + (params ? " " + params : "") + " → " + ended;
     item.dataset.action = entry.action;

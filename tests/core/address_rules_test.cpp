@@ -29,5 +29,35 @@ TEST(AddressRulesTest, OnlyAddressesTheUnitCanBeReachedAtPass) {
     }
 }
 
+// Addresses the unit takes, but that leave it unreachable on its network or cut off past it.
+TEST(AddressRulesTest, AddressesThatStrandAUnitAreNamed) {
+    struct Case {
+        Addresses addresses;
+        Stranding stranding;
+    };
+    const Case cases[] = {
+        {{0xC0A80105, 0xFFFFFF00, 0xC0A80101}, Stranding::kNone},  // 192.168.1.5/24 via .1
+        {{0xC0A80105, 0xFFFFFF00, 0}, Stranding::kNone},           // no gateway
+        {{0x0A000001, 0xFFFFFFFC, 0x0A000002}, Stranding::kNone},  // /30: two hosts
+        {{0x7F000002, 0xFF000000, 0x7F000001}, Stranding::kLoopback},
+        {{0x7FFFFFFE, 0xFFFFFF00, 0}, Stranding::kLoopback},
+        {{0xC0A80105, 0xFFFFFFFF, 0}, Stranding::kNarrowMask},  // /32
+        {{0x0A000001, 0xFFFFFFFE, 0}, Stranding::kNarrowMask},  // /31
+        {{0xC0A80100, 0xFFFFFF00, 0xC0A80101}, Stranding::kNetworkAddress},
+        {{0x0A000000, 0xFF000000, 0}, Stranding::kNetworkAddress},
+        {{0xC0A801FF, 0xFFFFFF00, 0xC0A80101}, Stranding::kBroadcastAddress},
+        {{0xC0A8017F, 0xFFFFFF80, 0}, Stranding::kBroadcastAddress},  // .127/25
+        {{0xC0A80105, 0xFFFFFF00, 0xC0A80105}, Stranding::kGatewayIsIp},
+        {{0xC0A80105, 0xFFFFFF00, 0xC0A80201}, Stranding::kGatewayOffSubnet},
+        {{0xC0A80105, 0xFFFFFF80, 0xC0A80181}, Stranding::kGatewayOffSubnet},  // .129 past /25
+        {{0xC0A80105, 0xFFFFFF00, 0xC0A80100}, Stranding::kGatewayOffSubnet},  // its network
+        {{0xC0A80105, 0xFFFFFF00, 0xC0A801FF}, Stranding::kGatewayOffSubnet},  // its broadcast
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(StrandingOf(c.addresses), c.stranding)
+            << std::hex << c.addresses.ip << " " << c.addresses.mask << " " << c.addresses.gateway;
+    }
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -93,7 +93,8 @@ TEST_F(GatewayApiTest, CommandsSendThePanelsLinesAndReplyWithTheOutcome) {
     done = Reply(gw.Post(unit + "/network", {{"mode", "static"},
                                              {"ip", "127.0.60.1"},
                                              {"mask", "255.255.0.0"},
-                                             {"gateway", "127.0.60.254"}}),
+                                             {"gateway", "127.0.60.254"},
+                                             {"force", true}}),
                  200);
     EXPECT_EQ(done["network"]["mask"], "255.255.0.0");
     EXPECT_EQ(Commands(),

@@ -352,6 +352,16 @@ TEST(GatewayCommandLimitsTest, AnAddressTheUnitCouldNotBeReachedAtIsRefusedUnsen
         EXPECT_EQ(reply->status, 400) << mask;
         EXPECT_EQ(json::parse(reply->body)["error"], "Invalid IP address or mask!");
     }
+    // One the unit would take but be stranded by is refused unless forced.
+    const auto stranding = gw.Post("/api/units/127.0.60.1/network", {{"mode", "static"},
+                                                                     {"ip", "127.0.60.1"},
+                                                                     {"mask", "255.255.0.0"},
+                                                                     {"gateway", "127.0.60.254"}});
+    ASSERT_TRUE(stranding);
+    EXPECT_EQ(stranding->status, 400);
+    EXPECT_EQ(json::parse(stranding->body)["error"],
+              "the IP is a loopback address (127.0.0.0/8): the unit would be stranded; send "
+              "\"force\": true to set it all the same");
     for (const std::string& line : gw.units[0]->log.Lines("tcp")) {
         EXPECT_EQ(line.find("MASK"), std::string::npos) << line;
     }

@@ -83,7 +83,7 @@ TEST(GatewayRolesTest, EachRoleReachesItsRouteGroupsAndNoMore) {
         {"POST", unit + "/press/mix-down", "{}", 401, 403, 200, 200},
         {"POST", unit + "/level/volume", R"({"step": "up"})", 401, 403, 200, 200},
         {"POST", unit + "/network", R"({"mode": "static", "ip": "127.0.60.1",
-             "mask": "255.255.0.0", "gateway": "127.0.60.254"})",
+             "mask": "255.255.0.0", "gateway": "127.0.60.254", "force": true})",
          401, 403, 403, 200},
         {"POST", unit + "/factory-reset", R"({"confirm": true})", 401, 403, 403, 200},
         {"POST", "/api/firmware?units=127.0.60.1&controller=main", std::string(100, 'x'), 401, 403,
@@ -106,8 +106,9 @@ TEST(GatewayRolesTest, EachRoleReachesItsRouteGroupsAndNoMore) {
               (json{{"name", "desk"}, {"role", "operator"}}));
 }
 
-// Each command is one entry once its outcome is known: who, from where, what, the outcome as
-// replied, and the unit's values before and after. A log that cannot be written stops commands.
+// Each command is an entry as it begins and one once its outcome is known: who, from where,
+// what, the outcome as replied, and the unit's values before and after. A log that cannot be
+// written stops commands.
 TEST(GatewayAuditTest, EveryCommandAndJobIsAnEntryAndAnUnwritableLogRefusesCommands) {
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("vantrel-audit-" + std::to_string(getpid()));
@@ -125,7 +126,8 @@ TEST(GatewayAuditTest, EveryCommandAndJobIsAnEntryAndAnUnwritableLogRefusesComma
     ASSERT_EQ(gw.Post(unit + "/network", {{"mode", "static"},
                                           {"ip", "127.0.60.1"},
                                           {"mask", "255.255.0.0"},
-                                          {"gateway", "127.0.60.254"}})
+                                          {"gateway", "127.0.60.254"},
+                                          {"force", true}})
                   ->status,
               200);
     auto client = gw.Client();
@@ -136,7 +138,7 @@ TEST(GatewayAuditTest, EveryCommandAndJobIsAnEntryAndAnUnwritableLogRefusesComma
     ASSERT_TRUE(testing::WaitUntil(
         [&] {
             entries = json::parse(client.Get("/api/audit?unit=127.0.60.1")->body)["entries"];
-            return entries.size() == 4;
+            return entries.size() == 8;
         },
         std::chrono::seconds(20)))
         << entries.dump();
@@ -145,8 +147,18 @@ TEST(GatewayAuditTest, EveryCommandAndJobIsAnEntryAndAnUnwritableLogRefusesComma
     std::ifstream in(path);
     std::vector<json> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
-    ASSERT_EQ(lines.size(), 4u);
-    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(lines[i], entries[3 - i]);
+    ASSERT_EQ(lines.size(), 8u);
+    for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(lines[i], entries[7 - i]);
+    // Each is begun before anything is sent, then ended with its outcome.
+    std::vector<json> ended;
+    for (std::size_t i = 0; i < 8; i += 2) {
+        EXPECT_EQ(lines[i]["phase"], "begun");
+        EXPECT_EQ(lines[i]["action"], lines[i + 1]["action"]);
+        EXPECT_FALSE(lines[i].contains("outcome"));
+        EXPECT_EQ(lines[i + 1]["phase"], "ended");
+        ended.push_back(lines[i + 1]);
+    }
+    lines = ended;
 
     const json& press = lines[0];
     EXPECT_EQ(press["who"], "local");  // no tokens on 127.0.0.1
@@ -164,6 +176,7 @@ TEST(GatewayAuditTest, EveryCommandAndJobIsAnEntryAndAnUnwritableLogRefusesComma
     EXPECT_EQ(lines[1]["after"]["levels"][0], 12);
     EXPECT_EQ(lines[2]["action"], "network");
     EXPECT_EQ(lines[2]["after"]["mask"], "255.255.0.0");
+    EXPECT_EQ(lines[2]["params"]["force"], true);
     EXPECT_EQ(lines[3]["action"], "firmware");
     EXPECT_EQ(lines[3]["outcome"]["state"], "done");
     EXPECT_EQ(json::parse(client.Get("/api/audit?who=nobody")->body)["entries"].size(), 0u);
