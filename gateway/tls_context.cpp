@@ -111,8 +111,9 @@ std::optional<ssl::context> MakeTlsContext(const std::string& certificate, const
                 (chain ? Reason(ec, "certificate") : why);
         return std::nullopt;
     }
-    const std::optional<std::string> pem = ReadWhole(key, why);
-    if (pem && !OwnerOnly(key, error)) return std::nullopt;
+    // Read as anyone would first, for a plain reason when it cannot be; then as a secret.
+    std::optional<std::string> pem = ReadWhole(key, why);
+    if (pem && !(pem = ReadOwnerOnly(key, error))) return std::nullopt;
     if (pem) context.use_private_key(boost::asio::buffer(*pem), ssl::context::pem, ec);
     if (!pem || ec) {
         error = "cannot use the key " + key + ": " + (pem ? Reason(ec, "private key") : why);
