@@ -30,13 +30,13 @@ const MOVES = /^(BTN|ROT)/;
 
 const sleep = ms => new Promise(resolve => setTimeout(resolve, ms));
 
-// The audit log's entries of Ember+ clients.
+// The audit log's Ember+ commands: each writes a "begun" entry before it sends anything.
 function emberAudit() {
     return new Promise((resolve, reject) => {
         http.get(`http://127.0.0.1:${HTTP_PORT}/api/audit?who=ember`, response => {
             let body = '';
             response.on('data', data => { body += data; });
-            response.on('end', () => resolve(JSON.parse(body).entries));
+            response.on('end', () => resolve(JSON.parse(body).entries.filter(e => e.phase === 'begun')));
         }).on('error', reject);
     });
 }
