@@ -15,35 +15,12 @@
 #include <string>
 #include <utility>
 
+#include "gateway/unique_fd.h"
+
 namespace vantrel::bench {
 
-/// A file descriptor, closed with its owner.
-class Fd {
-  public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() { Reset(); }
-    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int Get() const { return m_fd; }
-    bool Open() const { return m_fd >= 0; }
-    void Reset() {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = -1;
-    }
-
-  private:
-    int m_fd = -1;
-};
+/// A file descriptor, closed with its owner: the gateway's own kind.
+using Fd = gateway::UniqueFd;
 
 /// The gateway's address, the only one the benchmark's clients ever connect to.
 constexpr uint32_t kGatewayAddress = 0x7F000001;  // 127.0.0.1

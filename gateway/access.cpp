@@ -20,7 +20,7 @@ std::optional<std::string> ReadOwnerOnly(const std::string& path, std::string& w
     // the file's place must not hang the reload.
     const UniqueFd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
-    if (!file || fstat(file.Get(), &status) != 0) {
+    if (!file.Open() || fstat(file.Get(), &status) != 0) {
         why = "cannot read " + path + " (" + std::strerror(errno) + ")";
         return std::nullopt;
     }

@@ -27,7 +27,7 @@ std::string Unwritable(const std::string& path, int error) {
 // ended first.
 bool AppendLine(const std::string& path, std::string line, std::string& why) {
     const UniqueFd file = OpenForAppend(path);
-    const off_t size = file ? lseek(file.Get(), 0, SEEK_END) : -1;
+    const off_t size = file.Open() ? lseek(file.Get(), 0, SEEK_END) : -1;
     if (size < 0) {
         why = Unwritable(path, errno);
         return false;
@@ -62,7 +62,7 @@ void AuditLog::SetFile(const std::string& path) {
 
 bool AuditLog::Ready(std::string& why) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_path.empty() || OpenForAppend(m_path)) return true;
+    if (m_path.empty() || OpenForAppend(m_path).Open()) return true;
     why = Unwritable(m_path, errno);
     return false;
 }

@@ -9,20 +9,29 @@ namespace vantrel::gateway {
 /// A file descriptor, closed with its owner.
 class UniqueFd {
   public:
+    UniqueFd() = default;
     explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
+    ~UniqueFd() { Reset(); }
     UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    UniqueFd& operator=(UniqueFd&&) = delete;
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
 
     int Get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
+    bool Open() const { return m_fd >= 0; }
+    void Reset() {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+    }
 
   private:
-    int m_fd;
+    int m_fd = -1;
 };
 
 }  // namespace vantrel::gateway
