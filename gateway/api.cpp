@@ -41,6 +41,11 @@ HttpResponse ApiResponse(const Reply& reply) {
     return response;
 }
 
+// Where a command's reply goes: into the API's JSON response.
+ReplySink JsonReplies(const Respond& respond) {
+    return [respond](Reply reply) { respond(ApiResponse(reply)); };
+}
+
 bool HasType(const HttpRequest& req, const char* type) {
     return req.Header("Content-Type").rfind(type, 0) == 0;
 }
@@ -320,17 +325,25 @@ void Api::GetWebFile(const RouteCall& call) {
     ServeAsset(FindWebAsset(call.request.path.c_str()), call);
 }
 
+std::optional<CommandRecord> Api::Record(const RouteCall& call, const ReplySink& done) {
+    std::string unrecordable;
+    if (!m_audit.Ready(unrecordable)) {
+        done(ErrorReply(503, unrecordable));
+        return std::nullopt;
+    }
+    return CommandRecord{&m_audit, call.who.name, call.request.peer, "", json::object()};
+}
+
 // The checks every command on a unit passes before anything is sent, then its audit record.
 void Api::Command(const RouteCall& call,
                   const std::function<void(CommandCall&, const json&)>& run) {
-    const ReplySink done = [respond = call.respond](Reply reply) { respond(ApiResponse(reply)); };
-    const CommandRecord record{&m_audit, call.who.name, call.request.peer, "", json::object()};
-    std::string unrecordable;
+    const ReplySink done = JsonReplies(call.respond);
     json body;
     UnitMonitor* unit = CommandUnit(m_units, call.params[0], call.request, body, done);
     if (!unit) return;
-    if (!m_audit.Ready(unrecordable)) return done(ErrorReply(503, unrecordable));
-    CommandCall command{*unit, m_hub, record, done};
+    std::optional<CommandRecord> record = Record(call, done);
+    if (!record) return;
+    CommandCall command{*unit, m_hub, std::move(*record), done};
     run(command, body);
 }
 
@@ -354,9 +367,7 @@ void Api::PostFactoryReset(const RouteCall& call) {
 
 void Api::PostFirmware(const RouteCall& call) {
     const HttpRequest& request = call.request;
-    const ReplySink done = [respond = call.respond](Reply reply) { respond(ApiResponse(reply)); };
-    const CommandRecord record{&m_audit, call.who.name, request.peer, "", json::object()};
-    std::string unrecordable;
+    const ReplySink done = JsonReplies(call.respond);
     if (!HasType(request, "application/octet-stream")) {
         return done(ErrorReply(415, "the image is sent as application/octet-stream"));
     }
@@ -367,21 +378,21 @@ void Api::PostFirmware(const RouteCall& call) {
         return done(ErrorReply(400, "canary and maxFailures are whole numbers"));
     }
     stages.canary = canary.value_or(0);
-    if (!m_audit.Ready(unrecordable)) return done(ErrorReply(503, unrecordable));
-    return done(m_jobs.Start(request.Param("units"), request.Param("controller"), request.body,
-                             stages, record));
+    const std::optional<CommandRecord> record = Record(call, done);
+    if (!record) return;
+    done(m_jobs.Start(request.Param("units"), request.Param("controller"), request.body, stages,
+                      *record));
 }
 
 void Api::PostContinue(const RouteCall& call) {
     const HttpRequest& request = call.request;
-    const ReplySink done = [respond = call.respond](Reply reply) { respond(ApiResponse(reply)); };
+    const ReplySink done = JsonReplies(call.respond);
     if (!HasType(request, "application/json")) {
         return done(ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
     }
-    const CommandRecord record{&m_audit, call.who.name, request.peer, "", json::object()};
-    std::string unrecordable;
-    if (!m_audit.Ready(unrecordable)) return done(ErrorReply(503, unrecordable));
-    return done(m_jobs.Continue(call.params[0], record));
+    const std::optional<CommandRecord> record = Record(call, done);
+    if (!record) return;
+    done(m_jobs.Continue(call.params[0], *record));
 }
 
 void Api::GetEvents(const RouteCall& call) {

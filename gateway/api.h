@@ -68,6 +68,9 @@ class Api : public HttpHandler {
     void PostFactoryReset(const RouteCall& call);
     void PostFirmware(const RouteCall& call);
     void PostContinue(const RouteCall& call);
+    /// What the audit log records of the call's command; none, with the 503 replied, while the
+    /// log cannot take it, so that nothing is done unrecorded.
+    std::optional<CommandRecord> Record(const RouteCall& call, const ReplySink& done);
     /// The checks and the audit every command on a unit passes; `run` sends it.
     void Command(const RouteCall& call,
                  const std::function<void(CommandCall&, const nlohmann::json&)>& run);
