@@ -14,16 +14,19 @@ namespace vantrel::gateway {
 
 bool NeedsToken(const std::string& host) { return host != "127.0.0.1"; }
 
-std::optional<std::string> ReadOwnerOnly(const std::string& path, std::string& why) {
+std::optional<std::string> ReadOwnerOnly(const std::string& path, std::string& why,
+                                         int* unreadable) {
     // The descriptor opened is the one checked and read, so a file swapped in or reached through
     // a link between a check and the read is never taken unchecked. O_NONBLOCK: a FIFO put in
     // the file's place must not hang the reload.
     const UniqueFd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
-    if (!file.Open() || fstat(file.Get(), &status) != 0) {
-        why = "cannot read " + path + " (" + std::strerror(errno) + ")";
+    const auto cannotRead = [&](int error) {
+        why = "cannot read " + path + " (" + std::strerror(error) + ")";
+        if (unreadable) *unreadable = error;
         return std::nullopt;
-    }
+    };
+    if (!file.Open() || fstat(file.Get(), &status) != 0) return cannotRead(errno);
     if (!S_ISREG(status.st_mode)) {
         why = path + " is not a regular file";
         return std::nullopt;
@@ -45,8 +48,7 @@ std::optional<std::string> ReadOwnerOnly(const std::string& path, std::string& w
         if (got > 0) {
             text.append(buffer, static_cast<std::size_t>(got));
         } else if (errno != EINTR) {
-            why = "cannot read " + path + " (" + std::strerror(errno) + ")";
-            return std::nullopt;
+            return cannotRead(errno);
         }
     }
 }

@@ -17,8 +17,10 @@ constexpr std::size_t kShortestToken = 16;
 std::optional<std::string> ReadTokenFile(const std::string& path, std::string& why);
 /// The whole of a file that holds secrets: none, with the reason in `why`, unless what was
 /// opened is a regular file owned by the gateway's (effective) user that only its owner may
-/// read or write (0600 or stricter).
-std::optional<std::string> ReadOwnerOnly(const std::string& path, std::string& why);
+/// read or write (0600 or stricter). When it cannot be opened or read at all, `unreadable`, if
+/// given, gets the errno, for a caller that words that reason itself.
+std::optional<std::string> ReadOwnerOnly(const std::string& path, std::string& why,
+                                         int* unreadable = nullptr);
 /// Whether an Authorization header carries `Bearer <token>`, the scheme in any case; the
 /// comparison takes the same time wherever the first difference is.
 bool Authorized(const std::string& header, const std::string& token);

@@ -111,12 +111,18 @@ std::optional<ssl::context> MakeTlsContext(const std::string& certificate, const
                 (chain ? Reason(ec, "certificate") : why);
         return std::nullopt;
     }
-    // Read as anyone would first, for a plain reason when it cannot be; then as a secret.
-    std::optional<std::string> pem = ReadWhole(key, why);
-    if (pem && !(pem = ReadOwnerOnly(key, error))) return std::nullopt;
+    // Read once, as a secret; a key that cannot be read at all gets the same plain reason as
+    // the certificate.
+    int unreadable = 0;
+    const std::optional<std::string> pem = ReadOwnerOnly(key, why, &unreadable);
+    if (!pem && unreadable == 0) {
+        error = why;
+        return std::nullopt;
+    }
     if (pem) context.use_private_key(boost::asio::buffer(*pem), ssl::context::pem, ec);
     if (!pem || ec) {
-        error = "cannot use the key " + key + ": " + (pem ? Reason(ec, "private key") : why);
+        error = "cannot use the key " + key + ": " +
+                (pem ? Reason(ec, "private key") : Unreadable(key, unreadable));
         return std::nullopt;
     }
     const X509* served = SSL_CTX_get0_certificate(context.native_handle());
