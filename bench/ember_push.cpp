@@ -48,6 +48,23 @@ constexpr int kEmberPort = 19190;
 constexpr std::chrono::seconds kPoll{5};
 constexpr std::uint32_t kVolume = 2;  // the parameter's number under its unit
 
+/// A connection from loopback address `local` (first octet in the top byte) to 127.0.0.1:`port`;
+/// none when it cannot be made. Clients come from addresses of their own: the provider takes at
+/// most 8 from one.
+Fd ConnectFrom(std::uint32_t local, int port) {
+    Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in from{}, to{};
+    from.sin_family = to.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(local);
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        connect(fd.Get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        return Fd();
+    }
+    return fd;
+}
+
 /// Sets every unit's volume to a new value once each poll period, noting when.
 class Changer {
   public:
@@ -120,17 +137,8 @@ class Consumer {
     }
 
     void Run() {
-        m_fd = Fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        // Each from an address of its own: the provider takes at most 8 from one.
-        sockaddr_in local{}, address{};
-        local.sin_family = address.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl((127u << 24) | (3u << 8) | m_number);
-        address.sin_port = htons(kEmberPort);
-        inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-        if (bind(m_fd.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-            connect(m_fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            return;
-        }
+        m_fd = ConnectFrom((127u << 24) | (3u << 8) | m_number, kEmberPort);
+        if (!m_fd.Open()) return;
         const auto getDirectory =
             ember::CommandElement({ember::CommandType::kGetDirectory, -1, std::nullopt});
         for (std::uint32_t unit = 1; unit <= kUnits; ++unit) {
@@ -281,18 +289,9 @@ class Flood {
     }
 
     static Fd Connect(int index) {
-        Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in local{}, remote{};
-        local.sin_family = remote.sin_family = AF_INET;
-        local.sin_addr.s_addr =
-            htonl((127u << 24) | (4u << 8) | static_cast<uint32_t>(index / 8 + 1));
-        remote.sin_port = htons(kFloodEmberPort);
-        inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-        if (bind(fd.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-            connect(fd.Get(), reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
-            return Fd();
-        }
-        fcntl(fd.Get(), F_SETFL, O_NONBLOCK);
+        Fd fd = ConnectFrom((127u << 24) | (4u << 8) | static_cast<uint32_t>(index / 8 + 1),
+                            kFloodEmberPort);
+        if (fd.Open()) fcntl(fd.Get(), F_SETFL, O_NONBLOCK);
         return fd;
     }
 
@@ -361,11 +360,16 @@ double HttpP99(bool flood) {
     return errors == 0 ? figures.Percentile(0.99) : 0;
 }
 
-int RunFlood() {
+// Enters the run's namespace and starts `count` units on `block`: 0, or the status to exit with.
+int Begin(int count, uint32_t block, std::vector<std::unique_ptr<BenchUnit>>& units) {
     if (const int status = EnterBenchRun("ember_push"); status != 0) return status;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    return StartUnits(count, block, units) ? 0 : 1;
+}
+
+int RunFlood() {
     std::vector<std::unique_ptr<BenchUnit>> units;
-    if (!StartUnits(kFloodUnits, kFloodBlock, units)) return 1;
+    if (const int status = Begin(kFloodUnits, kFloodBlock, units); status != 0) return status;
     std::printf(
         "vantrel-gateway over %d simulated units with Ember+; GET /api/units at concurrency 8 "
         "for 15 s\n",
@@ -391,10 +395,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: ember_push [SECONDS]   (at least 10; 30 by default)\n");
         return 2;
     }
-    if (const int status = EnterBenchRun("ember_push"); status != 0) return status;
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::vector<std::unique_ptr<BenchUnit>> units;
-    if (!StartUnits(kUnits, kBlock, units)) return 1;
+    if (const int status = Begin(kUnits, kBlock, units); status != 0) return status;
     std::printf(
         "vantrel-gateway over %d simulated units, polls every 5 s, every unit's volume changed "
         "once each 5 s; cpu over %d s\n",

@@ -361,10 +361,12 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
     };
     const std::optional<std::int64_t> wanted = ember_tree::Settable(number, value);
     if (readOnly || !wanted) return answer({});
-    // A lamp is judged by the unit as the command runs; anything else already at the value is
-    // left alone, so a consumer that repeats what it holds moves nothing.
-    const bool lamp = number >= ember_tree::kSoloLeft && number <= ember_tree::kMixDown;
-    if (!lamp && ember_tree::Values(monitor.Snapshot())[number] == ember::Value(*wanted)) {
+    // A lamp is judged by the unit as the command runs; anything else already at the value, with
+    // no command queued that may move it, is left alone, so a consumer that repeats what it
+    // holds moves nothing.
+    const bool isLamp = number >= ember_tree::kSoloLeft && number <= ember_tree::kMixDown;
+    if (!isLamp && monitor.Idle() &&
+        ember_tree::Values(monitor.Snapshot())[number] == ember::Value(*wanted)) {
         return answer({});
     }
     const std::optional<CommandRecord> record = Record(
@@ -375,7 +377,7 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
         const auto level = static_cast<Level>(number - ember_tree::kVolume);
         const auto target = static_cast<std::int32_t>(*wanted);
         command = [level, target](UnitLink& link) { return BringLevel(link, level, target); };
-    } else if (number >= ember_tree::kSoloLeft && number <= ember_tree::kMixDown) {
+    } else if (isLamp) {
         const Button* lamp = ButtonFor(ButtonEffect::Lamp,
                                        static_cast<std::uint8_t>(number - ember_tree::kSoloLeft));
         const bool on = *wanted != 0;

@@ -55,6 +55,11 @@ bool UnitMonitor::Updating() const {
     return m_running && m_running->update;
 }
 
+bool UnitMonitor::Idle() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_queue.empty() && !m_running;
+}
+
 UnitSnapshot UnitMonitor::Snapshot() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     UnitSnapshot snapshot = m_state;

@@ -88,6 +88,9 @@ class UnitMonitor {
     void BeginStop();
     /// Whether a firmware update is running on the link now.
     bool Updating() const;
+    /// Whether no command waits or runs: until then the snapshot may not be what the unit will
+    /// hold. (A command's effect is read before it counts as ended.)
+    bool Idle() const;
     /// Called now and then from another thread: once a unit has gone two poll periods without
     /// answering while its link still waits on it, hands that down snapshot to `changed`, once.
     void CheckAnswered();

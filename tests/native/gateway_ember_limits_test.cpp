@@ -104,6 +104,27 @@ TEST(GatewayEmberLimitsTest, ARequestCarryingAValueOrTheValueTheUnitHasSetsNothi
     EXPECT_EQ(Level(gw, 0), volume);
 }
 
+// The unit's value is the last word only once nothing waits to change it: a set back to it
+// behind one away from it is queued, not dropped as already done.
+TEST(GatewayEmberLimitsTest, ASetBackToTheUnitsValueBehindAnotherStillRuns) {
+    auto gw = Gateway();
+    ASSERT_TRUE(gw.started) << gw.error;
+    ASSERT_TRUE(gw.AllUp());
+    const std::int64_t volume = Level(gw, 0);
+    const std::int64_t away = volume >= 20 ? 0 : 40;
+    EmberSocket client("127.0.0.1", gw.service->EmberPort());
+    ASSERT_TRUE(client.Send(
+        Root{std::vector<Element>{Held(tree::kVolume, away), Held(tree::kVolume, volume)}}));
+    std::vector<Value> answers;
+    for (int i = 0; i < 2; ++i) {
+        const std::optional<Root> answer = client.NextRoot();
+        ASSERT_TRUE(answer);
+        answers.push_back(*OnlyParameter(answer).value);
+    }
+    EXPECT_EQ(answers, (std::vector<Value>{Value(away), Value(volume)}));
+    EXPECT_EQ(Level(gw, 0), volume);
+}
+
 TEST(GatewayEmberLimitsTest, AViewersSetsAndInvokesAreRefusedAndItReadsOnly) {
     auto gw = Gateway([](gateway::EmberOptions& o) {
         std::string why;
