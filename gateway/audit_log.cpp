@@ -60,10 +60,12 @@ void AuditLog::SetFile(const std::string& path) {
     m_path = path;
 }
 
-bool AuditLog::Ready(std::string& why) const {
+bool AuditLog::Ready(std::string& why, int* unwritable) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_path.empty() || OpenForAppend(m_path).Open()) return true;
-    why = Unwritable(m_path, errno);
+    const int error = errno;
+    if (unwritable) *unwritable = error;
+    why = Unwritable(m_path, error);
     return false;
 }
 

@@ -18,9 +18,9 @@ class AuditLog {
 
     /// Entries go to `path` too from now on ("" for none).
     void SetFile(const std::string& path);
-    /// Whether the file can be opened for appending now: false, with the reason, when not. A
-    /// full disk passes; the entry's own write finds it.
-    bool Ready(std::string& why) const;
+    /// Whether the file can be opened for appending now: false, with the reason, and the errno
+    /// in `unwritable` if given, when not. A full disk passes; the entry's own write finds it.
+    bool Ready(std::string& why, int* unwritable = nullptr) const;
     /// Adds the entry, with its time, and appends it to the file as one whole line, after any
     /// entry still owed: false, with the reason, when it could not be written, and then it is
     /// not kept and the file holds no part of it. Nothing may be done that this has not recorded.

@@ -1,5 +1,7 @@
 #include "gateway/gateway.h"
 
+#include <cerrno>
+
 #include "gateway/access.h"
 #include "gateway/ember_access.h"
 #include "gateway/metrics.h"
@@ -39,31 +41,46 @@ Gateway::Gateway(const GatewayOptions& options) : m_options(options) {
 
 Gateway::~Gateway() { Stop(); }
 
-bool Gateway::Start(std::string& error) {
-    if (!m_options.tokensFile.empty() && !m_tokens.Load(m_options.tokensFile, error)) return false;
-    if (NeedsToken(m_options.host) && m_tokens.Empty()) {
-        error = "listening on " + m_options.host + " needs --token-file";
+namespace {
+
+// An audit log whose folder is not there or not writable yet: a mount or a tmpfiles rule still
+// to come.
+bool NotYetWritable(int error) { return error == ENOENT || error == EACCES || error == EROFS; }
+
+// An address not up yet at boot, or a port another program still holds. EACCES here is a low
+// port without the capability, which waiting does not mend.
+bool NotYetListening(int error) { return error == EADDRNOTAVAIL || error == EADDRINUSE; }
+
+}  // namespace
+
+bool Gateway::Start(std::string& error, StartFault* fault) {
+    int refused = 0;
+    const auto failed = [&](bool mayPass) {
+        if (fault) *fault = mayPass ? StartFault::kNotYet : StartFault::kSetUp;
         return false;
+    };
+    if (!m_options.tokensFile.empty() && !m_tokens.Load(m_options.tokensFile, error)) {
+        return failed(false);
+    }
+    if (NeedsToken(m_options.host) && m_tokens.Empty()) {
+        error = "listening on " + m_options.host + " needs --token-file or --tokens-file";
+        return failed(false);
     }
     if (m_options.ember && NeedsAllowList(m_options.ember->host) &&
         m_options.ember->allow.empty()) {
         error = "Ember+ on " + m_options.ember->host + " needs --ember-allow";
-        return false;
+        return failed(false);
     }
     m_audit.SetFile(m_options.auditLog);
-    if (!m_audit.Ready(error)) return false;
+    if (!m_audit.Ready(error, &refused)) return failed(NotYetWritable(refused));
     const bool tls = !m_options.tlsCertificate.empty();
-    if (tls) {
-        CertificateDates dates;
-        if (!m_server.UseTls(m_options.tlsCertificate, m_options.tlsKey, dates, error)) {
-            return false;
-        }
-        m_certificate = dates;
+    if (tls && !ReloadTls(error)) return failed(false);
+    if (!m_server.Listen(m_options.host, m_options.port, error, &refused)) {
+        return failed(NotYetListening(refused));
     }
-    if (!m_server.Listen(m_options.host, m_options.port, error)) return false;
     if (m_emberServer &&
-        !m_emberServer->Listen(m_options.ember->host, m_options.ember->port, error)) {
-        return false;
+        !m_emberServer->Listen(m_options.ember->host, m_options.ember->port, error, &refused)) {
+        return failed(NotYetListening(refused));
     }
     m_port = m_server.Port();
     m_api.SetListening(m_port, tls, NeedsToken(m_options.host));
@@ -73,10 +90,23 @@ bool Gateway::Start(std::string& error) {
     return true;
 }
 
+bool Gateway::ReloadTls(std::string& why) {
+    CertificateDates dates;
+    if (!m_server.UseTls(m_options.tlsCertificate, m_options.tlsKey, dates, why)) return false;
+    std::lock_guard<std::mutex> lock(m_certificateMutex);
+    m_certificate = dates;
+    return true;
+}
+
+std::optional<CertificateDates> Gateway::Certificate() const {
+    std::lock_guard<std::mutex> lock(m_certificateMutex);
+    return m_certificate;
+}
+
 std::string Gateway::ExtraMetrics() const {
     std::string text = m_ember ? m_ember->MetricsText() : "";
-    if (m_certificate) {
-        text += CertificateMetricsText(m_certificate->notAfter, std::chrono::system_clock::now());
+    if (const std::optional<CertificateDates> certificate = Certificate()) {
+        text += CertificateMetricsText(certificate->notAfter, std::chrono::system_clock::now());
     }
     return text;
 }

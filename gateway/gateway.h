@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,16 @@ struct GatewayOptions {
     StreamServer::Limits emberServer;
 };
 
+/// What kept the gateway from starting.
+enum class StartFault : std::uint8_t {
+    kNone,
+    /// The options or the files they name: starting again as they stand cannot mend it.
+    kSetUp,
+    /// What may pass by itself: the listen address not up yet, its port held by another, the
+    /// audit log's folder not there or not writable yet.
+    kNotYet,
+};
+
 /// The service: a monitor per unit and the HTTP server in front of them.
 class Gateway {
   public:
@@ -44,9 +55,9 @@ class Gateway {
     Gateway(const Gateway&) = delete;
     Gateway& operator=(const Gateway&) = delete;
 
-    /// Listens, starts the units' monitors and serves; false, with the reason in `error`, when
-    /// it cannot.
-    bool Start(std::string& error);
+    /// Listens, starts the units' monitors and serves; false, with the reason in `error` and
+    /// its kind in `fault` if given, when it cannot.
+    bool Start(std::string& error, StartFault* fault = nullptr);
     /// The first of a stop: no more connections or commands, the event streams closed, queued
     /// commands answered; a firmware update that runs goes on.
     void BeginStop();
@@ -61,8 +72,11 @@ class Gateway {
     bool ReloadTokens(std::string& why) { return m_tokens.Reload(why); }
     /// The Ember+ provider's port; 0 without one.
     int EmberPort() const { return m_emberServer ? m_emberServer->Port() : 0; }
+    /// Over HTTPS, reads the certificate and key again for the connections from now on; false,
+    /// with the reason, when they cannot be used, and those in force stay.
+    bool ReloadTls(std::string& why);
     /// The served certificate's dates, over HTTPS, once started.
-    const std::optional<CertificateDates>& Certificate() const { return m_certificate; }
+    std::optional<CertificateDates> Certificate() const;
 
   private:
     static constexpr std::size_t kMostStreams = 256;
@@ -83,6 +97,7 @@ class Gateway {
     // After the server: its listener is closed while the loop still stands.
     std::unique_ptr<StreamServer> m_emberServer;
     int m_port = 0;
+    mutable std::mutex m_certificateMutex;  // a reload sets it while a scrape reads it
     std::optional<CertificateDates> m_certificate;
 };
 

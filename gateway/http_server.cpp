@@ -10,6 +10,8 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <type_traits>
 #include <limits>
@@ -85,7 +87,10 @@ class HttpServer::Core {
     tcp::acceptor acceptor{net::make_strand(ioc)};
     Timer acceptPause{acceptor.get_executor()};
     net::executor_work_guard<net::io_context::executor_type> work;
-    std::optional<net::ssl::context> tls;  // HTTPS when set
+    // HTTPS when set. A reload puts a new one here for the connections to come; each open one
+    // holds the one it began with.
+    std::mutex tlsMutex;
+    std::shared_ptr<net::ssl::context> tls;
     std::vector<std::thread> threads;
     std::atomic<bool> draining{false};
     std::atomic<bool> stopped{false};
@@ -97,8 +102,9 @@ class HttpServer::Core {
 template <typename Stream>
 class Session : public Connection, public std::enable_shared_from_this<Session<Stream>> {
   public:
-    Session(HttpServer::Core& core, Stream stream)
+    Session(HttpServer::Core& core, Stream stream, std::shared_ptr<net::ssl::context> tls = nullptr)
         : m_core(core),
+          m_tls(std::move(tls)),
           m_socket(std::move(stream)),
           m_deadline(m_socket.get_executor()),
           m_heartbeat(m_socket.get_executor()) {}
@@ -385,6 +391,7 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
     }
 
     HttpServer::Core& m_core;
+    std::shared_ptr<net::ssl::context> m_tls;  // outlives the stream made on it
     Stream m_socket;
     Timer m_deadline;
     Timer m_heartbeat;
@@ -410,8 +417,14 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
 void HttpServer::Core::Accept() {
     AcceptEach(ioc, acceptor, acceptPause, [this](tcp::socket socket) {
         if (open.Size() >= limits.connections) return;
-        if (tls) {
-            Begin(std::make_shared<Session<TlsStream>>(*this, TlsStream(std::move(socket), *tls)));
+        std::shared_ptr<net::ssl::context> context;
+        {
+            std::lock_guard<std::mutex> lock(tlsMutex);
+            context = tls;
+        }
+        if (context) {
+            TlsStream stream(std::move(socket), *context);
+            Begin(std::make_shared<Session<TlsStream>>(*this, std::move(stream), context));
         } else {
             Begin(std::make_shared<Session<tcp::socket>>(*this, std::move(socket)));
         }
@@ -431,7 +444,8 @@ HttpServer::HttpServer(HttpHandler& handler, const ServerLimits& limits)
 
 HttpServer::~HttpServer() { Stop(); }
 
-bool OpenAcceptor(tcp::acceptor& acceptor, const std::string& host, int port, std::string& error) {
+bool OpenAcceptor(tcp::acceptor& acceptor, const std::string& host, int port, std::string& error,
+                  int* refused) {
     beast::error_code ec;
     const net::ip::address address = net::ip::make_address(host, ec);
     if (!ec) acceptor.open(tcp::v4(), ec);
@@ -440,20 +454,26 @@ bool OpenAcceptor(tcp::acceptor& acceptor, const std::string& host, int port, st
     if (!ec) acceptor.listen(net::socket_base::max_listen_connections, ec);
     if (ec) {
         error = "cannot listen on " + host + ":" + std::to_string(port) + ": " + ec.message();
+        if (ec == net::error::access_denied && port < 1024) {
+            error += " (a port under 1024 needs CAP_NET_BIND_SERVICE)";
+        }
+        if (refused && ec.category() == boost::system::system_category()) *refused = ec.value();
         return false;
     }
     return true;
 }
 
-bool HttpServer::Listen(const std::string& host, int port, std::string& error) {
-    return OpenAcceptor(m_core->acceptor, host, port, error);
+bool HttpServer::Listen(const std::string& host, int port, std::string& error, int* refused) {
+    return OpenAcceptor(m_core->acceptor, host, port, error, refused);
 }
 
 bool HttpServer::UseTls(const std::string& certificate, const std::string& key,
                         CertificateDates& dates, std::string& error) {
     std::optional<net::ssl::context> context = MakeTlsContext(certificate, key, dates, error);
     if (!context) return false;
-    m_core->tls.emplace(std::move(*context));
+    auto made = std::make_shared<net::ssl::context>(std::move(*context));
+    std::lock_guard<std::mutex> lock(m_core->tlsMutex);
+    m_core->tls = std::move(made);
     return true;
 }
 

@@ -37,11 +37,12 @@ class HttpServer {
     HttpServer& operator=(const HttpServer&) = delete;
 
     /// Binds and listens on a dotted IPv4 `host`; port 0 takes a free one. False, with the
-    /// reason in `error`, when it cannot.
-    bool Listen(const std::string& host, int port, std::string& error);
+    /// reason in `error` and the errno in `refused` if given, when it cannot.
+    bool Listen(const std::string& host, int port, std::string& error, int* refused = nullptr);
     /// Serves HTTPS with this PEM certificate chain and key (see MakeTlsContext), the
     /// certificate's dates in `dates`; false, with the file and the reason, when they cannot be
-    /// used. Before Start.
+    /// used, and then those in force stay. Before Start, or again while serving HTTPS: the
+    /// connections accepted from then on get the new ones, the open ones keep theirs.
     bool UseTls(const std::string& certificate, const std::string& key, CertificateDates& dates,
                 std::string& error);
     int Port() const;

@@ -2,6 +2,7 @@
 // link, polls it, and serves a JSON API, Server-Sent Events, Prometheus metrics and a page.
 #include <signal.h>
 #include <sys/resource.h>
+#include <sysexits.h>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -15,17 +16,23 @@
 #include "gateway/access.h"
 #include "gateway/ember_access.h"
 #include "gateway/gateway.h"
+#include "gateway/service_notify.h"
 #include "res/version.h"
 
 namespace vantrel::gateway {
 namespace {
 
+// A mistake in the options or the files they name: the service manager does not start it
+// again. What may pass by itself exits with EX_TEMPFAIL, which it does start again.
 constexpr int kUsage = 2;
+constexpr int kNotYet = EX_TEMPFAIL;
 
-int Usage(const std::string& message) {
+int Fail(const std::string& message, int code) {
     std::fprintf(stderr, "vantrel-gateway: %s\n", message.c_str());
-    return kUsage;
+    return code;
 }
+
+int Usage(const std::string& message) { return Fail(message, kUsage); }
 
 // "HOST:PORT" with a dotted host.
 bool ParseListen(const std::string& text, std::string& host, int& port) {
@@ -118,18 +125,38 @@ void WarnOfDates(const CertificateDates& dates, const std::string& path) {
                  expired ? "expired on" : "is not valid until", text);
 }
 
-// SIGHUP reads the tokens file again. The first stop signal stops taking requests; firmware
-// updates that run are let finish, as the panel lets one finish when it is closed, unless a
-// second stop signal comes.
-void Serve(Gateway& gateway, const sigset_t& signals) {
-    for (int received = 0; sigwait(&signals, &received) == 0 && received == SIGHUP;) {
-        std::string why;
+// SIGHUP reads the tokens file and the TLS certificate and key again, each kept as it was when
+// its files cannot be used.
+void Reload(Gateway& gateway, const GatewayOptions& options) {
+    std::string why;
+    if (!options.tokensFile.empty()) {
         if (gateway.ReloadTokens(why)) {
             std::fprintf(stderr, "vantrel-gateway: read the tokens file again\n");
         } else {
             std::fprintf(stderr, "vantrel-gateway: %s; the tokens in force stay\n", why.c_str());
         }
     }
+    if (!options.tlsCertificate.empty()) {
+        if (gateway.ReloadTls(why)) {
+            std::fprintf(stderr, "vantrel-gateway: read the TLS certificate and key again\n");
+            WarnOfDates(*gateway.Certificate(), options.tlsCertificate);
+        } else {
+            std::fprintf(stderr, "vantrel-gateway: %s; the certificate in force stays\n",
+                         why.c_str());
+        }
+    }
+}
+
+// The first stop signal stops taking requests; firmware updates that run are let finish, as
+// the panel lets one finish when it is closed, unless a second stop signal comes.
+void Serve(Gateway& gateway, const GatewayOptions& options, const sigset_t& signals,
+           const ServiceNotifier& notifier) {
+    for (int received = 0; sigwait(&signals, &received) == 0 && received == SIGHUP;) {
+        notifier.Reloading();
+        Reload(gateway, options);
+        notifier.Ready();
+    }
+    notifier.Stopping();
     gateway.BeginStop();
     std::vector<std::string> updating = gateway.Updating();
     if (!updating.empty()) {
@@ -151,11 +178,17 @@ void Serve(Gateway& gateway, const sigset_t& signals) {
 int Main(int argc, char** argv) {
     CLI::App app{"vantrel-gateway: Vantrel units over HTTP"};
     app.set_version_flag("--version", VANTREL_VERSION_TEXT);
+    app.footer(
+        "Exit status: 0 stopped by a signal; 2 a mistake in the options or the files they name; " +
+        std::to_string(kNotYet) +
+        " what may pass by itself (the listen address not up yet, its port in use, the audit "
+        "log's folder not there or not writable yet): start it again later.");
     std::vector<std::string> units, ports;
     std::string unitsFile, listen = "127.0.0.1:8023", tokenFile, tokensFile, auditLog;
     int poll = 5;
     app.add_option("--unit", units, "a unit's IP address (TCP console); may be repeated");
-    app.add_option("--units-file", unitsFile, "a file of unit addresses, one a line; # comments");
+    app.add_option("--units-file", unitsFile,
+                   "a file of units, one a line: an IP address or a serial port; # comments");
     app.add_option("--port", ports, "a serial port: /dev/ttyUSB0; may be repeated");
     app.add_option("--listen", listen, "HOST:PORT to serve on (default 127.0.0.1:8023)");
     app.add_option("--poll", poll, "seconds between status polls (default 5)")
@@ -163,7 +196,7 @@ int Main(int argc, char** argv) {
     app.add_option("--token-file", tokenFile, "a file holding the one (admin) bearer token");
     app.add_option("--tokens-file", tokensFile,
                    "a file of named tokens, NAME viewer|operator|admin TOKEN a line; read again "
-                   "on SIGHUP")
+                   "on SIGHUP, as are the TLS certificate and key")
         ->excludes("--token-file");
     app.add_option("--audit-log", auditLog, "a file the audit log's JSON lines are appended to");
     std::string tlsCertificate, tlsKey;
@@ -195,10 +228,10 @@ int Main(int argc, char** argv) {
     if (!ParseListen(listen, options.host, options.port)) {
         return Usage("--listen takes A.B.C.D:PORT: " + listen);
     }
-    if (!unitsFile.empty() && !cli::ReadUnitsFile(unitsFile, units)) {
-        return Usage("cannot read " + unitsFile);
-    }
     std::string error;
+    if (!unitsFile.empty() && !cli::ReadUnitsFile(unitsFile, units, ports, error)) {
+        return Usage(error);
+    }
     if (!cli::MakeTargets(units, ports, options.units, error)) return Usage(error);
     if (options.units.empty()) return Usage("no unit: give --unit A.B.C.D or --port DEVICE");
     for (const cli::Target& target : options.units) {
@@ -213,7 +246,8 @@ int Main(int argc, char** argv) {
     options.tlsCertificate = tlsCertificate;
     options.tlsKey = tlsKey;
     if (NeedsToken(options.host) && !options.token && tokensFile.empty()) {
-        return Usage("listening on " + options.host + " needs --token-file: others can reach it");
+        return Usage("listening on " + options.host +
+                     " needs --token-file or --tokens-file: others can reach it");
     }
     options.monitor.poll = std::chrono::seconds(poll);
     if (!ember.empty()) {
@@ -248,8 +282,13 @@ int Main(int argc, char** argv) {
     if (!ShareDescriptors(options, error)) return Usage(error);
 
     Gateway gateway(options);
-    if (!gateway.Start(error)) return Usage(error);
-    if (gateway.Certificate()) WarnOfDates(*gateway.Certificate(), tlsCertificate);
+    StartFault fault = StartFault::kNone;
+    if (!gateway.Start(error, &fault)) {
+        return Fail(error, fault == StartFault::kNotYet ? kNotYet : kUsage);
+    }
+    if (const std::optional<CertificateDates> dates = gateway.Certificate()) {
+        WarnOfDates(*dates, tlsCertificate);
+    }
     if (NeedsToken(options.host) && tlsCertificate.empty()) {
         std::fprintf(stderr,
                      "vantrel-gateway: warning: without --tls-cert, tokens cross the network to "
@@ -263,7 +302,9 @@ int Main(int argc, char** argv) {
                     gateway.EmberPort());
     }
     std::fflush(stdout);
-    Serve(gateway, signals);
+    const ServiceNotifier notifier;
+    notifier.Ready();
+    Serve(gateway, options, signals, notifier);
     return 0;
 }
 

@@ -23,9 +23,10 @@ boost::asio::io_context& LoopOf(HttpServer::Core& core);
 
 /// Opens, binds and listens on a dotted IPv4 `host`, port 0 for any free one, with the kernel's
 /// own most for the backlog, so that a burst waits in the queue rather than on a SYN sent again
-/// a second later. False, with the reason in `error`, when it cannot.
+/// a second later. False, with the reason in `error`, when it cannot, and the errno, if
+/// `refused` is given, when the system refused it.
 bool OpenAcceptor(boost::asio::ip::tcp::acceptor& acceptor, const std::string& host, int port,
-                  std::string& error);
+                  std::string& error, int* refused = nullptr);
 
 /// Accepts on `acceptor`, a listener of `ioc`, until it is closed, each connection on a strand of
 /// its own handed to `take`. An accept that fails (out of descriptors, most likely) is tried again

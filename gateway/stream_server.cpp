@@ -237,8 +237,8 @@ StreamServer::StreamServer(HttpServer& loop, StreamService& service, const Limit
 
 StreamServer::~StreamServer() { Stop(); }
 
-bool StreamServer::Listen(const std::string& host, int port, std::string& error) {
-    return OpenAcceptor(m_core->acceptor, host, port, error);
+bool StreamServer::Listen(const std::string& host, int port, std::string& error, int* refused) {
+    return OpenAcceptor(m_core->acceptor, host, port, error, refused);
 }
 
 int StreamServer::Port() const {

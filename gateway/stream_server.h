@@ -74,8 +74,8 @@ class StreamServer {
     StreamServer(const StreamServer&) = delete;
     StreamServer& operator=(const StreamServer&) = delete;
 
-    /// Binds and listens on a dotted IPv4 `host`; port 0 takes a free one.
-    bool Listen(const std::string& host, int port, std::string& error);
+    /// Binds and listens on a dotted IPv4 `host`; port 0 takes a free one. As HttpServer's.
+    bool Listen(const std::string& host, int port, std::string& error, int* refused = nullptr);
     int Port() const;
     /// Accepts; the loop's threads serve once the HTTP server has started.
     void Start();

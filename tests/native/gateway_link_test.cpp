@@ -188,7 +188,7 @@ TEST(GatewayAccessTest, AnyOtherAddressNeedsTheTokenOnEveryRequest) {
     {
         testing::RunningGateway open(1, "127.0.0.3");
         EXPECT_FALSE(open.started);
-        EXPECT_EQ(open.error, "listening on 127.0.0.3 needs --token-file");
+        EXPECT_EQ(open.error, "listening on 127.0.0.3 needs --token-file or --tokens-file");
     }
 
     testing::RunningGateway gw(1, "127.0.0.3", std::string("s3cret-token"));

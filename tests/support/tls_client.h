@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -60,6 +61,16 @@ class TlsClient {
             }
         }
         return false;
+    }
+    /// The server's certificate, DER, after a handshake; "" without one.
+    std::string PeerCertificate() const {
+        const X509* certificate = m_ssl ? SSL_get0_peer_certificate(m_ssl.get()) : nullptr;
+        unsigned char* der = nullptr;
+        const int size = certificate ? i2d_X509(certificate, &der) : 0;
+        std::string bytes;
+        if (size > 0) bytes.assign(reinterpret_cast<const char*>(der), size);
+        OPENSSL_free(der);
+        return bytes;
     }
     /// The suite agreed on, after a handshake.
     std::string Suite() const { return m_ssl ? SSL_get_cipher_name(m_ssl.get()) : ""; }
