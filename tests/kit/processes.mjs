@@ -35,7 +35,7 @@ export async function waitFor(what, check, ms, every = 100) {
 }
 
 // Starts a program and resolves once a line of its stdout matches `ready`.
-function start(program, args, ready, ms = 10000) {
+export function start(program, args, ready, ms = 10000) {
   const child = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'] });
   started.push(child);
   let output = '';
