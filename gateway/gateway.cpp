@@ -4,6 +4,7 @@
 #include "gateway/ember_access.h"
 #include "gateway/metrics.h"
 #include "gateway/unit_json.h"
+#include "res/version.h"
 
 namespace vantrel::gateway {
 
@@ -74,7 +75,8 @@ bool Gateway::Start(std::string& error) {
 }
 
 std::string Gateway::ExtraMetrics() const {
-    std::string text = m_ember ? m_ember->MetricsText() : "";
+    std::string text = GatewayInfoText(VANTREL_VERSION_TEXT, m_started);
+    if (m_ember) text += m_ember->MetricsText();
     if (m_certificate) {
         text += CertificateMetricsText(m_certificate->notAfter, std::chrono::system_clock::now());
     }

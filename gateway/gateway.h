@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -67,7 +68,8 @@ class Gateway {
   private:
     static constexpr std::size_t kMostStreams = 256;
 
-    // The metrics beside the units': the Ember+ clients, the certificate's time left.
+    // The metrics beside the units': the Ember+ clients, the certificate's time left, the
+    // gateway's version and start.
     std::string ExtraMetrics() const;
 
     const GatewayOptions m_options;
@@ -84,6 +86,7 @@ class Gateway {
     std::unique_ptr<StreamServer> m_emberServer;
     int m_port = 0;
     std::optional<CertificateDates> m_certificate;
+    const std::chrono::system_clock::time_point m_started = std::chrono::system_clock::now();
 };
 
 }  // namespace vantrel::gateway
