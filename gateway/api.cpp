@@ -309,10 +309,12 @@ void Api::GetAudit(const RouteCall& call) {
 }
 
 void Api::GetMetrics(const RouteCall& call) {
+    const std::vector<UnitSnapshot> units = m_units.Snapshots();
     call.respond(
         {200,
          "text/plain; version=0.0.4; charset=utf-8",
-         MetricsText(m_units.Snapshots(), Steady::now()) + (m_extraMetrics ? m_extraMetrics() : ""),
+         MetricsText(units, Steady::now()) + CommandMetricsText(units, m_commands.Counts()) +
+             FirmwareJobMetricsText(m_jobs.Ended()) + (m_extraMetrics ? m_extraMetrics() : ""),
          {{"Cache-Control", "no-store"}},
          nullptr});
 }
@@ -337,7 +339,14 @@ std::optional<CommandRecord> Api::Record(const RouteCall& call, const ReplySink&
 // The checks every command on a unit passes before anything is sent, then its audit record.
 void Api::Command(const RouteCall& call,
                   const std::function<void(CommandCall&, const json&)>& run) {
-    const ReplySink done = JsonReplies(call.respond);
+    const ReplySink respond = JsonReplies(call.respond);
+    // Counted for the gateway's own units only: a name from a request is no label.
+    const UnitMonitor* known = m_units.Find(call.params[0]);
+    const ReplySink done =
+        !known ? respond : ReplySink([this, respond, name = known->Name()](Reply reply) {
+            m_commands.Count(name, reply.status);
+            respond(std::move(reply));
+        });
     json body;
     UnitMonitor* unit = CommandUnit(m_units, call.params[0], call.request, body, done);
     if (!unit) return;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gateway/audit_log.h"
+#include "gateway/command_counts.h"
 #include "gateway/event_hub.h"
 #include "gateway/firmware_jobs.h"
 #include "gateway/http_message.h"
@@ -86,6 +87,7 @@ class Api : public HttpHandler {
     std::string m_scheme = "http";
     bool m_needsTokens = false;
     std::function<std::string()> m_extraMetrics;
+    CommandCounts m_commands;
 };
 
 }  // namespace vantrel::gateway

@@ -144,7 +144,10 @@ void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
                 outcome = link.UpdateMainFirmware(*job->image, progress);
             } else if (outcome = link.HoldBreak(); outcome.Ok()) {
                 Update(job, i, [](UnitProgress& p) { p.state = "power-cycle"; });
-                if (AwaitPowerCycle(job)) {
+                monitor->SetMaintenance(true);
+                const bool cycled = AwaitPowerCycle(job);
+                monitor->SetMaintenance(false);
+                if (cycled) {
                     Update(job, i, [](UnitProgress& p) { p.state = "running"; });
                     outcome = link.UpdateNetFirmware(*job->image, progress);
                 } else {
@@ -217,6 +220,11 @@ Reply FirmwareJobs::Continue(const std::string& id, const CommandRecord& record)
     return Get(id);
 }
 
+std::map<std::string, std::int64_t> FirmwareJobs::Ended() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_ended;
+}
+
 void FirmwareJobs::Close() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -248,6 +256,7 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
         change(progress);
         if (Finished(progress) && !Finished(before)) {
             m_updating.erase(progress.unit);
+            ++m_ended[progress.state];
             Audit(*job, progress);
             const auto canaries = job->units.begin() + job->stages.canary;
             if (!job->restBegun &&

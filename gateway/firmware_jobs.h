@@ -45,6 +45,8 @@ class FirmwareJobs {
     /// updates go on, each unfinished unit's recorded first as `record`'s holder's "continue".
     /// The job as JOB, 404, or 503 when the audit log cannot take it (nothing goes on then).
     Reply Continue(const std::string& id, const CommandRecord& record);
+    /// How many units' updates have ended, by their last state: done, failed, not started.
+    std::map<std::string, std::int64_t> Ended();
     /// Ends every wait for a power cycle, so that the gateway can stop.
     void Close();
 
@@ -100,6 +102,7 @@ class FirmwareJobs {
     bool m_closed = false;
     std::map<std::int64_t, std::shared_ptr<Job>> m_jobs;
     std::map<std::string, std::string> m_updating;  // unit -> its unfinished job's id
+    std::map<std::string, std::int64_t> m_ended;    // units' updates, by how they ended
     std::int64_t m_nextId = 1;
 };
 

@@ -6,6 +6,7 @@
 #include "gateway/ember_access.h"
 #include "gateway/metrics.h"
 #include "gateway/unit_json.h"
+#include "res/version.h"
 
 namespace vantrel::gateway {
 
@@ -104,7 +105,8 @@ std::optional<CertificateDates> Gateway::Certificate() const {
 }
 
 std::string Gateway::ExtraMetrics() const {
-    std::string text = m_ember ? m_ember->MetricsText() : "";
+    std::string text = GatewayInfoText(VANTREL_VERSION_TEXT, m_started);
+    if (m_ember) text += m_ember->MetricsText();
     if (const std::optional<CertificateDates> certificate = Certificate()) {
         text += CertificateMetricsText(certificate->notAfter, std::chrono::system_clock::now());
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -81,7 +82,8 @@ class Gateway {
   private:
     static constexpr std::size_t kMostStreams = 256;
 
-    // The metrics beside the units': the Ember+ clients, the certificate's time left.
+    // The metrics beside the units': the Ember+ clients, the certificate's time left, the
+    // gateway's version and start.
     std::string ExtraMetrics() const;
 
     const GatewayOptions m_options;
@@ -99,6 +101,7 @@ class Gateway {
     int m_port = 0;
     mutable std::mutex m_certificateMutex;  // a reload sets it while a scrape reads it
     std::optional<CertificateDates> m_certificate;
+    const std::chrono::system_clock::time_point m_started = std::chrono::system_clock::now();
 };
 
 }  // namespace vantrel::gateway

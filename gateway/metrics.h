@@ -1,9 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "gateway/command_counts.h"
 #include "gateway/unit_snapshot.h"
 
 namespace vantrel::gateway {
@@ -12,6 +15,20 @@ namespace vantrel::gateway {
 /// vantrel_up, reconnect and poll period series: its values are left out, not repeated from its
 /// last poll.
 std::string MetricsText(const std::vector<UnitSnapshot>& units, Steady::time_point now);
+
+/// vantrel_commands_total: each unit's commands by outcome. Every unit has every outcome, from
+/// 0, so that a rate sees the first of each.
+std::string CommandMetricsText(const std::vector<UnitSnapshot>& units,
+                               const std::map<CommandCounts::Key, std::int64_t>& counts);
+
+/// vantrel_firmware_jobs_total: the units' firmware updates by how they ended ("done",
+/// "failed", "not started"), every outcome from 0.
+std::string FirmwareJobMetricsText(const std::map<std::string, std::int64_t>& ended);
+
+/// vantrel_build_info and vantrel_gateway_start_time_seconds (Unix time): a restart shows as
+/// a new start time.
+std::string GatewayInfoText(const std::string& version,
+                            std::chrono::system_clock::time_point start);
 
 /// vantrel_tls_certificate_expiry_seconds: the time left until the served certificate's
 /// notAfter at `now`, negative once it has passed.

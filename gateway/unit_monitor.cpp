@@ -63,7 +63,11 @@ bool UnitMonitor::Idle() const {
 UnitSnapshot UnitMonitor::Snapshot() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     UnitSnapshot snapshot = m_state;
-    if (Silent(snapshot)) {
+    if (m_maintenanceSince) {
+        snapshot.link = LinkState::Maintenance;
+        snapshot.reason = "a net controller update waits for the unit's power cycle";
+        snapshot.since = *m_maintenanceSince;
+    } else if (Silent(snapshot)) {
         const auto limit = 2 * m_options.poll;
         snapshot.link = LinkState::Down;
         snapshot.reason = "no answer for two poll periods";
@@ -131,6 +135,16 @@ void UnitMonitor::CheckDeadlines(Steady::duration period) {
 void UnitMonitor::NoteAnswer() {
     std::lock_guard<std::mutex> lock(m_mutex);
     Answered();
+}
+
+void UnitMonitor::SetMaintenance(bool on) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (on == m_maintenanceSince.has_value()) return;
+        m_maintenanceSince.reset();
+        if (on) m_maintenanceSince = std::chrono::system_clock::now();
+    }
+    Notify();
 }
 
 void UnitMonitor::Run() {

@@ -97,6 +97,9 @@ class UnitMonitor {
     /// A long command (a firmware update) calls this as the unit answers, so that the unit
     /// stays up while no poll can run.
     void NoteAnswer();
+    /// A net controller update waits for the unit's power cycle: while `on`, the unit shows in
+    /// maintenance rather than down.
+    void SetMaintenance(bool on);
 
   private:
     struct Waiting {
@@ -137,7 +140,8 @@ class UnitMonitor {
     std::optional<Running> m_running;
     UnitSnapshot m_state;
     bool m_silenceTold = false;  // CheckAnswered has told of the current silence
-    std::thread m_thread;        // last: it uses everything above
+    std::optional<WallTime> m_maintenanceSince;
+    std::thread m_thread;  // last: it uses everything above
 };
 
 }  // namespace vantrel::gateway

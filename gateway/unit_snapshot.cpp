@@ -10,6 +10,8 @@ const char* LinkStateName(LinkState state) {
             return "up";
         case LinkState::Down:
             return "down";
+        case LinkState::Maintenance:
+            return "maintenance";
     }
     return "down";
 }

@@ -13,14 +13,15 @@ namespace vantrel::gateway {
 using cli::WallTime;
 using Steady = std::chrono::steady_clock;
 
-enum class LinkState : std::uint8_t { Connecting, Up, Down };
+/// Maintenance: a net controller update waits for the unit's power cycle, so it cannot answer.
+enum class LinkState : std::uint8_t { Connecting, Up, Down, Maintenance };
 const char* LinkStateName(LinkState state);
 
 /// One unit as the gateway last knew it: its link and every value with the time it was read.
 struct UnitSnapshot {
     std::string unit;
     LinkState link = LinkState::Connecting;
-    std::string reason;  // why it is connecting or down; empty while up
+    std::string reason;  // why it is not up; empty while up
     WallTime since{};
     std::int64_t reconnects = 0;
     /// Status, network settings and versions as last read; none before the first read.

@@ -348,7 +348,10 @@ async function showAudit(cell, now = false) {
 function renderTimes(cell) {
   const { card, unit } = cell;
   if (!unit) return;
-  const words = { up: "Up since", connecting: "Connecting since", down: "Down since" };
+  const words = {
+    up: "Up since", connecting: "Connecting since", down: "Down since",
+    maintenance: "In maintenance since",
+  };
   field(card, "link-word").textContent = words[unit.link] || unit.link;
   const since = field(card, "since");
   since.dateTime = unit.since;

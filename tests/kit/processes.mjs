@@ -79,14 +79,19 @@ export function startUnit(address) {
   );
 }
 
+// The gateways started, by their URL, for a test that stops one.
+export const gatewayProcesses = new Map();
+
 export async function startGateway(units, port, poll = 1) {
-  await start(
+  const child = await start(
     path.join(build, 'gateway/vantrel-gateway'),
     [...units.flatMap((unit) => ['--unit', unit]), '--listen', `127.0.0.1:${port}`,
      '--poll', String(poll)],
     /serving \d+ units/,
   );
-  return `http://127.0.0.1:${port}`;
+  const url = `http://127.0.0.1:${port}`;
+  gatewayProcesses.set(url, child);
+  return url;
 }
 
 // Prometheus from Debian with its own config and storage in the scratch folder.
