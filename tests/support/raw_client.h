@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <deque>
-#include <regex>
 #include <string>
 #include <utility>
 
@@ -114,9 +113,17 @@ class RawClient {
     // The requests whose responses are to come, from each request line sent whole at the start
     // of a send or after a blank line, for RecordApiResponse.
     void Expect(const std::string& bytes) {
-        static const std::regex line(R"((?:^|\r\n\r\n)([A-Z]+) (/[^ \r\n]*) HTTP/1\.1\r\n)");
-        for (std::sregex_iterator it(bytes.begin(), bytes.end(), line), end; it != end; ++it) {
-            m_sent.emplace_back((*it)[1], (*it)[2]);
+        for (std::size_t at = 0; at != std::string::npos;) {
+            const std::size_t method = bytes.find(' ', at);
+            const std::size_t target = bytes.find(' ', method + 1);
+            const std::size_t eol = bytes.find("\r\n", at);
+            if (method < target && target < eol &&
+                bytes.compare(target, 11, " HTTP/1.1\r\n") == 0 && bytes[method + 1] == '/') {
+                m_sent.emplace_back(bytes.substr(at, method - at),
+                                    bytes.substr(method + 1, target - method - 1));
+            }
+            at = bytes.find("\r\n\r\n", at);
+            if (at != std::string::npos) at += 4;
         }
     }
 
