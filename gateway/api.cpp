@@ -327,10 +327,11 @@ void Api::GetWebFile(const RouteCall& call) {
     ServeAsset(FindWebAsset(call.request.path.c_str()), call);
 }
 
-std::optional<CommandRecord> Api::Record(const RouteCall& call, const ReplySink& done) {
+std::optional<CommandRecord> Api::Record(const RouteCall& call, const ReplySink& done,
+                                         const std::optional<std::string>& unit) {
     std::string unrecordable;
     if (!m_audit.Ready(unrecordable)) {
-        done(ErrorReply(503, unrecordable));
+        done(unit ? UnrecordedReply(*unit, unrecordable) : ErrorReply(503, unrecordable));
         return std::nullopt;
     }
     return CommandRecord{&m_audit, call.who.name, call.request.peer, "", json::object()};
@@ -350,7 +351,7 @@ void Api::Command(const RouteCall& call,
     json body;
     UnitMonitor* unit = CommandUnit(m_units, call.params[0], call.request, body, done);
     if (!unit) return;
-    std::optional<CommandRecord> record = Record(call, done);
+    std::optional<CommandRecord> record = Record(call, done, unit->Name());
     if (!record) return;
     CommandCall command{*unit, m_hub, std::move(*record), done};
     run(command, body);

@@ -73,6 +73,10 @@ Reply DroppedReply(const std::string& unit, CommandEnd end, const std::string& l
     return LinkDownReply(unit, linkReason);
 }
 
+Reply UnrecordedReply(const std::string& unit, const std::string& why) {
+    return {503, {{"unit", unit}, {"done", false}, {"error", why}}};
+}
+
 Reply QueueFullReply(const std::string& unit) {
     return {503,
             {{"unit", unit},

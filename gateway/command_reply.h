@@ -25,6 +25,8 @@ Reply LinkDownReply(const std::string& unit, const std::string& reason);
 /// A command that was dropped before its turn: 503 for a link that went down or a gateway that
 /// is stopping, 504 for one that waited past its limit.
 Reply DroppedReply(const std::string& unit, CommandEnd end, const std::string& linkReason);
+/// 503: the command was not sent, as the audit log cannot take its entry.
+Reply UnrecordedReply(const std::string& unit, const std::string& why);
 /// 503 with Retry-After: the unit's queue is full.
 Reply QueueFullReply(const std::string& unit);
 /// 504: the command `id` still runs at its answer limit; its outcome follows as an event.

@@ -170,6 +170,7 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
 
     void AwaitRequest() {
         m_phase = Phase::Waiting;
+        m_head = false;
         m_parser.emplace();
         m_parser->header_limit(kMostHeaderBytes);
         // Set from the handler once the headers are in. Not boost::none: this Beast (1.74)
@@ -212,6 +213,7 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
         std::optional<HttpRequest> request = RequestOf(message, m_peer);
         if (!request) return Refuse(Refusal(400, "the request target is not a path"));
         m_request = std::move(*request);
+        m_head = m_request.method == "HEAD";
         m_keepAlive = message.keep_alive() && !m_core.draining;
 
         std::size_t limit = 0;
@@ -299,9 +301,13 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
                                  });
     }
 
+    // A reply to HEAD is the GET's head alone: the body's Content-Length, or none for a stream,
+    // and never the body, which the client does not read.
     void Write(HttpResponse response) {
         if (m_closed) return;
-        if (response.stream) return StartStream(std::move(response));
+        const bool unframed = response.stream != nullptr;
+        if (unframed && !m_head) return StartStream(std::move(response));
+        if (unframed) response.stream->Close();
         m_phase = Phase::Writing;
         m_response = {};
         m_response.version(11);
@@ -310,6 +316,8 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
         m_response.keep_alive(m_keepAlive && !m_core.draining);
         m_response.body() = std::move(response.body);
         m_response.prepare_payload();
+        if (m_head) m_response.body().clear();
+        if (unframed) m_response.erase(http::field::content_length);
         Deadline(m_core.limits.drain);
         http::async_write(m_socket, m_response, [self = Self()](beast::error_code ec, std::size_t) {
             if (!ec && self->m_linger) return self->Linger();
@@ -404,6 +412,7 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
     std::size_t m_bodyLimit = 0;
     Phase m_phase = Phase::Waiting;
     bool m_first = true;
+    bool m_head = false;  // the request is HEAD: its reply goes without a body
     bool m_keepAlive = false;
     bool m_closed = false;
     bool m_linger = false;

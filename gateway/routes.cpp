@@ -67,14 +67,19 @@ RouteMatch FindRoute(const std::vector<Route>& table, const std::string& method,
     RouteMatch match;
     if (path.empty() || path[0] != '/') return match;
     const Segments segments = Split(path);
+    // HEAD is GET without the body, which the network core leaves out.
+    const std::string wanted = method == "HEAD" ? "GET" : method;
+    auto allow = [&match](const std::string& name) {
+        if (match.allow.find(name) != std::string::npos) return;
+        match.allow += (match.allow.empty() ? "" : ", ") + name;
+    };
     std::size_t most = 0;
     for (const Route& route : table) {
         const std::optional<std::size_t> literals = Literals(Split(route.pattern), segments);
         if (!literals) continue;
-        if (method != route.method) {
-            if (match.allow.find(route.method) == std::string::npos) {
-                match.allow += (match.allow.empty() ? "" : ", ") + std::string(route.method);
-            }
+        if (wanted != route.method) {
+            allow(route.method);
+            if (std::string(route.method) == "GET") allow("HEAD");
         } else if (!match.route || *literals > most) {
             match.route = &route;
             most = *literals;

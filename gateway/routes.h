@@ -38,13 +38,13 @@ struct Route {
 struct RouteMatch {
     const Route* route = nullptr;
     std::vector<std::string> params;
-    /// With no route: the methods the path takes ("GET, POST"), "" when it takes none.
+    /// With no route: the methods the path takes ("GET, HEAD, POST"), "" when it takes none.
     std::string allow;
 };
 
 /// The route of `table` that takes `method` on `path` (percent-decoded, beginning with '/'),
-/// where a literal segment is preferred to a `{...}` one. Nothing matches a path without its
-/// leading '/'.
+/// where a literal segment is preferred to a `{...}` one; HEAD takes the GET route. Nothing
+/// matches a path without its leading '/'.
 RouteMatch FindRoute(const std::vector<Route>& table, const std::string& method,
                      const std::string& path);
 

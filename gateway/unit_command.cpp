@@ -84,7 +84,7 @@ void RunCommand(UnitMonitor& unit, EventHub& hub, CheckedCommand command, bool c
     queued.run = [=, &unit](UnitLink& link) {
         std::string unrecorded;
         if (!record.Begin(name, unrecorded)) {
-            *outcome = ErrorReply(503, unrecorded);
+            *outcome = UnrecordedReply(name, unrecorded);
             return false;
         }
         *begun = true;

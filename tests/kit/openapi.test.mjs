@@ -8,6 +8,7 @@ import http from 'node:http';
 import path from 'node:path';
 import { before, test } from 'node:test';
 import SwaggerParser from '@apidevtools/swagger-parser';
+import { documented, isParameter, segments } from './api_paths.mjs';
 import { root, startGateway, startUnit } from './processes.mjs';
 
 const unit = '127.0.0.2';
@@ -32,10 +33,6 @@ test('the served document is the one in the source, and valid OpenAPI 3', async 
   assert.match(served.openapi, /^3\./);
 });
 
-// "/api/units/{unit}" -> ["api", "units", "{unit}"]; "/" -> [""].
-const segments = (p) => p.slice(1).split('/');
-const isParameter = (segment) => /^\{.+\}$/.test(segment);
-
 // The documented operations, each with a request path made from its parameters' examples;
 // `doc` has its $refs resolved.
 function operations(doc) {
@@ -53,18 +50,6 @@ function operations(doc) {
     }
   }
   return list;
-}
-
-// The operation a request lands on: the documented path that matches with the most literal
-// segments, as a router would prefer "/api/openapi.json" to "/api/{anything}".
-function documented(ops, method, parts) {
-  const matches = ops.filter((op) => {
-    const t = segments(op.template);
-    return op.method === method && t.length === parts.length &&
-      t.every((s, i) => isParameter(s) || s === parts[i]);
-  });
-  const literals = (op) => segments(op.template).filter((s) => !isParameter(s)).length;
-  return matches.sort((a, b) => literals(b) - literals(a))[0];
 }
 
 // Every word the router could match a segment against: the string literals of its route table

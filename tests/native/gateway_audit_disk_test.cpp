@@ -157,6 +157,7 @@ TEST(GatewayAuditDiskTest, ContinueIsRecordedAndRefusedWhileTheLogCannotTakeIt) 
         std::string error;
         ASSERT_TRUE(service.Start(error)) << error;
         httplib::Client client("127.0.0.1", service.Port());
+        testing::Recording(client);
         ASSERT_TRUE(
             testing::Reaches(client, "/api/units/" + name, "/link", "up", milliseconds(5000)));
         std::vector<std::uint8_t> image(4096);

@@ -39,6 +39,7 @@ TEST(GatewayDescriptorsTest, ClientsPastTheLimitAreRefusedBeforeAUnitsLinkIs) {
                                     });
     ASSERT_TRUE(gateway.Serving(milliseconds(5000)));
     httplib::Client client("127.0.0.1", 18051);
+    testing::Recording(client);
     ASSERT_TRUE(
         testing::Reaches(client, "/api/units/127.0.60.1", "/link", "up", milliseconds(5000)));
 

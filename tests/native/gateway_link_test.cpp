@@ -136,6 +136,7 @@ TEST(GatewaySerialTest, AUnitOnASerialPortShowsItsVersionsAndTakesNetFirmware) {
     std::string error;
     ASSERT_TRUE(service.Start(error)) << error;
     httplib::Client client("127.0.0.1", service.Port());
+    testing::Recording(client);
     json shown;
     ASSERT_TRUE(testing::WaitUntil(
         [&] {
@@ -273,6 +274,7 @@ TEST(GatewayProgramTest, RefusesAnOpenAddressAndServesThePage) {
     char line[256];
     EXPECT_GT(read(out[0], line, sizeof line), 0);  // "serving ..." once it listens
     httplib::Client client("127.0.0.3", 18023);
+    testing::Recording(client);
     for (const auto& [path, type] :
          {std::make_pair("/", "text/html"), std::make_pair("/app.js", "text/javascript"),
           std::make_pair("/style.css", "text/css")}) {

@@ -476,6 +476,7 @@ TEST(GatewayProgramStopTest, AStopEndsItWithinThreeSecondsButLetsARunningUpdateF
     testing::GatewayProcess gateway(arguments);
     ASSERT_TRUE(gateway.Serving(milliseconds(5000)));
     httplib::Client client("127.0.0.1", 18024);
+    testing::Recording(client);
     ASSERT_TRUE(
         testing::Reaches(client, "/api/units/127.0.60.1", "/link", "up", milliseconds(5000)));
     std::string image(3000, '\0');
@@ -498,6 +499,7 @@ TEST(GatewayProgramStopTest, AStopEndsItWithinThreeSecondsButLetsARunningUpdateF
     testing::GatewayProcess again(arguments);
     ASSERT_TRUE(again.Serving(milliseconds(5000)));
     httplib::Client second("127.0.0.1", 18024);
+    testing::Recording(second);
     ASSERT_TRUE(
         testing::Reaches(second, "/api/units/127.0.60.1", "/link", "up", milliseconds(5000)));
     ASSERT_EQ(second

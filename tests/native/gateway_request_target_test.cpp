@@ -78,9 +78,9 @@ TEST_F(GatewayRequestTargetTest, APathTakesOnlyItsRoutesMethodsAndNoRouteIsNotFo
     EXPECT_EQ(Status("GET /api/units/127.0.60.1/press/mute HTTP/1.1", &text), 405);
     EXPECT_EQ(RawClient::Field(text, "allow"), "POST");
     EXPECT_EQ(Status("POST /api/units HTTP/1.1\r\nContent-Length: 0", &text), 405);
-    EXPECT_EQ(RawClient::Field(text, "allow"), "GET");
+    EXPECT_EQ(RawClient::Field(text, "allow"), "GET, HEAD");
     EXPECT_EQ(Status("DELETE /index.html HTTP/1.1", &text), 405);
-    EXPECT_EQ(RawClient::Field(text, "allow"), "GET");
+    EXPECT_EQ(RawClient::Field(text, "allow"), "GET, HEAD");
     EXPECT_EQ(Status("GET /api/audit/x HTTP/1.1", &text), 404);
     EXPECT_NE(text.find("nothing at /api/audit/x"), std::string::npos) << text;
     EXPECT_EQ(Status("GET /api/units HTTP/1.1"), 401);

@@ -210,6 +210,7 @@ TEST(GatewayTlsTest, HttpsIsServedAndPlainHttpToItsPortIsNot) {
     });
     ASSERT_TRUE(gw.started) << gw.error;
     httplib::SSLClient client("127.0.0.3", gw.service->Port());
+    testing::Recording(client);
     client.set_ca_cert_path(cert.c_str());
     client.enable_server_certificate_verification(true);
     client.set_bearer_token_auth(token);
@@ -269,6 +270,7 @@ TEST(GatewayProgramTokensTest, SighupAddsATokenAndRevokesAnother) {
     ASSERT_TRUE(gateway.Serving(milliseconds(5000)));
     auto whoami = [](const std::string& token) {
         httplib::Client client("127.0.0.3", 18025);
+        testing::Recording(client);
         client.set_bearer_token_auth(token);
         const auto reply = client.Get("/api/whoami");
         return reply ? reply->status : -1;

@@ -14,6 +14,7 @@
 
 #include "clients/dotted_address.h"
 #include "gateway/gateway.h"
+#include "tests/support/api_responses.h"
 #include "tests/support/simulated_unit.h"
 
 namespace vantrel::testing {
@@ -78,6 +79,7 @@ class RunningGateway {
     httplib::Client Client() const {
         httplib::Client client(host, service->Port());
         client.set_read_timeout(std::chrono::seconds(30));
+        Recording(client);
         return client;
     }
 
