@@ -6,10 +6,27 @@ import { levelBar } from '../src/level_bar.js'
 import { readEvents } from '../src/sse.js'
 
 describe('settings', () => {
-	test('an address without http:// is refused, saying why', () => {
+	test('an address without http:// or https:// is refused, saying why', () => {
 		expect(parseConfig({ url: '127.0.0.1:8023' }, undefined)).toBe('the gateway URL is not a URL: 127.0.0.1:8023')
 		expect(parseConfig({ url: 'localhost:8023' }, undefined)).toBe(
-			'the gateway URL must start with http:// (localhost: given)',
+			'the gateway URL must start with http:// or https:// (localhost: given)',
+		)
+	})
+
+	test("an https:// gateway's fingerprint is taken in either spelling; a CA or fingerprint needs https://", () => {
+		const hex = 'ab'.repeat(32)
+		const pinned = parseConfig({ url: 'https://127.0.0.1:8023', fingerprint: ` ${hex} ` }, undefined) as Settings
+		expect(pinned.fingerprint).toBe(Array(32).fill('AB').join(':'))
+		const colons = parseConfig(
+			{ url: 'https://127.0.0.1:8023', fingerprint: pinned.fingerprint.toLowerCase() },
+			undefined,
+		)
+		expect((colons as Settings).fingerprint).toBe(pinned.fingerprint)
+		expect(parseConfig({ url: 'https://127.0.0.1:8023', fingerprint: 'ab:cd' }, undefined)).toBe(
+			'the fingerprint is not a SHA-256 one (64 hex digits)',
+		)
+		expect(parseConfig({ url: 'http://127.0.0.1:8023', ca: '/etc/vantrel/ca.pem' }, undefined)).toBe(
+			'a CA file or fingerprint needs an https:// gateway URL',
 		)
 	})
 
@@ -52,7 +69,11 @@ describe('the event stream', () => {
 	test('a comment alone counts as heard, so a quiet stream is not taken as lost', async () => {
 		let heard = 0
 		const events: string[] = []
-		await readEvents(cutInto(': keep-alive\n\n', 100), (name) => events.push(name), () => heard++)
+		await readEvents(
+			cutInto(': keep-alive\n\n', 100),
+			(name) => events.push(name),
+			() => heard++,
+		)
 		expect([events, heard]).toEqual([[], 1])
 	})
 })
