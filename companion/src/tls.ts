@@ -17,7 +17,8 @@ export function agentFor(settings: Settings): Agent | undefined | string {
 	} catch (error) {
 		return `the CA file cannot be read: ${(error as NodeJS.ErrnoException).code ?? String(error)}`
 	}
-	const open = buildConnector({ ca, rejectUnauthorized: ca !== undefined })
+	// A resumed session shows no certificate to check, so none is resumed.
+	const open = buildConnector({ ca, rejectUnauthorized: ca !== undefined, maxCachedSessions: 0 })
 	return new Agent({
 		connect: (options, callback) =>
 			open(options, (error, socket) => {
