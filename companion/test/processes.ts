@@ -24,19 +24,24 @@ async function stop(process: ChildProcess): Promise<void> {
 	await exited
 }
 
-/** A simulated unit on its own loopback address, with its traffic log and control socket. */
+/** A simulated unit on its own loopback address, with its traffic log and control socket, and
+ * the faults given (vantrel-sim's --fault values: 'delay=40'). */
 export class Sim {
 	readonly log: string
 	readonly socket: string
 	#process: ChildProcess | null = null
 
-	constructor(readonly address: string) {
+	constructor(
+		readonly address: string,
+		readonly faults: string[] = [],
+	) {
 		this.log = path.join(WORK, `traffic-${address}.log`)
 		this.socket = path.join(WORK, `control-${address}.sock`)
 	}
 
 	async start(): Promise<void> {
-		const sim = spawn(SIM, ['--address', this.address, '--log', this.log, '--control', this.socket], {
+		const args = ['--address', this.address, '--log', this.log, '--control', this.socket]
+		const sim = spawn(SIM, [...args, ...this.faults.flatMap((fault) => ['--fault', fault])], {
 			stdio: ['ignore', 'pipe', 'inherit'],
 		})
 		this.#process = sim
