@@ -1,9 +1,11 @@
 // The module's pieces that need no gateway: its settings, the event stream's reader and the
 // level bar, with the inputs the real gateway never gives them.
+import type { CompanionOptionValues } from '@companion-module/base'
 import { describe, expect, test } from 'vitest'
-import { parseConfig, type Settings } from '../src/config.js'
+import { parseConfig, type Config, type Settings } from '../src/config.js'
 import { levelBar } from '../src/level_bar.js'
 import { readEvents } from '../src/sse.js'
+import { upgradeScripts } from '../src/upgrades.js'
 
 describe('settings', () => {
 	test('an address without http:// or https:// is refused, saying why', () => {
@@ -84,4 +86,26 @@ test('a level bar is filled in proportion to its value, kept within its range', 
 		return [...Array(10).keys()].filter((x) => pixels[x * 4 + 1] === 0xcc).length
 	}
 	expect([filled(20, 40), filled(-3, 40), filled(55, 40), filled(5, 0)]).toEqual([5, 0, 10, 0])
+})
+
+test("a level_set made with one value field keeps its value in its level's own field", () => {
+	const action = (actionId: string, options: CompanionOptionValues) => ({
+		id: 'a1',
+		controlId: 'c1',
+		actionId,
+		options,
+	})
+	const props = {
+		config: null,
+		secrets: null,
+		feedbacks: [],
+		actions: [
+			action('level_set', { units: ['*'], level: 'lcd-brightness', value: 7 }),
+			action('level_step', { units: ['*'], level: 'volume', step: 'up' }),
+		],
+	}
+	const result = upgradeScripts[0]({ currentConfig: {} as Config }, props)
+	expect(result.updatedActions).toEqual([
+		action('level_set', { units: ['*'], level: 'lcd-brightness', value_lcd_brightness: 7 }),
+	])
 })
