@@ -68,11 +68,9 @@ export class Rack implements RackView {
 	async configure(config: Partial<Config>, secrets: Partial<Secrets> | undefined): Promise<void> {
 		await this.stop()
 		const settings = parseConfig(config, secrets)
-		const agent = typeof settings === 'string' ? settings : agentFor(settings)
-		if (typeof settings === 'string' || typeof agent === 'string') {
-			this.setStatus(InstanceStatus.BadConfig, typeof settings === 'string' ? settings : (agent as string))
-			return
-		}
+		if (typeof settings === 'string') return this.setStatus(InstanceStatus.BadConfig, settings)
+		const agent = agentFor(settings)
+		if (typeof agent === 'string') return this.setStatus(InstanceStatus.BadConfig, agent)
 		this.#agent = agent
 		this.#gateway = new Gateway(settings.base, settings.token, this.clock, agent)
 		this.setStatus(InstanceStatus.Connecting)
