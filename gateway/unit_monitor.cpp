@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "gateway/answer_noting_link.h"
+
 namespace vantrel::gateway {
 
 UnitMonitor::UnitMonitor(std::string name, const LinkMaker& makeLink, const MonitorOptions& options,
@@ -133,8 +135,14 @@ void UnitMonitor::CheckDeadlines(Steady::duration period) {
 }
 
 void UnitMonitor::NoteAnswer() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Answered();
+    bool wasTold = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        wasTold = m_silenceTold;
+        Answered();
+    }
+    // A unit told of as silent that answers after all is up again.
+    if (wasTold) Notify();
 }
 
 void UnitMonitor::SetMaintenance(bool on) {
@@ -199,8 +207,10 @@ void UnitMonitor::Serve() {
             m_queue.pop_front();
             m_running = Running{command.update, Steady::now(), std::move(command.overdue)};
             lock.unlock();
-            // The state is read again at once, so that the command's effect shows.
-            const bool polled = Poll(command.run(*m_link));
+            // The state is read again at once, so that the command's effect shows. The unit's
+            // answers to the command keep it up meanwhile.
+            AnswerNotingLink answering(*m_link, [this] { NoteAnswer(); });
+            const bool polled = Poll(command.run(answering));
             {
                 std::lock_guard<std::mutex> done(m_mutex);
                 m_running.reset();

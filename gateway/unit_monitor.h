@@ -94,8 +94,8 @@ class UnitMonitor {
     /// Called now and then from another thread: once a unit has gone two poll periods without
     /// answering while its link still waits on it, hands that down snapshot to `changed`, once.
     void CheckAnswered();
-    /// A long command (a firmware update) calls this as the unit answers, so that the unit
-    /// stays up while no poll can run.
+    /// The unit answered during a command (each exchange, or a firmware update's progress), so
+    /// that it stays up while no poll can run.
     void NoteAnswer();
     /// A net controller update waits for the unit's power cycle: while `on`, the unit shows in
     /// maintenance rather than down.

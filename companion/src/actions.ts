@@ -1,16 +1,20 @@
 import type { CompanionActionDefinitions, CompanionOptionValues } from '@companion-module/base'
 import type { MetaChoice } from './meta.js'
 import { inputOption, levelOption, meterModeOption, targets, unitsOption } from './options.js'
-import type { RackView } from './view.js'
+import { levelKey, type RackView } from './view.js'
 
 // The button that chooses a value; the value itself when none does, which the gateway refuses.
 function buttonOf(choices: MetaChoice[], value: unknown): string {
 	return choices.find((choice) => choice.value === Number(value))?.button ?? String(value)
 }
 
+/** The option of a level's value in the set action: value_<level>. */
+export function valueId(level: string): string {
+	return `value_${levelKey(level)}`
+}
+
 export function actionDefinitions(view: RackView): CompanionActionDefinitions {
 	const { meta } = view
-	const highest = Math.max(...meta.levels.map((level) => level.highest), 0)
 	const press = (options: CompanionOptionValues, button: string) => {
 		const label = meta.buttons.find((entry) => entry.name === button)?.label ?? button
 		return view.command(targets(view, options), label, `press/${button}`, {})
@@ -40,9 +44,21 @@ export function actionDefinitions(view: RackView): CompanionActionDefinitions {
 			options: [
 				unitsOption(view),
 				levelOption(meta),
-				{ type: 'number', id: 'value', label: 'Value', default: 0, min: 0, max: highest },
+				// A value field per level, each with its own range, shown for its level only.
+				...meta.levels.map((entry) => ({
+					type: 'number' as const,
+					id: valueId(entry.name),
+					label: `Value (0-${entry.highest})`,
+					default: 0,
+					min: 0,
+					max: entry.highest,
+					isVisibleExpression: `$(options:level) == '${entry.name}'`,
+				})),
 			],
-			callback: ({ options }) => level(options, `to ${options.value}`, { value: Number(options.value) }),
+			callback: ({ options }) => {
+				const value = Number(options[valueId(String(options.level))])
+				return level(options, `to ${value}`, { value })
+			},
 		},
 		level_step: {
 			name: 'Step a level',

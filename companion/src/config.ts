@@ -4,6 +4,9 @@ import type { SomeCompanionConfigField } from '@companion-module/base'
 export interface Config {
 	url: string
 	units: string
+	/** For an https:// gateway: a CA file to trust, and/or its certificate's SHA-256 fingerprint. */
+	ca: string
+	fingerprint: string
 }
 export interface Secrets {
 	token: string
@@ -14,6 +17,9 @@ export interface Settings {
 	base: URL
 	token: string
 	units: 'all' | string[]
+	/** The CA file's path, and the fingerprint as hex pairs with colons, upper case. */
+	ca: string
+	fingerprint: string
 }
 
 export const DEFAULT_URL = 'http://127.0.0.1:8023/'
@@ -33,6 +39,20 @@ export function configFields(): SomeCompanionConfigField[] {
 		{ type: 'secret-text', id: 'token', label: 'Token (if the gateway has one)', default: '', width: 8 },
 		{
 			type: 'textinput',
+			id: 'ca',
+			label: "https:// only: CA file that signed the gateway's certificate (blank for the system's)",
+			default: '',
+			width: 12,
+		},
+		{
+			type: 'textinput',
+			id: 'fingerprint',
+			label: "https:// only: the gateway certificate's SHA-256 fingerprint, to trust it alone",
+			default: '',
+			width: 12,
+		},
+		{
+			type: 'textinput',
 			id: 'units',
 			label: 'Units (blank for all, or a list: 127.0.0.2, ttyUSB0)',
 			default: '',
@@ -49,11 +69,23 @@ export function parseConfig(config: Partial<Config>, secrets: Partial<Secrets> |
 	} catch {
 		return `the gateway URL is not a URL: ${config.url}`
 	}
-	if (base.protocol !== 'http:') return `the gateway URL must start with http:// (${base.protocol} given)`
+	if (base.protocol !== 'http:' && base.protocol !== 'https:') {
+		return `the gateway URL must start with http:// or https:// (${base.protocol} given)`
+	}
 	if (!base.pathname.endsWith('/')) base.pathname += '/'
 	const names = (config.units ?? '')
 		.split(/[\s,]+/)
 		.map((name) => name.trim())
 		.filter((name) => name !== '')
-	return { base, token: (secrets?.token ?? '').trim(), units: names.length ? [...new Set(names)] : 'all' }
+	const hex = (config.fingerprint ?? '').replace(/[\s:]/g, '').toUpperCase()
+	if (hex && !/^[0-9A-F]{64}$/.test(hex)) return 'the fingerprint is not a SHA-256 one (64 hex digits)'
+	const ca = (config.ca ?? '').trim()
+	if ((ca || hex) && base.protocol !== 'https:') return 'a CA file or fingerprint needs an https:// gateway URL'
+	return {
+		base,
+		token: (secrets?.token ?? '').trim(),
+		units: names.length ? [...new Set(names)] : 'all',
+		ca,
+		fingerprint: hex.replace(/(..)(?!$)/g, '$1:'),
+	}
 }

@@ -4,8 +4,9 @@ import { meterModeOf } from './meta.js'
 import { inputOption, levelOption, meterModeOption, unitOption } from './options.js'
 import type { RackView } from './view.js'
 
-const LIT = { bgcolor: combineRgb(0xe0, 0x9a, 0x00), color: combineRgb(0, 0, 0) }
-const UP = { bgcolor: combineRgb(0x1f, 0x7a, 0x35), color: combineRgb(0xff, 0xff, 0xff) }
+/** A lit button's style, and an up unit's; the presets give their feedbacks the same. */
+export const LIT = { bgcolor: combineRgb(0xe0, 0x9a, 0x00), color: combineRgb(0, 0, 0) }
+export const UP = { bgcolor: combineRgb(0x1f, 0x7a, 0x35), color: combineRgb(0xff, 0xff, 0xff) }
 const BUTTON_SIZE = 72
 
 export function feedbackDefinitions(view: RackView): CompanionFeedbackDefinitions {

@@ -1,3 +1,4 @@
+import { fetch, type Dispatcher, type Response } from 'undici'
 import type { Clock } from './host.js'
 
 /** A command's end: done, or the reason the gateway (or the network) gave. */
@@ -10,12 +11,14 @@ const LONGEST_RETRY_MS = 5000
 /**
  * Calls to vantrel-gateway. Node's fetch sends no Origin, so POSTs pass the gateway's Origin
  * rule; its Host is the URL's, which a gateway without a token accepts only as its loopback name.
+ * `dispatcher` carries an https:// gateway's own trust (see tls.ts).
  */
 export class Gateway {
 	constructor(
 		readonly base: URL,
 		private readonly token: string,
 		private readonly clock: Clock,
+		private readonly dispatcher?: Dispatcher,
 	) {}
 
 	private headers(extra: Record<string, string> = {}): Record<string, string> {
@@ -27,11 +30,19 @@ export class Gateway {
 	}
 
 	get(path: string, signal?: AbortSignal): Promise<Response> {
-		return fetch(this.url(path), { headers: this.headers({ Accept: 'application/json' }), signal })
+		return fetch(this.url(path), {
+			headers: this.headers({ Accept: 'application/json' }),
+			signal,
+			dispatcher: this.dispatcher,
+		})
 	}
 
 	events(signal: AbortSignal): Promise<Response> {
-		return fetch(this.url('api/events'), { headers: this.headers({ Accept: 'text/event-stream' }), signal })
+		return fetch(this.url('api/events'), {
+			headers: this.headers({ Accept: 'text/event-stream' }),
+			signal,
+			dispatcher: this.dispatcher,
+		})
 	}
 
 	/** POSTs a command to one unit; a full queue is waited out as the gateway asks. */
@@ -45,6 +56,7 @@ export class Gateway {
 					headers: this.headers({ 'Content-Type': 'application/json' }),
 					body: JSON.stringify(body),
 					signal,
+					dispatcher: this.dispatcher,
 				})
 			} catch (error) {
 				return { done: false, reason: `the gateway did not answer (${failureReason(error)})` }
@@ -86,6 +98,11 @@ export function failureReason(error: unknown): string {
 		ENETUNREACH: 'network unreachable',
 		ETIMEDOUT: 'timed out',
 		ENOTFOUND: 'host name not found',
+		DEPTH_ZERO_SELF_SIGNED_CERT: "the gateway's certificate is self-signed: give its CA file or fingerprint",
+		SELF_SIGNED_CERT_IN_CHAIN: "the gateway's certificate is not signed by a CA trusted here",
+		UNABLE_TO_VERIFY_LEAF_SIGNATURE: "the gateway's certificate is not signed by a CA trusted here",
+		ERR_TLS_CERT_ALTNAME_INVALID: "the gateway's certificate is not for this host name or address",
+		CERT_HAS_EXPIRED: "the gateway's certificate has expired",
 	}
 	if (cause?.code) return words[cause.code] ?? cause.code
 	if (cause?.message) return cause.message

@@ -1,6 +1,7 @@
 import { InstanceBase, runEntrypoint, type SomeCompanionConfigField } from '@companion-module/base'
 import { configFields, type Config, type Secrets } from './config.js'
 import { Rack } from './rack.js'
+import { upgradeScripts } from './upgrades.js'
 
 /** The Companion connection: Companion's calls handed to the rack. */
 class VantrelInstance extends InstanceBase<Config, Secrets> {
@@ -23,4 +24,4 @@ class VantrelInstance extends InstanceBase<Config, Secrets> {
 	}
 }
 
-runEntrypoint(VantrelInstance, [])
+runEntrypoint(VantrelInstance, upgradeScripts)

@@ -1,19 +1,53 @@
 import { combineRgb, type CompanionPresetDefinitions, type CompanionPresetFeedback } from '@companion-module/base'
+import { LIT, UP } from './feedbacks.js'
 import type { Meta, MetaButton } from './meta.js'
-import { levelKey, unitKey } from './view.js'
+import { ALL_UNITS, levelKey, unitKey } from './view.js'
 import { variableId } from './variables.js'
 
 const STYLE = { size: 'auto' as const, color: combineRgb(0xff, 0xff, 0xff), bgcolor: combineRgb(0, 0, 0) }
 
-// What lights a button of the panel: its lamp, its input or its meter mode.
+// What lights a button of the panel: its lamp, its input or its meter mode. Companion copies a
+// preset feedback's style as it is, so each carries the lit style itself.
 function lightOf(meta: Meta, unit: string, button: MetaButton): CompanionPresetFeedback[] {
 	const lamp = meta.lamps.find((entry) => entry.button === button.name)
-	if (lamp) return [{ feedbackId: 'lamp', options: { unit, lamp: lamp.field }, style: {} }]
+	if (lamp) return [{ feedbackId: 'lamp', options: { unit, lamp: lamp.field }, style: LIT }]
 	const input = meta.inputs.find((entry) => entry.button === button.name)
-	if (input) return [{ feedbackId: 'input', options: { unit, input: input.value }, style: {} }]
+	if (input) return [{ feedbackId: 'input', options: { unit, input: input.value }, style: LIT }]
 	const mode = meta.meterModes.find((entry) => entry.button === button.name)
-	if (mode) return [{ feedbackId: 'meter_mode', options: { unit, mode: mode.value }, style: {} }]
+	if (mode) return [{ feedbackId: 'meter_mode', options: { unit, mode: mode.value }, style: LIT }]
 	return []
+}
+
+// A level's button: press steps it up, a rotary encoder either way.
+function levelSteps(units: string[], level: string) {
+	const step = (direction: string) => [{ actionId: 'level_step', options: { units, level, step: direction } }]
+	return [{ down: step('up'), up: [], rotate_left: step('down'), rotate_right: step('up') }]
+}
+
+// A page whose buttons act on every unit followed; nothing lights them, as units may differ.
+function allUnitsPage(meta: Meta, presets: CompanionPresetDefinitions): void {
+	const category = 'All units'
+	for (const button of panelOrder(meta)) {
+		presets[`all_${button.name}`] = {
+			type: 'button',
+			category,
+			name: `All units ${button.label}`,
+			style: { ...STYLE, text: `All\n${button.label}` },
+			feedbacks: [],
+			steps: [{ down: [{ actionId: 'press', options: { units: [ALL_UNITS], button: button.name } }], up: [] }],
+		}
+	}
+	for (const level of meta.levels) {
+		presets[`all_level_${levelKey(level.name)}`] = {
+			type: 'button',
+			category,
+			name: `All units ${level.label}`,
+			options: { rotaryActions: true },
+			style: { ...STYLE, text: `All\n${level.label}` },
+			feedbacks: [],
+			steps: levelSteps([ALL_UNITS], level.name),
+		}
+	}
 }
 
 // The buttons as the panel groups them: inputs, meter modes and lamps in the order of their
@@ -25,9 +59,13 @@ function panelOrder(meta: Meta): MetaButton[] {
 	return [...chosen, ...others].filter((button): button is MetaButton => button !== undefined)
 }
 
-/** A page per unit, as its panel: its link, every button with its light, and each level. */
+/**
+ * A page per unit, as its panel: its link, every button with its light, and each level; and a
+ * page whose buttons act on all units.
+ */
 export function presetDefinitions(meta: Meta, units: string[], connection: string): CompanionPresetDefinitions {
 	const presets: CompanionPresetDefinitions = {}
+	if (units.length) allUnitsPage(meta, presets)
 	for (const unit of units) {
 		const category = `Unit ${unit}`
 		const key = unitKey(unit)
@@ -36,7 +74,7 @@ export function presetDefinitions(meta: Meta, units: string[], connection: strin
 			category,
 			name: `${unit} link`,
 			style: { ...STYLE, text: `${unit}\n$(${connection}:${variableId(unit, 'link')})` },
-			feedbacks: [{ feedbackId: 'unit_up', options: { unit }, style: {} }],
+			feedbacks: [{ feedbackId: 'unit_up', options: { unit }, style: UP }],
 			steps: [],
 		}
 		for (const button of panelOrder(meta)) {
@@ -49,11 +87,8 @@ export function presetDefinitions(meta: Meta, units: string[], connection: strin
 				steps: [{ down: [{ actionId: 'press', options: { units: [unit], button: button.name } }], up: [] }],
 			}
 		}
-		// A level: its value over its bar; press steps it up, a rotary encoder either way.
+		// A level: its value over its bar.
 		for (const level of meta.levels) {
-			const step = (direction: string) => [
-				{ actionId: 'level_step', options: { units: [unit], level: level.name, step: direction } },
-			]
 			presets[`${key}_level_${levelKey(level.name)}`] = {
 				type: 'button',
 				category,
@@ -61,7 +96,7 @@ export function presetDefinitions(meta: Meta, units: string[], connection: strin
 				options: { rotaryActions: true },
 				style: { ...STYLE, text: `${level.label}\n$(${connection}:${variableId(unit, levelKey(level.name))})` },
 				feedbacks: [{ feedbackId: 'level_bar', options: { unit, level: level.name } }],
-				steps: [{ down: step('up'), up: [], rotate_left: step('down'), rotate_right: step('up') }],
+				steps: levelSteps([unit], level.name),
 			}
 		}
 	}

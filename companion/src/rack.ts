@@ -1,13 +1,15 @@
-import { InstanceStatus, type CompanionVariableValues } from '@companion-module/base'
+import { InstanceStatus, type CompanionVariableValue, type CompanionVariableValues } from '@companion-module/base'
+import type { Agent } from 'undici'
 import { actionDefinitions } from './actions.js'
 import { parseConfig, type Config, type Secrets } from './config.js'
 import { feedbackDefinitions } from './feedbacks.js'
-import { failureReason, Gateway, replyOf } from './gateway.js'
+import { failureReason, Gateway, replyOf, type CommandOutcome } from './gateway.js'
 import { realClock, type Clock, type Host } from './host.js'
 import { isMeta, type Meta, type Unit } from './meta.js'
 import { presetDefinitions } from './presets.js'
 import { readEvents } from './sse.js'
-import { variableDefinitions, variableId, variableValues } from './variables.js'
+import { agentFor } from './tls.js'
+import { LAST_OUTCOME, variableDefinitions, variableId, variableValues } from './variables.js'
 import type { RackView } from './view.js'
 
 const FIRST_PAUSE_MS = 1000
@@ -16,6 +18,15 @@ const TICK_MS = 1000
 // The gateway sends a comment after 15 s without an event; a stream silent for longer than
 // this is taken as lost, as a connection that died without a word would otherwise never end.
 const STREAM_SILENCE_MS = 40000
+// Companion gives an action 5 s before it calls it timed out; a longer one is answered before
+// then, and its outcome told later.
+const ANSWER_WITHIN_MS = 4000
+
+/** The waits a test may shorten. */
+export interface RackTimes {
+	streamSilenceMs: number
+	answerWithinMs: number
+}
 
 const NO_META: Meta = { buttons: [], levels: [], inputs: [], meterModes: [], lamps: [] }
 
@@ -40,22 +51,29 @@ export class Rack implements RackView {
 	#stop: AbortController | null = null
 	#running: Promise<unknown> | null = null
 	#pending = new Map<string, { unit: string; label: string }>()
+	#agent: Agent | undefined
+	#status = ''
+	#sent = new Map<string, CompanionVariableValue | undefined>()
+	private readonly times: RackTimes
 
 	constructor(
 		private readonly host: Host,
 		private readonly clock: Clock = realClock,
-		private readonly streamSilenceMs = STREAM_SILENCE_MS,
-	) {}
+		times: Partial<RackTimes> = {},
+	) {
+		this.times = { streamSilenceMs: STREAM_SILENCE_MS, answerWithinMs: ANSWER_WITHIN_MS, ...times }
+	}
 
 	/** Takes new settings: stops following the gateway, then starts again with them. */
 	async configure(config: Partial<Config>, secrets: Partial<Secrets> | undefined): Promise<void> {
 		await this.stop()
 		const settings = parseConfig(config, secrets)
-		if (typeof settings === 'string') {
-			this.host.updateStatus(InstanceStatus.BadConfig, settings)
-			return
-		}
-		this.#gateway = new Gateway(settings.base, settings.token, this.clock)
+		if (typeof settings === 'string') return this.setStatus(InstanceStatus.BadConfig, settings)
+		const agent = agentFor(settings)
+		if (typeof agent === 'string') return this.setStatus(InstanceStatus.BadConfig, agent)
+		this.#agent = agent
+		this.#gateway = new Gateway(settings.base, settings.token, this.clock, agent)
+		this.setStatus(InstanceStatus.Connecting)
 		const stop = new AbortController()
 		this.#stop = stop
 		this.#running = Promise.all([this.follow(settings.units, stop.signal), this.tick(stop.signal)])
@@ -67,6 +85,9 @@ export class Rack implements RackView {
 		this.#stop = null
 		this.#running = null
 		this.#gateway = null
+		// Commands still running in the background end with it.
+		await this.#agent?.destroy()
+		this.#agent = undefined
 		this.setLive(false)
 	}
 
@@ -82,33 +103,60 @@ export class Rack implements RackView {
 		return this.#live && this.#units.get(id)?.link === 'up'
 	}
 
+	/**
+	 * Throws the failures, so that Companion shows them; one that takes longer than Companion
+	 * waits is answered in time, and its outcome logged and set as the last outcome when known.
+	 */
 	async command(units: string[], label: string, path: string, body: object): Promise<void> {
 		const gateway = this.#gateway
-		await Promise.all(
-			units.map(async (unit) => {
-				const outcome = gateway
-					? await gateway.command(unit, path, body, this.#stop?.signal)
-					: { done: false as const, reason: 'the module has no usable gateway settings' }
-				if (outcome.done) return
-				if (outcome.running) {
-					this.#pending.set(outcome.running, { unit, label })
-					this.host.log('warn', `${unit}: ${label} is still running on the unit; its outcome follows`)
-				} else {
-					this.host.log('error', `${unit}: ${label} failed: ${outcome.reason}`)
-				}
-			}),
+		if (!gateway) throw new Error('the module has no usable gateway settings')
+		const call = { late: false }
+		const all = Promise.all(
+			units.map(async (unit) =>
+				this.settle(unit, label, await gateway.command(unit, path, body, this.#stop?.signal), call),
+			),
 		)
+		const answered = new AbortController()
+		const inTime = await Promise.race([
+			all.then(() => true),
+			this.clock.sleep(this.times.answerWithinMs, answered.signal).then(() => false),
+		])
+		answered.abort()
+		if (!inTime) {
+			call.late = true
+			this.host.log('warn', `${label} is taking long; its outcome follows`)
+			return
+		}
+		const failures = (await all).filter((failure) => failure !== undefined)
+		if (failures.length) throw new Error(failures.join('; '))
+	}
+
+	// Logs and shows a command's outcome on one unit; the failure's text, if it failed.
+	private settle(unit: string, label: string, outcome: CommandOutcome, call: { late: boolean }): string | undefined {
+		if (outcome.done) {
+			if (call.late) this.host.log('info', `${unit}: ${label} done`)
+			this.setVariables({ [LAST_OUTCOME]: `${unit}: ${label} done` })
+			return undefined
+		}
+		if (outcome.running) {
+			this.#pending.set(outcome.running, { unit, label })
+			this.host.log('warn', `${unit}: ${label} is still running on the unit; its outcome follows`)
+			return undefined
+		}
+		const failure = `${unit}: ${label} failed: ${outcome.reason}`
+		this.host.log('error', failure)
+		this.setVariables({ [LAST_OUTCOME]: failure })
+		return failure
 	}
 
 	// Tries the gateway again and again, with a pause that grows while it keeps failing.
 	private async follow(wanted: 'all' | string[], signal: AbortSignal): Promise<void> {
 		let pause = FIRST_PAUSE_MS
 		while (!signal.aborted) {
-			this.host.updateStatus(InstanceStatus.Connecting)
 			const ending = await this.session(wanted, signal)
 			this.setLive(false)
 			if (signal.aborted) return
-			this.host.updateStatus(ending.status, ending.message)
+			this.setStatus(ending.status, ending.message)
 			if (ending.wasLive) pause = FIRST_PAUSE_MS
 			await this.clock.sleep(pause, signal)
 			pause = Math.min(pause * 2, LONGEST_PAUSE_MS)
@@ -128,22 +176,23 @@ export class Rack implements RackView {
 			const listed = (await unitsReply.json()) as { units?: Unit[] }
 			const all = (listed.units ?? []).map((unit) => unit.unit)
 			const missing = wanted === 'all' ? [] : wanted.filter((id) => !all.includes(id))
+			const whoami = await gateway.get('api/whoami', signal)
+			const viewer = whoami.ok && (await replyOf(whoami)).role === 'viewer'
 			this.define(meta, wanted === 'all' ? all : all.filter((id) => wanted.includes(id)))
 
 			const stream = await gateway.events(AbortSignal.any([signal, silent.signal]))
 			if (!stream.ok || !stream.body) return await refusal(stream, 'the event stream')
 			this.#pending.clear()
 			this.setLive(true)
-			if (missing.length) {
-				this.host.updateStatus(InstanceStatus.UnknownWarning, `the gateway has no unit ${missing.join(', ')}`)
-			} else {
-				this.host.updateStatus(InstanceStatus.Ok)
-			}
+			const warnings = []
+			if (viewer) warnings.push("the token is a viewer's: controls are off, the buttons only show the units")
+			if (missing.length) warnings.push(`the gateway has no unit ${missing.join(', ')}`)
+			this.setStatus(warnings.length ? InstanceStatus.UnknownWarning : InstanceStatus.Ok, warnings.join('; '))
 			await this.readStream(stream.body, silent, signal)
 			return { status: InstanceStatus.Disconnected, message: 'the gateway ended the event stream', wasLive: true }
 		} catch (error) {
 			const reason = silent.signal.aborted
-				? `the event stream said nothing for ${this.streamSilenceMs / 1000} s`
+				? `the event stream said nothing for ${this.times.streamSilenceMs / 1000} s`
 				: failureReason(error)
 			return { ...failure(reason), wasLive: this.#live }
 		}
@@ -172,8 +221,8 @@ export class Rack implements RackView {
 	private async watchSilence(heard: { at: number }, silent: AbortController, stop: AbortSignal): Promise<void> {
 		while (!stop.aborted) {
 			const quiet = this.clock.now().getTime() - heard.at
-			if (quiet >= this.streamSilenceMs) return silent.abort()
-			await this.clock.sleep(this.streamSilenceMs - quiet, stop)
+			if (quiet >= this.times.streamSilenceMs) return silent.abort()
+			await this.clock.sleep(this.times.streamSilenceMs - quiet, stop)
 		}
 	}
 
@@ -185,6 +234,7 @@ export class Rack implements RackView {
 		for (const id of this.#units.keys()) if (!followed.includes(id)) this.#units.delete(id)
 		if (key === this.#defined) return
 		this.#defined = key
+		this.#sent.clear()
 		this.host.setActionDefinitions(actionDefinitions(this))
 		this.host.setFeedbackDefinitions(feedbackDefinitions(this))
 		this.host.setVariableDefinitions(variableDefinitions(meta, followed))
@@ -205,15 +255,36 @@ export class Rack implements RackView {
 		} else if (name === 'outcome' && this.#pending.has(value?.command)) {
 			const { unit, label } = this.#pending.get(value.command) as { unit: string; label: string }
 			this.#pending.delete(value.command)
-			if (value.status === 200) this.host.log('info', `${unit}: ${label} done`)
-			else this.host.log('error', `${unit}: ${label} failed: ${value.reply?.error ?? `HTTP ${value.status}`}`)
+			const done = value.status === 200
+			const text = `${unit}: ${label} ${done ? 'done' : `failed: ${value.reply?.error ?? `HTTP ${value.status}`}`}`
+			this.host.log(done ? 'info' : 'error', text)
+			this.setVariables({ [LAST_OUTCOME]: text })
 		}
 	}
 
 	private publish(unit: Unit): void {
 		const up = this.isUp(unit.unit)
 		const readTime = up ? this.clock.now().toISOString() : (unit.statusTime ?? '')
-		this.host.setVariableValues(variableValues(this.meta, unit, up, readTime))
+		this.setVariables(variableValues(this.meta, unit, up, readTime))
+	}
+
+	// Companion is sent only the values that changed.
+	private setVariables(values: CompanionVariableValues): void {
+		const changed: CompanionVariableValues = {}
+		for (const [id, value] of Object.entries(values)) {
+			if (this.#sent.has(id) && this.#sent.get(id) === value) continue
+			this.#sent.set(id, value)
+			changed[id] = value
+		}
+		if (Object.keys(changed).length) this.host.setVariableValues(changed)
+	}
+
+	// The same status twice is said once: a gateway tried again and again stays as it failed.
+	private setStatus(status: InstanceStatus, message = ''): void {
+		const key = `${status} ${message}`
+		if (key === this.#status) return
+		this.#status = key
+		this.host.updateStatus(status, message)
 	}
 
 	private setLive(live: boolean): void {
@@ -230,7 +301,7 @@ export class Rack implements RackView {
 			const now = this.clock.now().toISOString()
 			const times: CompanionVariableValues = {}
 			for (const id of this.#units.keys()) if (this.isUp(id)) times[variableId(id, 'read_time')] = now
-			this.host.setVariableValues(times)
+			this.setVariables(times)
 		}
 	}
 }

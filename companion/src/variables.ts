@@ -7,15 +7,25 @@ export function variableId(unit: string, what: string): string {
 	return `unit_${unitKey(unit)}_${what}`
 }
 
+/** The last action's outcome: "<unit>: <what> done", or "... failed: <why>". */
+export const LAST_OUTCOME = 'last_outcome'
+
 export function variableDefinitions(meta: Meta, units: string[]): CompanionVariableDefinition[] {
-	return units.flatMap((unit) => [
-		...meta.levels.map((level) => ({ variableId: variableId(unit, levelKey(level.name)), name: `${unit} ${level.label}` })),
-		{ variableId: variableId(unit, 'input'), name: `${unit} input` },
-		{ variableId: variableId(unit, 'meter_mode'), name: `${unit} meter mode` },
-		{ variableId: variableId(unit, 'ip'), name: `${unit} IP address` },
-		{ variableId: variableId(unit, 'link'), name: `${unit} up or down (up, connecting, down)` },
-		{ variableId: variableId(unit, 'read_time'), name: `${unit} time its values were last read (UTC)` },
-	])
+	const last = { variableId: LAST_OUTCOME, name: "The last action's outcome (unit: what, done or failed: why)" }
+	return [
+		last,
+		...units.flatMap((unit) => [
+			...meta.levels.map((level) => ({
+				variableId: variableId(unit, levelKey(level.name)),
+				name: `${unit} ${level.label}`,
+			})),
+			{ variableId: variableId(unit, 'input'), name: `${unit} input` },
+			{ variableId: variableId(unit, 'meter_mode'), name: `${unit} meter mode` },
+			{ variableId: variableId(unit, 'ip'), name: `${unit} IP address` },
+			{ variableId: variableId(unit, 'link'), name: `${unit} up or down (up, connecting, down)` },
+			{ variableId: variableId(unit, 'read_time'), name: `${unit} time its values were last read (UTC)` },
+		]),
+	]
 }
 
 /**

@@ -11,7 +11,8 @@ import { waitFor } from './wait.js'
 
 let server: Server
 let base: URL
-const answers: { status: number; body: object; headers?: Record<string, string> }[] = []
+// An answer is sent once `held` resolves, when it has one.
+const answers: { status: number; body: object; headers?: Record<string, string>; held?: Promise<void> }[] = []
 let requests = 0
 let stream: ServerResponse | null = null // the last event stream opened
 const META = { buttons: [], levels: [], inputs: [], meterModes: [], lamps: [] }
@@ -30,12 +31,17 @@ beforeAll(async () => {
 		}
 		requests++
 		const answer = answers.shift() ?? { status: 500, body: {} }
-		response.writeHead(answer.status, { 'Content-Type': 'application/json', ...answer.headers })
-		response.end(JSON.stringify(answer.body))
+		if (answer.held) return void answer.held.then(() => respond(response, answer))
+		respond(response, answer)
 	})
 	await new Promise<void>((resolve) => server.listen(0, '127.0.0.1', resolve))
 	base = new URL(`http://127.0.0.1:${(server.address() as AddressInfo).port}/`)
 })
+
+function respond(response: ServerResponse, answer: (typeof answers)[number]): void {
+	response.writeHead(answer.status, { 'Content-Type': 'application/json', ...answer.headers })
+	response.end(JSON.stringify(answer.body))
+}
 
 afterAll(() => {
 	server.closeAllConnections()
@@ -46,7 +52,11 @@ const pauses: number[] = []
 const clock: Clock = { now: () => new Date(), sleep: async (ms) => void pauses.push(ms) }
 
 test('a full queue is waited out as Retry-After says, a few times at most', async () => {
-	const full = { status: 503, body: { done: false, error: 'the unit already has 16 commands waiting' }, headers: { 'Retry-After': '2' } }
+	const full = {
+		status: 503,
+		body: { done: false, error: 'the unit already has 16 commands waiting' },
+		headers: { 'Retry-After': '2' },
+	}
 	answers.push(full, { status: 200, body: { done: true } })
 	const gateway = new Gateway(base, '', clock)
 	expect(await gateway.command('127.0.0.2', 'press/mute', {})).toEqual({ done: true })
@@ -71,7 +81,7 @@ test('a command still running is named so that its outcome can follow', async ()
 
 test('a stream that says nothing for too long is taken as lost, and tried again', async () => {
 	const host = new FakeHost()
-	const rack = new Rack(host, realClock, 300)
+	const rack = new Rack(host, realClock, { streamSilenceMs: 300 })
 	try {
 		await rack.configure({ url: base.href }, undefined)
 		await waitFor('a failure', () => host.statuses.some((entry) => entry.status === 'connection_failure'))
@@ -109,6 +119,33 @@ test("a command's outcome that follows on the stream is logged once, naming the 
 			{ level: 'error', message: 'u1: mute failed: no reply from the unit' },
 			{ level: 'info', message: 'u2: volume up done' },
 		])
+	} finally {
+		await rack.stop()
+	}
+})
+
+test('a refused action fails in Companion; a long one is answered in time and its outcome told later', async () => {
+	const host = new FakeHost()
+	const rack = new Rack(host, realClock, { answerWithinMs: 200 })
+	try {
+		await rack.configure({ url: base.href }, undefined)
+		await waitFor('connected', () => host.status?.status === 'ok')
+		answers.push({ status: 403, body: { done: false, error: "the token wall is a viewer's" } })
+		await expect(host.runAction('press', { units: ['u1'], button: 'mute' })).rejects.toThrow(
+			"u1: mute failed: the token wall is a viewer's",
+		)
+
+		let release = () => {}
+		const held = new Promise<void>((resolve) => (release = resolve))
+		answers.push({ status: 502, body: { done: false, error: 'no reply from the unit' }, held })
+		const started = Date.now()
+		await host.runAction('level_step', { units: ['u2'], level: 'volume', step: 'up' })
+		expect(Date.now() - started).toBeLessThan(1000)
+		expect(host.logs.at(-1)).toEqual({ level: 'warn', message: 'volume up is taking long; its outcome follows' })
+		release()
+		const failed = 'u2: volume up failed: no reply from the unit'
+		await waitFor('the outcome told', () => host.values.last_outcome === failed)
+		expect(host.logs.at(-1)).toEqual({ level: 'error', message: failed })
 	} finally {
 		await rack.stop()
 	}

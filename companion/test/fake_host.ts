@@ -27,6 +27,7 @@ export class FakeHost implements Host {
 	presets: CompanionPresetDefinitions = {}
 	variables: CompanionVariableDefinition[] = []
 	values: Record<string, CompanionVariableValue | undefined> = {}
+	sent: CompanionVariableValues[] = [] // each call's values
 
 	updateStatus(status: InstanceStatus, message?: string | null): void {
 		this.statuses.push({ status, message: message ?? '' })
@@ -47,6 +48,7 @@ export class FakeHost implements Host {
 		this.variables = variables
 	}
 	setVariableValues(values: CompanionVariableValues): void {
+		this.sent.push(values)
 		Object.assign(this.values, values)
 	}
 	checkFeedbacks(): void {}

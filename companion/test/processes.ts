@@ -3,6 +3,7 @@ import { spawn, type ChildProcess } from 'node:child_process'
 import { once } from 'node:events'
 import { chmodSync, mkdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs'
 import { connect } from 'node:net'
+import { connect as tlsConnect } from 'node:tls'
 import path from 'node:path'
 
 const ROOT = path.resolve(import.meta.dirname, '..', '..')
@@ -23,19 +24,24 @@ async function stop(process: ChildProcess): Promise<void> {
 	await exited
 }
 
-/** A simulated unit on its own loopback address, with its traffic log and control socket. */
+/** A simulated unit on its own loopback address, with its traffic log and control socket, and
+ * the faults given (vantrel-sim's --fault values: 'delay=40'). */
 export class Sim {
 	readonly log: string
 	readonly socket: string
 	#process: ChildProcess | null = null
 
-	constructor(readonly address: string) {
+	constructor(
+		readonly address: string,
+		readonly faults: string[] = [],
+	) {
 		this.log = path.join(WORK, `traffic-${address}.log`)
 		this.socket = path.join(WORK, `control-${address}.sock`)
 	}
 
 	async start(): Promise<void> {
-		const sim = spawn(SIM, ['--address', this.address, '--log', this.log, '--control', this.socket], {
+		const args = ['--address', this.address, '--log', this.log, '--control', this.socket]
+		const sim = spawn(SIM, [...args, ...this.faults.flatMap((fault) => ['--fault', fault])], {
 			stdio: ['ignore', 'pipe', 'inherit'],
 		})
 		this.#process = sim
@@ -94,7 +100,7 @@ export class Sim {
 }
 
 /** vantrel-gateway on 127.0.0.1:port, polling every second; with named tokens when given
- * their lines (`NAME ROLE TOKEN`). */
+ * their lines (`NAME ROLE TOKEN`), and over HTTPS when given a certificate and its key. */
 export class GatewayProcess {
 	readonly url: string
 	#process: ChildProcess | null = null
@@ -103,33 +109,52 @@ export class GatewayProcess {
 		readonly port: number,
 		readonly units: string[],
 		readonly tokens: string[] = [],
+		readonly tls?: { cert: string; key: string },
 	) {
-		this.url = `http://127.0.0.1:${port}/`
+		this.url = `${tls ? 'https' : 'http'}://127.0.0.1:${port}/`
 	}
 
 	async start(): Promise<void> {
-		const args = ['--poll', '1', '--listen', `127.0.0.1:${this.port}`, ...this.units.flatMap((unit) => ['--unit', unit])]
+		const args = [
+			'--poll',
+			'1',
+			'--listen',
+			`127.0.0.1:${this.port}`,
+			...this.units.flatMap((unit) => ['--unit', unit]),
+		]
 		if (this.tokens.length) {
 			const file = path.join(WORK, `tokens-${this.port}`)
 			writeFileSync(file, this.tokens.join('\n') + '\n')
 			chmodSync(file, 0o600)
 			args.push('--tokens-file', file)
 		}
+		if (this.tls) args.push('--tls-cert', this.tls.cert, '--tls-key', this.tls.key)
 		const gateway = spawn(GATEWAY, args, { stdio: ['ignore', 'ignore', 'inherit'] })
 		this.#process = gateway
 		const deadline = Date.now() + 10000
 		for (;;) {
-			try {
-				if ((await fetch(this.url + 'style.css')).ok) return
-			} catch {
-				// not listening yet
-			}
-			if (Date.now() > deadline || gateway.exitCode !== null) throw new Error(`vantrel-gateway did not start on ${this.url}`)
+			if (await this.listening()) return
+			if (Date.now() > deadline || gateway.exitCode !== null)
+				throw new Error(`vantrel-gateway did not start on ${this.url}`)
 			await new Promise((resolve) => setTimeout(resolve, 50))
 		}
 	}
 
 	async stop(): Promise<void> {
 		if (this.#process) await stop(this.#process)
+	}
+
+	// Whether it serves: a page over HTTP; a TLS handshake done, whatever its certificate.
+	private async listening(): Promise<boolean> {
+		if (!this.tls)
+			return fetch(this.url + 'style.css').then(
+				(reply) => reply.ok,
+				() => false,
+			)
+		return new Promise((resolve) => {
+			const socket = tlsConnect({ host: '127.0.0.1', port: this.port, rejectUnauthorized: false })
+			socket.once('secureConnect', () => (socket.destroy(), resolve(true)))
+			socket.once('error', () => resolve(false))
+		})
 	}
 }
