@@ -32,7 +32,7 @@ export interface Meta {
 /** A unit as the gateway's API and event stream give it (the fields the module uses). */
 export interface Unit {
 	unit: string
-	link: 'connecting' | 'up' | 'down'
+	link: 'connecting' | 'up' | 'down' | 'maintenance'
 	reason: string
 	stale: boolean
 	soloLeft: number | null
