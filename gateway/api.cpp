@@ -3,6 +3,7 @@
 #include "clients/dotted_address.h"
 #include "clients/level_names.h"
 #include "gateway/access.h"
+#include "gateway/command_reply.h"
 #include "gateway/meta_json.h"
 #include "gateway/metrics.h"
 #include "gateway/unit_json.h"
@@ -13,22 +14,6 @@
 namespace vantrel::gateway {
 
 using nlohmann::json;
-
-// One command's request, once its unit and body have passed: who asked, and where the reply
-// goes. Run queues it with what the audit log records of it.
-struct CommandCall {
-    UnitMonitor& unit;
-    EventHub& hub;
-    CommandRecord record;
-    ReplySink done;
-
-    void Run(const char* action, json params, CheckedCommand command, bool changesNetwork,
-             const char* levelName = "level") {
-        record.action = action;
-        record.params = std::move(params);
-        RunCommand(unit, hub, std::move(command), changesNetwork, levelName, record, done);
-    }
-};
 
 namespace {
 
@@ -41,30 +26,38 @@ HttpResponse ApiResponse(const Reply& reply) {
     return response;
 }
 
-// Where a command's reply goes: into the API's JSON response.
-ReplySink JsonReplies(const Respond& respond) {
-    return [respond](Reply reply) { respond(ApiResponse(reply)); };
-}
+}  // namespace
+
+// One command's request on a unit, once its body has passed: who asked, and where the answer
+// goes, counted by what it came to. Run queues it with what the audit log records of it.
+struct CommandCall {
+    UnitMonitor& unit;
+    EventHub& hub;
+    CommandCounts& counts;
+    Respond respond;
+    CommandRecord record;
+
+    void Run(const char* action, json params, CheckedCommand command, bool changesNetwork,
+             const char* levelName = "level") {
+        record.action = action;
+        record.params = std::move(params);
+        RunCommand(unit, hub, std::move(command), changesNetwork, record, KeptAsReply(levelName),
+                   [counts = &counts, respond = respond, levelName](const CommandOutcome& outcome) {
+                       counts->Count(outcome.unit, outcome);
+                       respond(ApiResponse(CommandReply(outcome, levelName)));
+                   });
+    }
+    /// Refused by the request's own checks: nothing is queued.
+    void Refuse(int status, const std::string& why) {
+        counts.CountRefused(unit.Name());
+        respond(ApiResponse(ErrorReply(status, why)));
+    }
+};
+
+namespace {
 
 bool HasType(const HttpRequest& req, const char* type) {
     return req.Header("Content-Type").rfind(type, 0) == 0;
-}
-
-// The checks every command's request passes before anything is sent: the unit exists, the
-// body is a JSON object. Sets `body` and returns the unit, or replies and returns null.
-UnitMonitor* CommandUnit(Units& units, const std::string& name, const HttpRequest& req, json& body,
-                         const ReplySink& done) {
-    UnitMonitor* unit = units.Find(name);
-    if (!unit) {
-        done(ErrorReply(404, "no such unit: " + name));
-    } else if (!HasType(req, "application/json")) {
-        done(ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
-    } else {
-        body = json::parse(req.body, nullptr, false);
-        if (body.is_object()) return unit;
-        done(ErrorReply(400, "the body is not a JSON object"));
-    }
-    return nullptr;
 }
 
 // A query's whole number of at most four digits: none for "", false for anything else.
@@ -86,7 +79,7 @@ const Button* PressableButton(const std::string& name) {
 
 void Press(CommandCall& call, const std::string& name) {
     const Button* button = PressableButton(name);
-    if (!button) return call.done(ErrorReply(404, "no such button: " + name));
+    if (!button) return call.Refuse(404, "no such button: " + name);
     call.Run(
         "press", {{"button", name}},
         [button](UnitLink& link) { return PressButton(link, *button); }, false);
@@ -94,7 +87,7 @@ void Press(CommandCall& call, const std::string& name) {
 
 void SetLevel(CommandCall& call, const std::string& levelName, const json& body) {
     const Level* found = cli::FindLevel(levelName);
-    if (!found) return call.done(ErrorReply(404, "no such level: " + levelName));
+    if (!found) return call.Refuse(404, "no such level: " + levelName);
     const Level level = *found;
     const char* name = cli::NameOf(level);
     const std::int32_t highest = RangeOf(level).highest;
@@ -102,9 +95,8 @@ void SetLevel(CommandCall& call, const std::string& levelName, const json& body)
         const json& value = body["value"];
         if (!value.is_number_integer() || value.get<std::int64_t>() < 0 ||
             value.get<std::int64_t>() > highest) {
-            return call.done(ErrorReply(
-                400,
-                std::string(name) + " takes a whole number from 0 to " + std::to_string(highest)));
+            return call.Refuse(400, std::string(name) + " takes a whole number from 0 to " +
+                                        std::to_string(highest));
         }
         const auto target = value.get<std::int32_t>();
         return call.Run(
@@ -113,7 +105,7 @@ void SetLevel(CommandCall& call, const std::string& levelName, const json& body)
     }
     const json step = body.value("step", json());
     if (step != "up" && step != "down") {
-        return call.done(ErrorReply(400, "give {\"value\": N} or {\"step\": \"up\"|\"down\"}"));
+        return call.Refuse(400, "give {\"value\": N} or {\"step\": \"up\"|\"down\"}");
     }
     const StepDirection direction = step == "up" ? StepDirection::Up : StepDirection::Down;
     call.Run(
@@ -156,10 +148,10 @@ void SetNetwork(CommandCall& call, const json& body) {
             true);
     }
     if (mode != "static") {
-        return call.done(ErrorReply(400,
-                                    "give {\"mode\": \"static\", \"ip\", \"mask\", "
-                                    "\"gateway\"}, {\"mode\": \"dhcp\"} or "
-                                    "{\"defaultIp\": true}"));
+        return call.Refuse(400,
+                           "give {\"mode\": \"static\", \"ip\", \"mask\", "
+                           "\"gateway\"}, {\"mode\": \"dhcp\"} or "
+                           "{\"defaultIp\": true}");
     }
     Addresses addresses;
     auto parse = [&](const char* field, std::uint32_t& value) {
@@ -168,17 +160,17 @@ void SetNetwork(CommandCall& call, const json& body) {
     };
     if (!parse("ip", addresses.ip) || !parse("mask", addresses.mask) ||
         !parse("gateway", addresses.gateway)) {
-        return call.done(ErrorReply(400, "a static address needs ip, mask and gateway as A.B.C.D"));
+        return call.Refuse(400, "a static address needs ip, mask and gateway as A.B.C.D");
     }
     if (!ReachableAddresses(addresses)) {
-        return call.done(ErrorReply(400, "Invalid IP address or mask!"));
+        return call.Refuse(400, "Invalid IP address or mask!");
     }
     const bool force = IsTrue(body, "force");
     if (const Stranding stranding = StrandingOf(addresses);
         stranding != Stranding::kNone && !force) {
-        return call.done(ErrorReply(400, std::string(StrandingText(stranding)) +
-                                             ": the unit would be stranded; send \"force\": "
-                                             "true to set it all the same"));
+        return call.Refuse(400, std::string(StrandingText(stranding)) +
+                                    ": the unit would be stranded; send \"force\": "
+                                    "true to set it all the same");
     }
     call.Run(
         "network",
@@ -192,9 +184,9 @@ void SetNetwork(CommandCall& call, const json& body) {
 
 void FactoryReset(CommandCall& call, const json& body) {
     if (!IsTrue(body, "confirm")) {
-        return call.done(ErrorReply(400,
-                                    "a factory reset resets every setting of the unit: "
-                                    "send {\"confirm\": true}"));
+        return call.Refuse(400,
+                           "a factory reset resets every setting of the unit: "
+                           "send {\"confirm\": true}");
     }
     call.Run(
         "factory-reset", json::object(),
@@ -288,7 +280,9 @@ void Api::GetUnit(const RouteCall& call) {
                                   : ErrorReply(404, "no such unit: " + call.params[0])));
 }
 
-void Api::GetJob(const RouteCall& call) { call.respond(ApiResponse(m_jobs.Get(call.params[0]))); }
+void Api::GetJob(const RouteCall& call) {
+    call.respond(ApiResponse(JobReply(m_jobs.Get(call.params[0]))));
+}
 
 void Api::GetMeta(const RouteCall& call) { call.respond(ApiResponse({200, MetaJson()})); }
 
@@ -327,33 +321,33 @@ void Api::GetWebFile(const RouteCall& call) {
     ServeAsset(FindWebAsset(call.request.path.c_str()), call);
 }
 
-std::optional<CommandRecord> Api::Record(const RouteCall& call, const ReplySink& done,
-                                         const std::optional<std::string>& unit) {
-    std::string unrecordable;
-    if (!m_audit.Ready(unrecordable)) {
-        done(unit ? UnrecordedReply(*unit, unrecordable) : ErrorReply(503, unrecordable));
-        return std::nullopt;
-    }
+std::optional<CommandRecord> Api::Record(const RouteCall& call, std::string& unrecordable) {
+    if (!m_audit.Ready(unrecordable)) return std::nullopt;
     return CommandRecord{&m_audit, call.who.name, call.request.peer, "", json::object()};
 }
 
-// The checks every command on a unit passes before anything is sent, then its audit record.
+// The checks every command on a unit passes before anything is sent: the unit exists, the body
+// is a JSON object, the audit log can take it.
 void Api::Command(const RouteCall& call,
                   const std::function<void(CommandCall&, const json&)>& run) {
-    const ReplySink respond = JsonReplies(call.respond);
-    // Counted for the gateway's own units only: a name from a request is no label.
-    const UnitMonitor* known = m_units.Find(call.params[0]);
-    const ReplySink done =
-        !known ? respond : ReplySink([this, respond, name = known->Name()](Reply reply) {
-            m_commands.Count(name, reply.status);
-            respond(std::move(reply));
-        });
-    json body;
-    UnitMonitor* unit = CommandUnit(m_units, call.params[0], call.request, body, done);
-    if (!unit) return;
-    std::optional<CommandRecord> record = Record(call, done, unit->Name());
-    if (!record) return;
-    CommandCall command{*unit, m_hub, std::move(*record), done};
+    UnitMonitor* unit = m_units.Find(call.params[0]);
+    // Not counted: a name from a request is no label.
+    if (!unit) return call.respond(ApiResponse(ErrorReply(404, "no such unit: " + call.params[0])));
+    CommandCall command{*unit, m_hub, m_commands, call.respond, {}};
+    if (!HasType(call.request, "application/json")) {
+        return command.Refuse(415, "a command's body is JSON (Content-Type: application/json)");
+    }
+    const json body = json::parse(call.request.body, nullptr, false);
+    if (!body.is_object()) return command.Refuse(400, "the body is not a JSON object");
+    std::string unrecordable;
+    std::optional<CommandRecord> record = Record(call, unrecordable);
+    if (!record) {
+        const CommandOutcome unsent{
+            CommandState::kUnrecorded, {}, unit->Name(), unrecordable, "", {}, {}};
+        m_commands.Count(unit->Name(), unsent);
+        return call.respond(ApiResponse(CommandReply(unsent)));
+    }
+    command.record = std::move(*record);
     run(command, body);
 }
 
@@ -377,7 +371,7 @@ void Api::PostFactoryReset(const RouteCall& call) {
 
 void Api::PostFirmware(const RouteCall& call) {
     const HttpRequest& request = call.request;
-    const ReplySink done = JsonReplies(call.respond);
+    auto done = [&call](const Reply& reply) { call.respond(ApiResponse(reply)); };
     if (!HasType(request, "application/octet-stream")) {
         return done(ErrorReply(415, "the image is sent as application/octet-stream"));
     }
@@ -388,21 +382,23 @@ void Api::PostFirmware(const RouteCall& call) {
         return done(ErrorReply(400, "canary and maxFailures are whole numbers"));
     }
     stages.canary = canary.value_or(0);
-    const std::optional<CommandRecord> record = Record(call, done);
-    if (!record) return;
-    done(m_jobs.Start(request.Param("units"), request.Param("controller"), request.body, stages,
-                      *record));
+    std::string unrecordable;
+    const std::optional<CommandRecord> record = Record(call, unrecordable);
+    if (!record) return done(ErrorReply(503, unrecordable));
+    done(JobReply(m_jobs.Start(request.Param("units"), request.Param("controller"), request.body,
+                               stages, *record)));
 }
 
 void Api::PostContinue(const RouteCall& call) {
     const HttpRequest& request = call.request;
-    const ReplySink done = JsonReplies(call.respond);
+    auto done = [&call](const Reply& reply) { call.respond(ApiResponse(reply)); };
     if (!HasType(request, "application/json")) {
         return done(ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
     }
-    const std::optional<CommandRecord> record = Record(call, done);
-    if (!record) return;
-    done(m_jobs.Continue(call.params[0], *record));
+    std::string unrecordable;
+    const std::optional<CommandRecord> record = Record(call, unrecordable);
+    if (!record) return done(ErrorReply(503, unrecordable));
+    done(JobReply(m_jobs.Continue(call.params[0], *record)));
 }
 
 void Api::GetEvents(const RouteCall& call) {

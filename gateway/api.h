@@ -69,11 +69,9 @@ class Api : public HttpHandler {
     void PostFactoryReset(const RouteCall& call);
     void PostFirmware(const RouteCall& call);
     void PostContinue(const RouteCall& call);
-    /// What the audit log records of the call's command; none, with the 503 replied, while the
-    /// log cannot take it, so that nothing is done unrecorded. A command on `unit` is refused
-    /// as its other unsent commands are, naming the unit.
-    std::optional<CommandRecord> Record(const RouteCall& call, const ReplySink& done,
-                                        const std::optional<std::string>& unit = std::nullopt);
+    /// What the audit log records of the call's command; none, with the reason, while the log
+    /// cannot take it, so that nothing is done unrecorded.
+    std::optional<CommandRecord> Record(const RouteCall& call, std::string& unrecordable);
     /// The checks and the audit every command on a unit passes; `run` sends it.
     void Command(const RouteCall& call,
                  const std::function<void(CommandCall&, const nlohmann::json&)>& run);

@@ -5,24 +5,31 @@ namespace vantrel::gateway {
 const char* const kCommandOutcomes[6] = {"done",   "refused",     "busy",
                                          "failed", "unavailable", "timed_out"};
 
-const char* CommandOutcome(int status) {
-    switch (status) {
-        case 200:
-            return "done";
-        case 409:
-            return "busy";
-        case 503:
-            return "unavailable";
-        case 504:
+const char* CountedAs(const CommandOutcome& outcome) {
+    switch (outcome.state) {
+        case CommandState::kRan:
+            return outcome.result.Ok() ? "done" : "failed";
+        case CommandState::kStillRunning:
+        case CommandState::kNotBegun:
             return "timed_out";
-        default:
-            return status < 500 ? "refused" : "failed";
+        case CommandState::kLinkDown:
+        case CommandState::kQueueFull:
+        case CommandState::kStopped:
+        case CommandState::kUnrecorded:
+            break;
     }
+    return "unavailable";
 }
 
-void CommandCounts::Count(const std::string& unit, int status) {
+void CommandCounts::Count(const std::string& unit, const CommandOutcome& outcome) {
+    Add(unit, CountedAs(outcome));
+}
+
+void CommandCounts::CountRefused(const std::string& unit) { Add(unit, "refused"); }
+
+void CommandCounts::Add(const std::string& unit, const char* outcome) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_counts[{unit, CommandOutcome(status)}];
+    ++m_counts[{unit, outcome}];
 }
 
 std::map<CommandCounts::Key, std::int64_t> CommandCounts::Counts() const {

@@ -6,6 +6,8 @@
 namespace vantrel::gateway {
 namespace {
 
+using nlohmann::json;
+
 const char* ConfirmationId(Confirmation confirmation) {
     switch (confirmation) {
         case Confirmation::Confirmed:
@@ -32,9 +34,8 @@ nlohmann::json NetworkJson(const NetworkSettings& n) {
             {"dhcp", mode}};
 }
 
-}  // namespace
-
-Reply CheckReply(const std::string& unit, const Result<Check>& result, const char* levelName) {
+// When it ran: confirmed, or what was missing.
+Reply RanReply(const std::string& unit, const Result<Check>& result, const char* levelName) {
     const Check& check = result.Value();
     if (!result.Ok()) {
         return {502,
@@ -44,55 +45,79 @@ Reply CheckReply(const std::string& unit, const Result<Check>& result, const cha
                  {"shortfall", ShortfallText(check.shortfall)},
                  {"error", cli::FailureNote(result.GetFailure(), check.shortfall)}}};
     }
-    nlohmann::json body{{"unit", unit},
-                        {"done", true},
-                        {"confirmation", ConfirmationId(check.confirmation)},
-                        {"note", cli::DoneNote(check, levelName)}};
+    json body{{"unit", unit},
+              {"done", true},
+              {"confirmation", ConfirmationId(check.confirmation)},
+              {"note", cli::DoneNote(check, levelName)}};
     if (check.level) body["level"] = *check.level;
     if (check.network) body["network"] = NetworkJson(*check.network);
     if (check.address) body["address"] = cli::Dotted(*check.address);
     return {200, body};
 }
 
-Reply LinkDownReply(const std::string& unit, const std::string& reason) {
-    return {503,
-            {{"unit", unit}, {"done", false}, {"error", "the unit's link is down: " + reason}}};
+Reply NotDone(int status, const std::string& unit, const std::string& error) {
+    return {status, {{"unit", unit}, {"done", false}, {"error", error}}};
 }
 
-Reply DroppedReply(const std::string& unit, CommandEnd end, const std::string& linkReason) {
-    if (end == CommandEnd::kExpired) {
-        return {504,
-                {{"unit", unit},
-                 {"done", false},
-                 {"error",
-                  "the unit did not take the command in time, as it was busy; nothing was sent"}}};
+}  // namespace
+
+Reply CommandReply(const CommandOutcome& outcome, const char* levelName) {
+    const std::string& unit = outcome.unit;
+    switch (outcome.state) {
+        case CommandState::kRan:
+            return RanReply(unit, outcome.result, levelName);
+        case CommandState::kStillRunning: {
+            Reply reply = NotDone(504, unit,
+                                  "the unit is still working on the command; its outcome "
+                                  "follows as an \"outcome\" event");
+            reply.body["command"] = outcome.id;
+            return reply;
+        }
+        case CommandState::kNotBegun:
+            return NotDone(
+                504, unit,
+                "the unit did not take the command in time, as it was busy; nothing was sent");
+        case CommandState::kLinkDown:
+            return NotDone(503, unit, "the unit's link is down: " + outcome.why);
+        case CommandState::kQueueFull: {
+            Reply reply =
+                NotDone(503, unit, "the unit has too many commands waiting; try again shortly");
+            reply.headers.emplace_back("Retry-After", "2");
+            return reply;
+        }
+        case CommandState::kStopped:
+            return NotDone(503, unit, "the gateway is stopping");
+        case CommandState::kUnrecorded:
+            return NotDone(503, unit, outcome.why);
     }
-    if (end == CommandEnd::kStopping) {
-        return {503, {{"unit", unit}, {"done", false}, {"error", "the gateway is stopping"}}};
+    return NotDone(500, unit, "an outcome this gateway does not know");
+}
+
+OutcomeForm KeptAsReply(const char* levelName) {
+    return [levelName](const CommandOutcome& outcome) {
+        const Reply reply = CommandReply(outcome, levelName);
+        return json{{"status", reply.status}, {"reply", reply.body}};
+    };
+}
+
+Reply JobReply(const JobOutcome& outcome) {
+    using State = JobOutcome::State;
+    switch (outcome.state) {
+        case State::kStarted:
+            return {202, {{"job", outcome.job}}};
+        case State::kFound:
+            return {200, outcome.job};
+        case State::kBadRequest:
+            return ErrorReply(400, outcome.why);
+        case State::kNoSuchUnit:
+        case State::kNoSuchJob:
+            return ErrorReply(404, outcome.why);
+        case State::kUnitBusy:
+            return ErrorReply(409, outcome.why);
+        case State::kUnrecorded:
+            return ErrorReply(503, outcome.why);
     }
-    return LinkDownReply(unit, linkReason);
-}
-
-Reply UnrecordedReply(const std::string& unit, const std::string& why) {
-    return {503, {{"unit", unit}, {"done", false}, {"error", why}}};
-}
-
-Reply QueueFullReply(const std::string& unit) {
-    return {503,
-            {{"unit", unit},
-             {"done", false},
-             {"error", "the unit has too many commands waiting; try again shortly"}},
-            {{"Retry-After", "2"}}};
-}
-
-Reply StillRunningReply(const std::string& unit, const std::string& id) {
-    return {504,
-            {{"unit", unit},
-             {"done", false},
-             {"command", id},
-             {"error",
-              "the unit is still working on the command; its outcome follows as an "
-              "\"outcome\" event"}}};
+    return ErrorReply(500, "an outcome this gateway does not know");
 }
 
 Reply ErrorReply(int status, const std::string& why) { return {status, {{"error", why}}}; }

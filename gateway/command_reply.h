@@ -3,9 +3,10 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "gateway/command_outcome.h"
+#include "gateway/firmware_jobs.h"
 #include "gateway/http_message.h"
-#include "gateway/unit_monitor.h"
-#include "unit_link/unit_checks.h"
+#include "gateway/unit_command.h"
 
 namespace vantrel::gateway {
 
@@ -16,21 +17,16 @@ struct Reply {
     HttpHeaders headers{};
 };
 
-/// A command's outcome as the unit interface gave it: 200 when confirmed, 502 with what was
-/// missing otherwise. `levelName` names the level in the note of a level command.
-Reply CheckReply(const std::string& unit, const Result<Check>& check,
-                 const char* levelName = "level");
-/// 503: the command was not sent, as the unit's link is not up.
-Reply LinkDownReply(const std::string& unit, const std::string& reason);
-/// A command that was dropped before its turn: 503 for a link that went down or a gateway that
-/// is stopping, 504 for one that waited past its limit.
-Reply DroppedReply(const std::string& unit, CommandEnd end, const std::string& linkReason);
-/// 503: the command was not sent, as the audit log cannot take its entry.
-Reply UnrecordedReply(const std::string& unit, const std::string& why);
-/// 503 with Retry-After: the unit's queue is full.
-Reply QueueFullReply(const std::string& unit);
-/// 504: the command `id` still runs at its answer limit; its outcome follows as an event.
-Reply StillRunningReply(const std::string& unit, const std::string& id);
+/// A command's outcome as the API answers it: 200 when the unit confirmed it, 502 with what was
+/// missing when it ran otherwise, 503 when nothing was sent (with Retry-After for a full queue),
+/// 504 when it did not begin in time or still runs. `levelName` names the level in the note
+/// of a level command.
+Reply CommandReply(const CommandOutcome& outcome, const char* levelName = "level");
+/// The outcome as the audit log and a late "outcome" event keep every client's: the reply the
+/// API gives for it.
+OutcomeForm KeptAsReply(const char* levelName);
+/// A request about firmware jobs: 202 for a job started, 200 with the job, or what was wrong.
+Reply JobReply(const JobOutcome& outcome);
 /// A request that is refused before anything is sent: 400, 404, 409, 413, 415.
 Reply ErrorReply(int status, const std::string& why);
 

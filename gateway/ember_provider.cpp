@@ -7,6 +7,7 @@
 
 #include "clients/dotted_address.h"
 #include "ember/s101.h"
+#include "gateway/command_reply.h"
 #include "gateway/ember_tree.h"
 #include "gateway/unit_command.h"
 #include "unit_link/unit_checks.h"
@@ -354,24 +355,24 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
                         const ember::Value& value) {
     UnitMonitor& monitor = *m_units.Find(m_names[unit].name);
     const bool readOnly = ReadOnly(watcher);
-    auto answer = [this, client = watcher.client, path, unit, number, readOnly](const Reply&) {
+    auto answer = [this, client = watcher.client, path, unit, number, readOnly] {
         if (auto open = client.lock()) {
             open->Send(Frame({std::vector<Element>{ParameterAt(path, unit, number, readOnly)}}));
         }
     };
     const std::optional<std::int64_t> wanted = ember_tree::Settable(number, value);
-    if (readOnly || !wanted) return answer({});
+    if (readOnly || !wanted) return answer();
     // A lamp is judged by the unit as the command runs; anything else already at the value, with
     // no command queued that may move it, is left alone, so a consumer that repeats what it
     // holds moves nothing.
     const bool isLamp = number >= ember_tree::kSoloLeft && number <= ember_tree::kMixDown;
     if (!isLamp && monitor.Idle() &&
         ember_tree::Values(monitor.Snapshot())[number] == ember::Value(*wanted)) {
-        return answer({});
+        return answer();
     }
     const std::optional<CommandRecord> record = Record(
         watcher, "set", {{"parameter", ember_tree::ParameterName(number)}, {"value", *wanted}});
-    if (!record) return answer({});
+    if (!record) return answer();
     CheckedCommand command;
     if (number >= ember_tree::kVolume && number < ember_tree::kInput) {
         const auto level = static_cast<Level>(number - ember_tree::kVolume);
@@ -390,7 +391,8 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
                                    : ButtonFor(ButtonEffect::MeterMode, index);
         command = [button](UnitLink& link) { return PressButton(link, *button); };
     }
-    RunCommand(monitor, m_hub, command, false, "level", *record, answer);
+    RunCommand(monitor, m_hub, command, false, *record, KeptAsReply("level"),
+               [answer](const CommandOutcome&) { answer(); });
 }
 
 // A command the audit log cannot take is not run, as the API refuses it.
@@ -417,10 +419,11 @@ void EmberProvider::Invoke(Watcher& watcher, const Path& path,
     if (!record) return answer(false, false);
     RunCommand(
         *m_units.Find(m_names[place.unit].name), m_hub,
-        [button](UnitLink& link) { return PressButton(link, *button); }, false, "level", *record,
-        [answer](const Reply& reply) {
-            const bool ran = reply.status == 200;
-            answer(ran, ran && reply.body.value("confirmation", "") == "confirmed");
+        [button](UnitLink& link) { return PressButton(link, *button); }, false, *record,
+        KeptAsReply("level"),
+        [answer](const CommandOutcome& outcome) {
+            const bool ran = outcome.Done();
+            answer(ran, ran && outcome.result.Value().confirmation == Confirmation::Confirmed);
         });
 }
 

@@ -26,24 +26,27 @@ bool Shows(std::int64_t before, std::int64_t after, std::int64_t total) {
 
 }  // namespace
 
-Reply FirmwareJobs::Start(const std::string& unitList, const std::string& controller,
-                          const std::string& image, const Stages& stages,
-                          const CommandRecord& record) {
+JobOutcome FirmwareJobs::Start(const std::string& unitList, const std::string& controller,
+                               const std::string& image, const Stages& stages,
+                               const CommandRecord& record) {
+    using State = JobOutcome::State;
     if (controller != "main" && controller != "net") {
-        return ErrorReply(400, "controller is main or net");
+        return {State::kBadRequest, nullptr, "controller is main or net"};
     }
     const bool net = controller == "net";
     const std::vector<std::string> names = SplitNames(unitList);
-    if (names.empty()) return ErrorReply(400, "no unit: give units=A,B,...");
+    if (names.empty()) return {State::kBadRequest, nullptr, "no unit: give units=A,B,..."};
     std::vector<UnitMonitor*> monitors;
     std::set<std::string> seen;
     for (const std::string& name : names) {
         UnitMonitor* monitor = m_units.Find(name);
-        if (!monitor) return ErrorReply(404, "no such unit: " + name);
-        if (!seen.insert(name).second)
-            return ErrorReply(400, "the unit " + name + " is named twice");
+        if (!monitor) return {State::kNoSuchUnit, nullptr, "no such unit: " + name};
+        if (!seen.insert(name).second) {
+            return {State::kBadRequest, nullptr, "the unit " + name + " is named twice"};
+        }
         if (net && !monitor->OnSerialPort()) {
-            return ErrorReply(400, "the net controller is updated over a serial port: " + name);
+            return {State::kBadRequest, nullptr,
+                    "the net controller is updated over a serial port: " + name};
         }
         monitors.push_back(monitor);
     }
@@ -53,9 +56,9 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
         net ? firmware::Controller::kNet : firmware::Controller::kMain;
     Result<firmware::Image> built =
         firmware::BuildImage(std::vector<std::uint8_t>(image.begin(), image.end()), which);
-    if (!built.Ok()) return ErrorReply(400, FaultName(built.GetFault()));
+    if (!built.Ok()) return {State::kBadRequest, nullptr, FaultName(built.GetFault())};
     if (const Outcome fits = firmware::CheckFitsFlash(built.Value(), which); !fits.Ok()) {
-        return ErrorReply(400, FaultName(fits.GetFault()));
+        return {State::kBadRequest, nullptr, FaultName(fits.GetFault())};
     }
 
     auto job = std::make_shared<Job>();
@@ -75,8 +78,9 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
         // One unfinished job a unit: a second would flash it again, or while it is flashed.
         for (const std::string& name : names) {
             if (auto busy = m_updating.find(name); busy != m_updating.end()) {
-                return ErrorReply(409, "the unit " + name + " is being updated by job " +
-                                           busy->second + "; wait for it to finish");
+                return {State::kUnitBusy, nullptr,
+                        "the unit " + name + " is being updated by job " + busy->second +
+                            "; wait for it to finish"};
             }
         }
         job->id = std::to_string(m_nextId);
@@ -91,7 +95,7 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
         stages.canary > 0 ? std::min(stages.canary, names.size()) : names.size();
     job->restBegun = first == names.size();
     for (std::size_t i = 0; i < first; ++i) Begin(job, i);
-    return {202, {{"job", job->id}}};
+    return {State::kStarted, job->id, ""};
 }
 
 void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
@@ -102,7 +106,7 @@ void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
                                     ? "the gateway stopped before the update began"
                                     : "the unit's link is down: " + monitor->Snapshot().reason;
         Update(job, i, [&](UnitProgress& p) {
-            p.state = "failed";
+            p.state = UpdateState::kFailed;
             p.error = why;
         });
     };
@@ -115,7 +119,7 @@ void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
             }
             if (halted) {
                 Update(job, i, [](UnitProgress& p) {
-                    p.state = "not started";
+                    p.state = UpdateState::kNotStarted;
                     p.error = "the job had its most failures";
                 });
                 return false;
@@ -123,14 +127,14 @@ void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
             std::string unrecorded;
             if (!job->record.Begin(monitor->Name(), unrecorded)) {
                 Update(job, i, [&](UnitProgress& p) {
-                    p.state = "failed";
+                    p.state = UpdateState::kFailed;
                     p.error = unrecorded;
                 });
                 return false;
             }
             Update(job, i, [](UnitProgress& p) { p.begun = true; });
             // A net update runs only once the unit has been power-cycled.
-            if (!job->net) Update(job, i, [](UnitProgress& p) { p.state = "running"; });
+            if (!job->net) Update(job, i, [](UnitProgress& p) { p.state = UpdateState::kRunning; });
             const firmware::ProgressSink progress = [=](const firmware::Progress& step) {
                 monitor->NoteAnswer();
                 if (step.phase == firmware::Phase::kEntering) return;
@@ -143,19 +147,19 @@ void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
             if (!job->net) {
                 outcome = link.UpdateMainFirmware(*job->image, progress);
             } else if (outcome = link.HoldBreak(); outcome.Ok()) {
-                Update(job, i, [](UnitProgress& p) { p.state = "power-cycle"; });
+                Update(job, i, [](UnitProgress& p) { p.state = UpdateState::kPowerCycle; });
                 monitor->SetMaintenance(true);
                 const bool cycled = AwaitPowerCycle(job);
                 monitor->SetMaintenance(false);
                 if (cycled) {
-                    Update(job, i, [](UnitProgress& p) { p.state = "running"; });
+                    Update(job, i, [](UnitProgress& p) { p.state = UpdateState::kRunning; });
                     outcome = link.UpdateNetFirmware(*job->image, progress);
                 } else {
                     outcome = Failure{Fault::kStopped};
                 }
             }
             Update(job, i, [&](UnitProgress& p) {
-                p.state = outcome.Ok() ? "done" : "failed";
+                p.state = outcome.Ok() ? UpdateState::kDone : UpdateState::kFailed;
                 if (!outcome.Ok()) p.error = cli::FaultNote(outcome.GetFailure());
             });
             return false;
@@ -164,7 +168,7 @@ void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
     const Queued queued = monitor->Submit(std::move(update));
     if (queued == Queued::kFull) {
         Update(job, i, [](UnitProgress& p) {
-            p.state = "failed";
+            p.state = UpdateState::kFailed;
             p.error = "the unit has too many commands waiting";
         });
     } else if (queued != Queued::kYes) {
@@ -178,7 +182,7 @@ void FirmwareJobs::AfterCanaries(const std::shared_ptr<Job>& job, bool allDone) 
             Begin(job, i);
         } else {
             Update(job, i, [](UnitProgress& p) {
-                p.state = "not started";
+                p.state = UpdateState::kNotStarted;
                 p.error = "a canary unit was not updated";
             });
         }
@@ -187,31 +191,34 @@ void FirmwareJobs::AfterCanaries(const std::shared_ptr<Job>& job, bool allDone) 
 
 bool FirmwareJobs::Halted(const Job& job) {
     if (!job.stages.maxFailures) return false;
-    const auto failures = std::count_if(job.units.begin(), job.units.end(),
-                                        [](const UnitProgress& p) { return p.state == "failed"; });
+    const auto failures =
+        std::count_if(job.units.begin(), job.units.end(),
+                      [](const UnitProgress& p) { return p.state == UpdateState::kFailed; });
     return static_cast<std::size_t>(failures) >= *job.stages.maxFailures;
 }
 
-Reply FirmwareJobs::Get(const std::string& id) {
+JobOutcome FirmwareJobs::Get(const std::string& id) {
     std::lock_guard<std::mutex> lock(m_mutex);
     const std::shared_ptr<Job> job = Find(id);
-    return job ? Reply{200, JobJson(*job)} : ErrorReply(404, "no such job: " + id);
+    if (!job) return {JobOutcome::State::kNoSuchJob, nullptr, "no such job: " + id};
+    return {JobOutcome::State::kFound, JobJson(*job), ""};
 }
 
-Reply FirmwareJobs::Continue(const std::string& id, const CommandRecord& record) {
+JobOutcome FirmwareJobs::Continue(const std::string& id, const CommandRecord& record) {
     std::shared_ptr<Job> job;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         job = Find(id);
-        if (!job) return ErrorReply(404, "no such job: " + id);
+        if (!job) return {JobOutcome::State::kNoSuchJob, nullptr, "no such job: " + id};
         // A net job's unfinished units go on from here: each is recorded first.
         CommandRecord continuing = record;
         continuing.action = "continue";
         continuing.params = job->record.params;
         for (const UnitProgress& progress : job->units) {
             std::string unrecorded;
-            if (job->net && !Finished(progress) && !continuing.Begin(progress.unit, unrecorded)) {
-                return ErrorReply(503, unrecorded);
+            if (job->net && !HasEnded(progress.state) &&
+                !continuing.Begin(progress.unit, unrecorded)) {
+                return {JobOutcome::State::kUnrecorded, nullptr, unrecorded};
             }
         }
         job->continued = true;
@@ -220,7 +227,7 @@ Reply FirmwareJobs::Continue(const std::string& id, const CommandRecord& record)
     return Get(id);
 }
 
-std::map<std::string, std::int64_t> FirmwareJobs::Ended() {
+std::map<UpdateState, std::int64_t> FirmwareJobs::Ended() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_ended;
 }
@@ -254,16 +261,16 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
         UnitProgress& progress = job->units[index];
         const UnitProgress before = progress;
         change(progress);
-        if (Finished(progress) && !Finished(before)) {
+        if (HasEnded(progress.state) && !HasEnded(before.state)) {
             m_updating.erase(progress.unit);
             ++m_ended[progress.state];
             Audit(*job, progress);
             const auto canaries = job->units.begin() + job->stages.canary;
-            if (!job->restBegun &&
-                std::all_of(job->units.begin(), canaries, [](auto& p) { return Finished(p); })) {
+            if (!job->restBegun && std::all_of(job->units.begin(), canaries,
+                                               [](auto& p) { return HasEnded(p.state); })) {
                 job->restBegun = true;
                 canariesDone = std::all_of(job->units.begin(), canaries,
-                                           [](auto& p) { return p.state == "done"; });
+                                           [](auto& p) { return p.state == UpdateState::kDone; });
             }
         }
         // Published under the lock, so that the events of two units' threads go out in the
@@ -277,21 +284,16 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
 
 void FirmwareJobs::Audit(const Job& job, const UnitProgress& progress) {
     job.record.Write(progress.unit, progress.begun,
-                     {{"state", progress.state},
+                     {{"state", UpdateStateName(progress.state)},
                       {"done", progress.done},
                       {"total", progress.total},
                       {"error", progress.error}},
                      nullptr, nullptr);
 }
 
-bool FirmwareJobs::Finished(const UnitProgress& progress) {
-    return progress.state == "done" || progress.state == "failed" ||
-           progress.state == "not started";
-}
-
 bool FirmwareJobs::Finished(const Job& job) {
     return std::all_of(job.units.begin(), job.units.end(),
-                       [](const UnitProgress& p) { return Finished(p); });
+                       [](const UnitProgress& p) { return HasEnded(p.state); });
 }
 
 void FirmwareJobs::DropFinished() {
@@ -304,7 +306,7 @@ nlohmann::json FirmwareJobs::JobJson(const Job& job) {
     nlohmann::json units = nlohmann::json::array();
     for (const UnitProgress& p : job.units) {
         units.push_back({{"unit", p.unit},
-                         {"state", p.state},
+                         {"state", UpdateStateName(p.state)},
                          {"done", p.done},
                          {"total", p.total},
                          {"error", p.error}});

@@ -12,12 +12,28 @@
 #include <vector>
 
 #include "firmware/image.h"
-#include "gateway/command_reply.h"
 #include "gateway/event_hub.h"
 #include "gateway/unit_command.h"
 #include "gateway/units.h"
+#include "gateway/update_state.h"
 
 namespace vantrel::gateway {
+
+/// What a request about firmware jobs came to; each edge says it in its own way.
+struct JobOutcome {
+    enum class State : std::uint8_t {
+        kStarted,     // `job` holds the new job's id
+        kFound,       // `job` holds the job as JOB
+        kBadRequest,  // the request cannot start a job: `why` says what is wrong with it
+        kNoSuchUnit,
+        kNoSuchJob,
+        kUnitBusy,    // a unit's last job has not finished
+        kUnrecorded,  // the audit log cannot take its entry: nothing went on
+    };
+    State state = State::kFound;
+    nlohmann::json job;
+    std::string why;  // for a person, when it is not kStarted or kFound
+};
 
 /// Firmware updates, a job per request: each unit's update runs on that unit's link in its
 /// command queue, and every change of a unit's progress or outcome is an event.
@@ -33,27 +49,28 @@ class FirmwareJobs {
         std::optional<std::size_t> maxFailures;
     };
 
-    /// `units`: names separated by commas; `controller`: main or net. 202 with the job's id, or
-    /// the reason nothing was started: 409 when a unit's last job has not finished.
-    /// Each unit's update is recorded in the audit log as asked for by `record`'s holder: begun,
-    /// before anything is sent (a unit whose entry cannot be written fails unsent), and ended.
-    Reply Start(const std::string& units, const std::string& controller, const std::string& image,
-                const Stages& stages, const CommandRecord& record);
-    /// The job as JOB, or 404.
-    Reply Get(const std::string& id);
+    /// `units`: names separated by commas; `controller`: main or net. Started, or the reason
+    /// nothing was. Each unit's update is recorded in the audit log as asked for by `record`'s
+    /// holder: begun, before anything is sent (a unit whose entry cannot be written fails unsent),
+    /// and ended.
+    JobOutcome Start(const std::string& units, const std::string& controller,
+                     const std::string& image, const Stages& stages, const CommandRecord& record);
+    /// The job as JOB, or kNoSuchJob.
+    JobOutcome Get(const std::string& id);
     /// The units of a net job have been power-cycled with the line held in break: their
     /// updates go on, each unfinished unit's recorded first as `record`'s holder's "continue".
-    /// The job as JOB, 404, or 503 when the audit log cannot take it (nothing goes on then).
-    Reply Continue(const std::string& id, const CommandRecord& record);
+    /// The job as JOB, kNoSuchJob, or kUnrecorded when the audit log cannot take it (nothing
+    /// goes on then).
+    JobOutcome Continue(const std::string& id, const CommandRecord& record);
     /// How many units' updates have ended, by their last state: done, failed, not started.
-    std::map<std::string, std::int64_t> Ended();
+    std::map<UpdateState, std::int64_t> Ended();
     /// Ends every wait for a power cycle, so that the gateway can stop.
     void Close();
 
   private:
     struct UnitProgress {
         std::string unit;
-        std::string state = "queued";
+        UpdateState state = UpdateState::kQueued;
         std::int64_t done = 0;
         std::int64_t total = 0;
         std::string error;
@@ -87,7 +104,6 @@ class FirmwareJobs {
     /// Applies a change to one unit of a job and publishes the job when it shows.
     void Update(const std::shared_ptr<Job>& job, std::size_t index, const Change& change);
     static nlohmann::json JobJson(const Job& job);
-    static bool Finished(const UnitProgress& progress);
     /// A unit's update has ended: who asked for it, and how it ended.
     static void Audit(const Job& job, const UnitProgress& progress);
     static bool Finished(const Job& job);
@@ -102,7 +118,7 @@ class FirmwareJobs {
     bool m_closed = false;
     std::map<std::int64_t, std::shared_ptr<Job>> m_jobs;
     std::map<std::string, std::string> m_updating;  // unit -> its unfinished job's id
-    std::map<std::string, std::int64_t> m_ended;    // units' updates, by how they ended
+    std::map<UpdateState, std::int64_t> m_ended;    // units' updates, by how they ended
     std::int64_t m_nextId = 1;
 };
 

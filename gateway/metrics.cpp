@@ -146,12 +146,14 @@ std::string CommandMetricsText(const std::vector<UnitSnapshot>& units,
     return std::move(lines).Text();
 }
 
-std::string FirmwareJobMetricsText(const std::map<std::string, std::int64_t>& ended) {
+std::string FirmwareJobMetricsText(const std::map<UpdateState, std::int64_t>& ended) {
     Lines lines;
     lines.Family("vantrel_firmware_jobs_total", "counter",
                  "Units whose firmware update ended, by outcome.");
-    const std::pair<const char*, const char*> outcomes[] = {
-        {"done", "done"}, {"failed", "failed"}, {"not started", "not_started"}};
+    const std::pair<UpdateState, const char*> outcomes[] = {
+        {UpdateState::kDone, "done"},
+        {UpdateState::kFailed, "failed"},
+        {UpdateState::kNotStarted, "not_started"}};
     for (const auto& [state, label] : outcomes) {
         const auto counted = ended.find(state);
         lines.Labelled("vantrel_firmware_jobs_total", std::string("outcome=\"") + label + "\"",

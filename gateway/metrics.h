@@ -8,6 +8,7 @@
 
 #include "gateway/command_counts.h"
 #include "gateway/unit_snapshot.h"
+#include "gateway/update_state.h"
 
 namespace vantrel::gateway {
 
@@ -21,9 +22,9 @@ std::string MetricsText(const std::vector<UnitSnapshot>& units, Steady::time_poi
 std::string CommandMetricsText(const std::vector<UnitSnapshot>& units,
                                const std::map<CommandCounts::Key, std::int64_t>& counts);
 
-/// vantrel_firmware_jobs_total: the units' firmware updates by how they ended ("done",
-/// "failed", "not started"), every outcome from 0.
-std::string FirmwareJobMetricsText(const std::map<std::string, std::int64_t>& ended);
+/// vantrel_firmware_jobs_total: the units' firmware updates by how they ended (done, failed,
+/// not started), every outcome from 0.
+std::string FirmwareJobMetricsText(const std::map<UpdateState, std::int64_t>& ended);
 
 /// vantrel_build_info and vantrel_gateway_start_time_seconds (Unix time): a restart shows as
 /// a new start time.

@@ -8,27 +8,38 @@
 namespace vantrel::gateway {
 namespace {
 
-// A request's reply, given once: by the command's end or by its deadline, whichever is first.
-class OnceReply {
+// A request's answer, given once: by the command's end or by its deadline, whichever is first.
+class OnceAnswer {
   public:
-    explicit OnceReply(ReplySink sink) : m_sink(std::move(sink)) {}
-    bool Give(Reply reply) {
+    explicit OnceAnswer(OutcomeSink sink) : m_sink(std::move(sink)) {}
+    bool Give(const CommandOutcome& outcome) {
         if (m_given.exchange(true)) return false;
-        m_sink(std::move(reply));
+        m_sink(outcome);
         return true;
     }
 
   private:
     std::atomic<bool> m_given{false};
-    ReplySink m_sink;
+    OutcomeSink m_sink;
 };
 
 std::atomic<std::int64_t> nextCommand{1};
 
-void Audit(const CommandRecord& record, const std::string& unit, bool begun, const Reply& outcome,
-           nlohmann::json before, nlohmann::json after) {
-    record.Write(unit, begun, {{"status", outcome.status}, {"reply", outcome.body}},
-                 std::move(before), std::move(after));
+nlohmann::json ValuesJson(const std::optional<UnitSnapshot>& snapshot) {
+    return snapshot ? UnitValuesJson(*snapshot) : nlohmann::json();
+}
+
+CommandState DroppedAs(CommandEnd end) {
+    switch (end) {
+        case CommandEnd::kExpired:
+            return CommandState::kNotBegun;
+        case CommandEnd::kStopping:
+            return CommandState::kStopped;
+        case CommandEnd::kRan:
+        case CommandEnd::kLinkDown:
+            break;
+    }
+    return CommandState::kLinkDown;
 }
 
 }  // namespace
@@ -66,51 +77,56 @@ void CommandRecord::Write(const std::string& unit, bool begun, nlohmann::json ou
 }
 
 void RunCommand(UnitMonitor& unit, EventHub& hub, CheckedCommand command, bool changesNetwork,
-                const char* levelName, CommandRecord record, ReplySink sink) {
-    const std::string id = std::to_string(nextCommand++);
-    const std::string name = unit.Name();
-    auto answer = std::make_shared<OnceReply>(std::move(sink));
+                CommandRecord record, OutcomeForm form, OutcomeSink sink) {
+    auto answer = std::make_shared<OnceAnswer>(std::move(sink));
+    auto outcome = std::make_shared<CommandOutcome>();
+    outcome->unit = unit.Name();
+    outcome->id = std::to_string(nextCommand++);
     // Dropped before its turn: recorded with no values, as none were read for it.
-    auto drop = [answer, record, name](const Reply& reply) {
-        Audit(record, name, false, reply, nullptr, nullptr);
-        answer->Give(reply);
+    auto drop = [answer, record, form, outcome](CommandState state, std::string why) {
+        CommandOutcome dropped{state, {}, outcome->unit, std::move(why), outcome->id, {}, {}};
+        record.Write(dropped.unit, false, form(dropped), nullptr, nullptr);
+        answer->Give(dropped);
     };
-    auto outcome = std::make_shared<Reply>();
-    auto before = std::make_shared<nlohmann::json>();
-    auto begun = std::make_shared<bool>(false);  // run and finished share the monitor's thread
     QueuedCommand queued;
     // Begun at its turn rather than at Submit: a command that waits in the queue may find the
-    // log full by then, and one dropped unrun has only its outcome entry.
+    // log full by then, and one dropped unrun has only its outcome entry. Run and finished
+    // share the monitor's thread.
     queued.run = [=, &unit](UnitLink& link) {
         std::string unrecorded;
-        if (!record.Begin(name, unrecorded)) {
-            *outcome = UnrecordedReply(name, unrecorded);
+        if (!record.Begin(outcome->unit, unrecorded)) {
+            outcome->state = CommandState::kUnrecorded;
+            outcome->why = unrecorded;
             return false;
         }
-        *begun = true;
-        *before = UnitValuesJson(unit.Snapshot());
-        *outcome = CheckReply(name, command(link), levelName);
+        outcome->before = unit.Snapshot();
+        outcome->result = command(link);
         return changesNetwork;
     };
     queued.finished = [=, &unit, &hub](CommandEnd end) {
-        if (end != CommandEnd::kRan) return drop(DroppedReply(name, end, unit.Snapshot().reason));
-        Audit(record, name, *begun, *outcome, *before,
-              *begun ? UnitValuesJson(unit.Snapshot()) : nlohmann::json());
+        if (end != CommandEnd::kRan) {
+            const CommandState state = DroppedAs(end);
+            return drop(state, state == CommandState::kLinkDown ? unit.Snapshot().reason : "");
+        }
+        const bool begun = outcome->before.has_value();
+        if (begun) outcome->after = unit.Snapshot();
+        record.Write(outcome->unit, begun, form(*outcome), ValuesJson(outcome->before),
+                     ValuesJson(outcome->after));
         if (!answer->Give(*outcome)) {
-            hub.Publish("outcome",
-                        nlohmann::json{
-                            {"command", id}, {"status", outcome->status}, {"reply", outcome->body}}
-                            .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+            hub.Publish("outcome", OutcomeEventData(outcome->id, form(*outcome)));
         }
     };
-    queued.overdue = [=] { answer->Give(StillRunningReply(name, id)); };
+    const std::string unitName = outcome->unit, id = outcome->id;
+    queued.overdue = [answer, unitName, id] {
+        answer->Give({CommandState::kStillRunning, {}, unitName, "", id, {}, {}});
+    };
     const Queued queuedAs = unit.Submit(std::move(queued));
     if (queuedAs == Queued::kFull) {
-        drop(QueueFullReply(name));
+        drop(CommandState::kQueueFull, "");
     } else if (queuedAs == Queued::kStopping) {
-        drop(DroppedReply(name, CommandEnd::kStopping, ""));
+        drop(CommandState::kStopped, "");
     } else if (queuedAs == Queued::kLinkDown) {
-        drop(LinkDownReply(name, unit.Snapshot().reason));
+        drop(CommandState::kLinkDown, unit.Snapshot().reason);
     }
 }
 

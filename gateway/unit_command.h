@@ -1,17 +1,22 @@
 #pragma once
 
 #include <functional>
+#include <nlohmann/json.hpp>
+#include <string>
 
 #include "gateway/audit_log.h"
-#include "gateway/command_reply.h"
+#include "gateway/command_outcome.h"
 #include "gateway/event_hub.h"
 #include "gateway/unit_monitor.h"
 
 namespace vantrel::gateway {
 
 using CheckedCommand = std::function<Result<Check>(UnitLink&)>;
-/// Where a command's reply goes; called once, on whichever thread decides it.
-using ReplySink = std::function<void(Reply)>;
+/// Where a command's outcome goes; called on whichever thread decides it.
+using OutcomeSink = std::function<void(const CommandOutcome&)>;
+/// How the edge that asked for a command keeps its outcome where it is read later: in the audit
+/// log's entry and in the event of an outcome told late.
+using OutcomeForm = std::function<nlohmann::json(const CommandOutcome&)>;
 
 /// Who asked for a command, from where, and what, for the audit log.
 struct CommandRecord {
@@ -32,13 +37,13 @@ struct CommandRecord {
                nlohmann::json after) const;
 };
 
-/// Queues `command` for the unit's one link and replies with its outcome, without waiting:
-/// 503 when it cannot be queued or is dropped, 504 when it waits past its start limit or runs
-/// past its answer limit. An outcome that comes after its 504 is published as an "outcome"
-/// event carrying the command's id. When its turn comes, its begun entry is written before
-/// anything is sent, and a log that cannot take it makes it 503, unsent; its outcome, with the
-/// unit's values before and after (null for one that did not run), is recorded once known.
+/// Queues `command` for the unit's one link and hands `answer` its outcome once, without
+/// waiting: at once when it cannot be queued, kStillRunning when it runs past its answer limit.
+/// An outcome that comes after that is published as an "outcome" event carrying the command's
+/// id. When its turn comes, its begun entry is written before anything is sent, and a log that
+/// cannot take it makes it kUnrecorded, unsent; its outcome, with the unit's values before and
+/// after (null for one that did not run), is recorded once known.
 void RunCommand(UnitMonitor& unit, EventHub& hub, CheckedCommand command, bool changesNetwork,
-                const char* levelName, CommandRecord record, ReplySink sink);
+                CommandRecord record, OutcomeForm form, OutcomeSink answer);
 
 }  // namespace vantrel::gateway

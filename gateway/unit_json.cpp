@@ -35,4 +35,10 @@ nlohmann::json UnitValuesJson(const UnitSnapshot& s) {
     return json;
 }
 
+std::string OutcomeEventData(const std::string& id, nlohmann::json told) {
+    told["command"] = id;
+    // A name from a request that is not UTF-8 is carried with replacement characters.
+    return told.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 }  // namespace vantrel::gateway
