@@ -33,6 +33,9 @@
 #endif
 
 namespace vantrel::cli {
+
+using namespace clients;  // the tool is mostly the clients' shared pieces
+
 namespace {
 
 constexpr int kUsage = 2;

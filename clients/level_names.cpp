@@ -1,6 +1,6 @@
 #include "clients/level_names.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 namespace {
 
 struct LevelName {
@@ -44,4 +44,4 @@ bool ParseLevelValue(const std::string& text, std::int32_t highest, std::int32_t
     return value <= highest;
 }
 
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

@@ -5,7 +5,7 @@
 
 #include "unit/unit_values.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 
 /// The levels as the tool and the gateway name them: volume, lcd-brightness, lcd-contrast,
 /// lcd-saturation.
@@ -17,4 +17,4 @@ const char* LabelOf(Level level);
 /// Digits only, within 0..highest.
 bool ParseLevelValue(const std::string& text, std::int32_t highest, std::int32_t& value);
 
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

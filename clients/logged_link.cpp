@@ -1,6 +1,6 @@
 #include "clients/logged_link.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 
 LoggedLink::LoggedLink(std::unique_ptr<TrafficRecorder> recorder, std::shared_ptr<void> transport,
                        std::unique_ptr<UnitLink> link)
@@ -68,4 +68,4 @@ Outcome LoggedLink::UpdateNetFirmware(const firmware::Image& image,
     return Logged("firmware net", m_link->UpdateNetFirmware(image, progress));
 }
 
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

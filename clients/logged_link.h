@@ -5,7 +5,7 @@
 #include "unit/traffic_recorder.h"
 #include "unit_link/unit_link.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 
 /// A unit's link whose every call is one line of the exchange log: the bytes its transport
 /// moved meanwhile (recorded below it) and the call's outcome. Owns the recorder, the link and
@@ -49,4 +49,4 @@ class LoggedLink : public UnitLink {
     std::unique_ptr<UnitLink> m_link;  // goes first: it uses the two above
 };
 
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

@@ -50,7 +50,7 @@ std::string Choices(ButtonEffect effect) {
 }
 
 std::string AddressText(const std::optional<std::uint32_t>& address) {
-    return address ? cli::Dotted(*address) : "unknown";
+    return address ? clients::Dotted(*address) : "unknown";
 }
 
 }  // namespace

@@ -156,7 +156,7 @@ void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
             }
             Update(job, i, [&](UnitProgress& p) {
                 p.state = outcome.Ok() ? "done" : "failed";
-                if (!outcome.Ok()) p.error = cli::FaultNote(outcome.GetFailure());
+                if (!outcome.Ok()) p.error = clients::FaultNote(outcome.GetFailure());
             });
             return false;
         },

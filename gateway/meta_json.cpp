@@ -26,7 +26,7 @@ json ButtonJson(const Button& button) {
             break;
         case ButtonEffect::LevelStep:
             entry["kind"] = "level-step";
-            entry["level"] = cli::NameOf(static_cast<Level>(button.index));
+            entry["level"] = clients::NameOf(static_cast<Level>(button.index));
             entry["step"] = button.direction == StepDirection::Up ? "up" : "down";
             break;
         default:
@@ -42,7 +42,8 @@ json ChoicesJson(ButtonEffect effect, const char* valueKey) {
         const Button* button = ButtonFor(effect, index);
         if (!button) return list;
         json entry{{"label", button->label}, {"button", button->name}};
-        entry[valueKey] = effect == ButtonEffect::Lamp ? json(cli::LampField(index)) : json(index);
+        entry[valueKey] =
+            effect == ButtonEffect::Lamp ? json(clients::LampField(index)) : json(index);
         list.push_back(entry);
     }
 }
@@ -58,8 +59,8 @@ json MetaJson() {
     json levels = json::array();
     for (std::uint8_t index = 0; index <= kLastLevel; ++index) {
         const auto level = static_cast<Level>(index);
-        levels.push_back({{"name", cli::NameOf(level)},
-                          {"label", cli::LabelOf(level)},
+        levels.push_back({{"name", clients::NameOf(level)},
+                          {"label", clients::LabelOf(level)},
                           {"highest", RangeOf(level).highest}});
     }
     return {{"buttons", buttons},
