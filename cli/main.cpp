@@ -138,8 +138,7 @@ int Main(int argc, char** argv) {
     std::string levelName, levelArg;
     int times = 1;
     auto* levelCmd = app.add_subcommand("level", "step a level, or bring it to a value");
-    levelCmd->add_option("name", levelName, "volume, lcd-brightness, lcd-contrast, lcd-saturation")
-        ->required();
+    levelCmd->add_option("name", levelName, LevelNameList())->required();
     levelCmd->add_option("action", levelArg, "up, down or a value")->required();
     auto* timesOption = levelCmd->add_option("--times", times, "steps");
     bool isStatic = false, isDhcp = false, defaultIp = false;

@@ -29,6 +29,13 @@ const char* NameOf(Level level) {
     return "level";
 }
 
+std::string LevelNameList() {
+    std::string list;
+    for (const LevelName& entry : kLevels)
+        list += (list.empty() ? "" : ", ") + std::string(entry.name);
+    return list;
+}
+
 const char* LabelOf(Level level) {
     for (const LevelName& entry : kLevels) {
         if (entry.level == level) return entry.label;

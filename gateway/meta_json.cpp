@@ -10,8 +10,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr auto kLastLevel = static_cast<std::uint8_t>(Level::Saturation);
-
 json ButtonJson(const Button& button) {
     json entry{{"name", button.name}, {"label", button.label}};
     switch (button.effect) {
@@ -57,8 +55,7 @@ json MetaJson() {
         if (button.effect != ButtonEffect::FactoryReset) buttons.push_back(ButtonJson(button));
     }
     json levels = json::array();
-    for (std::uint8_t index = 0; index <= kLastLevel; ++index) {
-        const auto level = static_cast<Level>(index);
+    for (const Level level : clients::kAllLevels) {
         levels.push_back({{"name", clients::NameOf(level)},
                           {"label", clients::LabelOf(level)},
                           {"highest", RangeOf(level).highest}});
