@@ -87,8 +87,7 @@ Reply FirmwareJobs::Start(const std::string& unitList, const std::string& contro
         DropFinished();
     }
     m_hub.Publish("job", JobJson(*job).dump());
-    const std::size_t first =
-        stages.canary > 0 ? std::min(stages.canary, names.size()) : names.size();
+    const std::size_t first = stages.FirstStage(names.size());
     job->restBegun = first == names.size();
     for (std::size_t i = 0; i < first; ++i) Begin(job, i);
     return {202, {{"job", job->id}}};
@@ -173,7 +172,7 @@ void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
 }
 
 void FirmwareJobs::AfterCanaries(const std::shared_ptr<Job>& job, bool allDone) {
-    for (std::size_t i = job->stages.canary; i < job->units.size(); ++i) {
+    for (std::size_t i = job->stages.FirstStage(job->units.size()); i < job->units.size(); ++i) {
         if (allDone) {
             Begin(job, i);
         } else {
@@ -186,10 +185,9 @@ void FirmwareJobs::AfterCanaries(const std::shared_ptr<Job>& job, bool allDone) 
 }
 
 bool FirmwareJobs::Halted(const Job& job) {
-    if (!job.stages.maxFailures) return false;
     const auto failures = std::count_if(job.units.begin(), job.units.end(),
                                         [](const UnitProgress& p) { return p.state == "failed"; });
-    return static_cast<std::size_t>(failures) >= *job.stages.maxFailures;
+    return !job.stages.Begins(static_cast<std::size_t>(failures));
 }
 
 Reply FirmwareJobs::Get(const std::string& id) {
@@ -258,12 +256,13 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
             m_updating.erase(progress.unit);
             ++m_ended[progress.state];
             Audit(*job, progress);
-            const auto canaries = job->units.begin() + job->stages.canary;
+            const auto canaries = job->units.begin() + job->stages.FirstStage(job->units.size());
             if (!job->restBegun &&
                 std::all_of(job->units.begin(), canaries, [](auto& p) { return Finished(p); })) {
                 job->restBegun = true;
-                canariesDone = std::all_of(job->units.begin(), canaries,
-                                           [](auto& p) { return p.state == "done"; });
+                const auto notDone = std::count_if(job->units.begin(), canaries,
+                                                   [](auto& p) { return p.state != "done"; });
+                canariesDone = Stages::RestBegins(static_cast<std::size_t>(notDone));
             }
         }
         // Published under the lock, so that the events of two units' threads go out in the
