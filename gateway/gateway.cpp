@@ -63,6 +63,8 @@ bool Gateway::Start(std::string& error, StartFault* fault) {
     if (!m_options.tokensFile.empty() && !m_tokens.Load(m_options.tokensFile, error)) {
         return failed(false);
     }
+    // What others can reach is guarded here alone, for the program and for a gateway started
+    // in process alike.
     if (NeedsToken(m_options.host) && m_tokens.Empty()) {
         error = "listening on " + m_options.host + " needs --token-file or --tokens-file";
         return failed(false);

@@ -245,10 +245,6 @@ int Main(int argc, char** argv) {
     options.auditLog = auditLog;
     options.tlsCertificate = tlsCertificate;
     options.tlsKey = tlsKey;
-    if (NeedsToken(options.host) && !options.token && tokensFile.empty()) {
-        return Usage("listening on " + options.host +
-                     " needs --token-file or --tokens-file: others can reach it");
-    }
     options.monitor.poll = std::chrono::seconds(poll);
     if (!ember.empty()) {
         EmberOptions emberOptions;
@@ -257,10 +253,6 @@ int Main(int argc, char** argv) {
         }
         if (!emberAllow.empty() && !ParseEmberAllow(emberAllow, emberOptions.allow, error)) {
             return Usage("--ember-allow: " + error);
-        }
-        if (NeedsAllowList(emberOptions.host) && emberOptions.allow.empty()) {
-            return Usage("Ember+ on " + emberOptions.host +
-                         " needs --ember-allow: it has no authentication");
         }
         emberOptions.readOnly = emberReadOnly;
         emberOptions.perAddress = emberPerAddress;
