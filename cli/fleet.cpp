@@ -10,15 +10,15 @@ namespace {
 
 constexpr const char* kNotStarted = "not started";
 
-// Runs units [from, to) on up to `jobs` threads; a unit whose turn comes once `maxFailures`
-// have failed is left as it is, not started.
+// Runs units [from, to) on up to `jobs` threads; a unit whose turn comes once the stages stop
+// the starts is left as it is, not started.
 void RunStage(std::vector<UnitResult>& results, std::size_t from, std::size_t to, int jobs,
-              const std::function<Verdict(std::size_t)>& task, int maxFailures,
-              std::atomic<int>& failures) {
+              const std::function<Verdict(std::size_t)>& task, const clients::Stages& stages,
+              std::atomic<std::size_t>& failures) {
     std::atomic<std::size_t> next{from};
     auto worker = [&] {
         for (std::size_t i = next++; i < to; i = next++) {
-            if (maxFailures > 0 && failures >= maxFailures) continue;
+            if (!stages.Begins(failures)) continue;
             const auto start = std::chrono::steady_clock::now();
             results[i].started = true;
             results[i].verdict = task(i);
@@ -38,19 +38,20 @@ void RunStage(std::vector<UnitResult>& results, std::size_t from, std::size_t to
 
 std::vector<UnitResult> RunFleet(const std::vector<std::string>& units, int jobs,
                                  const std::function<Verdict(std::size_t index)>& task,
-                                 const Stages& stages) {
+                                 const clients::Stages& stages) {
     std::vector<UnitResult> results(units.size());
     for (std::size_t i = 0; i < units.size(); ++i) {
         results[i].unit = units[i];
         results[i].verdict = {false, kNotStarted};
     }
-    std::atomic<int> failures{0};
-    const std::size_t canary = std::min(units.size(), static_cast<std::size_t>(stages.canary));
-    if (canary > 0) {
-        RunStage(results, 0, canary, jobs, task, stages.maxFailures, failures);
-        if (failures > 0) return results;
+    std::atomic<std::size_t> failures{0};
+    const std::size_t first = stages.FirstStage(units.size());
+    RunStage(results, 0, first, jobs, task, stages, failures);
+    const auto notDone = std::count_if(results.begin(), results.begin() + first,
+                                       [](const UnitResult& r) { return !r.verdict.done; });
+    if (clients::Stages::RestBegins(static_cast<std::size_t>(notDone))) {
+        RunStage(results, first, units.size(), jobs, task, stages, failures);
     }
-    RunStage(results, canary, units.size(), jobs, task, stages.maxFailures, failures);
     return results;
 }
 

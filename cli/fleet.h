@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "clients/stages.h"
+
 namespace vantrel::cli {
 
 /// How one unit's command ended, as the tool reports it.
@@ -21,20 +23,12 @@ struct UnitResult {
     bool started = false;  // false: held back by the stages below, nothing was sent to it
 };
 
-/// How a fleet's units are started. 0 leaves a stage out.
-struct Stages {
-    /// The first `canary` units run alone; the rest start only if every one of them is done.
-    int canary = 0;
-    /// No unit is started once this many have failed; those already running finish.
-    int maxFailures = 0;
-};
-
 /// Runs `task` for every unit (by its index), at most `jobs` at a time, each on a thread of
 /// its own so that a unit that stops answering holds up no other, in the stages given.
 /// Results come back in the units' order.
 std::vector<UnitResult> RunFleet(const std::vector<std::string>& units, int jobs,
                                  const std::function<Verdict(std::size_t index)>& task,
-                                 const Stages& stages = {});
+                                 const clients::Stages& stages = {});
 
 /// The closing table: unit, outcome, time and the failure. `doneWord` is what a unit that was
 /// done shows: "done", or "ready" for a dry run, which changed nothing.

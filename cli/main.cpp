@@ -33,6 +33,9 @@
 #endif
 
 namespace vantrel::cli {
+
+using namespace clients;  // the tool is mostly the clients' shared pieces
+
 namespace {
 
 constexpr int kUsage = 2;
@@ -135,8 +138,7 @@ int Main(int argc, char** argv) {
     std::string levelName, levelArg;
     int times = 1;
     auto* levelCmd = app.add_subcommand("level", "step a level, or bring it to a value");
-    levelCmd->add_option("name", levelName, "volume, lcd-brightness, lcd-contrast, lcd-saturation")
-        ->required();
+    levelCmd->add_option("name", levelName, LevelNameList())->required();
     levelCmd->add_option("action", levelArg, "up, down or a value")->required();
     auto* timesOption = levelCmd->add_option("--times", times, "steps");
     bool isStatic = false, isDhcp = false, defaultIp = false;
@@ -162,12 +164,13 @@ int Main(int argc, char** argv) {
     firmwareCmd->add_option("file", file, "HEX or raw binary image")->required();
     bool infoNet = false;
     firmwareCmd->add_flag("--net", infoNet, "info: the image as the net controller takes it");
-    Stages stages;
+    int canary = 0;
+    int maxFailures = 0;
     bool dryRun = false;
     auto* canaryOption = firmwareCmd->add_option(
-        "--canary", stages.canary, "update N units first, the rest only if all N are done");
-    auto* maxFailuresOption = firmwareCmd->add_option("--max-failures", stages.maxFailures,
-                                                      "start no unit after K failures");
+        "--canary", canary, "update N units first, the rest only if all N are done");
+    auto* maxFailuresOption =
+        firmwareCmd->add_option("--max-failures", maxFailures, "start no unit after K failures");
     firmwareCmd->add_flag("--dry-run", dryRun,
                           "check the image and reach every unit; enter no loader");
     std::string logFile;
@@ -197,13 +200,12 @@ int Main(int argc, char** argv) {
         return kUsage;
     };
     // A stage of 0 would leave it out, which leaving the option out already says.
-    const std::string outOfBounds =
-        OutOfBounds({{jobsOption, double(jobs), 1, kMostJobs},
-                     {timeoutOption, timeout, 0.1, 600},
-                     {watchOption, double(watch), 1, 3600},
-                     {timesOption, double(times), 1, 255},
-                     {canaryOption, double(stages.canary), 1},
-                     {maxFailuresOption, double(stages.maxFailures), 1}});
+    const std::string outOfBounds = OutOfBounds({{jobsOption, double(jobs), 1, kMostJobs},
+                                                 {timeoutOption, timeout, 0.1, 600},
+                                                 {watchOption, double(watch), 1, 3600},
+                                                 {timesOption, double(times), 1, 255},
+                                                 {canaryOption, double(canary), 1},
+                                                 {maxFailuresOption, double(maxFailures), 1}});
     if (!outOfBounds.empty()) return usage(outOfBounds);
     if (!unitsFile.empty() && !ReadUnitsFile(unitsFile, units)) {
         return usage("cannot read " + unitsFile);
@@ -363,6 +365,9 @@ int Main(int argc, char** argv) {
     }
 
     if (jobs == 0) jobs = std::min<int>(static_cast<int>(targets.size()), kDefaultMostJobs);
+    Stages stages;  // the options are 1 or more when given (checked above), 0 when not
+    stages.canary = static_cast<std::size_t>(canary);
+    if (maxFailures > 0) stages.maxFailures = static_cast<std::size_t>(maxFailures);
     SocketsScope sockets;
     const std::vector<UnitResult> results = RunFleet(
         units, jobs,

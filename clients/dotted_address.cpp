@@ -2,7 +2,7 @@
 
 #include "unit/console_reply.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 
 // By hand rather than sscanf or inet_aton: both take signs, spaces, octal or values that wrap.
 bool ParseDotted(const std::string& text, uint32_t& address) {
@@ -30,4 +30,4 @@ std::string Dotted(uint32_t address) {
     return text;
 }
 
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

@@ -7,7 +7,7 @@
 
 #include "clients/report.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 namespace {
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
@@ -59,4 +59,4 @@ ExchangeSink ExchangeLog::SinkFor(std::string unit, std::string link) {
     };
 }
 
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

@@ -7,7 +7,7 @@
 
 #include "unit/traffic_recorder.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 
 /// One exchange as a JSON line (no line end):
 ///   {"time":"2024-05-01T10:00:00.123Z","unit":"127.0.0.2","link":"console","exchange":"press",
@@ -39,4 +39,4 @@ class ExchangeLog {
     std::unique_ptr<std::FILE, FileCloser> m_file;
 };
 
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

@@ -1,6 +1,6 @@
 #include "clients/level_names.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 namespace {
 
 struct LevelName {
@@ -29,6 +29,13 @@ const char* NameOf(Level level) {
     return "level";
 }
 
+std::string LevelNameList() {
+    std::string list;
+    for (const LevelName& entry : kLevels)
+        list += (list.empty() ? "" : ", ") + std::string(entry.name);
+    return list;
+}
+
 const char* LabelOf(Level level) {
     for (const LevelName& entry : kLevels) {
         if (entry.level == level) return entry.label;
@@ -44,4 +51,4 @@ bool ParseLevelValue(const std::string& text, std::int32_t highest, std::int32_t
     return value <= highest;
 }
 
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

@@ -11,7 +11,7 @@
 #include "unit/tcp_stream.h"
 #include "unit/traffic_recorder.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 namespace {
 
 const std::atomic<int32_t> kNeverStop{0};
@@ -78,4 +78,4 @@ std::unique_ptr<UnitLink> MakeLink(const Target& target, const LinkOptions& opti
                                              SystemClock::Instance(), StopOf(options));
 }
 
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

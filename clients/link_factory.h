@@ -11,7 +11,7 @@
 #include "unit/clock.h"
 #include "unit_link/unit_link.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 
 /// One unit as named on the command line.
 struct Target {
@@ -38,4 +38,4 @@ std::unique_ptr<SerialDevice> MakeDevice(const Target& target, const LinkOptions
 /// MakeDevice's device; with a log, each of its calls is a line there.
 std::unique_ptr<UnitLink> MakeLink(const Target& target, const LinkOptions& options);
 
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

@@ -8,7 +8,7 @@
 #include "unit/buttons.h"
 #include "unit/console_reply.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 namespace {
 
 const char* OnOff(std::uint8_t lamp) { return lamp ? "on" : "off"; }
@@ -173,4 +173,4 @@ std::string DoneNote(const Check& check, const char* levelName) {
     return "";
 }
 
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

@@ -7,7 +7,7 @@
 #include "unit/outcome.h"
 #include "unit_link/unit_checks.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 
 using WallTime = std::chrono::system_clock::time_point;
 
@@ -40,4 +40,4 @@ std::string FailureNote(const Failure& failure, Shortfall shortfall);
 /// What a confirmed check says beyond "done": how a level ended, a button that is not reported.
 std::string DoneNote(const Check& check, const char* levelName);
 
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

@@ -6,7 +6,7 @@
 
 #include "clients/dotted_address.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 
 namespace {
 
@@ -80,4 +80,4 @@ bool MakeTargets(const std::vector<std::string>& consoles, const std::vector<std
     return true;
 }
 
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

@@ -5,7 +5,7 @@
 
 #include "clients/link_factory.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 
 /// Appends the units of a units file: one a line, `#` starts a comment, blank lines skipped.
 /// False when the file cannot be read.
@@ -23,4 +23,4 @@ bool ReadUnitsFile(const std::string& path, std::vector<std::string>& consoles,
 bool MakeTargets(const std::vector<std::string>& consoles, const std::vector<std::string>& ports,
                  std::vector<Target>& targets, std::string& error);
 
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

@@ -2,59 +2,23 @@
 
 #include <functional>
 
-#include "unit_link/unit_link.h"
+#include "unit_link/forwarding_unit_link.h"
 
 namespace vantrel::gateway {
 
 /// A unit's link lent to a command: every exchange the unit answers calls `answered`, so that a
-/// unit busy with a long command counts as answering although no poll runs meanwhile.
-class AnswerNotingLink : public UnitLink {
+/// unit busy with a long command counts as answering although no poll runs meanwhile. The
+/// updates also note their own progress as the unit answers it.
+class AnswerNotingLink : public ForwardingUnitLink {
   public:
     AnswerNotingLink(UnitLink& link, std::function<void()> answered)
-        : m_link(link), m_answered(std::move(answered)) {}
-
-    Outcome Open() override { return Noted(m_link.Open()); }
-    void Close() override { m_link.Close(); }
-    Result<StatusBlock> ReadStatus() override { return Noted(m_link.ReadStatus()); }
-    Result<NetworkSettings> ReadNetwork() override { return Noted(m_link.ReadNetwork()); }
-    bool ReadsVersions() const override { return m_link.ReadsVersions(); }
-    Result<FirmwareVersions> ReadVersions() override { return Noted(m_link.ReadVersions()); }
-    Outcome Press(const Button& button) override { return Noted(m_link.Press(button)); }
-    Result<std::int32_t> StepLevel(Level level, StepDirection direction) override {
-        return Noted(m_link.StepLevel(level, direction));
-    }
-    bool CanSetLevel(Level level) const override { return m_link.CanSetLevel(level); }
-    Outcome SetLevel(Level level, std::uint8_t value) override {
-        return Noted(m_link.SetLevel(level, value));
-    }
-    bool ModeCarriesAddresses() const override { return m_link.ModeCarriesAddresses(); }
-    Outcome WriteNetwork(AddressMode mode, const std::optional<Addresses>& addresses) override {
-        return Noted(m_link.WriteNetwork(mode, addresses));
-    }
-    Outcome Reconnect(std::optional<std::uint32_t> movedTo) override {
-        return Noted(m_link.Reconnect(movedTo));
-    }
-    Outcome SendDefaultIp() override { return Noted(m_link.SendDefaultIp()); }
-    Result<std::uint32_t> ReadAddress() override { return Noted(m_link.ReadAddress()); }
-    // The updates note their own progress as the unit answers it.
-    Outcome UpdateMainFirmware(const firmware::Image& image,
-                               const firmware::ProgressSink& progress) override {
-        return Noted(m_link.UpdateMainFirmware(image, progress));
-    }
-    Outcome HoldBreak() override { return Noted(m_link.HoldBreak()); }
-    Outcome UpdateNetFirmware(const firmware::Image& image,
-                              const firmware::ProgressSink& progress) override {
-        return Noted(m_link.UpdateNetFirmware(image, progress));
-    }
+        : ForwardingUnitLink(link), m_answered(std::move(answered)) {}
 
   private:
-    template <typename T>
-    Result<T> Noted(Result<T> result) {
-        if (result.Ok()) m_answered();
-        return result;
+    void Exchanged(const char*, Fault fault) override {
+        if (fault == Fault::kNone) m_answered();
     }
 
-    UnitLink& m_link;
     const std::function<void()> m_answered;
 };
 

@@ -86,10 +86,10 @@ void Press(CommandCall& call, const std::string& name) {
 }
 
 void SetLevel(CommandCall& call, const std::string& levelName, const json& body) {
-    const Level* found = cli::FindLevel(levelName);
+    const Level* found = clients::FindLevel(levelName);
     if (!found) return call.Refuse(404, "no such level: " + levelName);
     const Level level = *found;
-    const char* name = cli::NameOf(level);
+    const char* name = clients::NameOf(level);
     const std::int32_t highest = RangeOf(level).highest;
     if (body.contains("value")) {
         const json& value = body["value"];
@@ -156,7 +156,7 @@ void SetNetwork(CommandCall& call, const json& body) {
     Addresses addresses;
     auto parse = [&](const char* field, std::uint32_t& value) {
         const json& text = body.value(field, json());
-        return text.is_string() && cli::ParseDotted(text.get<std::string>(), value);
+        return text.is_string() && clients::ParseDotted(text.get<std::string>(), value);
     };
     if (!parse("ip", addresses.ip) || !parse("mask", addresses.mask) ||
         !parse("gateway", addresses.gateway)) {

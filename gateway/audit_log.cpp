@@ -98,7 +98,7 @@ bool AuditLog::Append(const nlohmann::json& entry, std::string& why) {
 }
 
 nlohmann::json AuditLog::Stamped(nlohmann::json entry) {
-    entry["time"] = cli::TimeText(std::chrono::system_clock::now());
+    entry["time"] = clients::TimeText(std::chrono::system_clock::now());
     return entry;
 }
 

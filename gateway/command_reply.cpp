@@ -24,7 +24,7 @@ const char* ConfirmationId(Confirmation confirmation) {
 
 nlohmann::json NetworkJson(const NetworkSettings& n) {
     auto address = [](const std::optional<std::uint32_t>& a) {
-        return a ? nlohmann::json(cli::Dotted(*a)) : nlohmann::json(nullptr);
+        return a ? nlohmann::json(clients::Dotted(*a)) : nlohmann::json(nullptr);
     };
     nlohmann::json mode = nullptr;
     if (n.mode) mode = *n.mode == AddressMode::Dhcp ? 1 : 0;
@@ -43,15 +43,15 @@ Reply RanReply(const std::string& unit, const Result<Check>& result, const char*
                  {"done", false},
                  {"fault", FaultName(result.GetFault())},
                  {"shortfall", ShortfallText(check.shortfall)},
-                 {"error", cli::FailureNote(result.GetFailure(), check.shortfall)}}};
+                 {"error", clients::FailureNote(result.GetFailure(), check.shortfall)}}};
     }
     json body{{"unit", unit},
               {"done", true},
               {"confirmation", ConfirmationId(check.confirmation)},
-              {"note", cli::DoneNote(check, levelName)}};
+              {"note", clients::DoneNote(check, levelName)}};
     if (check.level) body["level"] = *check.level;
     if (check.network) body["network"] = NetworkJson(*check.network);
-    if (check.address) body["address"] = cli::Dotted(*check.address);
+    if (check.address) body["address"] = clients::Dotted(*check.address);
     return {200, body};
 }
 

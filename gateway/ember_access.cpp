@@ -11,7 +11,7 @@ bool ParseCidr(const std::string& part, Cidr& block) {
     const std::size_t slash = part.find('/');
     std::uint32_t address = 0;
     int bits = 32;
-    bool ok = cli::ParseDotted(part.substr(0, slash), address);
+    bool ok = clients::ParseDotted(part.substr(0, slash), address);
     if (ok && slash != std::string::npos) {
         const std::string digits = part.substr(slash + 1);
         ok = !digits.empty() && digits.size() <= 2 &&
@@ -52,7 +52,7 @@ bool ParseEmberAllow(const std::string& text, std::vector<EmberAllow>& allow, st
 
 bool NeedsAllowList(const std::string& host) {
     std::uint32_t address = 0;
-    return !cli::ParseDotted(host, address) || (address >> 24) != 127;
+    return !clients::ParseDotted(host, address) || (address >> 24) != 127;
 }
 
 std::optional<EmberRole> RoleOf(const std::vector<EmberAllow>& allow, std::uint32_t address) {

@@ -133,7 +133,7 @@ std::unique_ptr<StreamSession> EmberProvider::Open(std::uint32_t address,
     if (!role) return nullptr;
     auto watcher = std::make_shared<Watcher>();
     watcher->client = std::move(client);
-    watcher->from = cli::Dotted(address);
+    watcher->from = clients::Dotted(address);
     watcher->viewer = *role == EmberRole::kViewer;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_watchers.push_back(watcher);

@@ -1,6 +1,7 @@
 #include "gateway/ember_tree.h"
 
 #include "clients/dotted_address.h"
+#include "clients/level_names.h"
 #include "unit/console_reply.h"
 #include "unit_link/unit_checks.h"
 
@@ -18,15 +19,18 @@ struct ParameterShape {
     std::int64_t highest;  // integers and enums
 };
 
-std::int64_t HighestOf(Level level) { return RangeOf(level).highest; }
+// A level is named as the API names it.
+ParameterShape LevelShape(Level level) {
+    return {clients::NameOf(level), ParameterType::kInteger, true, RangeOf(level).highest};
+}
 
 // By number, from 1.
 const ParameterShape kShapes[kLastParameter] = {
     {"online", ParameterType::kBoolean, false, 0},
-    {"volume", ParameterType::kInteger, true, HighestOf(Level::Volume)},
-    {"lcd-brightness", ParameterType::kInteger, true, HighestOf(Level::Brightness)},
-    {"lcd-contrast", ParameterType::kInteger, true, HighestOf(Level::Contrast)},
-    {"lcd-saturation", ParameterType::kInteger, true, HighestOf(Level::Saturation)},
+    LevelShape(Level::Volume),
+    LevelShape(Level::Brightness),
+    LevelShape(Level::Contrast),
+    LevelShape(Level::Saturation),
     {"input", ParameterType::kEnum, true, 3},
     {"meter-mode", ParameterType::kEnum, true, 1},
     {"solo-left", ParameterType::kBoolean, true, 0},
@@ -50,7 +54,7 @@ std::string Choices(ButtonEffect effect) {
 }
 
 std::string AddressText(const std::optional<std::uint32_t>& address) {
-    return address ? cli::Dotted(*address) : "unknown";
+    return address ? clients::Dotted(*address) : "unknown";
 }
 
 }  // namespace

@@ -91,8 +91,7 @@ JobOutcome FirmwareJobs::Start(const std::string& unitList, const std::string& c
         DropFinished();
     }
     m_hub.Publish("job", JobJson(*job).dump());
-    const std::size_t first =
-        stages.canary > 0 ? std::min(stages.canary, names.size()) : names.size();
+    const std::size_t first = stages.FirstStage(names.size());
     job->restBegun = first == names.size();
     for (std::size_t i = 0; i < first; ++i) Begin(job, i);
     return {State::kStarted, job->id, ""};
@@ -160,7 +159,7 @@ void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
             }
             Update(job, i, [&](UnitProgress& p) {
                 p.state = outcome.Ok() ? UpdateState::kDone : UpdateState::kFailed;
-                if (!outcome.Ok()) p.error = cli::FaultNote(outcome.GetFailure());
+                if (!outcome.Ok()) p.error = clients::FaultNote(outcome.GetFailure());
             });
             return false;
         },
@@ -177,7 +176,7 @@ void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
 }
 
 void FirmwareJobs::AfterCanaries(const std::shared_ptr<Job>& job, bool allDone) {
-    for (std::size_t i = job->stages.canary; i < job->units.size(); ++i) {
+    for (std::size_t i = job->stages.FirstStage(job->units.size()); i < job->units.size(); ++i) {
         if (allDone) {
             Begin(job, i);
         } else {
@@ -190,11 +189,10 @@ void FirmwareJobs::AfterCanaries(const std::shared_ptr<Job>& job, bool allDone) 
 }
 
 bool FirmwareJobs::Halted(const Job& job) {
-    if (!job.stages.maxFailures) return false;
     const auto failures =
         std::count_if(job.units.begin(), job.units.end(),
                       [](const UnitProgress& p) { return p.state == UpdateState::kFailed; });
-    return static_cast<std::size_t>(failures) >= *job.stages.maxFailures;
+    return !job.stages.Begins(static_cast<std::size_t>(failures));
 }
 
 JobOutcome FirmwareJobs::Get(const std::string& id) {
@@ -265,12 +263,14 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
             m_updating.erase(progress.unit);
             ++m_ended[progress.state];
             Audit(*job, progress);
-            const auto canaries = job->units.begin() + job->stages.canary;
+            const auto canaries = job->units.begin() + job->stages.FirstStage(job->units.size());
             if (!job->restBegun && std::all_of(job->units.begin(), canaries,
                                                [](auto& p) { return HasEnded(p.state); })) {
                 job->restBegun = true;
-                canariesDone = std::all_of(job->units.begin(), canaries,
-                                           [](auto& p) { return p.state == UpdateState::kDone; });
+                const auto notDone = std::count_if(job->units.begin(), canaries, [](auto& p) {
+                    return p.state != UpdateState::kDone;
+                });
+                canariesDone = Stages::RestBegins(static_cast<std::size_t>(notDone));
             }
         }
         // Published under the lock, so that the events of two units' threads go out in the

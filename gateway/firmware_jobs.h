@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "clients/stages.h"
 #include "firmware/image.h"
 #include "gateway/event_hub.h"
 #include "gateway/unit_command.h"
@@ -41,13 +42,8 @@ class FirmwareJobs {
   public:
     FirmwareJobs(Units& units, EventHub& hub) : m_units(units), m_hub(hub) {}
 
-    /// How a job goes through its units: the first `canary` are updated first, and the rest
-    /// only if all of those are done; after `maxFailures` failures no unit begins. The units
-    /// held back end "not started".
-    struct Stages {
-        std::size_t canary = 0;
-        std::optional<std::size_t> maxFailures;
-    };
+    /// How a job goes through its units: the canary units first, at most so many failures.
+    using Stages = clients::Stages;
 
     /// `units`: names separated by commas; `controller`: main or net. Started, or the reason
     /// nothing was. Each unit's update is recorded in the audit log as asked for by `record`'s

@@ -13,11 +13,11 @@ namespace vantrel::gateway {
 Gateway::Gateway(const GatewayOptions& options) : m_options(options) {
     if (options.token) m_tokens.SetSingle(*options.token);
     std::vector<EmberProvider::UnitName> names;
-    for (const cli::Target& target : options.units) {
+    for (const clients::Target& target : options.units) {
         auto makeLink = [target](const std::atomic<int32_t>& stop) {
-            cli::LinkOptions linkOptions;
+            clients::LinkOptions linkOptions;
             linkOptions.stop = &stop;
-            return cli::MakeLink(target, linkOptions);
+            return clients::MakeLink(target, linkOptions);
         };
         // A serial unit is named by its device's base name: ttyUSB0.
         const std::string name =
@@ -63,6 +63,8 @@ bool Gateway::Start(std::string& error, StartFault* fault) {
     if (!m_options.tokensFile.empty() && !m_tokens.Load(m_options.tokensFile, error)) {
         return failed(false);
     }
+    // What others can reach is guarded here alone, for the program and for a gateway started
+    // in process alike.
     if (NeedsToken(m_options.host) && m_tokens.Empty()) {
         error = "listening on " + m_options.host + " needs --token-file or --tokens-file";
         return failed(false);

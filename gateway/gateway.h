@@ -19,7 +19,7 @@
 namespace vantrel::gateway {
 
 struct GatewayOptions {
-    std::vector<cli::Target> units;
+    std::vector<clients::Target> units;
     std::string host = "127.0.0.1";
     int port = 8023;  // 0: any free port
     MonitorOptions monitor;

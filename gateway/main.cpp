@@ -38,7 +38,7 @@ int Usage(const std::string& message) { return Fail(message, kUsage); }
 bool ParseListen(const std::string& text, std::string& host, int& port) {
     const auto colon = text.rfind(':');
     std::uint32_t address = 0;
-    if (colon == std::string::npos || !cli::ParseDotted(text.substr(0, colon), address)) {
+    if (colon == std::string::npos || !clients::ParseDotted(text.substr(0, colon), address)) {
         return false;
     }
     const std::string digits = text.substr(colon + 1);
@@ -229,12 +229,12 @@ int Main(int argc, char** argv) {
         return Usage("--listen takes A.B.C.D:PORT: " + listen);
     }
     std::string error;
-    if (!unitsFile.empty() && !cli::ReadUnitsFile(unitsFile, units, ports, error)) {
+    if (!unitsFile.empty() && !clients::ReadUnitsFile(unitsFile, units, ports, error)) {
         return Usage(error);
     }
-    if (!cli::MakeTargets(units, ports, options.units, error)) return Usage(error);
+    if (!clients::MakeTargets(units, ports, options.units, error)) return Usage(error);
     if (options.units.empty()) return Usage("no unit: give --unit A.B.C.D or --port DEVICE");
-    for (const cli::Target& target : options.units) {
+    for (const clients::Target& target : options.units) {
         if (!IsUtf8(target.name)) return Usage("a unit's name is not UTF-8: " + target.name);
     }
     if (!tokenFile.empty()) {
@@ -245,10 +245,6 @@ int Main(int argc, char** argv) {
     options.auditLog = auditLog;
     options.tlsCertificate = tlsCertificate;
     options.tlsKey = tlsKey;
-    if (NeedsToken(options.host) && !options.token && tokensFile.empty()) {
-        return Usage("listening on " + options.host +
-                     " needs --token-file or --tokens-file: others can reach it");
-    }
     options.monitor.poll = std::chrono::seconds(poll);
     if (!ember.empty()) {
         EmberOptions emberOptions;
@@ -257,10 +253,6 @@ int Main(int argc, char** argv) {
         }
         if (!emberAllow.empty() && !ParseEmberAllow(emberAllow, emberOptions.allow, error)) {
             return Usage("--ember-allow: " + error);
-        }
-        if (NeedsAllowList(emberOptions.host) && emberOptions.allow.empty()) {
-            return Usage("Ember+ on " + emberOptions.host +
-                         " needs --ember-allow: it has no authentication");
         }
         emberOptions.readOnly = emberReadOnly;
         emberOptions.perAddress = emberPerAddress;

@@ -10,8 +10,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr auto kLastLevel = static_cast<std::uint8_t>(Level::Saturation);
-
 json ButtonJson(const Button& button) {
     json entry{{"name", button.name}, {"label", button.label}};
     switch (button.effect) {
@@ -26,7 +24,7 @@ json ButtonJson(const Button& button) {
             break;
         case ButtonEffect::LevelStep:
             entry["kind"] = "level-step";
-            entry["level"] = cli::NameOf(static_cast<Level>(button.index));
+            entry["level"] = clients::NameOf(static_cast<Level>(button.index));
             entry["step"] = button.direction == StepDirection::Up ? "up" : "down";
             break;
         default:
@@ -42,7 +40,8 @@ json ChoicesJson(ButtonEffect effect, const char* valueKey) {
         const Button* button = ButtonFor(effect, index);
         if (!button) return list;
         json entry{{"label", button->label}, {"button", button->name}};
-        entry[valueKey] = effect == ButtonEffect::Lamp ? json(cli::LampField(index)) : json(index);
+        entry[valueKey] =
+            effect == ButtonEffect::Lamp ? json(clients::LampField(index)) : json(index);
         list.push_back(entry);
     }
 }
@@ -56,10 +55,9 @@ json MetaJson() {
         if (button.effect != ButtonEffect::FactoryReset) buttons.push_back(ButtonJson(button));
     }
     json levels = json::array();
-    for (std::uint8_t index = 0; index <= kLastLevel; ++index) {
-        const auto level = static_cast<Level>(index);
-        levels.push_back({{"name", cli::NameOf(level)},
-                          {"label", cli::LabelOf(level)},
+    for (const Level level : clients::kAllLevels) {
+        levels.push_back({{"name", clients::NameOf(level)},
+                          {"label", clients::LabelOf(level)},
                           {"highest", RangeOf(level).highest}});
     }
     return {{"buttons", buttons},

@@ -1,6 +1,9 @@
 #include "gateway/metrics.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "clients/level_names.h"
 
 namespace vantrel::gateway {
 namespace {
@@ -49,6 +52,12 @@ class Lines {
     std::string m_text;
 };
 
+// Label values are spelled as the metric names are, with underscores: lcd_brightness.
+std::string Underscored(std::string name) {
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
 std::string VersionText(const FirmwareVersion& version) {
     char text[16];
     std::snprintf(text, sizeof text, "%d.%02d", version.major, version.minor);
@@ -79,13 +88,12 @@ std::string MetricsText(const std::vector<UnitSnapshot>& units, Steady::time_poi
     for (const UnitSnapshot& u : units) {
         if (u.link == LinkState::Up && u.reading) up.push_back(&u);
     }
-    const char* levels[] = {"volume", "lcd_brightness", "lcd_contrast", "lcd_saturation"};
-    const std::size_t levelBytes[] = {b::kVolume, b::kBrightness, b::kContrast, b::kSaturation};
     lines.Family("vantrel_level", "gauge", "A level as last polled.");
     for (const UnitSnapshot* u : up) {
-        for (int i = 0; i < 4; ++i) {
-            lines.Series("vantrel_level", u->unit, std::string(",level=\"") + levels[i] + "\"",
-                         u->reading->status[levelBytes[i]]);
+        for (const Level level : clients::kAllLevels) {
+            lines.Series("vantrel_level", u->unit,
+                         ",level=\"" + Underscored(clients::NameOf(level)) + "\"",
+                         u->reading->status[StatusByteOf(level)]);
         }
     }
     lines.Family("vantrel_input", "gauge", "The input: 0 HDMI, 1 SDI, 2 Balanced, 3 Unbalanced.");

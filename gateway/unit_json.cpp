@@ -5,12 +5,13 @@ namespace vantrel::gateway {
 nlohmann::json UnitJson(const UnitSnapshot& s) {
     nlohmann::json json;
     if (s.reading) {
-        json = cli::StatusJson(s.unit, *s.reading, s.statusTime);
+        json = clients::StatusJson(s.unit, *s.reading, s.statusTime);
         json.erase("time");
-        json["statusTime"] = cli::TimeText(s.statusTime);
-        json["networkTime"] = cli::TimeText(s.networkTime);
+        json["statusTime"] = clients::TimeText(s.statusTime);
+        json["networkTime"] = clients::TimeText(s.networkTime);
         const bool versions = s.reading->versions.has_value();
-        json["versionsTime"] = versions ? nlohmann::json(cli::TimeText(s.versionsTime)) : nullptr;
+        json["versionsTime"] =
+            versions ? nlohmann::json(clients::TimeText(s.versionsTime)) : nullptr;
     } else {
         json["unit"] = s.unit;
         for (const char* field :
@@ -21,7 +22,7 @@ nlohmann::json UnitJson(const UnitSnapshot& s) {
     }
     json["link"] = LinkStateName(s.link);
     json["reason"] = s.reason;
-    json["since"] = cli::TimeText(s.since);
+    json["since"] = clients::TimeText(s.since);
     json["reconnects"] = s.reconnects;
     json["stale"] = s.link != LinkState::Up;
     return json;
@@ -29,7 +30,7 @@ nlohmann::json UnitJson(const UnitSnapshot& s) {
 
 nlohmann::json UnitValuesJson(const UnitSnapshot& s) {
     if (!s.reading) return nullptr;
-    nlohmann::json json = cli::StatusJson(s.unit, *s.reading, s.statusTime);
+    nlohmann::json json = clients::StatusJson(s.unit, *s.reading, s.statusTime);
     json.erase("time");
     json.erase("unit");
     return json;

@@ -174,12 +174,12 @@ void UnitMonitor::Run() {
 
 bool UnitMonitor::Connect() {
     if (Outcome open = m_link->Open(); !open.Ok()) {
-        m_lossReason = "connect: " + cli::FaultNote(open.GetFailure());
+        m_lossReason = "connect: " + clients::FaultNote(open.GetFailure());
         return false;
     }
     Result<UnitReading> reading = ReadUnit(*m_link);
     if (!reading.Ok()) {
-        m_lossReason = "reading the unit: " + cli::FaultNote(reading.GetFailure());
+        m_lossReason = "reading the unit: " + clients::FaultNote(reading.GetFailure());
         return false;
     }
     {
@@ -229,14 +229,14 @@ void UnitMonitor::Serve() {
 bool UnitMonitor::Poll(bool readNetwork) {
     Result<StatusBlock> status = m_link->ReadStatus();
     if (!status.Ok()) {
-        m_lossReason = "status poll: " + cli::FaultNote(status.GetFailure());
+        m_lossReason = "status poll: " + clients::FaultNote(status.GetFailure());
         return false;
     }
     Result<NetworkSettings> network;
     if (readNetwork) {
         network = m_link->ReadNetwork();
         if (!network.Ok()) {
-            m_lossReason = "network read: " + cli::FaultNote(network.GetFailure());
+            m_lossReason = "network read: " + clients::FaultNote(network.GetFailure());
             return false;
         }
     }

@@ -10,7 +10,7 @@
 
 namespace vantrel::gateway {
 
-using cli::WallTime;
+using clients::WallTime;
 using Steady = std::chrono::steady_clock;
 
 /// Maintenance: a net controller update waits for the unit's power cycle, so it cannot answer.

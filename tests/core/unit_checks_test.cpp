@@ -4,93 +4,24 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <string>
-#include <vector>
+#include "tests/support/fake_unit_link.h"
 
 namespace vantrel {
 namespace {
 
-// A unit in memory. Its level steps follow `stepping`: the console's clamp at the range's
-// ends, the serial link's refusal of a step that would leave it, or none at all.
-class MemoryLink : public UnitLink {
-  public:
-    enum class Stepping { Clamp, Refuse, Stuck };
-
-    Outcome Open() override { return {}; }
-    void Close() override {}
-    Result<StatusBlock> ReadStatus() override {
-        if (silent) return Failure{Fault::kNothingReceived};
-        return status;
-    }
-    Result<NetworkSettings> ReadNetwork() override {
-        if (silent) return Failure{Fault::kNothingReceived};
-        return network;
-    }
-    bool ReadsVersions() const override { return false; }
-    Result<FirmwareVersions> ReadVersions() override { return FirmwareVersions{}; }
-    Outcome Press(const Button&) override {
-        ++presses;
-        return {};
-    }
-    Result<std::int32_t> StepLevel(Level level, StepDirection direction) override {
-        std::uint8_t& value = status[StatusByteOf(level)];
-        const LevelRange range = RangeOf(level);
-        const int sent = value + (direction == StepDirection::Up ? range.step : -range.step);
-        if (stepping == Stepping::Clamp)
-            value = static_cast<std::uint8_t>(std::clamp(sent, 0, static_cast<int>(range.highest)));
-        if (stepping == Stepping::Refuse && sent >= 0 && sent <= range.highest) {
-            value = static_cast<std::uint8_t>(sent);
-        }
-        ++steps;
-        return value;
-    }
-    bool CanSetLevel(Level) const override { return false; }
-    Outcome SetLevel(Level, std::uint8_t) override { return Failure{Fault::kNotOpened}; }
-    bool ModeCarriesAddresses() const override { return true; }
-    Outcome WriteNetwork(AddressMode mode, const std::optional<Addresses>& addresses) override {
-        written.push_back(addresses);
-        if (ignoresWrites) return {};
-        network.mode = mode;
-        if (addresses) {
-            network.ip = addresses->ip;
-            network.mask = addresses->mask;
-            network.gateway = addresses->gateway;
-        }
-        return {};
-    }
-    Outcome Reconnect(std::optional<std::uint32_t>) override { return {}; }
-    Outcome SendDefaultIp() override { return {}; }
-    Result<std::uint32_t> ReadAddress() override { return *network.ip; }
-    Outcome UpdateMainFirmware(const firmware::Image&, const firmware::ProgressSink&) override {
-        return {};
-    }
-    Outcome HoldBreak() override { return {}; }
-    Outcome UpdateNetFirmware(const firmware::Image&, const firmware::ProgressSink&) override {
-        return {};
-    }
-
-    StatusBlock status{0, 0, 0, 20, 0, 128, 128, 128, 0};
-    NetworkSettings network{std::nullopt, 0x7F000002, 0xFFFFFF00, 0x7F000001, AddressMode::Static};
-    Stepping stepping = Stepping::Clamp;
-    bool silent = false;
-    bool ignoresWrites = false;
-    int steps = 0;
-    int presses = 0;
-    std::vector<std::optional<Addresses>> written;
-};
+using testing::FakeUnitLink;
 
 TEST(UnitChecksTest, LevelsEndAtTheirTargetTheirEndOrTheNearestStep) {
     struct Case {
         const char* name;
-        MemoryLink::Stepping stepping;
+        FakeUnitLink::Stepping stepping;
         Level level;
         std::uint8_t start;
         std::int32_t target;
         Confirmation confirmation;
         std::int32_t ends;
     };
-    using S = MemoryLink::Stepping;
+    using S = FakeUnitLink::Stepping;
     const Case cases[] = {
         {"reached", S::Clamp, Level::Volume, 20, 30, Confirmation::Confirmed, 30},
         {"past the top, clamped", S::Clamp, Level::Brightness, 253, 255, Confirmation::AtEnd, 255},
@@ -103,7 +34,7 @@ TEST(UnitChecksTest, LevelsEndAtTheirTargetTheirEndOrTheNearestStep) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        MemoryLink link;
+        FakeUnitLink link;
         link.stepping = c.stepping;
         link.status[StatusByteOf(c.level)] = c.start;
         const Result<Check> check = BringLevel(link, c.level, c.target);
@@ -114,14 +45,14 @@ TEST(UnitChecksTest, LevelsEndAtTheirTargetTheirEndOrTheNearestStep) {
 }
 
 TEST(UnitChecksTest, ALevelThatDoesNotMoveOrCannotBeReadFails) {
-    MemoryLink stuck;
-    stuck.stepping = MemoryLink::Stepping::Stuck;
+    FakeUnitLink stuck;
+    stuck.stepping = FakeUnitLink::Stepping::Stuck;
     Result<Check> check = StepLevel(stuck, Level::Volume, StepDirection::Up, 3);
     EXPECT_EQ(check.Value().shortfall, Shortfall::kLevelDidNotMove);
     EXPECT_EQ(check.GetFault(), Fault::kBadReply);
     EXPECT_EQ(stuck.steps, 1);  // no more steps after one that failed
 
-    MemoryLink silent;
+    FakeUnitLink silent;
     silent.silent = true;
     check = StepLevel(silent, Level::Volume, StepDirection::Up, 1);
     EXPECT_EQ(check.Value().shortfall, Shortfall::kStatusBefore);
@@ -130,7 +61,7 @@ TEST(UnitChecksTest, ALevelThatDoesNotMoveOrCannotBeReadFails) {
 }
 
 TEST(UnitChecksTest, NetworkChangesAreComparedWithWhatWasWritten) {
-    MemoryLink link;
+    FakeUnitLink link;
     Result<Check> check = ApplyNetwork(link, AddressMode::Dhcp, std::nullopt);
     ASSERT_TRUE(check.Ok());
     // The console's DHCP carries the unit's own addresses, never zeros.
@@ -141,13 +72,13 @@ TEST(UnitChecksTest, NetworkChangesAreComparedWithWhatWasWritten) {
     EXPECT_EQ(link.written[0]->ip, 0x7F000002u);
 
     // Addresses that cannot be read are not replaced by anything: nothing is written.
-    MemoryLink unread;
+    FakeUnitLink unread;
     unread.network.mask.reset();
     check = ApplyNetwork(unread, AddressMode::Dhcp, std::nullopt);
     EXPECT_EQ(check.Value().shortfall, Shortfall::kCurrentSettings);
     EXPECT_TRUE(unread.written.empty());
 
-    MemoryLink ignoring;
+    FakeUnitLink ignoring;
     ignoring.ignoresWrites = true;
     check =
         ApplyNetwork(ignoring, AddressMode::Static, Addresses{0x7F000009, 0xFF000000, 0x7F000001});
@@ -157,7 +88,7 @@ TEST(UnitChecksTest, NetworkChangesAreComparedWithWhatWasWritten) {
 }
 
 TEST(UnitChecksTest, ButtonsShowTheirEffectOrSayTheyAreNotReported) {
-    MemoryLink link;
+    FakeUnitLink link;
     Result<Check> check = PressButton(link, *FindButton("mute"));
     ASSERT_TRUE(check.Ok());
     EXPECT_EQ(check.Value().confirmation, Confirmation::SentUnreported);
@@ -171,7 +102,7 @@ TEST(UnitChecksTest, ButtonsShowTheirEffectOrSayTheyAreNotReported) {
 
 // A lamp is judged by the status read when the command runs: as asked, nothing is pressed.
 TEST(UnitChecksTest, ALampAlreadyAsAskedIsNotPressed) {
-    MemoryLink link;
+    FakeUnitLink link;
     const Button& soloLeft = *FindButton("solo-left");
     link.status[soloLeft.index] = 1;
     EXPECT_TRUE(BringLamp(link, soloLeft, true).Ok());

@@ -12,7 +12,7 @@
 
 #include "tests/support/temp_file.h"
 
-namespace vantrel::cli {
+namespace vantrel::clients {
 namespace {
 
 using std::chrono::milliseconds;
@@ -98,4 +98,4 @@ TEST(ExchangeLogTest, FileGainsOneWholeLinePerExchangeFromManyThreadsAndAcrossRu
 }
 
 }  // namespace
-}  // namespace vantrel::cli
+}  // namespace vantrel::clients

@@ -152,7 +152,7 @@ TEST(GatewayAuditDiskTest, ContinueIsRecordedAndRefusedWhileTheLogCannotTakeIt) 
         gateway::GatewayOptions options;
         options.port = 0;
         options.auditLog = log;
-        options.units.push_back(cli::Target{device, true, 0});
+        options.units.push_back(clients::Target{device, true, 0});
         gateway::Gateway service(options);
         std::string error;
         ASSERT_TRUE(service.Start(error)) << error;

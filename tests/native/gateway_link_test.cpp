@@ -109,7 +109,7 @@ TEST(GatewayLinkTest, AStoppedUnitIsDownWithinTwoPollsAndComesBackFreshlyRead) {
     const json up = gw.Unit("127.0.60.1");
     EXPECT_EQ(up["levels"][0], 33);
     EXPECT_EQ(up["reconnects"], 1);
-    EXPECT_GE(up["networkTime"].get<std::string>(), cli::TimeText(restarted));
+    EXPECT_GE(up["networkTime"].get<std::string>(), clients::TimeText(restarted));
     EXPECT_NE(metrics().find("vantrel_reconnects_total{unit=\"127.0.60.1\"} 1\n"),
               std::string::npos);
 }
@@ -131,7 +131,7 @@ TEST(GatewaySerialTest, AUnitOnASerialPortShowsItsVersionsAndTakesNetFirmware) {
     gateway::GatewayOptions options;
     options.port = 0;
     options.monitor.poll = std::chrono::seconds(1);
-    options.units.push_back(cli::Target{device, true, 0});
+    options.units.push_back(clients::Target{device, true, 0});
     gateway::Gateway service(options);
     std::string error;
     ASSERT_TRUE(service.Start(error)) << error;

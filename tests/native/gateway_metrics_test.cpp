@@ -84,7 +84,7 @@ TEST(GatewayMetricsTest, AUnitWaitingForItsPowerCycleIsInMaintenanceNotDown) {
     gateway::GatewayOptions options;
     options.port = 0;
     options.monitor.poll = std::chrono::milliseconds(500);
-    options.units.push_back(cli::Target{device, true, 0});
+    options.units.push_back(clients::Target{device, true, 0});
     gateway::Gateway service(options);
     std::string error;
     ASSERT_TRUE(service.Start(error)) << error;

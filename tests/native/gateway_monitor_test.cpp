@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gateway/units.h"
+#include "tests/support/fake_unit_link.h"
 
 namespace vantrel {
 namespace {
@@ -18,7 +19,7 @@ using std::chrono::milliseconds;
 using Steady = std::chrono::steady_clock;
 
 // A unit in memory whose link can be refused, lost, or made to hang in a status read.
-class ScriptedLink : public UnitLink {
+class ScriptedLink : public testing::FakeUnitLink {
   public:
     struct Script {
         std::atomic<bool> refuse{false};  // Open fails, and so does every read
@@ -33,30 +34,10 @@ class ScriptedLink : public UnitLink {
         m_script.opens.push_back(Steady::now());
         return Fails() ? Outcome(Failure{Fault::kNotOpened}) : Outcome();
     }
-    void Close() override {}
     Result<StatusBlock> ReadStatus() override {
         std::this_thread::sleep_for(milliseconds(m_script.hangMs));
         if (Fails()) return Failure{Fault::kNothingReceived};
-        return StatusBlock{};
-    }
-    Result<NetworkSettings> ReadNetwork() override { return NetworkSettings{}; }
-    bool ReadsVersions() const override { return false; }
-    Result<FirmwareVersions> ReadVersions() override { return FirmwareVersions{}; }
-    Outcome Press(const Button&) override { return {}; }
-    Result<std::int32_t> StepLevel(Level, StepDirection) override { return 0; }
-    bool CanSetLevel(Level) const override { return false; }
-    Outcome SetLevel(Level, std::uint8_t) override { return {}; }
-    bool ModeCarriesAddresses() const override { return true; }
-    Outcome WriteNetwork(AddressMode, const std::optional<Addresses>&) override { return {}; }
-    Outcome Reconnect(std::optional<std::uint32_t>) override { return {}; }
-    Outcome SendDefaultIp() override { return {}; }
-    Result<std::uint32_t> ReadAddress() override { return 0u; }
-    Outcome UpdateMainFirmware(const firmware::Image&, const firmware::ProgressSink&) override {
-        return {};
-    }
-    Outcome HoldBreak() override { return {}; }
-    Outcome UpdateNetFirmware(const firmware::Image&, const firmware::ProgressSink&) override {
-        return {};
+        return FakeUnitLink::ReadStatus();
     }
 
   private:

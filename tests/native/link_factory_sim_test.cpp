@@ -22,7 +22,7 @@ firmware::Image ImageOf(std::size_t size) {
     return firmware::BuildImage(std::move(bytes), firmware::Controller::kMain).Value();
 }
 
-cli::Target ConsoleTarget(const std::string& address) {
+clients::Target ConsoleTarget(const std::string& address) {
     return {address, false, testing::AddressValue(address)};
 }
 
@@ -33,7 +33,7 @@ TEST(LinkFactorySimTest, TheEntrysOkIsReadToItsLineEndWhenItComesSplit) {
     faults.loader.splitOk = true;
     testing::SimulatedUnit unit("127.0.0.96", faults);
     ASSERT_TRUE(unit.Start()) << unit.console.Error();
-    const std::unique_ptr<UnitLink> link = cli::MakeLink(ConsoleTarget(unit.address), {});
+    const std::unique_ptr<UnitLink> link = clients::MakeLink(ConsoleTarget(unit.address), {});
     ASSERT_TRUE(link->Open().Ok());
     const firmware::Image image = ImageOf(1000);
     const Outcome updated = link->UpdateMainFirmware(image, {});
@@ -46,9 +46,9 @@ TEST(LinkFactorySimTest, TheLinksStopFlagEndsAnUpdateBetweenPackets) {
     testing::SimulatedUnit unit("127.0.0.97");
     ASSERT_TRUE(unit.Start()) << unit.console.Error();
     std::atomic<std::int32_t> stop{0};
-    cli::LinkOptions options;
+    clients::LinkOptions options;
     options.stop = &stop;
-    const std::unique_ptr<UnitLink> link = cli::MakeLink(ConsoleTarget(unit.address), options);
+    const std::unique_ptr<UnitLink> link = clients::MakeLink(ConsoleTarget(unit.address), options);
     ASSERT_TRUE(link->Open().Ok());
     std::vector<std::int64_t> written;
     const Outcome updated = link->UpdateMainFirmware(ImageOf(2000), [&](const Progress& p) {

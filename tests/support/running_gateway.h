@@ -68,8 +68,8 @@ class RunningGateway {
             units.push_back(
                 std::make_unique<SimulatedUnit>("127.0.60." + std::to_string(i), faults));
             started = started && units.back()->Start();
-            cli::Target target{units.back()->address, false, 0};
-            cli::ParseDotted(target.name, target.address);
+            clients::Target target{units.back()->address, false, 0};
+            clients::ParseDotted(target.name, target.address);
             options.units.push_back(target);
         }
         service = std::make_unique<gateway::Gateway>(options);
