@@ -124,8 +124,6 @@ std::string ControlJson(HWND control) {
     } else if (lstrcmpiA(cls.c_str(), "ComboBox") == 0) {
         const LRESULT count = SendMessageA(control, CB_GETCOUNT, 0, 0);
         json += ",\"selection\":" + std::to_string(SendMessageA(control, CB_GETCURSEL, 0, 0));
-        json += ",\"dropped\":" +
-                std::string(SendMessageA(control, CB_GETDROPPEDSTATE, 0, 0) ? "true" : "false");
         json += ",\"items\":[";
         for (LRESULT i = 0; i < count; ++i) {
             json += std::string(i ? "," : "") + "\"" + Escape(ComboItem(control, i)) + "\"";

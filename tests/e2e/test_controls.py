@@ -86,12 +86,11 @@ class LinkTest(PanelTest):
         if steps == 0:
             return
         self.panel.click(COM_LIST)
-        self.panel.wait_for(lambda: self.panel.control(COM_LIST)["dropped"],
-                            what="the COM list open")
-        # Into the open list, which has the focus now; Enter would reach the panel as OK.
+        self.panel.wait_for(lambda: self.panel.focus() == COM_LIST, what="the COM list focused")
+        # Into the list, which has the focus now; Enter would reach the panel as OK.
         subprocess.run(["xdotool", "key", "--delay", "100"] + ["Down"] * steps, timeout=30)
         self.panel.wait_for(lambda: self.panel.control(COM_LIST)["selection"] ==
-                            combo["items"].index(item), what="the open list at " + item)
+                            combo["items"].index(item), what="the list at " + item)
         self.panel.click(COM_LIST)
         self.panel.wait_for(lambda: self.panel.control(COM_LIST)["selection"] ==
                             combo["items"].index(item), what="the COM list at " + item)

@@ -189,12 +189,12 @@ class FirmwareTest(PanelTest):
         dialog.load(MAIN_LOAD, write_image("main.bin", binary))
         dialog.click(MAIN_BURN)
         dialog.wait_text(MAIN_STATUS, "COM port Connected!")
-        step = dialog.progress()[2]
+        packets = len(self.sim.received("loader"))
         dialog.close()
         # The close is a posted message, which the window takes long before the update has
-        # gone three steps on (of its 65).
-        panel.wait_for(lambda: dialog.progress()[2] >= step + 3, 30,
-                       what="the update going on after the close")
+        # sent three more of its 66 packets.
+        harness.wait_until(lambda: len(self.sim.received("loader")) >= packets + 3, 30,
+                           what="the update going on after the close")
         self.assertTrue(dialog.is_open())
         harness.wait_until(lambda: not dialog.is_open(), 60, what="the dialog to close")
         self.assertEqual(self.flash("main"), binary)
