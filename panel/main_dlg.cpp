@@ -178,6 +178,10 @@ LRESULT CMainDlg::OnCloseCmd(WORD, WORD wID, HWND, bool&) {
     return 0;
 }
 
+LRESULT CMainDlg::OnClose(UINT, WPARAM, LPARAM, bool& bHandled) {
+    return OnCloseCmd(BN_CLICKED, IDCANCEL, nullptr, bHandled);
+}
+
 void CMainDlg::Close(WORD quitCode) {
     m_bClosing = true;
     // The session ends first: it must not be left using its socket once Windows Sockets has

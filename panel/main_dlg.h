@@ -49,6 +49,7 @@ class CMainDlg : public CDialog,
     MESSAGE_HANDLER(WM_TIMER, OnTimer)
     MESSAGE_HANDLER(WM_DPICHANGED, OnDpiChanged)
     MESSAGE_HANDLER(LiveBitmapsMessage(), OnLiveBitmaps)
+    MESSAGE_HANDLER(WM_CLOSE, OnClose)
     COMMAND_ID_HANDLER(IDOK, OnCloseCmd)
     COMMAND_ID_HANDLER(IDCANCEL, OnCloseCmd)
     COMMAND_HANDLER(IDC_ETHERNET, BN_CLICKED, OnEthernetLink)
@@ -100,6 +101,9 @@ class CMainDlg : public CDialog,
     /// a handler waits (another program's WM_CLOSE, delivered with the session's updates) is
     /// carried out once that handler has returned.
     LRESULT OnCloseCmd(WORD wNotifyCode, WORD wID, HWND hWndCtl, bool& bHandled);
+    /// WM_CLOSE is Cancel, taken as it is sent: the dialog's default would post the Cancel
+    /// command, which a waiting handler does not let in, so the session would not be told.
+    LRESULT OnClose(UINT uMsg, WPARAM wParam, LPARAM lParam, bool& bHandled);
     LRESULT OnConnect(WORD wNotifyCode, WORD wID, HWND hWndCtl, bool& bHandled);
     LRESULT OnDisconnect(WORD wNotifyCode, WORD wID, HWND hWndCtl, bool& bHandled);
     /// Every pictured button of the control table.

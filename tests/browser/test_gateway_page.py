@@ -24,6 +24,8 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from case_counts import CountingResult  # noqa: E402
 BUILD = os.path.join(ROOT, os.environ.get("VANTREL_BROWSER_BUILD", "build/native"))
 SIM = os.path.join(BUILD, "sim", "vantrel-sim")
 GATEWAY = os.path.join(BUILD, "gateway", "vantrel-gateway")
@@ -368,10 +370,9 @@ class GatewayPage(unittest.TestCase):
 
 def main():
     suite = unittest.defaultTestLoader.loadTestsFromTestCase(GatewayPage)
-    result = unittest.TextTestRunner(verbosity=2).run(suite)
-    failed = len(result.failures) + len(result.errors)
-    print("%d passed, %d failed" % (result.testsRun - failed, failed))
-    return 0 if failed == 0 and result.testsRun > 0 else 1
+    result = unittest.TextTestRunner(verbosity=2, resultclass=CountingResult).run(suite)
+    print(result.summary())
+    return 0 if result.counts()[1] == 0 else 1
 
 
 if __name__ == "__main__":

@@ -3,7 +3,12 @@
 Each test class is a group. The groups run two at a time, most of a case being spent waiting
 on the protocol's pauses; each runs as `tests/e2e/run --group NAME` in a network namespace of
 its own (only lo), with its own Xvfb display, its own copy of the Wine prefix and its own work
-folder (traffic logs, ptys, control sockets) under build/e2e/groups/NAME.
+folder (traffic logs, ptys, control sockets, its result) under build/e2e/groups/NAME.
+
+A group runs again only when all that failed in it is Wine or Xvfb not coming up
+(harness.StartFault), which a loaded machine now and then causes. Its second run counts, and
+the summary names it on a line 'e2e: rerun: ...'. A group that needs a rerun in two of its
+last five runs fails: that is a defect to mend, not the machine's.
 """
 
 import json
@@ -14,19 +19,29 @@ import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "support"))
 
 import harness  # noqa: E402
 import session  # noqa: E402
+from case_counts import CountingResult  # noqa: E402
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 RUN = os.path.join(HERE, "run")
 PARALLEL = 2
 TIMES = os.path.join(harness.E2E, "times.json")  # each group's seconds in the last run
+RERUNS = os.path.join(harness.E2E, "reruns.json")  # each group's last runs: rerun or not
+HISTORY = 5  # runs a group's reruns are judged over
+RESULT = "result.json"  # what a group's run writes into its work folder
 
 
-class Result(unittest.TextTestResult):
-    """Saves a screenshot of the screen whenever a case fails."""
+class Result(CountingResult):
+    """Saves a screenshot of the screen whenever a case fails, and counts the cases that could
+    not begin because Wine or Xvfb did not come up."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.start_faults = 0
 
     def _shoot(self, test):
         display = getattr(test, "display", None)
@@ -39,6 +54,8 @@ class Result(unittest.TextTestResult):
 
     def addError(self, test, err):
         self._shoot(test)
+        if issubclass(err[0], harness.StartFault):
+            self.start_faults += 1
         super().addError(test, err)
 
 
@@ -73,19 +90,63 @@ def run_group(name):
         result = runner.run(suite)
     finally:
         session.tearDown()
-    failed = len(result.failures) + len(result.errors) + len(result.unexpectedSuccesses)
-    print("e2e: %d passed, %d failed" % (result.testsRun - failed, failed))
-    return 0 if failed == 0 and result.testsRun > 0 else 1
+    passed, failed, _ = result.counts()
+    with open(os.path.join(harness.WORK, RESULT), "w") as f:
+        json.dump({"passed": passed, "failed": failed, "start_faults": result.start_faults}, f)
+    print(result.summary("e2e: "))
+    return 0 if failed == 0 else 1
 
 
-def counts(log_path):
-    """The group's closing line; a group that died before it counts as one failure."""
-    with open(log_path, errors="replace") as f:
-        lines = [line for line in f if line.startswith("e2e: ") and " passed, " in line]
-    if not lines:
-        return 0, 1
-    words = lines[-1].split()
-    return int(words[1]), int(words[3])
+def group_result(work, status):
+    """The counts a group's run wrote. A run that wrote none died before its end, and one whose
+    exit status says it failed did, whatever it counted: either counts one failure more."""
+    try:
+        with open(os.path.join(work, RESULT)) as f:
+            result = json.load(f)
+    except (OSError, ValueError):
+        return {"passed": 0, "failed": 1, "start_faults": 0}
+    if status != 0 and result["failed"] == 0:
+        result["failed"] = 1
+    return result
+
+
+def needs_rerun(result):
+    """Whether all that failed is Wine or Xvfb not coming up."""
+    return 0 < result["failed"] == result["start_faults"]
+
+
+def note_runs(history, ran, reran):
+    """Adds this run to each group's last runs; returns the groups rerun in two of them."""
+    defects = []
+    for name in ran:
+        runs = (history.get(name, []) + [name in reran])[-HISTORY:]
+        history[name] = runs
+        if name in reran and runs.count(True) >= 2:
+            defects.append(name)
+    return defects
+
+
+def load_json(path):
+    try:
+        with open(path) as f:
+            return json.load(f)
+    except (OSError, ValueError):
+        return {}
+
+
+def save_json(path, value):
+    with open(path, "w") as f:
+        json.dump(value, f, indent=1, sort_keys=True)
+
+
+def wait_for_one(running):
+    """Blocks until one of the running groups' processes ends, and returns it."""
+    while True:
+        pid, status = os.wait()
+        for process in running:
+            if process.pid == pid:
+                process.returncode = os.waitstatus_to_exitcode(status)
+                return process
 
 
 def run_all(pattern):
@@ -96,16 +157,12 @@ def run_all(pattern):
         return 1
     # The template prefix is made once; each group starts from a copy of it, no server running.
     harness.WinePrefix(harness.TEMPLATE_PREFIX).kill_server()
-    try:
-        with open(TIMES) as f:
-            last = json.load(f)
-    except (OSError, ValueError):
-        last = {}
+    last = load_json(TIMES)
     # The longest first, so that the two lanes end close together; a new group counts as long.
     queue = sorted(names, key=lambda n: -last.get(n, 1e9))
     running = {}
     passed = failed = 0
-    retried = []  # groups that failed once and ran again
+    reran = []  # groups run again after Wine or Xvfb did not come up
     times = dict(last)
     start = time.monotonic()
     while queue or running:
@@ -121,37 +178,44 @@ def run_all(pattern):
             process = subprocess.Popen([RUN, "--group", name], env=env, stdout=log,
                                        stderr=subprocess.STDOUT)
             running[process] = (name, work, log, time.monotonic(), slot)
-        time.sleep(0.5)
-        for process in [p for p in running if p.poll() is not None]:
-            name, work, log, began, _ = running.pop(process)
-            log.close()
-            seconds = time.monotonic() - began
-            times[name] = round(seconds, 1)
-            ok, bad = counts(os.path.join(work, "log"))
-            shutil.rmtree(os.path.join(work, "prefix"), ignore_errors=True)  # its 60 MB of copies
-            print("e2e: %-45s %d passed, %d failed, %5.1f s" % (name, ok, bad, seconds),
-                  flush=True)
-            if bad:
-                with open(os.path.join(work, "log"), errors="replace") as f:
-                    for line in f:
-                        print("  | " + line.rstrip())
-                print("  | (the group's run ended with status %d)" % process.returncode)
-            # Wine under a loaded machine now and then fails to show a window at all: a group
-            # that fails runs once more, from a fresh prefix, and the summary names it.
-            if bad and name not in retried:
-                retried.append(name)
-                queue.append(name)
-                print("  | (running the group once more)", flush=True)
-                continue
-            passed += ok
-            failed += bad
-    with open(TIMES, "w") as f:
-        json.dump(times, f, indent=1, sort_keys=True)
+        process = wait_for_one(running)
+        name, work, log, began, _ = running.pop(process)
+        log.close()
+        seconds = time.monotonic() - began
+        times[name] = round(seconds, 1)
+        result = group_result(work, process.returncode)
+        shutil.rmtree(os.path.join(work, "prefix"), ignore_errors=True)  # its 60 MB of copies
+        rerun = needs_rerun(result) and name not in reran
+        print("e2e: %-45s %d passed, %d failed, %5.1f s%s"
+              % (name, result["passed"], result["failed"], seconds,
+                 ", Wine or Xvfb did not come up: running it again" if rerun else ""),
+              flush=True)
+        if result["failed"]:
+            with open(os.path.join(work, "log"), errors="replace") as f:
+                for line in f:
+                    print("  | " + line.rstrip())
+            print("  | (the group's run ended with status %d)" % process.returncode, flush=True)
+        if rerun:
+            reran.append(name)
+            queue.append(name)
+            continue
+        passed += result["passed"]
+        failed += result["failed"]
+    save_json(TIMES, times)
+    history = load_json(RERUNS)
+    defects = note_runs(history, names, reran)
+    save_json(RERUNS, history)
     print("e2e: %d groups, %d at a time, %.1f s" % (len(names), PARALLEL,
                                                    time.monotonic() - start))
-    if retried:
-        print("e2e: ran a second time after a failure: %s" % ", ".join(retried))
-    print("e2e: %d passed, %d failed" % (passed, failed))
+    for name in reran:
+        print("e2e: rerun: %s (Wine or Xvfb did not come up; %d of its last %d runs needed one)"
+              % (name, history[name].count(True), len(history[name])))
+    for name in defects:
+        print("e2e: %s needed a rerun in two of its last %d runs: a defect to mend"
+              % (name, HISTORY))
+    failed += len(defects)
+    print("e2e: %d passed, %d failed%s" % (passed, failed,
+                                           " (%d rerun)" % len(reran) if reran else ""))
     return 0 if failed == 0 else 1
 
 

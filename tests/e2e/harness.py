@@ -34,6 +34,11 @@ def ip_value(dotted):
     return (a << 24) | (b << 16) | (c << 8) | d
 
 
+class StartFault(Exception):
+    """Wine or Xvfb did not come up, so the case never began: what a loaded machine now and
+    then does to Wine, told apart from a case that failed (e2e.py runs such a group again)."""
+
+
 def wait_until(predicate, timeout, step=0.1, what="condition"):
     deadline = time.monotonic() + timeout
     while True:
@@ -43,6 +48,16 @@ def wait_until(predicate, timeout, step=0.1, what="condition"):
         if time.monotonic() > deadline:
             raise AssertionError("timed out waiting for " + what)
         time.sleep(step)
+
+
+def connecting(address, port):
+    """Whether a TCP connect to address:port is under way in this namespace: its SYN sent and
+    not answered (state 02 in /proc/net/tcp, where addresses are little-endian hex)."""
+    remote = "%08X:%04X" % (int.from_bytes(bytes(int(x) for x in address.split(".")), "little"),
+                            port)
+    with open("/proc/net/tcp") as f:
+        rows = [line.split() for line in f][1:]
+    return any(row[2] == remote and row[3] == "02" for row in rows)
 
 
 class Display:
@@ -64,11 +79,14 @@ class Display:
             except subprocess.TimeoutExpired:
                 break
         else:
-            raise AssertionError("no free X display number from %d" % first)
+            raise StartFault("no free X display number from %d" % first)
         os.environ["DISPLAY"] = self.name
-        wait_until(lambda: subprocess.run(["xdotool", "getmouselocation"],
-                                          capture_output=True).returncode == 0,
-                   10, what="Xvfb")
+        try:
+            wait_until(lambda: subprocess.run(["xdotool", "getmouselocation"],
+                                              capture_output=True).returncode == 0,
+                       10, what="Xvfb")
+        except AssertionError as e:
+            raise StartFault(str(e)) from e
 
     def screenshot(self, path):
         subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=30)
@@ -258,9 +276,12 @@ class Panel:
         self.process = subprocess.Popen(["wine", PANEL_EXE] + list(args), env=prefix.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.probe = Probe(prefix)
-        found = self.probe.ask("find", timeout=60)
+        try:
+            found = self.probe.ask("find", timeout=60)
+        except AssertionError as e:
+            raise StartFault(str(e)) from e
         if not found.get("ok"):
-            raise AssertionError("the panel window did not appear")
+            raise StartFault("the panel window did not appear")
         self.client = found["client"]
 
     # What the panel shows.
@@ -294,6 +315,17 @@ class Panel:
 
     def wait_for(self, predicate, timeout=15, what="panel state"):
         return wait_until(predicate, timeout, step=0.2, what=what)
+
+    def answers(self):
+        """Whether the window's thread takes a sent message now: no handler holds it, or the
+        one that does waits in a message box or for the session (where sent messages get in)."""
+        return self.probe.ask("answer")["answered"]
+
+    def wait_idle(self, timeout=20, what="the handler to return"):
+        """Waits until the handler under way has returned, for a handler that holds the
+        window's thread throughout, as the serial exchanges do; call it once the handler has
+        shown it began (its first frame at the unit, say)."""
+        self.wait_for(self.answers, timeout, what=what)
 
     def look(self, control_id):
         """'blue' or 'grey': the look a picture control shows on the screen now."""

@@ -3,7 +3,8 @@
 //   find                 wait up to 20 s for the panel window; its rectangles
 //   dump [CAPTION]       every child control of the panel, or of the dialog with that caption
 //                        (the firmware update dialog): id, class, screen rectangle, states, texts
-//   focus                the id of the control that has the keyboard focus
+//   focus [CAPTION]      the id of the control of the panel, or of the dialog with that
+//                        caption, that has the keyboard focus; 0 when none of its controls has
 //   boxes                the visible message boxes: caption, text, owner and OK button rectangle
 //   close [CAPTION]      the close box (WM_SYSCOMMAND SC_CLOSE) of the panel or of that dialog,
 //                        as Wine draws no frame here
@@ -232,8 +233,8 @@ void Dump(const std::string& caption) {
     std::printf("%s]}\n", json.c_str());
 }
 
-void Focus() {
-    HWND panel = FindPanel();
+void Focus(const std::string& caption) {
+    HWND panel = FindDialog(caption);
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
     const DWORD thread = panel ? GetWindowThreadProcessId(panel, nullptr) : 0;
@@ -290,8 +291,8 @@ int main() {
             Dump(command.size() > 5 ? command.substr(5) : "");
         } else if (command == "names") {
             Names();
-        } else if (command == "focus") {
-            Focus();
+        } else if (command == "focus" || command.rfind("focus ", 0) == 0) {
+            Focus(command.size() > 6 ? command.substr(6) : "");
         } else if (command == "boxes") {
             Boxes();
         } else if (command == "close" || command.rfind("close ", 0) == 0) {

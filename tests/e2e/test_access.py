@@ -3,7 +3,6 @@
 pictures, and the panel at 192 dpi drawn from the bitmaps made for it."""
 
 import os
-import time
 import unittest
 
 import harness
@@ -74,7 +73,7 @@ class AccessTest(LinkTest):
         before = self.commands()
         self.panel.key(key)
         self.wait_traffic(lambda got: len(self.commands()) > len(before), "Mute's command")
-        time.sleep(0.5)
+        self.settle()  # the handler's pause after the command, and its picture put back
         self.assertEqual(self.panel.live_bitmaps(), bitmaps)
         self.assertEqual(self.panel.look(MUTE), "grey")
         return self.commands()[len(before):]

@@ -3,7 +3,6 @@ every pictured button, the status poll, the network settings and the faults."""
 
 import os
 import subprocess
-import time
 import unittest
 
 import harness
@@ -77,7 +76,7 @@ class LinkTest(PanelTest):
                                 what="the COM list")
             self.choose_com_port("COM 5")
             self.wait_traffic(lambda got: "04 87 60 01" in got, "the link choice's read")
-            time.sleep(3)  # the rest of the read and its pause
+            self.panel.wait_idle(what="the rest of the read and its pause")
         return self.panel
 
     def choose_com_port(self, item):
@@ -87,10 +86,11 @@ class LinkTest(PanelTest):
         if steps == 0:
             return
         self.panel.click(COM_LIST)
-        time.sleep(0.3)
-        # Into the open list, which has the focus now; Enter would reach the panel as OK.
+        self.panel.wait_for(lambda: self.panel.focus() == COM_LIST, what="the COM list focused")
+        # Into the list, which has the focus now; Enter would reach the panel as OK.
         subprocess.run(["xdotool", "key", "--delay", "100"] + ["Down"] * steps, timeout=30)
-        time.sleep(0.3)
+        self.panel.wait_for(lambda: self.panel.control(COM_LIST)["selection"] ==
+                            combo["items"].index(item), what="the list at " + item)
         self.panel.click(COM_LIST)
         self.panel.wait_for(lambda: self.panel.control(COM_LIST)["selection"] ==
                             combo["items"].index(item), what="the COM list at " + item)
@@ -103,12 +103,28 @@ class LinkTest(PanelTest):
         return harness.wait_until(lambda: predicate(self.sim.received(self.link)), timeout,
                                   what=what)
 
+    def polls(self):
+        return self.sim.received(self.link).count(STATUS_POLL[self.link])
+
     def poll(self):
         """One status poll, and its redraw."""
-        before = self.sim.received(self.link).count(STATUS_POLL[self.link])
+        before = self.polls()
         self.panel.tick()
         self.wait_traffic(lambda got: got.count(STATUS_POLL[self.link]) > before, "a status poll")
-        time.sleep(0.4)  # the refresh follows the reply
+        self.settle()
+
+    def settle(self):
+        """Waits until what the panel has begun on the link is done and drawn. On RS232 the
+        exchanges and their redraws hold the window's thread. On Ethernet the session serves
+        one code at a time and redraws before it takes the next, and the timer's code waits
+        for the handlers before it: once a status poll reaches the unit, all before it is done."""
+        if self.link == "serial":
+            self.panel.wait_idle()
+            return
+        before = self.polls()
+        # A poll's code is stored only while no other is, so the timer ticks until one is.
+        self.panel.wait_for(lambda: self.polls() > before or self.panel.tick(),
+                            what="a status poll after the rest")
 
     def expect_looks(self, looks):
         self.panel.wait_for(lambda: self.panel.looks(looks) == looks, timeout=5,
@@ -139,7 +155,7 @@ class ControlTableTest(LinkTest):
                     volume = self.sim.state()["levels"][0]
                     panel.wait_for(lambda: panel.control(1010)["pos"] == volume,
                                    what="bar 1010 at the unit's volume")
-        time.sleep(1)
+        self.settle()
         self.assertEqual(self.commands(), before + sent)  # nothing more came
 
     def test_every_control_on_ethernet(self):
@@ -155,7 +171,7 @@ class ControlTableTest(LinkTest):
             count = len(self.commands())
             panel.click(control)
             harness.wait_until(lambda: len(self.commands()) > count, 10, what="the level read")
-            time.sleep(0.6)
+            self.settle()
             self.assertEqual(self.commands()[count:], [frame])
         self.assertEqual(self.sim.state()["levels"][1:3], [3, 251])
 
@@ -264,12 +280,12 @@ class NetworkSettingsTest(LinkTest):
         # The link choice's read failed: no box, and the poll stays paused.
         self.assertEqual(panel.boxes(), [])
         self.assertEqual(self.commands(), ["04 87 60 01"])
+        # The tick is posted before the click's input comes, so the window takes it first.
         panel.tick()
-        time.sleep(1.5)
-        self.assertNotIn("04 53 57 24", self.sim.received("serial"))
         # Read fails after the MAC request, writing nothing more.
         panel.click(READ)
         panel.dismiss_box("Fail!")
+        self.assertNotIn("04 53 57 24", self.sim.received("serial"))
         self.assertEqual(self.commands(), ["04 87 60 01", "04 87 60 01"])
         self.assertEqual(panel.look(READ), "grey")
         # Default IP to a unit that does not answer the address read after it: "Fail!".
@@ -284,7 +300,7 @@ class FaultTest(LinkTest):
         self.prefix.map_com_port(6, os.path.join(harness.WORK, "no-such-port"))
         panel = self.open_link("serial")
         self.choose_com_port("COM 6")
-        time.sleep(1)
+        panel.wait_idle(what="the link choice's failed open")
         # VU-Mode is left out: while VU is shown it does nothing at all, by design.
         controls = [c for c, _, frames, _ in CONTROLS if frames and c != VU]
         for control in controls + [READ, APPLY, DEFAULT_IP]:
@@ -296,12 +312,9 @@ class FaultTest(LinkTest):
 
     def test_unit_that_closes_the_connection(self):
         panel = self.open_link("tcp", "--fault", "close-after=9")
-        for _ in range(10):
-            if panel.text(STATUS) == "Disconnect!":
-                break
-            panel.tick()
-            time.sleep(0.5)
-        self.assertEqual(panel.text(STATUS), "Disconnect!")
+        # Polls until the unit has taken its nine lines and closes.
+        panel.wait_for(lambda: panel.text(STATUS) == "Disconnect!" or panel.tick(),
+                       what="Disconnect!")
         self.assertEqual(panel.look(CONNECT), "grey")
 
     def test_close_while_a_handler_waits_on_a_silent_unit(self):
@@ -310,8 +323,10 @@ class FaultTest(LinkTest):
         panel.click(CONNECT)
         panel.wait_for(lambda: panel.text(STATUS) == "Login success!", what="Login success!")
         panel.click(READ)  # the session is still waiting on the silent unit's replies
+        bitmaps = panel.live_bitmaps()
         panel.click(1053)  # Mute waits for the session to be free
-        time.sleep(0.5)
+        # Its pressed picture is in: it waits, taking sent messages only.
+        panel.wait_for(lambda: panel.live_bitmaps() > bitmaps, what="Mute waiting")
         panel.send_close()  # another program closes the panel meanwhile
         self.assertEqual(panel.exit_code(timeout=20), 2)
 

@@ -96,9 +96,14 @@ class FirmwareDialog:
             timeout=10).stdout.split(), 20, what="the open-file dialog")
         subprocess.run(["xdotool", "windowfocus", "--sync", found[0]], capture_output=True,
                        timeout=10)
-        time.sleep(0.5)
+        self.panel.wait_for(lambda: self.panel.probe.ask("focus Open")["focus"], 10,
+                            what="the focus in the open-file dialog")
         windows_path = "Z:" + path.replace("/", "\\")
         subprocess.run(["xdotool", "type", "--delay", "20", windows_path], timeout=60)
+        # Every key reached the name field before Return takes it.
+        self.panel.wait_for(lambda: any(c["text"] == windows_path for c in
+                                        self.panel.probe.ask("dump Open")["controls"]),
+                            10, what="%s in the open-file dialog" % windows_path)
         subprocess.run(["xdotool", "key", "Return"], timeout=10)
         size = os.path.getsize(path)
         self.wait_text(MAIN_SIZE if button == MAIN_LOAD else NET_SIZE, "%d byte." % size)
@@ -166,7 +171,7 @@ class FirmwareTest(PanelTest):
         self.expect_selected_port(panel, "COM 1")
         harness.wait_until(lambda: "04 87 60 01" in self.sim.received("serial"), 15,
                            what="the link choice's read")
-        time.sleep(3)  # the rest of the read and its pause
+        panel.wait_idle(what="the rest of the read and its pause")
 
         dialog = self.open_dialog(panel)
         self.assertEqual(panel.look(FIRMWARE_UPDATE), "blue")
@@ -184,8 +189,12 @@ class FirmwareTest(PanelTest):
         dialog.load(MAIN_LOAD, write_image("main.bin", binary))
         dialog.click(MAIN_BURN)
         dialog.wait_text(MAIN_STATUS, "COM port Connected!")
+        packets = len(self.sim.received("loader"))
         dialog.close()
-        time.sleep(1)
+        # The close is a posted message, which the window takes long before the update has
+        # sent three more of its 66 packets.
+        harness.wait_until(lambda: len(self.sim.received("loader")) >= packets + 3, 30,
+                           what="the update going on after the close")
         self.assertTrue(dialog.is_open())
         harness.wait_until(lambda: not dialog.is_open(), 60, what="the dialog to close")
         self.assertEqual(self.flash("main"), binary)
@@ -236,9 +245,9 @@ class FirmwareTest(PanelTest):
         sent = len(self.sim.received("tcp"))
         dialog.load(MAIN_LOAD, write_image("main-bad.hex", hex_of(hex_image, 150)))
         self.assertTrue(dialog.text(MAIN_PATH).lower().endswith("main-bad.hex"))
+        # Burn enabled again is the procedure's last act: nothing of it can come after.
         dialog.burn(MAIN_BURN, MAIN_STATUS, "Fail to convert the input from hex to bin!",
                     slow=False)
-        time.sleep(1)
         self.assertEqual(len(self.sim.received("tcp")), sent)
         self.assertEqual(self.flash("main"), binary)
         dialog.close()
@@ -300,7 +309,8 @@ class FirmwareTest(PanelTest):
         self.map_first_com_port(os.path.join(harness.WORK, "no-such-port"))
         panel = self.start_panel(harness.ip_value(self.address))
         panel.click(CONNECT)
-        time.sleep(1)  # the connect is under way, and stays so
+        harness.wait_until(lambda: harness.connecting(self.address, 23), 10,
+                           what="the panel's connect under way")
         self.assertNotEqual(panel.text(STATUS), "Connect to device fail.")
 
         panel.click(FIRMWARE_UPDATE)

@@ -4,6 +4,7 @@ input, on the serial link, with the panel's held bitmaps and memory watched."""
 import time
 import unittest
 
+import harness
 import test_controls as tc
 
 POLLS = 1000
@@ -26,12 +27,10 @@ class SoakTest(tc.LinkTest):
             self.sim.control(STATES[poll % 2])
             before = self.status_polls()
             panel.tick()  # WM_TIMER 1, as the 5 s timer would
-            deadline = time.monotonic() + 10
-            while self.status_polls() <= before:
-                self.assertLess(time.monotonic(), deadline, "poll %d never reached the unit" % poll)
-                time.sleep(0.01)
+            harness.wait_until(lambda: self.status_polls() > before, 10, step=0.01,
+                               what="poll %d at the unit" % poll)
             if poll % 100 == 0:
-                time.sleep(0.3)  # the redraw after the reply
+                panel.wait_idle(what="the redraw after the reply")
                 bitmaps[poll] = panel.live_bitmaps()
                 if poll == 100:
                     memory_at_100 = panel.memory_kb()
