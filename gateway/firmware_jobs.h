@@ -23,7 +23,9 @@ namespace vantrel::gateway {
 /// command queue, and every change of a unit's progress or outcome is an event.
 class FirmwareJobs {
   public:
-    FirmwareJobs(Units& units, EventHub& hub) : m_units(units), m_hub(hub) {}
+    /// The wait for a net update's power cycle is measured on `clock`.
+    FirmwareJobs(Units& units, EventHub& hub, Clock& clock)
+        : m_units(units), m_hub(hub), m_clock(clock) {}
 
     /// How a job goes through its units: the first `canary` are updated first, and the rest
     /// only if all of those are done; after `maxFailures` failures no unit begins. The units
@@ -97,6 +99,7 @@ class FirmwareJobs {
     static constexpr std::size_t kJobsKept = 64;
     Units& m_units;
     EventHub& m_hub;
+    Clock& m_clock;
     std::mutex m_mutex;
     std::condition_variable m_continued;
     bool m_closed = false;

@@ -72,9 +72,9 @@ struct Gateway {
         }
         api.SetListening(kPort, false, true);
     }
-    Units units;
+    Units units{vantrel::SystemClock::Instance(), RealLinks(vantrel::SystemClock::Instance()), {}};
     EventHub hub{4};
-    FirmwareJobs jobs{units, hub};
+    FirmwareJobs jobs{units, hub, vantrel::SystemClock::Instance()};
     Tokens tokens;
     AuditLog audit;
     Api api{units, hub, jobs, tokens, audit};

@@ -89,9 +89,9 @@ TEST_F(GatewayRequestTargetTest, APathTakesOnlyItsRoutesMethodsAndNoRouteIsNotFo
 // As after a reload that left it none: no request that needs a role is served as the loopback
 // "local" admin, even one naming the loopback address as its Host. The page is still served.
 TEST(GatewayNoTokensTest, NoTokensOnAnAddressThatNeedsThemServeNothingThatNeedsARole) {
-    gateway::Units units;
+    gateway::Units units{SystemClock::Instance(), gateway::RealLinks(SystemClock::Instance()), {}};
     gateway::EventHub hub{4};
-    gateway::FirmwareJobs jobs{units, hub};
+    gateway::FirmwareJobs jobs{units, hub, SystemClock::Instance()};
     gateway::Tokens tokens;
     gateway::AuditLog audit;
     gateway::Api api{units, hub, jobs, tokens, audit};

@@ -102,9 +102,9 @@ TEST(GatewayRouteRefusalsTest, WithoutTokensEveryRouteIsRefusedAtAnotherHost) {
 }
 
 TEST(GatewayRouteRefusalsTest, OnAnAddressThatNeedsTokensNoneServeNoRouteThatNeedsARole) {
-    gateway::Units units;
+    gateway::Units units{SystemClock::Instance(), gateway::RealLinks(SystemClock::Instance()), {}};
     gateway::EventHub hub{4};
-    gateway::FirmwareJobs jobs{units, hub};
+    gateway::FirmwareJobs jobs{units, hub, SystemClock::Instance()};
     gateway::Tokens tokens;
     gateway::AuditLog audit;
     gateway::Api api{units, hub, jobs, tokens, audit};
