@@ -59,8 +59,8 @@ std::unique_ptr<UnitLink> MakeLink(const Target& target, const LinkOptions& opti
             std::shared_ptr<SerialDevice> device = MakeDevice(target, options);
             auto link = std::make_unique<SerialUnitLink>(
                 PortNumber(target.name),
-                std::make_unique<RecordingSerialDevice>(*device, *recorder),
-                *options.clock, StopOf(options));
+                std::make_unique<RecordingSerialDevice>(*device, *recorder), *options.clock,
+                StopOf(options));
             return std::make_unique<LoggedLink>(std::move(recorder), device, std::move(link));
         }
         std::shared_ptr<ByteStream> stream = MakeStream(target, options);
@@ -70,9 +70,8 @@ std::unique_ptr<UnitLink> MakeLink(const Target& target, const LinkOptions& opti
         return std::make_unique<LoggedLink>(std::move(recorder), stream, std::move(link));
     }
     if (target.serial) {
-        return std::make_unique<SerialUnitLink>(PortNumber(target.name),
-                                                MakeDevice(target, options),
-                                                *options.clock, StopOf(options));
+        return std::make_unique<SerialUnitLink>(
+            PortNumber(target.name), MakeDevice(target, options), *options.clock, StopOf(options));
     }
     return std::make_unique<ConsoleUnitLink>(target.address, MakeStream(target, options),
                                              *options.clock, StopOf(options));

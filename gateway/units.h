@@ -15,8 +15,8 @@
 namespace vantrel::gateway {
 
 /// Makes the link to `unit`; its console's waits end early once `stop` is set.
-using UnitLinkMaker =
-    std::function<std::unique_ptr<UnitLink>(const cli::Target& unit, const std::atomic<int32_t>& stop)>;
+using UnitLinkMaker = std::function<std::unique_ptr<UnitLink>(const cli::Target& unit,
+                                                              const std::atomic<int32_t>& stop)>;
 /// The units' real links, their console or serial port, timed on `clock`.
 UnitLinkMaker RealLinks(Clock& clock);
 

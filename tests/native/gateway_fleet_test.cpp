@@ -39,8 +39,8 @@ TEST(GatewayFleetTest, AUnitIsPolledEachPeriodAndAChangeAtItIsAnEvent) {
     unit.Set(status_byte::kInput, 2);
     gw.clock.Advance(seconds(5));
     EXPECT_TRUE(gw.Streamed("\"input\":2"));
-    EXPECT_EQ(unit.ReadTimes(), (std::vector<Clock::TimePoint>{At(milliseconds(0)),
-                                                               At(seconds(5)), At(seconds(10))}));
+    EXPECT_EQ(unit.ReadTimes(), (std::vector<Clock::TimePoint>{At(milliseconds(0)), At(seconds(5)),
+                                                               At(seconds(10))}));
 }
 
 // The read still waits on the unit when two poll periods have passed: the unit is down by then,
@@ -83,7 +83,8 @@ TEST(GatewayFleetTest, ACommandLongerThanTwoPollPeriodsKeepsItsUnitUp) {
     });
     unit.TakeTime(milliseconds(300));  // 41 exchanges: past two periods, short of the limit
     const Clock::TimePoint begun = gw.clock.Now();
-    const gateway::HttpResponse ramp = gw.Call("POST", "/api/units/a/level/volume", R"({"value":40})");
+    const gateway::HttpResponse ramp =
+        gw.Call("POST", "/api/units/a/level/volume", R"({"value":40})");
     EXPECT_EQ(ramp.status, 200) << ramp.body;
     EXPECT_GT(gw.clock.Now() - begun, seconds(10));
     EXPECT_EQ(unit.Get(status_byte::kVolume), 40);
@@ -148,17 +149,16 @@ TEST(GatewayFleetTest, ABusyUnitsQueueHoldsSixteenAndItsDeadlinesAnswerInTime) {
     EXPECT_EQ(gw.Call("GET", "/api/units/a").status, 200);
 
     gw.clock.Advance(seconds(10));
-    ASSERT_TRUE(gw.Watched([&] {
-        return waiting.back().wait_for(milliseconds(0)) == std::future_status::ready;
-    }));
+    ASSERT_TRUE(gw.Watched(
+        [&] { return waiting.back().wait_for(milliseconds(0)) == std::future_status::ready; }));
     for (std::future<gateway::HttpResponse>& dropped : waiting) {
         const gateway::HttpResponse reply = InProcessGateway::Answer(std::move(dropped));
         EXPECT_EQ(reply.status, 504) << reply.body;
     }
     EXPECT_EQ(running.wait_for(milliseconds(0)), std::future_status::timeout);
     gw.clock.Advance(seconds(5));
-    ASSERT_TRUE(gw.Watched(
-        [&] { return running.wait_for(milliseconds(0)) == std::future_status::ready; }));
+    ASSERT_TRUE(
+        gw.Watched([&] { return running.wait_for(milliseconds(0)) == std::future_status::ready; }));
     const gateway::HttpResponse overdue = InProcessGateway::Answer(std::move(running));
     ASSERT_EQ(overdue.status, 504) << overdue.body;
     const std::string id = InProcessGateway::Json(overdue)["command"];

@@ -144,7 +144,9 @@ class FakeUnitLink : public UnitLink {
         return Then([] { return Outcome(); });
     }
     void Close() override {}
-    Result<StatusBlock> ReadStatus() override { return Then([&] { return m_unit.ReadStatus(m_clock.Now()); }); }
+    Result<StatusBlock> ReadStatus() override {
+        return Then([&] { return m_unit.ReadStatus(m_clock.Now()); });
+    }
     Result<NetworkSettings> ReadNetwork() override {
         return Then([] { return Result<NetworkSettings>(NetworkSettings{}); });
     }
@@ -168,7 +170,9 @@ class FakeUnitLink : public UnitLink {
     Outcome Reconnect(std::optional<std::uint32_t>) override {
         return Then([] { return Outcome(); });
     }
-    Outcome SendDefaultIp() override { return Then([] { return Outcome(); }); }
+    Outcome SendDefaultIp() override {
+        return Then([] { return Outcome(); });
+    }
     Result<std::uint32_t> ReadAddress() override {
         return Then([] { return Result<std::uint32_t>(0u); });
     }
@@ -268,9 +272,8 @@ class InProcessGateway {
         if (std::optional<gateway::HttpResponse> refused = api.Admit(request, bodyLimit)) {
             response->set_value(std::move(*refused));
         } else {
-            api.Serve(std::move(request), [response](gateway::HttpResponse r) {
-                response->set_value(std::move(r));
-            });
+            api.Serve(std::move(request),
+                      [response](gateway::HttpResponse r) { response->set_value(std::move(r)); });
         }
         return answer;
     }
