@@ -24,7 +24,7 @@ namespace vantrel::gateway {
 class FirmwareJobs {
   public:
     /// The wait for a net update's power cycle is measured on `clock`.
-    FirmwareJobs(Units& units, EventHub& hub, Clock& clock)
+    FirmwareJobs(Units& units, EventHub& hub, WaitableClock& clock)
         : m_units(units), m_hub(hub), m_clock(clock) {}
 
     /// How a job goes through its units: the first `canary` are updated first, and the rest
@@ -99,7 +99,7 @@ class FirmwareJobs {
     static constexpr std::size_t kJobsKept = 64;
     Units& m_units;
     EventHub& m_hub;
-    Clock& m_clock;
+    WaitableClock& m_clock;
     std::mutex m_mutex;
     std::condition_variable m_continued;
     bool m_closed = false;

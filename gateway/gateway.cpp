@@ -11,9 +11,9 @@
 namespace vantrel::gateway {
 
 Gateway::Gateway(const GatewayOptions& options)
-    : Gateway(options, SystemClock::Instance(), RealLinks(SystemClock::Instance())) {}
+    : Gateway(options, WaitableClock::System(), RealLinks(WaitableClock::System())) {}
 
-Gateway::Gateway(const GatewayOptions& options, Clock& clock, UnitLinkMaker makeLink)
+Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMaker makeLink)
     : m_options(options),
       m_units(clock, std::move(makeLink), options.monitor),
       m_jobs(m_units, m_hub, clock) {

@@ -54,7 +54,7 @@ class Gateway {
     /// On the system clock, with the units' real links.
     explicit Gateway(const GatewayOptions& options);
     /// Its monitors reach the units through `makeLink`, and all keep time on `clock`.
-    Gateway(const GatewayOptions& options, Clock& clock, UnitLinkMaker makeLink);
+    Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMaker makeLink);
     ~Gateway();
     Gateway(const Gateway&) = delete;
     Gateway& operator=(const Gateway&) = delete;

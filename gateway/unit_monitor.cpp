@@ -8,7 +8,7 @@
 namespace vantrel::gateway {
 
 UnitMonitor::UnitMonitor(std::string name, const LinkMaker& makeLink, const MonitorOptions& options,
-                         Changed changed, Clock& clock)
+                         Changed changed, WaitableClock& clock)
     : m_name(std::move(name)),
       m_options(options),
       m_changed(std::move(changed)),

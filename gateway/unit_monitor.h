@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "gateway/unit_snapshot.h"
-#include "unit/clock.h"
+#include "gateway/waitable_clock.h"
 #include "unit_link/unit_link.h"
 
 namespace vantrel::gateway {
@@ -63,7 +63,7 @@ class UnitMonitor {
     using Changed = std::function<void(const UnitSnapshot&)>;
 
     UnitMonitor(std::string name, const LinkMaker& makeLink, const MonitorOptions& options,
-                Changed changed, Clock& clock);
+                Changed changed, WaitableClock& clock);
     ~UnitMonitor();
     UnitMonitor(const UnitMonitor&) = delete;
     UnitMonitor& operator=(const UnitMonitor&) = delete;
@@ -131,7 +131,7 @@ class UnitMonitor {
     const std::string m_name;
     const MonitorOptions m_options;
     const Changed m_changed;
-    Clock& m_clock;
+    WaitableClock& m_clock;
     std::atomic<int32_t> m_stop{0};
     std::unique_ptr<UnitLink> m_link;
     std::string m_lossReason;  // the monitor thread's own

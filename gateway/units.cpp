@@ -12,11 +12,9 @@ UnitLinkMaker RealLinks(Clock& clock) {
 }
 
 void Units::Add(const std::string& name, const cli::Target& target, UnitMonitor::Changed changed) {
-    const UnitLinkMaker& makeLink = m_makeLink;
     m_monitors.push_back(std::make_unique<UnitMonitor>(
-        name,
-        [&makeLink, target](const std::atomic<int32_t>& stop) { return makeLink(target, stop); },
-        m_options, std::move(changed), m_clock));
+        name, [&](const std::atomic<int32_t>& stop) { return m_makeLink(target, stop); }, m_options,
+        std::move(changed), m_clock));
 }
 
 UnitMonitor* Units::Find(const std::string& name) const {

@@ -25,7 +25,7 @@ UnitLinkMaker RealLinks(Clock& clock);
 /// deadlines. The monitors' links come from `makeLink`, and all of them keep time on `clock`.
 class Units {
   public:
-    Units(Clock& clock, UnitLinkMaker makeLink, const MonitorOptions& options)
+    Units(WaitableClock& clock, UnitLinkMaker makeLink, const MonitorOptions& options)
         : m_clock(clock), m_makeLink(std::move(makeLink)), m_options(options) {}
     ~Units() { Stop(); }
     Units(const Units&) = delete;
@@ -49,7 +49,7 @@ class Units {
     static constexpr std::chrono::milliseconds kWatchPeriod{100};
     void Watch();
 
-    Clock& m_clock;
+    WaitableClock& m_clock;
     const UnitLinkMaker m_makeLink;
     const MonitorOptions m_options;
     std::vector<std::unique_ptr<UnitMonitor>> m_monitors;

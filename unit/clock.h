@@ -1,9 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 
 namespace vantrel {
 
@@ -17,11 +14,6 @@ class Clock {
     virtual ~Clock() = default;
     virtual void Sleep(Duration pause) = 0;
     virtual TimePoint Now() = 0;
-    /// Waits on `wake`, whose mutex `lock` holds, until `ready` holds or this clock reaches
-    /// `deadline`; returns `ready()`. Whoever changes what `ready` reads notifies `wake`. This
-    /// waits on the steady clock: a clock that keeps a time of its own overrides it.
-    virtual bool WaitUntil(std::condition_variable& wake, std::unique_lock<std::mutex>& lock,
-                           TimePoint deadline, const std::function<bool()>& ready);
 };
 
 /// The real clock: sleeps the calling thread.

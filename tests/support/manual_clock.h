@@ -7,14 +7,14 @@
 #include <mutex>
 #include <vector>
 
-#include "unit/clock.h"
+#include "gateway/waitable_clock.h"
 
 namespace vantrel::testing {
 
 /// A clock whose time moves only when the test advances it; a thread waiting on it for a time
 /// wakes when the time is advanced past it, so that periods and limits of seconds pass at once
 /// and in the order the test chooses.
-class ManualClock : public Clock {
+class ManualClock : public gateway::WaitableClock {
   public:
     /// A pause moves the time on, as the pause would.
     void Sleep(Duration pause) override { Advance(pause); }
