@@ -107,8 +107,9 @@ TEST(GatewayFleetTest, TheReconnectPauseDoublesUpToTheLongestAndALossIsCounted) 
         gw.clock.Advance(seconds(gap));
         expected.push_back(expected.back() + seconds(gap));
     }
-    ASSERT_TRUE(WaitUntil([&] { return gw.Link("a") == LinkState::Down; }, kLimit));
+    ASSERT_TRUE(WaitUntil([&] { return unit.Opens().size() == expected.size(); }, kLimit));
     EXPECT_EQ(unit.Opens(), expected);
+    ASSERT_TRUE(WaitUntil([&] { return gw.Link("a") == LinkState::Down; }, kLimit));
 
     ASSERT_TRUE(gw.Settled());
     unit.Refuse(false);
