@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/hex_text.h"
 #include "tests/support/in_process_gateway.h"
 
 namespace vantrel {
@@ -23,6 +24,10 @@ using testing::InProcessGateway;
 using testing::WaitUntil;
 
 constexpr milliseconds kLimit{10000};  // real time, for what the monitors' threads do
+
+bool Holds(const std::string& text, const std::string& line) {
+    return text.find(line + "\n") != std::string::npos;
+}
 
 Clock::TimePoint At(milliseconds since) { return Clock::TimePoint(since); }
 
@@ -228,6 +233,64 @@ TEST(GatewayFleetTest, AFailedCanaryOrAJobsMostFailuresHoldTheRestBack) {
         EXPECT_EQ(halted["units"][i]["state"], "not started") << halted.dump();
         EXPECT_EQ(halted["units"][i]["error"], "the job had its most failures");
     }
+}
+
+// One unfinished firmware job a unit: a second is refused while the first runs, and taken once
+// it has ended.
+TEST(GatewayFleetTest, ASecondJobForAUnitBeingUpdatedIsRefused) {
+    InProcessGateway gw({"a"});
+    testing::FakeUnit& unit = gw.Unit("a");
+    gw.Start();
+    ASSERT_TRUE(gw.AllUp());
+    const std::string path = "/api/firmware?units=a&controller=main";
+    const std::string image(3000, '\x5A');
+    unit.Hold(true);
+    const gateway::HttpResponse first = gw.Call("POST", path, image, "application/octet-stream");
+    ASSERT_EQ(first.status, 202) << first.body;
+    ASSERT_TRUE(WaitUntil([&] { return unit.Held() == 1; }, kLimit));
+    const gateway::HttpResponse second = gw.Call("POST", path, image, "application/octet-stream");
+    EXPECT_EQ(second.status, 409) << second.body;
+    unit.Hold(false);
+    const std::string job = "/api/jobs/" + InProcessGateway::Json(first)["job"].get<std::string>();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return InProcessGateway::Json(gw.Call("GET", job))["finished"] == true; }, kLimit));
+    EXPECT_EQ(gw.Call("POST", path, image, "application/octet-stream").status, 202);
+}
+
+// A net update holds the line in break until the unit is power-cycled: planned work, which must
+// not read as a unit that went down, however long the wait is.
+TEST(GatewayFleetTest, AUnitWaitingForItsPowerCycleIsInMaintenanceNotDown) {
+    InProcessGateway gw({"ttyUSB0"});
+    gw.Unit("ttyUSB0").OnSerialPort();
+    gw.Start();
+    ASSERT_TRUE(gw.AllUp());
+    const auto metrics = [&] { return gw.Call("GET", "/metrics").body; };
+    const std::string series = "{unit=\"ttyUSB0\"} ";
+    EXPECT_TRUE(Holds(metrics(), "vantrel_unit_maintenance" + series + "0"));
+
+    const gateway::HttpResponse started = gw.Call(
+        "POST", "/api/firmware?controller=net&units=ttyUSB0",
+        testing::HexOf(std::vector<std::uint8_t>(1024, 0x5A), 16), "application/octet-stream");
+    ASSERT_EQ(started.status, 202) << started.body;
+    const std::string job =
+        "/api/jobs/" + InProcessGateway::Json(started)["job"].get<std::string>();
+    ASSERT_TRUE(WaitUntil([&] { return gw.Link("ttyUSB0") == LinkState::Maintenance; }, kLimit));
+    gw.clock.Advance(seconds(20));  // well past the two silent poll periods of a down unit
+    const json shown = InProcessGateway::Json(gw.Call("GET", "/api/units/ttyUSB0"));
+    EXPECT_EQ(shown["link"], "maintenance") << shown.dump();
+    EXPECT_EQ(shown["reason"], "a net controller update waits for the unit's power cycle");
+    const std::string waiting = metrics();
+    EXPECT_TRUE(Holds(waiting, "vantrel_unit_maintenance" + series + "1")) << waiting;
+    EXPECT_TRUE(Holds(waiting, "vantrel_up" + series + "0")) << waiting;
+
+    EXPECT_EQ(gw.Call("POST", job + "/continue", "{}").status, 200);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return InProcessGateway::Json(gw.Call("GET", job))["units"][0]["state"] == "done"; },
+        kLimit));
+    const std::string after = metrics();
+    EXPECT_TRUE(Holds(after, "vantrel_unit_maintenance" + series + "0")) << after;
+    EXPECT_TRUE(Holds(after, "vantrel_firmware_jobs_total{outcome=\"done\"} 1")) << after;
+    EXPECT_TRUE(Holds(after, "vantrel_firmware_jobs_total{outcome=\"failed\"} 0")) << after;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The gateway's network side against hostile and careless clients, over real loopback sockets:
 // requests a page of another site makes, bodies that do not end, clients that trickle or idle,
-// two updates of one unit, and stopping whatever clients do.
+// and stopping whatever clients do.
 #include <sys/resource.h>
 
 #include <gtest/gtest.h>
@@ -304,33 +304,6 @@ TEST(GatewayCommandLimitsTest, AnAddressTheUnitCouldNotBeReachedAtIsRefusedUnsen
         EXPECT_EQ(line.find("MASK"), std::string::npos) << line;
     }
     EXPECT_EQ(gw.units[0]->unit.State().mask, 0xFFFFFF00u);
-}
-
-// One unfinished firmware job a unit: a second is refused while the first runs, and the first
-// stays in the table until it ends.
-TEST(GatewayJobsTest, ASecondJobForAUnitBeingUpdatedIsRefused) {
-    testing::RunningGateway gw(1);
-    ASSERT_TRUE(gw.started) << gw.error;
-    ASSERT_TRUE(gw.AllUp());
-    auto client = gw.Client();
-    const char* path = "/api/firmware?units=127.0.60.1&controller=main";
-    const std::string image(3000, '\x5A');
-    const auto first = client.Post(path, image, "application/octet-stream");
-    ASSERT_TRUE(first);
-    ASSERT_EQ(first->status, 202);
-    const std::string job = "/api/jobs/" + json::parse(first->body)["job"].get<std::string>();
-    const auto second = client.Post(path, image, "application/octet-stream");
-    ASSERT_TRUE(second);
-    EXPECT_EQ(second->status, 409) << second->body;
-    ASSERT_TRUE(testing::WaitUntil(
-        [&] {
-            const auto state = client.Get(job.c_str());
-            return state && state->status == 200 && json::parse(state->body)["finished"] == true;
-        },
-        std::chrono::seconds(20)));
-    const auto again = client.Post(path, image, "application/octet-stream");
-    ASSERT_TRUE(again);
-    EXPECT_EQ(again->status, 202);
 }
 
 // The program ends within 3 s of a stop signal whatever its clients hold open: a trickle, an

@@ -46,6 +46,10 @@ class FakeUnit {
         return m_opens;
     }
     void Refuse(bool refuse) { Flag(m_refuse, refuse); }
+    /// Set before the gateway starts: the unit is on a serial port, which reads its versions
+    /// and reaches its net controller.
+    void OnSerialPort() { m_serial = true; }
+    bool Serial() const { return m_serial; }
     void FailUpdates(bool fail) { Flag(m_failUpdates, fail); }
     /// While held, every exchange waits until Hold(false).
     void Hold(bool hold) {
@@ -127,6 +131,7 @@ class FakeUnit {
     int m_presses = 0;
     int m_held = 0;
     std::vector<Clock::TimePoint> m_opens;
+    bool m_serial = false;
     bool m_refuse = false;
     bool m_failUpdates = false;
     bool m_hold = false;
@@ -134,7 +139,7 @@ class FakeUnit {
     std::function<void()> m_onExchange;
 };
 
-/// The link to a FakeUnit, as a console's would be: no versions, levels only by steps.
+/// The link to a FakeUnit; its levels move only by steps.
 class FakeUnitLink : public UnitLink {
   public:
     FakeUnitLink(FakeUnit& unit, ManualClock& clock) : m_unit(unit), m_clock(clock) {}
@@ -150,8 +155,10 @@ class FakeUnitLink : public UnitLink {
     Result<NetworkSettings> ReadNetwork() override {
         return Then([] { return Result<NetworkSettings>(NetworkSettings{}); });
     }
-    bool ReadsVersions() const override { return false; }
-    Result<FirmwareVersions> ReadVersions() override { return Failure{Fault::kRefused}; }
+    bool ReadsVersions() const override { return m_unit.Serial(); }
+    Result<FirmwareVersions> ReadVersions() override {
+        return Then([] { return Result<FirmwareVersions>(FirmwareVersions{}); });
+    }
     Outcome Press(const Button& button) override {
         return Then([&] {
             m_unit.Press(button);
@@ -179,9 +186,11 @@ class FakeUnitLink : public UnitLink {
     Outcome UpdateMainFirmware(const firmware::Image&, const firmware::ProgressSink&) override {
         return Then([&] { return m_unit.Update(); });
     }
-    Outcome HoldBreak() override { return Failure{Fault::kRefused}; }
+    Outcome HoldBreak() override {
+        return Then([] { return Outcome(); });
+    }
     Outcome UpdateNetFirmware(const firmware::Image&, const firmware::ProgressSink&) override {
-        return Failure{Fault::kRefused};
+        return Then([&] { return m_unit.Update(); });
     }
 
   private:
