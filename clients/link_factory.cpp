@@ -42,7 +42,7 @@ const std::atomic<int32_t>& StopOf(const LinkOptions& options) {
 }  // namespace
 
 std::unique_ptr<ByteStream> MakeStream(const Target&, const LinkOptions& options) {
-    auto stream = std::make_unique<TcpStream>(StopOf(options), SystemClock::Instance());
+    auto stream = std::make_unique<TcpStream>(StopOf(options), *options.clock);
     stream->SetConnectLimit(options.connectLimit);
     return stream;
 }
@@ -59,23 +59,22 @@ std::unique_ptr<UnitLink> MakeLink(const Target& target, const LinkOptions& opti
             std::shared_ptr<SerialDevice> device = MakeDevice(target, options);
             auto link = std::make_unique<SerialUnitLink>(
                 PortNumber(target.name),
-                std::make_unique<RecordingSerialDevice>(*device, *recorder),
-                SystemClock::Instance(), StopOf(options));
+                std::make_unique<RecordingSerialDevice>(*device, *recorder), *options.clock,
+                StopOf(options));
             return std::make_unique<LoggedLink>(std::move(recorder), device, std::move(link));
         }
         std::shared_ptr<ByteStream> stream = MakeStream(target, options);
         auto link = std::make_unique<ConsoleUnitLink>(
             target.address, std::make_unique<RecordingByteStream>(*stream, *recorder),
-            SystemClock::Instance(), StopOf(options));
+            *options.clock, StopOf(options));
         return std::make_unique<LoggedLink>(std::move(recorder), stream, std::move(link));
     }
     if (target.serial) {
-        return std::make_unique<SerialUnitLink>(PortNumber(target.name),
-                                                MakeDevice(target, options),
-                                                SystemClock::Instance(), StopOf(options));
+        return std::make_unique<SerialUnitLink>(
+            PortNumber(target.name), MakeDevice(target, options), *options.clock, StopOf(options));
     }
     return std::make_unique<ConsoleUnitLink>(target.address, MakeStream(target, options),
-                                             SystemClock::Instance(), StopOf(options));
+                                             *options.clock, StopOf(options));
 }
 
 }  // namespace vantrel::clients

@@ -27,6 +27,8 @@ struct LinkOptions {
     /// Ends the console's waits and a firmware update (between packets) early once it holds a
     /// value other than 0; the tool's waits end at their time limits when none is given.
     const std::atomic<int32_t>* stop = nullptr;
+    /// What the link's pauses and time limits are measured on.
+    Clock* clock = &SystemClock::Instance();
 };
 
 /// The transports under a unit's link, made apart so that a decorator (a traffic log, say)

@@ -240,7 +240,8 @@ void FirmwareJobs::Close() {
 
 bool FirmwareJobs::AwaitPowerCycle(const std::shared_ptr<Job>& job) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_continued.wait_for(lock, kPowerCycleWait, [&] { return job->continued || m_closed; });
+    m_clock.WaitUntil(m_continued, lock, m_clock.Now() + kPowerCycleWait,
+                      [&] { return job->continued || m_closed; });
     return job->continued && !m_closed;
 }
 

@@ -40,7 +40,9 @@ struct JobOutcome {
 /// command queue, and every change of a unit's progress or outcome is an event.
 class FirmwareJobs {
   public:
-    FirmwareJobs(Units& units, EventHub& hub) : m_units(units), m_hub(hub) {}
+    /// The wait for a net update's power cycle is measured on `clock`.
+    FirmwareJobs(Units& units, EventHub& hub, WaitableClock& clock)
+        : m_units(units), m_hub(hub), m_clock(clock) {}
 
     /// How a job goes through its units: the canary units first, at most so many failures.
     using Stages = clients::Stages;
@@ -109,6 +111,7 @@ class FirmwareJobs {
     static constexpr std::size_t kJobsKept = 64;
     Units& m_units;
     EventHub& m_hub;
+    WaitableClock& m_clock;
     std::mutex m_mutex;
     std::condition_variable m_continued;
     bool m_closed = false;

@@ -10,25 +10,25 @@
 
 namespace vantrel::gateway {
 
-Gateway::Gateway(const GatewayOptions& options) : m_options(options) {
+Gateway::Gateway(const GatewayOptions& options)
+    : Gateway(options, WaitableClock::System(), RealLinks(WaitableClock::System())) {}
+
+Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMaker makeLink)
+    : m_options(options),
+      m_units(clock, std::move(makeLink), options.monitor),
+      m_jobs(m_units, m_hub, clock) {
     if (options.token) m_tokens.SetSingle(*options.token);
     std::vector<EmberProvider::UnitName> names;
     for (const clients::Target& target : options.units) {
-        auto makeLink = [target](const std::atomic<int32_t>& stop) {
-            clients::LinkOptions linkOptions;
-            linkOptions.stop = &stop;
-            return clients::MakeLink(target, linkOptions);
-        };
         // A serial unit is named by its device's base name: ttyUSB0.
         const std::string name =
             target.serial ? target.name.substr(target.name.rfind('/') + 1) : target.name;
         const std::size_t index = names.size();
         names.push_back({name, target.name});
-        m_units.Add(std::make_unique<UnitMonitor>(
-            name, makeLink, options.monitor, [this, index](const UnitSnapshot& snapshot) {
-                m_hub.Publish("unit", UnitJson(snapshot).dump());
-                if (m_ember) m_ember->Changed(index, snapshot);
-            }));
+        m_units.Add(name, target, [this, index](const UnitSnapshot& snapshot) {
+            m_hub.Publish("unit", UnitJson(snapshot).dump());
+            if (m_ember) m_ember->Changed(index, snapshot);
+        });
     }
     if (options.ember) {
         m_ember = std::make_unique<EmberProvider>(m_units, m_hub, m_audit, names, *options.ember);

@@ -51,7 +51,10 @@ enum class StartFault : std::uint8_t {
 /// The service: a monitor per unit and the HTTP server in front of them.
 class Gateway {
   public:
+    /// On the system clock, with the units' real links.
     explicit Gateway(const GatewayOptions& options);
+    /// Its monitors reach the units through `makeLink`, and all keep time on `clock`.
+    Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMaker makeLink);
     ~Gateway();
     Gateway(const Gateway&) = delete;
     Gateway& operator=(const Gateway&) = delete;
@@ -89,7 +92,7 @@ class Gateway {
     const GatewayOptions m_options;
     EventHub m_hub{kMostStreams};
     Units m_units;
-    FirmwareJobs m_jobs{m_units, m_hub};
+    FirmwareJobs m_jobs;
     Tokens m_tokens;
     AuditLog m_audit;
     // Before the server: its loop's end may still close Ember+ sessions.

@@ -8,10 +8,11 @@
 namespace vantrel::gateway {
 
 UnitMonitor::UnitMonitor(std::string name, const LinkMaker& makeLink, const MonitorOptions& options,
-                         Changed changed)
+                         Changed changed, WaitableClock& clock)
     : m_name(std::move(name)),
       m_options(options),
       m_changed(std::move(changed)),
+      m_clock(clock),
       m_link(makeLink(m_stop)) {
     m_state.unit = m_name;
     m_state.reason = "starting";
@@ -75,13 +76,13 @@ UnitSnapshot UnitMonitor::Snapshot() const {
         snapshot.reason = "no answer for two poll periods";
         snapshot.since = std::chrono::system_clock::now() -
                          std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                             Steady::now() - snapshot.lastAnswer - limit);
+                             m_clock.Now() - snapshot.lastAnswer - limit);
     }
     return snapshot;
 }
 
 bool UnitMonitor::Silent(const UnitSnapshot& state) const {
-    return state.link == LinkState::Up && Steady::now() - state.lastAnswer > 2 * m_options.poll;
+    return state.link == LinkState::Up && m_clock.Now() - state.lastAnswer > 2 * m_options.poll;
 }
 
 void UnitMonitor::CheckAnswered() {
@@ -94,7 +95,7 @@ void UnitMonitor::CheckAnswered() {
 }
 
 void UnitMonitor::Answered() {
-    m_state.lastAnswer = Steady::now();
+    m_state.lastAnswer = m_clock.Now();
     m_silenceTold = false;
 }
 
@@ -104,7 +105,7 @@ Queued UnitMonitor::Submit(QueuedCommand command) {
         if (m_stopping || m_closing) return Queued::kStopping;
         if (m_state.link != LinkState::Up) return Queued::kLinkDown;
         if (m_queue.size() >= m_options.mostQueued) return Queued::kFull;
-        m_queue.push_back({std::move(command), Steady::now()});
+        m_queue.push_back({std::move(command), m_clock.Now()});
     }
     m_wake.notify_all();
     return Queued::kYes;
@@ -115,7 +116,7 @@ void UnitMonitor::CheckDeadlines(Steady::duration period) {
     std::function<void()> overdue;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const Steady::time_point now = Steady::now();
+        const Steady::time_point now = m_clock.Now();
         for (auto waiting = m_queue.begin(); waiting != m_queue.end();) {
             if (!waiting->command.update && now - waiting->since >= m_options.startLimit) {
                 expired.push_back(std::move(waiting->command));
@@ -196,38 +197,40 @@ bool UnitMonitor::Connect() {
 }
 
 void UnitMonitor::Serve() {
-    Steady::time_point nextPoll = Steady::now() + m_options.poll;
+    Steady::time_point nextPoll = m_clock.Now() + m_options.poll;
     for (;;) {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_wake.wait_until(lock, nextPoll,
+        m_clock.WaitUntil(m_wake, lock, nextPoll,
                           [&] { return m_stopping || m_closing || !m_queue.empty(); });
         if (m_stopping || m_closing) return;
         if (!m_queue.empty()) {
             QueuedCommand command = std::move(m_queue.front().command);
             m_queue.pop_front();
-            m_running = Running{command.update, Steady::now(), std::move(command.overdue)};
+            m_running = Running{command.update, m_clock.Now(), std::move(command.overdue)};
             lock.unlock();
-            // The state is read again at once, so that the command's effect shows. The unit's
-            // answers to the command keep it up meanwhile.
+            // The state is read again at once, so that the command's effect shows, unless the
+            // command's own last exchange read it. The unit's answers to the command keep it up
+            // meanwhile.
             AnswerNotingLink answering(*m_link, [this] { NoteAnswer(); });
-            const bool polled = Poll(command.run(answering));
+            const bool changesNetwork = command.run(answering);
+            const bool polled = Poll(changesNetwork, answering.StatusNow());
             {
                 std::lock_guard<std::mutex> done(m_mutex);
                 m_running.reset();
             }
             command.finished(CommandEnd::kRan);
             if (!polled) return;
-            nextPoll = Steady::now() + m_options.poll;
+            nextPoll = m_clock.Now() + m_options.poll;
             continue;
         }
         lock.unlock();
         if (!Poll(false)) return;
-        nextPoll = std::max(nextPoll + m_options.poll, Steady::now());
+        nextPoll = std::max(nextPoll + m_options.poll, m_clock.Now());
     }
 }
 
-bool UnitMonitor::Poll(bool readNetwork) {
-    Result<StatusBlock> status = m_link->ReadStatus();
+bool UnitMonitor::Poll(bool readNetwork, const std::optional<StatusBlock>& known) {
+    Result<StatusBlock> status = known ? Result<StatusBlock>(*known) : m_link->ReadStatus();
     if (!status.Ok()) {
         m_lossReason = "status poll: " + clients::FaultNote(status.GetFailure());
         return false;
@@ -291,7 +294,7 @@ bool UnitMonitor::Closing() const {
 
 bool UnitMonitor::Pause(std::chrono::milliseconds pause) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return !m_wake.wait_for(lock, pause, [&] { return m_stopping; });
+    return !m_clock.WaitUntil(m_wake, lock, m_clock.Now() + pause, [&] { return m_stopping; });
 }
 
 }  // namespace vantrel::gateway

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "gateway/unit_snapshot.h"
+#include "gateway/waitable_clock.h"
 #include "unit_link/unit_link.h"
 
 namespace vantrel::gateway {
@@ -53,7 +54,8 @@ struct QueuedCommand {
 /// One unit's link, held by a thread of its own: it connects, reads the whole state, polls the
 /// status every poll period and runs queued commands one at a time between polls. A lost link
 /// is made again after a pause that doubles up to the longest. Every change of the unit's state
-/// or link is handed to `changed`, on the monitor's thread.
+/// or link is handed to `changed`, on the monitor's thread. Its periods, pauses and limits are
+/// measured and waited for on `clock`.
 class UnitMonitor {
   public:
     /// Makes the unit's link; its console waits end early once `stop` is set.
@@ -61,7 +63,7 @@ class UnitMonitor {
     using Changed = std::function<void(const UnitSnapshot&)>;
 
     UnitMonitor(std::string name, const LinkMaker& makeLink, const MonitorOptions& options,
-                Changed changed);
+                Changed changed, WaitableClock& clock);
     ~UnitMonitor();
     UnitMonitor(const UnitMonitor&) = delete;
     UnitMonitor& operator=(const UnitMonitor&) = delete;
@@ -115,7 +117,9 @@ class UnitMonitor {
     void Run();
     bool Connect();
     void Serve();
-    bool Poll(bool readNetwork);
+    /// Reads the status, or takes `known`, one a command has just read, and the network
+    /// settings when asked; false when the link is lost.
+    bool Poll(bool readNetwork, const std::optional<StatusBlock>& known = std::nullopt);
     void SetLink(LinkState state, const std::string& reason);
     void Notify();
     void DropQueued(CommandEnd why);
@@ -127,6 +131,7 @@ class UnitMonitor {
     const std::string m_name;
     const MonitorOptions m_options;
     const Changed m_changed;
+    WaitableClock& m_clock;
     std::atomic<int32_t> m_stop{0};
     std::unique_ptr<UnitLink> m_link;
     std::string m_lossReason;  // the monitor thread's own

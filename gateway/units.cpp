@@ -2,6 +2,22 @@
 
 namespace vantrel::gateway {
 
+UnitLinkMaker RealLinks(Clock& clock) {
+    return [&clock](const clients::Target& unit, const std::atomic<int32_t>& stop) {
+        clients::LinkOptions options;
+        options.stop = &stop;
+        options.clock = &clock;
+        return clients::MakeLink(unit, options);
+    };
+}
+
+void Units::Add(const std::string& name, const clients::Target& target,
+                UnitMonitor::Changed changed) {
+    m_monitors.push_back(std::make_unique<UnitMonitor>(
+        name, [&](const std::atomic<int32_t>& stop) { return m_makeLink(target, stop); }, m_options,
+        std::move(changed), m_clock));
+}
+
 UnitMonitor* Units::Find(const std::string& name) const {
     for (const auto& monitor : m_monitors) {
         if (monitor->Name() == name) return monitor.get();
@@ -47,7 +63,8 @@ void Units::Stop() {
 
 void Units::Watch() {
     std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_wake.wait_for(lock, kWatchPeriod, [&] { return m_stopping; })) {
+    while (!m_clock.WaitUntil(m_wake, lock, m_clock.Now() + kWatchPeriod,
+                              [&] { return m_stopping; })) {
         lock.unlock();
         for (const auto& monitor : m_monitors) {
             monitor->CheckAnswered();

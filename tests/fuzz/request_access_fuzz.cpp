@@ -72,9 +72,9 @@ struct Gateway {
         }
         api.SetListening(kPort, false, true);
     }
-    Units units;
+    Units units{WaitableClock::System(), RealLinks(WaitableClock::System()), {}};
     EventHub hub{4};
-    FirmwareJobs jobs{units, hub};
+    FirmwareJobs jobs{units, hub, WaitableClock::System()};
     Tokens tokens;
     AuditLog audit;
     Api api{units, hub, jobs, tokens, audit};

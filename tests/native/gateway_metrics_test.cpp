@@ -1,6 +1,5 @@
 // What the gateway counts for its metrics: each unit's commands by how they ended, the units'
-// firmware updates, its version and start; and a unit that waits for its power cycle in a net
-// update shows in maintenance, not down.
+// firmware updates, its version and start.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -8,8 +7,6 @@
 #include <string>
 
 #include "res/version.h"
-#include "sim/serial_console.h"
-#include "tests/support/hex_text.h"
 #include "tests/support/running_gateway.h"
 
 namespace vantrel {
@@ -70,59 +67,6 @@ TEST(GatewayMetricsTest, CommandsAreCountedByUnitAndOutcomeAndTheGatewayTellsIts
     const double started = std::stod(text.substr(at + 1 + name.size()));
     EXPECT_GE(started, before - 1);
     EXPECT_LE(started, before + 10);
-}
-
-// A net update holds the line in break until the unit is power-cycled: planned work, which must
-// not read as a unit that went down, however long the wait is.
-TEST(GatewayMetricsTest, AUnitWaitingForItsPowerCycleIsInMaintenanceNotDown) {
-    sim::Unit unit(0x7F003C02, 0x7F003C02);
-    sim::TrafficLog log;
-    sim::SerialConsole console(unit, log, {});
-    ASSERT_TRUE(console.Start()) << console.Error();
-    const std::string device = console.DevicePath();
-    const std::string name = device.substr(device.rfind('/') + 1);
-    gateway::GatewayOptions options;
-    options.port = 0;
-    options.monitor.poll = std::chrono::milliseconds(500);
-    options.units.push_back(clients::Target{device, true, 0});
-    gateway::Gateway service(options);
-    std::string error;
-    ASSERT_TRUE(service.Start(error)) << error;
-    httplib::Client client("127.0.0.1", service.Port());
-    const std::string path = "/api/units/" + name;
-    ASSERT_TRUE(testing::Reaches(client, path, "/link", "up", milliseconds(5000)));
-    auto metrics = [&] { return client.Get("/metrics")->body; };
-    const std::string series = "{unit=\"" + name + "\"} ";
-    EXPECT_TRUE(Holds(metrics(), "vantrel_unit_maintenance" + series + "0"));
-
-    const auto started = client.Post(("/api/firmware?controller=net&units=" + name).c_str(),
-                                     testing::HexOf(std::vector<std::uint8_t>(1024, 0x5A), 16),
-                                     "application/octet-stream");
-    ASSERT_TRUE(started);
-    ASSERT_EQ(started->status, 202) << started->body;
-    const std::string job = "/api/jobs/" + json::parse(started->body)["job"].get<std::string>();
-    ASSERT_TRUE(testing::Reaches(client, path, "/link", "maintenance", milliseconds(5000)));
-    // Well past the two silent poll periods after which a unit is called down.
-    const auto since = std::chrono::system_clock::now();
-    ASSERT_TRUE(testing::WaitUntil(
-        [&] { return std::chrono::system_clock::now() - since > 4 * options.monitor.poll; },
-        milliseconds(5000)));
-    const json shown = json::parse(client.Get(path.c_str())->body);
-    EXPECT_EQ(shown["link"], "maintenance") << shown.dump();
-    EXPECT_EQ(shown["reason"], "a net controller update waits for the unit's power cycle");
-    const std::string waiting = metrics();
-    EXPECT_TRUE(Holds(waiting, "vantrel_unit_maintenance" + series + "1")) << waiting;
-    EXPECT_TRUE(Holds(waiting, "vantrel_up" + series + "0")) << waiting;
-
-    console.PowerCycle();
-    ASSERT_EQ(client.Post((job + "/continue").c_str(), "{}", "application/json")->status, 200);
-    ASSERT_TRUE(testing::Reaches(client, job, "/units/0/state", "done", milliseconds(20000)))
-        << client.Get(job.c_str())->body;
-    const std::string after = metrics();
-    EXPECT_TRUE(Holds(after, "vantrel_unit_maintenance" + series + "0")) << after;
-    EXPECT_TRUE(Holds(after, "vantrel_firmware_jobs_total{outcome=\"done\"} 1")) << after;
-    EXPECT_TRUE(Holds(after, "vantrel_firmware_jobs_total{outcome=\"failed\"} 0")) << after;
-    service.Stop();
 }
 
 }  // namespace

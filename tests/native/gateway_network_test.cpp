@@ -1,6 +1,6 @@
 // The gateway's network side against hostile and careless clients, over real loopback sockets:
 // requests a page of another site makes, bodies that do not end, clients that trickle or idle,
-// a unit too slow for its commands, two updates of one unit, and stopping whatever clients do.
+// and stopping whatever clients do.
 #include <sys/resource.h>
 
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -277,67 +276,6 @@ TEST(GatewayLimitsTest, AListenerOutOfDescriptorsWaitsInsteadOfSpinning) {
     close(ember);
 }
 
-// A unit that answers every line late: a command that runs past its answer limit is answered
-// 504 and its outcome comes as an event; one that cannot begin in time is dropped with 504; the
-// queue is bounded; and the rest of the API does not wait for any of it.
-TEST(GatewayCommandLimitsTest, ASlowUnitsCommandsAreAnsweredInTimeAndItsQueueIsBounded) {
-    sim::Faults slow;
-    slow.delayMs = 150;
-    testing::RunningGateway gw(1, "127.0.0.1", std::nullopt, slow, [](gateway::GatewayOptions& o) {
-        o.monitor.poll = std::chrono::seconds(2);
-        o.monitor.startLimit = milliseconds(1000);
-        o.monitor.answerLimit = milliseconds(1500);
-        o.monitor.mostQueued = 2;
-    });
-    ASSERT_TRUE(gw.started) << gw.error;
-    ASSERT_TRUE(gw.AllUp(std::chrono::seconds(10)));
-    gw.units[0]->unit.SetLevel(sim::Level::Volume, 0);
-    const std::string unit = "/api/units/127.0.60.1";
-    RawClient events(gw.host, gw.service->Port());
-    events.Send(Request("GET", "/api/events", "127.0.0.1:" + std::to_string(gw.service->Port())));
-
-    const auto start = Clock::now();
-    auto longOne = std::async(std::launch::async, [&] {
-        return gw.Post(unit + "/level/volume", {{"value", 15}});
-    });
-    std::this_thread::sleep_for(milliseconds(100));
-    auto waiting = std::async(std::launch::async,
-                              [&] { return gw.Post(unit + "/press/mute", json::object()); });
-    std::this_thread::sleep_for(milliseconds(100));
-    auto queued = std::async(std::launch::async,
-                             [&] { return gw.Post(unit + "/press/mute", json::object()); });
-    std::this_thread::sleep_for(milliseconds(100));
-    const auto full = gw.Post(unit + "/press/mute", json::object());
-    ASSERT_TRUE(full);
-    EXPECT_EQ(full->status, 503);
-    EXPECT_EQ(full->get_header_value("Retry-After"), "2");
-    const auto metrics = Clock::now();
-    ASSERT_TRUE(gw.Client().Get("/metrics"));
-    EXPECT_LT(testing::SecondsSince(metrics), 0.5);
-
-    const auto dropped = waiting.get();
-    ASSERT_TRUE(dropped);
-    EXPECT_EQ(dropped->status, 504) << dropped->body;
-    EXPECT_LT(testing::SecondsSince(start), 1.6);
-    const auto overdue = longOne.get();
-    ASSERT_TRUE(overdue);
-    EXPECT_EQ(overdue->status, 504) << overdue->body;
-    EXPECT_LT(testing::SecondsSince(start), 1.7);
-    EXPECT_EQ(queued.get()->status, 504);
-    const std::string id = json::parse(overdue->body)["command"];
-    ASSERT_TRUE(testing::WaitUntil(
-        [&] {
-            return events.ReadFor(milliseconds(100)).find("\"command\":\"" + id + "\"") !=
-                   std::string::npos;
-        },
-        std::chrono::seconds(30)));
-    const std::string& text = events.ReadFor(milliseconds(0));
-    EXPECT_NE(text.find("event: outcome"), std::string::npos);
-    EXPECT_EQ(gw.units[0]->unit.GetLevel(sim::Level::Volume), 15);
-    // Neither dropped press reached the unit.
-    for (const std::string& line : gw.units[0]->log.Lines("tcp")) EXPECT_NE(line, "ROT3\r\n");
-}
-
 // A static address passes the rules the panel's Apply has, before anything reaches the unit.
 TEST(GatewayCommandLimitsTest, AnAddressTheUnitCouldNotBeReachedAtIsRefusedUnsent) {
     testing::RunningGateway gw(1);
@@ -366,87 +304,6 @@ TEST(GatewayCommandLimitsTest, AnAddressTheUnitCouldNotBeReachedAtIsRefusedUnsen
         EXPECT_EQ(line.find("MASK"), std::string::npos) << line;
     }
     EXPECT_EQ(gw.units[0]->unit.State().mask, 0xFFFFFF00u);
-}
-
-// One unfinished firmware job a unit: a second is refused while the first runs, and the first
-// stays in the table until it ends.
-TEST(GatewayJobsTest, ASecondJobForAUnitBeingUpdatedIsRefused) {
-    testing::RunningGateway gw(1);
-    ASSERT_TRUE(gw.started) << gw.error;
-    ASSERT_TRUE(gw.AllUp());
-    auto client = gw.Client();
-    const char* path = "/api/firmware?units=127.0.60.1&controller=main";
-    const std::string image(3000, '\x5A');
-    const auto first = client.Post(path, image, "application/octet-stream");
-    ASSERT_TRUE(first);
-    ASSERT_EQ(first->status, 202);
-    const std::string job = "/api/jobs/" + json::parse(first->body)["job"].get<std::string>();
-    const auto second = client.Post(path, image, "application/octet-stream");
-    ASSERT_TRUE(second);
-    EXPECT_EQ(second->status, 409) << second->body;
-    ASSERT_TRUE(testing::WaitUntil(
-        [&] {
-            const auto state = client.Get(job.c_str());
-            return state && state->status == 200 && json::parse(state->body)["finished"] == true;
-        },
-        std::chrono::seconds(20)));
-    const auto again = client.Post(path, image, "application/octet-stream");
-    ASSERT_TRUE(again);
-    EXPECT_EQ(again->status, 202);
-}
-
-// A job's canary units go first: when one of them fails (here its link is down), the rest are
-// never begun. So too once a job has had its most failures.
-TEST(GatewayJobsTest, ACanaryThatFailsOrAJobsMostFailuresHoldTheRestBack) {
-    testing::RunningGateway gw(3);
-    ASSERT_TRUE(gw.started) << gw.error;
-    ASSERT_TRUE(gw.AllUp());
-    auto client = gw.Client();
-    EXPECT_EQ(client
-                  .Post("/api/firmware?units=127.0.60.1&controller=main&canary=x",
-                        std::string(3000, 'c'), "application/octet-stream")
-                  ->status,
-              400);
-    gw.units[0]->console.Stop();
-    ASSERT_TRUE(testing::WaitUntil([&] { return gw.Unit("127.0.60.1")["link"] != "up"; },
-                                   std::chrono::seconds(3)));
-    const auto started =
-        client.Post("/api/firmware?units=127.0.60.1,127.0.60.2,127.0.60.3&controller=main&canary=1",
-                    std::string(3000, 'c'), "application/octet-stream");
-    ASSERT_EQ(started->status, 202);
-    const json state = json::parse(
-        client.Get(("/api/jobs/" + json::parse(started->body)["job"].get<std::string>()).c_str())
-            ->body);
-    EXPECT_EQ(state["finished"], true) << state.dump();
-    EXPECT_EQ(state["canary"], 1);
-    EXPECT_EQ(state["units"][0]["state"], "failed");
-    for (int i = 1; i < 3; ++i) {
-        EXPECT_EQ(state["units"][i]["state"], "not started") << state.dump();
-        EXPECT_TRUE(gw.units[i]->unit.MainFlash().empty() ||
-                    gw.units[i]->unit.MainFlash()[0] != 'c');
-    }
-
-    const std::string image(3000, 'm');
-    EXPECT_EQ(client
-                  .Post("/api/firmware?units=127.0.60.2,127.0.60.2&controller=main", image,
-                        "application/octet-stream")
-                  ->status,
-              400);
-    const auto halted = client.Post(
-        "/api/firmware?units=127.0.60.1,127.0.60.2,127.0.60.3&controller=main&maxFailures=1", image,
-        "application/octet-stream");
-    ASSERT_EQ(halted->status, 202);
-    const std::string job = "/api/jobs/" + json::parse(halted->body)["job"].get<std::string>();
-    ASSERT_TRUE(testing::Reaches(client, job, "/finished", true, milliseconds(5000)));
-    const json ended = json::parse(client.Get(job.c_str())->body);
-    EXPECT_EQ(ended["maxFailures"], 1);
-    EXPECT_EQ(ended["units"][0]["state"], "failed");
-    for (int i = 1; i < 3; ++i) {
-        EXPECT_EQ(ended["units"][i]["state"], "not started") << ended.dump();
-        EXPECT_EQ(ended["units"][i]["error"], "the job had its most failures");
-        EXPECT_TRUE(gw.units[i]->unit.MainFlash().empty() ||
-                    gw.units[i]->unit.MainFlash()[0] != 'm');
-    }
 }
 
 // The program ends within 3 s of a stop signal whatever its clients hold open: a trickle, an

@@ -89,9 +89,10 @@ TEST_F(GatewayRequestTargetTest, APathTakesOnlyItsRoutesMethodsAndNoRouteIsNotFo
 // As after a reload that left it none: no request that needs a role is served as the loopback
 // "local" admin, even one naming the loopback address as its Host. The page is still served.
 TEST(GatewayNoTokensTest, NoTokensOnAnAddressThatNeedsThemServeNothingThatNeedsARole) {
-    gateway::Units units;
+    gateway::Units units{
+        gateway::WaitableClock::System(), gateway::RealLinks(gateway::WaitableClock::System()), {}};
     gateway::EventHub hub{4};
-    gateway::FirmwareJobs jobs{units, hub};
+    gateway::FirmwareJobs jobs{units, hub, gateway::WaitableClock::System()};
     gateway::Tokens tokens;
     gateway::AuditLog audit;
     gateway::Api api{units, hub, jobs, tokens, audit};

@@ -102,9 +102,10 @@ TEST(GatewayRouteRefusalsTest, WithoutTokensEveryRouteIsRefusedAtAnotherHost) {
 }
 
 TEST(GatewayRouteRefusalsTest, OnAnAddressThatNeedsTokensNoneServeNoRouteThatNeedsARole) {
-    gateway::Units units;
+    gateway::Units units{
+        gateway::WaitableClock::System(), gateway::RealLinks(gateway::WaitableClock::System()), {}};
     gateway::EventHub hub{4};
-    gateway::FirmwareJobs jobs{units, hub};
+    gateway::FirmwareJobs jobs{units, hub, gateway::WaitableClock::System()};
     gateway::Tokens tokens;
     gateway::AuditLog audit;
     gateway::Api api{units, hub, jobs, tokens, audit};
