@@ -140,9 +140,9 @@ class FakeUnit {
 };
 
 /// The link to a FakeUnit; its levels move only by steps.
-class FakeUnitLink : public UnitLink {
+class FleetUnitLink : public UnitLink {
   public:
-    FakeUnitLink(FakeUnit& unit, ManualClock& clock) : m_unit(unit), m_clock(clock) {}
+    FleetUnitLink(FakeUnit& unit, ManualClock& clock) : m_unit(unit), m_clock(clock) {}
 
     Outcome Open() override {
         m_unit.NoteOpen(m_clock.Now());
@@ -332,7 +332,7 @@ class InProcessGateway {
         return [this](const clients::Target& target, const std::atomic<int32_t>&) {
             std::unique_ptr<FakeUnit>& unit = fakes[target.name];
             unit = std::make_unique<FakeUnit>();
-            return std::make_unique<FakeUnitLink>(*unit, clock);
+            return std::make_unique<FleetUnitLink>(*unit, clock);
         };
     }
 
