@@ -41,14 +41,15 @@ using testing::CtlRun;
 // when `seconds` pass first; the tool is then stopped.
 std::vector<std::string> FirstLines(const std::string& arguments, size_t count, int seconds,
                                     const std::function<void(const std::string&)>& onLine = {}) {
+    // Made before the fork, as a child of a threaded process must not allocate.
+    const std::string command = std::string("exec ") + VANTREL_CTL + " " + arguments;
     int out[2];
     if (pipe(out) != 0) return {};
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], STDOUT_FILENO);
         close(out[0]);
-        execl("/bin/sh", "sh", "-c", (std::string("exec ") + VANTREL_CTL + " " + arguments).c_str(),
-              static_cast<char*>(nullptr));
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(out[1]);

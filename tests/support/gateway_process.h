@@ -22,6 +22,11 @@ class GatewayProcess {
   public:
     explicit GatewayProcess(std::vector<std::string> arguments,
                             const std::function<void()>& inChild = {}) {
+        // Made before the fork: the test's other threads may hold the allocator's lock at the
+        // fork, and a child that allocates would then wait for it for ever.
+        std::vector<char*> argv{const_cast<char*>(VANTREL_GATEWAY)};
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
         int out[2], err[2];
         if (pipe(out) != 0 || pipe(err) != 0) return;
         m_pid = fork();
@@ -29,9 +34,6 @@ class GatewayProcess {
             dup2(out[1], STDOUT_FILENO);
             dup2(err[1], STDERR_FILENO);
             if (inChild) inChild();
-            std::vector<char*> argv{const_cast<char*>(VANTREL_GATEWAY)};
-            for (std::string& argument : arguments) argv.push_back(argument.data());
-            argv.push_back(nullptr);
             execv(VANTREL_GATEWAY, argv.data());
             _exit(127);
         }
