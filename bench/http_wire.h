@@ -15,7 +15,7 @@
 #include <string>
 #include <utility>
 
-#include "gateway/unique_fd.h"
+#include "gateway/system/unique_fd.h"
 
 namespace vantrel::bench {
 

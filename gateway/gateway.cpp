@@ -2,10 +2,10 @@
 
 #include <cerrno>
 
-#include "gateway/access.h"
-#include "gateway/ember_access.h"
-#include "gateway/metrics.h"
-#include "gateway/unit_json.h"
+#include "gateway/access/access.h"
+#include "gateway/emberplus/ember_access.h"
+#include "gateway/metrics/metrics.h"
+#include "gateway/fleet/unit_json.h"
 #include "res/version.h"
 
 namespace vantrel::gateway {

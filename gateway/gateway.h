@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "clients/link_factory.h"
-#include "gateway/api.h"
-#include "gateway/ember_provider.h"
-#include "gateway/event_hub.h"
-#include "gateway/firmware_jobs.h"
-#include "gateway/http_server.h"
-#include "gateway/stream_server.h"
-#include "gateway/units.h"
+#include "gateway/api/api.h"
+#include "gateway/emberplus/ember_provider.h"
+#include "gateway/net/event_hub.h"
+#include "gateway/fleet/firmware_jobs.h"
+#include "gateway/net/http_server.h"
+#include "gateway/net/stream_server.h"
+#include "gateway/fleet/units.h"
 
 namespace vantrel::gateway {
 

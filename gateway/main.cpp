@@ -13,10 +13,10 @@
 
 #include "clients/dotted_address.h"
 #include "clients/targets.h"
-#include "gateway/access.h"
-#include "gateway/ember_access.h"
+#include "gateway/access/access.h"
+#include "gateway/emberplus/ember_access.h"
 #include "gateway/gateway.h"
-#include "gateway/service_notify.h"
+#include "gateway/system/service_notify.h"
 #include "res/version.h"
 
 namespace vantrel::gateway {

@@ -15,9 +15,9 @@
 #include <optional>
 #include <string>
 
-#include "gateway/api.h"
-#include "gateway/request_head.h"
-#include "gateway/routes.h"
+#include "gateway/api/api.h"
+#include "gateway/net/request_head.h"
+#include "gateway/api/routes.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

@@ -27,7 +27,7 @@ async function servedDocument() {
 
 test('the served document is the one in the source, and valid OpenAPI 3', async () => {
   const served = await servedDocument();
-  const source = JSON.parse(readFileSync(path.join(root, 'gateway/api_doc/openapi.json')));
+  const source = JSON.parse(readFileSync(path.join(root, 'gateway/api/api_doc/openapi.json')));
   assert.deepEqual(served, source);
   await SwaggerParser.validate(structuredClone(served));
   assert.match(served.openapi, /^3\./);
@@ -56,14 +56,14 @@ function operations(doc) {
 // and handlers, the document's segments and examples, and the page's files.
 function vocabulary(ops) {
   const words = new Set(['x']);
-  for (const file of ['gateway/routes.cpp', 'gateway/api.cpp']) {
+  for (const file of ['gateway/api/routes.cpp', 'gateway/api/api.cpp']) {
     const source = readFileSync(path.join(root, file), 'utf8').replace(/^#.*$/gm, '');
     for (const [, literal] of source.matchAll(/"((?:[^"\\]|\\.)*)"/g)) {
       for (const word of literal.split('/')) if (/^[\w.-]+$/.test(word)) words.add(word);
     }
   }
   for (const op of ops) op.example.forEach((w) => w && words.add(w));
-  for (const file of readdirSync(path.join(root, 'gateway/web'))) words.add(file);
+  for (const file of readdirSync(path.join(root, 'gateway/api/web'))) words.add(file);
   return [...words];
 }
 

@@ -16,7 +16,7 @@ const recorded = process.env.VANTREL_API_RESPONSES;
 const unrouted = new Set([400, 404, 405, 431]);
 
 async function document() {
-  const source = JSON.parse(readFileSync(path.join(root, 'gateway/api_doc/openapi.json')));
+  const source = JSON.parse(readFileSync(path.join(root, 'gateway/api/api_doc/openapi.json')));
   return SwaggerParser.dereference(source);
 }
 

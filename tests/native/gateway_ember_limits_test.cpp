@@ -10,8 +10,8 @@
 
 #include "ember/glow.h"
 #include "ember/s101.h"
-#include "gateway/ember_access.h"
-#include "gateway/ember_tree.h"
+#include "gateway/emberplus/ember_access.h"
+#include "gateway/emberplus/ember_tree.h"
 #include "tests/support/ember_socket.h"
 #include "tests/support/running_gateway.h"
 

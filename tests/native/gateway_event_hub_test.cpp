@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "gateway/event_hub.h"
+#include "gateway/net/event_hub.h"
 
 namespace vantrel {
 namespace {

@@ -7,9 +7,9 @@
 #include <set>
 #include <string>
 
-#include "gateway/command_counts.h"
-#include "gateway/command_reply.h"
-#include "gateway/unit_json.h"
+#include "gateway/metrics/command_counts.h"
+#include "gateway/api/command_reply.h"
+#include "gateway/fleet/unit_json.h"
 
 namespace vantrel::gateway {
 namespace {

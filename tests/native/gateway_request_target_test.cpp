@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "gateway/api.h"
-#include "gateway/http_server.h"
+#include "gateway/api/api.h"
+#include "gateway/net/http_server.h"
 #include "tests/support/raw_client.h"
 #include "tests/support/running_gateway.h"
 #include "tests/support/temp_file.h"

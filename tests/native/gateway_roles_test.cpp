@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "gateway/tokens.h"
+#include "gateway/access/tokens.h"
 #include "tests/support/gateway_process.h"
 #include "tests/support/raw_client.h"
 #include "tests/support/running_gateway.h"

@@ -22,7 +22,7 @@
 #include <optional>
 #include <string>
 
-#include "gateway/unique_fd.h"
+#include "gateway/system/unique_fd.h"
 #include "tests/support/gateway_process.h"
 #include "tests/support/running_gateway.h"
 #include "tests/support/test_certificate.h"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "gateway/access.h"
+#include "gateway/access/access.h"
 #include "tests/support/raw_client.h"
 #include "tests/support/running_gateway.h"
 

@@ -8,8 +8,8 @@
 #include <iterator>
 #include <string>
 
-#include "gateway/ember_tree.h"
-#include "gateway/metrics.h"
+#include "gateway/emberplus/ember_tree.h"
+#include "gateway/metrics/metrics.h"
 
 namespace vantrel {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "clients/logged_link.h"
-#include "gateway/answer_noting_link.h"
+#include "gateway/fleet/answer_noting_link.h"
 #include "tests/support/fake_unit_link.h"
 
 namespace vantrel {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "gateway/api.h"
-#include "gateway/unit_json.h"
+#include "gateway/api/api.h"
+#include "gateway/fleet/unit_json.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/running_gateway.h"
 #include "unit_link/unit_checks.h"

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "gateway/waitable_clock.h"
+#include "gateway/system/waitable_clock.h"
 
 namespace vantrel::testing {
 

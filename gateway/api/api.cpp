@@ -1,0 +1,417 @@
+#include "gateway/api/api.h"
+
+#include "clients/dotted_address.h"
+#include "clients/level_names.h"
+#include "gateway/access/access.h"
+#include "gateway/api/command_reply.h"
+#include "gateway/api/meta_json.h"
+#include "gateway/metrics/metrics.h"
+#include "gateway/fleet/unit_json.h"
+#include "gateway/api/web_assets.h"
+#include "unit/address_rules.h"
+#include "unit/buttons.h"
+
+namespace vantrel::gateway {
+
+using nlohmann::json;
+
+namespace {
+
+// A name from the request that is not UTF-8 is echoed with replacement characters, never thrown.
+HttpResponse ApiResponse(const Reply& reply) {
+    HttpResponse response{reply.status, "application/json",
+                          reply.body.dump(-1, ' ', false, json::error_handler_t::replace),
+                          reply.headers, nullptr};
+    response.headers.emplace_back("Cache-Control", "no-store");
+    return response;
+}
+
+}  // namespace
+
+// One command's request on a unit, once its body has passed: who asked, and where the answer
+// goes, counted by what it came to. Run queues it with what the audit log records of it.
+struct CommandCall {
+    UnitMonitor& unit;
+    EventHub& hub;
+    CommandCounts& counts;
+    Respond respond;
+    CommandRecord record;
+
+    void Run(const char* action, json params, CheckedCommand command, bool changesNetwork,
+             const char* levelName = "level") {
+        record.action = action;
+        record.params = std::move(params);
+        RunCommand(unit, hub, std::move(command), changesNetwork, record, KeptAsReply(levelName),
+                   [counts = &counts, respond = respond, levelName](const CommandOutcome& outcome) {
+                       counts->Count(outcome.unit, outcome);
+                       respond(ApiResponse(CommandReply(outcome, levelName)));
+                   });
+    }
+    /// Refused by the request's own checks: nothing is queued.
+    void Refuse(int status, const std::string& why) {
+        counts.CountRefused(unit.Name());
+        respond(ApiResponse(ErrorReply(status, why)));
+    }
+};
+
+namespace {
+
+bool HasType(const HttpRequest& req, const char* type) {
+    return req.Header("Content-Type").rfind(type, 0) == 0;
+}
+
+// A query's whole number of at most four digits: none for "", false for anything else.
+bool WholeNumber(const std::string& text, std::optional<std::size_t>& value) {
+    if (text.empty()) return true;
+    if (text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    value = std::stoul(text);
+    return true;
+}
+
+// Whether the body holds `true` at `key`; anything else, of any type, is not.
+bool IsTrue(const json& body, const char* key) { return body.contains(key) && body[key] == true; }
+
+// Buttons that a press takes: Factory Reset has its own route, which asks for a confirmation.
+const Button* PressableButton(const std::string& name) {
+    const Button* button = FindButton(name.c_str());
+    return button && button->effect != ButtonEffect::FactoryReset ? button : nullptr;
+}
+
+void Press(CommandCall& call, const std::string& name) {
+    const Button* button = PressableButton(name);
+    if (!button) return call.Refuse(404, "no such button: " + name);
+    call.Run(
+        "press", {{"button", name}},
+        [button](UnitLink& link) { return PressButton(link, *button); }, false);
+}
+
+void SetLevel(CommandCall& call, const std::string& levelName, const json& body) {
+    const Level* found = clients::FindLevel(levelName);
+    if (!found) return call.Refuse(404, "no such level: " + levelName);
+    const Level level = *found;
+    const char* name = clients::NameOf(level);
+    const std::int32_t highest = RangeOf(level).highest;
+    if (body.contains("value")) {
+        const json& value = body["value"];
+        if (!value.is_number_integer() || value.get<std::int64_t>() < 0 ||
+            value.get<std::int64_t>() > highest) {
+            return call.Refuse(400, std::string(name) + " takes a whole number from 0 to " +
+                                        std::to_string(highest));
+        }
+        const auto target = value.get<std::int32_t>();
+        return call.Run(
+            "level", {{"level", name}, {"value", target}},
+            [=](UnitLink& link) { return BringLevel(link, level, target); }, false, name);
+    }
+    const json step = body.value("step", json());
+    if (step != "up" && step != "down") {
+        return call.Refuse(400, "give {\"value\": N} or {\"step\": \"up\"|\"down\"}");
+    }
+    const StepDirection direction = step == "up" ? StepDirection::Up : StepDirection::Down;
+    call.Run(
+        "level", {{"level", name}, {"step", step}},
+        [=](UnitLink& link) { return StepLevel(link, level, direction, 1); }, false, name);
+}
+
+const char* StrandingText(Stranding stranding) {
+    switch (stranding) {
+        case Stranding::kNone:
+            break;
+        case Stranding::kLoopback:
+            return "the IP is a loopback address (127.0.0.0/8)";
+        case Stranding::kNarrowMask:
+            return "a /31 or /32 mask leaves no other host on the unit's subnet";
+        case Stranding::kNetworkAddress:
+            return "the IP is its subnet's network address";
+        case Stranding::kBroadcastAddress:
+            return "the IP is its subnet's broadcast address";
+        case Stranding::kGatewayIsIp:
+            return "the gateway is the unit's own IP";
+        case Stranding::kGatewayOffSubnet:
+            return "the gateway is not a host of the unit's subnet";
+    }
+    return "";
+}
+
+// A static address passes the rules the panel's Apply has, before anything is sent: an address
+// the unit could not be reached at is refused. One that would strand the unit on its network
+// is refused too, unless the request insists with "force".
+void SetNetwork(CommandCall& call, const json& body) {
+    if (IsTrue(body, "defaultIp")) {
+        return call.Run("default-ip", json::object(), RestoreDefaultIp, true);
+    }
+    const json mode = body.value("mode", json());
+    if (mode == "dhcp") {
+        return call.Run(
+            "network", {{"mode", "dhcp"}},
+            [](UnitLink& link) { return ApplyNetwork(link, AddressMode::Dhcp, std::nullopt); },
+            true);
+    }
+    if (mode != "static") {
+        return call.Refuse(400,
+                           "give {\"mode\": \"static\", \"ip\", \"mask\", "
+                           "\"gateway\"}, {\"mode\": \"dhcp\"} or "
+                           "{\"defaultIp\": true}");
+    }
+    Addresses addresses;
+    auto parse = [&](const char* field, std::uint32_t& value) {
+        const json& text = body.value(field, json());
+        return text.is_string() && clients::ParseDotted(text.get<std::string>(), value);
+    };
+    if (!parse("ip", addresses.ip) || !parse("mask", addresses.mask) ||
+        !parse("gateway", addresses.gateway)) {
+        return call.Refuse(400, "a static address needs ip, mask and gateway as A.B.C.D");
+    }
+    if (!ReachableAddresses(addresses)) {
+        return call.Refuse(400, "Invalid IP address or mask!");
+    }
+    const bool force = IsTrue(body, "force");
+    if (const Stranding stranding = StrandingOf(addresses);
+        stranding != Stranding::kNone && !force) {
+        return call.Refuse(400, std::string(StrandingText(stranding)) +
+                                    ": the unit would be stranded; send \"force\": "
+                                    "true to set it all the same");
+    }
+    call.Run(
+        "network",
+        {{"mode", "static"},
+         {"ip", body["ip"]},
+         {"mask", body["mask"]},
+         {"gateway", body["gateway"]},
+         {"force", force}},
+        [=](UnitLink& link) { return ApplyNetwork(link, AddressMode::Static, addresses); }, true);
+}
+
+void FactoryReset(CommandCall& call, const json& body) {
+    if (!IsTrue(body, "confirm")) {
+        return call.Refuse(400,
+                           "a factory reset resets every setting of the unit: "
+                           "send {\"confirm\": true}");
+    }
+    call.Run(
+        "factory-reset", json::object(),
+        [](UnitLink& link) { return PressButton(link, *FindButton("factory-reset")); }, true);
+}
+
+// One of the files built into the program, or 404 when there is none at the path.
+void ServeAsset(const WebAsset* asset, const RouteCall& call) {
+    if (!asset) {
+        return call.respond(ApiResponse(ErrorReply(404, "nothing at " + call.request.path)));
+    }
+    call.respond({200,
+                  asset->contentType,
+                  std::string(reinterpret_cast<const char*>(asset->data), asset->size),
+                  {{"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'"}},
+                  nullptr});
+}
+
+}  // namespace
+
+std::optional<HttpResponse> Api::Admit(const HttpRequest& head, std::size_t& bodyLimit) {
+    const RouteMatch match = FindRoute(Routes(), head.method, head.path);
+    if (!match.route && !match.allow.empty()) {
+        HttpResponse refused = ApiResponse(ErrorReply(405, "only " + match.allow + " here"));
+        refused.headers.emplace_back("Allow", match.allow);
+        return refused;
+    }
+    if (!match.route) return ApiResponse(ErrorReply(404, "nothing at " + head.path));
+    const Route& route = *match.route;
+    const std::string host = head.Header("Host");
+    if (m_tokens.Empty() && !LoopbackHost(host, m_port)) {
+        return ApiResponse(ErrorReply(
+            421, "this gateway answers at http://127.0.0.1:" + std::to_string(m_port) + "/ only"));
+    }
+    if (route.least) {
+        // Whatever the Host says: an address others reach is never served as "local".
+        if (m_needsTokens && m_tokens.Empty()) {
+            return ApiResponse(
+                ErrorReply(503, "this gateway has no tokens: give it a tokens file"));
+        }
+        const std::optional<Identity> who = Caller(head);
+        if (!who) {
+            HttpResponse refused = ApiResponse(
+                ErrorReply(401, "this gateway needs a token: Authorization: Bearer <token>"));
+            refused.headers.emplace_back("WWW-Authenticate", "Bearer");
+            return refused;
+        }
+        if (who->role < *route.least) {
+            return ApiResponse(ErrorReply(403, "the token " + who->name + " is a " +
+                                                   RoleName(who->role) + "'s; this needs an " +
+                                                   RoleName(*route.least) + "'s"));
+        }
+    }
+    const std::optional<std::string> origin =
+        head.HasHeader("Origin") ? std::optional(head.Header("Origin")) : std::nullopt;
+    if (route.ownOrigin && !OwnOrigin(origin, m_scheme, host)) {
+        return ApiResponse(ErrorReply(403, "a page of another site may not use this gateway"));
+    }
+    bodyLimit = route.bodyLimit;
+    return std::nullopt;
+}
+
+std::optional<Identity> Api::Caller(const HttpRequest& request) const {
+    if (m_tokens.Empty()) {
+        return m_needsTokens ? std::nullopt : std::optional(Identity{"local", Role::kAdmin});
+    }
+    return m_tokens.Find(request.Header("Authorization"));
+}
+
+void Api::Serve(HttpRequest request, Respond respond) {
+    const RouteMatch match = FindRoute(Routes(), request.method, request.path);
+    if (!match.route) return respond(ApiResponse(ErrorReply(404, "nothing at " + request.path)));
+    // The page's files need no token; a token revoked since Admit is refused here.
+    const std::optional<Identity> caller = Caller(request);
+    if (match.route->least && !caller) {
+        return respond(ApiResponse(ErrorReply(401, "the token was revoked")));
+    }
+    const Identity who = caller.value_or(Identity{"", Role::kViewer});
+    (this->*match.route->handler)(RouteCall{request, who, match.params, respond});
+}
+
+void Api::GetUnits(const RouteCall& call) {
+    json list = json::array();
+    for (const UnitSnapshot& snapshot : m_units.Snapshots()) list.push_back(UnitJson(snapshot));
+    call.respond(ApiResponse({200, {{"units", list}}}));
+}
+
+void Api::GetUnit(const RouteCall& call) {
+    UnitMonitor* unit = m_units.Find(call.params[0]);
+    call.respond(ApiResponse(unit ? Reply{200, UnitJson(unit->Snapshot())}
+                                  : ErrorReply(404, "no such unit: " + call.params[0])));
+}
+
+void Api::GetJob(const RouteCall& call) {
+    call.respond(ApiResponse(JobReply(m_jobs.Get(call.params[0]))));
+}
+
+void Api::GetMeta(const RouteCall& call) { call.respond(ApiResponse({200, MetaJson()})); }
+
+void Api::GetWhoAmI(const RouteCall& call) {
+    call.respond(ApiResponse({200, {{"name", call.who.name}, {"role", RoleName(call.who.role)}}}));
+}
+
+void Api::GetAudit(const RouteCall& call) {
+    const HttpRequest& request = call.request;
+    std::optional<std::size_t> limit;
+    if (!WholeNumber(request.Param("limit"), limit)) {
+        return call.respond(ApiResponse(ErrorReply(400, "limit is a whole number")));
+    }
+    call.respond(
+        ApiResponse({200,
+                     {{"entries", m_audit.Query(request.Param("unit"), request.Param("who"),
+                                                limit.value_or(AuditLog::kKept))}}}));
+}
+
+void Api::GetMetrics(const RouteCall& call) {
+    const std::vector<UnitSnapshot> units = m_units.Snapshots();
+    call.respond(
+        {200,
+         "text/plain; version=0.0.4; charset=utf-8",
+         MetricsText(units, Steady::now()) + CommandMetricsText(units, m_commands.Counts()) +
+             FirmwareJobMetricsText(m_jobs.Ended()) + (m_extraMetrics ? m_extraMetrics() : ""),
+         {{"Cache-Control", "no-store"}},
+         nullptr});
+}
+
+void Api::GetApiDocument(const RouteCall& call) {
+    ServeAsset(FindApiDocument(call.request.path.c_str()), call);
+}
+
+void Api::GetWebFile(const RouteCall& call) {
+    ServeAsset(FindWebAsset(call.request.path.c_str()), call);
+}
+
+std::optional<CommandRecord> Api::Record(const RouteCall& call, std::string& unrecordable) {
+    if (!m_audit.Ready(unrecordable)) return std::nullopt;
+    return CommandRecord{&m_audit, call.who.name, call.request.peer, "", json::object()};
+}
+
+// The checks every command on a unit passes before anything is sent: the unit exists, the body
+// is a JSON object, the audit log can take it.
+void Api::Command(const RouteCall& call,
+                  const std::function<void(CommandCall&, const json&)>& run) {
+    UnitMonitor* unit = m_units.Find(call.params[0]);
+    // Not counted: a name from a request is no label.
+    if (!unit) return call.respond(ApiResponse(ErrorReply(404, "no such unit: " + call.params[0])));
+    CommandCall command{*unit, m_hub, m_commands, call.respond, {}};
+    if (!HasType(call.request, "application/json")) {
+        return command.Refuse(415, "a command's body is JSON (Content-Type: application/json)");
+    }
+    const json body = json::parse(call.request.body, nullptr, false);
+    if (!body.is_object()) return command.Refuse(400, "the body is not a JSON object");
+    std::string unrecordable;
+    std::optional<CommandRecord> record = Record(call, unrecordable);
+    if (!record) {
+        const CommandOutcome unsent{
+            CommandState::kUnrecorded, {}, unit->Name(), unrecordable, "", {}, {}};
+        m_commands.Count(unit->Name(), unsent);
+        return call.respond(ApiResponse(CommandReply(unsent)));
+    }
+    command.record = std::move(*record);
+    run(command, body);
+}
+
+void Api::PostPress(const RouteCall& call) {
+    Command(call, [&](CommandCall& command, const json&) { Press(command, call.params[1]); });
+}
+
+void Api::PostLevel(const RouteCall& call) {
+    Command(call, [&](CommandCall& command, const json& body) {
+        SetLevel(command, call.params[1], body);
+    });
+}
+
+void Api::PostNetwork(const RouteCall& call) {
+    Command(call, [](CommandCall& command, const json& body) { SetNetwork(command, body); });
+}
+
+void Api::PostFactoryReset(const RouteCall& call) {
+    Command(call, [](CommandCall& command, const json& body) { FactoryReset(command, body); });
+}
+
+void Api::PostFirmware(const RouteCall& call) {
+    const HttpRequest& request = call.request;
+    auto done = [&call](const Reply& reply) { call.respond(ApiResponse(reply)); };
+    if (!HasType(request, "application/octet-stream")) {
+        return done(ErrorReply(415, "the image is sent as application/octet-stream"));
+    }
+    FirmwareJobs::Stages stages;
+    std::optional<std::size_t> canary;
+    if (!WholeNumber(request.Param("canary"), canary) ||
+        !WholeNumber(request.Param("maxFailures"), stages.maxFailures)) {
+        return done(ErrorReply(400, "canary and maxFailures are whole numbers"));
+    }
+    stages.canary = canary.value_or(0);
+    std::string unrecordable;
+    const std::optional<CommandRecord> record = Record(call, unrecordable);
+    if (!record) return done(ErrorReply(503, unrecordable));
+    done(JobReply(m_jobs.Start(request.Param("units"), request.Param("controller"), request.body,
+                               stages, *record)));
+}
+
+void Api::PostContinue(const RouteCall& call) {
+    const HttpRequest& request = call.request;
+    auto done = [&call](const Reply& reply) { call.respond(ApiResponse(reply)); };
+    if (!HasType(request, "application/json")) {
+        return done(ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
+    }
+    std::string unrecordable;
+    const std::optional<CommandRecord> record = Record(call, unrecordable);
+    if (!record) return done(ErrorReply(503, unrecordable));
+    done(JobReply(m_jobs.Continue(call.params[0], *record)));
+}
+
+void Api::GetEvents(const RouteCall& call) {
+    const Respond& respond = call.respond;
+    std::shared_ptr<Subscription> subscription = m_hub.Subscribe();
+    if (!subscription) {
+        return respond(ApiResponse(ErrorReply(503, "too many event streams are open; close one")));
+    }
+    // Queued behind any event that came since subscribing, so no older state follows a newer.
+    for (const UnitSnapshot& snapshot : m_units.Snapshots()) {
+        subscription->Push(EventHub::Format("unit", UnitJson(snapshot).dump()));
+    }
+    respond({200, "text/event-stream", "", {{"Cache-Control", "no-store"}}, subscription});
+}
+
+}  // namespace vantrel::gateway

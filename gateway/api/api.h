@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gateway/access/audit_log.h"
+#include "gateway/metrics/command_counts.h"
+#include "gateway/net/event_hub.h"
+#include "gateway/fleet/firmware_jobs.h"
+#include "gateway/net/http_message.h"
+#include "gateway/api/routes.h"
+#include "gateway/access/tokens.h"
+#include "gateway/fleet/unit_command.h"
+#include "gateway/fleet/units.h"
+
+namespace vantrel::gateway {
+
+/// The most a command's JSON body may hold; a firmware image may hold kMostImageBytes.
+constexpr std::size_t kMostCommandBytes = 64 * 1024;
+constexpr std::size_t kMostImageBytes = 8 * 1024 * 1024;
+
+struct CommandCall;
+
+/// Every route of the gateway: the page, the JSON API, the event stream and the metrics, and
+/// who may ask, as its route table (Routes) says. With tokens, a route that needs a role needs a
+/// token with it; without, only requests addressed to the gateway's loopback name are served,
+/// and only on a loopback address. Nothing here waits on a unit.
+class Api : public HttpHandler {
+  public:
+    Api(Units& units, EventHub& hub, FirmwareJobs& jobs, const Tokens& tokens, AuditLog& audit)
+        : m_units(units), m_hub(hub), m_jobs(jobs), m_tokens(tokens), m_audit(audit) {}
+
+    /// The port listened on, which the loopback names carry, whether it is HTTPS, which the
+    /// gateway's own origin says, and whether its address needs tokens (NeedsToken): there, no
+    /// tokens serve nothing that needs a role.
+    void SetListening(int port, bool tls, bool needsTokens) {
+        m_port = port;
+        m_scheme = tls ? "https" : "http";
+        m_needsTokens = needsTokens;
+    }
+    /// Series of the gateway's other services, after the units' own.
+    void SetExtraMetrics(std::function<std::string()> metrics) {
+        m_extraMetrics = std::move(metrics);
+    }
+
+    std::optional<HttpResponse> Admit(const HttpRequest& head, std::size_t& bodyLimit) override;
+    void Serve(HttpRequest request, Respond respond) override;
+
+    /// Each route, once: see routes.cpp.
+    static const std::vector<Route>& Routes();
+
+  private:
+    void GetUnits(const RouteCall& call);
+    void GetUnit(const RouteCall& call);
+    void GetJob(const RouteCall& call);
+    void GetMeta(const RouteCall& call);
+    void GetEvents(const RouteCall& call);
+    void GetWhoAmI(const RouteCall& call);
+    void GetAudit(const RouteCall& call);
+    void GetApiDocument(const RouteCall& call);
+    void GetMetrics(const RouteCall& call);
+    void GetWebFile(const RouteCall& call);
+    void PostPress(const RouteCall& call);
+    void PostLevel(const RouteCall& call);
+    void PostNetwork(const RouteCall& call);
+    void PostFactoryReset(const RouteCall& call);
+    void PostFirmware(const RouteCall& call);
+    void PostContinue(const RouteCall& call);
+    /// What the audit log records of the call's command; none, with the reason, while the log
+    /// cannot take it, so that nothing is done unrecorded.
+    std::optional<CommandRecord> Record(const RouteCall& call, std::string& unrecordable);
+    /// The checks and the audit every command on a unit passes; `run` sends it.
+    void Command(const RouteCall& call,
+                 const std::function<void(CommandCall&, const nlohmann::json&)>& run);
+    /// Who sent the request: the holder of its token, or "local" where no token is needed.
+    std::optional<Identity> Caller(const HttpRequest& request) const;
+
+    Units& m_units;
+    EventHub& m_hub;
+    FirmwareJobs& m_jobs;
+    const Tokens& m_tokens;
+    AuditLog& m_audit;
+    int m_port = 0;
+    std::string m_scheme = "http";
+    bool m_needsTokens = false;
+    std::function<std::string()> m_extraMetrics;
+    CommandCounts m_commands;
+};
+
+}  // namespace vantrel::gateway

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ember/glow.h"
+#include "gateway/access/audit_log.h"
+#include "gateway/emberplus/ember_access.h"
+#include "gateway/net/event_hub.h"
+#include "gateway/net/stream_server.h"
+#include "gateway/fleet/unit_command.h"
+#include "gateway/fleet/units.h"
+
+namespace vantrel::gateway {
+
+/// Who may use the provider, and how.
+struct EmberOptions {
+    std::string host = "127.0.0.1";
+    int port = 9000;  // 0: any free port
+    /// The clients admitted, and their roles; empty admits every client, as an operator
+    /// (loopback only: see NeedsAllowList).
+    std::vector<EmberAllow> allow;
+    /// Every client a viewer.
+    bool readOnly = false;
+    /// A client that sends nothing, not even a keep-alive, for this long is closed.
+    std::chrono::milliseconds idle{30000};
+    std::size_t perAddress = 8;
+};
+
+/// The units as an Ember+ tree (ember_tree.h). A client that asks for a node's directory gets
+/// every later change of what the node holds. Sets and invokes run through the unit's command
+/// queue as the API's commands do, written to the audit log as "ember" from the client's
+/// address, and are answered with what the unit reports afterwards. Only an element that
+/// carries a value and no command is a set: consumers send what they hold of a parameter
+/// with their requests. A viewer's sets and invokes are answered as refused.
+class EmberProvider : public StreamService {
+  public:
+    struct UnitName {
+        std::string name;         // as the gateway names the unit
+        std::string description;  // its address or port
+    };
+
+    EmberProvider(Units& units, EventHub& hub, AuditLog& audit, std::vector<UnitName> names,
+                  const EmberOptions& options);
+
+    /// A unit's state changed, on its monitor's thread.
+    void Changed(std::size_t unit, const UnitSnapshot& snapshot);
+    std::unique_ptr<StreamSession> Open(std::uint32_t address,
+                                        std::weak_ptr<StreamClient> client) override;
+    /// What the listener allows each client, by these options.
+    StreamServer::Limits ConnectionLimits() const;
+    /// The vantrel_ember_clients series.
+    std::string MetricsText() const;
+
+    struct Watcher;
+    class Session;
+
+  private:
+    using Path = std::vector<std::uint32_t>;
+    struct Request;
+
+    /// Adds the requests `element` holds to `requests`, in order, while it holds fewer than
+    /// kMostRequests.
+    static void Walk(const ember::Element& element, const Path& parent,
+                     std::vector<Request>& requests);
+    void Run(Watcher& watcher, const Request& request);
+    ember::Root Directory(const Path& path, bool nodeItself, bool readOnly) const;
+    void Set(Watcher& watcher, const Path& path, std::uint32_t number, std::size_t unit,
+             const ember::Value& value);
+    void Invoke(Watcher& watcher, const Path& path, const std::optional<ember::Invocation>& call);
+    ember::Element ParameterAt(const Path& path, std::size_t unit, std::uint32_t number,
+                               bool readOnly) const;
+    bool ReadOnly(const Watcher& watcher) const;
+    void Forget(const Watcher* watcher);
+    /// What the audit log records of a client's command; none, when it cannot be written.
+    std::optional<CommandRecord> Record(const Watcher& watcher, const char* action,
+                                        nlohmann::json params) const;
+
+    Units& m_units;
+    EventHub& m_hub;
+    AuditLog& m_audit;
+    const std::vector<UnitName> m_names;
+    const EmberOptions m_options;
+
+    mutable std::mutex m_mutex;
+    std::vector<std::shared_ptr<Watcher>> m_watchers;
+    /// What each unit's parameters last held, to push only what changed.
+    std::vector<std::vector<std::optional<ember::Value>>> m_last;
+};
+
+}  // namespace vantrel::gateway
