@@ -21,8 +21,9 @@ struct RouteCall {
     const Respond& respond;
 };
 
-/// One route: the router, the access rules and the body limits all read it, and nothing else
-/// decides them. A pattern's `{name}` takes one whole segment, any other segment only itself.
+/// One route: the router, the access rules, the body limits and the API document's check all
+/// read it, and nothing else decides them. A pattern's `{name}` takes one whole segment, any other
+/// segment only itself.
 struct Route {
     const char* method;
     const char* pattern;  // "/api/units/{unit}/press/{button}"
