@@ -153,7 +153,8 @@ TEST(GatewayAuditDiskTest, ContinueIsRecordedAndRefusedWhileTheLogCannotTakeIt) 
         options.port = 0;
         options.auditLog = log;
         options.units.push_back(clients::Target{device, true, 0});
-        gateway::Gateway service(options);
+        gateway::Gateway service(options, gateway::WaitableClock::System(),
+                                 gateway::RealLinks(testing::RunningGateway::LinkClock()));
         std::string error;
         ASSERT_TRUE(service.Start(error)) << error;
         httplib::Client client("127.0.0.1", service.Port());

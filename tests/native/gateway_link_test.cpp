@@ -132,7 +132,8 @@ TEST(GatewaySerialTest, AUnitOnASerialPortShowsItsVersionsAndTakesNetFirmware) {
     options.port = 0;
     options.monitor.poll = std::chrono::seconds(1);
     options.units.push_back(clients::Target{device, true, 0});
-    gateway::Gateway service(options);
+    gateway::Gateway service(options, gateway::WaitableClock::System(),
+                             gateway::RealLinks(testing::RunningGateway::LinkClock()));
     std::string error;
     ASSERT_TRUE(service.Start(error)) << error;
     httplib::Client client("127.0.0.1", service.Port());

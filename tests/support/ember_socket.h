@@ -78,10 +78,14 @@ class EmberSocket {
         return m_closed;
     }
     /// A keep-alive asked and answered.
+    /// Whether the provider answers a keep-alive; what it sent before the answer (a value that
+    /// changed at the unit meanwhile, say) is passed over.
     bool Alive() {
         if (!Send(ember::EncodeS101({ember::S101Kind::kKeepAliveRequest, {}}))) return false;
-        std::optional<ember::S101Message> m = Next();
-        return m && m->kind == ember::S101Kind::kKeepAliveResponse;
+        while (std::optional<ember::S101Message> m = Next()) {
+            if (m->kind == ember::S101Kind::kKeepAliveResponse) return true;
+        }
+        return false;
     }
 
   private:

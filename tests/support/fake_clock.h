@@ -34,4 +34,13 @@ class FakeClock : public Clock {
     TimePoint m_now{};
 };
 
+/// The steady clock's time with every fixed pause skipped: a link to a simulated unit, which
+/// needs none, runs a protocol at the speed of its replies, while its time limits still run out
+/// in real time.
+class NoPauseClock : public Clock {
+  public:
+    void Sleep(Duration) override {}
+    TimePoint Now() override { return SystemClock::Instance().Now(); }
+};
+
 }  // namespace vantrel::testing

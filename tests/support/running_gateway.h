@@ -15,6 +15,7 @@
 #include "clients/dotted_address.h"
 #include "gateway/gateway.h"
 #include "tests/support/api_responses.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/simulated_unit.h"
 
 namespace vantrel::testing {
@@ -49,7 +50,8 @@ inline bool Reaches(httplib::Client& client, const std::string& path, const char
 }
 
 /// Simulated units on 127.0.60.1 upwards and a gateway in this process, polling every second,
-/// on a free port of `host`.
+/// on a free port of `host`. Its links skip the protocols' fixed pauses, which simulated units
+/// do not need and the protocols' own tests check.
 class RunningGateway {
   public:
     /// `adjust` may change the options before the gateway is made: its limits, say.
@@ -72,7 +74,8 @@ class RunningGateway {
             clients::ParseDotted(target.name, target.address);
             options.units.push_back(target);
         }
-        service = std::make_unique<gateway::Gateway>(options);
+        service = std::make_unique<gateway::Gateway>(options, gateway::WaitableClock::System(),
+                                                     gateway::RealLinks(LinkClock()));
         started = started && service->Start(error);
     }
 
@@ -102,6 +105,12 @@ class RunningGateway {
     /// A command's POST with a JSON body.
     httplib::Result Post(const std::string& path, const nlohmann::json& body) const {
         return Client().Post(path.c_str(), body.dump(), "application/json");
+    }
+
+    /// Shared by every gateway here, and never moved with one: it holds no state.
+    static NoPauseClock& LinkClock() {
+        static NoPauseClock clock;
+        return clock;
     }
 
     const std::string host;
