@@ -1,6 +1,6 @@
 // The gateway's page: one card per unit or, for a large rack, one compact row per unit, kept
-// live from the event stream, and the firmware panel. Plain script, no framework: the page is built into the gateway and fetches nothing
-// from anywhere else.
+// live from the event stream, and the firmware panel. Plain script, no framework: the page is
+// built into the gateway and fetches nothing from anywhere else.
 "use strict";
 
 // The unit's tables (buttons, levels, inputs, meter modes, lamps) come from GET /api/meta, so
@@ -488,7 +488,8 @@ function rackBuild() {
 function rackSortBy(key, descending = rack.sort.key === key && !rack.sort.descending) {
   rack.sort = { key, descending };
   for (const cell of document.getElementById("rack-head").children) {
-    cell.setAttribute("aria-sort", cell.dataset.column !== key ? "none" : descending ? "descending" : "ascending");
+    const sorted = descending ? "descending" : "ascending";
+    cell.setAttribute("aria-sort", cell.dataset.column === key ? sorted : "none");
   }
   rack.order = [...rack.rows.keys()].sort(rackCompare);
   document.getElementById("rack-rows").append(...rack.order.map((id) => rack.rows.get(id)));
@@ -516,39 +517,42 @@ function rackRow(id) {
   return row;
 }
 
-function rackSet(row, key, value, write) {
-  if (row.shown[key] === value) return;
+// Writes what changed only, so that an update touches no more of its row than it must.
+function rackChanged(row, key, value) {
+  if (row.shown[key] === value) return false;
   row.shown[key] = value;
-  write(value);
+  return true;
+}
+
+function rackText(row, name, text) {
+  if (rackChanged(row, name, text)) row.querySelector('[data-cell="' + name + '"]').textContent = text;
 }
 
 function rackRender(row, unit) {
-  const cell = (name) => row.querySelector('[data-cell="' + name + '"]');
-  rackSet(row, "state", unit.link + (unit.stale ? " stale" : ""), () => {
+  row.classList.toggle("stale", unit.stale);
+  const badge = row.querySelector('[data-cell="link"]');
+  if (rackChanged(row, "link", unit.link)) {
     row.dataset.link = unit.link;
-    row.classList.toggle("stale", unit.stale);
-  });
-  rackSet(row, "name", unit.name || "", (name) => { cell("name").textContent = name; });
-  rackSet(row, "labels", labelsOf(unit).join(" "), (labels) => { cell("labels").textContent = labels; });
-  rackSet(row, "link", unit.link, (link) => {
-    cell("link").textContent = link;
-    cell("link").className = "badge link-" + link;
-  });
-  rackSet(row, "reason", unit.reason || "", (reason) => { cell("link").title = reason; });
+    badge.textContent = unit.link;
+    badge.className = "badge link-" + unit.link;
+  }
+  if (rackChanged(row, "reason", unit.reason || "")) badge.title = unit.reason || "";
+  rackText(row, "name", unit.name || "");
+  rackText(row, "labels", labelsOf(unit).join(" "));
   const input = meta.inputs.find((choice) => choice.value === unit.input);
-  rackSet(row, "input", shown(unit.input, input ? input.label : "none"), (text) => { cell("input").textContent = text; });
+  rackText(row, "input", shown(unit.input, input ? input.label : "none"));
   const meterMode = meterModeOf(unit);
-  rackSet(row, "meter", meterMode === null ? "—" : meta.meterModes[meterMode].label,
-          (text) => { cell("meter").textContent = text; });
+  rackText(row, "meter", meterMode === null ? "—" : meta.meterModes[meterMode].label);
   meta.levels.forEach((level, i) => {
     const value = unit.levels ? unit.levels[i] : null;
-    rackSet(row, level.name, shown(value, String(value)), (text) => {
-      const levelCell = row.querySelector('[data-level="' + level.name + '"]');
-      levelCell.dataset.value = text;
-      levelCell.querySelector(".rack-value").textContent = text;
-      // A transform only: the bar moves without laying out the row again.
-      levelCell.querySelector(".rack-fill").style.transform = "scaleX(" + (value ? value / level.highest : 0) + ")";
-    });
+    const text = shown(value, String(value));
+    if (!rackChanged(row, level.name, text)) return;
+    const cell = row.querySelector('[data-level="' + level.name + '"]');
+    cell.dataset.value = text;
+    cell.querySelector(".rack-value").textContent = text;
+    // A transform only: the bar moves without laying out the row again.
+    const fill = value ? value / level.highest : 0;
+    cell.querySelector(".rack-fill").style.transform = "scaleX(" + fill + ")";
   });
 }
 
