@@ -479,7 +479,9 @@ function rackBuild() {
   let place = 0;
   for (const [id, unit] of latest) {
     rack.listed.set(id, place++);
-    rackRender(rack.rows.get(id) || rackRow(id), unit);
+    const row = rack.rows.get(id) || rackRow(id);
+    rackRender(row, unit);
+    row.hidden = !matchesQuery(unit, rack.terms);
   }
   rackSortBy(rack.sort.key, rack.sort.descending);
 }
