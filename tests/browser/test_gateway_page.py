@@ -369,7 +369,9 @@ class GatewayPage(unittest.TestCase):
 
 
 def main():
-    suite = unittest.defaultTestLoader.loadTestsFromTestCase(GatewayPage)
+    from test_rack_view import RackView
+    suite = unittest.TestSuite(unittest.defaultTestLoader.loadTestsFromTestCase(case)
+                               for case in (GatewayPage, RackView))
     result = unittest.TextTestRunner(verbosity=2, resultclass=CountingResult).run(suite)
     print(result.summary())
     return 0 if result.counts()[1] == 0 else 1

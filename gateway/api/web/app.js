@@ -1,6 +1,6 @@
-// The gateway's page: one card per unit, kept live from the event stream, and the firmware
-// panel. Plain script, no framework: the page is built into the gateway and fetches nothing
-// from anywhere else.
+// The gateway's page: one card per unit or, for a large rack, one compact row per unit, kept
+// live from the event stream, and the firmware panel. Plain script, no framework: the page is
+// built into the gateway and fetches nothing from anywhere else.
 "use strict";
 
 // The unit's tables (buttons, levels, inputs, meter modes, lamps) come from GET /api/meta, so
@@ -16,6 +16,7 @@ const OUTCOME_SHOWN_MS = 8000;
 const RECONNECT_MS = 1000;
 const LONGEST_RECONNECT_MS = 30000;
 
+const latest = new Map(); // unit id -> its last state, in the order the gateway lists the units
 const cards = new Map(); // unit id -> { card, unit, auditAsked }
 const AUDIT_SHOWN = 5;
 const AUDIT_EVERY_MS = 3000;
@@ -114,7 +115,7 @@ function onEvent(name, data) {
   } catch {
     return;
   }
-  if (name === "unit") renderUnit(value);
+  if (name === "unit") showUnit(value);
   else if (name === "job") followJob(value);
 }
 
@@ -271,7 +272,7 @@ function shown(value, text) {
   return value === null || value === undefined ? "—" : text;
 }
 
-function renderUnit(unit) {
+function renderCard(unit) {
   const cell = cards.get(unit.unit) || createCard(unit.unit);
   cell.unit = unit;
   const card = cell.card;
@@ -367,6 +368,225 @@ function renderTimes(cell) {
   } else {
     read.textContent = "";
   }
+}
+
+// ---- Views: the cards, or the rack's rows past a few dozen units ----
+
+const VIEW_KEY = "vantrel-gateway-view";
+const RACK_FROM = 30; // units; fewer fit on the cards
+let view = null; // "cards" or "rack" once the units are read
+
+// A unit's state from the list or the stream, shown in the view on screen only: the other is
+// built again from `latest` when chosen, so a large rack costs no cards.
+function showUnit(unit) {
+  latest.set(unit.unit, unit);
+  if (view === "cards") renderCard(unit);
+  else if (view === "rack") rackUpdate(unit);
+}
+
+function showView(chosen) {
+  view = chosen === "rack" ? "rack" : "cards";
+  document.getElementById("units").hidden = view !== "cards";
+  document.getElementById("rack").hidden = view !== "rack";
+  document.getElementById("view-cards").setAttribute("aria-pressed", String(view === "cards"));
+  document.getElementById("view-rack").setAttribute("aria-pressed", String(view === "rack"));
+  if (view === "cards") latest.forEach(renderCard);
+  else rackBuild();
+}
+
+function chooseView(chosen) {
+  localStorage.setItem(VIEW_KEY, chosen);
+  showView(chosen);
+}
+
+// ---- The rack: one row per unit, sorted and filtered, each row kept by its own events ----
+
+// Worst first: a unit that is down, then one in maintenance, then the rest.
+const LINK_RANK = { down: 0, maintenance: 1, connecting: 2, up: 3 };
+const byText = new Intl.Collator(undefined, { numeric: true, sensitivity: "base" }).compare;
+
+const labelsOf = (unit) => Object.entries(unit.labels || {}).map(([key, value]) => key + "=" + value);
+const numberOr = (value) => (value === null || value === undefined ? -1 : value);
+
+// Each column: what it sorts by. The levels' columns are added from the unit's tables.
+const RACK_COLUMNS = [
+  { key: "unit", label: "Unit", sortBy: (unit) => unit.name || unit.unit, text: true },
+  { key: "labels", label: "Labels", sortBy: (unit) => labelsOf(unit).join(" "), text: true },
+  { key: "link", label: "Link", sortBy: (unit) => LINK_RANK[unit.link] ?? 2 },
+  { key: "input", label: "Input", sortBy: (unit) => numberOr(unit.input) },
+  { key: "meter", label: "Meter", sortBy: (unit) => numberOr(meterModeOf(unit)) },
+];
+
+const rack = {
+  rows: new Map(), // unit id -> its row
+  order: [], // unit ids as the rows stand
+  listed: new Map(), // unit id -> its place in the gateway's list, the last tie-break
+  sort: { key: "link", descending: false },
+  terms: [],
+};
+
+function rackColumn(key) {
+  return RACK_COLUMNS.find((column) => column.key === key);
+}
+
+function rackCompare(a, b) {
+  const column = rackColumn(rack.sort.key);
+  const x = column.sortBy(latest.get(a));
+  const y = column.sortBy(latest.get(b));
+  const order = column.text ? byText(x, y) : x - y;
+  if (order !== 0) return rack.sort.descending ? -order : order;
+  return rack.listed.get(a) - rack.listed.get(b);
+}
+
+// A query's terms, split at spaces and commas: `key=value` and `key!=value` match a label,
+// anything else is looked for in the name, the address and the labels.
+function parseQuery(query) {
+  return query.toLowerCase().split(/[\s,]+/).filter(Boolean).map((term) => {
+    const match = /^([^=!]+)(!?=)(.*)$/.exec(term);
+    if (!match) return { text: term };
+    return { key: match[1], value: match[3], negated: match[2] === "!=" };
+  });
+}
+
+function matchesQuery(unit, terms) {
+  const labels = Object.fromEntries(
+    Object.entries(unit.labels || {}).map(([key, value]) => [key.toLowerCase(), String(value).toLowerCase()]));
+  const haystack = [unit.unit, unit.name || "", ...labelsOf(unit)].join(" ").toLowerCase();
+  return terms.every((term) => {
+    if (term.text !== undefined) return haystack.includes(term.text);
+    return (labels[term.key] === term.value) !== term.negated;
+  });
+}
+
+function rackBuild() {
+  const head = document.getElementById("rack-head");
+  if (!head.childElementCount) {
+    meta.levels.forEach((level, i) => RACK_COLUMNS.push(
+      { key: level.name, label: level.label, sortBy: (unit) => numberOr(unit.levels && unit.levels[i]) }));
+    for (const column of RACK_COLUMNS) {
+      const cell = document.createElement("div");
+      cell.setAttribute("role", "columnheader");
+      cell.dataset.column = column.key;
+      cell.append(makeButton(column.label, () => rackSortBy(column.key)));
+      head.append(cell);
+    }
+    document.getElementById("rack-filter").addEventListener("input", (event) => {
+      rack.terms = parseQuery(event.target.value);
+      for (const id of rack.order) rack.rows.get(id).hidden = !matchesQuery(latest.get(id), rack.terms);
+      rackCount();
+    });
+  }
+  let place = 0;
+  for (const [id, unit] of latest) {
+    rack.listed.set(id, place++);
+    const row = rack.rows.get(id) || rackRow(id);
+    rackRender(row, unit);
+    row.hidden = !matchesQuery(unit, rack.terms);
+  }
+  rackSortBy(rack.sort.key, rack.sort.descending);
+}
+
+// Sorts by a column: a second click on the same column turns its order round.
+function rackSortBy(key, descending = rack.sort.key === key && !rack.sort.descending) {
+  rack.sort = { key, descending };
+  for (const cell of document.getElementById("rack-head").children) {
+    const sorted = descending ? "descending" : "ascending";
+    cell.setAttribute("aria-sort", cell.dataset.column === key ? sorted : "none");
+  }
+  rack.order = [...rack.rows.keys()].sort(rackCompare);
+  document.getElementById("rack-rows").append(...rack.order.map((id) => rack.rows.get(id)));
+  rackCount();
+}
+
+function rackCount() {
+  const shown = rack.order.filter((id) => !rack.rows.get(id).hidden).length;
+  document.getElementById("rack-count").textContent = shown + " of " + rack.order.length + " units shown";
+}
+
+function rackRow(id) {
+  const row = document.getElementById("rack-row-template").content.firstElementChild.cloneNode(true);
+  row.dataset.row = id;
+  row.querySelector('[data-cell="unit"]').textContent = id;
+  const levels = row.querySelector('[data-cell="levels"]');
+  for (const level of meta.levels) {
+    const cell = document.getElementById("rack-level-template").content.firstElementChild.cloneNode(true);
+    cell.dataset.level = level.name;
+    levels.before(cell);
+  }
+  levels.remove();
+  row.shown = {}; // what each cell shows, so that an update writes only what changed
+  rack.rows.set(id, row);
+  return row;
+}
+
+// Writes what changed only, so that an update touches no more of its row than it must.
+function rackChanged(row, key, value) {
+  if (row.shown[key] === value) return false;
+  row.shown[key] = value;
+  return true;
+}
+
+function rackText(row, name, text) {
+  if (rackChanged(row, name, text)) row.querySelector('[data-cell="' + name + '"]').textContent = text;
+}
+
+function rackRender(row, unit) {
+  row.classList.toggle("stale", unit.stale);
+  const badge = row.querySelector('[data-cell="link"]');
+  if (rackChanged(row, "link", unit.link)) {
+    row.dataset.link = unit.link;
+    badge.textContent = unit.link;
+    badge.className = "badge link-" + unit.link;
+  }
+  if (rackChanged(row, "reason", unit.reason || "")) badge.title = unit.reason || "";
+  rackText(row, "name", unit.name || "");
+  rackText(row, "labels", labelsOf(unit).join(" "));
+  const input = meta.inputs.find((choice) => choice.value === unit.input);
+  rackText(row, "input", shown(unit.input, input ? input.label : "none"));
+  const meterMode = meterModeOf(unit);
+  rackText(row, "meter", meterMode === null ? "—" : meta.meterModes[meterMode].label);
+  meta.levels.forEach((level, i) => {
+    const value = unit.levels ? unit.levels[i] : null;
+    const text = shown(value, String(value));
+    if (!rackChanged(row, level.name, text)) return;
+    const cell = row.querySelector('[data-level="' + level.name + '"]');
+    cell.dataset.value = text;
+    cell.querySelector(".rack-value").textContent = text;
+    // A transform only: the bar moves without laying out the row again.
+    const fill = value ? value / level.highest : 0;
+    cell.querySelector(".rack-fill").style.transform = "scaleX(" + fill + ")";
+  });
+}
+
+// One unit's event: its row only is written, and moved if it now sorts elsewhere.
+function rackUpdate(unit) {
+  const id = unit.unit;
+  let row = rack.rows.get(id);
+  const added = !row;
+  if (added) {
+    rack.listed.set(id, rack.listed.size);
+    row = rackRow(id);
+  } else {
+    rack.order.splice(rack.order.indexOf(id), 1);
+  }
+  rackRender(row, unit);
+  const hidden = !matchesQuery(unit, rack.terms);
+  const counted = added || row.hidden !== hidden;
+  row.hidden = hidden;
+  // Where it goes among the others: the first that sorts after it.
+  let low = 0;
+  let high = rack.order.length;
+  while (low < high) {
+    const middle = (low + high) >> 1;
+    if (rackCompare(rack.order[middle], id) < 0) low = middle + 1;
+    else high = middle;
+  }
+  const next = rack.order[low];
+  rack.order.splice(low, 0, id);
+  if (row.nextElementSibling !== (next ? rack.rows.get(next) : null)) {
+    document.getElementById("rack-rows").insertBefore(row, next ? rack.rows.get(next) : null);
+  }
+  if (counted) rackCount();
 }
 
 // ---- Commands ----
@@ -551,13 +771,17 @@ async function readUntilAnswered(path) {
 async function start() {
   document.getElementById("firmware-form").addEventListener("submit", burn);
   document.getElementById("power-cycled").addEventListener("click", powerCycled);
-  setInterval(() => cards.forEach(renderTimes), 1000);
+  document.getElementById("view-cards").addEventListener("click", () => chooseView("cards"));
+  document.getElementById("view-rack").addEventListener("click", () => chooseView("rack"));
+  setInterval(() => view === "cards" && cards.forEach(renderTimes), 1000);
   // The tables first: a card is built from them. Then who this token is, which says what the
   // page shows (the style sheet hides what the role may not do).
   meta = await readUntilAnswered("/api/meta");
   const me = await call("/api/whoami").then(replyOf, () => ({}));
   document.body.dataset.role = me.role || "viewer";
-  for (const unit of (await readUntilAnswered("/api/units")).units || []) renderUnit(unit);
+  const listed = (await readUntilAnswered("/api/units")).units || [];
+  for (const unit of listed) latest.set(unit.unit, unit);
+  showView(localStorage.getItem(VIEW_KEY) || (listed.length > RACK_FROM ? "rack" : "cards"));
   followEvents();
 }
 
