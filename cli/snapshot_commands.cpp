@@ -28,6 +28,11 @@ std::string RefusalNote(const groups::UnitPlan& plan, const UnitSettings& wanted
     return note;
 }
 
+// "1 setting", "3 settings"
+std::string Settings(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " setting" : " settings");
+}
+
 }  // namespace
 
 Verdict CaptureUnit(UnitLink& link, bool network, std::optional<UnitSettings>& captured) {
@@ -48,7 +53,7 @@ Verdict DiffUnit(UnitLink& link, const UnitSettings* wanted, const UnitSay& say)
             groups::ValueText(live.Value(), setting));
     }
     if (differing.empty()) return {true, "as in the snapshot"};
-    return {true, std::to_string(differing.size()) + " settings differ"};
+    return {true, Settings(differing.size()) + " differ"};
 }
 
 Verdict ApplyUnit(UnitLink& link, const UnitSettings* wanted, bool network, bool dryRun,
@@ -60,7 +65,7 @@ Verdict ApplyUnit(UnitLink& link, const UnitSettings* wanted, bool network, bool
         for (const Setting setting : plan.steps) {
             say("would set " + Change(setting, plan.live, *wanted));
         }
-        return {true, std::to_string(plan.steps.size()) + " settings would be sent"};
+        return {true, Settings(plan.steps.size()) + " to send"};
     }
     std::size_t done = 0;
     for (const groups::StepOutcome& outcome : groups::ApplyPlan(link, plan, *wanted)) {
@@ -73,9 +78,8 @@ Verdict ApplyUnit(UnitLink& link, const UnitSettings* wanted, bool network, bool
         done += outcome.state == groups::StepState::kDone;
         say(line);
     }
-    const std::string count =
-        std::to_string(done) + " of " + std::to_string(plan.steps.size()) + " settings set";
-    return {done == plan.steps.size(), count};
+    return {done == plan.steps.size(),
+            std::to_string(done) + " of " + Settings(plan.steps.size()) + " set"};
 }
 
 }  // namespace vantrel::cli

@@ -135,11 +135,6 @@ UnitPlan PlanUnit(const UnitSettings* wanted, const Result<UnitSettings>& live, 
         plan.setting = Setting::kSoloRight;
         return plan;
     }
-    if (network && wanted->network) {
-        plan.refusal = CheckNetwork(*wanted->network);
-        plan.setting = Setting::kNetwork;
-        if (plan.refusal != Refusal::kNone) return plan;
-    }
     if (!live.Ok()) {
         plan.refusal = Refusal::kUnitDown;
         plan.down = live.GetFailure();
@@ -148,6 +143,13 @@ UnitPlan PlanUnit(const UnitSettings* wanted, const Result<UnitSettings>& live, 
     plan.live = live.Value();
     for (const Setting setting : Differing(*wanted, plan.live)) {
         if (setting != Setting::kNetwork || network) plan.steps.push_back(setting);
+    }
+    // Only an address that would be sent is held to the rules: a unit may already stand on
+    // one that they would not let it be moved to.
+    if (!plan.steps.empty() && plan.steps.back() == Setting::kNetwork) {
+        plan.refusal = CheckNetwork(*wanted->network);
+        plan.setting = Setting::kNetwork;
+        if (plan.refusal != Refusal::kNone) plan.steps.clear();
     }
     std::stable_sort(plan.steps.begin(), plan.steps.end(),
                      [&](Setting a, Setting b) { return Rank(a, *wanted) < Rank(b, *wanted); });

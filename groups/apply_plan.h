@@ -33,7 +33,8 @@ struct UnitPlan {
 };
 
 /// Plans `wanted` (nullptr: the unit is not in the snapshot) against the unit's values as
-/// read. The network is planned only when `network` is set, and always last.
+/// read. The network is planned only when `network` is set, and always last; the panel's
+/// address rules refuse a static address only when it differs from the unit's own.
 UnitPlan PlanUnit(const UnitSettings* wanted, const Result<UnitSettings>& live, bool network);
 /// Reads the unit, then plans: the dry run, and the apply's own first step.
 UnitPlan PlanUnit(UnitLink& link, const UnitSettings* wanted, bool network);

@@ -166,6 +166,11 @@ TEST(SnapshotTest, TheDryRunSaysWhyAUnitWouldGetNothing) {
     moved.network = NetworkValues{AddressMode::Static, {0x7F000005, 0xFF000000, 0}};
     EXPECT_EQ(PlanUnit(unit, &moved, true).refusal, Refusal::kStrandingAddress);
     EXPECT_EQ(PlanUnit(unit, &moved, false).refusal, Refusal::kNone);
+    // The unit's own address is not held to them: nothing would be sent.
+    moved.network = NetworkValues{AddressMode::Static, {0x7F000002, 0xFFFFFF00, 0x7F000001}};
+    const UnitPlan own = PlanUnit(unit, &moved, true);
+    EXPECT_EQ(own.refusal, Refusal::kNone);
+    EXPECT_EQ(own.steps, std::vector<Setting>{Setting::kVolume});
     moved.network->addresses.ip = 0;
     EXPECT_EQ(PlanUnit(unit, &moved, true).refusal, Refusal::kOutOfRange);
     EXPECT_EQ(unit.presses + unit.steps, 0);
