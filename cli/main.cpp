@@ -21,8 +21,8 @@
 #include "clients/report.h"
 #include "cli/snapshot_commands.h"
 #include "cli/sockets.h"
+#include "cli/unit_choice.h"
 #include "clients/targets.h"
-#include "groups/selector.h"
 #include "groups/snapshot.h"
 #include "res/version.h"
 #include "unit/buttons.h"
@@ -251,37 +251,21 @@ int Main(int argc, char** argv) {
         if (!read.Ok()) return usage(snapshotFile + ": " + groups::ErrorText(read.GetError()));
         snapshot = std::move(read.Value());
     }
-    std::vector<groups::UnitEntry> known;
-    if (!unitsFile.empty()) {
-        const auto read = groups::ReadUnitsFile(unitsFile);
-        if (!read.Ok()) return usage(groups::ErrorText(unitsFile, read.GetError()));
-        known = read.Value().Units();
-    }
-    for (const std::string& unit : units) known.push_back({unit, "", {}});
     const bool serial = !port.empty();
-    if (serial && !known.empty()) return usage("give --unit or --port, not both");
-    if (serial) known.push_back({port, "", {}});
-    // A snapshot names its units: without others given, they are the ones it is for.
-    if (known.empty() && snapshot) {
-        for (const groups::UnitSnapshot& unit : snapshot->units) {
-            known.push_back({unit.unit, unit.name, {}});
-        }
+    if (serial && (!units.empty() || !unitsFile.empty())) {
+        return usage("give --unit or --port, not both");
     }
-    if (known.empty()) return usage("no unit: give --unit A.B.C.D or --port DEVICE");
-    if (!selectText.empty()) {
-        const auto selector = groups::ParseSelector(selectText);
-        if (!selector.Ok()) return usage(groups::ErrorText(selector.GetError()));
-        groups::SelectLimits limits;
-        if (confirmOption->count() > 0) limits.confirm = confirm;
-        const auto picked = groups::Select(selector.Value(), known, limits);
-        if (!picked.Ok()) return usage(groups::ErrorText(picked.GetError()));
-        std::vector<groups::UnitEntry> selected;
-        for (const std::size_t index : picked.Value()) selected.push_back(known[index]);
-        known = std::move(selected);
+    std::vector<groups::UnitEntry> chosen{{port, "", {}}};
+    if (!serial) {
+        UnitChoice choice{units, unitsFile, selectText, std::nullopt};
+        if (confirmOption->count() > 0) choice.confirm = confirm;
+        auto found = ChooseUnits(choice, snapshot ? &*snapshot : nullptr);
+        if (!found.Ok()) return usage(found.GetError());
+        chosen = std::move(found.Value());
     }
     std::vector<std::string> consoles, ports;
-    for (const groups::UnitEntry& entry : known) {
-        (entry.Serial() || (serial && entry.unit == port) ? ports : consoles).push_back(entry.unit);
+    for (const groups::UnitEntry& entry : chosen) {
+        (serial || entry.Serial() ? ports : consoles).push_back(entry.unit);
     }
     std::vector<Target> targets;
     std::string targetError;
@@ -479,11 +463,11 @@ int Main(int argc, char** argv) {
     if (captureCmd->parsed()) {
         groups::Snapshot taken{
             snapshotName, TimeText(std::chrono::system_clock::now()), takenBy, {}};
-        for (std::size_t i = 0; i < known.size(); ++i) {
-            const auto index = static_cast<std::size_t>(
-                std::find(units.begin(), units.end(), known[i].unit) - units.begin());
-            if (captured[index])
-                taken.units.push_back({units[index], known[i].name, *captured[index]});
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            const auto entry =
+                std::find_if(chosen.begin(), chosen.end(),
+                             [&](const groups::UnitEntry& e) { return e.unit == units[i]; });
+            if (captured[i]) taken.units.push_back({units[i], entry->name, *captured[i]});
         }
         groups::SystemFiles files;
         if (const groups::WriteStep step = groups::WriteSnapshotFile(snapshotFile, taken, files);

@@ -36,13 +36,19 @@ bool NetworkFromJson(const json& in, NetworkValues& network) {
            address("mask", network.addresses.mask) && address("gateway", network.addresses.gateway);
 }
 
+// Any value a setting's range check can judge; one past it would wrap into a small one.
+bool FitsValue(const json& value) {
+    const std::int64_t number = value.get<std::int64_t>();
+    return number >= -65536 && number <= 65536;
+}
+
 bool IsText(const json& in, const char* field) {
     return in.contains(field) && in[field].is_string();
 }
 
 Checked<UnitSnapshot, SnapshotError> UnitFromJson(const json& in) {
     if (!in.is_object() || !IsText(in, "unit") || !in.contains("settings") ||
-        !in["settings"].is_object()) {
+        !in["settings"].is_object() || (in.contains("name") && !IsText(in, "name"))) {
         return SnapshotError{SnapshotFault::kBadField, "a unit needs unit and settings"};
     }
     UnitSnapshot unit{in["unit"], in.value("name", ""), {}};
@@ -54,7 +60,7 @@ Checked<UnitSnapshot, SnapshotError> UnitFromJson(const json& in) {
                 return SnapshotError{SnapshotFault::kBadField, unit.unit + ": network"};
             }
             unit.settings.network = network;
-        } else if (setting && value.is_number_integer()) {
+        } else if (setting && value.is_number_integer() && FitsValue(value)) {
             unit.settings.values[*setting] = value.get<std::int32_t>();
         } else {
             return SnapshotError{SnapshotFault::kBadField, unit.unit + ": " + name};

@@ -43,11 +43,6 @@ std::string NetworkText(const NetworkValues& network) {
 
 }  // namespace
 
-const Setting kStatusSettings[9] = {
-    Setting::kInput,      Setting::kMeterMode, Setting::kSoloLeft,
-    Setting::kSoloRight,  Setting::kMixDown,   Setting::kVolume,
-    Setting::kBrightness, Setting::kContrast,  Setting::kSaturation};
-
 std::optional<Level> LevelOf(Setting setting) {
     switch (setting) {
         case Setting::kVolume:
@@ -82,8 +77,8 @@ const char* NameOf(Setting setting) {
 }
 
 std::optional<Setting> FindSetting(const std::string& name) {
-    for (const Setting setting : kStatusSettings) {
-        if (name == NameOf(setting)) return setting;
+    for (const StatusSetting& s : kStatusBytes) {
+        if (name == NameOf(s.setting)) return s.setting;
     }
     if (name == NameOf(Setting::kNetwork)) return Setting::kNetwork;
     return std::nullopt;

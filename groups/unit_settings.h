@@ -27,9 +27,6 @@ enum class Setting : std::uint8_t {
     kNetwork,
 };
 
-/// Every setting but the network, in their order.
-extern const Setting kStatusSettings[9];
-
 /// As the API and the snapshot file name it: the status record's field or the level's name
 /// ("input", "soloLeft", "volume", "lcd-brightness"), or "network".
 const char* NameOf(Setting setting);

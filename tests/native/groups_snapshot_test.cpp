@@ -4,6 +4,7 @@
 #include "groups/apply_plan.h"
 #include "groups/snapshot.h"
 #include "tests/support/fake_unit_link.h"
+#include "tests/support/temp_file.h"
 #include "unit/buttons.h"
 
 namespace vantrel::groups {
@@ -55,7 +56,11 @@ TEST(SnapshotTest, CaptureGoesThroughTheFileWithItsFingerprint) {
     const nlohmann::json json = SnapshotJson(snapshot);
     EXPECT_EQ(json["units"][0]["settings"]["lcd-brightness"], 200);
     EXPECT_EQ(json["units"][0]["settings"]["network"]["gateway"], "127.0.0.1");
-    const auto read = SnapshotFromJson(json);
+    const testing::TempFile file("groups-snapshot", "not json");
+    EXPECT_EQ(ReadSnapshotFile(file.Path()).GetError().fault, SnapshotFault::kNotJson);
+    SystemFiles files;
+    ASSERT_EQ(WriteSnapshotFile(file.Path(), snapshot, files), WriteStep::kNone);
+    const auto read = ReadSnapshotFile(file.Path());
     ASSERT_TRUE(read.Ok());
     EXPECT_EQ(read.Value().name, "morning");
     const UnitSettings* back = read.Value().Find("127.0.0.2");
@@ -69,8 +74,10 @@ TEST(SnapshotTest, CaptureGoesThroughTheFileWithItsFingerprint) {
     nlohmann::json edited = json;
     edited["units"][0]["settings"]["volume"] = 31;
     EXPECT_EQ(SnapshotFromJson(edited).GetError().fault, SnapshotFault::kFingerprint);
-    edited["units"][0]["settings"] = {{"loudness", 3}};
     edited["units"][0].erase("fingerprint");
+    edited["units"][0]["settings"]["volume"] = 4294967296LL + 20;  // not a wrapped 20
+    EXPECT_EQ(SnapshotFromJson(edited).GetError().fault, SnapshotFault::kBadField);
+    edited["units"][0]["settings"] = {{"loudness", 3}};
     EXPECT_EQ(SnapshotFromJson(edited).GetError().fault, SnapshotFault::kBadField);
     edited["version"] = 2;
     EXPECT_EQ(SnapshotFromJson(edited).GetError().fault, SnapshotFault::kNotASnapshot);
