@@ -58,6 +58,7 @@ Verdict DiffUnit(UnitLink& link, const UnitSettings* wanted, const UnitSay& say)
 
 Verdict ApplyUnit(UnitLink& link, const UnitSettings* wanted, bool network, bool dryRun,
                   const UnitSay& say) {
+    if (!wanted) return {false, groups::RefusalText(groups::Refusal::kNotInSnapshot)};
     const groups::UnitPlan plan = groups::PlanUnit(link, wanted, network);
     if (plan.refusal != groups::Refusal::kNone) return {false, RefusalNote(plan, *wanted)};
     if (plan.steps.empty()) return {true, "as in the snapshot; nothing to send"};

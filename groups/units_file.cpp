@@ -90,10 +90,12 @@ Checked<UnitsFile, UnitsFileError> ParseUnitsFile(const std::string& text) {
         UnitsLine parsed;
         const std::size_t hash = line.find('#');
         if (hash != std::string::npos) parsed.comment = line.substr(hash);
-        std::istringstream words(line.substr(0, hash));
+        std::string trimmed = line.substr(0, hash);
+        trimmed.erase(0, trimmed.find_first_not_of(" \t"));
+        trimmed.erase(trimmed.find_last_not_of(" \t") + 1);
+        std::istringstream words(trimmed);
         std::string unit;
         if (words >> unit) {
-            const std::string trimmed = line.substr(0, hash);
             if (!IsUnit(unit)) return UnitsFileError{UnitsFileFault::kNotAUnit, number, unit};
             UnitEntry entry{unit, "", {}};
             if (!TakeLabels(words, entry)) {

@@ -54,7 +54,7 @@ TEST(UnitsFileTest, AMalformedLineIsNamedWithItsText) {
     };
     const Case cases[] = {
         {"127.0.0.2\n10.0.0\n", UnitsFileFault::kNotAUnit, 2, "10.0.0"},
-        {"127.0.0.2 site\n", UnitsFileFault::kBadLabel, 1, "127.0.0.2 site"},
+        {" 127.0.0.2 site  # a\n", UnitsFileFault::kBadLabel, 1, "127.0.0.2 site"},
         {"127.0.0.2 site=a site=b\n", UnitsFileFault::kBadLabel, 1, "127.0.0.2 site=a site=b"},
         {"127.0.0.2 role=q,c\n", UnitsFileFault::kBadLabel, 1, "127.0.0.2 role=q,c"},
         {"127.0.0.2 =x\n", UnitsFileFault::kBadLabel, 1, "127.0.0.2 =x"},
