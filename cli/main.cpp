@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <mutex>
 
@@ -18,8 +19,11 @@
 #include "cli/ports.h"
 #include "cli/progress_board.h"
 #include "clients/report.h"
+#include "cli/snapshot_commands.h"
 #include "cli/sockets.h"
+#include "cli/unit_choice.h"
 #include "clients/targets.h"
+#include "groups/snapshot.h"
 #include "res/version.h"
 #include "unit/buttons.h"
 #include "unit_link/unit_checks.h"
@@ -83,6 +87,14 @@ std::string OutOfBounds(const std::vector<Bounded>& options) {
     return "";
 }
 
+// Who takes a snapshot, when --by does not say: the user's login name.
+std::string LoginName() {
+    for (const char* variable : {"USER", "USERNAME"}) {
+        if (const char* name = std::getenv(variable); name && *name) return name;
+    }
+    return "vantrelctl";
+}
+
 }  // namespace
 
 // What a Burn of `file` would send, without a unit; a file the dialog would refuse is refused
@@ -116,7 +128,16 @@ int Main(int argc, char** argv) {
     int jobs = 0;
     double timeout = 5.0;
     app.add_option("--unit", units, "a unit's IP address (TCP console); may be repeated");
-    app.add_option("--units-file", unitsFile, "a file of unit addresses, one a line; # comments");
+    app.add_option("--units-file", unitsFile,
+                   "a file of units, one a line: A.B.C.D or a port's path, then name=NAME and "
+                   "key=value labels; # comments");
+    std::string selectText;
+    std::size_t confirm = 0;
+    app.add_option("--select", selectText,
+                   "the units to act on: all, names or addresses (qc-1,qc-2), or labels "
+                   "(site=studio-a,role=qc; role!=spare)");
+    auto* confirmOption = app.add_option(
+        "--confirm", confirm, "the count of units --select matches, when it is more than 64");
     app.add_option("--port", port, "a serial port: /dev/ttyUSB0, COM3");
     auto* jobsOption = app.add_option("--jobs", jobs,
                                       "units worked on at a time (default: all of them, up to 64)");
@@ -173,6 +194,23 @@ int Main(int argc, char** argv) {
         firmwareCmd->add_option("--max-failures", maxFailures, "start no unit after K failures");
     firmwareCmd->add_flag("--dry-run", dryRun,
                           "check the image and reach every unit; enter no loader");
+    auto* snapshotCmd =
+        app.add_subcommand("snapshot", "capture the units' settings, diff them or set them back");
+    snapshotCmd->require_subcommand(1);
+    std::string snapshotName, snapshotFile, takenBy = LoginName();
+    bool withNetwork = false;
+    auto* captureCmd = snapshotCmd->add_subcommand("capture", "read the settings into a file");
+    captureCmd->add_option("--name", snapshotName, "the snapshot's name")->required();
+    captureCmd->add_option("--out", snapshotFile, "the snapshot file to write")->required();
+    captureCmd->add_option("--by", takenBy, "who takes it (default: the login name)");
+    captureCmd->add_flag("--network", withNetwork, "the network settings too");
+    auto* diffCmd = snapshotCmd->add_subcommand("diff", "the settings that differ from a file");
+    diffCmd->add_option("file", snapshotFile, "a snapshot file")->required();
+    auto* applyCmd =
+        snapshotCmd->add_subcommand("apply", "send the settings that differ from a file");
+    applyCmd->add_option("file", snapshotFile, "a snapshot file")->required();
+    applyCmd->add_flag("--dry-run", dryRun, "show what would be sent, and why not; send nothing");
+    applyCmd->add_flag("--network", withNetwork, "the network settings too, last");
     std::string logFile;
     app.add_option("--log", logFile, "append one JSON line per exchange to FILE, for support");
 
@@ -207,19 +245,33 @@ int Main(int argc, char** argv) {
                                                  {canaryOption, double(canary), 1},
                                                  {maxFailuresOption, double(maxFailures), 1}});
     if (!outOfBounds.empty()) return usage(outOfBounds);
-    if (!unitsFile.empty() && !ReadUnitsFile(unitsFile, units)) {
-        return usage("cannot read " + unitsFile);
+    std::optional<groups::Snapshot> snapshot;
+    if (diffCmd->parsed() || applyCmd->parsed()) {
+        auto read = groups::ReadSnapshotFile(snapshotFile);
+        if (!read.Ok()) return usage(snapshotFile + ": " + groups::ErrorText(read.GetError()));
+        snapshot = std::move(read.Value());
     }
     const bool serial = !port.empty();
-    if (serial && !units.empty()) return usage("give --unit or --port, not both");
-    if (units.empty() && !serial) return usage("no unit: give --unit A.B.C.D or --port DEVICE");
+    if (serial && (!units.empty() || !unitsFile.empty())) {
+        return usage("give --unit or --port, not both");
+    }
+    std::vector<groups::UnitEntry> chosen{{port, "", {}}};
+    if (!serial) {
+        UnitChoice choice{units, unitsFile, selectText, std::nullopt};
+        if (confirmOption->count() > 0) choice.confirm = confirm;
+        auto found = ChooseUnits(choice, snapshot ? &*snapshot : nullptr);
+        if (!found.Ok()) return usage(found.GetError());
+        chosen = std::move(found.Value());
+    }
+    std::vector<std::string> consoles, ports;
+    for (const groups::UnitEntry& entry : chosen) {
+        (serial || entry.Serial() ? ports : consoles).push_back(entry.unit);
+    }
     std::vector<Target> targets;
     std::string targetError;
-    if (!MakeTargets(units, serial ? std::vector<std::string>{port} : std::vector<std::string>{},
-                     targets, targetError)) {
-        return usage(targetError);
-    }
-    if (serial) units = {port};
+    if (!MakeTargets(consoles, ports, targets, targetError)) return usage(targetError);
+    units.clear();
+    for (const Target& target : targets) units.push_back(target.name);
     LinkOptions options;
     options.connectLimit = Clock::Duration(static_cast<long long>(timeout * 1000));
     std::unique_ptr<ExchangeLog> log;
@@ -238,7 +290,25 @@ int Main(int argc, char** argv) {
     // The command for one open link.
     std::function<Verdict(UnitLink&, std::size_t)> command;
     bool longCommand = false;
-    if (statusCmd->parsed()) {
+    // Each unit's capture, filled by its own job only.
+    std::vector<std::optional<groups::UnitSettings>> captured(targets.size());
+    auto sayFor = [&](std::size_t index) {
+        return [&, index](const std::string& line) { say(units[index] + ": " + line + "\n"); };
+    };
+    if (captureCmd->parsed()) {
+        command = [&](UnitLink& link, std::size_t index) {
+            return CaptureUnit(link, withNetwork, captured[index]);
+        };
+    } else if (diffCmd->parsed()) {
+        command = [&](UnitLink& link, std::size_t index) {
+            return DiffUnit(link, snapshot->Find(units[index]), sayFor(index));
+        };
+    } else if (applyCmd->parsed()) {
+        command = [&](UnitLink& link, std::size_t index) {
+            return ApplyUnit(link, snapshot->Find(units[index]), withNetwork, dryRun,
+                             sayFor(index));
+        };
+    } else if (statusCmd->parsed()) {
         command = [&](UnitLink& link, std::size_t index) -> Verdict {
             const std::string& unit = targets[index].name;
             for (;;) {
@@ -390,6 +460,23 @@ int Main(int argc, char** argv) {
         std::printf("%s", SummaryTable(results, dryRun ? "ready" : "done").c_str());
     }
     int exitCode = 0;
+    if (captureCmd->parsed()) {
+        groups::Snapshot taken{
+            snapshotName, TimeText(std::chrono::system_clock::now()), takenBy, {}};
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            const auto entry =
+                std::find_if(chosen.begin(), chosen.end(),
+                             [&](const groups::UnitEntry& e) { return e.unit == units[i]; });
+            if (captured[i]) taken.units.push_back({units[i], entry->name, *captured[i]});
+        }
+        groups::SystemFiles files;
+        if (const groups::WriteStep step = groups::WriteSnapshotFile(snapshotFile, taken, files);
+            step != groups::WriteStep::kNone) {
+            std::fprintf(stderr, "vantrelctl: %s: %s\n", snapshotFile.c_str(),
+                         groups::WriteStepText(step));
+            exitCode = 1;
+        }
+    }
     for (const UnitResult& result : results) {
         if (result.verdict.done) continue;
         std::fprintf(stderr, "vantrelctl: %s: %s\n", result.unit.c_str(),

@@ -29,13 +29,6 @@ bool ForEachUnit(const std::string& path,
 
 }  // namespace
 
-bool ReadUnitsFile(const std::string& path, std::vector<std::string>& units) {
-    return ForEachUnit(path, [&](const std::string& unit, int) {
-        units.push_back(unit);
-        return true;
-    });
-}
-
 bool ReadUnitsFile(const std::string& path, std::vector<std::string>& consoles,
                    std::vector<std::string>& ports, std::string& error) {
     error = "cannot read " + path;

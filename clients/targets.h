@@ -7,13 +7,11 @@
 
 namespace vantrel::clients {
 
-/// Appends the units of a units file: one a line, `#` starts a comment, blank lines skipped.
-/// False when the file cannot be read.
-bool ReadUnitsFile(const std::string& path, std::vector<std::string>& units);
-/// The same file for a program that serves consoles and serial ports side by side: a line that
-/// is a path (/dev/ttyUSB0) is a serial port, added to `ports`, any other one a console's
-/// address, added to `consoles`. False, with the file, the line and the reason in `error`, when
-/// the file cannot be read or a line is neither an IPv4 address nor a path.
+/// The units file's plain form (groups/units_file.h reads its labels too) for a program that
+/// serves consoles and serial ports side by side: a line that is a path (/dev/ttyUSB0) is a serial
+/// port, added to `ports`, any other one a console's address, added to `consoles`. False, with the
+/// file, the line and the reason in `error`, when the file cannot be read or a line is neither an
+/// IPv4 address nor a path.
 bool ReadUnitsFile(const std::string& path, std::vector<std::string>& consoles,
                    std::vector<std::string>& ports, std::string& error);
 
