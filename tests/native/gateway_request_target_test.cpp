@@ -15,6 +15,7 @@
 #include "tests/support/raw_client.h"
 #include "tests/support/running_gateway.h"
 #include "tests/support/temp_file.h"
+#include "tests/support/tokenless_gateway.h"
 
 namespace vantrel {
 namespace {
@@ -89,19 +90,9 @@ TEST_F(GatewayRequestTargetTest, APathTakesOnlyItsRoutesMethodsAndNoRouteIsNotFo
 // As after a reload that left it none: no request that needs a role is served as the loopback
 // "local" admin, even one naming the loopback address as its Host. The page is still served.
 TEST(GatewayNoTokensTest, NoTokensOnAnAddressThatNeedsThemServeNothingThatNeedsARole) {
-    gateway::Units units{
-        gateway::WaitableClock::System(), gateway::RealLinks(gateway::WaitableClock::System()), {}};
-    gateway::EventHub hub{4};
-    gateway::FirmwareJobs jobs{units, hub, gateway::WaitableClock::System()};
-    gateway::Tokens tokens;
-    gateway::AuditLog audit;
-    gateway::Api api{units, hub, jobs, tokens, audit};
-    gateway::HttpServer server{api, gateway::ServerLimits{}};
-    std::string error;
-    ASSERT_TRUE(server.Listen("127.0.0.3", 0, error)) << error;
-    const int port = server.Port();
-    api.SetListening(port, false, true);
-    server.Start();
+    testing::TokenlessGateway gateway("127.0.0.3");
+    ASSERT_TRUE(gateway.Listening()) << gateway.Error();
+    const int port = gateway.Port();
 
     RawClient loopbackName("127.0.0.3", port);
     loopbackName.Send("GET /api/audit HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +

@@ -17,6 +17,7 @@
 #include "tests/support/raw_client.h"
 #include "tests/support/running_gateway.h"
 #include "tests/support/temp_file.h"
+#include "tests/support/tokenless_gateway.h"
 
 namespace vantrel {
 namespace {
@@ -102,19 +103,9 @@ TEST(GatewayRouteRefusalsTest, WithoutTokensEveryRouteIsRefusedAtAnotherHost) {
 }
 
 TEST(GatewayRouteRefusalsTest, OnAnAddressThatNeedsTokensNoneServeNoRouteThatNeedsARole) {
-    gateway::Units units{
-        gateway::WaitableClock::System(), gateway::RealLinks(gateway::WaitableClock::System()), {}};
-    gateway::EventHub hub{4};
-    gateway::FirmwareJobs jobs{units, hub, gateway::WaitableClock::System()};
-    gateway::Tokens tokens;
-    gateway::AuditLog audit;
-    gateway::Api api{units, hub, jobs, tokens, audit};
-    gateway::HttpServer server{api, gateway::ServerLimits{}};
-    std::string error;
-    ASSERT_TRUE(server.Listen("127.0.0.3", 0, error)) << error;
-    const int port = server.Port();
-    api.SetListening(port, false, true);
-    server.Start();
+    testing::TokenlessGateway gateway("127.0.0.3");
+    ASSERT_TRUE(gateway.Listening()) << gateway.Error();
+    const int port = gateway.Port();
     for (const gateway::Route& route : gateway::Api::Routes()) {
         const std::string post = std::string(route.method) == "POST" ? "Content-Length: 0\r\n" : "";
         EXPECT_EQ(Status("127.0.0.3", port,
