@@ -2,7 +2,6 @@
 // looks: a target that is not a path lands nowhere, and a gateway left without tokens on an
 // address that needs them serves nothing that needs a role, whatever the Host says.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -43,8 +42,7 @@ class GatewayRequestTargetTest : public ::testing::Test {
         return client.Response(milliseconds(2000), text);
     }
 
-    testing::TempFile tokens{"gateway-tokens-target-" + std::to_string(getpid()),
-                             std::string("wall viewer ") + kViewer + "\n"};
+    testing::TempFile tokens{"gateway-tokens-target", std::string("wall viewer ") + kViewer + "\n"};
     std::unique_ptr<testing::RunningGateway> gw;
     int port = 0;
 };

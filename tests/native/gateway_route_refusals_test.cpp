@@ -4,7 +4,6 @@
 // (415), and on an address that needs tokens, with none (503). Taken from the table, so
 // that a route added later is refused as these are, and its replies meet the API document.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -52,8 +51,7 @@ int Status(const std::string& host, int port, const std::string& request) {
 }
 
 TEST(GatewayRouteRefusalsTest, EveryRouteIsRefusedWithoutItsTokenOrOverItsLimits) {
-    testing::TempFile tokens{"gateway-tokens-refusals-" + std::to_string(getpid()),
-                             std::string("rack admin ") + kAdmin + "\n"};
+    testing::TempFile tokens{"gateway-tokens-refusals", std::string("rack admin ") + kAdmin + "\n"};
     chmod(tokens.Path().c_str(), 0600);
     testing::RunningGateway gw(1, "127.0.0.3", std::nullopt, sim::Faults{},
                                [&](gateway::GatewayOptions& o) { o.tokensFile = tokens.Path(); });
