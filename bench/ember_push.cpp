@@ -165,7 +165,7 @@ class Consumer {
 
     void Take(const ember::S101Message& message) {
         if (message.kind != ember::S101Kind::kEmber) return;
-        Result<ember::Root> root = ember::DecodeGlow(message.glow);
+        ember::Result<ember::Root> root = ember::DecodeGlow(message.glow);
         const auto* elements =
             root.Ok() ? std::get_if<std::vector<ember::Element>>(&root.Value().body) : nullptr;
         if (!elements) return;

@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "link/net_link.h"
-#include "link/post_command.h"
-#include "unit/tcp_stream.h"
+#include "presenters/net_link.h"
+#include "presenters/post_command.h"
 #include "sim/dotted_address.h"
 #include "sim/tcp_console.h"
+#include "unit/tcp_stream.h"
 
 namespace {
 

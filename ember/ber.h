@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "unit/outcome.h"
+#include "ember/result.h"
 
 namespace vantrel::ember {
 
@@ -104,8 +104,5 @@ class BerReader {
     std::size_t m_position = 0;
     int m_depth;
 };
-
-/// A decoding failure: the system's text says what was wrong.
-inline Failure Malformed(const char* why) { return {Fault::kBadReply, why}; }
 
 }  // namespace vantrel::ember

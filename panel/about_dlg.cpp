@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "firmware/loader_port.h"
-#include "link/firmware_ids.h"
-#include "link/firmware_presenter.h"
+#include "presenters/firmware_ids.h"
+#include "presenters/firmware_presenter.h"
 #include "unit/clock.h"
 #include "unit/serial_exchanges.h"
 

@@ -5,11 +5,11 @@
 #include <cstdint>
 
 #include "app/dialog.h"
-#include "link/firmware_presenter.h"
-#include "link/firmware_view.h"
-#include "unit/byte_stream.h"
+#include "presenters/firmware_presenter.h"
+#include "presenters/firmware_view.h"
 #include "res/resource.h"
 #include "serial/serial_port.h"
+#include "unit/byte_stream.h"
 
 namespace vantrel {
 

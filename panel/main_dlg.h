@@ -8,14 +8,14 @@
 #include "app/handles.h"
 #include "app/idle_handler.h"
 #include "app/message_filter.h"
-#include "link/net_link.h"
-#include "link/panel_controls.h"
-#include "link/panel_state.h"
-#include "unit/tcp_stream.h"
 #include "panel/about_dlg.h"
 #include "panel/panel_view_win32.h"
+#include "presenters/net_link.h"
+#include "presenters/panel_controls.h"
+#include "presenters/panel_state.h"
 #include "res/resource.h"
 #include "serial/serial_port.h"
+#include "unit/tcp_stream.h"
 
 namespace vantrel {
 

@@ -5,10 +5,10 @@
 #include "app/app_module.h"
 #include "app/scaled_bitmap.h"
 #include "app/sent_message_wait.h"
-#include "link/control_ids.h"
-#include "link/refresh_panel.h"
 #include "panel/accessible_controls.h"
 #include "panel/control_names.h"
+#include "presenters/control_ids.h"
+#include "presenters/refresh_panel.h"
 
 namespace vantrel {
 

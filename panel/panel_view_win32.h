@@ -7,9 +7,9 @@
 #include <mutex>
 
 #include "app/dialog.h"
-#include "link/panel_state.h"
 #include "app/handles.h"
-#include "link/panel_view.h"
+#include "presenters/panel_state.h"
+#include "presenters/panel_view.h"
 
 namespace vantrel {
 

@@ -82,7 +82,7 @@ class EmberProvider::Session : public StreamSession {
 
     SessionNext Received(const std::uint8_t* data, std::size_t size) override {
         bool glowOk = true;
-        const Outcome framed = m_decoder.Feed(data, size, [&](ember::S101Message message) {
+        const ember::Outcome framed = m_decoder.Feed(data, size, [&](ember::S101Message message) {
             if (!glowOk) return;
             if (message.kind == ember::S101Kind::kKeepAliveRequest) {
                 const ember::Bytes reply =
@@ -90,7 +90,7 @@ class EmberProvider::Session : public StreamSession {
                 return m_watcher->Send(std::string(reply.begin(), reply.end()));
             }
             if (message.kind != ember::S101Kind::kEmber) return;
-            Result<ember::Root> root = ember::DecodeGlow(message.glow, kMostElements);
+            ember::Result<ember::Root> root = ember::DecodeGlow(message.glow, kMostElements);
             glowOk = root.Ok();
             const auto* elements =
                 glowOk ? std::get_if<std::vector<Element>>(&root.Value().body) : nullptr;

@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "link/firmware_ids.h"
-#include "link/firmware_presenter.h"
 #include "firmware/loader_packets.h"
 #include "firmware/net_frames.h"
+#include "presenters/firmware_ids.h"
+#include "presenters/firmware_presenter.h"
 #include "tests/support/fake_stream.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/recording_firmware_view.h"

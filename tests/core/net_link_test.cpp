@@ -1,4 +1,4 @@
-#include "link/net_link.h"
+#include "presenters/net_link.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <new>
 #include <system_error>
 
-#include "link/control_ids.h"
-#include "link/post_command.h"
+#include "presenters/control_ids.h"
+#include "presenters/post_command.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_stream.h"
 #include "tests/support/recording_view.h"

@@ -1,11 +1,11 @@
-#include "link/net_session.h"
+#include "presenters/net_session.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 
-#include "link/control_ids.h"
-#include "link/post_command.h"
+#include "presenters/control_ids.h"
+#include "presenters/post_command.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_stream.h"
 #include "tests/support/recording_view.h"

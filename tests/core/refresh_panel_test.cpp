@@ -1,8 +1,8 @@
-#include "link/refresh_panel.h"
+#include "presenters/refresh_panel.h"
 
 #include <gtest/gtest.h>
 
-#include "link/status_update.h"
+#include "presenters/status_update.h"
 #include "tests/support/recording_view.h"
 
 namespace vantrel {

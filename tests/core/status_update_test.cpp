@@ -1,4 +1,4 @@
-#include "link/status_update.h"
+#include "presenters/status_update.h"
 
 #include <gtest/gtest.h>
 

@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "link/control_ids.h"
-#include "link/control_table.h"
-#include "link/panel_state.h"
-#include "link/panel_view.h"
-#include "link/refresh_panel.h"
+#include "presenters/control_ids.h"
+#include "presenters/control_table.h"
+#include "presenters/panel_state.h"
+#include "presenters/panel_view.h"
+#include "presenters/refresh_panel.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace vantrel::fuzzing {

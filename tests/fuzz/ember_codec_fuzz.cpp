@@ -12,13 +12,13 @@ namespace vantrel::fuzzing {
 namespace {
 
 void Glow(const ember::Bytes& bytes) {
-    Result<ember::Root> root = ember::DecodeGlow(bytes);
+    ember::Result<ember::Root> root = ember::DecodeGlow(bytes);
     if (!root.Ok()) {
         Require(root.Text()[0] != '\0', "a failure says what was wrong");
         return;
     }
     const ember::Bytes once = ember::EncodeGlow(root.Value());
-    Result<ember::Root> again = ember::DecodeGlow(once);
+    ember::Result<ember::Root> again = ember::DecodeGlow(once);
     Require(again.Ok(), "what the encoder writes decodes");
     Require(ember::EncodeGlow(again.Value()) == once, "decoding and encoding again is stable");
 }
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzzing::Require(message.kind == ember::S101Kind::kEmber || message.glow.empty(),
                          "a keep-alive carries nothing");
     };
-    const Outcome first = decoder.Feed(data, split, onMessage);
+    const ember::Outcome first = decoder.Feed(data, split, onMessage);
     if (first.Ok()) decoder.Feed(data + split, size - split, onMessage);
     fuzzing::Glow(ember::Bytes(data, data + size));
     return 0;

@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <string>
 
-#include "unit/command_table.h"
-#include "link/net_session.h"
+#include "presenters/net_session.h"
 #include "tests/fuzz/checking_view.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/fuzzed_stream.h"
 #include "tests/support/fake_clock.h"
+#include "unit/command_table.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <chrono>
 #include <thread>
 
-#include "link/control_ids.h"
-#include "link/firmware_ids.h"
-#include "link/firmware_presenter.h"
-#include "link/net_link.h"
-#include "link/post_command.h"
+#include "presenters/control_ids.h"
+#include "presenters/firmware_ids.h"
+#include "presenters/firmware_presenter.h"
+#include "presenters/net_link.h"
+#include "presenters/post_command.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_firmware_view.h"
 #include "tests/support/recording_view.h"

@@ -8,19 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "link/firmware_ids.h"
-#include "link/firmware_presenter.h"
-#include "unit/tcp_stream.h"
+#include "presenters/firmware_ids.h"
+#include "presenters/firmware_presenter.h"
 #include "serial/com_ports.h"
 #include "serial/serial_port.h"
 #include "sim/firmware_commands.h"
 #include "sim/serial_console.h"
-#include "tests/support/serial_unit_test.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/recording_firmware_view.h"
+#include "tests/support/serial_unit_test.h"
 #include "tests/support/simulated_unit.h"
 #include "tests/support/temp_file.h"
+#include "unit/tcp_stream.h"
 
 namespace vantrel::firmware {
 namespace {

@@ -241,10 +241,10 @@ TEST(GatewayEmberLimitsTest, TheDecoderReadsNoMoreElementsThanItIsAllowed) {
     node.children = std::vector<Element>(
         3000, CommandElement({CommandType::kGetDirectory, std::nullopt, std::nullopt}));
     const Bytes bytes = EncodeGlow({std::vector<Element>{node, node}});
-    Result<Root> all = DecodeGlow(bytes);
+    ember::Result<Root> all = DecodeGlow(bytes);
     ASSERT_TRUE(all.Ok());
     EXPECT_EQ(std::get<std::vector<Element>>(all.Value().body).at(1).children->size(), 3000u);
-    Result<Root> few = DecodeGlow(bytes, 10);
+    ember::Result<Root> few = DecodeGlow(bytes, 10);
     ASSERT_TRUE(few.Ok());
     const auto& elements = std::get<std::vector<Element>>(few.Value().body);
     ASSERT_EQ(elements.size(), 1u);

@@ -2,7 +2,6 @@
 // looks: a target that is not a path lands nowhere, and a gateway left without tokens on an
 // address that needs them serves nothing that needs a role, whatever the Host says.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +14,7 @@
 #include "tests/support/raw_client.h"
 #include "tests/support/running_gateway.h"
 #include "tests/support/temp_file.h"
+#include "tests/support/tokenless_gateway.h"
 
 namespace vantrel {
 namespace {
@@ -42,8 +42,7 @@ class GatewayRequestTargetTest : public ::testing::Test {
         return client.Response(milliseconds(2000), text);
     }
 
-    testing::TempFile tokens{"gateway-tokens-target-" + std::to_string(getpid()),
-                             std::string("wall viewer ") + kViewer + "\n"};
+    testing::TempFile tokens{"gateway-tokens-target", std::string("wall viewer ") + kViewer + "\n"};
     std::unique_ptr<testing::RunningGateway> gw;
     int port = 0;
 };
@@ -89,19 +88,9 @@ TEST_F(GatewayRequestTargetTest, APathTakesOnlyItsRoutesMethodsAndNoRouteIsNotFo
 // As after a reload that left it none: no request that needs a role is served as the loopback
 // "local" admin, even one naming the loopback address as its Host. The page is still served.
 TEST(GatewayNoTokensTest, NoTokensOnAnAddressThatNeedsThemServeNothingThatNeedsARole) {
-    gateway::Units units{
-        gateway::WaitableClock::System(), gateway::RealLinks(gateway::WaitableClock::System()), {}};
-    gateway::EventHub hub{4};
-    gateway::FirmwareJobs jobs{units, hub, gateway::WaitableClock::System()};
-    gateway::Tokens tokens;
-    gateway::AuditLog audit;
-    gateway::Api api{units, hub, jobs, tokens, audit};
-    gateway::HttpServer server{api, gateway::ServerLimits{}};
-    std::string error;
-    ASSERT_TRUE(server.Listen("127.0.0.3", 0, error)) << error;
-    const int port = server.Port();
-    api.SetListening(port, false, true);
-    server.Start();
+    testing::TokenlessGateway gateway("127.0.0.3");
+    ASSERT_TRUE(gateway.Listening()) << gateway.Error();
+    const int port = gateway.Port();
 
     RawClient loopbackName("127.0.0.3", port);
     loopbackName.Send("GET /api/audit HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +

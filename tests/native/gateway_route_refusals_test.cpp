@@ -4,7 +4,6 @@
 // (415), and on an address that needs tokens, with none (503). Taken from the table, so
 // that a route added later is refused as these are, and its replies meet the API document.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +16,7 @@
 #include "tests/support/raw_client.h"
 #include "tests/support/running_gateway.h"
 #include "tests/support/temp_file.h"
+#include "tests/support/tokenless_gateway.h"
 
 namespace vantrel {
 namespace {
@@ -51,8 +51,7 @@ int Status(const std::string& host, int port, const std::string& request) {
 }
 
 TEST(GatewayRouteRefusalsTest, EveryRouteIsRefusedWithoutItsTokenOrOverItsLimits) {
-    testing::TempFile tokens{"gateway-tokens-refusals-" + std::to_string(getpid()),
-                             std::string("rack admin ") + kAdmin + "\n"};
+    testing::TempFile tokens{"gateway-tokens-refusals", std::string("rack admin ") + kAdmin + "\n"};
     chmod(tokens.Path().c_str(), 0600);
     testing::RunningGateway gw(1, "127.0.0.3", std::nullopt, sim::Faults{},
                                [&](gateway::GatewayOptions& o) { o.tokensFile = tokens.Path(); });
@@ -102,19 +101,9 @@ TEST(GatewayRouteRefusalsTest, WithoutTokensEveryRouteIsRefusedAtAnotherHost) {
 }
 
 TEST(GatewayRouteRefusalsTest, OnAnAddressThatNeedsTokensNoneServeNoRouteThatNeedsARole) {
-    gateway::Units units{
-        gateway::WaitableClock::System(), gateway::RealLinks(gateway::WaitableClock::System()), {}};
-    gateway::EventHub hub{4};
-    gateway::FirmwareJobs jobs{units, hub, gateway::WaitableClock::System()};
-    gateway::Tokens tokens;
-    gateway::AuditLog audit;
-    gateway::Api api{units, hub, jobs, tokens, audit};
-    gateway::HttpServer server{api, gateway::ServerLimits{}};
-    std::string error;
-    ASSERT_TRUE(server.Listen("127.0.0.3", 0, error)) << error;
-    const int port = server.Port();
-    api.SetListening(port, false, true);
-    server.Start();
+    testing::TokenlessGateway gateway("127.0.0.3");
+    ASSERT_TRUE(gateway.Listening()) << gateway.Error();
+    const int port = gateway.Port();
     for (const gateway::Route& route : gateway::Api::Routes()) {
         const std::string post = std::string(route.method) == "POST" ? "Content-Length: 0\r\n" : "";
         EXPECT_EQ(Status("127.0.0.3", port,

@@ -8,19 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "link/control_ids.h"
-#include "link/panel_controls.h"
-#include "link/refresh_panel.h"
-#include "link/serial_use.h"
-#include "unit/serial_exchanges.h"
+#include "presenters/control_ids.h"
+#include "presenters/panel_controls.h"
+#include "presenters/refresh_panel.h"
+#include "presenters/serial_use.h"
 #include "serial/com_ports.h"
 #include "serial/serial_port.h"
 #include "sim/serial_console.h"
 #include "sim/traffic_log.h"
 #include "sim/unit.h"
 #include "tests/support/recording_serial.h"
-#include "tests/support/serial_unit_test.h"
 #include "tests/support/recording_view.h"
+#include "tests/support/serial_unit_test.h"
+#include "unit/serial_exchanges.h"
 
 namespace vantrel {
 namespace {

@@ -9,14 +9,14 @@
 #include <map>
 #include <thread>
 
-#include "link/control_ids.h"
-#include "link/net_link.h"
-#include "link/post_command.h"
-#include "unit/tcp_stream.h"
+#include "presenters/control_ids.h"
+#include "presenters/net_link.h"
+#include "presenters/post_command.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/simulated_unit.h"
 #include "tests/support/stepping_clock.h"
+#include "unit/tcp_stream.h"
 
 namespace vantrel {
 namespace {

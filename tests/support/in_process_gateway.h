@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -13,6 +12,7 @@
 
 #include "gateway/api/api.h"
 #include "gateway/fleet/unit_json.h"
+#include "tests/support/fake_unit_link.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/running_gateway.h"
 #include "unit_link/unit_checks.h"
@@ -102,11 +102,7 @@ class FakeUnit {
     }
     std::int32_t Step(Level level, StepDirection direction) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const LevelRange range = RangeOf(level);
-        std::uint8_t& value = m_status[StatusByteOf(level)];
-        const int next = value + (direction == StepDirection::Up ? range.step : -range.step);
-        value = static_cast<std::uint8_t>(std::clamp(next, 0, static_cast<int>(range.highest)));
-        return value;
+        return FakeUnitLink::Step(m_status, level, direction, FakeUnitLink::Stepping::Clamp);
     }
     Outcome Update() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -139,26 +135,21 @@ class FakeUnit {
     std::function<void()> m_onExchange;
 };
 
-/// The link to a FakeUnit; its levels move only by steps.
-class FleetUnitLink : public UnitLink {
+/// The link to a FakeUnit: the shared fake, with its exchanges held, timed and refused as the
+/// FakeUnit says, and its status kept there, where the test reads it; its levels move only by
+/// steps.
+class FleetUnitLink : public FakeUnitLink {
   public:
     FleetUnitLink(FakeUnit& unit, ManualClock& clock) : m_unit(unit), m_clock(clock) {}
 
     Outcome Open() override {
         m_unit.NoteOpen(m_clock.Now());
-        return Then([] { return Outcome(); });
+        return FakeUnitLink::Open();
     }
-    void Close() override {}
     Result<StatusBlock> ReadStatus() override {
         return Then([&] { return m_unit.ReadStatus(m_clock.Now()); });
     }
-    Result<NetworkSettings> ReadNetwork() override {
-        return Then([] { return Result<NetworkSettings>(NetworkSettings{}); });
-    }
     bool ReadsVersions() const override { return m_unit.Serial(); }
-    Result<FirmwareVersions> ReadVersions() override {
-        return Then([] { return Result<FirmwareVersions>(FirmwareVersions{}); });
-    }
     Outcome Press(const Button& button) override {
         return Then([&] {
             m_unit.Press(button);
@@ -168,39 +159,17 @@ class FleetUnitLink : public UnitLink {
     Result<std::int32_t> StepLevel(Level level, StepDirection direction) override {
         return Then([&] { return Result<std::int32_t>(m_unit.Step(level, direction)); });
     }
-    bool CanSetLevel(Level) const override { return false; }
-    Outcome SetLevel(Level, std::uint8_t) override { return Failure{Fault::kRefused}; }
-    bool ModeCarriesAddresses() const override { return true; }
-    Outcome WriteNetwork(AddressMode, const std::optional<Addresses>&) override {
-        return Then([] { return Outcome(); });
-    }
-    Outcome Reconnect(std::optional<std::uint32_t>) override {
-        return Then([] { return Outcome(); });
-    }
-    Outcome SendDefaultIp() override {
-        return Then([] { return Outcome(); });
-    }
-    Result<std::uint32_t> ReadAddress() override {
-        return Then([] { return Result<std::uint32_t>(0u); });
-    }
     Outcome UpdateMainFirmware(const firmware::Image&, const firmware::ProgressSink&) override {
         return Then([&] { return m_unit.Update(); });
-    }
-    Outcome HoldBreak() override {
-        return Then([] { return Outcome(); });
     }
     Outcome UpdateNetFirmware(const firmware::Image&, const firmware::ProgressSink&) override {
         return Then([&] { return m_unit.Update(); });
     }
 
-  private:
-    // The exchange's answer, once the unit has taken it: a refused link answers nothing.
-    template <typename Answer>
-    auto Then(Answer answer) -> decltype(answer()) {
-        if (Outcome taken = m_unit.Exchange(m_clock); !taken.Ok()) return taken.GetFailure();
-        return answer();
-    }
+  protected:
+    Outcome Begin() override { return m_unit.Exchange(m_clock); }
 
+  private:
     FakeUnit& m_unit;
     ManualClock& m_clock;
 };

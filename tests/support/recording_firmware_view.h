@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "link/firmware_view.h"
+#include "presenters/firmware_view.h"
 
 namespace vantrel::testing {
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/panel_view.h"
+#include "presenters/panel_view.h"
 
 namespace vantrel::testing {
 

@@ -1,13 +1,13 @@
 // The network settings (Read, Apply, Default IP, the address mode) and the choice of link.
-#include "link/control_ids.h"
-#include "link/messages.h"
-#include "link/panel_controls.h"
-#include "link/post_command.h"
-#include "link/serial_use.h"
-#include "unit/serial_exchanges.h"
-#include "link/status_update.h"
+#include "presenters/control_ids.h"
+#include "presenters/messages.h"
+#include "presenters/panel_controls.h"
+#include "presenters/post_command.h"
+#include "presenters/serial_use.h"
+#include "presenters/status_update.h"
 #include "unit/address_rules.h"
 #include "unit/console_reply.h"
+#include "unit/serial_exchanges.h"
 
 namespace vantrel {
 

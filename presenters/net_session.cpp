@@ -1,9 +1,9 @@
-#include "link/net_session.h"
+#include "presenters/net_session.h"
 
-#include "link/control_ids.h"
-#include "link/messages.h"
-#include "link/refresh_panel.h"
-#include "link/status_update.h"
+#include "presenters/control_ids.h"
+#include "presenters/messages.h"
+#include "presenters/refresh_panel.h"
+#include "presenters/status_update.h"
 #include "unit/console_reply.h"
 
 namespace vantrel {

@@ -1,14 +1,14 @@
-#include "link/firmware_presenter.h"
+#include "presenters/firmware_presenter.h"
 
 #include <cstdio>
 
 #include "firmware/image.h"
-#include "firmware/loader_port.h"
 #include "firmware/loader_packets.h"
+#include "firmware/loader_port.h"
 #include "firmware/serial_loader_link.h"
 #include "firmware/stream_loader_link.h"
 #include "firmware/update_procedures.h"
-#include "link/firmware_ids.h"
+#include "presenters/firmware_ids.h"
 
 namespace vantrel {
 namespace {

@@ -3,9 +3,9 @@
 #include <functional>
 #include <string>
 
-#include "link/firmware_record.h"
-#include "link/firmware_view.h"
-#include "link/update_threads.h"
+#include "presenters/firmware_record.h"
+#include "presenters/firmware_view.h"
+#include "presenters/update_threads.h"
 #include "serial/serial_device.h"
 #include "unit/clock.h"
 #include "unit/outcome.h"

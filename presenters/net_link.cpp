@@ -1,8 +1,8 @@
-#include "link/net_link.h"
+#include "presenters/net_link.h"
 
-#include "link/control_ids.h"
-#include "link/net_session.h"
-#include "link/status_update.h"
+#include "presenters/control_ids.h"
+#include "presenters/net_session.h"
+#include "presenters/status_update.h"
 
 namespace vantrel {
 

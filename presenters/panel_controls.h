@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <functional>
 
-#include "unit/clock.h"
-#include "link/control_table.h"
-#include "link/panel_state.h"
-#include "link/panel_view.h"
+#include "presenters/control_table.h"
+#include "presenters/panel_state.h"
+#include "presenters/panel_view.h"
 #include "serial/serial_device.h"
+#include "unit/clock.h"
 #include "unit/unit_values.h"
 
 namespace vantrel {

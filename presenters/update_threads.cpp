@@ -1,4 +1,4 @@
-#include "link/update_threads.h"
+#include "presenters/update_threads.h"
 
 #include <system_error>
 #include <utility>

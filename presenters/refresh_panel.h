@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/panel_state.h"
-#include "link/panel_view.h"
+#include "presenters/panel_state.h"
+#include "presenters/panel_view.h"
 
 namespace vantrel {
 

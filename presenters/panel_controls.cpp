@@ -1,11 +1,11 @@
-#include "link/panel_controls.h"
+#include "presenters/panel_controls.h"
 
-#include "link/control_ids.h"
-#include "link/post_command.h"
-#include "link/serial_use.h"
+#include "presenters/control_ids.h"
+#include "presenters/post_command.h"
+#include "presenters/serial_use.h"
+#include "presenters/status_update.h"
 #include "unit/serial_exchanges.h"
 #include "unit/serial_frames.h"
-#include "link/status_update.h"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "link/panel_state.h"
+#include "presenters/panel_state.h"
 
 namespace vantrel {
 

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "link/panel_state.h"
-#include "link/panel_view.h"
+#include "presenters/panel_state.h"
+#include "presenters/panel_view.h"
 #include "unit/byte_stream.h"
 #include "unit/clock.h"
 #include "unit/command_table.h"

@@ -1,4 +1,4 @@
-#include "link/serial_use.h"
+#include "presenters/serial_use.h"
 
 namespace vantrel {
 namespace {

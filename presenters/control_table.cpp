@@ -1,4 +1,4 @@
-#include "link/control_table.h"
+#include "presenters/control_table.h"
 
 #include "res/resource.h"
 

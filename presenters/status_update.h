@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "link/panel_state.h"
-#include "link/panel_view.h"
+#include "presenters/panel_state.h"
+#include "presenters/panel_view.h"
 #include "unit/unit_values.h"
 
 namespace vantrel {

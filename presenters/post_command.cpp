@@ -1,4 +1,4 @@
-#include "link/post_command.h"
+#include "presenters/post_command.h"
 
 #include "unit/command_table.h"
 

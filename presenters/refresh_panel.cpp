@@ -1,7 +1,7 @@
-#include "link/refresh_panel.h"
+#include "presenters/refresh_panel.h"
 
-#include "link/control_ids.h"
-#include "link/control_table.h"
+#include "presenters/control_ids.h"
+#include "presenters/control_table.h"
 
 namespace vantrel {
 

@@ -4,10 +4,10 @@
 #include <functional>
 #include <thread>
 
+#include "presenters/panel_state.h"
+#include "presenters/panel_view.h"
 #include "unit/byte_stream.h"
 #include "unit/clock.h"
-#include "link/panel_state.h"
-#include "link/panel_view.h"
 
 namespace vantrel {
 

@@ -1,10 +1,10 @@
 // The status poll: every 5 s the panel follows the unit, on whichever link is in use.
-#include "link/panel_controls.h"
-#include "link/post_command.h"
-#include "link/refresh_panel.h"
-#include "link/serial_use.h"
+#include "presenters/panel_controls.h"
+#include "presenters/post_command.h"
+#include "presenters/refresh_panel.h"
+#include "presenters/serial_use.h"
+#include "presenters/status_update.h"
 #include "unit/serial_exchanges.h"
-#include "link/status_update.h"
 
 namespace vantrel {
 

@@ -1,6 +1,6 @@
-#include "link/status_update.h"
+#include "presenters/status_update.h"
 
-#include "link/control_ids.h"
+#include "presenters/control_ids.h"
 
 namespace vantrel {
 
