@@ -30,6 +30,8 @@ from case_counts import CountingResult  # noqa: E402
 RUN = os.path.join(HERE, "run")
 PARALLEL = 2
 TIMES = os.path.join(harness.E2E, "times.json")  # each group's seconds in the last run
+# Each group's seconds in a recent run, for the groups a build has not timed yet (a fresh clone).
+KNOWN_TIMES = os.path.join(HERE, "times.json")
 RERUNS = os.path.join(harness.E2E, "reruns.json")  # each group's last runs: rerun or not
 HISTORY = 5  # runs a group's reruns are judged over
 RESULT = "result.json"  # what a group's run writes into its work folder
@@ -157,8 +159,8 @@ def run_all(pattern):
         return 1
     # The template prefix is made once; each group starts from a copy of it, no server running.
     harness.WinePrefix(harness.TEMPLATE_PREFIX).kill_server()
-    last = load_json(TIMES)
-    # The longest first, so that the two lanes end close together; a new group counts as long.
+    last = dict(load_json(KNOWN_TIMES), **load_json(TIMES))
+    # The longest first, so that the lanes end close together; a new group counts as long.
     queue = sorted(names, key=lambda n: -last.get(n, 1e9))
     running = {}
     passed = failed = 0
