@@ -8,6 +8,7 @@
 
 #include "clients/link_factory.h"
 #include "firmware/image.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/simulated_unit.h"
 
 namespace vantrel {
@@ -26,6 +27,17 @@ clients::Target ConsoleTarget(const std::string& address) {
     return {address, false, testing::AddressValue(address)};
 }
 
+// A link whose pauses return at once, each recorded by the clock.
+clients::LinkOptions OnFakeClock(testing::FakeClock& clock) {
+    clients::LinkOptions options;
+    options.clock = &clock;
+    return options;
+}
+
+// The console's pause for the reply to the status read that confirms the session, the
+// loader's start, then the pauses after Ping and Download.
+const std::vector<long long> kLoaderPauses{50, 3000, 200, 2000};
+
 // An "OK" and its line end in two segments: the line end belongs to the "OK", not to the
 // next reply.
 TEST(LinkFactorySimTest, TheEntrysOkIsReadToItsLineEndWhenItComesSplit) {
@@ -33,12 +45,15 @@ TEST(LinkFactorySimTest, TheEntrysOkIsReadToItsLineEndWhenItComesSplit) {
     faults.loader.splitOk = true;
     testing::SimulatedUnit unit("127.0.0.96", faults);
     ASSERT_TRUE(unit.Start()) << unit.console.Error();
-    const std::unique_ptr<UnitLink> link = clients::MakeLink(ConsoleTarget(unit.address), {});
+    testing::FakeClock clock;
+    const std::unique_ptr<UnitLink> link =
+        clients::MakeLink(ConsoleTarget(unit.address), OnFakeClock(clock));
     ASSERT_TRUE(link->Open().Ok());
     const firmware::Image image = ImageOf(1000);
     const Outcome updated = link->UpdateMainFirmware(image, {});
     EXPECT_TRUE(updated.Ok()) << FaultName(updated.GetFault());
     EXPECT_EQ(unit.unit.MainFlash(), image.bytes);
+    EXPECT_EQ(clock.Pauses(), kLoaderPauses);
 }
 
 // The flag the gateway's monitor sets to stop: an update under way ends at the next packet.
@@ -46,7 +61,8 @@ TEST(LinkFactorySimTest, TheLinksStopFlagEndsAnUpdateBetweenPackets) {
     testing::SimulatedUnit unit("127.0.0.97");
     ASSERT_TRUE(unit.Start()) << unit.console.Error();
     std::atomic<std::int32_t> stop{0};
-    clients::LinkOptions options;
+    testing::FakeClock clock;
+    clients::LinkOptions options = OnFakeClock(clock);
     options.stop = &stop;
     const std::unique_ptr<UnitLink> link = clients::MakeLink(ConsoleTarget(unit.address), options);
     ASSERT_TRUE(link->Open().Ok());
@@ -59,6 +75,7 @@ TEST(LinkFactorySimTest, TheLinksStopFlagEndsAnUpdateBetweenPackets) {
     EXPECT_EQ(updated.GetFault(), Fault::kStopped);
     EXPECT_EQ(written, (std::vector<std::int64_t>{0, 76, 152}));
     EXPECT_TRUE(unit.unit.MainFlash().empty());
+    EXPECT_EQ(clock.Pauses(), kLoaderPauses);
 }
 
 }  // namespace
