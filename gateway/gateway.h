@@ -20,6 +20,8 @@ namespace vantrel::gateway {
 
 struct GatewayOptions {
     std::vector<clients::Target> units;
+    /// The names and labels the units file gives, each under the unit as `units` names it.
+    std::vector<groups::UnitEntry> described;
     std::string host = "127.0.0.1";
     int port = 8023;  // 0: any free port
     MonitorOptions monitor;

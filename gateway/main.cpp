@@ -17,6 +17,7 @@
 #include "gateway/emberplus/ember_access.h"
 #include "gateway/gateway.h"
 #include "gateway/system/service_notify.h"
+#include "groups/units_file.h"
 #include "res/version.h"
 
 namespace vantrel::gateway {
@@ -188,7 +189,8 @@ int Main(int argc, char** argv) {
     int poll = 5;
     app.add_option("--unit", units, "a unit's IP address (TCP console); may be repeated");
     app.add_option("--units-file", unitsFile,
-                   "a file of units, one a line: an IP address or a serial port; # comments");
+                   "a file of units, one a line: an IP address or a serial port, then an optional "
+                   "name=NAME and key=value labels; # comments");
     app.add_option("--port", ports, "a serial port: /dev/ttyUSB0; may be repeated");
     app.add_option("--listen", listen, "HOST:PORT to serve on (default 127.0.0.1:8023)");
     app.add_option("--poll", poll, "seconds between status polls (default 5)")
@@ -229,8 +231,13 @@ int Main(int argc, char** argv) {
         return Usage("--listen takes A.B.C.D:PORT: " + listen);
     }
     std::string error;
-    if (!unitsFile.empty() && !clients::ReadUnitsFile(unitsFile, units, ports, error)) {
-        return Usage(error);
+    if (!unitsFile.empty()) {
+        const auto read = groups::ReadUnitsFile(unitsFile);
+        if (!read.Ok()) return Usage(groups::ErrorText(unitsFile, read.GetError()));
+        for (groups::UnitEntry& entry : read.Value().Units()) {
+            (entry.Serial() ? ports : units).push_back(entry.unit);
+            options.described.push_back(std::move(entry));
+        }
     }
     if (!clients::MakeTargets(units, ports, options.units, error)) return Usage(error);
     if (options.units.empty()) return Usage("no unit: give --unit A.B.C.D or --port DEVICE");
