@@ -51,6 +51,7 @@ Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMa
         m_emberServer = std::make_unique<StreamServer>(m_server, *m_ember, limits);
     }
     m_api.SetExtraMetrics([this] { return ExtraMetrics(); });
+    m_api.SetGroupLimit(options.groupLimit);
 }
 
 Gateway::~Gateway() { Stop(); }

@@ -15,6 +15,7 @@
 #include "gateway/net/http_server.h"
 #include "gateway/net/stream_server.h"
 #include "gateway/fleet/units.h"
+#include "groups/selector.h"
 
 namespace vantrel::gateway {
 
@@ -25,6 +26,8 @@ struct GatewayOptions {
     std::string host = "127.0.0.1";
     int port = 8023;  // 0: any free port
     MonitorOptions monitor;
+    /// How many units a group command may pick before it needs their count confirmed.
+    std::size_t groupLimit = groups::kDefaultMostUnits;
     ServerLimits server;
     /// Needed on any address but 127.0.0.1 (NeedsToken): one admin token named "admin"
     /// (--token-file), or the named tokens of a tokens file (--tokens-file).

@@ -17,6 +17,7 @@
 #include "gateway/emberplus/ember_access.h"
 #include "gateway/gateway.h"
 #include "gateway/system/service_notify.h"
+#include "groups/selector.h"
 #include "groups/units_file.h"
 #include "res/version.h"
 
@@ -193,6 +194,11 @@ int Main(int argc, char** argv) {
                    "name=NAME and key=value labels; # comments");
     app.add_option("--port", ports, "a serial port: /dev/ttyUSB0; may be repeated");
     app.add_option("--listen", listen, "HOST:PORT to serve on (default 127.0.0.1:8023)");
+    std::size_t groupLimit = groups::kDefaultMostUnits;
+    app.add_option("--group-limit", groupLimit,
+                   "the most units a group command acts on without \"confirm\" giving their "
+                   "count (default 64)")
+        ->check(CLI::Range(1, 100000));
     app.add_option("--poll", poll, "seconds between status polls (default 5)")
         ->check(CLI::Range(1, 3600));
     app.add_option("--token-file", tokenFile, "a file holding the one (admin) bearer token");
@@ -253,6 +259,7 @@ int Main(int argc, char** argv) {
     options.tlsCertificate = tlsCertificate;
     options.tlsKey = tlsKey;
     options.monitor.poll = std::chrono::seconds(poll);
+    options.groupLimit = groupLimit;
     if (!ember.empty()) {
         EmberOptions emberOptions;
         if (!ParseListen(ember, emberOptions.host, emberOptions.port)) {
