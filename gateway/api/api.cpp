@@ -401,6 +401,18 @@ void Api::PostGroupLevel(const RouteCall& call) {
     GroupCommand(call, [&](const json& body) { return SetLevel(call.params[0], body); });
 }
 
+// One static address on many units would put them all on one IP: a group takes DHCP or the
+// default IP only.
+void Api::PostGroupNetwork(const RouteCall& call) {
+    GroupCommand(call, [](const json& body) -> BuiltCommand {
+        if (body.value("mode", json()) == "static") {
+            return Refused{400,
+                           "a static address is one unit's: set it on /api/units/{unit}/network"};
+        }
+        return SetNetwork(body);
+    });
+}
+
 void Api::PostFirmware(const RouteCall& call) {
     const HttpRequest& request = call.request;
     auto done = [&call](const Reply& reply) { call.respond(ApiResponse(reply)); };

@@ -74,6 +74,7 @@ class Api : public HttpHandler {
     void PostFactoryReset(const RouteCall& call);
     void PostGroupPress(const RouteCall& call);
     void PostGroupLevel(const RouteCall& call);
+    void PostGroupNetwork(const RouteCall& call);
     void PostFirmware(const RouteCall& call);
     void PostContinue(const RouteCall& call);
     /// What the audit log records of the call's command; none, with the reason, while the log

@@ -124,5 +124,28 @@ TEST(GatewayGroupCommandTest, ABadSelectorNoMatchOrAnUnconfirmedLargeGroupSendsN
     EXPECT_EQ(InProcessGateway::Json(confirmed)["units"].size(), 4u);
 }
 
+// One static address on many units would put them all on one IP. A unit's entry is the answer
+// its one-unit route gives (here, a fake whose addresses do not read back).
+TEST(GatewayGroupCommandTest, AGroupTakesDhcpButNotAStaticAddress) {
+    InProcessGateway gw({"a", "b", "c", "d"}, {}, kNaming);
+    gw.Start();
+    ASSERT_TRUE(gw.AllUp());
+    EXPECT_EQ(gw.Call("POST", "/api/groups/network",
+                      R"({"select": "site=x", "mode": "static", "ip": "10.0.0.5",
+                          "mask": "255.255.255.0", "gateway": "10.0.0.1"})")
+                  .status,
+              400);
+    const gateway::HttpResponse dhcp =
+        gw.Call("POST", "/api/groups/network", R"({"select": "site=y", "mode": "dhcp"})");
+    ASSERT_EQ(dhcp.status, 200) << dhcp.body;
+    const json units = InProcessGateway::Json(dhcp)["units"];
+    ASSERT_EQ(units.size(), 1u);
+    EXPECT_EQ(units[0]["unit"], "d");
+    const gateway::HttpResponse one =
+        gw.Call("POST", "/api/units/d/network", R"({"mode": "dhcp"})");
+    EXPECT_EQ(units[0]["status"], one.status);
+    EXPECT_EQ(units[0]["error"], InProcessGateway::Json(one)["error"]) << units;
+}
+
 }  // namespace
 }  // namespace vantrel

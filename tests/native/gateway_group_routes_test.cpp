@@ -54,6 +54,7 @@ TEST(GatewayGroupRoutesTest, EachStatusOfTheGroupRoutes) {
     const auto [tooMany, why] = post("/api/groups/press/solo-left", R"({"select":"all"})", desk);
     EXPECT_EQ(tooMany, 400);
     EXPECT_NE(why.value("error", "").find("2"), std::string::npos) << why;
+    EXPECT_EQ(post("/api/groups/network", R"({"select":"site=a","mode":"dhcp"})", desk).first, 403);
     EXPECT_EQ(post("/api/groups/press/solo-left", R"({"select":"site=c"})", desk).first, 400);
     EXPECT_EQ(post("/api/groups/press/no-such", R"({"select":"site=a"})", desk).first, 404);
     EXPECT_EQ(post("/api/groups/press/solo-left", "x", desk, "text/plain").first, 415);
