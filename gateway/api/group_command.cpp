@@ -115,9 +115,9 @@ void Send(const std::shared_ptr<GroupRun>& run, std::size_t at, bool chain) {
                KeptAsReply(run->spec.levelName), [run, at, chain](const CommandOutcome& outcome) {
                    run->counts.Count(outcome.unit, outcome);
                    run->answers.Answer(at, Entry(outcome, run->spec.levelName));
-                   if (!chain) return;
+                   if (!chain || at + 1 == run->units.size()) return;
+                   if (outcome.Done()) return Send(run, at + 1, true);
                    for (std::size_t next = at + 1; next < run->units.size(); ++next) {
-                       if (outcome.Done()) return Send(run, next, true);
                        run->answers.Answer(next, Skipped(run->units[next]->Name()));
                    }
                });
