@@ -9,6 +9,16 @@
 #include "res/version.h"
 
 namespace vantrel::gateway {
+namespace {
+
+UnitNaming NamingOf(const std::vector<groups::UnitEntry>& described, const std::string& unit) {
+    for (const groups::UnitEntry& entry : described) {
+        if (entry.unit == unit) return {entry.name, entry.labels};
+    }
+    return {};
+}
+
+}  // namespace
 
 Gateway::Gateway(const GatewayOptions& options)
     : Gateway(options, WaitableClock::System(), RealLinks(WaitableClock::System())) {}
@@ -25,10 +35,13 @@ Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMa
             target.serial ? target.name.substr(target.name.rfind('/') + 1) : target.name;
         const std::size_t index = names.size();
         names.push_back({name, target.name});
-        m_units.Add(name, target, [this, index](const UnitSnapshot& snapshot) {
-            m_hub.Publish("unit", UnitJson(snapshot).dump());
-            if (m_ember) m_ember->Changed(index, snapshot);
-        });
+        m_units.Add(
+            name, target,
+            [this, index](const UnitSnapshot& snapshot) {
+                m_hub.Publish("unit", UnitJson(snapshot).dump());
+                if (m_ember) m_ember->Changed(index, snapshot);
+            },
+            NamingOf(options.described, target.name));
     }
     if (options.ember) {
         m_ember = std::make_unique<EmberProvider>(m_units, m_hub, m_audit, names, *options.ember);
@@ -38,6 +51,7 @@ Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMa
         m_emberServer = std::make_unique<StreamServer>(m_server, *m_ember, limits);
     }
     m_api.SetExtraMetrics([this] { return ExtraMetrics(); });
+    m_api.SetGroupLimit(options.groupLimit);
 }
 
 Gateway::~Gateway() { Stop(); }

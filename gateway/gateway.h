@@ -15,14 +15,19 @@
 #include "gateway/net/http_server.h"
 #include "gateway/net/stream_server.h"
 #include "gateway/fleet/units.h"
+#include "groups/selector.h"
 
 namespace vantrel::gateway {
 
 struct GatewayOptions {
     std::vector<clients::Target> units;
+    /// The names and labels the units file gives, each under the unit as `units` names it.
+    std::vector<groups::UnitEntry> described;
     std::string host = "127.0.0.1";
     int port = 8023;  // 0: any free port
     MonitorOptions monitor;
+    /// How many units a group command may pick before it needs their count confirmed.
+    std::size_t groupLimit = groups::kDefaultMostUnits;
     ServerLimits server;
     /// Needed on any address but 127.0.0.1 (NeedsToken): one admin token named "admin"
     /// (--token-file), or the named tokens of a tokens file (--tokens-file).

@@ -17,6 +17,8 @@
 #include "gateway/emberplus/ember_access.h"
 #include "gateway/gateway.h"
 #include "gateway/system/service_notify.h"
+#include "groups/selector.h"
+#include "groups/units_file.h"
 #include "res/version.h"
 
 namespace vantrel::gateway {
@@ -188,9 +190,15 @@ int Main(int argc, char** argv) {
     int poll = 5;
     app.add_option("--unit", units, "a unit's IP address (TCP console); may be repeated");
     app.add_option("--units-file", unitsFile,
-                   "a file of units, one a line: an IP address or a serial port; # comments");
+                   "a file of units, one a line: an IP address or a serial port, then an optional "
+                   "name=NAME and key=value labels; # comments");
     app.add_option("--port", ports, "a serial port: /dev/ttyUSB0; may be repeated");
     app.add_option("--listen", listen, "HOST:PORT to serve on (default 127.0.0.1:8023)");
+    std::size_t groupLimit = groups::kDefaultMostUnits;
+    app.add_option("--group-limit", groupLimit,
+                   "the most units a group command acts on without \"confirm\" giving their "
+                   "count (default 64)")
+        ->check(CLI::Range(1, 100000));
     app.add_option("--poll", poll, "seconds between status polls (default 5)")
         ->check(CLI::Range(1, 3600));
     app.add_option("--token-file", tokenFile, "a file holding the one (admin) bearer token");
@@ -229,8 +237,13 @@ int Main(int argc, char** argv) {
         return Usage("--listen takes A.B.C.D:PORT: " + listen);
     }
     std::string error;
-    if (!unitsFile.empty() && !clients::ReadUnitsFile(unitsFile, units, ports, error)) {
-        return Usage(error);
+    if (!unitsFile.empty()) {
+        const auto read = groups::ReadUnitsFile(unitsFile);
+        if (!read.Ok()) return Usage(groups::ErrorText(unitsFile, read.GetError()));
+        for (groups::UnitEntry& entry : read.Value().Units()) {
+            (entry.Serial() ? ports : units).push_back(entry.unit);
+            options.described.push_back(std::move(entry));
+        }
     }
     if (!clients::MakeTargets(units, ports, options.units, error)) return Usage(error);
     if (options.units.empty()) return Usage("no unit: give --unit A.B.C.D or --port DEVICE");
@@ -246,6 +259,7 @@ int Main(int argc, char** argv) {
     options.tlsCertificate = tlsCertificate;
     options.tlsKey = tlsKey;
     options.monitor.poll = std::chrono::seconds(poll);
+    options.groupLimit = groupLimit;
     if (!ember.empty()) {
         EmberOptions emberOptions;
         if (!ParseListen(ember, emberOptions.host, emberOptions.port)) {

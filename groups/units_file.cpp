@@ -67,7 +67,7 @@ std::string ErrorText(const std::string& path, const UnitsFileError& error) {
         case UnitsFileFault::kCannotRead:
             return "cannot read " + path;
         case UnitsFileFault::kNotAUnit:
-            what = "not an IPv4 address or a serial port's path (/dev/ttyUSB0)";
+            what = "neither an IPv4 address nor a serial port's path (/dev/ttyUSB0)";
             break;
         case UnitsFileFault::kBadLabel:
             what = "after the unit, only name=NAME and key=value labels, each key once";

@@ -52,7 +52,7 @@ struct UnitsFileError {
     std::string text;
 };
 
-/// "units.txt line 3: not an IPv4 address or a serial port's path: 10.0.0" for a person.
+/// "units.txt line 3: neither an IPv4 address nor a serial port's path ...: 10.0.0" for a person.
 std::string ErrorText(const std::string& path, const UnitsFileError& error);
 
 /// Per line: the unit, an optional `name=NAME` and any `key=value` labels, separated by

@@ -32,6 +32,9 @@ export interface Meta {
 /** A unit as the gateway's API and event stream give it (the fields the module uses). */
 export interface Unit {
 	unit: string
+	/** The units file's name= and labels; absent from a gateway older than them. */
+	name?: string | null
+	labels?: Record<string, string>
 	link: 'connecting' | 'up' | 'down' | 'maintenance'
 	reason: string
 	stale: boolean

@@ -4,6 +4,8 @@
 #include "clients/level_names.h"
 #include "gateway/access/access.h"
 #include "gateway/api/command_reply.h"
+#include "gateway/api/command_spec.h"
+#include "gateway/api/group_command.h"
 #include "gateway/api/meta_json.h"
 #include "gateway/metrics/metrics.h"
 #include "gateway/fleet/unit_json.h"
@@ -37,11 +39,12 @@ struct CommandCall {
     Respond respond;
     CommandRecord record;
 
-    void Run(const char* action, json params, CheckedCommand command, bool changesNetwork,
-             const char* levelName = "level") {
-        record.action = action;
-        record.params = std::move(params);
-        RunCommand(unit, hub, std::move(command), changesNetwork, record, KeptAsReply(levelName),
+    void Run(CommandSpec spec) {
+        record.action = spec.action;
+        record.params = std::move(spec.params);
+        const char* levelName = spec.levelName;
+        RunCommand(unit, hub, std::move(spec.command), spec.changesNetwork, record,
+                   KeptAsReply(levelName),
                    [counts = &counts, respond = respond, levelName](const CommandOutcome& outcome) {
                        counts->Count(outcome.unit, outcome);
                        respond(ApiResponse(CommandReply(outcome, levelName)));
@@ -77,17 +80,17 @@ const Button* PressableButton(const std::string& name) {
     return button && button->effect != ButtonEffect::FactoryReset ? button : nullptr;
 }
 
-void Press(CommandCall& call, const std::string& name) {
+BuiltCommand Press(const std::string& name) {
     const Button* button = PressableButton(name);
-    if (!button) return call.Refuse(404, "no such button: " + name);
-    call.Run(
-        "press", {{"button", name}},
-        [button](UnitLink& link) { return PressButton(link, *button); }, false);
+    if (!button) return Refused{404, "no such button: " + name};
+    return CommandSpec{"press", {{"button", name}}, [button](UnitLink& link) {
+                           return PressButton(link, *button);
+                       }};
 }
 
-void SetLevel(CommandCall& call, const std::string& levelName, const json& body) {
+BuiltCommand SetLevel(const std::string& levelName, const json& body) {
     const Level* found = clients::FindLevel(levelName);
-    if (!found) return call.Refuse(404, "no such level: " + levelName);
+    if (!found) return Refused{404, "no such level: " + levelName};
     const Level level = *found;
     const char* name = clients::NameOf(level);
     const std::int32_t highest = RangeOf(level).highest;
@@ -95,22 +98,26 @@ void SetLevel(CommandCall& call, const std::string& levelName, const json& body)
         const json& value = body["value"];
         if (!value.is_number_integer() || value.get<std::int64_t>() < 0 ||
             value.get<std::int64_t>() > highest) {
-            return call.Refuse(400, std::string(name) + " takes a whole number from 0 to " +
-                                        std::to_string(highest));
+            return Refused{400, std::string(name) + " takes a whole number from 0 to " +
+                                    std::to_string(highest)};
         }
         const auto target = value.get<std::int32_t>();
-        return call.Run(
-            "level", {{"level", name}, {"value", target}},
-            [=](UnitLink& link) { return BringLevel(link, level, target); }, false, name);
+        return CommandSpec{"level",
+                           {{"level", name}, {"value", target}},
+                           [=](UnitLink& link) { return BringLevel(link, level, target); },
+                           false,
+                           name};
     }
     const json step = body.value("step", json());
     if (step != "up" && step != "down") {
-        return call.Refuse(400, "give {\"value\": N} or {\"step\": \"up\"|\"down\"}");
+        return Refused{400, "give {\"value\": N} or {\"step\": \"up\"|\"down\"}"};
     }
     const StepDirection direction = step == "up" ? StepDirection::Up : StepDirection::Down;
-    call.Run(
-        "level", {{"level", name}, {"step", step}},
-        [=](UnitLink& link) { return StepLevel(link, level, direction, 1); }, false, name);
+    return CommandSpec{"level",
+                       {{"level", name}, {"step", step}},
+                       [=](UnitLink& link) { return StepLevel(link, level, direction, 1); },
+                       false,
+                       name};
 }
 
 const char* StrandingText(Stranding stranding) {
@@ -136,22 +143,23 @@ const char* StrandingText(Stranding stranding) {
 // A static address passes the rules the panel's Apply has, before anything is sent: an address
 // the unit could not be reached at is refused. One that would strand the unit on its network
 // is refused too, unless the request insists with "force".
-void SetNetwork(CommandCall& call, const json& body) {
+BuiltCommand SetNetwork(const json& body) {
     if (IsTrue(body, "defaultIp")) {
-        return call.Run("default-ip", json::object(), RestoreDefaultIp, true);
+        return CommandSpec{"default-ip", json::object(), RestoreDefaultIp, true};
     }
     const json mode = body.value("mode", json());
     if (mode == "dhcp") {
-        return call.Run(
-            "network", {{"mode", "dhcp"}},
+        return CommandSpec{
+            "network",
+            {{"mode", "dhcp"}},
             [](UnitLink& link) { return ApplyNetwork(link, AddressMode::Dhcp, std::nullopt); },
-            true);
+            true};
     }
     if (mode != "static") {
-        return call.Refuse(400,
-                           "give {\"mode\": \"static\", \"ip\", \"mask\", "
-                           "\"gateway\"}, {\"mode\": \"dhcp\"} or "
-                           "{\"defaultIp\": true}");
+        return Refused{400,
+                       "give {\"mode\": \"static\", \"ip\", \"mask\", "
+                       "\"gateway\"}, {\"mode\": \"dhcp\"} or "
+                       "{\"defaultIp\": true}"};
     }
     Addresses addresses;
     auto parse = [&](const char* field, std::uint32_t& value) {
@@ -160,37 +168,36 @@ void SetNetwork(CommandCall& call, const json& body) {
     };
     if (!parse("ip", addresses.ip) || !parse("mask", addresses.mask) ||
         !parse("gateway", addresses.gateway)) {
-        return call.Refuse(400, "a static address needs ip, mask and gateway as A.B.C.D");
+        return Refused{400, "a static address needs ip, mask and gateway as A.B.C.D"};
     }
-    if (!ReachableAddresses(addresses)) {
-        return call.Refuse(400, "Invalid IP address or mask!");
-    }
+    if (!ReachableAddresses(addresses)) return Refused{400, "Invalid IP address or mask!"};
     const bool force = IsTrue(body, "force");
     if (const Stranding stranding = StrandingOf(addresses);
         stranding != Stranding::kNone && !force) {
-        return call.Refuse(400, std::string(StrandingText(stranding)) +
-                                    ": the unit would be stranded; send \"force\": "
-                                    "true to set it all the same");
+        return Refused{400, std::string(StrandingText(stranding)) +
+                                ": the unit would be stranded; send \"force\": "
+                                "true to set it all the same"};
     }
-    call.Run(
+    return CommandSpec{
         "network",
         {{"mode", "static"},
          {"ip", body["ip"]},
          {"mask", body["mask"]},
          {"gateway", body["gateway"]},
          {"force", force}},
-        [=](UnitLink& link) { return ApplyNetwork(link, AddressMode::Static, addresses); }, true);
+        [=](UnitLink& link) { return ApplyNetwork(link, AddressMode::Static, addresses); },
+        true};
 }
 
-void FactoryReset(CommandCall& call, const json& body) {
+BuiltCommand FactoryReset(const json& body) {
     if (!IsTrue(body, "confirm")) {
-        return call.Refuse(400,
-                           "a factory reset resets every setting of the unit: "
-                           "send {\"confirm\": true}");
+        return Refused{400,
+                       "a factory reset resets every setting of the unit: "
+                       "send {\"confirm\": true}"};
     }
-    call.Run(
+    return CommandSpec{
         "factory-reset", json::object(),
-        [](UnitLink& link) { return PressButton(link, *FindButton("factory-reset")); }, true);
+        [](UnitLink& link) { return PressButton(link, *FindButton("factory-reset")); }, true};
 }
 
 // One of the files built into the program, or 404 when there is none at the path.
@@ -323,13 +330,12 @@ void Api::GetWebFile(const RouteCall& call) {
 
 std::optional<CommandRecord> Api::Record(const RouteCall& call, std::string& unrecordable) {
     if (!m_audit.Ready(unrecordable)) return std::nullopt;
-    return CommandRecord{&m_audit, call.who.name, call.request.peer, "", json::object()};
+    return CommandRecord{&m_audit, call.who.name, call.request.peer, "", json::object(), ""};
 }
 
 // The checks every command on a unit passes before anything is sent: the unit exists, the body
 // is a JSON object, the audit log can take it.
-void Api::Command(const RouteCall& call,
-                  const std::function<void(CommandCall&, const json&)>& run) {
+void Api::Command(const RouteCall& call, const Build& build) {
     UnitMonitor* unit = m_units.Find(call.params[0]);
     // Not counted: a name from a request is no label.
     if (!unit) return call.respond(ApiResponse(ErrorReply(404, "no such unit: " + call.params[0])));
@@ -348,25 +354,63 @@ void Api::Command(const RouteCall& call,
         return call.respond(ApiResponse(CommandReply(unsent)));
     }
     command.record = std::move(*record);
-    run(command, body);
+    BuiltCommand built = build(body);
+    if (!built.Ok()) return command.Refuse(built.GetError().status, built.GetError().why);
+    command.Run(std::move(built.Value()));
 }
 
 void Api::PostPress(const RouteCall& call) {
-    Command(call, [&](CommandCall& command, const json&) { Press(command, call.params[1]); });
+    Command(call, [&](const json&) { return Press(call.params[1]); });
 }
 
 void Api::PostLevel(const RouteCall& call) {
-    Command(call, [&](CommandCall& command, const json& body) {
-        SetLevel(command, call.params[1], body);
+    Command(call, [&](const json& body) { return SetLevel(call.params[1], body); });
+}
+
+void Api::PostNetwork(const RouteCall& call) { Command(call, SetNetwork); }
+
+void Api::PostFactoryReset(const RouteCall& call) { Command(call, FactoryReset); }
+
+void Api::GroupCommand(const RouteCall& call, const Build& build) {
+    auto done = [&call](const Reply& reply) { call.respond(ApiResponse(reply)); };
+    if (!HasType(call.request, "application/json")) {
+        return done(ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
+    }
+    const json body = json::parse(call.request.body, nullptr, false);
+    if (!body.is_object()) return done(ErrorReply(400, "the body is not a JSON object"));
+    BuiltCommand built = build(body);
+    if (!built.Ok()) return done(ErrorReply(built.GetError().status, built.GetError().why));
+    const auto chosen = ChooseGroup(body, m_units.Entries(), m_groupLimit);
+    if (!chosen.Ok()) return done(ErrorReply(400, chosen.GetError()));
+    std::string unrecordable;
+    const std::optional<CommandRecord> record = Record(call, unrecordable);
+    if (!record) return done(ErrorReply(503, unrecordable));
+    std::vector<UnitMonitor*> units;
+    for (const std::size_t at : chosen.Value().units) {
+        units.push_back(m_units.Find(m_units.Entries()[at].unit));
+    }
+    RunGroup(units, chosen.Value().stopOnFailure, built.Value(), *record, m_hub, m_commands,
+             [respond = call.respond](const Reply& reply) { respond(ApiResponse(reply)); });
+}
+
+void Api::PostGroupPress(const RouteCall& call) {
+    GroupCommand(call, [&](const json&) { return Press(call.params[0]); });
+}
+
+void Api::PostGroupLevel(const RouteCall& call) {
+    GroupCommand(call, [&](const json& body) { return SetLevel(call.params[0], body); });
+}
+
+// One static address on many units would put them all on one IP: a group takes DHCP or the
+// default IP only.
+void Api::PostGroupNetwork(const RouteCall& call) {
+    GroupCommand(call, [](const json& body) -> BuiltCommand {
+        if (body.value("mode", json()) == "static") {
+            return Refused{400,
+                           "a static address is one unit's: set it on /api/units/{unit}/network"};
+        }
+        return SetNetwork(body);
     });
-}
-
-void Api::PostNetwork(const RouteCall& call) {
-    Command(call, [](CommandCall& command, const json& body) { SetNetwork(command, body); });
-}
-
-void Api::PostFactoryReset(const RouteCall& call) {
-    Command(call, [](CommandCall& command, const json& body) { FactoryReset(command, body); });
 }
 
 void Api::PostFirmware(const RouteCall& call) {

@@ -11,7 +11,9 @@
 #include "gateway/net/event_hub.h"
 #include "gateway/fleet/firmware_jobs.h"
 #include "gateway/net/http_message.h"
+#include "gateway/api/command_spec.h"
 #include "gateway/api/routes.h"
+#include "groups/selector.h"
 #include "gateway/access/tokens.h"
 #include "gateway/fleet/unit_command.h"
 #include "gateway/fleet/units.h"
@@ -46,6 +48,9 @@ class Api : public HttpHandler {
         m_extraMetrics = std::move(metrics);
     }
 
+    /// How many units a group command may pick before it needs their count confirmed.
+    void SetGroupLimit(std::size_t most) { m_groupLimit = most; }
+
     std::optional<HttpResponse> Admit(const HttpRequest& head, std::size_t& bodyLimit) override;
     void Serve(HttpRequest request, Respond respond) override;
 
@@ -67,14 +72,21 @@ class Api : public HttpHandler {
     void PostLevel(const RouteCall& call);
     void PostNetwork(const RouteCall& call);
     void PostFactoryReset(const RouteCall& call);
+    void PostGroupPress(const RouteCall& call);
+    void PostGroupLevel(const RouteCall& call);
+    void PostGroupNetwork(const RouteCall& call);
     void PostFirmware(const RouteCall& call);
     void PostContinue(const RouteCall& call);
     /// What the audit log records of the call's command; none, with the reason, while the log
     /// cannot take it, so that nothing is done unrecorded.
     std::optional<CommandRecord> Record(const RouteCall& call, std::string& unrecordable);
-    /// The checks and the audit every command on a unit passes; `run` sends it.
-    void Command(const RouteCall& call,
-                 const std::function<void(CommandCall&, const nlohmann::json&)>& run);
+    /// The command a request's body asks for, or why it is refused.
+    using Build = std::function<BuiltCommand(const nlohmann::json&)>;
+    /// The checks and the audit every command on a unit passes; `build` makes it of the body.
+    void Command(const RouteCall& call, const Build& build);
+    /// The same command on the units the body selects; nothing is sent unless every check
+    /// passes.
+    void GroupCommand(const RouteCall& call, const Build& build);
     /// Who sent the request: the holder of its token, or "local" where no token is needed.
     std::optional<Identity> Caller(const HttpRequest& request) const;
 
@@ -88,6 +100,7 @@ class Api : public HttpHandler {
     bool m_needsTokens = false;
     std::function<std::string()> m_extraMetrics;
     CommandCounts m_commands;
+    std::size_t m_groupLimit = groups::kDefaultMostUnits;
 };
 
 }  // namespace vantrel::gateway

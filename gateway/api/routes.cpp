@@ -56,6 +56,9 @@ const std::vector<Route>& Api::Routes() {
         {"POST", "/api/units/{unit}/level/{name}", kOperator, kCommand, true, &Api::PostLevel},
         {"POST", "/api/units/{unit}/network", kAdmin, kCommand, true, &Api::PostNetwork},
         {"POST", "/api/units/{unit}/factory-reset", kAdmin, kCommand, true, &Api::PostFactoryReset},
+        {"POST", "/api/groups/press/{button}", kOperator, kCommand, true, &Api::PostGroupPress},
+        {"POST", "/api/groups/level/{name}", kOperator, kCommand, true, &Api::PostGroupLevel},
+        {"POST", "/api/groups/network", kAdmin, kCommand, true, &Api::PostGroupNetwork},
         {"POST", "/api/firmware", kAdmin, kImage, true, &Api::PostFirmware},
         {"POST", "/api/jobs/{id}/continue", kAdmin, kCommand, true, &Api::PostContinue},
     };

@@ -44,28 +44,28 @@ CommandState DroppedAs(CommandEnd end) {
 
 }  // namespace
 
+nlohmann::json CommandRecord::Entry(const std::string& unit) const {
+    nlohmann::json entry{
+        {"who", who}, {"from", from}, {"unit", unit}, {"action", action}, {"params", params}};
+    if (!group.empty()) entry["group"] = group;
+    return entry;
+}
+
 bool CommandRecord::Begin(const std::string& unit, std::string& why) const {
-    return !log || log->Record({{"who", who},
-                                {"from", from},
-                                {"unit", unit},
-                                {"action", action},
-                                {"params", params},
-                                {"phase", "begun"}},
-                               why);
+    if (!log) return true;
+    nlohmann::json entry = Entry(unit);
+    entry["phase"] = "begun";
+    return log->Record(std::move(entry), why);
 }
 
 void CommandRecord::Write(const std::string& unit, bool begun, nlohmann::json outcome,
                           nlohmann::json before, nlohmann::json after) const {
     if (!log) return;
-    nlohmann::json entry{{"who", who},
-                         {"from", from},
-                         {"unit", unit},
-                         {"action", action},
-                         {"params", params},
-                         {"phase", "ended"},
-                         {"outcome", std::move(outcome)},
-                         {"before", std::move(before)},
-                         {"after", std::move(after)}};
+    nlohmann::json entry = Entry(unit);
+    entry["phase"] = "ended";
+    entry["outcome"] = std::move(outcome);
+    entry["before"] = std::move(before);
+    entry["after"] = std::move(after);
     if (begun) {
         log->RecordOutcome(std::move(entry));
     } else {

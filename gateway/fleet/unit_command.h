@@ -25,6 +25,11 @@ struct CommandRecord {
     std::string from;
     std::string action;
     nlohmann::json params = nlohmann::json::object();
+    /// The group action it is part of; "" for a command on one unit.
+    std::string group;
+
+    /// Who, from where, on which unit, what and, for a group's, the group.
+    nlohmann::json Entry(const std::string& unit) const;
 
     /// Writes the entry that it begins on `unit` ("phase": "begun"), before anything is sent:
     /// false, with the reason, when that could not be written, and then it must not run. True

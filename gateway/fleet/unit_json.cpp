@@ -20,6 +20,9 @@ nlohmann::json UnitJson(const UnitSnapshot& s) {
             json[field] = nullptr;
         }
     }
+    json["name"] = s.naming.name.empty() ? nlohmann::json() : nlohmann::json(s.naming.name);
+    json["labels"] = nlohmann::json::object();
+    for (const auto& [key, value] : s.naming.labels) json["labels"][key] = value;
     json["link"] = LinkStateName(s.link);
     json["reason"] = s.reason;
     json["since"] = clients::TimeText(s.since);

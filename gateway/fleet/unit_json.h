@@ -7,8 +7,8 @@
 
 namespace vantrel::gateway {
 
-/// A unit as the API gives it: its link, and the fields of `vantrelctl status --json` with the
-/// time each part was read (null before the first read).
+/// A unit as the API gives it: its name (null for none) and labels, its link, and the fields of
+/// `vantrelctl status --json` with the time each part was read (null before the first read).
 nlohmann::json UnitJson(const UnitSnapshot& snapshot);
 /// The unit's reported values alone, as the audit log keeps them before and after a command;
 /// null before the first read.

@@ -8,13 +8,14 @@
 namespace vantrel::gateway {
 
 UnitMonitor::UnitMonitor(std::string name, const LinkMaker& makeLink, const MonitorOptions& options,
-                         Changed changed, WaitableClock& clock)
+                         Changed changed, WaitableClock& clock, UnitNaming naming)
     : m_name(std::move(name)),
       m_options(options),
       m_changed(std::move(changed)),
       m_clock(clock),
       m_link(makeLink(m_stop)) {
     m_state.unit = m_name;
+    m_state.naming = std::move(naming);
     m_state.reason = "starting";
     m_state.since = std::chrono::system_clock::now();
     m_state.poll = m_options.poll;

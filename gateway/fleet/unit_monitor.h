@@ -63,7 +63,7 @@ class UnitMonitor {
     using Changed = std::function<void(const UnitSnapshot&)>;
 
     UnitMonitor(std::string name, const LinkMaker& makeLink, const MonitorOptions& options,
-                Changed changed, WaitableClock& clock);
+                Changed changed, WaitableClock& clock, UnitNaming naming = {});
     ~UnitMonitor();
     UnitMonitor(const UnitMonitor&) = delete;
     UnitMonitor& operator=(const UnitMonitor&) = delete;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "clients/report.h"
+#include "groups/units_file.h"
 #include "unit_link/unit_checks.h"
 
 namespace vantrel::gateway {
@@ -17,9 +18,16 @@ using Steady = std::chrono::steady_clock;
 enum class LinkState : std::uint8_t { Connecting, Up, Down, Maintenance };
 const char* LinkStateName(LinkState state);
 
+/// What the units file says of a unit besides its address: a name ("" for none) and labels.
+struct UnitNaming {
+    std::string name;
+    groups::Labels labels;
+};
+
 /// One unit as the gateway last knew it: its link and every value with the time it was read.
 struct UnitSnapshot {
     std::string unit;
+    UnitNaming naming;
     LinkState link = LinkState::Connecting;
     std::string reason;  // why it is not up; empty while up
     WallTime since{};

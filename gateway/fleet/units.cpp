@@ -12,10 +12,11 @@ UnitLinkMaker RealLinks(Clock& clock) {
 }
 
 void Units::Add(const std::string& name, const clients::Target& target,
-                UnitMonitor::Changed changed) {
+                UnitMonitor::Changed changed, UnitNaming naming) {
+    m_entries.push_back({name, naming.name, naming.labels});
     m_monitors.push_back(std::make_unique<UnitMonitor>(
         name, [&](const std::atomic<int32_t>& stop) { return m_makeLink(target, stop); }, m_options,
-        std::move(changed), m_clock));
+        std::move(changed), m_clock, std::move(naming)));
 }
 
 UnitMonitor* Units::Find(const std::string& name) const {

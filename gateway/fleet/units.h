@@ -11,6 +11,7 @@
 
 #include "clients/link_factory.h"
 #include "gateway/fleet/unit_monitor.h"
+#include "groups/units_file.h"
 
 namespace vantrel::gateway {
 
@@ -32,10 +33,14 @@ class Units {
     Units& operator=(const Units&) = delete;
 
     /// Adds the monitor of `target`, named `name`; `changed` is told each change of it.
-    void Add(const std::string& name, const clients::Target& target, UnitMonitor::Changed changed);
+    void Add(const std::string& name, const clients::Target& target, UnitMonitor::Changed changed,
+             UnitNaming naming = {});
     /// nullptr for a unit the gateway does not hold.
     UnitMonitor* Find(const std::string& name) const;
     std::vector<UnitSnapshot> Snapshots() const;
+    /// Each unit as a selector sees it, in order: named as the API names it, with its name and
+    /// labels.
+    const std::vector<groups::UnitEntry>& Entries() const { return m_entries; }
     void Start();
     /// No more commands; every monitor ends, but those running a firmware update, which end
     /// when it has.
@@ -53,6 +58,7 @@ class Units {
     const UnitLinkMaker m_makeLink;
     const MonitorOptions m_options;
     std::vector<std::unique_ptr<UnitMonitor>> m_monitors;
+    std::vector<groups::UnitEntry> m_entries;  // one per monitor
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stopping = false;

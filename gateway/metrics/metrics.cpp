@@ -1,7 +1,9 @@
 #include "gateway/metrics/metrics.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <set>
 
 #include "clients/level_names.h"
 
@@ -58,6 +60,29 @@ std::string Underscored(std::string name) {
     return name;
 }
 
+// A unit label's key as a Prometheus label name: label_ and the key, anything but a letter, a
+// digit or '_' made '_' (site-a -> label_site_a).
+std::string LabelName(const std::string& key) {
+    std::string name = "label_" + key;
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return name;
+}
+
+// name="...",label_site="...": a key that maps to a name given already is left out, as a series
+// may not hold a label twice.
+std::string NamingLabels(const UnitNaming& naming) {
+    std::string labels = ",name=\"" + Lines::Label(naming.name) + "\"";
+    std::set<std::string> given;
+    for (const auto& [key, value] : naming.labels) {
+        const std::string name = LabelName(key);
+        if (!given.insert(name).second) continue;
+        labels += "," + name + "=\"" + Lines::Label(value) + "\"";
+    }
+    return labels;
+}
+
 std::string VersionText(const FirmwareVersion& version) {
     char text[16];
     std::snprintf(text, sizeof text, "%d.%02d", version.major, version.minor);
@@ -72,6 +97,11 @@ std::string MetricsText(const std::vector<UnitSnapshot>& units, Steady::time_poi
     lines.Family("vantrel_up", "gauge", "1 while the unit's link is up and its polls answered.");
     for (const UnitSnapshot& u : units) {
         lines.Series("vantrel_up", u.unit, "", u.link == LinkState::Up ? 1 : 0);
+    }
+    // The name and labels once, for a join: every other series keeps only `unit`.
+    lines.Family("vantrel_unit_info", "gauge", "1, with the unit's name and labels.");
+    for (const UnitSnapshot& u : units) {
+        lines.Series("vantrel_unit_info", u.unit, NamingLabels(u.naming), 1);
     }
     // Planned work: an alert on vantrel_up leaves out a unit that shows 1 here.
     lines.Family("vantrel_unit_maintenance", "gauge",

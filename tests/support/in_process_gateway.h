@@ -181,14 +181,19 @@ class InProcessGateway {
   public:
     static constexpr int kPort = 8023;
 
+    /// `naming`: the names and labels of those units that have them.
     explicit InProcessGateway(const std::vector<std::string>& names,
-                              const gateway::MonitorOptions& options = {})
+                              const gateway::MonitorOptions& options = {},
+                              const std::map<std::string, gateway::UnitNaming>& naming = {})
         : units(clock, MakeLinks(), options) {
         for (const std::string& name : names) {
-            units.Add(name, clients::Target{name, false, 0},
-                      [this](const gateway::UnitSnapshot& s) {
-                          hub.Publish("unit", gateway::UnitJson(s).dump());
-                      });
+            const auto described = naming.find(name);
+            units.Add(
+                name, clients::Target{name, false, 0},
+                [this](const gateway::UnitSnapshot& s) {
+                    hub.Publish("unit", gateway::UnitJson(s).dump());
+                },
+                described == naming.end() ? gateway::UnitNaming{} : described->second);
         }
         api.SetListening(kPort, false, false);
     }
