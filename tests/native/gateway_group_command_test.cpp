@@ -131,8 +131,8 @@ TEST(GatewayGroupCommandTest, AGroupTakesDhcpButNotAStaticAddress) {
     gw.Start();
     ASSERT_TRUE(gw.AllUp());
     EXPECT_EQ(gw.Call("POST", "/api/groups/network",
-                      R"({"select": "site=x", "mode": "static", "ip": "10.0.0.5",
-                          "mask": "255.255.255.0", "gateway": "10.0.0.1"})")
+                      R"({"select": "site=x", "mode": "static", "ip": "127.0.0.5",
+                          "mask": "255.0.0.0", "gateway": "127.0.0.1"})")
                   .status,
               400);
     const gateway::HttpResponse dhcp =
@@ -144,7 +144,8 @@ TEST(GatewayGroupCommandTest, AGroupTakesDhcpButNotAStaticAddress) {
     const gateway::HttpResponse one =
         gw.Call("POST", "/api/units/d/network", R"({"mode": "dhcp"})");
     EXPECT_EQ(units[0]["status"], one.status);
-    EXPECT_EQ(units[0]["error"], InProcessGateway::Json(one)["error"]) << units;
+    EXPECT_EQ(units[0].value("error", json()), InProcessGateway::Json(one).value("error", json()))
+        << units;
 }
 
 }  // namespace
