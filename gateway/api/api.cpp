@@ -4,7 +4,7 @@
 #include "clients/level_names.h"
 #include "gateway/access/access.h"
 #include "gateway/api/command_reply.h"
-#include "gateway/api/command_spec.h"
+#include "gateway/api/prepared_command.h"
 #include "gateway/api/group_command.h"
 #include "gateway/api/meta_json.h"
 #include "gateway/metrics/metrics.h"
@@ -39,11 +39,11 @@ struct CommandCall {
     Respond respond;
     CommandRecord record;
 
-    void Run(CommandSpec spec) {
-        record.action = spec.action;
-        record.params = std::move(spec.params);
-        const char* levelName = spec.levelName;
-        RunCommand(unit, hub, std::move(spec.command), spec.changesNetwork, record,
+    void Run(PreparedCommand prepared) {
+        record.action = prepared.action;
+        record.params = std::move(prepared.params);
+        const char* levelName = prepared.levelName;
+        RunCommand(unit, hub, std::move(prepared.command), prepared.changesNetwork, record,
                    KeptAsReply(levelName),
                    [counts = &counts, respond = respond, levelName](const CommandOutcome& outcome) {
                        counts->Count(outcome.unit, outcome);
@@ -83,9 +83,9 @@ const Button* PressableButton(const std::string& name) {
 BuiltCommand Press(const std::string& name) {
     const Button* button = PressableButton(name);
     if (!button) return Refused{404, "no such button: " + name};
-    return CommandSpec{"press", {{"button", name}}, [button](UnitLink& link) {
-                           return PressButton(link, *button);
-                       }};
+    return PreparedCommand{"press", {{"button", name}}, [button](UnitLink& link) {
+                               return PressButton(link, *button);
+                           }};
 }
 
 BuiltCommand SetLevel(const std::string& levelName, const json& body) {
@@ -102,22 +102,22 @@ BuiltCommand SetLevel(const std::string& levelName, const json& body) {
                                     std::to_string(highest)};
         }
         const auto target = value.get<std::int32_t>();
-        return CommandSpec{"level",
-                           {{"level", name}, {"value", target}},
-                           [=](UnitLink& link) { return BringLevel(link, level, target); },
-                           false,
-                           name};
+        return PreparedCommand{"level",
+                               {{"level", name}, {"value", target}},
+                               [=](UnitLink& link) { return BringLevel(link, level, target); },
+                               false,
+                               name};
     }
     const json step = body.value("step", json());
     if (step != "up" && step != "down") {
         return Refused{400, "give {\"value\": N} or {\"step\": \"up\"|\"down\"}"};
     }
     const StepDirection direction = step == "up" ? StepDirection::Up : StepDirection::Down;
-    return CommandSpec{"level",
-                       {{"level", name}, {"step", step}},
-                       [=](UnitLink& link) { return StepLevel(link, level, direction, 1); },
-                       false,
-                       name};
+    return PreparedCommand{"level",
+                           {{"level", name}, {"step", step}},
+                           [=](UnitLink& link) { return StepLevel(link, level, direction, 1); },
+                           false,
+                           name};
 }
 
 const char* StrandingText(Stranding stranding) {
@@ -145,11 +145,11 @@ const char* StrandingText(Stranding stranding) {
 // is refused too, unless the request insists with "force".
 BuiltCommand SetNetwork(const json& body) {
     if (IsTrue(body, "defaultIp")) {
-        return CommandSpec{"default-ip", json::object(), RestoreDefaultIp, true};
+        return PreparedCommand{"default-ip", json::object(), RestoreDefaultIp, true};
     }
     const json mode = body.value("mode", json());
     if (mode == "dhcp") {
-        return CommandSpec{
+        return PreparedCommand{
             "network",
             {{"mode", "dhcp"}},
             [](UnitLink& link) { return ApplyNetwork(link, AddressMode::Dhcp, std::nullopt); },
@@ -178,7 +178,7 @@ BuiltCommand SetNetwork(const json& body) {
                                 ": the unit would be stranded; send \"force\": "
                                 "true to set it all the same"};
     }
-    return CommandSpec{
+    return PreparedCommand{
         "network",
         {{"mode", "static"},
          {"ip", body["ip"]},
@@ -195,7 +195,7 @@ BuiltCommand FactoryReset(const json& body) {
                        "a factory reset resets every setting of the unit: "
                        "send {\"confirm\": true}"};
     }
-    return CommandSpec{
+    return PreparedCommand{
         "factory-reset", json::object(),
         [](UnitLink& link) { return PressButton(link, *FindButton("factory-reset")); }, true};
 }

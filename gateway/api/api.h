@@ -11,7 +11,7 @@
 #include "gateway/net/event_hub.h"
 #include "gateway/fleet/firmware_jobs.h"
 #include "gateway/net/http_message.h"
-#include "gateway/api/command_spec.h"
+#include "gateway/api/prepared_command.h"
 #include "gateway/api/routes.h"
 #include "groups/selector.h"
 #include "gateway/access/tokens.h"

@@ -91,17 +91,17 @@ json Skipped(const std::string& unit) {
 }
 
 struct GroupRun {
-    GroupRun(std::vector<UnitMonitor*> units, CommandSpec spec, CommandRecord record, EventHub& hub,
-             CommandCounts& counts, std::function<void(Reply)> done)
+    GroupRun(std::vector<UnitMonitor*> units, PreparedCommand prepared, CommandRecord record,
+             EventHub& hub, CommandCounts& counts, std::function<void(Reply)> done)
         : units(std::move(units)),
-          spec(std::move(spec)),
+          prepared(std::move(prepared)),
           record(std::move(record)),
           hub(hub),
           counts(counts),
           answers(this->record.group, this->units.size(), std::move(done)) {}
 
     std::vector<UnitMonitor*> units;
-    CommandSpec spec;
+    PreparedCommand prepared;
     CommandRecord record;
     EventHub& hub;
     CommandCounts& counts;
@@ -111,10 +111,11 @@ struct GroupRun {
 // Sends to unit `at`; with `chain`, its answer sends to the next, or skips the rest.
 void Send(const std::shared_ptr<GroupRun>& run, std::size_t at, bool chain) {
     UnitMonitor& unit = *run->units[at];
-    RunCommand(unit, run->hub, run->spec.command, run->spec.changesNetwork, run->record,
-               KeptAsReply(run->spec.levelName), [run, at, chain](const CommandOutcome& outcome) {
+    RunCommand(unit, run->hub, run->prepared.command, run->prepared.changesNetwork, run->record,
+               KeptAsReply(run->prepared.levelName),
+               [run, at, chain](const CommandOutcome& outcome) {
                    run->counts.Count(outcome.unit, outcome);
-                   run->answers.Answer(at, Entry(outcome, run->spec.levelName));
+                   run->answers.Answer(at, Entry(outcome, run->prepared.levelName));
                    if (!chain || at + 1 == run->units.size()) return;
                    if (outcome.Done()) return Send(run, at + 1, true);
                    for (std::size_t next = at + 1; next < run->units.size(); ++next) {
@@ -130,15 +131,15 @@ std::string NextGroupId() {
 
 }  // namespace
 
-void RunGroup(const std::vector<UnitMonitor*>& units, bool stopOnFailure, const CommandSpec& spec,
-              const CommandRecord& record, EventHub& hub, CommandCounts& counts,
-              std::function<void(Reply)> done) {
+void RunGroup(const std::vector<UnitMonitor*>& units, bool stopOnFailure,
+              const PreparedCommand& prepared, const CommandRecord& record, EventHub& hub,
+              CommandCounts& counts, std::function<void(Reply)> done) {
     CommandRecord grouped = record;
-    grouped.action = spec.action;
-    grouped.params = spec.params;
+    grouped.action = prepared.action;
+    grouped.params = prepared.params;
     grouped.group = NextGroupId();
-    auto run =
-        std::make_shared<GroupRun>(units, spec, std::move(grouped), hub, counts, std::move(done));
+    auto run = std::make_shared<GroupRun>(units, prepared, std::move(grouped), hub, counts,
+                                          std::move(done));
     if (stopOnFailure) return Send(run, 0, true);
     for (std::size_t at = 0; at < units.size(); ++at) Send(run, at, false);
 }

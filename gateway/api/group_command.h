@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "gateway/api/command_reply.h"
-#include "gateway/api/command_spec.h"
+#include "gateway/api/prepared_command.h"
 #include "gateway/metrics/command_counts.h"
 #include "gateway/net/event_hub.h"
 #include "groups/checked.h"
@@ -29,12 +29,12 @@ groups::Checked<GroupChoice, std::string> ChooseGroup(const nlohmann::json& body
                                                       const std::vector<groups::UnitEntry>& units,
                                                       std::size_t most);
 
-/// Sends `spec` to each unit through its own queue, in parallel, or one after another when
+/// Sends `prepared` to each unit through its own queue, in parallel, or one after another when
 /// `stopOnFailure`, which skips the units after the first not done. `done` is given, once every
 /// unit has answered, 200 with the group's id and one entry per unit: the one-unit route's
 /// answer with its status, how it was counted, and the unit's values before and after.
-void RunGroup(const std::vector<UnitMonitor*>& units, bool stopOnFailure, const CommandSpec& spec,
-              const CommandRecord& record, EventHub& hub, CommandCounts& counts,
-              std::function<void(Reply)> done);
+void RunGroup(const std::vector<UnitMonitor*>& units, bool stopOnFailure,
+              const PreparedCommand& prepared, const CommandRecord& record, EventHub& hub,
+              CommandCounts& counts, std::function<void(Reply)> done);
 
 }  // namespace vantrel::gateway

@@ -10,7 +10,7 @@ namespace vantrel::gateway {
 
 /// A command as a request's path and body ask it, checked before any unit is chosen: the
 /// one-unit and the group routes send the same.
-struct CommandSpec {
+struct PreparedCommand {
     const char* action;
     nlohmann::json params;  // as the audit log records them
     CheckedCommand command;
@@ -24,6 +24,6 @@ struct Refused {
     std::string why;
 };
 
-using BuiltCommand = groups::Checked<CommandSpec, Refused>;
+using BuiltCommand = groups::Checked<PreparedCommand, Refused>;
 
 }  // namespace vantrel::gateway
