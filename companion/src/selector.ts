@@ -44,7 +44,7 @@ export function parseSelector(text: string): { selector: Selector } | { fault: S
 }
 
 function holds(term: LabelTerm, unit: Named): boolean {
-	const value = term.key === 'name' ? (unit.name ?? '') : unit.labels?.[term.key]
+	const value = term.key === 'name' ? unit.name : unit.labels?.[term.key]
 	return (value === term.value) === term.equal
 }
 
