@@ -53,6 +53,9 @@ export class Rack implements RackView {
 	#followed = new Set<string>()
 	// Every unit of the gateway as last heard, in its order: groups pick from all of them.
 	#units = new Map<string, Unit>()
+	// The units each selector shown picks; a feedback is checked at every change of any unit,
+	// but what it picks changes only with the units' names and labels.
+	#picks = new Map<string, string[]>()
 	#snapshots: string[] = []
 	#live = false
 	#defined = ''
@@ -116,7 +119,15 @@ export class Rack implements RackView {
 	}
 
 	members(select: string): (Unit | undefined)[] {
-		return pick(select, [...this.#units.values()]).map((unit) => (this.#live && unit.link === 'up' ? unit : undefined))
+		let picked = this.#picks.get(select)
+		if (!picked) {
+			picked = pick(select, [...this.#units.values()]).map((unit) => unit.unit)
+			this.#picks.set(select, picked)
+		}
+		return picked.map((id) => {
+			const unit = this.#units.get(id)
+			return this.#live && unit?.link === 'up' ? unit : undefined
+		})
 	}
 
 	snapshots(): string[] {
@@ -239,6 +250,7 @@ export class Rack implements RackView {
 			this.#snapshots = await gateway.snapshots(signal)
 			this.meta = meta
 			this.#units = new Map((listed.units ?? []).map((unit) => [unit.unit, unit]))
+			this.#picks.clear()
 			this.#followed = new Set(all.filter((id) => this.follows(id)))
 			this.define()
 
@@ -335,7 +347,10 @@ export class Rack implements RackView {
 		this.#units.set(unit.unit, unit)
 		if (!before && this.follows(unit.unit)) this.#followed.add(unit.unit)
 		const renamed = before?.name !== unit.name || JSON.stringify(before?.labels) !== JSON.stringify(unit.labels)
-		if (renamed) this.define()
+		if (renamed) {
+			this.#picks.clear()
+			this.define()
+		}
 		if (this.#followed.has(unit.unit)) this.publish(unit)
 		this.host.checkFeedbacks()
 	}

@@ -178,12 +178,14 @@ describe('presets', () => {
 			body: { select: 'site=studio-a' },
 		})
 
+		const up = (select: string) => host.feedback('unit_up', { target: 'group', select, match: 'all' })
+		expect([await up('site=studio-b'), await up('site=studio-c')]).toEqual([true, false])
 		fake.send('unit', { ...SPARE, labels: { site: 'studio-c', role: 'spare' } })
 		fake.send('unit', unit('127.0.0.5', 'qc-3', { site: 'studio-a', role: 'qc' }))
 		await waitFor('the new unit paged', () => categories().includes('Unit 127.0.0.5'))
 		expect(categories()).toContain('Group site=studio-c')
 		expect(categories()).not.toContain('Group site=studio-b')
 		expect(rack.units()).toEqual([QC1, QC2, SPARE].map((entry) => entry.unit).concat('127.0.0.5'))
-		expect(await host.feedback('unit_up', { target: 'group', select: 'site=studio-c', match: 'all' })).toBe(true)
+		expect([await up('site=studio-b'), await up('site=studio-c')]).toEqual([false, true])
 	})
 })
