@@ -46,7 +46,7 @@ function selectOption(isVisibleExpression?: string): CompanionInputFieldTextInpu
 }
 
 /** The units an action goes to: every unit followed, or those chosen. */
-export function unitsOption(view: RackView): CompanionInputFieldMultiDropdown {
+function unitsOption(view: RackView): CompanionInputFieldMultiDropdown {
 	return {
 		type: 'multidropdown',
 		id: 'units',
