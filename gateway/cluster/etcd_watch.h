@@ -18,8 +18,10 @@ struct WatchEvent {
 };
 
 /// The changes to every key under a prefix, from a revision on, as etcd's streaming watch gives
-/// them, on a thread of its own. It ends when etcd ends it or cannot be reached (`ended` says
+/// them, on a thread of its own. It ends when etcd ends it or its connection breaks (`ended` says
 /// why; a new watch from the revision after the last one seen misses nothing) or when it goes.
+/// A quiet watch is not a broken one, so it waits for changes without a limit: whoever learns
+/// otherwise that etcd is gone (the lease's renewals failing) replaces it.
 class EtcdWatch {
   public:
     /// Each answer's changes, with the revision they bring the store to.

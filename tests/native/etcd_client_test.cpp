@@ -156,6 +156,17 @@ TEST_F(EtcdClientTest, EtcdGoingDownOrSilentIsAnErrorWithinTheLimitAndItsReturnI
     etcd.Continue();
 }
 
+TEST(EtcdClient, MembersAreGivenAsHttpWithANumericAddressAndAPort) {
+    const auto member = ParseHttpUrl("http://127.0.0.1:2379/");
+    ASSERT_TRUE(member);
+    EXPECT_EQ(member->address, "127.0.0.1");
+    EXPECT_EQ(member->port, 2379);
+    for (const char* refused : {"https://127.0.0.1:2379", "http://etcd1:2379", "http://127.0.0.1",
+                                "http://127.0.0.1:0", "http://127.0.0.1:65536", "http://:2379"}) {
+        EXPECT_FALSE(ParseHttpUrl(refused)) << refused;
+    }
+}
+
 TEST(EtcdClient, AnAnswerThatIsNotEtcdsIsABadReplyAndARefusalCarriesItsReason) {
     httplib::Server server;
     server.Post("/v3/kv/range", [](const httplib::Request&, httplib::Response& response) {
