@@ -87,19 +87,23 @@ EtcdClient::EtcdClient(std::vector<HttpPlace> members, std::chrono::milliseconds
     : m_members(std::move(members)), m_limit(limit) {}
 
 EtcdResult<std::string> EtcdClient::Call(const std::string& target, const std::string& body) {
-    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_members.empty()) return EtcdError{EtcdFault::kUnreachable, "no etcd member is given"};
     const auto deadline = std::chrono::steady_clock::now() + m_limit;
+    // A connection of the call's own, so that a renewal never waits behind a long range.
+    HttpClient http;
     HttpAnswer answer;
+    answer.fault = HttpFault::kTimedOut;
+    std::size_t member = m_current;
     for (std::size_t tried = 0; tried < m_members.size(); ++tried) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
-        answer = m_http.Post(m_members[m_current], target, body, left);
+        member = (m_current + tried) % m_members.size();
+        answer = http.Post(m_members[member], target, body, left);
         if (answer.fault != HttpFault::kUnreachable) break;
-        m_current = (m_current + 1) % m_members.size();
     }
-    const std::string where = Where(m_members[m_current]);
+    m_current = member;
+    const std::string where = Where(m_members[member]);
     switch (answer.fault) {
         case HttpFault::kNone:
             break;

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
-#include <nlohmann/json_fwd.hpp>
 #include <cstdint>
-#include <mutex>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -77,7 +77,7 @@ class LeaseService {
 /// etcd's v3 API over its JSON gateway (keys and values in base64, 64-bit numbers as strings).
 /// Each call is one request within the time limit, to the member that answered last; when a
 /// member cannot be reached, the next one is tried while time is left. Calls may come from
-/// several threads; each waits its turn.
+/// several threads at once, each on a connection of its own.
 class EtcdClient : public LeaseService {
   public:
     EtcdClient(std::vector<HttpPlace> members, std::chrono::milliseconds limit);
@@ -108,9 +108,7 @@ class EtcdClient : public LeaseService {
 
     const std::vector<HttpPlace> m_members;
     const std::chrono::milliseconds m_limit;
-    std::mutex m_mutex;
-    HttpClient m_http;
-    std::size_t m_current = 0;
+    std::atomic<std::size_t> m_current{0};
 };
 
 /// The end of the range of every key that starts with `prefix`, as etcd's range_end takes it.
