@@ -167,7 +167,7 @@ TEST(EtcdClient, MembersAreGivenAsHttpWithANumericAddressAndAPort) {
     }
 }
 
-TEST(EtcdClient, AnAnswerThatIsNotEtcdsIsABadReplyAndARefusalCarriesItsReason) {
+TEST(EtcdClient, AnAnswerThatIsNotEtcdsIsABadReplyAndARefusalOrACancelledWatchCarriesItsReason) {
     httplib::Server server;
     server.Post("/v3/kv/range", [](const httplib::Request&, httplib::Response& response) {
         response.set_content("<html>a proxy's page</html>", "text/html");
@@ -176,6 +176,24 @@ TEST(EtcdClient, AnAnswerThatIsNotEtcdsIsABadReplyAndARefusalCarriesItsReason) {
         response.status = 400;
         response.set_content(R"({"error":"etcdserver: too many requests","code":14})",
                              "application/json");
+    });
+    // A change whose line comes in two pieces, then the watch cancelled.
+    server.Post("/v3/watch", [](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("application/json", [](std::size_t,
+                                                                     httplib::DataSink& sink) {
+            const std::string change =
+                R"({"result":{"header":{"revision":"7"},"events":[{"kv":{"key":"L3cvYQ==",)"
+                R"("value":"MQ==","mod_revision":"7"}}]}})"
+                "\n";
+            const std::string cancel = R"({"result":{"header":{"revision":"7"},"canceled":true,)"
+                                       R"("cancel_reason":"compacted"}})"
+                                       "\n";
+            sink.write(change.data(), 30);
+            sink.write(change.data() + 30, change.size() - 30);
+            sink.write(cancel.data(), cancel.size());
+            sink.done();
+            return true;
+        });
     });
     const int port = server.bind_to_any_port("127.0.0.1");
     std::thread serving([&] { server.listen_after_bind(); });
@@ -186,6 +204,16 @@ TEST(EtcdClient, AnAnswerThatIsNotEtcdsIsABadReplyAndARefusalCarriesItsReason) {
     const auto refused = client.Put("/k", "v");
     EXPECT_EQ(refused.GetError().fault, EtcdFault::kRejected);
     EXPECT_NE(refused.GetError().text.find("too many requests"), std::string::npos);
+
+    Seen seen;
+    EtcdWatch watch({"127.0.0.1", static_cast<std::uint16_t>(port)}, "/w/", 0, milliseconds(2000),
+                    seen.Changes(), seen.Ended());
+    ASSERT_TRUE(WaitUntil([&] { return seen.HasEnded(); }, seconds(2)));
+    EXPECT_EQ(seen.ended->fault, EtcdFault::kRejected);
+    EXPECT_NE(seen.ended->text.find("compacted"), std::string::npos);
+    ASSERT_EQ(seen.Count(), 1u);
+    EXPECT_EQ(seen.events[0].kv.key, "/w/a");
+    EXPECT_EQ(seen.events[0].kv.value, "1");
     server.stop();
     serving.join();
 }
