@@ -167,8 +167,26 @@ TEST(EtcdClient, MembersAreGivenAsHttpWithANumericAddressAndAPort) {
     }
 }
 
-TEST(EtcdClient, AnAnswerThatIsNotEtcdsIsABadReplyAndARefusalOrACancelledWatchCarriesItsReason) {
+/// A stand-in for etcd on a free port of 127.0.0.1, answering as the test sets it up.
+struct StandInEtcd {
     httplib::Server server;
+    std::thread serving;
+
+    HttpPlace Start() {
+        const int port = server.bind_to_any_port("127.0.0.1");
+        serving = std::thread([this] { server.listen_after_bind(); });
+        WaitUntil([&] { return server.is_running(); }, seconds(2));
+        return {"127.0.0.1", static_cast<std::uint16_t>(port)};
+    }
+    ~StandInEtcd() {
+        server.stop();
+        if (serving.joinable()) serving.join();
+    }
+};
+
+TEST(EtcdClient, AnAnswerThatIsNotEtcdsIsABadReplyAndARefusalOrACancelledWatchCarriesItsReason) {
+    StandInEtcd standIn;
+    httplib::Server& server = standIn.server;
     server.Post("/v3/kv/range", [](const httplib::Request&, httplib::Response& response) {
         response.set_content("<html>a proxy's page</html>", "text/html");
     });
@@ -195,10 +213,8 @@ TEST(EtcdClient, AnAnswerThatIsNotEtcdsIsABadReplyAndARefusalOrACancelledWatchCa
             return true;
         });
     });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { server.listen_after_bind(); });
-    ASSERT_TRUE(WaitUntil([&] { return server.is_running(); }, seconds(2)));
-    EtcdClient client{{{"127.0.0.1", static_cast<std::uint16_t>(port)}}, milliseconds(2000)};
+    const HttpPlace place = standIn.Start();
+    EtcdClient client{{place}, milliseconds(2000)};
 
     EXPECT_EQ(client.Get("/k").GetError().fault, EtcdFault::kBadReply);
     const auto refused = client.Put("/k", "v");
@@ -206,16 +222,13 @@ TEST(EtcdClient, AnAnswerThatIsNotEtcdsIsABadReplyAndARefusalOrACancelledWatchCa
     EXPECT_NE(refused.GetError().text.find("too many requests"), std::string::npos);
 
     Seen seen;
-    EtcdWatch watch({"127.0.0.1", static_cast<std::uint16_t>(port)}, "/w/", 0, milliseconds(2000),
-                    seen.Changes(), seen.Ended());
+    EtcdWatch watch(place, "/w/", 0, milliseconds(2000), seen.Changes(), seen.Ended());
     ASSERT_TRUE(WaitUntil([&] { return seen.HasEnded(); }, seconds(2)));
     EXPECT_EQ(seen.ended->fault, EtcdFault::kRejected);
     EXPECT_NE(seen.ended->text.find("compacted"), std::string::npos);
     ASSERT_EQ(seen.Count(), 1u);
     EXPECT_EQ(seen.events[0].kv.key, "/w/a");
     EXPECT_EQ(seen.events[0].kv.value, "1");
-    server.stop();
-    serving.join();
 }
 
 }  // namespace
