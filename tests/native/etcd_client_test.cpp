@@ -144,7 +144,7 @@ TEST_F(EtcdClientTest, EtcdGoingDownOrSilentIsAnErrorWithinTheLimitAndItsReturnI
     EXPECT_EQ(client.Get("/kept").Value().kvs.at(0).value, "1");
     // A member that cannot be reached is passed over for the next.
     EtcdClient twoMembers{
-        {{"127.0.0.1", static_cast<std::uint16_t>(testing::FreeLoopbackPort())}, etcd.Place()},
+        {{"127.0.0.1", static_cast<std::uint16_t>(testing::FreeLoopbackPorts(1)[0])}, etcd.Place()},
         milliseconds(2000)};
     EXPECT_TRUE(twoMembers.Put("/k", "v").Ok());
 

@@ -22,20 +22,23 @@
 
 namespace vantrel::testing {
 
-/// A free TCP port on 127.0.0.1 now: the kernel's pick, let go at once for a server to take.
-inline int FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof addr;
-    int port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) == 0) {
-        port = ntohs(addr.sin_port);
+/// `count` different free TCP ports on 127.0.0.1 now: the kernel's picks, each held until all
+/// are picked, then let go for a server to take.
+inline std::vector<int> FreeLoopbackPorts(int count) {
+    std::vector<int> sockets, ports;
+    for (int i = 0; i < count; ++i) {
+        sockets.push_back(socket(AF_INET, SOCK_STREAM, 0));
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof addr;
+        const bool bound =
+            bind(sockets.back(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+            getsockname(sockets.back(), reinterpret_cast<sockaddr*>(&addr), &size) == 0;
+        ports.push_back(bound ? ntohs(addr.sin_port) : 0);
     }
-    close(fd);
-    return port;
+    for (int fd : sockets) close(fd);
+    return ports;
 }
 
 /// A one-member etcd (Debian's etcd-server) on free ports of 127.0.0.1, its data in a
@@ -43,7 +46,7 @@ inline int FreeLoopbackPort() {
 /// Start again play etcd going down and coming back with its data.
 class EtcdServer {
   public:
-    EtcdServer() : m_clientPort(FreeLoopbackPort()), m_peerPort(FreeLoopbackPort()) {
+    EtcdServer() : m_ports(FreeLoopbackPorts(2)) {
         std::string folder = (std::filesystem::temp_directory_path() / "vantrel-etcd-XXXXXX");
         if (mkdtemp(folder.data())) m_folder = folder;
         Start();
@@ -51,22 +54,23 @@ class EtcdServer {
     ~EtcdServer() {
         Stop();
         std::error_code ignored;
-        std::filesystem::remove_all(m_folder, ignored);
+        if (!m_folder.empty()) std::filesystem::remove_all(m_folder, ignored);
     }
     EtcdServer(const EtcdServer&) = delete;
     EtcdServer& operator=(const EtcdServer&) = delete;
 
     /// Starts etcd and waits until it answers; false, with the reason in Error(), if it does not.
     bool Start() {
-        m_error.clear();
+        m_error = m_folder.empty() ? "no temporary folder could be made for etcd's data" : "";
         const std::string program = Program();
+        if (!m_error.empty()) return false;
         if (program.empty()) {
             m_error =
                 "etcd is not installed (Debian's etcd-server; scripts/install-deps installs it)";
             return false;
         }
-        const std::string client = "http://127.0.0.1:" + std::to_string(m_clientPort);
-        const std::string peer = "http://127.0.0.1:" + std::to_string(m_peerPort);
+        const std::string client = "http://127.0.0.1:" + std::to_string(m_ports[0]);
+        const std::string peer = "http://127.0.0.1:" + std::to_string(m_ports[1]);
         std::vector<std::string> arguments{program,
                                            "--name=test",
                                            "--data-dir=" + m_folder + "/data",
@@ -89,7 +93,9 @@ class EtcdServer {
             execv(argv[0], argv.data());
             _exit(127);
         }
-        httplib::Client health("127.0.0.1", m_clientPort);
+        httplib::Client health("127.0.0.1", m_ports[0]);
+        health.set_connection_timeout(std::chrono::seconds(1));
+        health.set_read_timeout(std::chrono::seconds(1));
         const bool answering = WaitUntil(
             [&] {
                 const auto reply = health.Get("/health");
@@ -120,7 +126,7 @@ class EtcdServer {
     bool Running() const { return m_pid > 0 && m_error.empty(); }
     const std::string& Error() const { return m_error; }
     gateway::HttpPlace Place() const {
-        return {"127.0.0.1", static_cast<std::uint16_t>(m_clientPort)};
+        return {"127.0.0.1", static_cast<std::uint16_t>(m_ports[0])};
     }
 
   private:
@@ -134,8 +140,7 @@ class EtcdServer {
         return {};
     }
 
-    const int m_clientPort;
-    const int m_peerPort;
+    const std::vector<int> m_ports;  // the client's, the peers'
     std::string m_folder;
     std::string m_error;
     pid_t m_pid = -1;
