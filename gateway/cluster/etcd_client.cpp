@@ -67,11 +67,11 @@ json Compare(const std::string& key, const Condition& condition) {
     return compare;
 }
 
-std::string Where(const HttpPlace& member) {
+}  // namespace
+
+std::string EtcdAt(const HttpPlace& member) {
     return "etcd at " + member.address + ":" + std::to_string(member.port);
 }
-
-}  // namespace
 
 std::string PrefixEnd(const std::string& prefix) {
     std::string end = prefix;
@@ -103,7 +103,7 @@ EtcdResult<std::string> EtcdClient::Call(const std::string& target, const std::s
         if (answer.fault != HttpFault::kUnreachable) break;
     }
     m_current = member;
-    const std::string where = Where(m_members[member]);
+    const std::string where = EtcdAt(m_members[member]);
     switch (answer.fault) {
         case HttpFault::kNone:
             break;

@@ -99,8 +99,6 @@ class EtcdClient : public LeaseService {
     EtcdResult<std::chrono::seconds> KeepAlive(LeaseId lease) override;
     std::optional<EtcdError> Revoke(LeaseId lease) override;
 
-    const std::vector<HttpPlace>& Members() const { return m_members; }
-
   private:
     EtcdResult<std::string> Call(const std::string& target, const std::string& body);
     /// The call's answer as a JSON object.
@@ -113,5 +111,7 @@ class EtcdClient : public LeaseService {
 
 /// The end of the range of every key that starts with `prefix`, as etcd's range_end takes it.
 std::string PrefixEnd(const std::string& prefix);
+/// "etcd at A.B.C.D:PORT", as an error's text names the member.
+std::string EtcdAt(const HttpPlace& member);
 
 }  // namespace vantrel::gateway::cluster

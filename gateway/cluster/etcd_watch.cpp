@@ -25,7 +25,7 @@ EtcdWatch::~EtcdWatch() {
 
 void EtcdWatch::Run(const HttpPlace& member, const std::string& request,
                     std::chrono::milliseconds limit) {
-    const std::string where = "etcd at " + member.address + ":" + std::to_string(member.port);
+    const std::string where = EtcdAt(member);
     std::string pending;
     std::optional<EtcdError> error;
     // Each answer is a JSON object on a line of its own; the pieces need not follow the lines.
