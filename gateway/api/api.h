@@ -10,6 +10,7 @@
 #include "gateway/metrics/command_counts.h"
 #include "gateway/net/event_hub.h"
 #include "gateway/fleet/firmware_jobs.h"
+#include "gateway/fleet/snapshot_book.h"
 #include "gateway/net/http_message.h"
 #include "gateway/api/prepared_command.h"
 #include "gateway/api/routes.h"
@@ -50,6 +51,8 @@ class Api : public HttpHandler {
 
     /// How many units a group command may pick before it needs their count confirmed.
     void SetGroupLimit(std::size_t most) { m_groupLimit = most; }
+    /// The snapshots; in memory only until they are loaded from a store.
+    SnapshotBook& Snapshots() { return m_snapshots; }
 
     std::optional<HttpResponse> Admit(const HttpRequest& head, std::size_t& bodyLimit) override;
     void Serve(HttpRequest request, Respond respond) override;
@@ -77,6 +80,17 @@ class Api : public HttpHandler {
     void PostGroupNetwork(const RouteCall& call);
     void PostFirmware(const RouteCall& call);
     void PostContinue(const RouteCall& call);
+    // Snapshots (snapshot_routes.cpp).
+    void PostSnapshot(const RouteCall& call);
+    void GetSnapshots(const RouteCall& call);
+    void GetSnapshot(const RouteCall& call);
+    void DeleteSnapshot(const RouteCall& call);
+    void PostValidate(const RouteCall& call);
+    void PostApply(const RouteCall& call);
+    void GetDiff(const RouteCall& call);
+    void PostUndo(const RouteCall& call);
+    /// The request's JSON object; none, once the refusal has been answered, when it is not one.
+    std::optional<nlohmann::json> JsonBody(const RouteCall& call);
     /// What the audit log records of the call's command; none, with the reason, while the log
     /// cannot take it, so that nothing is done unrecorded.
     std::optional<CommandRecord> Record(const RouteCall& call, std::string& unrecordable);
@@ -101,6 +115,7 @@ class Api : public HttpHandler {
     std::function<std::string()> m_extraMetrics;
     CommandCounts m_commands;
     std::size_t m_groupLimit = groups::kDefaultMostUnits;
+    SnapshotBook m_snapshots;
 };
 
 }  // namespace vantrel::gateway
