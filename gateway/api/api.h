@@ -89,6 +89,8 @@ class Api : public HttpHandler {
     void PostApply(const RouteCall& call);
     void GetDiff(const RouteCall& call);
     void PostUndo(const RouteCall& call);
+    void PutDesired(const RouteCall& call);
+    void GetDrift(const RouteCall& call);
     /// The request's JSON object; none, once the refusal has been answered, when it is not one.
     std::optional<nlohmann::json> JsonBody(const RouteCall& call);
     /// What the audit log records of the call's command; none, with the reason, while the log

@@ -69,6 +69,8 @@ const std::vector<Route>& Api::Routes() {
         {"POST", "/api/snapshots/{name}/apply", kOperator, kCommand, true, &Api::PostApply},
         {"GET", "/api/snapshots/{name}/diff", kViewer, kCommand, false, &Api::GetDiff},
         {"POST", "/api/audit/undo", kOperator, kCommand, true, &Api::PostUndo},
+        {"PUT", "/api/units/{unit}/desired", kAdmin, kCommand, true, &Api::PutDesired},
+        {"GET", "/api/drift", kViewer, kCommand, false, &Api::GetDrift},
     };
     return kRoutes;
 }

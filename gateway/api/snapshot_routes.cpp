@@ -105,6 +105,9 @@ void Api::DeleteSnapshot(const RouteCall& call) {
             return call.respond(ApiResponse({200, {{"deleted", call.params[0]}}}));
         case SnapshotBook::Change::kUnsaved:
             return call.respond(ApiResponse(ErrorReply(503, "the snapshot is kept: " + why)));
+        case SnapshotBook::Change::kHeld:
+            return call.respond(ApiResponse(ErrorReply(
+                409, "a unit is held to " + call.params[0] + ": set its desired state first")));
         default:
             return call.respond(
                 ApiResponse(ErrorReply(404, "no such snapshot: " + call.params[0])));
@@ -308,6 +311,58 @@ void Api::GetDiff(const RouteCall& call) {
     RunEach(units->size(), false, diff, nullptr, [respond](json entries) {
         respond(ApiResponse({200, {{"units", std::move(entries)}}}));
     });
+}
+
+void Api::PutDesired(const RouteCall& call) {
+    const std::optional<json> body = JsonBody(call);
+    if (!body) return;
+    const std::string& unit = call.params[0];
+    if (!m_units.Find(unit))
+        return call.respond(ApiResponse(ErrorReply(404, "no such unit: " + unit)));
+    const json named = body->value("snapshot", json(0));
+    if (!named.is_null() && !named.is_string()) {
+        return call.respond(ApiResponse(
+            ErrorReply(400, "give {\"snapshot\": \"<name>\"} or {\"snapshot\": null}")));
+    }
+    const std::optional<std::string> snapshot =
+        named.is_null() ? std::nullopt : std::optional(named.get<std::string>());
+    std::string why;
+    switch (m_snapshots.Assign(unit, snapshot, why)) {
+        case SnapshotBook::Change::kMissing:
+            return call.respond(ApiResponse(ErrorReply(404, "no such snapshot: " + *snapshot)));
+        case SnapshotBook::Change::kUnsaved:
+            return call.respond(
+                ApiResponse(ErrorReply(503, "the desired state could not be kept: " + why)));
+        default:
+            return call.respond(ApiResponse({200, {{"unit", unit}, {"snapshot", named}}}));
+    }
+}
+
+// From the values each unit's polls last read, so that it costs the units nothing.
+void Api::GetDrift(const RouteCall& call) {
+    const Assignments held = m_snapshots.Held();
+    json units = json::array();
+    for (const groups::UnitEntry& entry : m_units.Entries()) {
+        const auto desired = held.find(entry.unit);
+        if (desired == held.end()) continue;
+        const std::optional<Snapshot> snapshot = m_snapshots.Find(desired->second);
+        const UnitSettings* wanted = snapshot ? snapshot->Find(entry.unit) : nullptr;
+        const UnitSnapshot state = m_units.Find(entry.unit)->Snapshot();
+        const bool down = state.link != LinkState::Up || !state.reading;
+        json unit = UnitNamed(entry);
+        unit["snapshot"] = desired->second;
+        unit["inSnapshot"] = wanted != nullptr;
+        unit["down"] = down;
+        unit["differs"] = json::array();
+        if (wanted && !down) {
+            const UnitReading& reading = *state.reading;
+            const UnitSettings live = groups::SettingsFrom(
+                reading.status, wanted->network ? std::optional(reading.network) : std::nullopt);
+            unit["differs"] = DiffersJson(*wanted, live);
+        }
+        units.push_back(std::move(unit));
+    }
+    call.respond(ApiResponse({200, {{"units", std::move(units)}}}));
 }
 
 // The settings the command changed are set back to their values before it; what it left as

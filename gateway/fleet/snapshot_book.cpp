@@ -7,10 +7,18 @@ namespace vantrel::gateway {
 std::optional<StoreError> SnapshotBook::Load(std::shared_ptr<StateStore> store) {
     auto loaded = store->LoadSnapshots();
     if (!loaded.Ok()) return loaded.GetError();
+    auto held = store->LoadAssignments();
+    if (!held.Ok()) return held.GetError();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_store = std::move(store);
     m_snapshots = std::move(loaded.Value());
+    m_held = std::move(held.Value());
     return std::nullopt;
+}
+
+Assignments SnapshotBook::Held() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_held;
 }
 
 std::vector<groups::Snapshot> SnapshotBook::List() const {
@@ -55,6 +63,9 @@ SnapshotBook::Change SnapshotBook::Remove(const std::string& name, std::string& 
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto found = Named(name);
     if (found == m_snapshots.end()) return Change::kMissing;
+    for (const auto& [unit, held] : m_held) {
+        if (held == name) return Change::kHeld;
+    }
     if (m_store) {
         if (const std::optional<StoreError> error = m_store->DeleteSnapshot(name)) {
             why = error->text;
@@ -62,6 +73,27 @@ SnapshotBook::Change SnapshotBook::Remove(const std::string& name, std::string& 
         }
     }
     m_snapshots.erase(found);
+    return Change::kDone;
+}
+
+SnapshotBook::Change SnapshotBook::Assign(const std::string& unit,
+                                          const std::optional<std::string>& snapshot,
+                                          std::string& why) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (snapshot && Named(*snapshot) == m_snapshots.end()) return Change::kMissing;
+    Assignments held = m_held;
+    if (snapshot) {
+        held[unit] = *snapshot;
+    } else {
+        held.erase(unit);
+    }
+    if (m_store) {
+        if (const std::optional<StoreError> error = m_store->SaveAssignments(held)) {
+            why = error->text;
+            return Change::kUnsaved;
+        }
+    }
+    m_held = std::move(held);
     return Change::kDone;
 }
 

@@ -98,6 +98,15 @@ TEST(GatewaySnapshotRoutesTest, EachStatusAndRoleOfTheSnapshotRoutes) {
     EXPECT_EQ(status("POST", "/api/audit/undo", kDesk, R"({"command": "0"})"), 404);
     EXPECT_EQ(status("POST", "/api/audit/undo", kDesk, "[]"), 400);
 
+    const std::string hold = R"({"snapshot": "morning"})";
+    EXPECT_EQ(status("PUT", "/api/units/127.0.60.1/desired", kDesk, hold), 403);
+    EXPECT_EQ(status("PUT", "/api/units/127.0.60.1/desired", kBoss, hold), 200);
+    EXPECT_EQ(status("PUT", "/api/units/127.0.60.9/desired", kBoss, hold), 404);
+    EXPECT_EQ(status("GET", "/api/drift", nullptr), 401);
+    EXPECT_EQ(status("GET", "/api/drift", kWall), 200);
+    EXPECT_EQ(status("DELETE", "/api/snapshots/morning", kBoss), 409);
+    EXPECT_EQ(status("PUT", "/api/units/127.0.60.1/desired", kBoss, R"({"snapshot": null})"), 200);
+
     EXPECT_EQ(status("DELETE", "/api/snapshots/morning", kDesk), 403);
     EXPECT_EQ(status("DELETE", "/api/snapshots/morning", kBoss), 200);
     EXPECT_EQ(status("DELETE", "/api/snapshots/morning", kBoss), 404);

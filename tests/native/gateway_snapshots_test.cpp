@@ -209,5 +209,37 @@ TEST_F(SnapshotGateway, UndoNeedsAnEntryWithValuesFromBefore) {
     EXPECT_EQ(gw.Unit("a").Get(b::kVolume), 30);
 }
 
+// A unit held to a snapshot shows, from its polls, the settings that differ from it; the
+// snapshot cannot be deleted while it is held to it.
+TEST_F(SnapshotGateway, AHeldUnitShowsItsDriftAndKeepsItsSnapshot) {
+    Post("/api/snapshots", R"({"name": "morning", "select": "all"})", 201);
+    auto desire = [&](const std::string& unit, const std::string& body) {
+        return gw.Call("PUT", "/api/units/" + unit + "/desired", body).status;
+    };
+    EXPECT_EQ(desire("a", R"({"snapshot": "evening"})"), 404);
+    EXPECT_EQ(desire("z", R"({"snapshot": "morning"})"), 404);
+    EXPECT_EQ(desire("a", R"({"snapshot": 3})"), 400);
+    store->FailSaves(true);
+    EXPECT_EQ(desire("a", R"({"snapshot": "morning"})"), 503);
+    store->FailSaves(false);
+    EXPECT_TRUE(InProcessGateway::Json(gw.Call("GET", "/api/drift"))["units"].empty());
+    ASSERT_EQ(desire("a", R"({"snapshot": "morning"})"), 200);
+    EXPECT_EQ(store->LoadAssignments().Value().at("a"), "morning");
+
+    auto drift = [&] { return InProcessGateway::Json(gw.Call("GET", "/api/drift"))["units"]; };
+    ASSERT_EQ(drift().size(), 1u);
+    EXPECT_TRUE(drift()[0]["differs"].empty());
+    gw.Unit("a").Set(b::kVolume, 7);
+    ASSERT_TRUE(gw.Watched([&] { return !drift()[0]["differs"].empty(); }));
+    EXPECT_EQ(drift()[0]["differs"][0]["setting"], "volume");
+    EXPECT_EQ(drift()[0]["differs"][0]["live"], 7);
+    EXPECT_EQ(drift()[0]["snapshot"], "morning");
+
+    EXPECT_EQ(gw.Call("DELETE", "/api/snapshots/morning").status, 409);
+    ASSERT_EQ(desire("a", R"({"snapshot": null})"), 200);
+    EXPECT_TRUE(store->LoadAssignments().Value().empty());
+    EXPECT_EQ(gw.Call("DELETE", "/api/snapshots/morning").status, 200);
+}
+
 }  // namespace
 }  // namespace vantrel
