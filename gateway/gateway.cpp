@@ -39,6 +39,7 @@ Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMa
             name, target,
             [this, index](const UnitSnapshot& snapshot) {
                 m_hub.Publish("unit", UnitJson(snapshot).dump());
+                m_api.UnitChanged(snapshot);
                 if (m_ember) m_ember->Changed(index, snapshot);
             },
             NamingOf(options.described, target.name));

@@ -302,7 +302,8 @@ void Api::GetMetrics(const RouteCall& call) {
         {200,
          "text/plain; version=0.0.4; charset=utf-8",
          MetricsText(units, Steady::now()) + CommandMetricsText(units, m_commands.Counts()) +
-             FirmwareJobMetricsText(m_jobs.Ended()) + (m_extraMetrics ? m_extraMetrics() : ""),
+             FirmwareJobMetricsText(m_jobs.Ended()) + DriftMetricsText(units, m_snapshots) +
+             (m_extraMetrics ? m_extraMetrics() : ""),
          {{"Cache-Control", "no-store"}},
          nullptr});
 }

@@ -11,6 +11,7 @@
 #include "gateway/net/event_hub.h"
 #include "gateway/fleet/firmware_jobs.h"
 #include "gateway/fleet/snapshot_book.h"
+#include "gateway/fleet/unit_drift.h"
 #include "gateway/net/http_message.h"
 #include "gateway/api/prepared_command.h"
 #include "gateway/api/routes.h"
@@ -53,6 +54,9 @@ class Api : public HttpHandler {
     void SetGroupLimit(std::size_t most) { m_groupLimit = most; }
     /// The snapshots; in memory only until they are loaded from a store.
     SnapshotBook& Snapshots() { return m_snapshots; }
+    /// Each change of a unit, from its monitor's thread: a "drift" event when the unit held to
+    /// a snapshot starts or ends differing from it.
+    void UnitChanged(const UnitSnapshot& state);
 
     std::optional<HttpResponse> Admit(const HttpRequest& head, std::size_t& bodyLimit) override;
     void Serve(HttpRequest request, Respond respond) override;
@@ -118,6 +122,7 @@ class Api : public HttpHandler {
     CommandCounts m_commands;
     std::size_t m_groupLimit = groups::kDefaultMostUnits;
     SnapshotBook m_snapshots;
+    DriftWatch m_drift;
 };
 
 }  // namespace vantrel::gateway

@@ -87,6 +87,19 @@ json DiffersJson(const UnitSettings& wanted, const UnitSettings& live) {
     return differs;
 }
 
+json DriftJson(const std::string& unit, const std::string& name, const UnitDrift& drift) {
+    json differs = json::array();
+    for (const Setting setting : drift.differing) {
+        differs.push_back(Change(setting, drift.live, *drift.wanted));
+    }
+    return {{"unit", unit},
+            {"name", name},
+            {"snapshot", drift.snapshot},
+            {"inSnapshot", drift.wanted.has_value()},
+            {"down", drift.down},
+            {"differs", differs}};
+}
+
 json StepsJson(const std::vector<groups::StepOutcome>& steps) {
     json list = json::array();
     for (const groups::StepOutcome& step : steps) {

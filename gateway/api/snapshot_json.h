@@ -5,6 +5,7 @@
 #include <string>
 
 #include "gateway/fleet/command_outcome.h"
+#include "gateway/fleet/unit_drift.h"
 #include "gateway/fleet/unit_settings_work.h"
 #include "groups/apply_plan.h"
 #include "groups/snapshot.h"
@@ -25,6 +26,9 @@ nlohmann::json PlanJson(const groups::UnitPlan& plan, const groups::UnitSettings
 nlohmann::json DiffersJson(const groups::UnitSettings& wanted, const groups::UnitSettings& live);
 /// Each step's outcome: "done", "failed" with the unit's reason, or "skipped".
 nlohmann::json StepsJson(const std::vector<groups::StepOutcome>& steps);
+
+/// A held unit's drift, as GET /api/drift and the drift event give it.
+nlohmann::json DriftJson(const std::string& unit, const std::string& name, const UnitDrift& drift);
 
 /// One unit's part of an apply or an undo: its command's id, whether it was done, why it sent
 /// nothing and what each step came to. `applied` is read only once the command has run.

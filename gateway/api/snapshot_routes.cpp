@@ -340,29 +340,26 @@ void Api::PutDesired(const RouteCall& call) {
 
 // From the values each unit's polls last read, so that it costs the units nothing.
 void Api::GetDrift(const RouteCall& call) {
-    const Assignments held = m_snapshots.Held();
     json units = json::array();
     for (const groups::UnitEntry& entry : m_units.Entries()) {
-        const auto desired = held.find(entry.unit);
-        if (desired == held.end()) continue;
-        const std::optional<Snapshot> snapshot = m_snapshots.Find(desired->second);
-        const UnitSettings* wanted = snapshot ? snapshot->Find(entry.unit) : nullptr;
         const UnitSnapshot state = m_units.Find(entry.unit)->Snapshot();
-        const bool down = state.link != LinkState::Up || !state.reading;
-        json unit = UnitNamed(entry);
-        unit["snapshot"] = desired->second;
-        unit["inSnapshot"] = wanted != nullptr;
-        unit["down"] = down;
-        unit["differs"] = json::array();
-        if (wanted && !down) {
-            const UnitReading& reading = *state.reading;
-            const UnitSettings live = groups::SettingsFrom(
-                reading.status, wanted->network ? std::optional(reading.network) : std::nullopt);
-            unit["differs"] = DiffersJson(*wanted, live);
+        if (const std::optional<UnitDrift> drift = DriftOf(state, m_snapshots)) {
+            units.push_back(DriftJson(entry.unit, entry.name, *drift));
         }
-        units.push_back(std::move(unit));
     }
     call.respond(ApiResponse({200, {{"units", std::move(units)}}}));
+}
+
+void Api::UnitChanged(const UnitSnapshot& state) {
+    const std::optional<UnitDrift> drift = DriftOf(state, m_snapshots);
+    if (!m_drift.Changed(state.unit, drift)) return;
+    json told = drift ? DriftJson(state.unit, state.naming.name, *drift)
+                      : json{{"unit", state.unit},
+                             {"name", state.naming.name},
+                             {"snapshot", nullptr},
+                             {"differs", json::array()}};
+    told["drifting"] = !told["differs"].empty();
+    m_hub.Publish("drift", told.dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
 // The settings the command changed are set back to their values before it; what it left as

@@ -16,14 +16,21 @@ std::optional<StoreError> SnapshotBook::Load(std::shared_ptr<StateStore> store) 
     return std::nullopt;
 }
 
-Assignments SnapshotBook::Held() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_held;
-}
-
 std::vector<groups::Snapshot> SnapshotBook::List() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_snapshots;
+}
+
+std::optional<SnapshotBook::Desired> SnapshotBook::DesiredOf(const std::string& unit) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto held = m_held.find(unit);
+    if (held == m_held.end()) return std::nullopt;
+    Desired desired{held->second, std::nullopt};
+    for (const groups::Snapshot& snapshot : m_snapshots) {
+        if (snapshot.name != held->second) continue;
+        if (const groups::UnitSettings* wanted = snapshot.Find(unit)) desired.wanted = *wanted;
+    }
+    return desired;
 }
 
 std::optional<groups::Snapshot> SnapshotBook::Find(const std::string& name) const {

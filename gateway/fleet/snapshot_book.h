@@ -24,8 +24,13 @@ class SnapshotBook {
     std::vector<groups::Snapshot> List() const;
     std::optional<groups::Snapshot> Find(const std::string& name) const;
 
-    /// The snapshot each unit is held to, by unit.
-    Assignments Held() const;
+    /// The snapshot `unit` is held to, and its values there (none when it holds none for it).
+    struct Desired {
+        std::string snapshot;
+        std::optional<groups::UnitSettings> wanted;
+    };
+    /// None for a unit held to none.
+    std::optional<Desired> DesiredOf(const std::string& unit) const;
 
     enum class Change : std::uint8_t { kDone, kExists, kMissing, kHeld, kUnsaved };
     /// Adds the snapshot; one of the same name is replaced only when `replace` (else kExists).

@@ -209,8 +209,8 @@ TEST_F(SnapshotGateway, UndoNeedsAnEntryWithValuesFromBefore) {
     EXPECT_EQ(gw.Unit("a").Get(b::kVolume), 30);
 }
 
-// A unit held to a snapshot shows, from its polls, the settings that differ from it; the
-// snapshot cannot be deleted while it is held to it.
+// A unit held to a snapshot shows, from its polls, the settings that differ from it, as data, an
+// event and a metric; the snapshot cannot be deleted while it is held to it.
 TEST_F(SnapshotGateway, AHeldUnitShowsItsDriftAndKeepsItsSnapshot) {
     Post("/api/snapshots", R"({"name": "morning", "select": "all"})", 201);
     auto desire = [&](const std::string& unit, const std::string& body) {
@@ -229,11 +229,21 @@ TEST_F(SnapshotGateway, AHeldUnitShowsItsDriftAndKeepsItsSnapshot) {
     auto drift = [&] { return InProcessGateway::Json(gw.Call("GET", "/api/drift"))["units"]; };
     ASSERT_EQ(drift().size(), 1u);
     EXPECT_TRUE(drift()[0]["differs"].empty());
+    // Drift starts and ends with a poll, each told once as an event; the metric counts it.
+    gw.ForgetStream();
     gw.Unit("a").Set(b::kVolume, 7);
     ASSERT_TRUE(gw.Watched([&] { return !drift()[0]["differs"].empty(); }));
     EXPECT_EQ(drift()[0]["differs"][0]["setting"], "volume");
     EXPECT_EQ(drift()[0]["differs"][0]["live"], 7);
     EXPECT_EQ(drift()[0]["snapshot"], "morning");
+    EXPECT_TRUE(gw.Streamed(R"("drifting":true)"));
+    EXPECT_NE(gw.Call("GET", "/metrics").body.find("vantrel_unit_drift{unit=\"a\"} 1\n"),
+              std::string::npos);
+    gw.ForgetStream();
+    gw.Unit("a").Set(b::kVolume, 0);
+    ASSERT_TRUE(gw.Watched([&] { return drift()[0]["differs"].empty(); }));
+    EXPECT_TRUE(gw.Streamed(R"("drifting":false)"));
+    EXPECT_FALSE(gw.Carried(R"("drifting":true)"));
 
     EXPECT_EQ(gw.Call("DELETE", "/api/snapshots/morning").status, 409);
     ASSERT_EQ(desire("a", R"({"snapshot": null})"), 200);

@@ -192,6 +192,7 @@ class InProcessGateway {
                 name, clients::Target{name, false, 0},
                 [this](const gateway::UnitSnapshot& s) {
                     hub.Publish("unit", gateway::UnitJson(s).dump());
+                    api.UnitChanged(s);
                 },
                 described == naming.end() ? gateway::UnitNaming{} : described->second);
         }
