@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gateway/access/audit_log.h"
+#include "gateway/api/command_reply.h"
 #include "gateway/metrics/command_counts.h"
 #include "gateway/net/event_hub.h"
 #include "gateway/fleet/firmware_jobs.h"
@@ -16,6 +17,7 @@
 #include "groups/selector.h"
 #include "gateway/access/tokens.h"
 #include "gateway/fleet/unit_command.h"
+#include "gateway/fleet/unit_roster.h"
 #include "gateway/fleet/units.h"
 
 namespace vantrel::gateway {
@@ -50,6 +52,8 @@ class Api : public HttpHandler {
 
     /// How many units a group command may pick before it needs their count confirmed.
     void SetGroupLimit(std::size_t most) { m_groupLimit = most; }
+    /// What adds, removes and relabels units; without it, none can be.
+    void SetRoster(UnitRoster& roster) { m_roster = &roster; }
 
     std::optional<HttpResponse> Admit(const HttpRequest& head, std::size_t& bodyLimit) override;
     void Serve(HttpRequest request, Respond respond) override;
@@ -77,6 +81,15 @@ class Api : public HttpHandler {
     void PostGroupNetwork(const RouteCall& call);
     void PostFirmware(const RouteCall& call);
     void PostContinue(const RouteCall& call);
+    void PostUnit(const RouteCall& call);
+    void DeleteUnit(const RouteCall& call);
+    void PutUnitLabels(const RouteCall& call);
+    /// The checks every change of the units passes, and its audit entry's action; `change`
+    /// makes it of the body.
+    using UnitsChange = std::function<Reply(const nlohmann::json&, const CommandRecord&)>;
+    void ChangeUnits(const RouteCall& call, const char* action, const UnitsChange& change);
+    /// The unit as GET /api/units/{unit} gives it, with `status`.
+    Reply UnitReply(int status, const std::string& unit) const;
     /// What the audit log records of the call's command; none, with the reason, while the log
     /// cannot take it, so that nothing is done unrecorded.
     std::optional<CommandRecord> Record(const RouteCall& call, std::string& unrecordable);
@@ -101,6 +114,7 @@ class Api : public HttpHandler {
     std::function<std::string()> m_extraMetrics;
     CommandCounts m_commands;
     std::size_t m_groupLimit = groups::kDefaultMostUnits;
+    UnitRoster* m_roster = nullptr;
 };
 
 }  // namespace vantrel::gateway

@@ -91,8 +91,9 @@ json Skipped(const std::string& unit) {
 }
 
 struct GroupRun {
-    GroupRun(std::vector<UnitMonitor*> units, PreparedCommand prepared, CommandRecord record,
-             EventHub& hub, CommandCounts& counts, std::function<void(Reply)> done)
+    GroupRun(std::vector<std::shared_ptr<UnitMonitor>> units, PreparedCommand prepared,
+             CommandRecord record, EventHub& hub, CommandCounts& counts,
+             std::function<void(Reply)> done)
         : units(std::move(units)),
           prepared(std::move(prepared)),
           record(std::move(record)),
@@ -100,7 +101,7 @@ struct GroupRun {
           counts(counts),
           answers(this->record.group, this->units.size(), std::move(done)) {}
 
-    std::vector<UnitMonitor*> units;
+    std::vector<std::shared_ptr<UnitMonitor>> units;
     PreparedCommand prepared;
     CommandRecord record;
     EventHub& hub;
@@ -131,7 +132,7 @@ std::string NextGroupId() {
 
 }  // namespace
 
-void RunGroup(const std::vector<UnitMonitor*>& units, bool stopOnFailure,
+void RunGroup(const std::vector<std::shared_ptr<UnitMonitor>>& units, bool stopOnFailure,
               const PreparedCommand& prepared, const CommandRecord& record, EventHub& hub,
               CommandCounts& counts, std::function<void(Reply)> done) {
     CommandRecord grouped = record;
