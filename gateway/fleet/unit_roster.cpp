@@ -1,5 +1,6 @@
 #include "gateway/fleet/unit_roster.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "clients/targets.h"
@@ -38,19 +39,24 @@ std::optional<clients::Target> TargetOf(const UnitEntry& entry, std::string& why
     return targets.front();
 }
 
-// What the file would read as once written: a name or label that reads back otherwise (a '#'
-// in it, say) is refused rather than kept changed.
+bool Same(const UnitEntry& a, const UnitEntry& b) {
+    return a.unit == b.unit && a.name == b.name && a.labels == b.labels;
+}
+
+// The units as the file would read once written: a unit, name or label that would read back
+// otherwise (a space or a '#' in it, say) is refused rather than kept changed.
 RosterOutcome Readable(const groups::UnitsFile& file) {
-    const std::string text = groups::FormatUnitsFile(file);
-    const auto parsed = groups::ParseUnitsFile(text);
+    const auto parsed = groups::ParseUnitsFile(groups::FormatUnitsFile(file));
     if (!parsed.Ok()) {
         const groups::UnitsFileError& error = parsed.GetError();
         return {error.fault == groups::UnitsFileFault::kNamedTwice ? RosterFault::kExists
                                                                    : RosterFault::kBadEntry,
                 groups::ErrorText("the units file", error)};
     }
-    if (groups::FormatUnitsFile(parsed.Value()) != text) {
-        return {RosterFault::kBadEntry, "names and labels are letters, digits and _.:/-"};
+    const std::vector<UnitEntry> wanted = file.Units(), read = parsed.Value().Units();
+    if (!std::equal(wanted.begin(), wanted.end(), read.begin(), read.end(), Same)) {
+        return {RosterFault::kBadEntry,
+                "a unit is A.B.C.D or a path; names and labels are letters, digits and _.:/-"};
     }
     return {};
 }
@@ -187,7 +193,7 @@ RosterOutcome UnitRoster::Reload(CommandRecord record) {
                 return refused;
             }
             added.push_back(ApiName(entry.unit));
-        } else if (old->name != entry.name || old->labels != entry.labels) {
+        } else if (!Same(*old, entry)) {
             relabelled.push_back(ApiName(entry.unit));
         }
     }
@@ -219,7 +225,7 @@ void UnitRoster::Apply(const groups::UnitsFile& to) {
             // Told first, so that the unit's own events come after it.
             m_hub.Publish("unit-added", EntryJson(&entry).dump());
             m_units.Add(unit, *TargetOf(entry, why), m_changed, {entry.name, entry.labels});
-        } else if (old->name != entry.name || old->labels != entry.labels) {
+        } else if (!Same(*old, entry)) {
             m_hub.Publish("unit-relabelled", EntryJson(&entry).dump());
             m_units.Rename(unit, {entry.name, entry.labels});
         }

@@ -40,7 +40,8 @@ bool Units::Remove(const std::string& name, std::function<void()> gone) {
         // Joined by the watch once it has ended: the thread may be in the middle of a command.
         m_removed.push_back({monitor, std::move(gone)});
     }
-    monitor->RequestStop();
+    // Those queued are answered now; the one that runs ends as the thread does.
+    monitor->BeginStop();
     return true;
 }
 

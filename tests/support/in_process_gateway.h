@@ -247,7 +247,7 @@ class InProcessGateway {
         request.path = target.substr(0, query);
         if (query != std::string::npos) request.query = target.substr(query + 1);
         request.headers = {{"Host", "127.0.0.1:" + std::to_string(kPort)}};
-        if (method == "POST") request.headers.emplace_back("Content-Type", type);
+        if (method == "POST" || method == "PUT") request.headers.emplace_back("Content-Type", type);
         request.body = body;
         request.peer = "127.0.0.1";
         auto response = std::make_shared<std::promise<gateway::HttpResponse>>();
