@@ -28,7 +28,7 @@ groups::Snapshot Morning(const std::string& name) {
     return {name, "2026-12-09T08:00:00.000Z", "ops", {{"127.0.0.2", "desk-1", settings}}};
 }
 
-TEST(FileStoreTest, ASaveCutShortAtAnyStepLeavesTheOldStateReadable) {
+TEST(GatewayFileStoreTest, ASaveCutShortAtAnyStepLeavesTheOldStateReadable) {
     const StateFolder folder("127.0.0.2 name=desk-1  # the desk\n");
     groups::SystemFiles system;
     FileStore store = Store(folder, system);
@@ -63,7 +63,7 @@ TEST(FileStoreTest, ASaveCutShortAtAnyStepLeavesTheOldStateReadable) {
     EXPECT_EQ(store.LoadUnits().Value().Units()[0].name, "desk-2");
 }
 
-TEST(FileStoreTest, UnitsSnapshotsAndAssignmentsComeBackAsSaved) {
+TEST(GatewayFileStoreTest, UnitsSnapshotsAndAssignmentsComeBackAsSaved) {
     const StateFolder folder("# the rack\n127.0.0.2 site=a  # desk\n");
     groups::SystemFiles system;
     FileStore store = Store(folder, system);
@@ -101,7 +101,7 @@ TEST(FileStoreTest, UnitsSnapshotsAndAssignmentsComeBackAsSaved) {
     EXPECT_EQ(store.LoadAssignments().Value(), held);
 }
 
-TEST(FileStoreTest, AStoredFileThatIsNotAsWrittenIsAnErrorNamingIt) {
+TEST(GatewayFileStoreTest, AStoredFileThatIsNotAsWrittenIsAnErrorNamingIt) {
     const StateFolder folder("127.0.0.2\n127.0.0 site=a\n");
     groups::SystemFiles system;
     FileStore store = Store(folder, system);

@@ -49,7 +49,7 @@ struct Rack {
     UnitRoster roster;
 };
 
-TEST(UnitRosterTest, AnAddedUnitIsKeptMonitoredAndShown) {
+TEST(GatewayUnitRosterTest, AnAddedUnitIsKeptMonitoredAndShown) {
     Rack rack;
     const auto added =
         rack.gw.Call("POST", "/api/units",
@@ -90,7 +90,7 @@ TEST(UnitRosterTest, AnAddedUnitIsKeptMonitoredAndShown) {
 
 // A command that runs ends, one queued is answered; the unit leaves the API and the metrics at
 // once, and the event stream once its monitor has ended.
-TEST(UnitRosterTest, ARemovedUnitsCommandsAreAnsweredAndItLeavesEverything) {
+TEST(GatewayUnitRosterTest, ARemovedUnitsCommandsAreAnsweredAndItLeavesEverything) {
     Rack rack;
     ASSERT_TRUE(rack.gw.AllUp());
     testing::FakeUnit& unit = rack.gw.Unit("127.0.0.2");
@@ -113,7 +113,7 @@ TEST(UnitRosterTest, ARemovedUnitsCommandsAreAnsweredAndItLeavesEverything) {
     EXPECT_EQ(rack.gw.Call("DELETE", "/api/units/127.0.0.2").status, 404);
 }
 
-TEST(UnitRosterTest, ChangesThatCannotBeMadeOrKeptAreRefusedAndChangeNothing) {
+TEST(GatewayUnitRosterTest, ChangesThatCannotBeMadeOrKeptAreRefusedAndChangeNothing) {
     Rack rack;
     struct Case {
         const char* method;
@@ -147,7 +147,7 @@ TEST(UnitRosterTest, ChangesThatCannotBeMadeOrKeptAreRefusedAndChangeNothing) {
     EXPECT_EQ(rack.Units().size(), 2u);
 }
 
-TEST(UnitRosterTest, AChangeTheStoreCannotKeepIsRefusedAndNothingChanges) {
+TEST(GatewayUnitRosterTest, AChangeTheStoreCannotKeepIsRefusedAndNothingChanges) {
     testing::FailingFiles full(groups::WriteStep::kWrite);
     Rack rack(full);
     const std::string before = rack.folder.Read("units");
@@ -166,7 +166,7 @@ TEST(UnitRosterTest, AChangeTheStoreCannotKeepIsRefusedAndNothingChanges) {
     EXPECT_EQ(bare.Call("DELETE", "/api/units/127.0.0.2").status, 409);
 }
 
-TEST(UnitRosterTest, AReloadMakesTheUnitsWhatTheFileSaysUnlessItCannotBeRead) {
+TEST(GatewayUnitRosterTest, AReloadMakesTheUnitsWhatTheFileSaysUnlessItCannotBeRead) {
     Rack rack;
     const CommandRecord reload{&rack.gw.audit, "SIGHUP", "", "reload-units", {}, ""};
     rack.folder.Put("units", "127.0.0.2 name=desk-1 site=c\n127.0.0.5\n");
