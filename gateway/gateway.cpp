@@ -26,22 +26,17 @@ Gateway::Gateway(const GatewayOptions& options)
 Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMaker makeLink)
     : m_options(options),
       m_units(clock, std::move(makeLink), options.monitor),
+      m_roster(m_units, m_hub, options.store,
+               [this](const UnitSnapshot& snapshot) { Changed(snapshot); }),
       m_jobs(m_units, m_hub, clock) {
     if (options.token) m_tokens.SetSingle(*options.token);
     std::vector<EmberProvider::UnitName> names;
     for (const clients::Target& target : options.units) {
-        // A serial unit is named by its device's base name: ttyUSB0.
-        const std::string name =
-            target.serial ? target.name.substr(target.name.rfind('/') + 1) : target.name;
-        const std::size_t index = names.size();
+        const std::string name = ApiName(target.name);
+        m_emberPlaces[name] = names.size();
         names.push_back({name, target.name});
         m_units.Add(
-            name, target,
-            [this, index](const UnitSnapshot& snapshot) {
-                m_hub.Publish("unit", UnitJson(snapshot).dump());
-                m_api.UnitChanged(snapshot);
-                if (m_ember) m_ember->Changed(index, snapshot);
-            },
+            name, target, [this](const UnitSnapshot& snapshot) { Changed(snapshot); },
             NamingOf(options.described, target.name));
     }
     if (options.ember) {
@@ -53,6 +48,18 @@ Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMa
     }
     m_api.SetExtraMetrics([this] { return ExtraMetrics(); });
     m_api.SetGroupLimit(options.groupLimit);
+    m_api.SetRoster(m_roster);
+}
+
+void Gateway::Changed(const UnitSnapshot& snapshot) {
+    m_hub.Publish("unit", UnitJson(snapshot).dump());
+    m_api.UnitChanged(snapshot);
+    const auto place = m_emberPlaces.find(snapshot.unit);
+    if (m_ember && place != m_emberPlaces.end()) m_ember->Changed(place->second, snapshot);
+}
+
+RosterOutcome Gateway::ReloadUnits() {
+    return m_roster.Reload(CommandRecord{&m_audit, "SIGHUP", "", "reload-units", {}, ""});
 }
 
 Gateway::~Gateway() { Stop(); }
@@ -89,10 +96,14 @@ bool Gateway::Start(std::string& error, StartFault* fault) {
         error = "Ember+ on " + m_options.ember->host + " needs --ember-allow";
         return failed(false);
     }
+    if (const std::optional<StoreError> stored = m_roster.Load()) {
+        error = stored->text;
+        return failed(false);
+    }
     m_audit.SetFile(m_options.auditLog);
     if (!m_audit.Ready(error, &refused)) return failed(NotYetWritable(refused));
-    if (m_options.state) {
-        if (const std::optional<StoreError> unread = m_api.Snapshots().Load(m_options.state)) {
+    if (m_options.store) {
+        if (const std::optional<StoreError> unread = m_api.Snapshots().Load(m_options.store)) {
             error = "the snapshots cannot be read: " + unread->text;
             return failed(false);
         }

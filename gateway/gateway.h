@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "gateway/fleet/firmware_jobs.h"
 #include "gateway/net/http_server.h"
 #include "gateway/net/stream_server.h"
+#include "gateway/fleet/unit_roster.h"
 #include "gateway/fleet/units.h"
 #include "gateway/state/state_store.h"
 #include "groups/selector.h"
@@ -25,6 +27,10 @@ struct GatewayOptions {
     std::vector<clients::Target> units;
     /// The names and labels the units file gives, each under the unit as `units` names it.
     std::vector<groups::UnitEntry> described;
+    /// What is kept across restarts: the units file, which the API's changes are written to, and
+    /// the snapshots. Without one nothing is kept (snapshots live in memory only), and the units
+    /// cannot be changed while it runs.
+    std::shared_ptr<StateStore> store;
     std::string host = "127.0.0.1";
     int port = 8023;  // 0: any free port
     MonitorOptions monitor;
@@ -37,8 +43,6 @@ struct GatewayOptions {
     std::string tokensFile;
     /// Where the audit log's entries are appended ("" for memory only).
     std::string auditLog;
-    /// What is kept across restarts (the snapshots); none: kept in memory only.
-    std::shared_ptr<StateStore> state;
     /// HTTPS with this PEM certificate chain and key, when both are given.
     std::string tlsCertificate;
     std::string tlsKey;
@@ -80,6 +84,9 @@ class Gateway {
     void Stop();
     /// The port listened on (the one chosen, for port 0).
     int Port() const { return m_port; }
+    /// Reads the units file again and adds, removes and relabels the units as it says; one that
+    /// cannot be used changes nothing.
+    RosterOutcome ReloadUnits();
     /// Reads the tokens file again; false, with the reason, when it could not be, and the
     /// tokens in force stay.
     bool ReloadTokens(std::string& why) { return m_tokens.Reload(why); }
@@ -97,15 +104,19 @@ class Gateway {
     // The metrics beside the units': the Ember+ clients, the certificate's time left, the
     // gateway's version and start.
     std::string ExtraMetrics() const;
+    /// A unit's change, told on its monitor's thread: as an event, and to Ember+.
+    void Changed(const UnitSnapshot& snapshot);
 
     const GatewayOptions m_options;
     EventHub m_hub{kMostStreams};
     Units m_units;
+    UnitRoster m_roster;
     FirmwareJobs m_jobs;
     Tokens m_tokens;
     AuditLog m_audit;
     // Before the server: its loop's end may still close Ember+ sessions.
     std::unique_ptr<EmberProvider> m_ember;
+    std::map<std::string, std::size_t> m_emberPlaces;  // each unit's place in its tree
     Api m_api{m_units, m_hub, m_jobs, m_tokens, m_audit};
     HttpServer m_server{m_api, m_options.server};
     // After the server: its listener is closed while the loop still stands.

@@ -10,12 +10,14 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 
 #include "clients/dotted_address.h"
 #include "clients/targets.h"
 #include "gateway/access/access.h"
 #include "gateway/emberplus/ember_access.h"
 #include "gateway/gateway.h"
+#include "gateway/state/file_store.h"
 #include "gateway/system/service_notify.h"
 #include "groups/selector.h"
 #include "groups/units_file.h"
@@ -127,9 +129,18 @@ void WarnOfDates(const CertificateDates& dates, const std::string& path) {
                  expired ? "expired on" : "is not valid until", text);
 }
 
-// SIGHUP reads the tokens file and the TLS certificate and key again, each kept as it was when
-// its files cannot be used.
+// SIGHUP reads the units file, the tokens file and the TLS certificate and key again, each kept
+// as it was when its files cannot be used.
 void Reload(Gateway& gateway, const GatewayOptions& options) {
+    if (options.store) {
+        const RosterOutcome units = gateway.ReloadUnits();
+        if (units.fault == RosterFault::kNone) {
+            std::fprintf(stderr, "vantrel-gateway: read the units file again\n");
+        } else {
+            std::fprintf(stderr, "vantrel-gateway: %s; the units stay as they were\n",
+                         units.why.c_str());
+        }
+    }
     std::string why;
     if (!options.tokensFile.empty()) {
         if (gateway.ReloadTokens(why)) {
@@ -147,6 +158,18 @@ void Reload(Gateway& gateway, const GatewayOptions& options) {
                          why.c_str());
         }
     }
+}
+
+// A state folder's units file is made, empty, the first time: units are then added through
+// the API.
+bool StartUnitsFile(const std::string& path, std::string& error) {
+    std::error_code code;
+    if (std::filesystem::exists(path, code)) return true;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), code);
+    const groups::WriteStep step = groups::WriteFileSafely(path, "");
+    if (step == groups::WriteStep::kNone) return true;
+    error = path + ": " + groups::WriteStepText(step);
+    return false;
 }
 
 // The first stop signal stops taking requests; firmware updates that run are let finish, as
@@ -186,12 +209,15 @@ int Main(int argc, char** argv) {
         " what may pass by itself (the listen address not up yet, its port in use, the audit "
         "log's folder not there or not writable yet): start it again later.");
     std::vector<std::string> units, ports;
-    std::string unitsFile, listen = "127.0.0.1:8023", tokenFile, tokensFile, auditLog;
+    std::string stateDir, unitsFile, listen = "127.0.0.1:8023", tokenFile, tokensFile, auditLog;
     int poll = 5;
     app.add_option("--unit", units, "a unit's IP address (TCP console); may be repeated");
     app.add_option("--units-file", unitsFile,
                    "a file of units, one a line: an IP address or a serial port, then an optional "
                    "name=NAME and key=value labels; # comments");
+    app.add_option("--state-dir", stateDir,
+                   "a folder for what is kept across restarts: the units file (DIR/units unless "
+                   "--units-file is given), the snapshots and the assignments");
     app.add_option("--port", ports, "a serial port: /dev/ttyUSB0; may be repeated");
     app.add_option("--listen", listen, "HOST:PORT to serve on (default 127.0.0.1:8023)");
     std::size_t groupLimit = groups::kDefaultMostUnits;
@@ -237,6 +263,10 @@ int Main(int argc, char** argv) {
         return Usage("--listen takes A.B.C.D:PORT: " + listen);
     }
     std::string error;
+    if (!stateDir.empty() && unitsFile.empty()) {
+        unitsFile = stateDir + "/units";
+        if (!StartUnitsFile(unitsFile, error)) return Usage(error);
+    }
     if (!unitsFile.empty()) {
         const auto read = groups::ReadUnitsFile(unitsFile);
         if (!read.Ok()) return Usage(groups::ErrorText(unitsFile, read.GetError()));
@@ -244,9 +274,16 @@ int Main(int argc, char** argv) {
             (entry.Serial() ? ports : units).push_back(entry.unit);
             options.described.push_back(std::move(entry));
         }
+        // Beside the units file unless a state folder is given.
+        std::string folder = std::filesystem::path(unitsFile).parent_path().string();
+        if (!stateDir.empty()) folder = stateDir;
+        options.store = std::make_shared<FileStore>(unitsFile, folder.empty() ? "." : folder);
     }
     if (!clients::MakeTargets(units, ports, options.units, error)) return Usage(error);
-    if (options.units.empty()) return Usage("no unit: give --unit A.B.C.D or --port DEVICE");
+    // With a units file, units may be added once it runs.
+    if (options.units.empty() && !options.store) {
+        return Usage("no unit: give --unit A.B.C.D, --port DEVICE, --units-file or --state-dir");
+    }
     for (const clients::Target& target : options.units) {
         if (!IsUtf8(target.name)) return Usage("a unit's name is not UTF-8: " + target.name);
     }

@@ -9,6 +9,7 @@
 #include "gateway/api/prepared_command.h"
 #include "gateway/api/group_command.h"
 #include "gateway/api/meta_json.h"
+#include "gateway/api/unit_admin.h"
 #include "gateway/metrics/metrics.h"
 #include "gateway/fleet/unit_json.h"
 #include "gateway/api/web_assets.h"
@@ -275,7 +276,7 @@ void Api::GetUnits(const RouteCall& call) {
 }
 
 void Api::GetUnit(const RouteCall& call) {
-    UnitMonitor* unit = m_units.Find(call.params[0]);
+    const std::shared_ptr<UnitMonitor> unit = m_units.Find(call.params[0]);
     call.respond(ApiResponse(unit ? Reply{200, UnitJson(unit->Snapshot())}
                                   : ErrorReply(404, "no such unit: " + call.params[0])));
 }
@@ -330,7 +331,7 @@ std::optional<CommandRecord> Api::Record(const RouteCall& call, std::string& unr
 // The checks every command on a unit passes before anything is sent: the unit exists, the body
 // is a JSON object, the audit log can take it.
 void Api::Command(const RouteCall& call, const Build& build) {
-    UnitMonitor* unit = m_units.Find(call.params[0]);
+    const std::shared_ptr<UnitMonitor> unit = m_units.Find(call.params[0]);
     // Not counted: a name from a request is no label.
     if (!unit) return call.respond(ApiResponse(ErrorReply(404, "no such unit: " + call.params[0])));
     CommandCall command{*unit, m_hub, m_commands, call.respond, {}};
@@ -386,15 +387,15 @@ void Api::GroupCommand(const RouteCall& call, const Build& build, std::size_t mo
     const json& body = *read;
     BuiltCommand built = build(body);
     if (!built.Ok()) return done(ErrorReply(built.GetError().status, built.GetError().why));
-    const auto chosen = ChooseGroup(body, m_units.Entries(), std::min(most, m_groupLimit));
+    // One list for the choice and its monitors: units may come and go meanwhile.
+    const UnitList list = m_units.List();
+    const auto chosen = ChooseGroup(body, list.entries, std::min(most, m_groupLimit));
     if (!chosen.Ok()) return done(ErrorReply(400, chosen.GetError()));
     std::string unrecordable;
     const std::optional<CommandRecord> record = Record(call, unrecordable);
     if (!record) return done(ErrorReply(503, unrecordable));
-    std::vector<UnitMonitor*> units;
-    for (const std::size_t at : chosen.Value().units) {
-        units.push_back(m_units.Find(m_units.Entries()[at].unit));
-    }
+    std::vector<std::shared_ptr<UnitMonitor>> units;
+    for (const std::size_t at : chosen.Value().units) units.push_back(list.monitors[at]);
     RunGroup(units, chosen.Value().stopOnFailure, built.Value(), *record, m_hub, m_commands,
              [respond = call.respond](const Reply& reply) { respond(ApiResponse(reply)); });
 }
@@ -478,6 +479,59 @@ void Api::PostContinue(const RouteCall& call) {
     const std::optional<CommandRecord> record = Record(call, unrecordable);
     if (!record) return done(ErrorReply(503, unrecordable));
     done(JobReply(m_jobs.Continue(call.params[0], *record)));
+}
+
+void Api::ChangeUnits(const RouteCall& call, const char* action, const UnitsChange& change) {
+    auto done = [&call](const Reply& reply) { call.respond(ApiResponse(reply)); };
+    if (!m_roster) return done(ErrorReply(409, "this gateway keeps no units file"));
+    const bool bodyless = call.request.method == "DELETE";
+    if (!bodyless && !HasType(call.request, "application/json")) {
+        return done(ErrorReply(415, "the body is JSON (Content-Type: application/json)"));
+    }
+    const json body = bodyless ? json::object() : json::parse(call.request.body, nullptr, false);
+    if (!body.is_object()) return done(ErrorReply(400, "the body is not a JSON object"));
+    std::string unrecordable;
+    std::optional<CommandRecord> record = Record(call, unrecordable);
+    if (!record) return done(ErrorReply(503, unrecordable));
+    record->action = action;
+    record->params = body;
+    done(change(body, *record));
+}
+
+Reply Api::UnitReply(int status, const std::string& unit) const {
+    const std::shared_ptr<UnitMonitor> monitor = m_units.Find(unit);
+    return monitor ? Reply{status, UnitJson(monitor->Snapshot())} : Reply{status, {{"unit", unit}}};
+}
+
+void Api::PostUnit(const RouteCall& call) {
+    ChangeUnits(call, "add-unit", [&](const json& body, const CommandRecord& record) {
+        auto entry = UnitOfBody(body);
+        if (!entry.Ok()) return ErrorReply(400, entry.GetError());
+        const std::string unit = ApiName(entry.Value().unit);
+        return RosterReply(m_roster->Add(std::move(entry.Value()), record),
+                           [&] { return UnitReply(201, unit); });
+    });
+}
+
+void Api::DeleteUnit(const RouteCall& call) {
+    const std::string& unit = call.params[0];
+    ChangeUnits(call, "remove-unit", [&](const json&, const CommandRecord& record) {
+        return RosterReply(m_roster->Remove(unit, record), [&] {
+            return Reply{200, {{"unit", unit}, {"removed", true}}};
+        });
+    });
+}
+
+void Api::PutUnitLabels(const RouteCall& call) {
+    const std::string& unit = call.params[0];
+    ChangeUnits(call, "relabel-unit", [&](const json& body, const CommandRecord& record) {
+        auto naming = NamingOfBody(body);
+        if (!naming.Ok()) return ErrorReply(400, naming.GetError());
+        NamingBody& given = naming.Value();
+        return RosterReply(
+            m_roster->Relabel(unit, std::move(given.name), std::move(given.labels), record),
+            [&] { return UnitReply(200, unit); });
+    });
 }
 
 void Api::GetEvents(const RouteCall& call) {

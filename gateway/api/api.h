@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gateway/access/audit_log.h"
+#include "gateway/api/command_reply.h"
 #include "gateway/metrics/command_counts.h"
 #include "gateway/net/event_hub.h"
 #include "gateway/fleet/firmware_jobs.h"
@@ -20,6 +21,7 @@
 #include "groups/selector.h"
 #include "gateway/access/tokens.h"
 #include "gateway/fleet/unit_command.h"
+#include "gateway/fleet/unit_roster.h"
 #include "gateway/fleet/units.h"
 
 namespace vantrel::gateway {
@@ -59,6 +61,8 @@ class Api : public HttpHandler {
     /// Each change of a unit, from its monitor's thread: a "drift" event when the unit held to
     /// a snapshot starts or ends differing from it.
     void UnitChanged(const UnitSnapshot& state);
+    /// What adds, removes and relabels units; without it, none can be.
+    void SetRoster(UnitRoster& roster) { m_roster = &roster; }
 
     std::optional<HttpResponse> Admit(const HttpRequest& head, std::size_t& bodyLimit) override;
     void Serve(HttpRequest request, Respond respond) override;
@@ -100,6 +104,15 @@ class Api : public HttpHandler {
     void GetDrift(const RouteCall& call);
     /// The request's JSON object; none, once the refusal has been answered, when it is not one.
     std::optional<nlohmann::json> JsonBody(const RouteCall& call);
+    void PostUnit(const RouteCall& call);
+    void DeleteUnit(const RouteCall& call);
+    void PutUnitLabels(const RouteCall& call);
+    /// The checks every change of the units passes, and its audit entry's action; `change`
+    /// makes it of the body.
+    using UnitsChange = std::function<Reply(const nlohmann::json&, const CommandRecord&)>;
+    void ChangeUnits(const RouteCall& call, const char* action, const UnitsChange& change);
+    /// The unit as GET /api/units/{unit} gives it, with `status`.
+    Reply UnitReply(int status, const std::string& unit) const;
     /// What the audit log records of the call's command; none, with the reason, while the log
     /// cannot take it, so that nothing is done unrecorded.
     std::optional<CommandRecord> Record(const RouteCall& call, std::string& unrecordable);
@@ -129,6 +142,7 @@ class Api : public HttpHandler {
     std::size_t m_groupLimit = groups::kDefaultMostUnits;
     SnapshotBook m_snapshots;
     DriftWatch m_drift;
+    UnitRoster* m_roster = nullptr;
 };
 
 }  // namespace vantrel::gateway

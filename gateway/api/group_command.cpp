@@ -123,7 +123,7 @@ std::string NextGroupId() {
     return "group-" + std::to_string(next++);
 }
 
-void RunGroup(const std::vector<UnitMonitor*>& units, bool stopOnFailure,
+void RunGroup(const std::vector<std::shared_ptr<UnitMonitor>>& units, bool stopOnFailure,
               const PreparedCommand& prepared, const CommandRecord& record, EventHub& hub,
               CommandCounts& counts, std::function<void(Reply)> done) {
     CommandRecord grouped = record;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -51,7 +52,7 @@ std::string NextGroupId();
 /// `stopOnFailure`, which skips the units after the first not done. `done` is given, once every
 /// unit has answered, 200 with the group's id and one entry per unit: the one-unit route's
 /// answer with its status, how it was counted, and the unit's values before and after.
-void RunGroup(const std::vector<UnitMonitor*>& units, bool stopOnFailure,
+void RunGroup(const std::vector<std::shared_ptr<UnitMonitor>>& units, bool stopOnFailure,
               const PreparedCommand& prepared, const CommandRecord& record, EventHub& hub,
               CommandCounts& counts, std::function<void(Reply)> done);
 

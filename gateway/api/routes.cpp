@@ -44,6 +44,9 @@ const std::vector<Route>& Api::Routes() {
     static const std::vector<Route> kRoutes{
         {"GET", "/api/units", kViewer, kCommand, false, &Api::GetUnits},
         {"GET", "/api/units/{unit}", kViewer, kCommand, false, &Api::GetUnit},
+        {"POST", "/api/units", kAdmin, kCommand, true, &Api::PostUnit},
+        {"DELETE", "/api/units/{unit}", kAdmin, kCommand, true, &Api::DeleteUnit},
+        {"PUT", "/api/units/{unit}/labels", kAdmin, kCommand, true, &Api::PutUnitLabels},
         {"GET", "/api/jobs/{id}", kViewer, kCommand, false, &Api::GetJob},
         {"GET", "/api/meta", kViewer, kCommand, false, &Api::GetMeta},
         {"GET", "/api/events", kViewer, kCommand, true, &Api::GetEvents},

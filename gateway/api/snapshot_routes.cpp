@@ -22,7 +22,7 @@ namespace {
 
 // One unit a request picked.
 struct Picked {
-    UnitMonitor* monitor;
+    std::shared_ptr<UnitMonitor> monitor;
     groups::UnitEntry entry;
 };
 
@@ -33,12 +33,13 @@ struct Pick {
 
 groups::Checked<Pick, std::string> PickUnits(const Units& units, const json& body,
                                              std::size_t most) {
-    const auto chosen = ChooseGroup(body, units.Entries(), most);
+    // One list for the choice and its monitors: units may come and go meanwhile.
+    const UnitList list = units.List();
+    const auto chosen = ChooseGroup(body, list.entries, most);
     if (!chosen.Ok()) return chosen.GetError();
     Pick pick{{}, chosen.Value().stopOnFailure};
     for (const std::size_t at : chosen.Value().units) {
-        const groups::UnitEntry& entry = units.Entries()[at];
-        pick.units.push_back({units.Find(entry.unit), entry});
+        pick.units.push_back({list.monitors[at], list.entries[at]});
     }
     return pick;
 }
@@ -376,7 +377,8 @@ void Api::PostUndo(const RouteCall& call) {
     for (const json& entry : m_audit.Query("", "", AuditLog::kKept)) {
         if (entry.value("command", "") == id && entry.value("phase", "") == "ended") ended = entry;
     }
-    UnitMonitor* unit = ended ? m_units.Find(ended->value("unit", "")) : nullptr;
+    const std::shared_ptr<UnitMonitor> unit =
+        ended ? m_units.Find(ended->value("unit", "")) : nullptr;
     if (!unit) return respond(ApiResponse(ErrorReply(404, "no such command in the audit log")));
     const std::optional<UnitSettings> before = KeptSettings(ended->value("before", json()));
     if (!before) {

@@ -284,7 +284,7 @@ void EmberProvider::Run(Watcher& watcher, const Request& request) {
 
 ember::Element EmberProvider::ParameterAt(const Path& path, std::size_t unit, std::uint32_t number,
                                           bool readOnly) const {
-    const UnitSnapshot snapshot = m_units.Find(m_names[unit].name)->Snapshot();
+    const UnitSnapshot snapshot = SnapshotOf(unit);
     return WithContents(
         ember::QualifiedElement(ElementKind::kParameter, path),
         ember_tree::ParameterContents(number, ember_tree::Values(snapshot)[number], readOnly));
@@ -307,7 +307,7 @@ ember::Root EmberProvider::Directory(const Path& path, bool nodeItself, bool rea
         case Kind::kUnits:
             node = ember_tree::UnitsContents();
             for (std::size_t unit = 0; unit < m_names.size(); ++unit) {
-                const bool up = m_units.Find(m_names[unit].name)->Snapshot().link == LinkState::Up;
+                const bool up = SnapshotOf(unit).link == LinkState::Up;
                 children.push_back(WithContents(
                     ember::NumberedElement(ElementKind::kNode,
                                            static_cast<std::uint32_t>(unit + 1)),
@@ -315,7 +315,7 @@ ember::Root EmberProvider::Directory(const Path& path, bool nodeItself, bool rea
             }
             break;
         case Kind::kUnit: {
-            const UnitSnapshot snapshot = m_units.Find(m_names[place.unit].name)->Snapshot();
+            const UnitSnapshot snapshot = SnapshotOf(place.unit);
             node =
                 ember_tree::UnitContents(m_names[place.unit].name, m_names[place.unit].description,
                                          snapshot.link == LinkState::Up);
@@ -353,7 +353,7 @@ ember::Root EmberProvider::Directory(const Path& path, bool nodeItself, bool rea
 // sending nothing, when the set cannot be taken.
 void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number, std::size_t unit,
                         const ember::Value& value) {
-    UnitMonitor& monitor = *m_units.Find(m_names[unit].name);
+    const std::shared_ptr<UnitMonitor> monitor = m_units.Find(m_names[unit].name);
     const bool readOnly = ReadOnly(watcher);
     auto answer = [this, client = watcher.client, path, unit, number, readOnly] {
         if (auto open = client.lock()) {
@@ -361,13 +361,13 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
         }
     };
     const std::optional<std::int64_t> wanted = ember_tree::Settable(number, value);
-    if (readOnly || !wanted) return answer();
+    if (readOnly || !wanted || !monitor) return answer();
     // A lamp is judged by the unit as the command runs; anything else already at the value, with
     // no command queued that may move it, is left alone, so a consumer that repeats what it
     // holds moves nothing.
     const bool isLamp = number >= ember_tree::kSoloLeft && number <= ember_tree::kMixDown;
-    if (!isLamp && monitor.Idle() &&
-        ember_tree::Values(monitor.Snapshot())[number] == ember::Value(*wanted)) {
+    if (!isLamp && monitor->Idle() &&
+        ember_tree::Values(monitor->Snapshot())[number] == ember::Value(*wanted)) {
         return answer();
     }
     const std::optional<CommandRecord> record = Record(
@@ -391,8 +391,19 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
                                    : ButtonFor(ButtonEffect::MeterMode, index);
         command = [button](UnitLink& link) { return PressButton(link, *button); };
     }
-    RunCommand(monitor, m_hub, command, false, *record, KeptAsReply("level"),
+    RunCommand(*monitor, m_hub, command, false, *record, KeptAsReply("level"),
                [answer](const CommandOutcome&) { answer(); });
+}
+
+// A unit removed since the start keeps its place in the tree, offline and without values.
+UnitSnapshot EmberProvider::SnapshotOf(std::size_t unit) const {
+    if (const std::shared_ptr<UnitMonitor> monitor = m_units.Find(m_names[unit].name)) {
+        return monitor->Snapshot();
+    }
+    UnitSnapshot removed;
+    removed.unit = m_names[unit].name;
+    removed.link = LinkState::Down;
+    return removed;
 }
 
 // A command the audit log cannot take is not run, as the API refuses it.
@@ -413,14 +424,15 @@ void EmberProvider::Invoke(Watcher& watcher, const Path& path,
     };
     const ember_tree::Place place = ember_tree::Resolve(path, m_names.size());
     if (place.kind != Kind::kButton || ReadOnly(watcher)) return answer(false, false);
+    const std::shared_ptr<UnitMonitor> monitor = m_units.Find(m_names[place.unit].name);
+    if (!monitor) return answer(false, false);
     const Button* button = ember_tree::Buttons()[place.number - 1];
     const std::optional<CommandRecord> record =
         Record(watcher, "press", {{"button", button->name}});
     if (!record) return answer(false, false);
     RunCommand(
-        *m_units.Find(m_names[place.unit].name), m_hub,
-        [button](UnitLink& link) { return PressButton(link, *button); }, false, *record,
-        KeptAsReply("level"),
+        *monitor, m_hub, [button](UnitLink& link) { return PressButton(link, *button); }, false,
+        *record, KeptAsReply("level"),
         [answer](const CommandOutcome& outcome) {
             const bool ran = outcome.Done();
             answer(ran, ran && outcome.result.Value().confirmation == Confirmation::Confirmed);

@@ -33,12 +33,13 @@ struct EmberOptions {
     std::size_t perAddress = 8;
 };
 
-/// The units as an Ember+ tree (ember_tree.h). A client that asks for a node's directory gets
-/// every later change of what the node holds. Sets and invokes run through the unit's command
-/// queue as the API's commands do, written to the audit log as "ember" from the client's
-/// address, and are answered with what the unit reports afterwards. Only an element that
-/// carries a value and no command is a set: consumers send what they hold of a parameter
-/// with their requests. A viewer's sets and invokes are answered as refused.
+/// The units as an Ember+ tree (ember_tree.h), as they were at the start: its numbers are the
+/// paths consumers hold, so a unit added later is not in it, and one removed stays offline. A
+/// client that asks for a node's directory gets every later change of what the node holds. Sets and
+/// invokes run through the unit's command queue as the API's commands do, written to the audit log
+/// as "ember" from the client's address, and are answered with what the unit reports afterwards.
+/// Only an element that carries a value and no command is a set: consumers send what they hold of a
+/// parameter with their requests. A viewer's sets and invokes are answered as refused.
 class EmberProvider : public StreamService {
   public:
     struct UnitName {
@@ -77,6 +78,7 @@ class EmberProvider : public StreamService {
     ember::Element ParameterAt(const Path& path, std::size_t unit, std::uint32_t number,
                                bool readOnly) const;
     bool ReadOnly(const Watcher& watcher) const;
+    UnitSnapshot SnapshotOf(std::size_t unit) const;
     void Forget(const Watcher* watcher);
     /// What the audit log records of a client's command; none, when it cannot be written.
     std::optional<CommandRecord> Record(const Watcher& watcher, const char* action,

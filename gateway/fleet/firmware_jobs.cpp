@@ -36,10 +36,10 @@ JobOutcome FirmwareJobs::Start(const std::string& unitList, const std::string& c
     const bool net = controller == "net";
     const std::vector<std::string> names = SplitNames(unitList);
     if (names.empty()) return {State::kBadRequest, nullptr, "no unit: give units=A,B,..."};
-    std::vector<UnitMonitor*> monitors;
+    std::vector<std::shared_ptr<UnitMonitor>> monitors;
     std::set<std::string> seen;
     for (const std::string& name : names) {
-        UnitMonitor* monitor = m_units.Find(name);
+        std::shared_ptr<UnitMonitor> monitor = m_units.Find(name);
         if (!monitor) return {State::kNoSuchUnit, nullptr, "no such unit: " + name};
         if (!seen.insert(name).second) {
             return {State::kBadRequest, nullptr, "the unit " + name + " is named twice"};
@@ -98,7 +98,8 @@ JobOutcome FirmwareJobs::Start(const std::string& unitList, const std::string& c
 }
 
 void FirmwareJobs::Begin(const std::shared_ptr<Job>& job, std::size_t i) {
-    UnitMonitor* monitor = job->monitors[i];
+    // The job holds the monitor; its commands, which the monitor holds, must not.
+    UnitMonitor* monitor = job->monitors[i].get();
     auto fail = [this, job, i, monitor](CommandEnd end) {
         if (end == CommandEnd::kRan) return;
         const std::string why = end == CommandEnd::kStopping

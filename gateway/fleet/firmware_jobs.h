@@ -82,7 +82,7 @@ class FirmwareJobs {
         CommandRecord record;
         bool net = false;
         std::shared_ptr<const firmware::Image> image;
-        std::vector<UnitMonitor*> monitors;  // the units', in the job's order
+        std::vector<std::shared_ptr<UnitMonitor>> monitors;  // the units', in the job's order
         Stages stages;
         bool restBegun = false;  // past the canary units
     };

@@ -24,7 +24,11 @@ UnitMonitor::UnitMonitor(std::string name, const LinkMaker& makeLink, const Moni
 UnitMonitor::~UnitMonitor() { Stop(); }
 
 void UnitMonitor::Start() {
-    m_thread = std::thread([this] { Run(); });
+    m_ended = false;
+    m_thread = std::thread([this] {
+        Run();
+        m_ended = true;
+    });
 }
 
 void UnitMonitor::RequestStop() {
@@ -153,6 +157,14 @@ void UnitMonitor::SetMaintenance(bool on) {
         if (on == m_maintenanceSince.has_value()) return;
         m_maintenanceSince.reset();
         if (on) m_maintenanceSince = std::chrono::system_clock::now();
+    }
+    Notify();
+}
+
+void UnitMonitor::SetNaming(UnitNaming naming) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_state.naming = std::move(naming);
     }
     Notify();
 }

@@ -73,6 +73,8 @@ class UnitMonitor {
     void RequestStop();
     /// Ends the thread and drops the queued commands; safe to call twice.
     void Stop();
+    /// Whether its thread has ended, or never began: Stop then waits for nothing.
+    bool Ended() const { return m_ended; }
 
     const std::string& Name() const { return m_name; }
     /// Whether the link is a serial port: only that link reads the controllers' versions, and
@@ -102,6 +104,8 @@ class UnitMonitor {
     /// A net controller update waits for the unit's power cycle: while `on`, the unit shows in
     /// maintenance rather than down.
     void SetMaintenance(bool on);
+    /// The unit's name and labels have changed: told as a change of it.
+    void SetNaming(UnitNaming naming);
 
   private:
     struct Waiting {
@@ -146,6 +150,7 @@ class UnitMonitor {
     UnitSnapshot m_state;
     bool m_silenceTold = false;  // CheckAnswered has told of the current silence
     std::optional<WallTime> m_maintenanceSince;
+    std::atomic<bool> m_ended{true};
     std::thread m_thread;  // last: it uses everything above
 };
 

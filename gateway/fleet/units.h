@@ -21,9 +21,18 @@ using UnitLinkMaker = std::function<std::unique_ptr<UnitLink>(const clients::Tar
 /// The units' real links, their console or serial port, timed on `clock`.
 UnitLinkMaker RealLinks(Clock& clock);
 
-/// The units the gateway was given, in their order, each with its monitor, and a watch that
-/// tells of a unit gone silent while its link still waits on it and keeps the commands'
-/// deadlines. The monitors' links come from `makeLink`, and all of them keep time on `clock`.
+/// The units as they stand at one moment: each unit as a selector sees it, and its monitor,
+/// in the same order.
+struct UnitList {
+    std::vector<groups::UnitEntry> entries;
+    std::vector<std::shared_ptr<UnitMonitor>> monitors;
+};
+
+/// The units the gateway holds, in their order, each with its monitor, and a watch that tells
+/// of a unit gone silent while its link still waits on it and keeps the commands' deadlines.
+/// Units come and go while it runs: a reader holds the monitor it found (shared), and a removed
+/// unit's monitor is stopped, so whatever is still sent to it is answered as stopped. The
+/// monitors' links come from `makeLink`, and all of them keep time on `clock`.
 class Units {
   public:
     Units(WaitableClock& clock, UnitLinkMaker makeLink, const MonitorOptions& options)
@@ -32,15 +41,23 @@ class Units {
     Units(const Units&) = delete;
     Units& operator=(const Units&) = delete;
 
-    /// Adds the monitor of `target`, named `name`; `changed` is told each change of it.
+    /// Adds the monitor of `target`, named `name`, last; `changed` is told each change of it.
+    /// Once started, the monitor starts at once.
     void Add(const std::string& name, const clients::Target& target, UnitMonitor::Changed changed,
              UnitNaming naming = {});
+    /// Takes the unit out at once and stops its monitor: a command that runs ends, those queued
+    /// are answered as stopped. `gone` is called once its thread has ended, after its last
+    /// change was told. False for a unit the gateway does not hold.
+    bool Remove(const std::string& name, std::function<void()> gone);
+    /// Gives the unit a new name and labels, told as a change of it; false when not held.
+    bool Rename(const std::string& name, UnitNaming naming);
     /// nullptr for a unit the gateway does not hold.
-    UnitMonitor* Find(const std::string& name) const;
+    std::shared_ptr<UnitMonitor> Find(const std::string& name) const;
     std::vector<UnitSnapshot> Snapshots() const;
     /// Each unit as a selector sees it, in order: named as the API names it, with its name and
     /// labels.
-    const std::vector<groups::UnitEntry>& Entries() const { return m_entries; }
+    std::vector<groups::UnitEntry> Entries() const;
+    UnitList List() const;
     void Start();
     /// No more commands; every monitor ends, but those running a firmware update, which end
     /// when it has.
@@ -51,14 +68,22 @@ class Units {
     void Stop();
 
   private:
+    struct Removed {
+        std::shared_ptr<UnitMonitor> monitor;
+        std::function<void()> gone;
+    };
     static constexpr std::chrono::milliseconds kWatchPeriod{100};
     void Watch();
+    /// Joins the removed monitors whose thread has ended, on the watch; all of them with `all`.
+    void EndRemoved(bool all);
 
     WaitableClock& m_clock;
     const UnitLinkMaker m_makeLink;
     const MonitorOptions m_options;
-    std::vector<std::unique_ptr<UnitMonitor>> m_monitors;
-    std::vector<groups::UnitEntry> m_entries;  // one per monitor
+    mutable std::mutex m_listMutex;  // the list below: the network's threads read it
+    UnitList m_list;
+    std::vector<Removed> m_removed;  // held until their threads have ended
+    bool m_started = false;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stopping = false;

@@ -76,7 +76,7 @@ TEST_F(GatewayRequestTargetTest, APathTakesOnlyItsRoutesMethodsAndNoRouteIsNotFo
     std::string text;
     EXPECT_EQ(Status("GET /api/units/127.0.60.1/press/mute HTTP/1.1", &text), 405);
     EXPECT_EQ(RawClient::Field(text, "allow"), "POST");
-    EXPECT_EQ(Status("POST /api/units HTTP/1.1\r\nContent-Length: 0", &text), 405);
+    EXPECT_EQ(Status("POST /api/meta HTTP/1.1\r\nContent-Length: 0", &text), 405);
     EXPECT_EQ(RawClient::Field(text, "allow"), "GET, HEAD");
     EXPECT_EQ(Status("DELETE /index.html HTTP/1.1", &text), 405);
     EXPECT_EQ(RawClient::Field(text, "allow"), "GET, HEAD");

@@ -31,7 +31,7 @@ TEST(GatewaySnapshotRoutesTest, EachStatusAndRoleOfTheSnapshotRoutes) {
     testing::RunningGateway gw(2, "127.0.0.3", std::nullopt, {}, [&](gateway::GatewayOptions& o) {
         o.tokensFile = tokens.Path();
         o.groupLimit = 1;
-        o.state = store;
+        o.store = store;
     });
     ASSERT_TRUE(gw.started) << gw.error;
     httplib::Client client = gw.Client();

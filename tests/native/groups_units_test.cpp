@@ -7,6 +7,7 @@
 
 #include "groups/selector.h"
 #include "groups/units_file.h"
+#include "tests/support/failing_files.h"
 #include "tests/support/temp_file.h"
 
 namespace vantrel::groups {
@@ -72,35 +73,7 @@ TEST(UnitsFileTest, AMalformedLineIsNamedWithItsText) {
     EXPECT_EQ(ReadUnitsFile("/nonexistent/units").GetError().fault, UnitsFileFault::kCannotRead);
 }
 
-// The system's calls, with one step made to fail.
-class FailingFiles : public SystemFiles {
-  public:
-    explicit FailingFiles(WriteStep failing) : m_failing(failing) {}
-    int Create(const std::string& path) override {
-        return m_failing == WriteStep::kCreate ? -1 : SystemFiles::Create(path);
-    }
-    // A full disk: half the bytes are taken.
-    bool Write(int file, const std::string& bytes) override {
-        if (m_failing != WriteStep::kWrite) return SystemFiles::Write(file, bytes);
-        SystemFiles::Write(file, bytes.substr(0, bytes.size() / 2));
-        return false;
-    }
-    bool Sync(int file) override {
-        return m_failing != WriteStep::kSync && SystemFiles::Sync(file);
-    }
-    bool Close(int file) override {
-        return SystemFiles::Close(file) && m_failing != WriteStep::kClose;
-    }
-    bool Rename(const std::string& from, const std::string& to) override {
-        return m_failing != WriteStep::kRename && SystemFiles::Rename(from, to);
-    }
-    bool SyncFolder(const std::string& folder) override {
-        return m_failing != WriteStep::kSyncFolder && SystemFiles::SyncFolder(folder);
-    }
-
-  private:
-    WriteStep m_failing;
-};
+using testing::FailingFiles;
 
 TEST(UnitsFileTest, AWriteThatFailsAtAnyStepLeavesAWholeFile) {
     const testing::TempFile file("groups-units", "127.0.0.2 role=old\n");
