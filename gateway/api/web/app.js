@@ -1,6 +1,7 @@
 // The gateway's page: one card per unit or, for a large rack, one compact row per unit, kept
-// live from the event stream, and the firmware panel. Plain script, no framework: the page is
-// built into the gateway and fetches nothing from anywhere else.
+// live from the event stream, and the firmware panel (the rack's group actions and snapshots are
+// groups.js's and snapshots.js's). Plain script, no framework: the page is built into the gateway
+// and fetches nothing from anywhere else.
 "use strict";
 
 // The unit's tables (buttons, levels, inputs, meter modes, lamps) come from GET /api/meta, so
@@ -779,6 +780,8 @@ async function start() {
   meta = await readUntilAnswered("/api/meta");
   const me = await call("/api/whoami").then(replyOf, () => ({}));
   document.body.dataset.role = me.role || "viewer";
+  groupActionsStart();
+  snapshotsStart();
   const listed = (await readUntilAnswered("/api/units")).units || [];
   for (const unit of listed) latest.set(unit.unit, unit);
   showView(localStorage.getItem(VIEW_KEY) || (listed.length > RACK_FROM ? "rack" : "cards"));
