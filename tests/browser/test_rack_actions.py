@@ -197,3 +197,25 @@ class RackActions(RackPage):
         self.assertEqual({"select": "site=studio-a", "confirm": 2}, self.posted()[2][1])
         self.assertEqual((kept["levels"][0], kept["input"]),
                          (self.sims[QC1].state()["levels"][0], self.sims[QC1].state()["input"]))
+
+    def test_4_a_role_sees_only_what_it_may_do(self):
+        tokens_file = os.path.join(WORK, "actions-tokens")
+        with open(tokens_file, "w") as f:
+            f.write("wall viewer wall-token-0123456789\ndesk operator desk-token-0123456789\n")
+        os.chmod(tokens_file, 0o600)
+        gateway = Gateway("127.0.0.1:%d" % (PORT + 21), [SILENT], "--tokens-file", tokens_file)
+        self.addCleanup(gateway.close)
+        self.driver.get(gateway.base)
+        shown = {}
+        for token in ("wall-token-0123456789", "desk-token-0123456789"):
+            self.until("the token form", lambda: self.driver.find_element(
+                By.ID, "token-form").is_displayed())
+            self.driver.find_element(By.ID, "token-input").send_keys(token)
+            self.driver.find_element(By.ID, "token-submit").click()
+            self.until("the unit", lambda: self.driver.find_elements(
+                By.CSS_SELECTOR, "[data-unit], [data-row]"))
+            self.driver.find_element(By.ID, "view-rack").click()
+            shown[token[:4]] = [self.driver.find_element(By.ID, control).is_displayed()
+                                for control in ("group-actions", "snapshot-capture", "snapshots")]
+            self.driver.execute_script("sessionStorage.clear(); location.reload()")
+        self.assertEqual({"wall": [False, False, True], "desk": [True, False, True]}, shown)

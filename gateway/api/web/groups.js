@@ -52,8 +52,8 @@ function ask(text, okLabel, named = false) {
   dialog.returnValue = "";
   dialog.showModal();
   return new Promise((resolve) => {
-    dialog.addEventListener("close", () => resolve(dialog.returnValue === "ok" ? name.value.trim() : null),
-                            { once: true });
+    const answered = () => resolve(dialog.returnValue === "ok" ? name.value.trim() : null);
+    dialog.addEventListener("close", answered, { once: true });
   });
 }
 
@@ -104,7 +104,9 @@ async function groupAct(label, path, body) {
   groupMessage(label + " on " + countText(ids.length) + "…");
   try {
     const { response, reply } = await postJson(path, { ...body, select: selectorOf(ids), confirm: ids.length });
-    if (!response.ok) return groupMessage(label + " refused: " + (reply.error || "HTTP " + response.status));
+    if (!response.ok) {
+      return groupMessage(label + " refused: " + (reply.error || "HTTP " + response.status));
+    }
     showGroupOutcome(label, reply.units || []);
   } catch {
     groupMessage(label + ": the gateway did not answer.");
@@ -129,8 +131,8 @@ function groupActionsStart() {
   for (const step of document.querySelectorAll("#group-actions [data-step]")) {
     step.addEventListener("click", () => {
       const level = levels.selectedOptions[0];
-      groupAct(level.text + " " + step.dataset.step, "/api/groups/level/" + encodeURIComponent(level.value),
-               { step: step.dataset.step });
+      const path = "/api/groups/level/" + encodeURIComponent(level.value);
+      groupAct(level.text + " " + step.dataset.step, path, { step: step.dataset.step });
     });
   }
 }

@@ -16,16 +16,20 @@ function snapshotMessage(text) {
 function settingLabel(setting) {
   const level = meta.levels.find((choice) => choice.name === setting);
   const lamp = meta.lamps.find((choice) => choice.field === setting);
-  return (level || lamp || {}).label || { input: "Input", meterMode: "Meter", network: "Network" }[setting] || setting;
+  const others = { input: "Input", meterMode: "Meter", network: "Network" };
+  return (level || lamp || {}).label || others[setting] || setting;
 }
 
 function settingValue(setting, value) {
   if (value === null || value === undefined) return "—";
-  if (setting === "input") return (meta.inputs.find((choice) => choice.value === value) || { label: value }).label;
+  if (setting === "input") {
+    return (meta.inputs.find((choice) => choice.value === value) || { label: String(value) }).label;
+  }
   if (setting === "meterMode") return meta.meterModes[value === 0 ? 0 : 1].label;
   if (meta.lamps.some((lamp) => lamp.field === setting)) return value ? "on" : "off";
   if (typeof value === "object") {
-    return value.mode === "dhcp" ? "DHCP" : [value.mode, value.ip, value.mask, value.gateway].filter(Boolean).join(" ");
+    if (value.mode === "dhcp") return "DHCP";
+    return [value.mode, value.ip, value.mask, value.gateway].filter(Boolean).join(" ");
   }
   return String(value);
 }
@@ -73,7 +77,7 @@ async function snapshotsList() {
   const response = await call("/api/snapshots");
   const reply = await replyOf(response);
   if (!response.ok) return refused("The list of snapshots", response, reply);
-  document.querySelector("#snapshot-list tbody").replaceChildren(...(reply.snapshots || []).map((snapshot) => {
+  const rows = (reply.snapshots || []).map((snapshot) => {
     const row = document.createElement("tr");
     row.dataset.snapshot = snapshot.name;
     for (const text of [snapshot.name, new Date(snapshot.takenAt).toLocaleString(), snapshot.takenBy,
@@ -90,23 +94,27 @@ async function snapshotsList() {
     diff.dataset.action = "diff";
     actions.append(validate, apply, diff);
     return row;
-  }));
+  });
+  document.querySelector("#snapshot-list tbody").replaceChildren(...rows);
 }
 
 async function captureShown() {
   const ids = shownUnits();
   if (!ids.length) return snapshotMessage("The filter shows no unit.");
-  const name = await ask("Capture the " + countText(ids.length) + " shown as a snapshot named:", "Capture", true);
+  const name = await ask("Capture the " + countText(ids.length) + " shown as a snapshot named:", "Capture",
+                         true);
   if (name === null) return;
   const body = { name, select: selectorOf(ids), confirm: ids.length };
   let { response, reply } = await postJson("/api/snapshots", body);
-  if (response.status === 409 && (await ask("A snapshot named “" + name + "” exists. Replace it?", "Replace")) !== null) {
+  const replace = () => ask("A snapshot named “" + name + "” exists. Replace it?", "Replace");
+  if (response.status === 409 && (await replace()) !== null) {
     ({ response, reply } = await postJson("/api/snapshots", { ...body, replace: true }));
   }
   if (response.status !== 201) return refused("The capture", response, reply);
   const units = reply.units || [];
-  showSnapshotUnits("Captured “" + name + "”: " + units.filter((unit) => unit.captured).length + " of " +
-    countText(units.length) + " read.", units, (entry) => entry.captured
+  const read = units.filter((unit) => unit.captured).length;
+  showSnapshotUnits("Captured “" + name + "”: " + read + " of " + countText(units.length) + " read.",
+                    units, (entry) => entry.captured
     ? { state: "done", text: "captured" }
     : { state: "failed", text: "not read: " + (entry.error || "no reason given") });
   await snapshotsList();
@@ -134,13 +142,17 @@ async function validateSnapshot(name) {
   if (!response.ok) return refused("The dry run", response, reply);
   showSnapshotUnits("Dry run of “" + name + "” on " + countText(ids.length) + ": nothing was sent.",
                     reply.units || [], (entry) => {
-    if (entry.refusal) return { state: "refused", text: "would send nothing: " + refusalText(entry.refusal) };
-    if (!entry.plan.length) return { state: "same", text: "nothing to change" };
+    if (entry.refusal) {
+      return { state: "refused", text: "would send nothing: " + refusalText(entry.refusal) };
+    }
+    const plan = entry.plan || [];
+    if (!plan.length) return { state: "same", text: "nothing to change" };
     return {
       state: "plan", text: "would set",
-      parts: entry.plan.map((step) => ({
+      parts: plan.map((step) => ({
         setting: step.setting, state: "plan",
-        text: settingValue(step.setting, step.live) + " → " + settingValue(step.setting, step.snapshot),
+        text: settingValue(step.setting, step.live) + " → " +
+          settingValue(step.setting, step.snapshot),
       })),
     };
   });
@@ -148,16 +160,19 @@ async function validateSnapshot(name) {
 
 async function applySnapshot(name) {
   const ids = await heldShown(name);
-  if (!ids || (await ask("Apply “" + name + "” to the " + countText(ids.length) + " shown that it holds?",
-                         "Apply")) === null) return;
+  if (!ids) return;
+  const question = "Apply “" + name + "” to the " + countText(ids.length) + " shown that it holds?";
+  if ((await ask(question, "Apply")) === null) return;
   snapshotMessage("Applying “" + name + "” to " + countText(ids.length) + "…");
   const { response, reply } = await postJson(snapshotPath(name) + "/apply",
                                              { select: selectorOf(ids), confirm: ids.length });
   if (!response.ok) return refused("The apply", response, reply);
   const units = reply.units || [];
+  for (const unit of units) unit.steps ||= [];
   const done = (entry) => !entry.refusal && entry.steps.every((step) => step.state === "done");
-  showSnapshotUnits("Applied “" + name + "”: " + units.filter(done).length + " of " + countText(units.length) +
-    " done.", units, (entry) => {
+  const title = "Applied “" + name + "”: " + units.filter(done).length + " of " + countText(units.length) +
+    " done.";
+  showSnapshotUnits(title, units, (entry) => {
     if (entry.refusal) return { state: "refused", text: "refused: " + refusalText(entry.refusal) };
     return {
       state: done(entry) ? "done" : "failed",
@@ -179,13 +194,14 @@ async function diffSnapshot(name) {
   const reply = await replyOf(response);
   if (!response.ok) return refused("The diff", response, reply);
   const wanted = new Set(ids);
-  showSnapshotUnits("Differences from “" + name + "”:", (reply.units || []).filter((unit) => wanted.has(unit.unit)),
-                    (entry) => {
+  const units = (reply.units || []).filter((unit) => wanted.has(unit.unit));
+  showSnapshotUnits("Differences from “" + name + "”:", units, (entry) => {
     if (entry.down) return { state: "down", text: "down, not read" };
-    if (!entry.differs.length) return { state: "same", text: "as in the snapshot" };
+    const differs = entry.differs || [];
+    if (!differs.length) return { state: "same", text: "as in the snapshot" };
     return {
       state: "differs", text: "differs",
-      parts: entry.differs.map((difference) => ({
+      parts: differs.map((difference) => ({
         setting: difference.setting, state: "differs",
         text: settingValue(difference.setting, difference.live) + ", in the snapshot " +
           settingValue(difference.setting, difference.snapshot),
