@@ -109,6 +109,8 @@ class RackActions(RackPage):
 
     def test_1_a_press_on_the_filtered_units_after_its_confirmation(self):
         before = {unit: sim.state()["input"] for unit, sim in self.sims.items()}
+        self.filter("name=qc-2")  # the unit's name, as the gateway's selectors take it
+        self.shown_rows({QC2})
         self.filter("site=studio-a")
         self.shown_rows({QC1, QC2})
         Select(self.driver.find_element(By.ID, "group-button")).select_by_value("balanced-input")

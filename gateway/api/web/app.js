@@ -439,8 +439,8 @@ function rackCompare(a, b) {
   return rack.listed.get(a) - rack.listed.get(b);
 }
 
-// A query's terms, split at spaces and commas: `key=value` and `key!=value` match a label,
-// anything else is looked for in the name, the address and the labels.
+// A query's terms, split at spaces and commas: `key=value` and `key!=value` match a label (or
+// the name), anything else is looked for in the name, the address and the labels.
 function parseQuery(query) {
   return query.toLowerCase().split(/[\s,]+/).filter(Boolean).map((term) => {
     const match = /^([^=!]+)(!?=)(.*)$/.exec(term);
@@ -452,6 +452,8 @@ function parseQuery(query) {
 function matchesQuery(unit, terms) {
   const labels = Object.fromEntries(
     Object.entries(unit.labels || {}).map(([key, value]) => [key.toLowerCase(), String(value).toLowerCase()]));
+  // `name=` is the unit's name, as in the gateway's selectors.
+  if (unit.name) labels.name = unit.name.toLowerCase();
   const haystack = [unit.unit, unit.name || "", ...labelsOf(unit)].join(" ").toLowerCase();
   return terms.every((term) => {
     if (term.text !== undefined) return haystack.includes(term.text);
