@@ -1,6 +1,16 @@
 import type { CompanionActionDefinitions, CompanionOptionValues } from '@companion-module/base'
+import { applyEntry } from './gateway.js'
 import type { MetaChoice } from './meta.js'
-import { inputOption, levelOption, meterModeOption, targets, unitsOption } from './options.js'
+import {
+	groupOf,
+	groupOptions,
+	inputOption,
+	isGroup,
+	levelOption,
+	meterModeOption,
+	targetOptions,
+	targets,
+} from './options.js'
 import { levelKey, type RackView } from './view.js'
 
 // The button that chooses a value; the value itself when none does, which the gateway refuses.
@@ -15,20 +25,26 @@ export function valueId(level: string): string {
 
 export function actionDefinitions(view: RackView): CompanionActionDefinitions {
 	const { meta } = view
+	// One command per unit chosen, or one group command for the units a selector picks.
+	const send = (options: CompanionOptionValues, label: string, route: string, body: object) =>
+		isGroup(options)
+			? view.groupCommand(groupOf(options), label, `api/groups/${route}`, body)
+			: view.command(targets(view, options), label, route, body)
 	const press = (options: CompanionOptionValues, button: string) => {
 		const label = meta.buttons.find((entry) => entry.name === button)?.label ?? button
-		return view.command(targets(view, options), label, `press/${button}`, {})
+		return send(options, label, `press/${button}`, {})
 	}
 	// A level's command, logged as the level's label followed by `what`.
 	const level = (options: CompanionOptionValues, what: string, body: object) => {
 		const label = meta.levels.find((entry) => entry.name === options.level)?.label ?? options.level
-		return view.command(targets(view, options), `${label} ${what}`, `level/${options.level}`, body)
+		return send(options, `${label} ${what}`, `level/${options.level}`, body)
 	}
+	const snapshots = view.snapshots()
 	return {
 		press: {
 			name: 'Press a button',
 			options: [
-				unitsOption(view),
+				...targetOptions(view),
 				{
 					type: 'dropdown',
 					id: 'button',
@@ -42,7 +58,7 @@ export function actionDefinitions(view: RackView): CompanionActionDefinitions {
 		level_set: {
 			name: 'Set a level',
 			options: [
-				unitsOption(view),
+				...targetOptions(view),
 				levelOption(meta),
 				// A value field per level, each with its own range, shown for its level only.
 				...meta.levels.map((entry) => ({
@@ -63,7 +79,7 @@ export function actionDefinitions(view: RackView): CompanionActionDefinitions {
 		level_step: {
 			name: 'Step a level',
 			options: [
-				unitsOption(view),
+				...targetOptions(view),
 				levelOption(meta),
 				{
 					type: 'dropdown',
@@ -80,13 +96,34 @@ export function actionDefinitions(view: RackView): CompanionActionDefinitions {
 		},
 		input: {
 			name: 'Choose the input',
-			options: [unitsOption(view), inputOption(meta)],
+			options: [...targetOptions(view), inputOption(meta)],
 			callback: (action) => press(action.options, buttonOf(meta.inputs, action.options.input)),
 		},
 		meter_mode: {
 			name: 'Choose the meter mode',
-			options: [unitsOption(view), meterModeOption(meta)],
+			options: [...targetOptions(view), meterModeOption(meta)],
 			callback: (action) => press(action.options, buttonOf(meta.meterModes, action.options.mode)),
+		},
+		snapshot_recall: {
+			name: 'Recall a snapshot on a group',
+			options: [
+				{
+					type: 'dropdown',
+					id: 'snapshot',
+					label: 'Snapshot',
+					default: snapshots[0] ?? '',
+					choices: snapshots.map((name) => ({ id: name, label: name })),
+					allowCustom: true,
+				},
+				...groupOptions(),
+				{ type: 'checkbox', id: 'network', label: 'Network settings too', default: false },
+			],
+			callback: ({ options }) => {
+				const name = String(options.snapshot)
+				const path = `api/snapshots/${encodeURIComponent(name)}/apply`
+				const body = { network: options.network === true }
+				return view.groupCommand(groupOf(options), `Recall ${name}`, path, body, applyEntry)
+			},
 		},
 	}
 }

@@ -7,6 +7,7 @@ export interface Config {
 	/** For an https:// gateway: a CA file to trust, and/or its certificate's SHA-256 fingerprint. */
 	ca: string
 	fingerprint: string
+	confirmUpTo: number
 }
 export interface Secrets {
 	token: string
@@ -20,6 +21,8 @@ export interface Settings {
 	/** The CA file's path, and the fingerprint as hex pairs with colons, upper case. */
 	ca: string
 	fingerprint: string
+	/** The most units a group action may pick for the module to confirm their count itself. */
+	confirmUpTo: number
 }
 
 export const DEFAULT_URL = 'http://127.0.0.1:8023/'
@@ -58,6 +61,17 @@ export function configFields(): SomeCompanionConfigField[] {
 			default: '',
 			width: 12,
 		},
+		{
+			type: 'number',
+			id: 'confirmUpTo',
+			label:
+				"Group actions: confirm the count for you up to this many units (0: never; past the gateway's " +
+				'--group-limit an action without it is refused)',
+			default: 0,
+			min: 0,
+			max: 100000,
+			width: 12,
+		},
 	]
 }
 
@@ -81,11 +95,14 @@ export function parseConfig(config: Partial<Config>, secrets: Partial<Secrets> |
 	if (hex && !/^[0-9A-F]{64}$/.test(hex)) return 'the fingerprint is not a SHA-256 one (64 hex digits)'
 	const ca = (config.ca ?? '').trim()
 	if ((ca || hex) && base.protocol !== 'https:') return 'a CA file or fingerprint needs an https:// gateway URL'
+	const confirmUpTo = Number(config.confirmUpTo ?? 0)
+	if (!Number.isInteger(confirmUpTo) || confirmUpTo < 0) return 'the count to confirm is not a whole number of units'
 	return {
 		base,
 		token: (secrets?.token ?? '').trim(),
 		units: names.length ? [...new Set(names)] : 'all',
 		ca,
 		fingerprint: hex.replace(/(..)(?!$)/g, '$1:'),
+		confirmUpTo,
 	}
 }

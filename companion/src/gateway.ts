@@ -47,11 +47,43 @@ export class Gateway {
 
 	/** POSTs a command to one unit; a full queue is waited out as the gateway asks. */
 	async command(unit: string, path: string, body: object, signal?: AbortSignal): Promise<CommandOutcome> {
-		const url = this.url(`api/units/${encodeURIComponent(unit)}/${path}`)
+		const answer = await this.post(`api/units/${encodeURIComponent(unit)}/${path}`, body, signal)
+		if ('reason' in answer) return { done: false, reason: answer.reason }
+		return commandEntry({ ...answer.reply, status: answer.status })
+	}
+
+	/**
+	 * POSTs a command to the units a selector picks (a group route, or a snapshot's apply):
+	 * each unit's outcome as `read` takes it from the unit's entry, or why the gateway refused
+	 * the whole.
+	 */
+	async group(path: string, body: object, read: EntryReader, signal?: AbortSignal): Promise<GroupOutcome> {
+		const answer = await this.post(path, body, signal)
+		if ('reason' in answer) return { refused: answer.reason }
+		const { status, reply } = answer
+		if (status !== 200 || !Array.isArray(reply.units)) return { refused: reasonOf(status, reply) }
+		const entries = reply.units as Record<string, unknown>[]
+		return { units: entries.map((entry) => ({ unit: String(entry.unit), outcome: read(entry) })) }
+	}
+
+	/** The snapshots' names; none from a gateway that keeps none or will not list them. */
+	async snapshots(signal?: AbortSignal): Promise<string[]> {
+		const response = await this.get('api/snapshots', signal)
+		const { snapshots } = await replyOf(response)
+		if (!response.ok || !Array.isArray(snapshots)) return []
+		return snapshots.map((snapshot) => String((snapshot as { name?: unknown })?.name ?? '')).filter(Boolean)
+	}
+
+	// A POST's status and reply; a full queue is waited out as the gateway asks.
+	private async post(
+		path: string,
+		body: object,
+		signal?: AbortSignal,
+	): Promise<{ status: number; reply: Record<string, unknown> } | { reason: string }> {
 		for (let attempt = 0; ; ++attempt) {
 			let response: Response
 			try {
-				response = await fetch(url, {
+				response = await fetch(this.url(path), {
 					method: 'POST',
 					headers: this.headers({ 'Content-Type': 'application/json' }),
 					body: JSON.stringify(body),
@@ -59,23 +91,52 @@ export class Gateway {
 					dispatcher: this.dispatcher,
 				})
 			} catch (error) {
-				return { done: false, reason: `the gateway did not answer (${failureReason(error)})` }
+				return { reason: `the gateway did not answer (${failureReason(error)})` }
 			}
 			const reply = await replyOf(response)
-			if (response.ok && reply.done === true) return { done: true }
 			const retryAfter = Number(response.headers.get('Retry-After'))
 			if (response.status === 503 && retryAfter > 0 && attempt < QUEUE_RETRIES) {
 				await this.clock.sleep(Math.min(retryAfter * 1000, LONGEST_RETRY_MS), signal)
 				continue
 			}
-			const reason = typeof reply.error === 'string' && reply.error ? reply.error : `HTTP ${response.status}`
-			// Still running on the unit: its outcome follows on the event stream under this id.
-			if (response.status === 504 && typeof reply.command === 'string') {
-				return { done: false, reason, running: reply.command }
-			}
-			return { done: false, reason }
+			return { status: response.status, reply }
 		}
 	}
+}
+
+/** A group's end: each unit's outcome, or why the gateway refused the whole (a selector that
+ * matches no unit, or too many unconfirmed). */
+export type GroupOutcome = { units: { unit: string; outcome: CommandOutcome }[] } | { refused: string }
+
+/** A unit's outcome from its entry in a group's answer. */
+export type EntryReader = (entry: Record<string, unknown>) => CommandOutcome
+
+function reasonOf(status: number, reply: Record<string, unknown>): string {
+	return typeof reply.error === 'string' && reply.error ? reply.error : `HTTP ${status}`
+}
+
+/** A one-unit command's answer with its status, as a group's answer gives it for each unit. */
+export const commandEntry: EntryReader = (entry) => {
+	const status = Number(entry.status)
+	if (entry.done === true && status >= 200 && status < 300) return { done: true }
+	const reason = reasonOf(status, entry)
+	// Still running on the unit: its outcome follows on the event stream under this id.
+	if (status === 504 && typeof entry.command === 'string') return { done: false, reason, running: entry.command }
+	return { done: false, reason }
+}
+
+/** A unit's entry in a snapshot's apply: done when nothing refused it and every step is done. */
+export const applyEntry: EntryReader = (entry) => {
+	const refusal = entry.refusal as { reason?: string; setting?: string; why?: string } | null | undefined
+	if (refusal) {
+		const what = [refusal.reason ?? 'refused', refusal.setting, refusal.why].filter(Boolean)
+		return { done: false, reason: what.join(': ') }
+	}
+	const steps = Array.isArray(entry.steps) ? (entry.steps as { setting?: string; state?: string; why?: string }[]) : []
+	const undone = steps
+		.filter((step) => step.state !== 'done')
+		.map((step) => `${step.setting} ${step.state}${step.why ? `: ${step.why}` : ''}`)
+	return undone.length ? { done: false, reason: undone.join('; ') } : { done: true }
 }
 
 /** A reply's JSON object; {} for a body that is not one. */

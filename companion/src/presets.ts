@@ -1,26 +1,40 @@
-import { combineRgb, type CompanionPresetDefinitions, type CompanionPresetFeedback } from '@companion-module/base'
-import { LIT, UP } from './feedbacks.js'
+import {
+	combineRgb,
+	type CompanionOptionValues,
+	type CompanionPresetDefinitions,
+	type CompanionPresetFeedback,
+} from '@companion-module/base'
+import { LIT, PART, UP } from './feedbacks.js'
 import type { Meta, MetaButton } from './meta.js'
+import type { Named } from './selector.js'
 import { ALL_UNITS, levelKey, unitKey } from './view.js'
 import { variableId } from './variables.js'
 
 const STYLE = { size: 'auto' as const, color: combineRgb(0xff, 0xff, 0xff), bgcolor: combineRgb(0, 0, 0) }
 
-// What lights a button of the panel: its lamp, its input or its meter mode. Companion copies a
-// preset feedback's style as it is, so each carries the lit style itself.
-function lightOf(meta: Meta, unit: string, button: MetaButton): CompanionPresetFeedback[] {
+// What lights a button of the panel: its lamp, its input or its meter mode, on the unit or
+// group `shown` names. Companion copies a preset feedback's style as it is, so each carries the
+// lit style itself.
+function lightOf(meta: Meta, shown: CompanionOptionValues, button: MetaButton): CompanionPresetFeedback | undefined {
 	const lamp = meta.lamps.find((entry) => entry.button === button.name)
-	if (lamp) return [{ feedbackId: 'lamp', options: { unit, lamp: lamp.field }, style: LIT }]
+	if (lamp) return { feedbackId: 'lamp', options: { ...shown, lamp: lamp.field }, style: LIT }
 	const input = meta.inputs.find((entry) => entry.button === button.name)
-	if (input) return [{ feedbackId: 'input', options: { unit, input: input.value }, style: LIT }]
+	if (input) return { feedbackId: 'input', options: { ...shown, input: input.value }, style: LIT }
 	const mode = meta.meterModes.find((entry) => entry.button === button.name)
-	if (mode) return [{ feedbackId: 'meter_mode', options: { unit, mode: mode.value }, style: LIT }]
-	return []
+	if (mode) return { feedbackId: 'meter_mode', options: { ...shown, mode: mode.value }, style: LIT }
+	return undefined
 }
 
-// A level's button: press steps it up, a rotary encoder either way.
-function levelSteps(units: string[], level: string) {
-	const step = (direction: string) => [{ actionId: 'level_step', options: { units, level, step: direction } }]
+// A group's button lit in full when all of its units hold, and dimmer while only some do.
+function groupLight(light: CompanionPresetFeedback | undefined): CompanionPresetFeedback[] {
+	if (!light) return []
+	const some = { ...light, options: { ...light.options, match: 'mixed' }, style: PART }
+	return [{ ...light, options: { ...light.options, match: 'all' } }, some]
+}
+
+// A level's button: press steps it up, a rotary encoder either way, on the units `target` names.
+function levelSteps(target: CompanionOptionValues, level: string) {
+	const step = (direction: string) => [{ actionId: 'level_step', options: { ...target, level, step: direction } }]
 	return [{ down: step('up'), up: [], rotate_left: step('down'), rotate_right: step('up') }]
 }
 
@@ -45,7 +59,7 @@ function allUnitsPage(meta: Meta, presets: CompanionPresetDefinitions): void {
 			options: { rotaryActions: true },
 			style: { ...STYLE, text: `All\n${level.label}` },
 			feedbacks: [],
-			steps: levelSteps([ALL_UNITS], level.name),
+			steps: levelSteps({ units: [ALL_UNITS] }, level.name),
 		}
 	}
 }
@@ -59,13 +73,63 @@ function panelOrder(meta: Meta): MetaButton[] {
 	return [...chosen, ...others].filter((button): button is MetaButton => button !== undefined)
 }
 
+/** The label values the units have, as selectors (`site=studio-a`), sorted. */
+export function labelValues(units: Named[]): string[] {
+	const values = units.flatMap((unit) => Object.entries(unit.labels ?? {}).map(([key, value]) => `${key}=${value}`))
+	return [...new Set(values)].sort()
+}
+
+// A page whose buttons act on the group a selector picks, each lit as its units are, and whose
+// first button shows whether they are up.
+function groupPage(meta: Meta, select: string, id: string, presets: CompanionPresetDefinitions): void {
+	const category = `Group ${select}`
+	const group = { target: 'group', select, stopOnFailure: false }
+	const shown = { target: 'group', select }
+	presets[`${id}_link`] = {
+		type: 'button',
+		category,
+		name: `${select} up`,
+		style: { ...STYLE, text: select },
+		feedbacks: groupLight({ feedbackId: 'unit_up', options: shown, style: UP }),
+		steps: [],
+	}
+	for (const button of panelOrder(meta)) {
+		presets[`${id}_${button.name}`] = {
+			type: 'button',
+			category,
+			name: `${select} ${button.label}`,
+			style: { ...STYLE, text: `${select}\n${button.label}` },
+			feedbacks: groupLight(lightOf(meta, shown, button)),
+			steps: [{ down: [{ actionId: 'press', options: { ...group, button: button.name } }], up: [] }],
+		}
+	}
+	for (const level of meta.levels) {
+		presets[`${id}_level_${levelKey(level.name)}`] = {
+			type: 'button',
+			category,
+			name: `${select} ${level.label}`,
+			options: { rotaryActions: true },
+			style: { ...STYLE, text: `${select}\n${level.label}` },
+			feedbacks: [],
+			steps: levelSteps(group, level.name),
+		}
+	}
+}
+
 /**
- * A page per unit, as its panel: its link, every button with its light, and each level; and a
- * page whose buttons act on all units.
+ * A page per unit, as its panel: its link, every button with its light, and each level; a
+ * page whose buttons act on all units; and one per label value (`labels`), acting on the group
+ * it picks.
  */
-export function presetDefinitions(meta: Meta, units: string[], connection: string): CompanionPresetDefinitions {
+export function presetDefinitions(
+	meta: Meta,
+	units: string[],
+	labels: string[],
+	connection: string,
+): CompanionPresetDefinitions {
 	const presets: CompanionPresetDefinitions = {}
 	if (units.length) allUnitsPage(meta, presets)
+	labels.forEach((select, at) => groupPage(meta, select, `label_${at}`, presets))
 	for (const unit of units) {
 		const category = `Unit ${unit}`
 		const key = unitKey(unit)
@@ -83,7 +147,7 @@ export function presetDefinitions(meta: Meta, units: string[], connection: strin
 				category,
 				name: `${unit} ${button.label}`,
 				style: { ...STYLE, text: button.label },
-				feedbacks: lightOf(meta, unit, button),
+				feedbacks: [lightOf(meta, { unit }, button)].filter((light) => light !== undefined),
 				steps: [{ down: [{ actionId: 'press', options: { units: [unit], button: button.name } }], up: [] }],
 			}
 		}
@@ -96,7 +160,7 @@ export function presetDefinitions(meta: Meta, units: string[], connection: strin
 				options: { rotaryActions: true },
 				style: { ...STYLE, text: `${level.label}\n$(${connection}:${variableId(unit, levelKey(level.name))})` },
 				feedbacks: [{ feedbackId: 'level_bar', options: { unit, level: level.name } }],
-				steps: levelSteps([unit], level.name),
+				steps: levelSteps({ units: [unit] }, level.name),
 			}
 		}
 	}

@@ -3,14 +3,15 @@ import type { Agent } from 'undici'
 import { actionDefinitions } from './actions.js'
 import { parseConfig, type Config, type Secrets } from './config.js'
 import { feedbackDefinitions } from './feedbacks.js'
-import { failureReason, Gateway, replyOf, type CommandOutcome } from './gateway.js'
+import { commandEntry, failureReason, Gateway, replyOf, type CommandOutcome, type EntryReader } from './gateway.js'
 import { realClock, type Clock, type Host } from './host.js'
 import { isMeta, type Meta, type Unit } from './meta.js'
-import { presetDefinitions } from './presets.js'
+import { labelValues, presetDefinitions } from './presets.js'
+import { pick } from './selector.js'
 import { readEvents } from './sse.js'
 import { agentFor } from './tls.js'
 import { LAST_OUTCOME, variableDefinitions, variableId, variableValues } from './variables.js'
-import type { RackView } from './view.js'
+import type { Group, RackView } from './view.js'
 
 const FIRST_PAUSE_MS = 1000
 const LONGEST_PAUSE_MS = 30000
@@ -21,11 +22,14 @@ const STREAM_SILENCE_MS = 40000
 // Companion gives an action 5 s before it calls it timed out; a longer one is answered before
 // then, and its outcome told later.
 const ANSWER_WITHIN_MS = 4000
+// The gateway tells no change of its snapshots, so their names are asked for this often.
+const SNAPSHOTS_EVERY_MS = 10000
 
 /** The waits a test may shorten. */
 export interface RackTimes {
 	streamSilenceMs: number
 	answerWithinMs: number
+	snapshotsEveryMs: number
 }
 
 const NO_META: Meta = { buttons: [], levels: [], inputs: [], meterModes: [], lamps: [] }
@@ -44,10 +48,18 @@ interface Ending {
 export class Rack implements RackView {
 	meta: Meta = NO_META
 	#gateway: Gateway | null = null
-	#followed: string[] = []
+	#confirmUpTo = 0
+	#wanted: 'all' | string[] = 'all'
+	#followed = new Set<string>()
+	// Every unit of the gateway as last heard, in its order: groups pick from all of them.
 	#units = new Map<string, Unit>()
+	// The units each selector shown picks; a feedback is checked at every change of any unit,
+	// but what it picks changes only with the units' names and labels.
+	#picks = new Map<string, string[]>()
+	#snapshots: string[] = []
 	#live = false
 	#defined = ''
+	#variablesDefined = ''
 	#stop: AbortController | null = null
 	#running: Promise<unknown> | null = null
 	#pending = new Map<string, { unit: string; label: string }>()
@@ -61,7 +73,12 @@ export class Rack implements RackView {
 		private readonly clock: Clock = realClock,
 		times: Partial<RackTimes> = {},
 	) {
-		this.times = { streamSilenceMs: STREAM_SILENCE_MS, answerWithinMs: ANSWER_WITHIN_MS, ...times }
+		this.times = {
+			streamSilenceMs: STREAM_SILENCE_MS,
+			answerWithinMs: ANSWER_WITHIN_MS,
+			snapshotsEveryMs: SNAPSHOTS_EVERY_MS,
+			...times,
+		}
 	}
 
 	/** Takes new settings: stops following the gateway, then starts again with them. */
@@ -73,10 +90,12 @@ export class Rack implements RackView {
 		if (typeof agent === 'string') return this.setStatus(InstanceStatus.BadConfig, agent)
 		this.#agent = agent
 		this.#gateway = new Gateway(settings.base, settings.token, this.clock, agent)
+		this.#confirmUpTo = settings.confirmUpTo
+		this.#wanted = settings.units
 		this.setStatus(InstanceStatus.Connecting)
 		const stop = new AbortController()
 		this.#stop = stop
-		this.#running = Promise.all([this.follow(settings.units, stop.signal), this.tick(stop.signal)])
+		this.#running = Promise.all([this.follow(stop.signal), this.tick(stop.signal)])
 	}
 
 	async stop(): Promise<void> {
@@ -92,15 +111,31 @@ export class Rack implements RackView {
 	}
 
 	units(): string[] {
-		return this.#followed
+		return [...this.#followed]
 	}
 
 	unit(id: string): Unit | undefined {
-		return this.#units.get(id)
+		return this.#followed.has(id) ? this.#units.get(id) : undefined
+	}
+
+	members(select: string): (Unit | undefined)[] {
+		let picked = this.#picks.get(select)
+		if (!picked) {
+			picked = pick(select, [...this.#units.values()]).map((unit) => unit.unit)
+			this.#picks.set(select, picked)
+		}
+		return picked.map((id) => {
+			const unit = this.#units.get(id)
+			return this.#live && unit?.link === 'up' ? unit : undefined
+		})
+	}
+
+	snapshots(): string[] {
+		return this.#snapshots
 	}
 
 	isUp(id: string): boolean {
-		return this.#live && this.#units.get(id)?.link === 'up'
+		return this.#live && this.unit(id)?.link === 'up'
 	}
 
 	/**
@@ -116,6 +151,39 @@ export class Rack implements RackView {
 				this.settle(unit, label, await gateway.command(unit, path, body, this.#stop?.signal), call),
 			),
 		)
+		return this.answer(label, all, call)
+	}
+
+	/**
+	 * As command(), in one request for the group; its count is confirmed for the person when
+	 * the settings allow a group that large, else the gateway's refusal is the failure shown.
+	 */
+	async groupCommand(
+		group: Group,
+		label: string,
+		path: string,
+		body: object,
+		read: EntryReader = commandEntry,
+	): Promise<void> {
+		const gateway = this.#gateway
+		if (!gateway) throw new Error('the module has no usable gateway settings')
+		const count = pick(group.select, [...this.#units.values()]).length
+		const confirm = count > 0 && count <= this.#confirmUpTo ? { confirm: count } : {}
+		const request = { ...body, select: group.select, stopOnFailure: group.stopOnFailure, ...confirm }
+		const call = { late: false }
+		const all = gateway
+			.group(path, request, read, this.#stop?.signal)
+			.then((outcome) =>
+				'refused' in outcome
+					? [this.settle(`group ${group.select}`, label, { done: false, reason: outcome.refused }, call)]
+					: outcome.units.map((entry) => this.settle(entry.unit, label, entry.outcome, call)),
+			)
+		return this.answer(label, all, call)
+	}
+
+	// Waits for the outcomes up to answerWithinMs, and throws the failures among them; after
+	// that, answers and leaves them to settle() to log.
+	private async answer(label: string, all: Promise<(string | undefined)[]>, call: { late: boolean }): Promise<void> {
 		const answered = new AbortController()
 		const inTime = await Promise.race([
 			all.then(() => true),
@@ -150,10 +218,10 @@ export class Rack implements RackView {
 	}
 
 	// Tries the gateway again and again, with a pause that grows while it keeps failing.
-	private async follow(wanted: 'all' | string[], signal: AbortSignal): Promise<void> {
+	private async follow(signal: AbortSignal): Promise<void> {
 		let pause = FIRST_PAUSE_MS
 		while (!signal.aborted) {
-			const ending = await this.session(wanted, signal)
+			const ending = await this.session(signal)
 			this.setLive(false)
 			if (signal.aborted) return
 			this.setStatus(ending.status, ending.message)
@@ -163,7 +231,8 @@ export class Rack implements RackView {
 		}
 	}
 
-	private async session(wanted: 'all' | string[], signal: AbortSignal): Promise<Ending> {
+	private async session(signal: AbortSignal): Promise<Ending> {
+		const wanted = this.#wanted
 		const gateway = this.#gateway as Gateway
 		const silent = new AbortController()
 		try {
@@ -178,7 +247,12 @@ export class Rack implements RackView {
 			const missing = wanted === 'all' ? [] : wanted.filter((id) => !all.includes(id))
 			const whoami = await gateway.get('api/whoami', signal)
 			const viewer = whoami.ok && (await replyOf(whoami)).role === 'viewer'
-			this.define(meta, wanted === 'all' ? all : all.filter((id) => wanted.includes(id)))
+			this.#snapshots = await gateway.snapshots(signal)
+			this.meta = meta
+			this.#units = new Map((listed.units ?? []).map((unit) => [unit.unit, unit]))
+			this.#picks.clear()
+			this.#followed = new Set(all.filter((id) => this.follows(id)))
+			this.define()
 
 			const stream = await gateway.events(AbortSignal.any([signal, silent.signal]))
 			if (!stream.ok || !stream.body) return await refusal(stream, 'the event stream')
@@ -203,7 +277,10 @@ export class Rack implements RackView {
 	private async readStream(body: ReadableStream<Uint8Array>, silent: AbortController, signal: AbortSignal) {
 		const heard = { at: this.clock.now().getTime() }
 		const ended = new AbortController()
-		const watching = this.watchSilence(heard, silent, AbortSignal.any([signal, ended.signal]))
+		const watching = [
+			this.watchSilence(heard, silent, AbortSignal.any([signal, ended.signal])),
+			this.watchSnapshots(AbortSignal.any([signal, ended.signal])),
+		]
 		try {
 			await readEvents(
 				body,
@@ -212,7 +289,22 @@ export class Rack implements RackView {
 			)
 		} finally {
 			ended.abort()
-			await watching
+			await Promise.all(watching)
+		}
+	}
+
+	// Asks for the snapshots' names every snapshotsEveryMs, and offers them anew when they
+	// change; until `stop` aborts.
+	private async watchSnapshots(stop: AbortSignal): Promise<void> {
+		const gateway = this.#gateway as Gateway
+		for (;;) {
+			await this.clock.sleep(this.times.snapshotsEveryMs, stop)
+			if (stop.aborted) return
+			const names = await gateway.snapshots(stop).catch(() => this.#snapshots)
+			if (stop.aborted) return
+			if (JSON.stringify(names) === JSON.stringify(this.#snapshots)) continue
+			this.#snapshots = names
+			this.define()
 		}
 	}
 
@@ -226,19 +318,41 @@ export class Rack implements RackView {
 		}
 	}
 
-	// The definitions follow the tables and the units; they are given again only when those change.
-	private define(meta: Meta, followed: string[]): void {
-		const key = JSON.stringify([meta, followed, this.host.label])
-		this.meta = meta
-		this.#followed = followed
-		for (const id of this.#units.keys()) if (!followed.includes(id)) this.#units.delete(id)
+	private follows(id: string): boolean {
+		return this.#wanted === 'all' || this.#wanted.includes(id)
+	}
+
+	// The definitions follow the tables, the units, their labels and the snapshots; each is
+	// given again only when what it shows changes.
+	private define(): void {
+		const followed = [...this.#followed]
+		const variables = JSON.stringify([this.meta, followed])
+		if (variables !== this.#variablesDefined) {
+			this.#variablesDefined = variables
+			this.#sent.clear()
+			this.host.setVariableDefinitions(variableDefinitions(this.meta, followed))
+		}
+		const labels = labelValues([...this.#units.values()])
+		const key = JSON.stringify([this.meta, followed, labels, this.#snapshots, this.host.label])
 		if (key === this.#defined) return
 		this.#defined = key
-		this.#sent.clear()
 		this.host.setActionDefinitions(actionDefinitions(this))
 		this.host.setFeedbackDefinitions(feedbackDefinitions(this))
-		this.host.setVariableDefinitions(variableDefinitions(meta, followed))
-		this.host.setPresetDefinitions(presetDefinitions(meta, followed, this.host.label))
+		this.host.setPresetDefinitions(presetDefinitions(this.meta, followed, labels, this.host.label))
+	}
+
+	// A unit new to the module, or named or labelled anew, changes what the definitions offer.
+	private onUnit(unit: Unit): void {
+		const before = this.#units.get(unit.unit)
+		this.#units.set(unit.unit, unit)
+		if (!before && this.follows(unit.unit)) this.#followed.add(unit.unit)
+		const renamed = before?.name !== unit.name || JSON.stringify(before?.labels) !== JSON.stringify(unit.labels)
+		if (renamed) {
+			this.#picks.clear()
+			this.define()
+		}
+		if (this.#followed.has(unit.unit)) this.publish(unit)
+		this.host.checkFeedbacks()
 	}
 
 	private onEvent(name: string, data: string): void {
@@ -248,10 +362,8 @@ export class Rack implements RackView {
 		} catch {
 			return
 		}
-		if (name === 'unit' && this.#followed.includes(value?.unit)) {
-			this.#units.set(value.unit, value)
-			this.publish(value)
-			this.host.checkFeedbacks()
+		if (name === 'unit' && typeof value?.unit === 'string') {
+			this.onUnit(value)
 		} else if (name === 'outcome' && this.#pending.has(value?.command)) {
 			const { unit, label } = this.#pending.get(value.command) as { unit: string; label: string }
 			this.#pending.delete(value.command)
@@ -290,7 +402,10 @@ export class Rack implements RackView {
 	private setLive(live: boolean): void {
 		if (this.#live === live) return
 		this.#live = live
-		for (const unit of this.#units.values()) this.publish(unit)
+		for (const id of this.#followed) {
+			const unit = this.#units.get(id)
+			if (unit) this.publish(unit)
+		}
 		this.host.checkFeedbacks()
 	}
 
@@ -300,7 +415,7 @@ export class Rack implements RackView {
 			await this.clock.sleep(TICK_MS, signal)
 			const now = this.clock.now().toISOString()
 			const times: CompanionVariableValues = {}
-			for (const id of this.#units.keys()) if (this.isUp(id)) times[variableId(id, 'read_time')] = now
+			for (const id of this.#followed) if (this.isUp(id)) times[variableId(id, 'read_time')] = now
 			this.setVariables(times)
 		}
 	}

@@ -1,3 +1,4 @@
+import type { EntryReader } from './gateway.js'
 import type { Meta, Unit } from './meta.js'
 
 /** What the definitions read from the module's state, and the one way they command units. */
@@ -10,6 +11,22 @@ export interface RackView {
 	isUp(id: string): boolean
 	/** Sends one command to each unit; a failure is logged naming the unit. */
 	command(units: string[], label: string, path: string, body: object): Promise<void>
+	/**
+	 * Sends one request for the units a selector picks, to `path` (a group route, or a snapshot's
+	 * apply) with `body`; each unit's failure is logged naming it, the gateway's refusal of the
+	 * whole naming the selector.
+	 */
+	groupCommand(group: Group, label: string, path: string, body: object, read?: EntryReader): Promise<void>
+	/** The gateway's units that a selector picks, each with its values while they are current. */
+	members(select: string): (Unit | undefined)[]
+	/** The gateway's snapshots, by name. */
+	snapshots(): string[]
+}
+
+/** A group action's units: a selector's text, and whether the first failure stops the rest. */
+export interface Group {
+	select: string
+	stopOnFailure: boolean
 }
 
 /** The option value that means every unit followed. */

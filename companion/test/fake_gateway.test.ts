@@ -1,52 +1,23 @@
 // The module against a small loopback server that answers as the gateway does in cases the
 // real one comes to only rarely: a full queue, a command still running, a stream gone silent.
-import { createServer, type Server, type ServerResponse } from 'node:http'
-import type { AddressInfo } from 'node:net'
 import { afterAll, beforeAll, expect, test } from 'vitest'
 import { Gateway } from '../src/gateway.js'
 import { realClock, type Clock } from '../src/host.js'
 import { Rack } from '../src/rack.js'
+import { FakeGateway } from './fake_gateway.js'
 import { FakeHost } from './fake_host.js'
 import { waitFor } from './wait.js'
 
-let server: Server
+const fake = new FakeGateway()
+const { answers } = fake
 let base: URL
-// An answer is sent once `held` resolves, when it has one.
-const answers: { status: number; body: object; headers?: Record<string, string>; held?: Promise<void> }[] = []
-let requests = 0
-let stream: ServerResponse | null = null // the last event stream opened
-const META = { buttons: [], levels: [], inputs: [], meterModes: [], lamps: [] }
 
 beforeAll(async () => {
-	server = createServer((request, response) => {
-		request.resume()
-		if (request.url === '/api/meta' || request.url === '/api/units') {
-			response.writeHead(200, { 'Content-Type': 'application/json' })
-			return response.end(JSON.stringify(request.url === '/api/meta' ? META : { units: [] }))
-		}
-		// A stream that opens and then says nothing, as over a connection that died.
-		if (request.url === '/api/events') {
-			stream = response.writeHead(200, { 'Content-Type': 'text/event-stream' })
-			return stream.flushHeaders()
-		}
-		requests++
-		const answer = answers.shift() ?? { status: 500, body: {} }
-		if (answer.held) return void answer.held.then(() => respond(response, answer))
-		respond(response, answer)
-	})
-	await new Promise<void>((resolve) => server.listen(0, '127.0.0.1', resolve))
-	base = new URL(`http://127.0.0.1:${(server.address() as AddressInfo).port}/`)
+	await fake.start()
+	base = fake.base
 })
 
-function respond(response: ServerResponse, answer: (typeof answers)[number]): void {
-	response.writeHead(answer.status, { 'Content-Type': 'application/json', ...answer.headers })
-	response.end(JSON.stringify(answer.body))
-}
-
-afterAll(() => {
-	server.closeAllConnections()
-	return new Promise((resolve) => server.close(resolve))
-})
+afterAll(() => fake.stop())
 
 const pauses: number[] = []
 const clock: Clock = { now: () => new Date(), sleep: async (ms) => void pauses.push(ms) }
@@ -60,14 +31,14 @@ test('a full queue is waited out as Retry-After says, a few times at most', asyn
 	answers.push(full, { status: 200, body: { done: true } })
 	const gateway = new Gateway(base, '', clock)
 	expect(await gateway.command('127.0.0.2', 'press/mute', {})).toEqual({ done: true })
-	expect([pauses, requests]).toEqual([[2000], 2])
+	expect([pauses, fake.commands.length]).toEqual([[2000], 2])
 
 	answers.push(full, full, full)
 	expect(await gateway.command('127.0.0.2', 'press/mute', {})).toEqual({
 		done: false,
 		reason: 'the unit already has 16 commands waiting',
 	})
-	expect([pauses, requests]).toEqual([[2000, 2000, 2000], 5])
+	expect([pauses, fake.commands.length]).toEqual([[2000, 2000, 2000], 5])
 })
 
 test('a command still running is named so that its outcome can follow', async () => {
@@ -106,8 +77,7 @@ test("a command's outcome that follows on the stream is logged once, naming the 
 		answers.push(running('21'), running('22'))
 		await host.runAction('press', { units: ['u1'], button: 'mute' })
 		await host.runAction('level_step', { units: ['u2'], level: 'volume', step: 'up' })
-		const outcome = (command: string, status: number, reply: object) =>
-			stream!.write(`event: outcome\ndata: ${JSON.stringify({ command, status, reply })}\n\n`)
+		const outcome = (command: string, status: number, reply: object) => fake.send('outcome', { command, status, reply })
 		outcome('99', 200, { done: true }) // another client's command
 		outcome('21', 502, { done: false, error: 'no reply from the unit' })
 		outcome('21', 200, { done: true })

@@ -100,7 +100,8 @@ export class Sim {
 }
 
 /** vantrel-gateway on 127.0.0.1:port, polling every second; with named tokens when given
- * their lines (`NAME ROLE TOKEN`), and over HTTPS when given a certificate and its key. */
+ * their lines (`NAME ROLE TOKEN`), over HTTPS when given a certificate and its key, and with
+ * any other arguments given (`--units-file`). */
 export class GatewayProcess {
 	readonly url: string
 	#process: ChildProcess | null = null
@@ -110,6 +111,7 @@ export class GatewayProcess {
 		readonly units: string[],
 		readonly tokens: string[] = [],
 		readonly tls?: { cert: string; key: string },
+		readonly more: string[] = [],
 	) {
 		this.url = `${tls ? 'https' : 'http'}://127.0.0.1:${port}/`
 	}
@@ -129,6 +131,7 @@ export class GatewayProcess {
 			args.push('--tokens-file', file)
 		}
 		if (this.tls) args.push('--tls-cert', this.tls.cert, '--tls-key', this.tls.key)
+		args.push(...this.more)
 		const gateway = spawn(GATEWAY, args, { stdio: ['ignore', 'ignore', 'inherit'] })
 		this.#process = gateway
 		const deadline = Date.now() + 10000

@@ -1,5 +1,7 @@
 #include "gateway/api/api.h"
 
+#include <algorithm>
+
 #include "clients/dotted_address.h"
 #include "clients/level_names.h"
 #include "gateway/access/access.h"
@@ -189,15 +191,19 @@ BuiltCommand SetNetwork(const json& body) {
         true};
 }
 
+PreparedCommand FactoryResetCommand() {
+    return PreparedCommand{
+        "factory-reset", json::object(),
+        [](UnitLink& link) { return PressButton(link, *FindButton("factory-reset")); }, true};
+}
+
 BuiltCommand FactoryReset(const json& body) {
     if (!IsTrue(body, "confirm")) {
         return Refused{400,
                        "a factory reset resets every setting of the unit: "
                        "send {\"confirm\": true}"};
     }
-    return PreparedCommand{
-        "factory-reset", json::object(),
-        [](UnitLink& link) { return PressButton(link, *FindButton("factory-reset")); }, true};
+    return FactoryResetCommand();
 }
 
 // One of the files built into the program, or 404 when there is none at the path.
@@ -371,7 +377,7 @@ void Api::PostNetwork(const RouteCall& call) { Command(call, SetNetwork); }
 
 void Api::PostFactoryReset(const RouteCall& call) { Command(call, FactoryReset); }
 
-void Api::GroupCommand(const RouteCall& call, const Build& build) {
+void Api::GroupCommand(const RouteCall& call, const Build& build, std::size_t most) {
     auto done = [&call](const Reply& reply) { call.respond(ApiResponse(reply)); };
     if (!HasType(call.request, "application/json")) {
         return done(ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
@@ -380,7 +386,7 @@ void Api::GroupCommand(const RouteCall& call, const Build& build) {
     if (!body.is_object()) return done(ErrorReply(400, "the body is not a JSON object"));
     BuiltCommand built = build(body);
     if (!built.Ok()) return done(ErrorReply(built.GetError().status, built.GetError().why));
-    const auto chosen = ChooseGroup(body, m_units.Entries(), m_groupLimit);
+    const auto chosen = ChooseGroup(body, m_units.Entries(), std::min(most, m_groupLimit));
     if (!chosen.Ok()) return done(ErrorReply(400, chosen.GetError()));
     std::string unrecordable;
     const std::optional<CommandRecord> record = Record(call, unrecordable);
@@ -413,6 +419,13 @@ void Api::PostGroupNetwork(const RouteCall& call) {
     });
 }
 
+// Every setting of every unit picked is lost: the count is confirmed however few they are, and
+// stands for the one-unit route's {"confirm": true}.
+void Api::PostGroupFactoryReset(const RouteCall& call) {
+    GroupCommand(
+        call, [](const json&) -> BuiltCommand { return FactoryResetCommand(); }, 0);
+}
+
 void Api::PostFirmware(const RouteCall& call) {
     const HttpRequest& request = call.request;
     auto done = [&call](const Reply& reply) { call.respond(ApiResponse(reply)); };
@@ -426,11 +439,33 @@ void Api::PostFirmware(const RouteCall& call) {
         return done(ErrorReply(400, "canary and maxFailures are whole numbers"));
     }
     stages.canary = canary.value_or(0);
+    const auto units = FirmwareUnits(request);
+    if (!units.Ok()) return done(ErrorReply(units.GetError().status, units.GetError().why));
     std::string unrecordable;
     const std::optional<CommandRecord> record = Record(call, unrecordable);
     if (!record) return done(ErrorReply(503, unrecordable));
-    done(JobReply(m_jobs.Start(request.Param("units"), request.Param("controller"), request.body,
-                               stages, *record)));
+    done(JobReply(
+        m_jobs.Start(units.Value(), request.Param("controller"), request.body, stages, *record)));
+}
+
+// `units` as the jobs take them, or those `select` picks, as a group command's body picks them.
+groups::Checked<std::string, Refused> Api::FirmwareUnits(const HttpRequest& request) const {
+    const std::string select = request.Param("select");
+    if (select.empty()) return request.Param("units");
+    if (!request.Param("units").empty()) return Refused{400, "give units or select, not both"};
+    json body{{"select", select}};
+    std::optional<std::size_t> confirm;
+    if (!WholeNumber(request.Param("confirm"), confirm)) {
+        return Refused{400, "confirm is the count of units to act on"};
+    }
+    if (confirm) body["confirm"] = *confirm;
+    const auto chosen = ChooseGroup(body, m_units.Entries(), m_groupLimit);
+    if (!chosen.Ok()) return Refused{400, chosen.GetError()};
+    std::string units;
+    for (const std::size_t at : chosen.Value().units) {
+        units += (units.empty() ? "" : ",") + m_units.Entries()[at].unit;
+    }
+    return units;
 }
 
 void Api::PostContinue(const RouteCall& call) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "gateway/net/http_message.h"
 #include "gateway/api/prepared_command.h"
 #include "gateway/api/routes.h"
+#include "groups/checked.h"
 #include "groups/selector.h"
 #include "gateway/access/tokens.h"
 #include "gateway/fleet/unit_command.h"
@@ -75,6 +77,7 @@ class Api : public HttpHandler {
     void PostGroupPress(const RouteCall& call);
     void PostGroupLevel(const RouteCall& call);
     void PostGroupNetwork(const RouteCall& call);
+    void PostGroupFactoryReset(const RouteCall& call);
     void PostFirmware(const RouteCall& call);
     void PostContinue(const RouteCall& call);
     /// What the audit log records of the call's command; none, with the reason, while the log
@@ -86,7 +89,10 @@ class Api : public HttpHandler {
     void Command(const RouteCall& call, const Build& build);
     /// The same command on the units the body selects; nothing is sent unless every check
     /// passes.
-    void GroupCommand(const RouteCall& call, const Build& build);
+    /// Over `most` units (or the gateway's group limit, if fewer), the count must be confirmed.
+    groups::Checked<std::string, Refused> FirmwareUnits(const HttpRequest& request) const;
+    void GroupCommand(const RouteCall& call, const Build& build,
+                      std::size_t most = std::numeric_limits<std::size_t>::max());
     /// Who sent the request: the holder of its token, or "local" where no token is needed.
     std::optional<Identity> Caller(const HttpRequest& request) const;
 

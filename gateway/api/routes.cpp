@@ -59,6 +59,7 @@ const std::vector<Route>& Api::Routes() {
         {"POST", "/api/groups/press/{button}", kOperator, kCommand, true, &Api::PostGroupPress},
         {"POST", "/api/groups/level/{name}", kOperator, kCommand, true, &Api::PostGroupLevel},
         {"POST", "/api/groups/network", kAdmin, kCommand, true, &Api::PostGroupNetwork},
+        {"POST", "/api/groups/factory-reset", kAdmin, kCommand, true, &Api::PostGroupFactoryReset},
         {"POST", "/api/firmware", kAdmin, kImage, true, &Api::PostFirmware},
         {"POST", "/api/jobs/{id}/continue", kAdmin, kCommand, true, &Api::PostContinue},
     };

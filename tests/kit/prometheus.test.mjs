@@ -136,8 +136,9 @@ test('Prometheus loads the alert rules and evaluates them without error', async 
   }, 10000);
   assert.deepEqual(rules.map((r) => r.name).sort(), ['VantrelCommandsFailing',
     'VantrelFirmwareUpdateFailed', 'VantrelGatewayNotScraped', 'VantrelGatewayRestarting',
-    'VantrelGatewayScrapesFailing', 'VantrelPollStale', 'VantrelUnitDown', 'VantrelUnitFlapping',
-    'VantrelUnitReconnecting', 'vantrel:unit_maintenance:held', 'vantrel:up:held']);
+    'VantrelGatewayScrapesFailing', 'VantrelPollStale', 'VantrelUnitDown', 'VantrelUnitDrifted',
+    'VantrelUnitFlapping', 'VantrelUnitReconnecting', 'vantrel:unit_maintenance:held',
+    'vantrel:up:held']);
   for (const rule of rules) assert.equal(rule.health, 'ok', `${rule.name}: ${rule.lastError}`);
 });
 

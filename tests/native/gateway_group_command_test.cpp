@@ -148,5 +148,41 @@ TEST(GatewayGroupCommandTest, AGroupTakesDhcpButNotAStaticAddress) {
         << units;
 }
 
+// A group's factory reset loses every setting of every unit picked, so its count is confirmed
+// however few they are; a firmware job picks its units with a selector as a group does.
+TEST(GatewayGroupCommandTest, AGroupFactoryResetConfirmsItsCountAndAJobTakesASelector) {
+    InProcessGateway gw({"a", "b", "c", "d"}, {}, kNaming);
+    gw.Start();
+    ASSERT_TRUE(gw.AllUp());
+    for (const char* body : {R"({"select": "site=y"})", R"({"select": "site=y", "confirm": true})",
+                             R"({"select": "site=x", "confirm": 2})"}) {
+        EXPECT_EQ(gw.Call("POST", "/api/groups/factory-reset", body).status, 400) << body;
+    }
+    EXPECT_EQ(gw.Unit("d").Presses(), 0);
+    const gateway::HttpResponse reset =
+        gw.Call("POST", "/api/groups/factory-reset", R"({"select": "site=y", "confirm": 1})");
+    ASSERT_EQ(reset.status, 200) << reset.body;
+    EXPECT_EQ(InProcessGateway::Json(reset)["units"][0]["status"], 200) << reset.body;
+    EXPECT_EQ(gw.Unit("d").Presses(), 1);
+    for (const char* other : {"a", "b", "c"}) EXPECT_EQ(gw.Unit(other).Presses(), 0) << other;
+
+    const std::string image(3000, 'c');
+    auto start = [&](const std::string& query) {
+        return gw.Call("POST", "/api/firmware?controller=main&" + query, image,
+                       "application/octet-stream");
+    };
+    EXPECT_EQ(start("select=site%3Dz").status, 400);
+    EXPECT_EQ(start("units=a&select=site%3Dy").status, 400);
+    gw.api.SetGroupLimit(2);
+    EXPECT_EQ(start("select=site%3Dx").status, 400);
+    const gateway::HttpResponse started = start("select=site%3Dx,role!%3Dspare&confirm=2");
+    ASSERT_EQ(started.status, 202) << started.body;
+    const json job = InProcessGateway::Json(
+        gw.Call("GET", "/api/jobs/" + InProcessGateway::Json(started)["job"].get<std::string>()));
+    std::set<std::string> units;
+    for (const json& unit : job["units"]) units.insert(unit["unit"]);
+    EXPECT_EQ(units, (std::set<std::string>{"a", "b"})) << job;
+}
+
 }  // namespace
 }  // namespace vantrel
