@@ -39,6 +39,13 @@ window.fetch = function (path, init) {
   return window.pageFetch.apply(this, arguments);
 };"""
 
+# Each unit's line of a list of outcomes: its state, and its settings' states and texts. Read in
+# one task, as the page writes a list anew for each answer.
+UNIT_LINES = """return [...document.querySelectorAll(arguments[0] + ' > li')].map((item) => [
+  item.dataset.unit, item.dataset.outcome || item.dataset.state,
+  Object.fromEntries([...item.querySelectorAll('[data-setting]')].map(
+    (part) => [part.dataset.setting, [part.dataset.state, part.textContent]]))]);"""
+
 
 class RackActions(RackPage):
     """Four units and a silent one with names and labels, on a gateway that wants a count
@@ -100,10 +107,12 @@ class RackActions(RackPage):
         self.driver.find_element(By.ID, button).click()
         self.until("the dialog closed", lambda: self.dialog().get_attribute("open") is None)
 
+    def unit_lines(self, selector):
+        return {unit: (state, parts) for unit, state, parts in self.driver.execute_script(
+            UNIT_LINES, selector)}
+
     def outcomes(self, selector):
-        return {item.get_attribute("data-unit"): item.get_attribute(
-            "data-outcome" if selector == "#group-outcome" else "data-state")
-            for item in self.driver.find_elements(By.CSS_SELECTOR, selector + " > li")}
+        return {unit: state for unit, (state, _) in self.unit_lines(selector).items()}
 
     # ---- cases ----
 
@@ -174,9 +183,7 @@ class RackActions(RackPage):
             self.until("the %s's units" % action, lambda: self.outcomes("#snapshot-units") == states)
 
         def settings(unit):
-            return {part.get_attribute("data-setting"): (part.get_attribute("data-state"), part.text)
-                    for part in self.driver.find_elements(
-                        By.CSS_SELECTOR, '#snapshot-units [data-unit="%s"] [data-setting]' % unit)}
+            return self.unit_lines("#snapshot-units")[unit][1]
 
         shown_after("diff", {QC1: "differs", QC2: "same"})
         self.assertEqual({"input", "volume"}, set(settings(QC1)))
