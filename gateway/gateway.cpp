@@ -39,6 +39,7 @@ Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMa
             name, target,
             [this, index](const UnitSnapshot& snapshot) {
                 m_hub.Publish("unit", UnitJson(snapshot).dump());
+                m_api.UnitChanged(snapshot);
                 if (m_ember) m_ember->Changed(index, snapshot);
             },
             NamingOf(options.described, target.name));
@@ -90,6 +91,12 @@ bool Gateway::Start(std::string& error, StartFault* fault) {
     }
     m_audit.SetFile(m_options.auditLog);
     if (!m_audit.Ready(error, &refused)) return failed(NotYetWritable(refused));
+    if (m_options.state) {
+        if (const std::optional<StoreError> unread = m_api.Snapshots().Load(m_options.state)) {
+            error = "the snapshots cannot be read: " + unread->text;
+            return failed(false);
+        }
+    }
     const bool tls = !m_options.tlsCertificate.empty();
     if (tls && !ReloadTls(error)) return failed(false);
     if (!m_server.Listen(m_options.host, m_options.port, error, &refused)) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "gateway/net/http_server.h"
 #include "gateway/net/stream_server.h"
 #include "gateway/fleet/units.h"
+#include "gateway/state/state_store.h"
 #include "groups/selector.h"
 
 namespace vantrel::gateway {
@@ -35,6 +37,8 @@ struct GatewayOptions {
     std::string tokensFile;
     /// Where the audit log's entries are appended ("" for memory only).
     std::string auditLog;
+    /// What is kept across restarts (the snapshots); none: kept in memory only.
+    std::shared_ptr<StateStore> state;
     /// HTTPS with this PEM certificate chain and key, when both are given.
     std::string tlsCertificate;
     std::string tlsKey;

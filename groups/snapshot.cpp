@@ -97,13 +97,21 @@ std::string ErrorText(const SnapshotError& error) {
     return "unknown";
 }
 
+json SettingJson(const UnitSettings& settings, Setting setting) {
+    if (setting == Setting::kNetwork) {
+        return settings.network ? NetworkJson(*settings.network) : json();
+    }
+    const auto found = settings.values.find(setting);
+    return found == settings.values.end() ? json() : json(found->second);
+}
+
 json SnapshotJson(const Snapshot& snapshot) {
     json units = json::array();
     for (const UnitSnapshot& unit : snapshot.units) {
         json settings = json::object();
         for (const auto& [setting, value] : unit.settings.values) settings[NameOf(setting)] = value;
         if (unit.settings.network) {
-            settings[NameOf(Setting::kNetwork)] = NetworkJson(*unit.settings.network);
+            settings[NameOf(Setting::kNetwork)] = SettingJson(unit.settings, Setting::kNetwork);
         }
         units.push_back({{"unit", unit.unit},
                          {"name", unit.name},

@@ -44,6 +44,10 @@ struct SnapshotError {
 
 std::string ErrorText(const SnapshotError& error);
 
+/// A setting's value as the snapshot file writes it: a number, or the network's object; null
+/// when the settings do not hold it.
+nlohmann::json SettingJson(const UnitSettings& settings, Setting setting);
+
 /// The snapshot file: docs/snapshots.md describes it. Each unit carries its fingerprint.
 nlohmann::json SnapshotJson(const Snapshot& snapshot);
 Checked<Snapshot, SnapshotError> SnapshotFromJson(const nlohmann::json& json);

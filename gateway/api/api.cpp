@@ -19,19 +19,6 @@ namespace vantrel::gateway {
 
 using nlohmann::json;
 
-namespace {
-
-// A name from the request that is not UTF-8 is echoed with replacement characters, never thrown.
-HttpResponse ApiResponse(const Reply& reply) {
-    HttpResponse response{reply.status, "application/json",
-                          reply.body.dump(-1, ' ', false, json::error_handler_t::replace),
-                          reply.headers, nullptr};
-    response.headers.emplace_back("Cache-Control", "no-store");
-    return response;
-}
-
-}  // namespace
-
 // One command's request on a unit, once its body has passed: who asked, and where the answer
 // goes, counted by what it came to. Run queues it with what the audit log records of it.
 struct CommandCall {
@@ -321,7 +308,8 @@ void Api::GetMetrics(const RouteCall& call) {
         {200,
          "text/plain; version=0.0.4; charset=utf-8",
          MetricsText(units, Steady::now()) + CommandMetricsText(units, m_commands.Counts()) +
-             FirmwareJobMetricsText(m_jobs.Ended()) + (m_extraMetrics ? m_extraMetrics() : ""),
+             FirmwareJobMetricsText(m_jobs.Ended()) + DriftMetricsText(units, m_snapshots) +
+             (m_extraMetrics ? m_extraMetrics() : ""),
          {{"Cache-Control", "no-store"}},
          nullptr});
 }
@@ -336,7 +324,7 @@ void Api::GetWebFile(const RouteCall& call) {
 
 std::optional<CommandRecord> Api::Record(const RouteCall& call, std::string& unrecordable) {
     if (!m_audit.Ready(unrecordable)) return std::nullopt;
-    return CommandRecord{&m_audit, call.who.name, call.request.peer, "", json::object(), ""};
+    return CommandRecord{&m_audit, call.who.name, call.request.peer, "", json::object(), "", ""};
 }
 
 // The checks every command on a unit passes before anything is sent: the unit exists, the body
@@ -377,13 +365,25 @@ void Api::PostNetwork(const RouteCall& call) { Command(call, SetNetwork); }
 
 void Api::PostFactoryReset(const RouteCall& call) { Command(call, FactoryReset); }
 
+std::optional<json> Api::JsonBody(const RouteCall& call) {
+    if (!HasType(call.request, "application/json")) {
+        call.respond(ApiResponse(
+            ErrorReply(415, "a command's body is JSON (Content-Type: application/json)")));
+        return std::nullopt;
+    }
+    json body = json::parse(call.request.body, nullptr, false);
+    if (!body.is_object()) {
+        call.respond(ApiResponse(ErrorReply(400, "the body is not a JSON object")));
+        return std::nullopt;
+    }
+    return body;
+}
+
 void Api::GroupCommand(const RouteCall& call, const Build& build, std::size_t most) {
     auto done = [&call](const Reply& reply) { call.respond(ApiResponse(reply)); };
-    if (!HasType(call.request, "application/json")) {
-        return done(ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
-    }
-    const json body = json::parse(call.request.body, nullptr, false);
-    if (!body.is_object()) return done(ErrorReply(400, "the body is not a JSON object"));
+    const std::optional<json> read = JsonBody(call);
+    if (!read) return;
+    const json& body = *read;
     BuiltCommand built = build(body);
     if (!built.Ok()) return done(ErrorReply(built.GetError().status, built.GetError().why));
     const auto chosen = ChooseGroup(body, m_units.Entries(), std::min(most, m_groupLimit));

@@ -11,6 +11,8 @@
 #include "gateway/metrics/command_counts.h"
 #include "gateway/net/event_hub.h"
 #include "gateway/fleet/firmware_jobs.h"
+#include "gateway/fleet/snapshot_book.h"
+#include "gateway/fleet/unit_drift.h"
 #include "gateway/net/http_message.h"
 #include "gateway/api/prepared_command.h"
 #include "gateway/api/routes.h"
@@ -52,6 +54,11 @@ class Api : public HttpHandler {
 
     /// How many units a group command may pick before it needs their count confirmed.
     void SetGroupLimit(std::size_t most) { m_groupLimit = most; }
+    /// The snapshots; in memory only until they are loaded from a store.
+    SnapshotBook& Snapshots() { return m_snapshots; }
+    /// Each change of a unit, from its monitor's thread: a "drift" event when the unit held to
+    /// a snapshot starts or ends differing from it.
+    void UnitChanged(const UnitSnapshot& state);
 
     std::optional<HttpResponse> Admit(const HttpRequest& head, std::size_t& bodyLimit) override;
     void Serve(HttpRequest request, Respond respond) override;
@@ -80,6 +87,19 @@ class Api : public HttpHandler {
     void PostGroupFactoryReset(const RouteCall& call);
     void PostFirmware(const RouteCall& call);
     void PostContinue(const RouteCall& call);
+    // Snapshots (snapshot_routes.cpp).
+    void PostSnapshot(const RouteCall& call);
+    void GetSnapshots(const RouteCall& call);
+    void GetSnapshot(const RouteCall& call);
+    void DeleteSnapshot(const RouteCall& call);
+    void PostValidate(const RouteCall& call);
+    void PostApply(const RouteCall& call);
+    void GetDiff(const RouteCall& call);
+    void PostUndo(const RouteCall& call);
+    void PutDesired(const RouteCall& call);
+    void GetDrift(const RouteCall& call);
+    /// The request's JSON object; none, once the refusal has been answered, when it is not one.
+    std::optional<nlohmann::json> JsonBody(const RouteCall& call);
     /// What the audit log records of the call's command; none, with the reason, while the log
     /// cannot take it, so that nothing is done unrecorded.
     std::optional<CommandRecord> Record(const RouteCall& call, std::string& unrecordable);
@@ -107,6 +127,8 @@ class Api : public HttpHandler {
     std::function<std::string()> m_extraMetrics;
     CommandCounts m_commands;
     std::size_t m_groupLimit = groups::kDefaultMostUnits;
+    SnapshotBook m_snapshots;
+    DriftWatch m_drift;
 };
 
 }  // namespace vantrel::gateway

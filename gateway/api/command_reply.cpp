@@ -122,4 +122,13 @@ Reply JobReply(const JobOutcome& outcome) {
 
 Reply ErrorReply(int status, const std::string& why) { return {status, {{"error", why}}}; }
 
+// A name from the request that is not UTF-8 is echoed with replacement characters, never thrown.
+HttpResponse ApiResponse(const Reply& reply) {
+    HttpResponse response{reply.status, "application/json",
+                          reply.body.dump(-1, ' ', false, json::error_handler_t::replace),
+                          reply.headers, nullptr};
+    response.headers.emplace_back("Cache-Control", "no-store");
+    return response;
+}
+
 }  // namespace vantrel::gateway

@@ -29,5 +29,7 @@ OutcomeForm KeptAsReply(const char* levelName);
 Reply JobReply(const JobOutcome& outcome);
 /// A request that is refused before anything is sent: 400, 404, 409, 413, 415.
 Reply ErrorReply(int status, const std::string& why);
+/// The reply as the API sends it: JSON, never cached.
+HttpResponse ApiResponse(const Reply& reply);
 
 }  // namespace vantrel::gateway

@@ -47,27 +47,52 @@ groups::Checked<GroupChoice, std::string> ChooseGroup(const json& body,
 namespace {
 
 // The answers as they come, each in its unit's place, given once the last is in.
-class GroupAnswers {
+class UnitAnswers {
   public:
-    GroupAnswers(std::string id, std::size_t count, std::function<void(Reply)> done)
-        : m_id(std::move(id)), m_entries(count), m_left(count), m_done(std::move(done)) {}
+    UnitAnswers(std::size_t count, std::function<void(json)> done)
+        : m_entries(count), m_left(count), m_done(std::move(done)) {}
 
     void Answer(std::size_t at, json entry) {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_entries[at] = std::move(entry);
         if (--m_left > 0) return;
-        Reply reply{200, {{"group", m_id}, {"units", m_entries}}};
+        json entries(std::move(m_entries));
         lock.unlock();
-        m_done(std::move(reply));
+        m_done(std::move(entries));
     }
 
   private:
-    const std::string m_id;
     std::mutex m_mutex;
     std::vector<json> m_entries;
     std::size_t m_left;
-    std::function<void(Reply)> m_done;
+    std::function<void(json)> m_done;
 };
+
+struct EachRun {
+    EachRun(std::size_t count, SendUnit send, std::function<json(std::size_t)> skipped,
+            std::function<void(json)> done)
+        : count(count),
+          send(std::move(send)),
+          skipped(std::move(skipped)),
+          answers(count, std::move(done)) {}
+
+    std::size_t count;
+    SendUnit send;
+    std::function<json(std::size_t)> skipped;
+    UnitAnswers answers;
+};
+
+// Sends to unit `at`; with `chain`, its answer sends to the next, or skips the rest.
+void Send(const std::shared_ptr<EachRun>& run, std::size_t at, bool chain) {
+    run->send(at, [run, at, chain](json entry, bool done) {
+        run->answers.Answer(at, std::move(entry));
+        if (!chain || at + 1 == run->count) return;
+        if (done) return Send(run, at + 1, true);
+        for (std::size_t next = at + 1; next < run->count; ++next) {
+            run->answers.Answer(next, run->skipped(next));
+        }
+    });
+}
 
 json Entry(const CommandOutcome& outcome, const char* levelName) {
     const Reply reply = CommandReply(outcome, levelName);
@@ -79,57 +104,24 @@ json Entry(const CommandOutcome& outcome, const char* levelName) {
     return entry;
 }
 
-// A unit left unsent as one before it was not done.
-json Skipped(const std::string& unit) {
-    return {{"unit", unit},
-            {"done", false},
-            {"status", nullptr},
-            {"outcome", "skipped"},
-            {"before", nullptr},
-            {"after", nullptr},
-            {"error", "not sent: a unit before it was not done, and stopOnFailure was given"}};
-}
+}  // namespace
 
-struct GroupRun {
-    GroupRun(std::vector<UnitMonitor*> units, PreparedCommand prepared, CommandRecord record,
-             EventHub& hub, CommandCounts& counts, std::function<void(Reply)> done)
-        : units(std::move(units)),
-          prepared(std::move(prepared)),
-          record(std::move(record)),
-          hub(hub),
-          counts(counts),
-          answers(this->record.group, this->units.size(), std::move(done)) {}
+const char* const kSkippedAfterFailure =
+    "not sent: a unit before it was not done, and stopOnFailure was given";
 
-    std::vector<UnitMonitor*> units;
-    PreparedCommand prepared;
-    CommandRecord record;
-    EventHub& hub;
-    CommandCounts& counts;
-    GroupAnswers answers;
-};
-
-// Sends to unit `at`; with `chain`, its answer sends to the next, or skips the rest.
-void Send(const std::shared_ptr<GroupRun>& run, std::size_t at, bool chain) {
-    UnitMonitor& unit = *run->units[at];
-    RunCommand(unit, run->hub, run->prepared.command, run->prepared.changesNetwork, run->record,
-               KeptAsReply(run->prepared.levelName),
-               [run, at, chain](const CommandOutcome& outcome) {
-                   run->counts.Count(outcome.unit, outcome);
-                   run->answers.Answer(at, Entry(outcome, run->prepared.levelName));
-                   if (!chain || at + 1 == run->units.size()) return;
-                   if (outcome.Done()) return Send(run, at + 1, true);
-                   for (std::size_t next = at + 1; next < run->units.size(); ++next) {
-                       run->answers.Answer(next, Skipped(run->units[next]->Name()));
-                   }
-               });
+void RunEach(std::size_t count, bool stopOnFailure, SendUnit send,
+             std::function<json(std::size_t at)> skipped, std::function<void(json)> done) {
+    if (count == 0) return done(json::array());
+    auto run =
+        std::make_shared<EachRun>(count, std::move(send), std::move(skipped), std::move(done));
+    if (stopOnFailure) return Send(run, 0, true);
+    for (std::size_t at = 0; at < count; ++at) Send(run, at, false);
 }
 
 std::string NextGroupId() {
     static std::atomic<std::int64_t> next{1};
     return "group-" + std::to_string(next++);
 }
-
-}  // namespace
 
 void RunGroup(const std::vector<UnitMonitor*>& units, bool stopOnFailure,
               const PreparedCommand& prepared, const CommandRecord& record, EventHub& hub,
@@ -138,10 +130,25 @@ void RunGroup(const std::vector<UnitMonitor*>& units, bool stopOnFailure,
     grouped.action = prepared.action;
     grouped.params = prepared.params;
     grouped.group = NextGroupId();
-    auto run = std::make_shared<GroupRun>(units, prepared, std::move(grouped), hub, counts,
-                                          std::move(done));
-    if (stopOnFailure) return Send(run, 0, true);
-    for (std::size_t at = 0; at < units.size(); ++at) Send(run, at, false);
+    auto send = [units, prepared, grouped, &hub, &counts](std::size_t at, UnitAnswered answered) {
+        const char* levelName = prepared.levelName;
+        RunCommand(*units[at], hub, prepared.command, prepared.changesNetwork, grouped,
+                   KeptAsReply(levelName),
+                   [&counts, levelName, answered](const CommandOutcome& outcome) {
+                       counts.Count(outcome.unit, outcome);
+                       answered(Entry(outcome, levelName), outcome.Done());
+                   });
+    };
+    // A unit left unsent as one before it was not done.
+    auto skipped = [units](std::size_t at) {
+        return json{{"unit", units[at]->Name()},    {"done", false},     {"status", nullptr},
+                    {"outcome", "skipped"},         {"before", nullptr}, {"after", nullptr},
+                    {"error", kSkippedAfterFailure}};
+    };
+    RunEach(units.size(), stopOnFailure, send, skipped,
+            [id = grouped.group, done = std::move(done)](json entries) {
+                done(Reply{200, {{"group", id}, {"units", std::move(entries)}}});
+            });
 }
 
 }  // namespace vantrel::gateway

@@ -29,6 +29,24 @@ groups::Checked<GroupChoice, std::string> ChooseGroup(const nlohmann::json& body
                                                       const std::vector<groups::UnitEntry>& units,
                                                       std::size_t most);
 
+/// Tells the unit's entry in a group's answer, and whether the unit was done.
+using UnitAnswered = std::function<void(nlohmann::json entry, bool done)>;
+/// Starts the work on unit `at`, which calls `answered` once, from any thread.
+using SendUnit = std::function<void(std::size_t at, UnitAnswered answered)>;
+
+/// Why a unit of a group was not sent to.
+extern const char* const kSkippedAfterFailure;
+
+/// Works `count` units, each by `send`, in parallel, or one after another when
+/// `stopOnFailure`, where the first unit not done leaves the rest to `skipped`. `done` is given
+/// the entries in the units' order once every unit has answered.
+void RunEach(std::size_t count, bool stopOnFailure, SendUnit send,
+             std::function<nlohmann::json(std::size_t at)> skipped,
+             std::function<void(nlohmann::json entries)> done);
+
+/// A new group action's id, for its answer and its units' audit entries.
+std::string NextGroupId();
+
 /// Sends `prepared` to each unit through its own queue, in parallel, or one after another when
 /// `stopOnFailure`, which skips the units after the first not done. `done` is given, once every
 /// unit has answered, 200 with the group's id and one entry per unit: the one-unit route's

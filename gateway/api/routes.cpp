@@ -62,6 +62,16 @@ const std::vector<Route>& Api::Routes() {
         {"POST", "/api/groups/factory-reset", kAdmin, kCommand, true, &Api::PostGroupFactoryReset},
         {"POST", "/api/firmware", kAdmin, kImage, true, &Api::PostFirmware},
         {"POST", "/api/jobs/{id}/continue", kAdmin, kCommand, true, &Api::PostContinue},
+        {"GET", "/api/snapshots", kViewer, kCommand, false, &Api::GetSnapshots},
+        {"POST", "/api/snapshots", kAdmin, kCommand, true, &Api::PostSnapshot},
+        {"GET", "/api/snapshots/{name}", kViewer, kCommand, false, &Api::GetSnapshot},
+        {"DELETE", "/api/snapshots/{name}", kAdmin, kCommand, true, &Api::DeleteSnapshot},
+        {"POST", "/api/snapshots/{name}/validate", kOperator, kCommand, true, &Api::PostValidate},
+        {"POST", "/api/snapshots/{name}/apply", kOperator, kCommand, true, &Api::PostApply},
+        {"GET", "/api/snapshots/{name}/diff", kViewer, kCommand, false, &Api::GetDiff},
+        {"POST", "/api/audit/undo", kOperator, kCommand, true, &Api::PostUndo},
+        {"PUT", "/api/units/{unit}/desired", kAdmin, kCommand, true, &Api::PutDesired},
+        {"GET", "/api/drift", kViewer, kCommand, false, &Api::GetDrift},
     };
     return kRoutes;
 }

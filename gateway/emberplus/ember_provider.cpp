@@ -400,7 +400,7 @@ std::optional<CommandRecord> EmberProvider::Record(const Watcher& watcher, const
                                                    nlohmann::json params) const {
     std::string why;
     if (!m_audit.Ready(why)) return std::nullopt;
-    return CommandRecord{&m_audit, "ember", watcher.from, action, std::move(params), ""};
+    return CommandRecord{&m_audit, "ember", watcher.from, action, std::move(params), "", ""};
 }
 
 void EmberProvider::Invoke(Watcher& watcher, const Path& path,

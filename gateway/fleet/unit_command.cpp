@@ -48,6 +48,7 @@ nlohmann::json CommandRecord::Entry(const std::string& unit) const {
     nlohmann::json entry{
         {"who", who}, {"from", from}, {"unit", unit}, {"action", action}, {"params", params}};
     if (!group.empty()) entry["group"] = group;
+    if (!command.empty()) entry["command"] = command;
     return entry;
 }
 
@@ -82,6 +83,7 @@ void RunCommand(UnitMonitor& unit, EventHub& hub, CheckedCommand command, bool c
     auto outcome = std::make_shared<CommandOutcome>();
     outcome->unit = unit.Name();
     outcome->id = std::to_string(nextCommand++);
+    record.command = outcome->id;
     // Dropped before its turn: recorded with no values, as none were read for it.
     auto drop = [answer, record, form, outcome](CommandState state, std::string why) {
         CommandOutcome dropped{state, {}, outcome->unit, std::move(why), outcome->id, {}, {}};

@@ -27,6 +27,8 @@ struct CommandRecord {
     nlohmann::json params = nlohmann::json::object();
     /// The group action it is part of; "" for a command on one unit.
     std::string group;
+    /// The command's id, by which its entry is found again (an undo); "" for none.
+    std::string command;
 
     /// Who, from where, on which unit, what and, for a group's, the group.
     nlohmann::json Entry(const std::string& unit) const;

@@ -200,6 +200,20 @@ std::string FirmwareJobMetricsText(const std::map<UpdateState, std::int64_t>& en
     return std::move(lines).Text();
 }
 
+std::string DriftMetricsText(const std::vector<UnitSnapshot>& units, const SnapshotBook& book) {
+    Lines lines;
+    lines.Family("vantrel_unit_drift", "gauge",
+                 "Settings of a unit held to a snapshot that differ from it, as last polled.");
+    for (const UnitSnapshot& u : units) {
+        const std::optional<UnitDrift> drift = DriftOf(u, book);
+        if (drift && !drift->down && drift->wanted) {
+            lines.Series("vantrel_unit_drift", u.unit, "",
+                         static_cast<double>(drift->differing.size()));
+        }
+    }
+    return std::move(lines).Text();
+}
+
 std::string GatewayInfoText(const std::string& version,
                             std::chrono::system_clock::time_point start) {
     Lines lines;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gateway/metrics/command_counts.h"
+#include "gateway/fleet/unit_drift.h"
 #include "gateway/fleet/unit_snapshot.h"
 #include "gateway/fleet/update_state.h"
 
@@ -25,6 +26,10 @@ std::string CommandMetricsText(const std::vector<UnitSnapshot>& units,
 /// vantrel_firmware_jobs_total: the units' firmware updates by how they ended (done, failed,
 /// not started), every outcome from 0.
 std::string FirmwareJobMetricsText(const std::map<UpdateState, std::int64_t>& ended);
+
+/// vantrel_unit_drift: how many settings of each unit held to a snapshot differ from it, as last
+/// polled; a unit that is down, or that the snapshot holds nothing for, is left out.
+std::string DriftMetricsText(const std::vector<UnitSnapshot>& units, const SnapshotBook& book);
 
 /// vantrel_build_info and vantrel_gateway_start_time_seconds (Unix time): a restart shows as
 /// a new start time.

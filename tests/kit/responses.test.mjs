@@ -22,7 +22,7 @@ async function document() {
 
 function operations(doc) {
   return Object.entries(doc.paths).flatMap(([template, item]) =>
-    ['get', 'post'].filter((m) => item[m]).map((method) => ({ method, template, op: item[method] })));
+    ['get', 'post', 'put', 'delete'].filter((m) => item[m]).map((method) => ({ method, template, op: item[method] })));
 }
 
 // OpenAPI 3.0's schemas are JSON Schema with `nullable` (which Ajv knows) and `example`.

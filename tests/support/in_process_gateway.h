@@ -192,6 +192,7 @@ class InProcessGateway {
                 name, clients::Target{name, false, 0},
                 [this](const gateway::UnitSnapshot& s) {
                     hub.Publish("unit", gateway::UnitJson(s).dump());
+                    api.UnitChanged(s);
                 },
                 described == naming.end() ? gateway::UnitNaming{} : described->second);
         }
@@ -247,7 +248,7 @@ class InProcessGateway {
         request.path = target.substr(0, query);
         if (query != std::string::npos) request.query = target.substr(query + 1);
         request.headers = {{"Host", "127.0.0.1:" + std::to_string(kPort)}};
-        if (method == "POST") request.headers.emplace_back("Content-Type", type);
+        if (method == "POST" || method == "PUT") request.headers.emplace_back("Content-Type", type);
         request.body = body;
         request.peer = "127.0.0.1";
         auto response = std::make_shared<std::promise<gateway::HttpResponse>>();

@@ -1,0 +1,149 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <httplib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gateway/net/http_client.h"
+#include "tests/support/running_gateway.h"
+
+namespace vantrel::testing {
+
+/// `count` different free TCP ports on 127.0.0.1 now: the kernel's picks, each held until all
+/// are picked, then let go for a server to take.
+inline std::vector<int> FreeLoopbackPorts(int count) {
+    std::vector<int> sockets, ports;
+    for (int i = 0; i < count; ++i) {
+        sockets.push_back(socket(AF_INET, SOCK_STREAM, 0));
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof addr;
+        const bool bound =
+            bind(sockets.back(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+            getsockname(sockets.back(), reinterpret_cast<sockaddr*>(&addr), &size) == 0;
+        ports.push_back(bound ? ntohs(addr.sin_port) : 0);
+    }
+    for (int fd : sockets) close(fd);
+    return ports;
+}
+
+/// A one-member etcd (Debian's etcd-server) on free ports of 127.0.0.1, its data in a
+/// temporary folder, killed and its folder removed when this goes. Started at once; Stop and
+/// Start again play etcd going down and coming back with its data.
+class EtcdServer {
+  public:
+    EtcdServer() : m_ports(FreeLoopbackPorts(2)) {
+        std::string folder = (std::filesystem::temp_directory_path() / "vantrel-etcd-XXXXXX");
+        if (mkdtemp(folder.data())) m_folder = folder;
+        Start();
+    }
+    ~EtcdServer() {
+        Stop();
+        std::error_code ignored;
+        if (!m_folder.empty()) std::filesystem::remove_all(m_folder, ignored);
+    }
+    EtcdServer(const EtcdServer&) = delete;
+    EtcdServer& operator=(const EtcdServer&) = delete;
+
+    /// Starts etcd and waits until it answers; false, with the reason in Error(), if it does not.
+    bool Start() {
+        m_error = m_folder.empty() ? "no temporary folder could be made for etcd's data" : "";
+        const std::string program = Program();
+        if (!m_error.empty()) return false;
+        if (program.empty()) {
+            m_error =
+                "etcd is not installed (Debian's etcd-server; scripts/install-deps installs it)";
+            return false;
+        }
+        const std::string client = "http://127.0.0.1:" + std::to_string(m_ports[0]);
+        const std::string peer = "http://127.0.0.1:" + std::to_string(m_ports[1]);
+        std::vector<std::string> arguments{program,
+                                           "--name=test",
+                                           "--data-dir=" + m_folder + "/data",
+                                           "--listen-client-urls=" + client,
+                                           "--advertise-client-urls=" + client,
+                                           "--listen-peer-urls=" + peer,
+                                           "--initial-advertise-peer-urls=" + peer,
+                                           "--initial-cluster=test=" + peer,
+                                           "--heartbeat-interval=20",
+                                           "--election-timeout=200"};
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        const std::string log = m_folder + "/etcd.log";
+        m_pid = fork();
+        if (m_pid == 0) {
+            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            dup2(out, STDOUT_FILENO);
+            dup2(out, STDERR_FILENO);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        httplib::Client health("127.0.0.1", m_ports[0]);
+        health.set_connection_timeout(std::chrono::seconds(1));
+        health.set_read_timeout(std::chrono::seconds(1));
+        const bool answering = WaitUntil(
+            [&] {
+                const auto reply = health.Get("/health");
+                return reply && reply->status == 200 &&
+                       reply->body.find("\"true\"") != std::string::npos;
+            },
+            std::chrono::seconds(20));
+        if (!answering) {
+            std::ifstream file(log);
+            std::stringstream text;
+            text << file.rdbuf();
+            m_error = "etcd did not start: " + text.str();
+        }
+        return answering;
+    }
+
+    /// Kills etcd at once, as a crash would.
+    void Stop() {
+        if (m_pid <= 0) return;
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+    /// Stops etcd answering, without closing its connections, or lets it go on.
+    void Pause() { kill(m_pid, SIGSTOP); }
+    void Continue() { kill(m_pid, SIGCONT); }
+
+    bool Running() const { return m_pid > 0 && m_error.empty(); }
+    const std::string& Error() const { return m_error; }
+    gateway::HttpPlace Place() const {
+        return {"127.0.0.1", static_cast<std::uint16_t>(m_ports[0])};
+    }
+
+  private:
+    static std::string Program() {
+        const char* path = std::getenv("PATH");
+        std::stringstream folders(path ? path : "/usr/bin");
+        for (std::string folder; std::getline(folders, folder, ':');) {
+            const std::string candidate = folder + "/etcd";
+            if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        }
+        return {};
+    }
+
+    const std::vector<int> m_ports;  // the client's, the peers'
+    std::string m_folder;
+    std::string m_error;
+    pid_t m_pid = -1;
+};
+
+}  // namespace vantrel::testing
