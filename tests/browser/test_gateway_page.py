@@ -369,9 +369,10 @@ class GatewayPage(unittest.TestCase):
 
 
 def main():
+    from test_rack_actions import RackActions
     from test_rack_view import RackView
     suite = unittest.TestSuite(unittest.defaultTestLoader.loadTestsFromTestCase(case)
-                               for case in (GatewayPage, RackView))
+                               for case in (GatewayPage, RackView, RackActions))
     result = unittest.TextTestRunner(verbosity=2, resultclass=CountingResult).run(suite)
     print(result.summary())
     return 0 if result.counts()[1] == 0 else 1

@@ -91,7 +91,25 @@ def percentile(values, share):
     return ordered[min(len(ordered) - 1, int(len(ordered) * share))]
 
 
-class RackView(unittest.TestCase):
+class RackPage(unittest.TestCase):
+    """What a case reads and does on the rack of its class's page (`driver`)."""
+
+    def until(self, what, check, timeout=WAIT):
+        try:
+            return WebDriverWait(self.driver, timeout, poll_frequency=0.05).until(lambda _: check())
+        except Exception:
+            self.fail("the page did not show %s within %d s" % (what, timeout))
+
+    def rows(self):
+        return self.driver.execute_script(ROWS)
+
+    def filter(self, query):
+        field = self.driver.find_element(By.ID, "rack-filter")
+        field.send_keys(Keys.CONTROL, "a")
+        field.send_keys(Keys.BACKSPACE, query)
+
+
+class RackView(RackPage):
     """One gateway over a thousand changing units and one page; cases run in number order."""
 
     @classmethod
@@ -142,23 +160,9 @@ class RackView(unittest.TestCase):
         with urllib.request.urlopen(cls.gateway.base + "api/units", timeout=5) as reply:
             return sum(unit["link"] == "up" for unit in json.load(reply)["units"])
 
-    def until(self, what, check, timeout=WAIT):
-        try:
-            return WebDriverWait(self.driver, timeout, poll_frequency=0.05).until(lambda _: check())
-        except Exception:
-            self.fail("the page did not show %s within %d s" % (what, timeout))
-
-    def rows(self):
-        return self.driver.execute_script(ROWS)
-
     def main_thread_ms(self):
         metrics = self.driver.execute_cdp_cmd("Performance.getMetrics", {})["metrics"]
         return 1000 * next(m["value"] for m in metrics if m["name"] == "TaskDuration")
-
-    def filter(self, query):
-        field = self.driver.find_element(By.ID, "rack-filter")
-        field.send_keys(Keys.CONTROL, "a")
-        field.send_keys(Keys.BACKSPACE, query)
 
     def sort_by(self, column, order):
         header = self.driver.find_element(By.CSS_SELECTOR, '#rack-head [data-column="%s"]' % column)

@@ -1,6 +1,7 @@
 // The gateway's page: one card per unit or, for a large rack, one compact row per unit, kept
-// live from the event stream, and the firmware panel. Plain script, no framework: the page is
-// built into the gateway and fetches nothing from anywhere else.
+// live from the event stream, and the firmware panel (the rack's group actions and snapshots are
+// groups.js's and snapshots.js's). Plain script, no framework: the page is built into the gateway
+// and fetches nothing from anywhere else.
 "use strict";
 
 // The unit's tables (buttons, levels, inputs, meter modes, lamps) come from GET /api/meta, so
@@ -438,8 +439,8 @@ function rackCompare(a, b) {
   return rack.listed.get(a) - rack.listed.get(b);
 }
 
-// A query's terms, split at spaces and commas: `key=value` and `key!=value` match a label,
-// anything else is looked for in the name, the address and the labels.
+// A query's terms, split at spaces and commas: `key=value` and `key!=value` match a label (or
+// the name), anything else is looked for in the name, the address and the labels.
 function parseQuery(query) {
   return query.toLowerCase().split(/[\s,]+/).filter(Boolean).map((term) => {
     const match = /^([^=!]+)(!?=)(.*)$/.exec(term);
@@ -451,6 +452,8 @@ function parseQuery(query) {
 function matchesQuery(unit, terms) {
   const labels = Object.fromEntries(
     Object.entries(unit.labels || {}).map(([key, value]) => [key.toLowerCase(), String(value).toLowerCase()]));
+  // `name=` is the unit's name, as in the gateway's selectors.
+  if (unit.name) labels.name = unit.name.toLowerCase();
   const haystack = [unit.unit, unit.name || "", ...labelsOf(unit)].join(" ").toLowerCase();
   return terms.every((term) => {
     if (term.text !== undefined) return haystack.includes(term.text);
@@ -779,6 +782,8 @@ async function start() {
   meta = await readUntilAnswered("/api/meta");
   const me = await call("/api/whoami").then(replyOf, () => ({}));
   document.body.dataset.role = me.role || "viewer";
+  groupActionsStart();
+  snapshotsStart();
   const listed = (await readUntilAnswered("/api/units")).units || [];
   for (const unit of listed) latest.set(unit.unit, unit);
   showView(localStorage.getItem(VIEW_KEY) || (listed.length > RACK_FROM ? "rack" : "cards"));
