@@ -17,7 +17,7 @@ const port = 18025;
 const units = ['127.0.0.6', '127.0.0.7', '127.0.0.8'];
 const base = scratchPath('root');
 const moves = [
-  ['/etc/', `${base}/etc/`], ['/var/log/', `${base}/var/log/`],
+  ['/etc/', `${base}/etc/`], ['/var/log/', `${base}/var/log/`], ['/var/lib/', `${base}/var/lib/`],
   ['/usr/share/vantrel/monitoring', path.join(root, 'monitoring')],
   ['gateway.example.net', 'localhost'], ['0.0.0.0:8023', `127.0.0.1:${port}`],
   [':8023', `:${port}`], ['scrape_interval: 15s', 'scrape_interval: 1s'],
@@ -63,6 +63,7 @@ before(async () => {
   mkdirSync(tls, { recursive: true });
   mkdirSync(local('/etc/prometheus'), { recursive: true });
   mkdirSync(local('/var/log/vantrel-gateway'), { recursive: true }); // the unit's LogsDirectory
+  mkdirSync(local('/var/lib/vantrel-gateway'), { recursive: true }); // and its StateDirectory
   for (const { file, text } of steps) {
     if (file) mkdirSync(path.dirname(local(file)), { recursive: true });
     if (file === '/etc/vantrel-gateway/units') {
