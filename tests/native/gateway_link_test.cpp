@@ -278,6 +278,8 @@ TEST(GatewayProgramTest, RefusesAnOpenAddressAndServesThePage) {
     testing::Recording(client);
     for (const auto& [path, type] :
          {std::make_pair("/", "text/html"), std::make_pair("/app.js", "text/javascript"),
+          std::make_pair("/groups.js", "text/javascript"),
+          std::make_pair("/snapshots.js", "text/javascript"),
           std::make_pair("/style.css", "text/css")}) {
         const auto reply = client.Get(path);
         ASSERT_TRUE(reply) << path;
