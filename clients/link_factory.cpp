@@ -44,11 +44,14 @@ const std::atomic<int32_t>& StopOf(const LinkOptions& options) {
 std::unique_ptr<ByteStream> MakeStream(const Target&, const LinkOptions& options) {
     auto stream = std::make_unique<TcpStream>(StopOf(options), *options.clock);
     stream->SetConnectLimit(options.connectLimit);
+    if (options.wrapStream) return options.wrapStream(std::move(stream));
     return stream;
 }
 
-std::unique_ptr<SerialDevice> MakeDevice(const Target&, const LinkOptions&) {
-    return std::make_unique<SerialPort>([](const char*) {});
+std::unique_ptr<SerialDevice> MakeDevice(const Target&, const LinkOptions& options) {
+    auto device = std::make_unique<SerialPort>([](const char*) {});
+    if (options.wrapDevice) return options.wrapDevice(std::move(device));
+    return device;
 }
 
 std::unique_ptr<UnitLink> MakeLink(const Target& target, const LinkOptions& options) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,10 @@ struct LinkOptions {
     const std::atomic<int32_t>* stop = nullptr;
     /// What the link's pauses and time limits are measured on.
     Clock* clock = &SystemClock::Instance();
+    /// Slid between the link and its transport (a guard that may refuse what is sent, say);
+    /// the transport is used as made when empty.
+    std::function<std::unique_ptr<ByteStream>(std::unique_ptr<ByteStream>)> wrapStream;
+    std::function<std::unique_ptr<SerialDevice>(std::unique_ptr<SerialDevice>)> wrapDevice;
 };
 
 /// The transports under a unit's link, made apart so that a decorator (a traffic log, say)

@@ -18,17 +18,50 @@ UnitNaming NamingOf(const std::vector<groups::UnitEntry>& described, const std::
     return {};
 }
 
+// A call to etcd that has not answered in this long has failed.
+constexpr std::chrono::milliseconds kEtcdLimit{1000};
+
+std::unique_ptr<cluster::EtcdClient> EtcdOf(const GatewayOptions& options) {
+    if (!options.cluster) return nullptr;
+    return std::make_unique<cluster::EtcdClient>(options.cluster->etcd, kEtcdLimit);
+}
+
+// In a cluster, a unit is driven only once this gateway has claimed it.
+MonitorOptions MonitorOf(const GatewayOptions& options) {
+    MonitorOptions monitor = options.monitor;
+    if (options.cluster) monitor.driven = false;
+    return monitor;
+}
+
+// A gateway alone owns every unit it holds.
+class Alone : public UnitOwners {
+  public:
+    UnitOwner OwnerOf(const std::string&) const override { return {}; }
+};
+
 }  // namespace
 
 Gateway::Gateway(const GatewayOptions& options)
-    : Gateway(options, WaitableClock::System(), RealLinks(WaitableClock::System())) {}
+    : Gateway(options, WaitableClock::System(),
+              RealLinks(WaitableClock::System(), [this] { return MayWrite(); })) {}
 
 Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMaker makeLink)
     : m_options(options),
-      m_units(clock, std::move(makeLink), options.monitor),
-      m_roster(m_units, m_hub, options.store,
+      m_etcd(EtcdOf(options)),
+      m_store(m_etcd ? std::make_shared<cluster::EtcdStore>(*m_etcd, options.cluster->prefix)
+                     : options.store),
+      m_units(clock, std::move(makeLink), MonitorOf(options)),
+      m_roster(m_units, m_hub, m_store,
                [this](const UnitSnapshot& snapshot) { Changed(snapshot); }),
       m_jobs(m_units, m_hub, clock) {
+    if (m_etcd) {
+        m_claims = std::make_unique<cluster::UnitClaims>(*m_etcd, *options.cluster, m_units, clock,
+                                                         [this] { SharedStateChanged(); });
+        m_audit.SetSigner([this] { return m_claims->Signature(); });
+        m_api.SetMetricUnits([this](const std::string& unit) {
+            return m_claims->OwnerOf(unit).where == Ownership::kHere;
+        });
+    }
     if (options.token) m_tokens.SetSingle(*options.token);
     std::vector<EmberProvider::UnitName> names;
     for (const clients::Target& target : options.units) {
@@ -60,6 +93,17 @@ void Gateway::Changed(const UnitSnapshot& snapshot) {
 
 RosterOutcome Gateway::ReloadUnits() {
     return m_roster.Reload(CommandRecord{&m_audit, "SIGHUP", "", "reload-units", {}, ""});
+}
+
+void Gateway::SharedStateChanged() {
+    m_roster.Reload(CommandRecord{&m_audit, "etcd", "", "reload-units", {}, "", ""});
+    m_api.Snapshots().Load(m_store);
+}
+
+const UnitOwners& Gateway::Owners() const {
+    static const Alone alone;
+    if (m_claims) return *m_claims;
+    return alone;
 }
 
 Gateway::~Gateway() { Stop(); }
@@ -96,16 +140,26 @@ bool Gateway::Start(std::string& error, StartFault* fault) {
         error = "Ember+ on " + m_options.ember->host + " needs --ember-allow";
         return failed(false);
     }
-    if (const std::optional<StoreError> stored = m_roster.Load()) {
+    if (const std::optional<StoreError> stored = m_etcd ? std::nullopt : m_roster.Load()) {
         error = stored->text;
         return failed(false);
     }
     m_audit.SetFile(m_options.auditLog);
     if (!m_audit.Ready(error, &refused)) return failed(NotYetWritable(refused));
-    if (m_options.store) {
-        if (const std::optional<StoreError> unread = m_api.Snapshots().Load(m_options.store)) {
+    // In a cluster the units come from etcd, as they would on a reload; etcd not answering
+    // yet may pass.
+    if (m_etcd) {
+        const RosterOutcome loaded =
+            m_roster.Reload(CommandRecord{&m_audit, "etcd", "", "reload-units", {}, "", ""});
+        if (loaded.fault != RosterFault::kNone) {
+            error = "the units cannot be read from etcd: " + loaded.why;
+            return failed(true);
+        }
+    }
+    if (m_store) {
+        if (const std::optional<StoreError> unread = m_api.Snapshots().Load(m_store)) {
             error = "the snapshots cannot be read: " + unread->text;
-            return failed(false);
+            return failed(m_etcd != nullptr);
         }
     }
     const bool tls = !m_options.tlsCertificate.empty();
@@ -120,6 +174,7 @@ bool Gateway::Start(std::string& error, StartFault* fault) {
     m_port = m_server.Port();
     m_api.SetListening(m_port, tls, NeedsToken(m_options.host));
     m_units.Start();
+    if (m_claims) m_claims->Start();
     if (m_emberServer) m_emberServer->Start();
     m_server.Start();
     return true;
@@ -140,6 +195,7 @@ std::optional<CertificateDates> Gateway::Certificate() const {
 
 std::string Gateway::ExtraMetrics() const {
     std::string text = GatewayInfoText(VANTREL_VERSION_TEXT, m_started);
+    if (m_claims) text += ClusterMetricsText(m_claims->Figures());
     if (m_ember) text += m_ember->MetricsText();
     if (const std::optional<CertificateDates> certificate = Certificate()) {
         text += CertificateMetricsText(certificate->notAfter, std::chrono::system_clock::now());
@@ -148,6 +204,8 @@ std::string Gateway::ExtraMetrics() const {
 }
 
 void Gateway::BeginStop() {
+    // Nothing more is claimed or let go; the claims end with the lease, once the links close.
+    if (m_claims) m_claims->Stop();
     m_server.StopAccepting();
     if (m_emberServer) m_emberServer->StopAccepting();
     m_hub.Close();

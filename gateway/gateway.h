@@ -11,6 +11,8 @@
 
 #include "clients/link_factory.h"
 #include "gateway/api/api.h"
+#include "gateway/cluster/etcd_client.h"
+#include "gateway/cluster/unit_claims.h"
 #include "gateway/emberplus/ember_provider.h"
 #include "gateway/net/event_hub.h"
 #include "gateway/fleet/firmware_jobs.h"
@@ -49,6 +51,9 @@ struct GatewayOptions {
     /// The Ember+ provider, when asked for, and what its clients may hold.
     std::optional<EmberOptions> ember;
     StreamServer::Limits emberServer;
+    /// Shares the units with other gateways through etcd, which keeps the state then (`store`
+    /// and `units` are not used); alone when none.
+    std::optional<cluster::ClusterSettings> cluster;
 };
 
 /// What kept the gateway from starting.
@@ -97,6 +102,8 @@ class Gateway {
     bool ReloadTls(std::string& why);
     /// The served certificate's dates, over HTTPS, once started.
     std::optional<CertificateDates> Certificate() const;
+    /// Who owns each unit: this gateway, alone, or as etcd says when it shares the units.
+    const UnitOwners& Owners() const;
 
   private:
     static constexpr std::size_t kMostStreams = 256;
@@ -106,9 +113,16 @@ class Gateway {
     std::string ExtraMetrics() const;
     /// A unit's change, told on its monitor's thread: as an event, and to Ember+.
     void Changed(const UnitSnapshot& snapshot);
+    /// The units, snapshots or assignments in etcd have changed: they are read again.
+    void SharedStateChanged();
+    /// Whether a line may be sent to a unit now: always alone, while the lease is surely held
+    /// in a cluster.
+    bool MayWrite() const { return !m_claims || m_claims->MayWrite(); }
 
     const GatewayOptions m_options;
     EventHub m_hub{kMostStreams};
+    const std::unique_ptr<cluster::EtcdClient> m_etcd;  // in a cluster
+    const std::shared_ptr<StateStore> m_store;          // the options' or etcd
     Units m_units;
     UnitRoster m_roster;
     FirmwareJobs m_jobs;
@@ -118,6 +132,8 @@ class Gateway {
     std::unique_ptr<EmberProvider> m_ember;
     std::map<std::string, std::size_t> m_emberPlaces;  // each unit's place in its tree
     Api m_api{m_units, m_hub, m_jobs, m_tokens, m_audit};
+    // After what it reads again; before the server, whose links it guards.
+    std::unique_ptr<cluster::UnitClaims> m_claims;
     HttpServer m_server{m_api, m_options.server};
     // After the server: its listener is closed while the loop still stands.
     std::unique_ptr<StreamServer> m_emberServer;

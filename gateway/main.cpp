@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <sstream>
 
 #include "clients/dotted_address.h"
 #include "clients/targets.h"
@@ -132,7 +133,7 @@ void WarnOfDates(const CertificateDates& dates, const std::string& path) {
 // SIGHUP reads the units file, the tokens file and the TLS certificate and key again, each kept
 // as it was when its files cannot be used.
 void Reload(Gateway& gateway, const GatewayOptions& options) {
-    if (options.store) {
+    if (options.store || options.cluster) {
         const RosterOutcome units = gateway.ReloadUnits();
         if (units.fault == RosterFault::kNone) {
             std::fprintf(stderr, "vantrel-gateway: read the units file again\n");
@@ -170,6 +171,36 @@ bool StartUnitsFile(const std::string& path, std::string& error) {
     if (step == groups::WriteStep::kNone) return true;
     error = path + ": " + groups::WriteStepText(step);
     return false;
+}
+
+// The cluster's settings from the options: every etcd member a numeric http:// URL, as no
+// call may wait on a name lookup, and a prefix that ends in '/'.
+bool JoinCluster(const std::string& etcd, const std::string& prefix, int leaseTtl,
+                 const std::string& id, const std::string& advertise, GatewayOptions& options,
+                 std::string& error) {
+    cluster::ClusterSettings settings;
+    std::stringstream urls(etcd);
+    for (std::string url; std::getline(urls, url, ',');) {
+        const std::optional<HttpPlace> place = ParseHttpUrl(url);
+        if (!place) {
+            error = "--etcd takes http://A.B.C.D:PORT[,...]: " + url;
+            return false;
+        }
+        settings.etcd.push_back(*place);
+    }
+    if (settings.etcd.empty()) {
+        error = "--etcd takes http://A.B.C.D:PORT[,...]";
+        return false;
+    }
+    if (prefix.empty() || prefix.back() != '/') {
+        error = "--etcd-prefix ends in '/': " + prefix;
+        return false;
+    }
+    settings.prefix = prefix;
+    settings.leaseTtl = std::chrono::seconds(leaseTtl);
+    settings.self = {id.empty() ? advertise : id, advertise};
+    options.cluster = settings;
+    return true;
 }
 
 // The first stop signal stops taking requests; firmware updates that run are let finish, as
@@ -252,6 +283,27 @@ int Main(int argc, char** argv) {
     auto* perAddress = app.add_option("--ember-per-address", emberPerAddress,
                                       "the most Ember+ connections from one address (8)")
                            ->check(CLI::Range(1, 64));
+    std::string etcd, etcdPrefix = cluster::kDefaultEtcdPrefix, gatewayId, advertise;
+    int leaseTtl = 5;
+    auto* joins = app.add_option("--etcd", etcd,
+                                 "http://A.B.C.D:PORT[,...]: share the units with the other "
+                                 "gateways of these etcd members; the units, snapshots and "
+                                 "assignments are kept there")
+                      ->excludes("--unit", "--port", "--units-file", "--state-dir");
+    app.add_option("--etcd-prefix", etcdPrefix,
+                   "where in etcd this facility's gateways keep their state (default /vantrel/)")
+        ->needs(joins);
+    app.add_option("--etcd-lease-ttl", leaseTtl,
+                   "seconds a gateway that stops answering etcd holds its units (default 5)")
+        ->check(CLI::Range(2, 60))
+        ->needs(joins);
+    app.add_option("--gateway-id", gatewayId,
+                   "this gateway's name among the others (default: its --advertise URL)")
+        ->needs(joins);
+    app.add_option("--advertise", advertise,
+                   "the URL the other gateways reach this one's API at (default: http(s)://"
+                   "HOST:PORT of --listen)")
+        ->needs(joins);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -280,8 +332,17 @@ int Main(int argc, char** argv) {
         options.store = std::make_shared<FileStore>(unitsFile, folder.empty() ? "." : folder);
     }
     if (!clients::MakeTargets(units, ports, options.units, error)) return Usage(error);
-    // With a units file, units may be added once it runs.
-    if (options.units.empty() && !options.store) {
+    if (!etcd.empty()) {
+        const std::string scheme = tlsCertificate.empty() ? "http://" : "https://";
+        if (advertise.empty()) {
+            advertise = scheme + options.host + ":" + std::to_string(options.port);
+        }
+        if (!JoinCluster(etcd, etcdPrefix, leaseTtl, gatewayId, advertise, options, error)) {
+            return Usage(error);
+        }
+    }
+    // With a units file, or in a cluster, units may be added once it runs.
+    if (options.units.empty() && !options.store && !options.cluster) {
         return Usage("no unit: give --unit A.B.C.D, --port DEVICE, --units-file or --state-dir");
     }
     for (const clients::Target& target : options.units) {

@@ -97,8 +97,9 @@ bool AuditLog::Append(const nlohmann::json& entry, std::string& why) {
     return true;
 }
 
-nlohmann::json AuditLog::Stamped(nlohmann::json entry) {
+nlohmann::json AuditLog::Stamped(nlohmann::json entry) const {
     entry["time"] = clients::TimeText(std::chrono::system_clock::now());
+    if (m_signer) entry["gateway"] = m_signer();
     return entry;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -18,6 +19,9 @@ class AuditLog {
 
     /// Entries go to `path` too from now on ("" for none).
     void SetFile(const std::string& path);
+    /// Where gateways share the units, each entry carries, as "gateway", what `signer` gives:
+    /// which gateway wrote it, under which lease. Set before the first entry.
+    void SetSigner(std::function<nlohmann::json()> signer) { m_signer = std::move(signer); }
     /// Whether the file can be opened for appending now: false, with the reason, and the errno
     /// in `unwritable` if given, when not. A full disk passes; the entry's own write finds it.
     bool Ready(std::string& why, int* unwritable = nullptr) const;
@@ -38,12 +42,13 @@ class AuditLog {
     /// Under m_mutex: appends the entry to the file and keeps it; false, with the reason, when
     /// the file could not take it.
     bool Append(const nlohmann::json& entry, std::string& why);
-    static nlohmann::json Stamped(nlohmann::json entry);
+    nlohmann::json Stamped(nlohmann::json entry) const;
 
     mutable std::mutex m_mutex;
     std::string m_path;
     std::deque<nlohmann::json> m_recent;
     std::deque<nlohmann::json> m_owed;  // outcomes the file could not take yet
+    std::function<nlohmann::json()> m_signer;
 };
 
 }  // namespace vantrel::gateway

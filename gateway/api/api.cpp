@@ -304,7 +304,13 @@ void Api::GetAudit(const RouteCall& call) {
 }
 
 void Api::GetMetrics(const RouteCall& call) {
-    const std::vector<UnitSnapshot> units = m_units.Snapshots();
+    std::vector<UnitSnapshot> units = m_units.Snapshots();
+    if (m_metricUnits) {
+        units.erase(
+            std::remove_if(units.begin(), units.end(),
+                           [&](const UnitSnapshot& unit) { return !m_metricUnits(unit.unit); }),
+            units.end());
+    }
     call.respond(
         {200,
          "text/plain; version=0.0.4; charset=utf-8",

@@ -53,6 +53,11 @@ class Api : public HttpHandler {
     void SetExtraMetrics(std::function<std::string()> metrics) {
         m_extraMetrics = std::move(metrics);
     }
+    /// The units whose own series the metrics carry: those this gateway drives, when several
+    /// share the units, so that scraping all of them counts each unit once. All when none.
+    void SetMetricUnits(std::function<bool(const std::string&)> counted) {
+        m_metricUnits = std::move(counted);
+    }
 
     /// How many units a group command may pick before it needs their count confirmed.
     void SetGroupLimit(std::size_t most) { m_groupLimit = most; }
@@ -138,6 +143,7 @@ class Api : public HttpHandler {
     std::string m_scheme = "http";
     bool m_needsTokens = false;
     std::function<std::string()> m_extraMetrics;
+    std::function<bool(const std::string&)> m_metricUnits;
     CommandCounts m_commands;
     std::size_t m_groupLimit = groups::kDefaultMostUnits;
     SnapshotBook m_snapshots;

@@ -13,7 +13,8 @@ UnitMonitor::UnitMonitor(std::string name, const LinkMaker& makeLink, const Moni
       m_options(options),
       m_changed(std::move(changed)),
       m_clock(clock),
-      m_link(makeLink(m_stop)) {
+      m_link(makeLink(m_stop)),
+      m_driven(options.driven) {
     m_state.unit = m_name;
     m_state.naming = std::move(naming);
     m_state.reason = "starting";
@@ -108,7 +109,7 @@ Queued UnitMonitor::Submit(QueuedCommand command) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping || m_closing) return Queued::kStopping;
-        if (m_state.link != LinkState::Up) return Queued::kLinkDown;
+        if (m_state.link != LinkState::Up || !m_driven) return Queued::kLinkDown;
         if (m_queue.size() >= m_options.mostQueued) return Queued::kFull;
         m_queue.push_back({std::move(command), m_clock.Now()});
     }
@@ -169,15 +170,62 @@ void UnitMonitor::SetNaming(UnitNaming naming) {
     Notify();
 }
 
+void UnitMonitor::Drive() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_driven = true;
+    }
+    m_wake.notify_all();
+}
+
+void UnitMonitor::Release() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_driven = false;
+    }
+    m_wake.notify_all();
+}
+
+void UnitMonitor::Drop() {
+    Release();
+    DropQueued(CommandEnd::kLinkDown);
+    int32_t running = 0;
+    m_stop.compare_exchange_strong(running, kParking);
+}
+
+bool UnitMonitor::Parked() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_parked;
+}
+
+bool UnitMonitor::AwaitDriven() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_driven && !m_stopping) {
+        lock.unlock();
+        DropQueued(CommandEnd::kLinkDown);
+        SetLink(LinkState::Down, "not driven by this gateway");
+        lock.lock();
+        m_parked = true;
+        m_wake.wait(lock, [&] { return m_stopping || m_driven; });
+        m_parked = false;
+    }
+    int32_t parking = kParking;
+    m_stop.compare_exchange_strong(parking, 0);
+    return !m_stopping;
+}
+
 void UnitMonitor::Run() {
     std::chrono::milliseconds pause = m_options.firstPause;
-    while (!m_stop) {
+    while (AwaitDriven()) {
         if (Connect()) {
             pause = m_options.firstPause;
             Serve();
         }
         m_link->Close();
-        if (m_stop || Closing()) break;
+        int32_t parking = kParking;
+        m_stop.compare_exchange_strong(parking, 0);
+        if (m_stop == 1 || Closing()) break;
+        if (!Driven()) continue;
         SetLink(LinkState::Down, m_lossReason);
         DropQueued(CommandEnd::kLinkDown);
         if (!Pause(pause)) break;
@@ -214,8 +262,8 @@ void UnitMonitor::Serve() {
     for (;;) {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_clock.WaitUntil(m_wake, lock, nextPoll,
-                          [&] { return m_stopping || m_closing || !m_queue.empty(); });
-        if (m_stopping || m_closing) return;
+                          [&] { return m_stopping || m_closing || !m_queue.empty() || !m_driven; });
+        if (m_stopping || m_closing || (!m_driven && m_queue.empty())) return;
         if (!m_queue.empty()) {
             QueuedCommand command = std::move(m_queue.front().command);
             m_queue.pop_front();
@@ -305,9 +353,15 @@ bool UnitMonitor::Closing() const {
     return m_closing;
 }
 
+bool UnitMonitor::Driven() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_driven;
+}
+
 bool UnitMonitor::Pause(std::chrono::milliseconds pause) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return !m_clock.WaitUntil(m_wake, lock, m_clock.Now() + pause, [&] { return m_stopping; });
+    m_clock.WaitUntil(m_wake, lock, m_clock.Now() + pause, [&] { return m_stopping || !m_driven; });
+    return !m_stopping;
 }
 
 }  // namespace vantrel::gateway

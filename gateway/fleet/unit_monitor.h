@@ -27,6 +27,9 @@ struct MonitorOptions {
     std::chrono::milliseconds startLimit{10000};
     std::chrono::milliseconds answerLimit{15000};
     std::size_t mostQueued = 16;
+    /// Whether a monitor drives its unit from the start; not when gateways share the units, as
+    /// another may hold it until this one has claimed it.
+    bool driven = true;
 };
 
 /// How a queued command ended: it ran, or it was dropped before its turn because the link went
@@ -107,6 +110,17 @@ class UnitMonitor {
     /// The unit's name and labels have changed: told as a change of it.
     void SetNaming(UnitNaming naming);
 
+    /// Drives the unit (again): connects, polls and takes commands.
+    void Drive();
+    /// Lets the unit go once what is queued has run: no command is taken from now on, and the
+    /// link is closed when the queue is empty.
+    void Release();
+    /// Lets the unit go now: the queued commands are dropped as on a lost link, the link's waits
+    /// end, and it is closed.
+    void Drop();
+    /// Whether it is let go and its link closed: nothing more is sent until it is driven again.
+    bool Parked() const;
+
   private:
     struct Waiting {
         QueuedCommand command;
@@ -119,6 +133,8 @@ class UnitMonitor {
     };
 
     void Run();
+    /// Waits, with the link closed, while the unit is not driven; false when told to stop.
+    bool AwaitDriven();
     bool Connect();
     void Serve();
     /// Reads the status, or takes `known`, one a command has just read, and the network
@@ -128,6 +144,7 @@ class UnitMonitor {
     void Notify();
     void DropQueued(CommandEnd why);
     bool Closing() const;
+    bool Driven() const;
     bool Pause(std::chrono::milliseconds pause);   // false when told to stop
     void Answered();                               // under m_mutex
     bool Silent(const UnitSnapshot& state) const;  // by the two-period rule
@@ -136,6 +153,8 @@ class UnitMonitor {
     const MonitorOptions m_options;
     const Changed m_changed;
     WaitableClock& m_clock;
+    // 1: the thread ends; kParking: the link's waits end as the unit is dropped.
+    static constexpr int32_t kParking = 2;
     std::atomic<int32_t> m_stop{0};
     std::unique_ptr<UnitLink> m_link;
     std::string m_lossReason;  // the monitor thread's own
@@ -145,6 +164,8 @@ class UnitMonitor {
     std::condition_variable m_wake;
     bool m_stopping = false;
     bool m_closing = false;  // BeginStop: the thread ends after what it runs now
+    bool m_driven = true;
+    bool m_parked = false;  // not driven, and the link closed
     std::deque<Waiting> m_queue;
     std::optional<Running> m_running;
     UnitSnapshot m_state;

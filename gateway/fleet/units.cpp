@@ -5,11 +5,19 @@
 
 namespace vantrel::gateway {
 
-UnitLinkMaker RealLinks(Clock& clock) {
-    return [&clock](const clients::Target& unit, const std::atomic<int32_t>& stop) {
+UnitLinkMaker RealLinks(Clock& clock, MayWrite mayWrite) {
+    return [&clock, mayWrite](const clients::Target& unit, const std::atomic<int32_t>& stop) {
         clients::LinkOptions options;
         options.stop = &stop;
         options.clock = &clock;
+        if (mayWrite) {
+            options.wrapStream = [mayWrite](std::unique_ptr<ByteStream> stream) {
+                return std::make_unique<GuardedStream>(std::move(stream), mayWrite);
+            };
+            options.wrapDevice = [mayWrite](std::unique_ptr<SerialDevice> device) {
+                return std::make_unique<GuardedDevice>(std::move(device), mayWrite);
+            };
+        }
         return clients::MakeLink(unit, options);
     };
 }

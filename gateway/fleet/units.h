@@ -11,6 +11,7 @@
 
 #include "clients/link_factory.h"
 #include "gateway/fleet/unit_monitor.h"
+#include "gateway/fleet/write_guard.h"
 #include "groups/units_file.h"
 
 namespace vantrel::gateway {
@@ -18,8 +19,9 @@ namespace vantrel::gateway {
 /// Makes the link to `unit`; its console's waits end early once `stop` is set.
 using UnitLinkMaker = std::function<std::unique_ptr<UnitLink>(const clients::Target& unit,
                                                               const std::atomic<int32_t>& stop)>;
-/// The units' real links, their console or serial port, timed on `clock`.
-UnitLinkMaker RealLinks(Clock& clock);
+/// The units' real links, their console or serial port, timed on `clock`; with `mayWrite`,
+/// each connect and each send asks it first, and is refused when it may not.
+UnitLinkMaker RealLinks(Clock& clock, MayWrite mayWrite = {});
 
 /// The units as they stand at one moment: each unit as a selector sees it, and its monitor,
 /// in the same order.

@@ -226,6 +226,21 @@ std::string GatewayInfoText(const std::string& version,
     return std::move(lines).Text();
 }
 
+std::string ClusterMetricsText(const ClusterFigures& figures) {
+    Lines lines;
+    lines.Family("vantrel_gateway_lease_held", "gauge",
+                 "1 while the gateway's lease is surely held, so that it may drive its units.");
+    lines.Single("vantrel_gateway_lease_held", figures.leaseHeld ? 1 : 0);
+    lines.Family("vantrel_gateway_members", "gauge", "The live gateways this one sees.");
+    lines.Single("vantrel_gateway_members", static_cast<double>(figures.members));
+    lines.Family("vantrel_gateway_units_owned", "gauge", "The units this gateway drives.");
+    lines.Single("vantrel_gateway_units_owned", static_cast<double>(figures.unitsOwned));
+    lines.Family("vantrel_gateway_units_unowned", "gauge",
+                 "The units this gateway sees driven by no gateway.");
+    lines.Single("vantrel_gateway_units_unowned", static_cast<double>(figures.unitsUnowned));
+    return std::move(lines).Text();
+}
+
 std::string CertificateMetricsText(std::chrono::system_clock::time_point notAfter,
                                    std::chrono::system_clock::time_point now) {
     Lines lines;

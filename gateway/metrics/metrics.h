@@ -36,6 +36,18 @@ std::string DriftMetricsText(const std::vector<UnitSnapshot>& units, const Snaps
 std::string GatewayInfoText(const std::string& version,
                             std::chrono::system_clock::time_point start);
 
+/// A gateway's part in a cluster of gateways: whether its lease is surely held, how many live
+/// members it sees, and how many units it owns and sees owned by none.
+struct ClusterFigures {
+    bool leaseHeld = false;
+    std::size_t members = 0;
+    std::size_t unitsOwned = 0;
+    std::size_t unitsUnowned = 0;
+};
+
+/// vantrel_gateway_lease_held, _members, _units_owned and _units_unowned.
+std::string ClusterMetricsText(const ClusterFigures& figures);
+
 /// vantrel_tls_certificate_expiry_seconds: the time left until the served certificate's
 /// notAfter at `now`, negative once it has passed.
 std::string CertificateMetricsText(std::chrono::system_clock::time_point notAfter,

@@ -1,0 +1,120 @@
+// One gateway's claims against a real etcd, its units on fake links: it claims every unit while
+// alone, and when another member appears it lets that member's share go, each only once its
+// link is closed, and keeps a unit whose firmware update runs until the update has ended.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <nlohmann/json.hpp>
+
+#include "gateway/cluster/rendezvous.h"
+#include "gateway/cluster/unit_claims.h"
+#include "tests/support/etcd_server.h"
+#include "tests/support/fake_unit_link.h"
+#include "tests/support/running_gateway.h"
+
+namespace vantrel::gateway::cluster {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+using testing::WaitUntil;
+
+constexpr seconds kLimit{10};
+const std::string kPrefix = "/claims/";
+
+class UnitClaimsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(etcd.Running()) << etcd.Error();
+        for (int i = 1; i <= 8; ++i) {
+            const std::string unit = "u" + std::to_string(i);
+            names.push_back(unit);
+            units.Add(unit, clients::Target{unit, false, 0}, nullptr);
+        }
+        units.Start();
+        claims.Start();
+    }
+    void TearDown() override {
+        claims.Stop();
+        units.Stop();
+    }
+
+    std::string OwnerOf(const std::string& unit) {
+        const auto read = client.Get(kPrefix + "owners/" + unit);
+        if (!read.Ok() || read.Value().kvs.empty()) return "";
+        return nlohmann::json::parse(read.Value().kvs.front().value).value("id", "");
+    }
+    bool Up(const std::string& unit) { return units.Find(unit)->Snapshot().link == LinkState::Up; }
+
+    testing::EtcdServer etcd;
+    EtcdClient client{{etcd.Place()}, milliseconds(2000)};
+    Units units{WaitableClock::System(),
+                [](const clients::Target&, const std::atomic<int32_t>&) {
+                    return std::make_unique<testing::FakeUnitLink>();
+                },
+                [] {
+                    MonitorOptions options;
+                    options.driven = false;
+                    return options;
+                }()};
+    UnitClaims claims{client,
+                      {{etcd.Place()}, kPrefix, seconds(2), {"a", "http://127.0.0.1:1"}},
+                      units,
+                      WaitableClock::System(),
+                      nullptr};
+    std::vector<std::string> names;
+};
+
+TEST_F(UnitClaimsTest, AMembersShareIsLetGoOnceClosedButNotDuringAFirmwareUpdate) {
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const std::string& unit : names) {
+                if (OwnerOf(unit) != "a" || !Up(unit)) return false;
+            }
+            return true;
+        },
+        kLimit));
+    EXPECT_EQ(claims.OwnerOf("u1").where, Ownership::kHere);
+    EXPECT_EQ(claims.Figures().unitsOwned, names.size());
+
+    std::vector<std::string> moving;
+    for (const std::string& unit : names) {
+        if (RendezvousOwner({"a", "b"}, unit) == "b") moving.push_back(unit);
+    }
+    ASSERT_GE(moving.size(), 2U);  // these names give b a share
+    const std::string updating = moving.front();
+    std::promise<void> updated;
+    std::shared_future<void> ended = updated.get_future().share();
+    std::promise<void> begun;
+    ASSERT_EQ(units.Find(updating)->Submit({[&, ended](UnitLink&) {
+                                                begun.set_value();
+                                                ended.wait();
+                                                return false;
+                                            },
+                                            [](CommandEnd) {}, nullptr, true}),
+              Queued::kYes);
+    begun.get_future().wait();
+
+    ASSERT_TRUE(client.Put(kPrefix + "members/b", R"({"id":"b","url":"http://127.0.0.1:2"})").Ok());
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (std::size_t i = 1; i < moving.size(); ++i) {
+                if (OwnerOf(moving[i]) != "" || !units.Find(moving[i])->Parked()) return false;
+            }
+            return true;
+        },
+        kLimit));
+    EXPECT_EQ(claims.OwnerOf(moving[1]).where, Ownership::kNobody);
+    EXPECT_EQ(OwnerOf(updating), "a");
+    EXPECT_TRUE(Up(updating));
+    for (const std::string& unit : names) {
+        if (RendezvousOwner({"a", "b"}, unit) == "a") EXPECT_EQ(OwnerOf(unit), "a") << unit;
+    }
+
+    updated.set_value();
+    ASSERT_TRUE(WaitUntil([&] { return OwnerOf(updating).empty(); }, kLimit));
+    EXPECT_TRUE(units.Find(updating)->Parked());
+}
+
+}  // namespace
+}  // namespace vantrel::gateway::cluster
