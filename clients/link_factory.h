@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "clients/exchange_log.h"
@@ -29,6 +30,9 @@ struct LinkOptions {
     const std::atomic<int32_t>* stop = nullptr;
     /// What the link's pauses and time limits are measured on.
     Clock* clock = &SystemClock::Instance();
+    /// The local address a console link binds before it connects (A in the top byte); the
+    /// system picks one when none is given.
+    std::optional<std::uint32_t> source;
 };
 
 /// The transports under a unit's link, made apart so that a decorator (a traffic log, say)

@@ -21,7 +21,8 @@ UnitNaming NamingOf(const std::vector<groups::UnitEntry>& described, const std::
 }  // namespace
 
 Gateway::Gateway(const GatewayOptions& options)
-    : Gateway(options, WaitableClock::System(), RealLinks(WaitableClock::System())) {}
+    : Gateway(options, WaitableClock::System(),
+              RealLinks(WaitableClock::System(), options.linkSource)) {}
 
 Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMaker makeLink)
     : m_options(options),

@@ -49,6 +49,9 @@ struct GatewayOptions {
     /// The Ember+ provider, when asked for, and what its clients may hold.
     std::optional<EmberOptions> ember;
     StreamServer::Limits emberServer;
+    /// The loopback address the units' console links are bound to (A in the top byte), so that
+    /// a unit can tell which gateway a line came from; the system picks when none is given.
+    std::optional<std::uint32_t> linkSource;
 };
 
 /// What kept the gateway from starting.

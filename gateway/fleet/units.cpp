@@ -5,11 +5,12 @@
 
 namespace vantrel::gateway {
 
-UnitLinkMaker RealLinks(Clock& clock) {
-    return [&clock](const clients::Target& unit, const std::atomic<int32_t>& stop) {
+UnitLinkMaker RealLinks(Clock& clock, std::optional<std::uint32_t> source) {
+    return [&clock, source](const clients::Target& unit, const std::atomic<int32_t>& stop) {
         clients::LinkOptions options;
         options.stop = &stop;
         options.clock = &clock;
+        options.source = source;
         return clients::MakeLink(unit, options);
     };
 }

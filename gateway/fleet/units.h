@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,8 +19,9 @@ namespace vantrel::gateway {
 /// Makes the link to `unit`; its console's waits end early once `stop` is set.
 using UnitLinkMaker = std::function<std::unique_ptr<UnitLink>(const clients::Target& unit,
                                                               const std::atomic<int32_t>& stop)>;
-/// The units' real links, their console or serial port, timed on `clock`.
-UnitLinkMaker RealLinks(Clock& clock);
+/// The units' real links, their console or serial port, timed on `clock`; consoles are reached
+/// from the local address `source` when one is given.
+UnitLinkMaker RealLinks(Clock& clock, std::optional<std::uint32_t> source = std::nullopt);
 
 /// The units as they stand at one moment: each unit as a selector sees it, and its monitor,
 /// in the same order.
