@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +36,8 @@ class EtcdCluster {
     /// Starts every member and waits until each says it is healthy (a leader elected); false,
     /// with the reason in `why`, when one does not within `limit`.
     bool Start(std::chrono::seconds limit, std::string& why) {
+        std::error_code error;
+        std::filesystem::create_directories(m_folder, error);
         std::string cluster;
         for (int i = 0; i < m_members; ++i) {
             cluster += (i ? "," : "") + Name(i) + "=" + Url(PeerPort(i));

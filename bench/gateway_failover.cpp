@@ -20,6 +20,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -153,6 +155,15 @@ std::vector<Usage> Measure(const std::vector<pid_t>& pids, int seconds) {
         usage.push_back({(CpuSeconds(pids[i]) - before[i]) / seconds, MemoryMiB(pids[i], "VmRSS")});
     }
     return usage;
+}
+
+// Whether the child has ended (a zombie not yet waited for), as a gateway that refused its
+// options does at once.
+bool Ended(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto close = text.rfind(')');
+    return close == std::string::npos || text.compare(close + 2, 1, "Z") == 0;
 }
 
 double Percentile(std::vector<double> values, double share) {
@@ -305,6 +316,13 @@ int main(int argc, char** argv) {
     bool allPolled = false;
     while (!allPolled && steady_clock::now() - startedAt < std::chrono::seconds(120)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        for (int g = 0; g < count; ++g) {
+            if (Ended(pids[g])) {
+                std::fprintf(stderr, "gateway_failover: gw%d ended before its units were polled\n",
+                             g + 1);
+                return 1;
+            }
+        }
         allPolled = true;
         for (int unit = 0; unit < options.units && allPolled; ++unit) {
             allPolled =
@@ -342,9 +360,11 @@ int main(int argc, char** argv) {
     std::printf("%d units, %s, lease time to live %d s, a press on every unit each second\n",
                 options.units, options.single ? "one gateway without etcd" : "3 gateways",
                 options.ttl);
-    std::printf("  before the kill: %d done, %d refused (503), %d failed otherwise\n", early.done,
+    const char* first = options.single ? "first 10 s" : "before the kill";
+    const char* then = options.single ? "then" : "after the kill";
+    std::printf("  %-15s %5d done, %d refused (503), %d failed otherwise\n", first, early.done,
                 early.refused, early.failed);
-    std::printf("  after the kill:  %d done, %d refused (503), %d failed otherwise\n", late.done,
+    std::printf("  %-15s %5d done, %d refused (503), %d failed otherwise\n", then, late.done,
                 late.refused, late.failed);
     bool met = true;
     if (!options.single) {
