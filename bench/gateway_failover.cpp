@@ -33,6 +33,8 @@
 #include "bench/gateway_child.h"
 #include "bench/loopback_namespace.h"
 #include "bench/proc_figures.h"
+#include "gateway/cluster/etcd_client.h"
+#include "gateway/cluster/etcd_store.h"
 #include "tests/support/line_log_reader.h"
 
 namespace {
@@ -46,7 +48,7 @@ using vantrel::testing::ReadLineLog;
 constexpr uint32_t kBlock = 154;  // clear of the tests' addresses and of the other benchmarks'
 constexpr int kFirstGatewayPort = 18160;
 constexpr int kFirstEtcdPort = 18163;
-constexpr int kClientThreads = 8;
+constexpr int kClientThreads = 24;
 // Lines from two gateways closer than this, once the gateways have settled, are two at once.
 constexpr std::chrono::milliseconds kOwnershipWindow{1000};
 
@@ -157,6 +159,18 @@ std::vector<Usage> Measure(const std::vector<pid_t>& pids, int seconds) {
     return usage;
 }
 
+// Gateways that share their units read them from etcd, as the text a units file holds.
+bool SeedUnits(const std::string& text, std::string& why) {
+    namespace cluster = vantrel::gateway::cluster;
+    std::vector<vantrel::gateway::HttpPlace> members;
+    for (int i = 0; i < 3; ++i)
+        members.push_back({"127.0.0.1", static_cast<uint16_t>(kFirstEtcdPort + i)});
+    cluster::EtcdClient etcd(members, std::chrono::seconds(5));
+    const auto put = etcd.Put(std::string(cluster::kDefaultEtcdPrefix) + "units", text);
+    if (!put.Ok()) why = "cannot put the units into etcd: " + put.GetError().text;
+    return put.Ok();
+}
+
 // Whether the child has ended (a zombie not yet waited for), as a gateway that refused its
 // options does at once.
 bool Ended(pid_t pid) {
@@ -194,10 +208,12 @@ struct Takeover {
 };
 
 // What the line logs say: whose units were the killed gateway's (its lines the last before the
-// kill), when a survivor first reached each, where two gateways drove one unit at once after
-// `settled`, and which presses answered done have no Mute line while they were under way.
+// kill), when a survivor first reached each, where two gateways drove one unit at once between
+// `settled` and `ended` (the survivors' stop then hands units over), and which presses answered
+// done have no Mute line while they were under way.
 Takeover ReadLogs(const std::string& folder, int units, const std::string& killed,
-                  std::int64_t settled, std::int64_t killedAt, const std::vector<Sent>& sent) {
+                  std::int64_t settled, std::int64_t killedAt, std::int64_t ended,
+                  const std::vector<Sent>& sent) {
     Takeover takeover;
     std::vector<std::vector<LoggedLine>> logs;
     for (int unit = 0; unit < units; ++unit) {
@@ -206,11 +222,19 @@ Takeover ReadLogs(const std::string& folder, int units, const std::string& kille
         std::string lastOwner;
         const LoggedLine* back = nullptr;
         for (const LoggedLine& line : logs.back()) {
-            if (line.micros >= settled) late.push_back(line);
+            if (line.micros >= settled && line.micros < ended) late.push_back(line);
             if (line.micros < killedAt) lastOwner = line.address;
             if (!back && line.micros >= killedAt && line.address != killed) back = &line;
         }
-        takeover.overlaps += static_cast<int>(FindOverlaps(late, kOwnershipWindow).size());
+        for (const auto& overlap : FindOverlaps(late, kOwnershipWindow)) {
+            if (++takeover.overlaps > 3) continue;
+            std::printf(
+                "  at once: %s heard %s \"%s\" %.3f s, then %s \"%s\" %.3f s after the kill\n",
+                Dotted(UnitAddress(unit, kBlock)).c_str(), overlap.before.address.c_str(),
+                overlap.before.line.c_str(), (overlap.before.micros - killedAt) / 1e6,
+                overlap.after.address.c_str(), overlap.after.line.c_str(),
+                (overlap.after.micros - killedAt) / 1e6);
+        }
         if (killed.empty() || lastOwner != killed) continue;
         ++takeover.held;
         if (back) takeover.seconds.push_back((back->micros - killedAt) / 1e6);
@@ -283,20 +307,25 @@ int main(int argc, char** argv) {
 
     std::vector<std::unique_ptr<BenchUnit>> units;
     if (!StartUnits(options.units, kBlock, units, folder + "/lines")) return 1;
+    std::string text;
+    for (const std::string& name : UnitNames(options.units, kBlock)) text += name + "\n";
     const std::string list = folder + "/units";
     std::FILE* out = std::fopen(list.c_str(), "w");
-    if (!out) return 1;
-    for (const std::string& name : UnitNames(options.units, kBlock))
-        std::fprintf(out, "%s\n", name.c_str());
-    std::fclose(out);
+    if (!out || std::fputs(text.c_str(), out) < 0 || std::fclose(out) != 0) return 1;
+    if (!options.single && !SeedUnits(text, why)) {
+        std::fprintf(stderr, "gateway_failover: %s\n", why.c_str());
+        return 1;
+    }
 
     const int count = options.single ? 1 : 3;
     std::vector<std::unique_ptr<GatewayChild>> gateways;
     std::vector<pid_t> pids;
     std::vector<std::string> names;
     for (int g = 0; g < count; ++g) {
-        std::vector<std::string> extra{"--units-file", list, "--link-source", Source(g)};
-        if (!options.single) {
+        std::vector<std::string> extra{"--link-source", Source(g)};
+        if (options.single) {
+            extra.insert(extra.end(), {"--units-file", list});
+        } else {
             extra.insert(extra.end(), {"--etcd", etcd.ClientUrls(), "--etcd-lease-ttl",
                                        std::to_string(options.ttl), "--gateway-id",
                                        "gw" + std::to_string(g + 1)});
@@ -354,7 +383,7 @@ int main(int argc, char** argv) {
     for (auto& gateway : gateways) gateway->Stop();
 
     const Takeover takeover =
-        ReadLogs(folder + "/lines", options.units, killed, settled, killedAt, presser.All());
+        ReadLogs(folder + "/lines", options.units, killed, settled, killedAt, ended, presser.All());
     const Counts early = CountOutcomes(presser.All(), settled, killedAt);
     const Counts late = CountOutcomes(presser.All(), killedAt, ended);
     std::printf("%d units, %s, lease time to live %d s, a press on every unit each second\n",
