@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/line_log.h"
 #include "sim/tcp_console.h"
 #include "sim/traffic_log.h"
 #include "sim/unit.h"
@@ -21,6 +22,7 @@ struct BenchUnit {
     sim::Unit unit;
     sim::TrafficLog log;
     sim::Faults faults;
+    sim::LineLog lines;  // written only when StartUnits is given a folder for it
     sim::TcpConsole console;
 };
 
@@ -55,12 +57,25 @@ inline rlim_t RaiseOpenFileLimit() {
     return limit.rlim_cur;
 }
 
-/// Starts `count` units from 127.0.BLOCK.1 on, each listening on port 23; false, with the
-/// reason printed, when one cannot listen.
-inline bool StartUnits(int count, uint32_t block, std::vector<std::unique_ptr<BenchUnit>>& units) {
+/// Where StartUnits writes a unit's line log (sim/line_log.h) in `folder`.
+inline std::string LineLogPath(const std::string& folder, uint32_t address) {
+    return folder + "/" + Dotted(address) + ".lines";
+}
+
+/// Starts `count` units from 127.0.BLOCK.1 on, each listening on port 23, each with a line log
+/// in `lineLogs` when that is given; false, with the reason printed, when one cannot start.
+inline bool StartUnits(int count, uint32_t block, std::vector<std::unique_ptr<BenchUnit>>& units,
+                       const std::string& lineLogs = "") {
     for (int i = 0; i < count; ++i) {
         const uint32_t address = UnitAddress(i, block);
         units.push_back(std::make_unique<BenchUnit>(address));
+        if (!lineLogs.empty()) {
+            if (!units.back()->lines.Open(LineLogPath(lineLogs, address))) {
+                std::fprintf(stderr, "cannot write %s\n", LineLogPath(lineLogs, address).c_str());
+                return false;
+            }
+            units.back()->console.SetLineLog(units.back()->lines);
+        }
         if (!units.back()->console.Start(Dotted(address), 23)) {
             std::fprintf(stderr, "cannot listen on %s:23: %s\n", Dotted(address).c_str(),
                          units.back()->console.Error().c_str());

@@ -44,6 +44,7 @@ const std::atomic<int32_t>& StopOf(const LinkOptions& options) {
 std::unique_ptr<ByteStream> MakeStream(const Target&, const LinkOptions& options) {
     auto stream = std::make_unique<TcpStream>(StopOf(options), *options.clock);
     stream->SetConnectLimit(options.connectLimit);
+    stream->SetSource(options.source);
     if (options.wrapStream) return options.wrapStream(std::move(stream));
     return stream;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "clients/exchange_log.h"
@@ -34,6 +35,9 @@ struct LinkOptions {
     /// the transport is used as made when empty.
     std::function<std::unique_ptr<ByteStream>(std::unique_ptr<ByteStream>)> wrapStream;
     std::function<std::unique_ptr<SerialDevice>(std::unique_ptr<SerialDevice>)> wrapDevice;
+    /// The local address a console link binds before it connects (A in the top byte); the
+    /// system picks one when none is given.
+    std::optional<std::uint32_t> source;
 };
 
 /// The transports under a unit's link, made apart so that a decorator (a traffic log, say)

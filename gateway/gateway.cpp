@@ -43,7 +43,8 @@ class Alone : public UnitOwners {
 
 Gateway::Gateway(const GatewayOptions& options)
     : Gateway(options, WaitableClock::System(),
-              RealLinks(WaitableClock::System(), [this] { return MayWrite(); })) {}
+              RealLinks(
+                  WaitableClock::System(), [this] { return MayWrite(); }, options.linkSource)) {}
 
 Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMaker makeLink)
     : m_options(options),

@@ -54,6 +54,9 @@ struct GatewayOptions {
     /// Shares the units with other gateways through etcd, which keeps the state then (`store`
     /// and `units` are not used); alone when none.
     std::optional<cluster::ClusterSettings> cluster;
+    /// The loopback address the units' console links are bound to (A in the top byte), so that
+    /// a unit can tell which gateway a line came from; the system picks when none is given.
+    std::optional<std::uint32_t> linkSource;
 };
 
 /// What kept the gateway from starting.

@@ -304,6 +304,10 @@ int Main(int argc, char** argv) {
                    "the URL the other gateways reach this one's API at (default: http(s)://"
                    "HOST:PORT of --listen)")
         ->needs(joins);
+    std::string linkSource;
+    app.add_option("--link-source", linkSource,
+                   "127.A.B.C: the loopback address the units' console links are made from, so "
+                   "that a simulated unit can tell gateways apart");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -347,6 +351,13 @@ int Main(int argc, char** argv) {
     }
     for (const clients::Target& target : options.units) {
         if (!IsUtf8(target.name)) return Usage("a unit's name is not UTF-8: " + target.name);
+    }
+    if (!linkSource.empty()) {
+        std::uint32_t source = 0;
+        if (!clients::ParseDotted(linkSource, source) || source >> 24 != 127) {
+            return Usage("--link-source takes a loopback address 127.A.B.C: " + linkSource);
+        }
+        options.linkSource = source;
     }
     if (!tokenFile.empty()) {
         options.token = ReadTokenFile(tokenFile, error);

@@ -6,13 +6,15 @@
 //               [--pty LINK]
 //               [--serial-fault silent|wrong-header|short|ignores-network-writes]
 //               [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION] [--control SOCKET]
-//               [--pace line]
+//               [--pace line] [--line-log FILE]
 // --pty also serves the serial control frames on a new pty, whose path it prints and links
 // from LINK. --control serves the control interface (sim/control_channel.h) on a Unix socket,
 // so a test can change the unit as if on its front panel, power-cycle it and read the flash
 // its bootloaders wrote (sim/firmware_commands.h). Both fault options take loader-nak=N and
 // loader-silent=N for the bootloaders behind them. --pace line holds each serial reply until
-// its bytes would have crossed the line.
+// its bytes would have crossed the line. --line-log appends each console command line, with
+// when it came and the address and port it came from (sim/line_log.h), so that a test can tell
+// which of several gateways sent it.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +27,7 @@
 #include "sim/dotted_address.h"
 #include "sim/faults.h"
 #include "sim/firmware_commands.h"
+#include "sim/line_log.h"
 #include "sim/serial_console.h"
 #include "sim/tcp_console.h"
 #include "sim/traffic_log.h"
@@ -46,6 +49,7 @@ struct Options {
     std::string levels;       // empty: the unit's power-up levels
     std::string controlPath;  // empty: no control interface
     bool paced = false;
+    std::string lineLogPath;  // empty: no line log
 };
 
 int Usage(const char* message) {
@@ -60,7 +64,7 @@ int Usage(const char* message) {
                  "                   [--serial-fault silent|wrong-header|short|"
                  "ignores-network-writes]...\n"
                  "                   [--levels VOLUME,BRIGHTNESS,CONTRAST,SATURATION]\n"
-                 "                   [--control SOCKET] [--pace line]\n"
+                 "                   [--control SOCKET] [--pace line] [--line-log FILE]\n"
                  "       both fault options also take loader-nak=N and loader-silent=N\n",
                  message);
     return 2;
@@ -92,6 +96,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.levels = value;
         } else if (name == "--control") {
             options.controlPath = value;
+        } else if (name == "--line-log") {
+            options.lineLogPath = value;
         } else if (name == "--pace" && value == "line") {
             options.paced = true;
         } else {
@@ -141,9 +147,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vantrel-sim: cannot write %s\n", options.logPath.c_str());
         return 1;
     }
+    LineLog lineLog;
+    if (!options.lineLogPath.empty() && !lineLog.Open(options.lineLogPath)) {
+        std::fprintf(stderr, "vantrel-sim: cannot write %s\n", options.lineLogPath.c_str());
+        return 1;
+    }
     Unit unit(ip, defaultIp);
     if (!options.levels.empty() && !SetLevels(options.levels, unit)) return Usage("bad --levels");
     TcpConsole console(unit, log, options.faults);
+    if (!options.lineLogPath.empty()) console.SetLineLog(lineLog);
     if (!console.Start(options.address, static_cast<uint16_t>(options.port))) {
         std::fprintf(stderr, "vantrel-sim: %s\n", console.Error().c_str());
         return 1;

@@ -89,9 +89,13 @@ bool TcpConsole::SendAll(int fd, const std::string& bytes) {
 
 void TcpConsole::Serve() {
     while (WaitReadable(m_listenFd, -1)) {
-        int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        int fd = accept4(m_listenFd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_CLOEXEC);
         if (fd < 0) continue;
-        Converse(fd);
+        char address[INET_ADDRSTRLEN] = "?";
+        inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
+        Converse(fd, std::string(address) + ":" + std::to_string(ntohs(from.sin_port)));
         close(fd);
     }
 }
@@ -103,7 +107,7 @@ bool TcpConsole::SendOk(int fd) {
     return SendAll(fd, "OK") && WaitReadable(-1, kSplitPauseMs) && SendAll(fd, "\r\n");
 }
 
-void TcpConsole::Converse(int fd) {
+void TcpConsole::Converse(int fd, const std::string& peer) {
     ConsoleProtocol protocol(m_unit, m_faults);
     if (!SendAll(fd, protocol.Greeting())) return;
     // After FWUPDATE the connection carries the entry frame, then the bootloader's packets.
@@ -153,6 +157,7 @@ void TcpConsole::Converse(int fd) {
             // Obeyed before it is logged, so whoever sees the line in the log sees its effect too.
             ConsoleProtocol::Reply reply = protocol.OnLine(line);
             m_log.Append("tcp", line, lineStart);
+            if (m_lineLog) m_lineLog->Append(lineStart, peer, line);
             line.clear();
             if (reply.loader) stage = Stage::kEntry;
             if (reply.delayMs > 0 && (reply.loader || !reply.bytes.empty()) &&

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "sim/faults.h"
+#include "sim/line_log.h"
 #include "sim/traffic_log.h"
 #include "sim/unit.h"
 
@@ -22,6 +23,9 @@ class TcpConsole {
     /// Binds and listens (port 0: any free port), then serves on a thread of its own.
     /// False, with the reason in Error(), when it cannot listen.
     bool Start(const std::string& address, uint16_t port);
+    /// Also writes each command line to `log`, with the address and port it came from. Before
+    /// Start.
+    void SetLineLog(LineLog& log) { m_lineLog = &log; }
     /// Ends the connection being served and stops listening. Safe to call twice.
     void Stop();
 
@@ -30,7 +34,7 @@ class TcpConsole {
 
   private:
     void Serve();
-    void Converse(int fd);
+    void Converse(int fd, const std::string& peer);
     /// The console's "OK" to FWUPDATE and to the entry frame, as the loader faults shape it.
     bool SendOk(int fd);
     bool WaitReadable(int fd, int timeoutMs);  // false when told to stop or on error
@@ -38,6 +42,7 @@ class TcpConsole {
 
     Unit& m_unit;
     TrafficLog& m_log;
+    LineLog* m_lineLog = nullptr;
     const Faults m_faults;
     int m_listenFd = -1;
     int m_wake[2] = {-1, -1};  // a byte written here stops the console

@@ -29,6 +29,9 @@ class TcpStream : public ByteStream {
     /// A connect that has not completed after `limit` fails. Without one (the panel's way), a
     /// connect waits until the stop flag is set.
     void SetConnectLimit(std::optional<Clock::Duration> limit) { m_connectLimit = limit; }
+    /// The local IPv4 address (A in the top byte) the socket is bound to before it connects, so
+    /// that the unit can tell this link's lines from another's; without one the system picks.
+    void SetSource(std::optional<std::uint32_t> address) { m_source = address; }
 
     bool Connect(const char* address, uint16_t port) override;
     int Send(const void* data, int count) override;
@@ -44,7 +47,8 @@ class TcpStream : public ByteStream {
     static constexpr int kWouldBlock = -2;
     static std::uintptr_t NoSocket();
 
-    /// Creates a non-blocking socket into m_socket and starts connecting it.
+    /// Creates a non-blocking socket into m_socket, binds it to m_source if given, and starts
+    /// connecting it.
     Attempt StartConnect(const char* address, uint16_t port);
     /// After the socket became writable: whether the pending connect succeeded.
     bool ConnectSucceeded();
@@ -62,6 +66,7 @@ class TcpStream : public ByteStream {
     Clock& m_clock;
     std::uintptr_t m_socket;  // the platform's socket handle
     std::optional<Clock::Duration> m_connectLimit;
+    std::optional<std::uint32_t> m_source;
 };
 
 }  // namespace vantrel

@@ -32,6 +32,14 @@ TcpStream::Attempt TcpStream::StartConnect(const char* address, uint16_t port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return Attempt::kFailed;
     m_socket = static_cast<std::uintptr_t>(fd);
+    if (m_source) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(*m_source);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            return Attempt::kFailed;
+        }
+    }
     if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
         return Attempt::kConnected;
     }

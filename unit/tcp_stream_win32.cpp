@@ -37,6 +37,14 @@ TcpStream::Attempt TcpStream::StartConnect(const char* address, uint16_t port) {
     m_socket = s;
     u_long nonBlocking = 1;
     if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0) return Attempt::kFailed;
+    if (m_source) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(*m_source);
+        if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            return Attempt::kFailed;
+        }
+    }
     if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
         return Attempt::kConnected;
     }

@@ -5,21 +5,23 @@
 
 namespace vantrel::gateway {
 
-UnitLinkMaker RealLinks(Clock& clock, MayWrite mayWrite) {
-    return [&clock, mayWrite](const clients::Target& unit, const std::atomic<int32_t>& stop) {
-        clients::LinkOptions options;
-        options.stop = &stop;
-        options.clock = &clock;
-        if (mayWrite) {
-            options.wrapStream = [mayWrite](std::unique_ptr<ByteStream> stream) {
-                return std::make_unique<GuardedStream>(std::move(stream), mayWrite);
-            };
-            options.wrapDevice = [mayWrite](std::unique_ptr<SerialDevice> device) {
-                return std::make_unique<GuardedDevice>(std::move(device), mayWrite);
-            };
-        }
-        return clients::MakeLink(unit, options);
-    };
+UnitLinkMaker RealLinks(Clock& clock, MayWrite mayWrite, std::optional<std::uint32_t> source) {
+    return
+        [&clock, mayWrite, source](const clients::Target& unit, const std::atomic<int32_t>& stop) {
+            clients::LinkOptions options;
+            options.stop = &stop;
+            options.source = source;
+            options.clock = &clock;
+            if (mayWrite) {
+                options.wrapStream = [mayWrite](std::unique_ptr<ByteStream> stream) {
+                    return std::make_unique<GuardedStream>(std::move(stream), mayWrite);
+                };
+                options.wrapDevice = [mayWrite](std::unique_ptr<SerialDevice> device) {
+                    return std::make_unique<GuardedDevice>(std::move(device), mayWrite);
+                };
+            }
+            return clients::MakeLink(unit, options);
+        };
 }
 
 void Units::Add(const std::string& name, const clients::Target& target,

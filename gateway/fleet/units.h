@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,8 +21,10 @@ namespace vantrel::gateway {
 using UnitLinkMaker = std::function<std::unique_ptr<UnitLink>(const clients::Target& unit,
                                                               const std::atomic<int32_t>& stop)>;
 /// The units' real links, their console or serial port, timed on `clock`; with `mayWrite`,
-/// each connect and each send asks it first, and is refused when it may not.
-UnitLinkMaker RealLinks(Clock& clock, MayWrite mayWrite = {});
+/// each connect and each send asks it first, and is refused when it may not; consoles are
+/// reached from the local address `source` when one is given.
+UnitLinkMaker RealLinks(Clock& clock, MayWrite mayWrite = {},
+                        std::optional<std::uint32_t> source = std::nullopt);
 
 /// The units as they stand at one moment: each unit as a selector sees it, and its monitor,
 /// in the same order.

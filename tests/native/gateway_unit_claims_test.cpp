@@ -108,7 +108,9 @@ TEST_F(UnitClaimsTest, AMembersShareIsLetGoOnceClosedButNotDuringAFirmwareUpdate
     EXPECT_EQ(OwnerOf(updating), "a");
     EXPECT_TRUE(Up(updating));
     for (const std::string& unit : names) {
-        if (RendezvousOwner({"a", "b"}, unit) == "a") EXPECT_EQ(OwnerOf(unit), "a") << unit;
+        if (RendezvousOwner({"a", "b"}, unit) == "a") {
+            EXPECT_EQ(OwnerOf(unit), "a") << unit;
+        }
     }
 
     updated.set_value();
