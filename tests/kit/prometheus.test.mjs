@@ -135,9 +135,10 @@ test('Prometheus loads the alert rules and evaluates them without error', async 
     return all.every((r) => Date.parse(r.lastEvaluation) > 0) && all;
   }, 10000);
   assert.deepEqual(rules.map((r) => r.name).sort(), ['VantrelCommandsFailing',
-    'VantrelFirmwareUpdateFailed', 'VantrelGatewayNotScraped', 'VantrelGatewayRestarting',
-    'VantrelGatewayScrapesFailing', 'VantrelPollStale', 'VantrelUnitDown', 'VantrelUnitDrifted',
-    'VantrelUnitFlapping', 'VantrelUnitReconnecting', 'vantrel:unit_maintenance:held',
+    'VantrelFirmwareUpdateFailed', 'VantrelGatewayLeaseLost', 'VantrelGatewayNotScraped',
+    'VantrelGatewayRestarting', 'VantrelGatewayScrapesFailing', 'VantrelPollStale',
+    'VantrelUnitDown', 'VantrelUnitDrifted', 'VantrelUnitFlapping', 'VantrelUnitReconnecting',
+    'VantrelUnitUnowned', 'vantrel:unit_maintenance:held',
     'vantrel:up:held']);
   for (const rule of rules) assert.equal(rule.health, 'ok', `${rule.name}: ${rule.lastError}`);
 });
