@@ -410,8 +410,16 @@ int Main(int argc, char** argv) {
                      "%s in clear text\n",
                      options.host.c_str());
     }
-    std::printf("vantrel-gateway: serving %zu units on %s://%s:%d/\n", options.units.size(),
-                tlsCertificate.empty() ? "http" : "https", options.host.c_str(), gateway.Port());
+    const char* scheme = tlsCertificate.empty() ? "http" : "https";
+    // Joined, the units are etcd's, not the options': say whose they are.
+    if (options.cluster) {
+        std::printf("vantrel-gateway: serving the units under %s as %s on %s://%s:%d/\n",
+                    options.cluster->prefix.c_str(), options.cluster->self.id.c_str(), scheme,
+                    options.host.c_str(), gateway.Port());
+    } else {
+        std::printf("vantrel-gateway: serving %zu units on %s://%s:%d/\n", options.units.size(),
+                    scheme, options.host.c_str(), gateway.Port());
+    }
     if (options.ember) {
         std::printf("vantrel-gateway: Ember+ on %s:%d\n", options.ember->host.c_str(),
                     gateway.EmberPort());
