@@ -4,13 +4,17 @@
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/host_name_verification.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl/ssl_stream.hpp>
 
 #include <atomic>
 #include <charconv>
+#include <optional>
 
 namespace vantrel::gateway {
 
@@ -21,6 +25,10 @@ namespace http = beast::http;
 struct HttpClient::Loop {
     asio::io_context ioc;
     beast::tcp_stream stream{ioc};
+    // Over https, made at the first exchange; the stream anew for each.
+    std::string authorities;
+    std::optional<asio::ssl::context> tls;
+    std::optional<beast::ssl_stream<beast::tcp_stream>> secure;
     std::atomic<bool> stopped{false};
 };
 
@@ -53,31 +61,78 @@ HttpAnswer FailedStep(const beast::error_code& ec, bool stopped) {
     return Failed(HttpFault::kUnreachable, ec.message());
 }
 
-beast::error_code Send(asio::io_context& ioc, beast::tcp_stream& stream, const HttpPlace& place,
-                       const std::string& target, const std::string& body) {
+http::request<http::string_body> Request(const HttpPlace& place, const HttpCall& call) {
+    http::request<http::string_body> request;
+    request.version(11);
+    request.method_string(call.method);
+    request.target(call.target);
+    request.set(http::field::host, place.address + ":" + std::to_string(place.port));
+    for (const auto& [name, value] : call.headers) request.set(name, value);
+    request.body() = call.body;
+    if (!call.body.empty() || call.method == "POST" || call.method == "PUT") {
+        request.prepare_payload();
+    }
+    return request;
+}
+
+beast::error_code Connect(asio::io_context& ioc, beast::tcp_stream& stream,
+                          const HttpPlace& place) {
     beast::error_code ec;
     const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(place.address, ec), place.port);
     if (ec) return ec;
-    ec = Step(ioc, [&](auto done) { stream.async_connect(endpoint, done); });
+    return Step(ioc, [&](auto done) { stream.async_connect(endpoint, done); });
+}
+
+beast::error_code SendPost(asio::io_context& ioc, beast::tcp_stream& stream, const HttpPlace& place,
+                           const std::string& target, const std::string& body) {
+    beast::error_code ec = Connect(ioc, stream, place);
     if (ec) return ec;
-    http::request<http::string_body> request{http::verb::post, target, 11};
-    request.set(http::field::host, place.address + ":" + std::to_string(place.port));
-    request.set(http::field::content_type, "application/json");
-    request.body() = body;
-    request.prepare_payload();
+    auto request = Request(place, {"POST", target, {{"Content-Type", "application/json"}}, body});
     return Step(ioc, [&](auto done) { http::async_write(stream, request, done); });
+}
+
+// Writes the request and reads the whole answer into `answer`.
+template <typename Stream>
+beast::error_code Exchange(asio::io_context& ioc, Stream& stream, const HttpPlace& place,
+                           const HttpCall& call, HttpAnswer& answer) {
+    auto request = Request(place, call);
+    beast::error_code ec = Step(ioc, [&](auto done) { http::async_write(stream, request, done); });
+    if (ec) return ec;
+    beast::flat_buffer buffer;
+    http::response_parser<http::string_body> parser;
+    parser.body_limit(kBodyLimit);
+    ec = Step(ioc, [&](auto done) { http::async_read(stream, buffer, parser, done); });
+    if (ec) return ec;
+    answer.status = parser.get().result_int();
+    for (const auto& field : parser.get()) {
+        answer.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+    }
+    answer.body = std::move(parser.get().body());
+    return ec;
+}
+
+std::optional<asio::ssl::context> ClientTls(const std::string& authorities, beast::error_code& ec) {
+    asio::ssl::context tls(asio::ssl::context::tls_client);
+    tls.set_options(asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
+    tls.set_verify_mode(asio::ssl::verify_peer);
+    tls.set_default_verify_paths(ec);
+    if (!ec && !authorities.empty()) tls.load_verify_file(authorities, ec);
+    if (ec) return std::nullopt;
+    return tls;
 }
 
 }  // namespace
 
-std::optional<HttpPlace> ParseHttpUrl(const std::string& url) {
-    const std::string scheme = "http://";
+std::optional<HttpPlace> ParseUrl(const std::string& url) {
+    HttpPlace place;
+    const std::string http = "http://", https = "https://";
+    place.tls = url.compare(0, https.size(), https) == 0;
+    const std::string& scheme = place.tls ? https : http;
     if (url.compare(0, scheme.size(), scheme) != 0) return std::nullopt;
     std::string rest = url.substr(scheme.size());
     if (!rest.empty() && rest.back() == '/') rest.pop_back();
     const auto colon = rest.rfind(':');
     if (colon == std::string::npos) return std::nullopt;
-    HttpPlace place;
     place.address = rest.substr(0, colon);
     const char* first = rest.data() + colon + 1;
     const char* last = rest.data() + rest.size();
@@ -90,28 +145,52 @@ std::optional<HttpPlace> ParseHttpUrl(const std::string& url) {
     return place;
 }
 
-HttpClient::HttpClient() : m_loop(std::make_unique<Loop>()) {}
+std::optional<HttpPlace> ParseHttpUrl(const std::string& url) {
+    std::optional<HttpPlace> place = ParseUrl(url);
+    if (place && place->tls) return std::nullopt;
+    return place;
+}
+
+HttpClient::HttpClient(std::string authorities) : m_loop(std::make_unique<Loop>()) {
+    m_loop->authorities = std::move(authorities);
+}
 HttpClient::~HttpClient() = default;
+
+HttpAnswer HttpClient::Send(const HttpPlace& place, const HttpCall& call,
+                            std::chrono::milliseconds limit,
+                            std::chrono::milliseconds connectLimit) {
+    Loop& loop = *m_loop;
+    if (loop.stopped) return Failed(HttpFault::kStopped, "stopped");
+    const auto began = std::chrono::steady_clock::now();
+    beast::error_code ec;
+    if (place.tls && !loop.tls) loop.tls = ClientTls(loop.authorities, ec);
+    if (ec) return Failed(HttpFault::kUnreachable, "the TLS authorities: " + ec.message());
+    if (place.tls) loop.secure.emplace(loop.ioc, *loop.tls);
+    beast::tcp_stream& lowest = place.tls ? beast::get_lowest_layer(*loop.secure) : loop.stream;
+    lowest.expires_after(std::min(limit, connectLimit));
+    ec = Connect(loop.ioc, lowest, place);
+    if (!ec && place.tls) {
+        loop.secure->set_verify_callback(asio::ssl::host_name_verification(place.address));
+        ec = Step(loop.ioc, [&](auto done) {
+            loop.secure->async_handshake(asio::ssl::stream_base::client, done);
+        });
+    }
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - began);
+    lowest.expires_after(limit > spent ? limit - spent : std::chrono::milliseconds(0));
+    HttpAnswer answer;
+    if (!ec) {
+        ec = place.tls ? Exchange(loop.ioc, *loop.secure, place, call, answer)
+                       : Exchange(loop.ioc, loop.stream, place, call, answer);
+    }
+    lowest.close();
+    if (ec) return FailedStep(ec, loop.stopped);
+    return answer;
+}
 
 HttpAnswer HttpClient::Post(const HttpPlace& place, const std::string& target,
                             const std::string& body, std::chrono::milliseconds limit) {
-    Loop& loop = *m_loop;
-    if (loop.stopped) return Failed(HttpFault::kStopped, "stopped");
-    loop.stream.expires_after(limit);
-    beast::error_code ec = Send(loop.ioc, loop.stream, place, target, body);
-    beast::flat_buffer buffer;
-    http::response_parser<http::string_body> parser;
-    parser.body_limit(kBodyLimit);
-    if (!ec) {
-        ec =
-            Step(loop.ioc, [&](auto done) { http::async_read(loop.stream, buffer, parser, done); });
-    }
-    loop.stream.close();
-    if (ec) return FailedStep(ec, loop.stopped);
-    HttpAnswer answer;
-    answer.status = parser.get().result_int();
-    answer.body = std::move(parser.get().body());
-    return answer;
+    return Send(place, {"POST", target, {{"Content-Type", "application/json"}}, body}, limit);
 }
 
 HttpAnswer HttpClient::PostStreaming(const HttpPlace& place, const std::string& target,
@@ -120,7 +199,7 @@ HttpAnswer HttpClient::PostStreaming(const HttpPlace& place, const std::string& 
     Loop& loop = *m_loop;
     if (loop.stopped) return Failed(HttpFault::kStopped, "stopped");
     loop.stream.expires_after(limit);
-    beast::error_code ec = Send(loop.ioc, loop.stream, place, target, body);
+    beast::error_code ec = SendPost(loop.ioc, loop.stream, place, target, body);
     beast::flat_buffer buffer;
     http::response_parser<http::buffer_body> parser;
     parser.body_limit(boost::none);
@@ -156,7 +235,10 @@ HttpAnswer HttpClient::PostStreaming(const HttpPlace& place, const std::string& 
 void HttpClient::Stop() {
     m_loop->stopped = true;
     Loop* loop = m_loop.get();
-    asio::post(loop->ioc, [loop] { loop->stream.cancel(); });
+    asio::post(loop->ioc, [loop] {
+        loop->stream.cancel();
+        if (loop->secure) beast::get_lowest_layer(*loop->secure).cancel();
+    });
 }
 
 }  // namespace vantrel::gateway
