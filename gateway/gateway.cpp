@@ -93,15 +93,17 @@ bool Gateway::DrivenHere(const std::string& unit) const {
     return !m_claims || m_claims->OwnerOf(unit).where == Ownership::kHere;
 }
 
-// Another gateway's unit is told by the state its owner publishes, not by the monitor here.
 void Gateway::Changed(const UnitSnapshot& snapshot) {
+    // Ember+ shows each unit as this gateway's own link sees it: one driven elsewhere goes
+    // offline rather than stay as it was when it moved.
+    const auto place = m_emberPlaces.find(snapshot.unit);
+    if (m_ember && place != m_emberPlaces.end()) m_ember->Changed(place->second, snapshot);
+    // Over HTTP, another gateway's unit is told by the state its owner publishes.
     if (!DrivenHere(snapshot.unit)) return;
     const std::string state = UnitJson(snapshot).dump();
     if (m_feed) m_feed->Changed(snapshot.unit, state);
     m_hub.Publish("unit", state);
     m_api.UnitChanged(snapshot);
-    const auto place = m_emberPlaces.find(snapshot.unit);
-    if (m_ember && place != m_emberPlaces.end()) m_ember->Changed(place->second, snapshot);
 }
 
 RosterOutcome Gateway::ReloadUnits() {

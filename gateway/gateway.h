@@ -114,7 +114,8 @@ class Gateway {
     // The metrics beside the units': the Ember+ clients, the certificate's time left, the
     // gateway's version and start.
     std::string ExtraMetrics() const;
-    /// A unit's change, told on its monitor's thread: as an event, and to Ember+.
+    /// A unit's change, told on its monitor's thread: to Ember+, and, for a unit driven here, as
+    /// an event and to the other gateways.
     void Changed(const UnitSnapshot& snapshot);
     /// The units, snapshots or assignments in etcd have changed: they are read again.
     void SharedStateChanged();
