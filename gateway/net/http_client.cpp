@@ -1,5 +1,6 @@
 #include "gateway/net/http_client.h"
 
+#include <boost/asio/error.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -37,14 +38,22 @@ namespace {
 // etcd's largest answer is a range over every snapshot.
 constexpr std::uint64_t kBodyLimit = 64 * 1024 * 1024;
 
-/// Runs one asynchronous step on `ioc` to its end, and gives its error: the stream's expiry
-/// bounds it, and Stop() cancels it from another thread.
+/// A client's loop, and whether Stop() was called.
+struct Runner {
+    asio::io_context& ioc;
+    const std::atomic<bool>& stopped;
+};
+
+/// Runs one asynchronous step on the loop to its end, and gives its error: the stream's expiry
+/// bounds it, and Stop() cancels it from another thread. Stop()'s cancel may have run in an
+/// earlier step, after that step's operation ended, so a step checks the flag before it starts.
 template <typename Start>
-beast::error_code Step(asio::io_context& ioc, Start start) {
+beast::error_code Step(const Runner& runner, Start start) {
+    if (runner.stopped) return asio::error::operation_aborted;
     beast::error_code result;
     start([&result](beast::error_code ec, auto&&...) { result = ec; });
-    ioc.restart();
-    ioc.run();
+    runner.ioc.restart();
+    runner.ioc.run();
     return result;
 }
 
@@ -75,33 +84,33 @@ http::request<http::string_body> Request(const HttpPlace& place, const HttpCall&
     return request;
 }
 
-beast::error_code Connect(asio::io_context& ioc, beast::tcp_stream& stream,
-                          const HttpPlace& place) {
+beast::error_code Connect(const Runner& runner, beast::tcp_stream& stream, const HttpPlace& place) {
     beast::error_code ec;
     const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(place.address, ec), place.port);
     if (ec) return ec;
-    return Step(ioc, [&](auto done) { stream.async_connect(endpoint, done); });
+    return Step(runner, [&](auto done) { stream.async_connect(endpoint, done); });
 }
 
-beast::error_code SendPost(asio::io_context& ioc, beast::tcp_stream& stream, const HttpPlace& place,
+beast::error_code SendPost(const Runner& runner, beast::tcp_stream& stream, const HttpPlace& place,
                            const std::string& target, const std::string& body) {
-    beast::error_code ec = Connect(ioc, stream, place);
+    beast::error_code ec = Connect(runner, stream, place);
     if (ec) return ec;
     auto request = Request(place, {"POST", target, {{"Content-Type", "application/json"}}, body});
-    return Step(ioc, [&](auto done) { http::async_write(stream, request, done); });
+    return Step(runner, [&](auto done) { http::async_write(stream, request, done); });
 }
 
 // Writes the request and reads the whole answer into `answer`.
 template <typename Stream>
-beast::error_code Exchange(asio::io_context& ioc, Stream& stream, const HttpPlace& place,
+beast::error_code Exchange(const Runner& runner, Stream& stream, const HttpPlace& place,
                            const HttpCall& call, HttpAnswer& answer) {
     auto request = Request(place, call);
-    beast::error_code ec = Step(ioc, [&](auto done) { http::async_write(stream, request, done); });
+    beast::error_code ec =
+        Step(runner, [&](auto done) { http::async_write(stream, request, done); });
     if (ec) return ec;
     beast::flat_buffer buffer;
     http::response_parser<http::string_body> parser;
     parser.body_limit(kBodyLimit);
-    ec = Step(ioc, [&](auto done) { http::async_read(stream, buffer, parser, done); });
+    ec = Step(runner, [&](auto done) { http::async_read(stream, buffer, parser, done); });
     if (ec) return ec;
     answer.status = parser.get().result_int();
     for (const auto& field : parser.get()) {
@@ -161,6 +170,7 @@ HttpAnswer HttpClient::Send(const HttpPlace& place, const HttpCall& call,
                             std::chrono::milliseconds connectLimit) {
     Loop& loop = *m_loop;
     if (loop.stopped) return Failed(HttpFault::kStopped, "stopped");
+    const Runner runner{loop.ioc, loop.stopped};
     const auto began = std::chrono::steady_clock::now();
     beast::error_code ec;
     if (place.tls && !loop.tls) loop.tls = ClientTls(loop.authorities, ec);
@@ -168,10 +178,10 @@ HttpAnswer HttpClient::Send(const HttpPlace& place, const HttpCall& call,
     if (place.tls) loop.secure.emplace(loop.ioc, *loop.tls);
     beast::tcp_stream& lowest = place.tls ? beast::get_lowest_layer(*loop.secure) : loop.stream;
     lowest.expires_after(std::min(limit, connectLimit));
-    ec = Connect(loop.ioc, lowest, place);
+    ec = Connect(runner, lowest, place);
     if (!ec && place.tls) {
         loop.secure->set_verify_callback(asio::ssl::host_name_verification(place.address));
-        ec = Step(loop.ioc, [&](auto done) {
+        ec = Step(runner, [&](auto done) {
             loop.secure->async_handshake(asio::ssl::stream_base::client, done);
         });
     }
@@ -180,8 +190,8 @@ HttpAnswer HttpClient::Send(const HttpPlace& place, const HttpCall& call,
     lowest.expires_after(limit > spent ? limit - spent : std::chrono::milliseconds(0));
     HttpAnswer answer;
     if (!ec) {
-        ec = place.tls ? Exchange(loop.ioc, *loop.secure, place, call, answer)
-                       : Exchange(loop.ioc, loop.stream, place, call, answer);
+        ec = place.tls ? Exchange(runner, *loop.secure, place, call, answer)
+                       : Exchange(runner, loop.stream, place, call, answer);
     }
     lowest.close();
     if (ec) return FailedStep(ec, loop.stopped);
@@ -198,13 +208,14 @@ HttpAnswer HttpClient::PostStreaming(const HttpPlace& place, const std::string& 
                                      const std::function<void(std::string_view)>& piece) {
     Loop& loop = *m_loop;
     if (loop.stopped) return Failed(HttpFault::kStopped, "stopped");
+    const Runner runner{loop.ioc, loop.stopped};
     loop.stream.expires_after(limit);
-    beast::error_code ec = SendPost(loop.ioc, loop.stream, place, target, body);
+    beast::error_code ec = SendPost(runner, loop.stream, place, target, body);
     beast::flat_buffer buffer;
     http::response_parser<http::buffer_body> parser;
     parser.body_limit(boost::none);
     if (!ec) {
-        ec = Step(loop.ioc,
+        ec = Step(runner,
                   [&](auto done) { http::async_read_header(loop.stream, buffer, parser, done); });
     }
     HttpAnswer answer;
@@ -216,7 +227,7 @@ HttpAnswer HttpClient::PostStreaming(const HttpPlace& place, const std::string& 
     while (!ec && !parser.is_done()) {
         parser.get().body().data = chunk;
         parser.get().body().size = sizeof chunk;
-        ec = Step(loop.ioc,
+        ec = Step(runner,
                   [&](auto done) { http::async_read_some(loop.stream, buffer, parser, done); });
         if (ec == http::error::need_buffer) ec = {};
         const std::string_view got(chunk, sizeof chunk - parser.get().body().size);
