@@ -33,12 +33,6 @@ MonitorOptions MonitorOf(const GatewayOptions& options) {
     return monitor;
 }
 
-// A gateway alone owns every unit it holds.
-class Alone : public UnitOwners {
-  public:
-    UnitOwner OwnerOf(const std::string&) const override { return {}; }
-};
-
 }  // namespace
 
 Gateway::Gateway(const GatewayOptions& options)
@@ -59,9 +53,8 @@ Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMa
         m_claims = std::make_unique<cluster::UnitClaims>(*m_etcd, *options.cluster, m_units, clock,
                                                          [this] { SharedStateChanged(); });
         m_audit.SetSigner([this] { return m_claims->Signature(); });
-        m_api.SetMetricUnits([this](const std::string& unit) {
-            return m_claims->OwnerOf(unit).where == Ownership::kHere;
-        });
+        m_api.SetMetricUnits([this](const std::string& unit) { return DrivenHere(unit); });
+        JoinCluster(*options.cluster);
     }
     if (options.token) m_tokens.SetSingle(*options.token);
     std::vector<EmberProvider::UnitName> names;
@@ -85,11 +78,32 @@ Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMa
     m_api.SetRoster(m_roster);
 }
 
+void Gateway::JoinCluster(const cluster::ClusterSettings& settings) {
+    m_forwarder = std::make_unique<Forwarder>(settings.self.id, Forwarder::Limits{});
+    m_feed = std::make_unique<cluster::StateFeed>(
+        *m_etcd, settings.etcd, settings.prefix, std::chrono::seconds(2),
+        [this](const std::string& unit, const nlohmann::json& state) {
+            if (!DrivenHere(unit)) m_hub.Publish("unit", state.dump());
+        });
+    m_api.SetOwners(*m_claims, *m_forwarder);
+    m_api.SetOtherUnits(*m_feed);
+}
+
+bool Gateway::DrivenHere(const std::string& unit) const {
+    return !m_claims || m_claims->OwnerOf(unit).where == Ownership::kHere;
+}
+
 void Gateway::Changed(const UnitSnapshot& snapshot) {
-    m_hub.Publish("unit", UnitJson(snapshot).dump());
-    m_api.UnitChanged(snapshot);
+    // Ember+ shows each unit as this gateway's own link sees it: one driven elsewhere goes
+    // offline rather than stay as it was when it moved.
     const auto place = m_emberPlaces.find(snapshot.unit);
     if (m_ember && place != m_emberPlaces.end()) m_ember->Changed(place->second, snapshot);
+    // Over HTTP, another gateway's unit is told by the state its owner publishes.
+    if (!DrivenHere(snapshot.unit)) return;
+    const std::string state = UnitJson(snapshot).dump();
+    if (m_feed) m_feed->Changed(snapshot.unit, state);
+    m_hub.Publish("unit", state);
+    m_api.UnitChanged(snapshot);
 }
 
 RosterOutcome Gateway::ReloadUnits() {
@@ -99,12 +113,6 @@ RosterOutcome Gateway::ReloadUnits() {
 void Gateway::SharedStateChanged() {
     m_roster.Reload(CommandRecord{&m_audit, "etcd", "", "reload-units", {}, "", ""});
     m_api.Snapshots().Load(m_store);
-}
-
-const UnitOwners& Gateway::Owners() const {
-    static const Alone alone;
-    if (m_claims) return *m_claims;
-    return alone;
 }
 
 Gateway::~Gateway() { Stop(); }
@@ -219,6 +227,7 @@ void Gateway::BeginStop() {
 void Gateway::Stop() {
     BeginStop();
     m_units.Stop();
+    if (m_forwarder) m_forwarder->Close();
     if (m_emberServer) m_emberServer->Stop();
     m_server.Stop();
 }

@@ -11,7 +11,9 @@
 
 #include "clients/link_factory.h"
 #include "gateway/api/api.h"
+#include "gateway/api/forwarder.h"
 #include "gateway/cluster/etcd_client.h"
+#include "gateway/cluster/state_feed.h"
 #include "gateway/cluster/unit_claims.h"
 #include "gateway/emberplus/ember_provider.h"
 #include "gateway/net/event_hub.h"
@@ -105,8 +107,6 @@ class Gateway {
     bool ReloadTls(std::string& why);
     /// The served certificate's dates, over HTTPS, once started.
     std::optional<CertificateDates> Certificate() const;
-    /// Who owns each unit: this gateway, alone, or as etcd says when it shares the units.
-    const UnitOwners& Owners() const;
 
   private:
     static constexpr std::size_t kMostStreams = 256;
@@ -114,13 +114,19 @@ class Gateway {
     // The metrics beside the units': the Ember+ clients, the certificate's time left, the
     // gateway's version and start.
     std::string ExtraMetrics() const;
-    /// A unit's change, told on its monitor's thread: as an event, and to Ember+.
+    /// A unit's change, told on its monitor's thread: to Ember+, and, for a unit driven here, as
+    /// an event and to the other gateways.
     void Changed(const UnitSnapshot& snapshot);
     /// The units, snapshots or assignments in etcd have changed: they are read again.
     void SharedStateChanged();
     /// Whether a line may be sent to a unit now: always alone, while the lease is surely held
     /// in a cluster.
     bool MayWrite() const { return !m_claims || m_claims->MayWrite(); }
+    /// In a cluster: commands for the units others own are passed to them, the states of those
+    /// owned here are published, and every other unit is shown as its owner published it.
+    void JoinCluster(const cluster::ClusterSettings& settings);
+    /// Whether this gateway drives the unit: always, alone.
+    bool DrivenHere(const std::string& unit) const;
 
     const GatewayOptions m_options;
     EventHub m_hub{kMostStreams};
@@ -134,9 +140,13 @@ class Gateway {
     // Before the server: its loop's end may still close Ember+ sessions.
     std::unique_ptr<EmberProvider> m_ember;
     std::map<std::string, std::size_t> m_emberPlaces;  // each unit's place in its tree
+    // With other gateways; before the API and the server, which use it until they stop.
+    std::unique_ptr<Forwarder> m_forwarder;
     Api m_api{m_units, m_hub, m_jobs, m_tokens, m_audit};
     // After what it reads again; before the server, whose links it guards.
     std::unique_ptr<cluster::UnitClaims> m_claims;
+    // After the claims, which its thread asks who drives a unit; before the server.
+    std::unique_ptr<cluster::StateFeed> m_feed;
     HttpServer m_server{m_api, m_options.server};
     // After the server: its listener is closed while the loop still stands.
     std::unique_ptr<StreamServer> m_emberServer;

@@ -6,6 +6,7 @@
 #include "clients/level_names.h"
 #include "gateway/access/access.h"
 #include "gateway/api/command_reply.h"
+#include "gateway/api/forwarder.h"
 #include "gateway/api/prepared_command.h"
 #include "gateway/api/group_command.h"
 #include "gateway/api/meta_json.h"
@@ -265,20 +266,67 @@ void Api::Serve(HttpRequest request, Respond respond) {
     if (match.route->least && !caller) {
         return respond(ApiResponse(ErrorReply(401, "the token was revoked")));
     }
+    if (const std::string* unit = CommandedUnit(match);
+        unit && m_owners && ForwardableUnit(*unit) && PassedOn(*unit, request, respond)) {
+        return;
+    }
     const Identity who = caller.value_or(Identity{"", Role::kViewer});
     (this->*match.route->handler)(RouteCall{request, who, match.params, respond});
 }
 
-void Api::GetUnits(const RouteCall& call) {
+// A request another gateway passed on is answered here or refused, never passed on again, so
+// that two gateways that disagree on an owner cannot pass it to and fro.
+bool Api::PassedOn(const std::string& unit, HttpRequest& request, const Respond& respond) {
+    const UnitOwner owner = m_owners->OwnerOf(unit);
+    if (owner.where == Ownership::kHere) return false;
+    if (request.HasHeader(kForwardedBy)) {
+        respond(NotServedHere("the unit " + unit + " is not driven by this gateway"));
+    } else if (owner.where == Ownership::kNobody) {
+        respond(NotServedHere("no gateway drives the unit " + unit + " until one takes it over"));
+    } else {
+        m_forwarder->Pass(owner.owner, std::move(request), respond);
+    }
+    return true;
+}
+
+bool Api::DrivenHere(const std::string& unit) const {
+    return !m_owners || m_owners->OwnerOf(unit).where == Ownership::kHere;
+}
+
+json Api::AllUnits() const {
     json list = json::array();
-    for (const UnitSnapshot& snapshot : m_units.Snapshots()) list.push_back(UnitJson(snapshot));
-    call.respond(ApiResponse({200, {{"units", list}}}));
+    std::map<std::string, json> others =
+        m_others ? m_others->States() : std::map<std::string, json>{};
+    for (const UnitSnapshot& snapshot : m_units.Snapshots()) {
+        const auto published = others.find(snapshot.unit);
+        if (published == others.end()) {
+            list.push_back(UnitJson(snapshot));
+            continue;
+        }
+        list.push_back(DrivenHere(snapshot.unit) ? UnitJson(snapshot) : published->second);
+        others.erase(published);
+    }
+    for (auto& [unit, state] : others) {
+        if (!m_owners || !DrivenHere(unit)) list.push_back(std::move(state));
+    }
+    return list;
+}
+
+void Api::GetUnits(const RouteCall& call) {
+    call.respond(ApiResponse({200, {{"units", AllUnits()}}}));
 }
 
 void Api::GetUnit(const RouteCall& call) {
-    const std::shared_ptr<UnitMonitor> unit = m_units.Find(call.params[0]);
+    const std::string& name = call.params[0];
+    const std::shared_ptr<UnitMonitor> unit = m_units.Find(name);
+    if (unit && DrivenHere(unit->Name())) {
+        return call.respond(ApiResponse({200, UnitJson(unit->Snapshot())}));
+    }
+    if (std::optional<json> published = m_others ? m_others->StateOf(name) : std::nullopt) {
+        return call.respond(ApiResponse({200, std::move(*published)}));
+    }
     call.respond(ApiResponse(unit ? Reply{200, UnitJson(unit->Snapshot())}
-                                  : ErrorReply(404, "no such unit: " + call.params[0])));
+                                  : ErrorReply(404, "no such unit: " + name)));
 }
 
 void Api::GetJob(const RouteCall& call) {
@@ -547,9 +595,7 @@ void Api::GetEvents(const RouteCall& call) {
         return respond(ApiResponse(ErrorReply(503, "too many event streams are open; close one")));
     }
     // Queued behind any event that came since subscribing, so no older state follows a newer.
-    for (const UnitSnapshot& snapshot : m_units.Snapshots()) {
-        subscription->Push(EventHub::Format("unit", UnitJson(snapshot).dump()));
-    }
+    for (const json& unit : AllUnits()) subscription->Push(EventHub::Format("unit", unit.dump()));
     respond({200, "text/event-stream", "", {{"Cache-Control", "no-store"}}, subscription});
 }
 

@@ -12,6 +12,8 @@
 #include "gateway/metrics/command_counts.h"
 #include "gateway/net/event_hub.h"
 #include "gateway/fleet/firmware_jobs.h"
+#include "gateway/fleet/other_units.h"
+#include "gateway/fleet/unit_owners.h"
 #include "gateway/fleet/snapshot_book.h"
 #include "gateway/fleet/unit_drift.h"
 #include "gateway/net/http_message.h"
@@ -36,6 +38,8 @@ struct CommandCall;
 /// who may ask, as its route table (Routes) says. With tokens, a route that needs a role needs a
 /// token with it; without, only requests addressed to the gateway's loopback name are served,
 /// and only on a loopback address. Nothing here waits on a unit.
+class Forwarder;
+
 class Api : public HttpHandler {
   public:
     Api(Units& units, EventHub& hub, FirmwareJobs& jobs, const Tokens& tokens, AuditLog& audit)
@@ -68,6 +72,15 @@ class Api : public HttpHandler {
     void UnitChanged(const UnitSnapshot& state);
     /// What adds, removes and relabels units; without it, none can be.
     void SetRoster(UnitRoster& roster) { m_roster = &roster; }
+    /// With other gateways: who drives each unit, and what passes a command on to its owner. A
+    /// gateway alone has neither, and runs every command itself.
+    void SetOwners(const UnitOwners& owners, Forwarder& forwarder) {
+        m_owners = &owners;
+        m_forwarder = &forwarder;
+    }
+    /// The units other gateways drive, listed, read and streamed here as their owners publish
+    /// them.
+    void SetOtherUnits(const OtherUnits& others) { m_others = &others; }
 
     std::optional<HttpResponse> Admit(const HttpRequest& head, std::size_t& bodyLimit) override;
     void Serve(HttpRequest request, Respond respond) override;
@@ -76,6 +89,13 @@ class Api : public HttpHandler {
     static const std::vector<Route>& Routes();
 
   private:
+    /// Whether a command for `unit` is another gateway's to run: then it has been passed on, or
+    /// refused while no gateway may run it.
+    bool PassedOn(const std::string& unit, HttpRequest& request, const Respond& respond);
+    /// Whether `unit` is shown as its monitor here sees it rather than as its owner published it.
+    bool DrivenHere(const std::string& unit) const;
+    /// Every unit as GET /api/units lists it.
+    nlohmann::json AllUnits() const;
     void GetUnits(const RouteCall& call);
     void GetUnit(const RouteCall& call);
     void GetJob(const RouteCall& call);
@@ -149,6 +169,9 @@ class Api : public HttpHandler {
     SnapshotBook m_snapshots;
     DriftWatch m_drift;
     UnitRoster* m_roster = nullptr;
+    const UnitOwners* m_owners = nullptr;
+    Forwarder* m_forwarder = nullptr;
+    const OtherUnits* m_others = nullptr;
 };
 
 }  // namespace vantrel::gateway

@@ -2,6 +2,8 @@
 
 #include "gateway/api/api.h"
 
+#include <string_view>
+
 namespace vantrel::gateway {
 namespace {
 
@@ -109,6 +111,15 @@ RouteMatch FindRoute(const std::vector<Route>& table, const std::string& method,
     }
     match.allow.clear();
     return match;
+}
+
+const std::string* CommandedUnit(const RouteMatch& match) {
+    constexpr std::string_view kUnitRoutes = "/api/units/{unit}/";
+    if (!match.route || std::string_view(match.route->method) != "POST" ||
+        std::string_view(match.route->pattern).substr(0, kUnitRoutes.size()) != kUnitRoutes) {
+        return nullptr;
+    }
+    return &match.params.at(0);
 }
 
 }  // namespace vantrel::gateway

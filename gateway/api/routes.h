@@ -49,4 +49,8 @@ struct RouteMatch {
 RouteMatch FindRoute(const std::vector<Route>& table, const std::string& method,
                      const std::string& path);
 
+/// The unit a matched request commands: any POST under "/api/units/{unit}/" sends the unit
+/// lines, so only the unit's owner may run it. Null for every other route.
+const std::string* CommandedUnit(const RouteMatch& match);
+
 }  // namespace vantrel::gateway

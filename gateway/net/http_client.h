@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "gateway/net/http_message.h"
+
 namespace vantrel::gateway {
 
 /// Why an HTTP exchange got no whole answer.
@@ -22,31 +24,50 @@ enum class HttpFault : std::uint8_t {
 struct HttpAnswer {
     HttpFault fault = HttpFault::kNone;
     unsigned status = 0;
+    HttpHeaders headers;
     std::string body;
     std::string error;  // the system's text for the fault, for a person
 
     bool Ok() const { return fault == HttpFault::kNone; }
 };
 
-/// "http://127.0.0.1:2379" as an address and a port; none when it is not `http://` with a
-/// numeric address and a port. Names are not looked up, so that no exchange waits on a lookup
-/// it cannot bound.
+/// "http://127.0.0.1:2379" as an address and a port; none when it is not `http://` (or
+/// `https://`, which sets `tls`) with a numeric address and a port. Names are not looked up, so
+/// that no exchange waits on a lookup it cannot bound.
 struct HttpPlace {
     std::string address;
     std::uint16_t port = 0;
+    bool tls = false;
 };
+std::optional<HttpPlace> ParseUrl(const std::string& url);
+/// The same, for a service that takes `http://` only.
 std::optional<HttpPlace> ParseHttpUrl(const std::string& url);
 
-/// A POST of JSON over HTTP/1.1, one connection each, to a service of our own (etcd's JSON
-/// gateway). Its limits are the system clock's: they bound the kernel's waits on the socket.
+/// One request: the client adds Host, and Content-Length for a body.
+struct HttpCall {
+    std::string method = "POST";
+    std::string target;  // "/v3/kv/put?x=1", as sent
+    HttpHeaders headers;
+    std::string body;
+};
+
+/// Requests over HTTP/1.1, one connection each, to services of our own (etcd's JSON gateway,
+/// another gateway), one at a time. Its limits are the system clock's: they bound the kernel's
+/// waits on the socket.
 class HttpClient {
   public:
-    HttpClient();
+    /// Over https, the peer's certificate must name its address and chain to the system's
+    /// authorities or to those of `authorities` (a PEM file), when given.
+    explicit HttpClient(std::string authorities = "");
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
-    /// The whole answer within `limit`.
+    /// The whole answer within `limit`; the connection (and its TLS handshake) within
+    /// `connectLimit`, when that is shorter.
+    HttpAnswer Send(const HttpPlace& place, const HttpCall& call, std::chrono::milliseconds limit,
+                    std::chrono::milliseconds connectLimit = std::chrono::milliseconds::max());
+    /// A POST of JSON: the whole answer within `limit`.
     HttpAnswer Post(const HttpPlace& place, const std::string& target, const std::string& body,
                     std::chrono::milliseconds limit);
 

@@ -20,12 +20,14 @@ int HexDigit(char c) {
 
 }  // namespace
 
-std::string HttpRequest::Header(std::string_view name) const {
+std::string HeaderValue(const HttpHeaders& headers, std::string_view name) {
     for (const auto& [key, value] : headers) {
         if (SameName(key, name)) return value;
     }
     return {};
 }
+
+std::string HttpRequest::Header(std::string_view name) const { return HeaderValue(headers, name); }
 
 bool HttpRequest::HasHeader(std::string_view name) const {
     for (const auto& header : headers) {

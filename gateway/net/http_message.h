@@ -14,6 +14,8 @@ namespace vantrel::gateway {
 class Subscription;
 
 using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
+/// A header's value ("" when absent); names match whatever their case.
+std::string HeaderValue(const HttpHeaders& headers, std::string_view name);
 
 /// A request as the network core hands it over: no HTTP library's types cross this line.
 struct HttpRequest {

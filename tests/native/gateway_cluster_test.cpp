@@ -1,12 +1,14 @@
 // Three gateway processes sharing simulated units through a real etcd: each unit owned by
 // exactly the gateway rendezvous hashing gives it, taken over when its owner dies, handed to a
-// gateway that joins, and nothing driven while etcd is gone, until it is back.
+// gateway that joins, and nothing driven while etcd is gone, until it is back; any gateway
+// lists every unit and passes a command to the unit's owner.
 #include <gtest/gtest.h>
 
 #include <httplib.h>
 #include <signal.h>
 #include <sysexits.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -20,6 +22,8 @@
 #include "tests/support/gateway_process.h"
 #include "tests/support/running_gateway.h"
 #include "tests/support/simulated_unit.h"
+#include "unit/buttons.h"
+#include "unit/command_table.h"
 
 namespace vantrel {
 namespace {
@@ -95,6 +99,23 @@ class GatewayClusterTest : public ::testing::Test {
         const auto reply = Client(id).Post(("/api/units/" + unit + "/press/mute").c_str(), "{}",
                                            "application/json");
         return reply ? reply->status : 0;
+    }
+
+    /// Each unit's `field` as the gateway lists it; empty when it lists a unit twice.
+    std::map<std::string, json> Listed(const std::string& id, const std::string& field) {
+        std::map<std::string, json> listed;
+        const auto reply = Client(id).Get("/api/units");
+        if (!reply || reply->status != 200) return listed;
+        const json units = json::parse(reply->body)["units"];
+        for (const json& unit : units) {
+            if (!listed.emplace(unit["unit"], unit[field]).second) return {};
+        }
+        return listed;
+    }
+
+    json Audit(const std::string& id, const std::string& unit) {
+        const auto reply = Client(id).Get(("/api/audit?unit=" + unit).c_str());
+        return reply ? json::parse(reply->body)["entries"] : json();
     }
 
     /// Whether every unit is owned by the member rendezvous hashing gives it among `live`, and
@@ -224,6 +245,42 @@ TEST_F(GatewayClusterTest, WithEtcdGoneReadsGoOnCommandsAreRefusedAndItRecoversB
             return Press(gateway::cluster::RendezvousOwner(three, unit), unit) == 200;
         },
         kLimit));
+}
+
+TEST_F(GatewayClusterTest, AnyGatewayListsEveryUnitAndPassesACommandToItsOwnerToRunOnce) {
+    const std::vector<std::string> three{"g1", "g2", "g3"};
+    for (const std::string& id : three) Join(id);
+    ASSERT_TRUE(WaitUntil([&] { return SpreadOver(three); }, kLimit));
+    std::map<std::string, json> allUp;
+    for (const auto& sim : sims) allUp[sim->address] = "up";
+    for (const std::string& id : three) {
+        EXPECT_TRUE(WaitUntil([&] { return Listed(id, "link") == allUp; }, kLimit))
+            << id << ": " << json(Listed(id, "link")).dump();
+    }
+
+    testing::SimulatedUnit& sim = *sims.front();
+    const std::string owner = gateway::cluster::RendezvousOwner(three, sim.address);
+    const std::string front = owner == "g1" ? "g2" : "g1";
+    const auto pressed = Client(front).Post(
+        ("/api/units/" + sim.address + "/press/mix-down").c_str(), "{}", "application/json");
+    ASSERT_TRUE(pressed);
+    ASSERT_EQ(pressed->status, 200) << pressed->body;
+    EXPECT_EQ(json::parse(pressed->body)["confirmation"], "confirmed") << pressed->body;
+    EXPECT_EQ(sim.unit.State().mixDown, 1);
+    // The owner ran it: its begun and ended entries are in its audit log, not the front's.
+    const json ran = Audit(owner, sim.address);
+    EXPECT_EQ(ran.size(), 2u) << ran;
+    for (const json& entry : ran) EXPECT_EQ(entry["gateway"]["id"], owner) << entry;
+    EXPECT_EQ(Audit(front, sim.address), json::array());
+
+    // Its new state shows on every gateway, as its owner published it; the line came once.
+    for (const std::string& id : three) {
+        EXPECT_TRUE(WaitUntil([&] { return Listed(id, "mixDown")[sim.address] == 1; }, kLimit))
+            << id;
+    }
+    const std::vector<std::string> lines = sim.log.Lines("tcp");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), CommandFor(FindButton("mix-down")->code).text),
+              1);
 }
 
 // etcd not there yet at boot may pass: the service manager is told to start it again.

@@ -4,6 +4,7 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +35,14 @@ class TestCertificate {
         X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_ASC,
                                    reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
         X509_set_issuer_name(cert.get(), subject);
+        // A client that checks the address it dialled finds it among the names.
+        X509V3_CTX names;
+        X509V3_set_ctx_nodb(&names);
+        X509V3_set_ctx(&names, cert.get(), cert.get(), nullptr, nullptr, 0);
+        X509_EXTENSION* address =
+            X509V3_EXT_conf_nid(nullptr, &names, NID_subject_alt_name, "IP:127.0.0.1");
+        X509_add_ext(cert.get(), address, -1);
+        X509_EXTENSION_free(address);
         m_made = X509_sign(cert.get(), key.get(), EVP_sha256()) > 0 &&
                  Write(Key(),
                        [&](std::FILE* f) {
