@@ -134,7 +134,8 @@ HttpAnswer HttpClient::PostStreaming(const HttpPlace& place, const std::string& 
         loop.stream.expires_never();
     }
     char chunk[4096];
-    while (!ec && !parser.is_done()) {
+    // Stop's cancel may have run between two reads, with none to cancel: the flag ends it then.
+    while (!ec && !parser.is_done() && !loop.stopped) {
         parser.get().body().data = chunk;
         parser.get().body().size = sizeof chunk;
         ec = Step(loop.ioc,
@@ -149,7 +150,7 @@ HttpAnswer HttpClient::PostStreaming(const HttpPlace& place, const std::string& 
         }
     }
     loop.stream.close();
-    if (ec) return FailedStep(ec, loop.stopped);
+    if (ec || loop.stopped) return FailedStep(ec, loop.stopped);
     return answer;
 }
 
