@@ -122,12 +122,19 @@ void UnitClaims::KeepLease() {
         }
         lease = m_lease.get();
     }
-    // Before a new lease lets lines through again.
     for (const std::string& unit : lost) {
         if (const auto monitor = m_units.Find(unit)) monitor->Drop();
     }
     gone.reset();
     if (!lease) {
+        // A new lease lets every link's lines through again, so none may still be open: a link
+        // busy with a command when the old lease was lost would send on to a unit that another
+        // gateway may own by now.
+        const UnitList list = m_units.List();
+        const bool closed =
+            std::all_of(list.monitors.begin(), list.monitors.end(),
+                        [](const auto& monitor) { return monitor->Parked() || monitor->Ended(); });
+        if (!closed) return;  // tried again next time
         auto made = std::make_unique<Lease>(
             m_etcd, m_clock, Lease::Timing{m_settings.leaseTtl, MarginOf(m_settings.leaseTtl)});
         if (made->Start()) return;  // etcd not there yet: tried again next time

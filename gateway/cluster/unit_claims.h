@@ -35,7 +35,8 @@ struct ClusterSettings {
 /// the lease, before its monitor drives it. A unit that should move is let go once its queue
 /// has drained and its link is closed, and only then is its key deleted; a unit whose firmware
 /// update runs is kept. Once the lease may have expired, every unit is dropped at once, and
-/// MayWrite refuses each line still on its way.
+/// MayWrite refuses each line still on its way; a new lease is taken only once every link is
+/// closed.
 class UnitClaims : public UnitOwners {
   public:
     /// `etcd`, `units` and `clock` outlive it; `stateChanged` is told, on its thread, when the

@@ -11,17 +11,12 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-#include "gateway/cluster/etcd_client.h"
 #include "gateway/cluster/rendezvous.h"
-#include "tests/support/etcd_server.h"
-#include "tests/support/gateway_process.h"
-#include "tests/support/running_gateway.h"
-#include "tests/support/simulated_unit.h"
+#include "tests/support/gateway_cluster.h"
 #include "unit/buttons.h"
 #include "unit/command_table.h"
 
@@ -29,78 +24,11 @@ namespace vantrel {
 namespace {
 
 using nlohmann::json;
-using std::chrono::milliseconds;
 using std::chrono::seconds;
 using testing::WaitUntil;
 
-constexpr int kUnits = 9;
-constexpr seconds kTtl{2};
-constexpr seconds kLimit{15};
-const std::string kPrefix = "/vantrel/";
-
-class GatewayClusterTest : public ::testing::Test {
+class GatewayClusterTest : public testing::GatewayCluster {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(etcd.Running()) << etcd.Error();
-        std::string units;
-        for (int i = 1; i <= kUnits; ++i) {
-            sims.push_back(
-                std::make_unique<testing::SimulatedUnit>("127.0.61." + std::to_string(i)));
-            ASSERT_TRUE(sims.back()->Start());
-            units += sims.back()->address + "\n";
-        }
-        ASSERT_TRUE(client.Put(kPrefix + "units", units).Ok());
-    }
-
-    /// Starts the gateway named `id` on its own port.
-    void Join(const std::string& id) {
-        ports[id] = testing::FreeLoopbackPorts(1).front();
-        auto process = std::make_unique<testing::GatewayProcess>(std::vector<std::string>{
-            "--listen", "127.0.0.1:" + std::to_string(ports[id]), "--etcd",
-            "http://127.0.0.1:" + std::to_string(etcd.Place().port), "--etcd-lease-ttl",
-            std::to_string(kTtl.count()), "--poll", "1", "--gateway-id", id});
-        ASSERT_TRUE(process->Serving(kLimit)) << process->Errors();
-        gateways[id] = std::move(process);
-    }
-
-    /// Each unit's owner as its key in etcd names it.
-    std::map<std::string, std::string> Owners() {
-        std::map<std::string, std::string> owners;
-        const auto read = client.GetPrefix(kPrefix + "owners/");
-        if (!read.Ok()) return owners;
-        for (const auto& kv : read.Value().kvs) {
-            owners[kv.key.substr(kPrefix.size() + 7)] = json::parse(kv.value).value("id", "");
-        }
-        return owners;
-    }
-
-    httplib::Client Client(const std::string& id) {
-        httplib::Client http("127.0.0.1", ports.at(id));
-        http.set_read_timeout(seconds(10));
-        return http;
-    }
-
-    /// The figure `name` in the gateway's metrics; -1 when not there.
-    double Metric(const std::string& id, const std::string& name) {
-        const auto reply = Client(id).Get("/metrics");
-        if (!reply) return -1;
-        const auto at = reply->body.find("\n" + name + " ");
-        if (at == std::string::npos) return -1;
-        return std::stod(reply->body.substr(at + name.size() + 2));
-    }
-
-    std::string LinkOn(const std::string& id, const std::string& unit) {
-        const auto reply = Client(id).Get(("/api/units/" + unit).c_str());
-        if (!reply || reply->status != 200) return "";
-        return json::parse(reply->body).value("link", "");
-    }
-
-    int Press(const std::string& id, const std::string& unit) {
-        const auto reply = Client(id).Post(("/api/units/" + unit + "/press/mute").c_str(), "{}",
-                                           "application/json");
-        return reply ? reply->status : 0;
-    }
-
     /// Each unit's `field` as the gateway lists it; empty when it lists a unit twice.
     std::map<std::string, json> Listed(const std::string& id, const std::string& field) {
         std::map<std::string, json> listed;
@@ -117,26 +45,6 @@ class GatewayClusterTest : public ::testing::Test {
         const auto reply = Client(id).Get(("/api/audit?unit=" + unit).c_str());
         return reply ? json::parse(reply->body)["entries"] : json();
     }
-
-    /// Whether every unit is owned by the member rendezvous hashing gives it among `live`, and
-    /// is up there.
-    bool SpreadOver(const std::vector<std::string>& live) {
-        const auto owners = Owners();
-        if (owners.size() != kUnits) return false;
-        for (const auto& sim : sims) {
-            const std::string owner = gateway::cluster::RendezvousOwner(live, sim->address);
-            const auto found = owners.find(sim->address);
-            if (found == owners.end() || found->second != owner) return false;
-            if (LinkOn(owner, sim->address) != "up") return false;
-        }
-        return true;
-    }
-
-    testing::EtcdServer etcd;
-    gateway::cluster::EtcdClient client{{etcd.Place()}, milliseconds(2000)};
-    std::vector<std::unique_ptr<testing::SimulatedUnit>> sims;
-    std::map<std::string, int> ports;
-    std::map<std::string, std::unique_ptr<testing::GatewayProcess>> gateways;
 };
 
 TEST_F(GatewayClusterTest, EachUnitIsOwnedOnceAndAKilledOwnersUnitsAreTakenOver) {
@@ -288,7 +196,7 @@ TEST(GatewayClusterStartTest, AGatewayWhoseEtcdDoesNotAnswerExitsToBeStartedAgai
     const std::vector<int> ports = testing::FreeLoopbackPorts(2);
     testing::GatewayProcess gateway({"--listen", "127.0.0.1:" + std::to_string(ports[0]), "--etcd",
                                      "http://127.0.0.1:" + std::to_string(ports[1])});
-    EXPECT_EQ(gateway.Exit(kLimit), EX_TEMPFAIL);
+    EXPECT_EQ(gateway.Exit(testing::GatewayCluster::kLimit), EX_TEMPFAIL);
     EXPECT_NE(gateway.Errors().find("etcd"), std::string::npos) << gateway.Errors();
 }
 

@@ -118,5 +118,43 @@ TEST_F(UnitClaimsTest, AMembersShareIsLetGoOnceClosedButNotDuringAFirmwareUpdate
     EXPECT_TRUE(units.Find(updating)->Parked());
 }
 
+// The guard lets lines through while any lease is held: a link still busy with a command when
+// the lease was lost would send on under the next one, to a unit another gateway owns by then.
+TEST_F(UnitClaimsTest, ALostLeaseIsReplacedOnlyOnceEveryLinkIsClosed) {
+    ASSERT_TRUE(WaitUntil([&] { return OwnerOf("u1") == "a" && Up("u1"); }, kLimit));
+    std::promise<void> finish;
+    std::shared_future<void> finished = finish.get_future().share();
+    // Ends the command however the test ends, so that the units can stop.
+    std::unique_ptr<std::promise<void>, void (*)(std::promise<void>*)> ending(
+        &finish, [](std::promise<void>* promise) { promise->set_value(); });
+    std::promise<void> begun;
+    ASSERT_EQ(units.Find("u1")->Submit({[&, finished](UnitLink&) {
+                                            begun.set_value();
+                                            finished.wait();
+                                            return false;
+                                        },
+                                        [](CommandEnd) {}, nullptr, false}),
+              Queued::kYes);
+    begun.get_future().wait();
+
+    const std::string lease = claims.Signature()["lease"];
+    ASSERT_FALSE(client.Revoke(static_cast<LeaseId>(std::stoull(lease, nullptr, 16))));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const std::string& unit : names) {
+                if (unit != "u1" && !units.Find(unit)->Parked()) return false;
+            }
+            return !claims.MayWrite();
+        },
+        kLimit));
+    EXPECT_FALSE(WaitUntil([&] { return claims.MayWrite(); }, seconds(1)));
+    EXPECT_FALSE(units.Find("u1")->Parked());
+
+    ending.reset();  // the command ends
+    ASSERT_TRUE(WaitUntil([&] { return claims.MayWrite(); }, kLimit));
+    ASSERT_TRUE(WaitUntil([&] { return OwnerOf("u1") == "a" && Up("u1"); }, kLimit));
+    EXPECT_NE(claims.Signature()["lease"], lease);
+}
+
 }  // namespace
 }  // namespace vantrel::gateway::cluster

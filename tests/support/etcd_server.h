@@ -41,6 +41,17 @@ inline std::vector<int> FreeLoopbackPorts(int count) {
     return ports;
 }
 
+/// Where the program `name` is on PATH; empty when it is not there.
+inline std::string ProgramOnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::stringstream folders(path ? path : "/usr/bin");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const std::string candidate = folder + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
+}
+
 /// A one-member etcd (Debian's etcd-server) on free ports of 127.0.0.1, its data in a
 /// temporary folder, killed and its folder removed when this goes. Started at once; Stop and
 /// Start again play etcd going down and coming back with its data.
@@ -62,7 +73,7 @@ class EtcdServer {
     /// Starts etcd and waits until it answers; false, with the reason in Error(), if it does not.
     bool Start() {
         m_error = m_folder.empty() ? "no temporary folder could be made for etcd's data" : "";
-        const std::string program = Program();
+        const std::string program = ProgramOnPath("etcd");
         if (!m_error.empty()) return false;
         if (program.empty()) {
             m_error =
@@ -130,16 +141,6 @@ class EtcdServer {
     }
 
   private:
-    static std::string Program() {
-        const char* path = std::getenv("PATH");
-        std::stringstream folders(path ? path : "/usr/bin");
-        for (std::string folder; std::getline(folders, folder, ':');) {
-            const std::string candidate = folder + "/etcd";
-            if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        }
-        return {};
-    }
-
     const std::vector<int> m_ports;  // the client's, the peers'
     std::string m_folder;
     std::string m_error;
