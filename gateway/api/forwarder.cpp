@@ -107,6 +107,13 @@ HttpResponse Forwarder::Exchange(HttpClient& client, const Pending& pending) con
     if (!place) return NotServedHere("the unit's gateway " + owner.id + " has no usable address");
     const HttpAnswer answer = client.Send(*place, ForwardedCall(pending.request, m_self),
                                           m_limits.answer, m_limits.connect);
+    // Once the command has gone out, the owner may have run it: asking for it again could run
+    // it twice (a second press undoes a first), so the client is told to read the unit first.
+    if (!answer.Ok() && answer.sent) {
+        return ApiResponse(ErrorReply(
+            504, "the unit's gateway " + owner.id + " took the command but did not answer (" +
+                     answer.error + "): read the unit's state before sending it again"));
+    }
     if (!answer.Ok()) {
         return NotServedHere("the unit's gateway " + owner.id + " did not answer: " + answer.error);
     }

@@ -189,12 +189,17 @@ HttpAnswer HttpClient::Send(const HttpPlace& place, const HttpCall& call,
         std::chrono::steady_clock::now() - began);
     lowest.expires_after(limit > spent ? limit - spent : std::chrono::milliseconds(0));
     HttpAnswer answer;
-    if (!ec) {
+    const bool connected = !ec;
+    if (connected) {
         ec = place.tls ? Exchange(runner, *loop.secure, place, call, answer)
                        : Exchange(runner, loop.stream, place, call, answer);
     }
     lowest.close();
-    if (ec) return FailedStep(ec, loop.stopped);
+    if (ec) {
+        HttpAnswer failed = FailedStep(ec, loop.stopped);
+        failed.sent = connected;
+        return failed;
+    }
     return answer;
 }
 

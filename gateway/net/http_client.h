@@ -27,6 +27,9 @@ struct HttpAnswer {
     HttpHeaders headers;
     std::string body;
     std::string error;  // the system's text for the fault, for a person
+    /// Whether the request went out, whole or in part: a fault after that leaves unknown
+    /// whether the server acted on it.
+    bool sent = false;
 
     bool Ok() const { return fault == HttpFault::kNone; }
 };
