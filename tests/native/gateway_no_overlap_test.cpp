@@ -92,15 +92,13 @@ class GatewayNoOverlapTest : public testing::GatewayCluster {
         return units;
     }
 
-    /// The units but `lost`.
-    std::vector<std::string> Kept(const std::vector<std::string>& lost) const {
-        std::vector<std::string> kept;
+    /// Every unit but `lost` heard only its owner among the three from `since` until now.
+    void ExpectKeptHeardOnlyTheirOwners(const std::vector<std::string>& lost, std::int64_t since) {
+        const std::int64_t now = NowMicros();
         for (const auto& sim : sims) {
-            if (std::find(lost.begin(), lost.end(), sim->address) == lost.end()) {
-                kept.push_back(sim->address);
-            }
+            if (std::find(lost.begin(), lost.end(), sim->address) != lost.end()) continue;
+            ExpectOnlyFrom(RendezvousOwner(kThree, sim->address), sim->address, since, now);
         }
-        return kept;
     }
 
     /// Whether every one of `units` is owned by the gateway rendezvous hashing gives it among
@@ -191,10 +189,7 @@ TEST_F(GatewayNoOverlapTest, AnOwnerPausedPastItsLeaseSendsNothingToTheUnitsTake
         ASSERT_TRUE(AwaitHandBack(lost, survivorsUntil)) << json(Owners()).dump();
     }
 
-    const std::int64_t end = NowMicros();
-    for (const std::string& unit : Kept(lost)) {
-        ExpectOnlyFrom(RendezvousOwner(kThree, unit), unit, settledAt, end);
-    }
+    ExpectKeptHeardOnlyTheirOwners(lost, settledAt);
     for (const std::string& unit : lost) {
         // Taken back at the end: g2's lines may follow a survivor's at once then.
         ASSERT_TRUE(survivorsUntil.count(unit)) << unit;
@@ -233,10 +228,7 @@ TEST_F(GatewayNoOverlapTest, AnOwnerCutOffFromEtcdStopsBeforeItsLeaseCanHaveExpi
     std::map<std::string, std::int64_t> survivorsUntil;
     ASSERT_TRUE(AwaitHandBack(lost, survivorsUntil)) << json(Owners()).dump();
 
-    const std::int64_t end = NowMicros();
-    for (const std::string& unit : Kept(lost)) {
-        ExpectOnlyFrom(RendezvousOwner(kThree, unit), unit, settledAt, end);
-    }
+    ExpectKeptHeardOnlyTheirOwners(lost, settledAt);
     for (const std::string& unit : lost) {
         // g2 quiet a window before its survivor's first line, and until it had claimed the
         // unit again once its way to etcd was back.
