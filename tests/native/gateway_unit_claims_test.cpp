@@ -62,6 +62,21 @@ class UnitClaimsTest : public ::testing::Test {
                       units,
                       WaitableClock::System(),
                       nullptr};
+    /// Starts a command on `unit` that holds its link until `release` is ready (marked a
+    /// firmware update when `firmware`), once it has begun.
+    void Hold(const std::string& unit, std::shared_future<void> release, bool firmware) {
+        // Shared: the command may still be inside set_value as this returns.
+        auto begun = std::make_shared<std::promise<void>>();
+        ASSERT_EQ(units.Find(unit)->Submit({[begun, release](UnitLink&) {
+                                                begun->set_value();
+                                                release.wait();
+                                                return false;
+                                            },
+                                            [](CommandEnd) {}, nullptr, firmware}),
+                  Queued::kYes);
+        begun->get_future().wait();
+    }
+
     std::vector<std::string> names;
 };
 
@@ -85,15 +100,7 @@ TEST_F(UnitClaimsTest, AMembersShareIsLetGoOnceClosedButNotDuringAFirmwareUpdate
     const std::string updating = moving.front();
     std::promise<void> updated;
     std::shared_future<void> ended = updated.get_future().share();
-    std::promise<void> begun;
-    ASSERT_EQ(units.Find(updating)->Submit({[&, ended](UnitLink&) {
-                                                begun.set_value();
-                                                ended.wait();
-                                                return false;
-                                            },
-                                            [](CommandEnd) {}, nullptr, true}),
-              Queued::kYes);
-    begun.get_future().wait();
+    ASSERT_NO_FATAL_FAILURE(Hold(updating, ended, true));
 
     ASSERT_TRUE(client.Put(kPrefix + "members/b", R"({"id":"b","url":"http://127.0.0.1:2"})").Ok());
     ASSERT_TRUE(WaitUntil(
@@ -127,15 +134,7 @@ TEST_F(UnitClaimsTest, ALostLeaseIsReplacedOnlyOnceEveryLinkIsClosed) {
     // Ends the command however the test ends, so that the units can stop.
     std::unique_ptr<std::promise<void>, void (*)(std::promise<void>*)> ending(
         &finish, [](std::promise<void>* promise) { promise->set_value(); });
-    std::promise<void> begun;
-    ASSERT_EQ(units.Find("u1")->Submit({[&, finished](UnitLink&) {
-                                            begun.set_value();
-                                            finished.wait();
-                                            return false;
-                                        },
-                                        [](CommandEnd) {}, nullptr, false}),
-              Queued::kYes);
-    begun.get_future().wait();
+    ASSERT_NO_FATAL_FAILURE(Hold("u1", finished, false));
 
     const std::string lease = claims.Signature()["lease"];
     ASSERT_FALSE(client.Revoke(static_cast<LeaseId>(std::stoull(lease, nullptr, 16))));
