@@ -374,7 +374,7 @@ def main():
     suite = unittest.TestSuite(unittest.defaultTestLoader.loadTestsFromTestCase(case)
                                for case in (GatewayPage, RackView, RackActions))
     result = unittest.TextTestRunner(verbosity=2, resultclass=CountingResult).run(suite)
-    print(result.summary())
+    print("\n".join(result.failure_lines() + [result.summary()]))
     return 0 if result.counts()[1] == 0 else 1
 
 

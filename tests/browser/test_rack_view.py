@@ -1,7 +1,8 @@
 """The page's rack view in headless Chromium: a thousand simulated units changing once a second.
 
 Run by test_gateway_page.py's main, inside tests/browser/run's namespace that has only lo. The
-figures (first full view, an update's main-thread time) are printed in the log.
+figures (first full view, an update's main-thread time) are printed in the log; the test holds
+the page to what it shows, and bench/rack_view measures how fast, beside a small rack's.
 """
 
 import json
@@ -25,13 +26,6 @@ BLOCK = 160  # the units on 127.0.160.1 upwards, 250 an octet
 LIVE = ["127.0.%d.%d" % (BLOCK + i // 250, 1 + i % 250) for i in range(COUNT)]
 SILENT = ["127.0.169.1", "127.0.169.2"]  # nothing answers there
 UNITS = LIVE[:500] + SILENT + LIVE[500:]
-# The targets, printed beside the figures. The test runs beside other layers on a shared
-# machine, so it holds the page only to several times them: that catches a render that grows
-# with the square of the rows, not a machine that is busy for a moment.
-FIRST_VIEW_MS = 1000
-UPDATE_MS = 2.0
-SLACK = 5
-
 # Every frame until the rack holds every unit's row: the time of that frame from the start of
 # the page's navigation, in the browser's own timeline.
 FIRST_VIEW_PROBE = """
@@ -42,7 +36,7 @@ requestAnimationFrame(function frame() {
   } else {
     requestAnimationFrame(frame);
   }
-});""" % len(UNITS)
+});"""
 
 # Each rack update timed with marks, its style and layout done at once so that they count, and
 # every DOM change it made checked to lie in its own unit's row.
@@ -142,7 +136,7 @@ class RackView(RackPage):
             cls.driver = start_browser(tempfile.mkdtemp(dir=WORK, prefix="rack-profile-"))
             cls.closers.append(cls.driver.quit)
             cls.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
-                                       {"source": FIRST_VIEW_PROBE})
+                                       {"source": FIRST_VIEW_PROBE % len(UNITS)})
             cls.driver.execute_cdp_cmd("Performance.enable", {})
             cls.driver.get(cls.gateway.base)
         except BaseException:
@@ -177,12 +171,10 @@ class RackView(RackPage):
 
     # ---- cases ----
 
-    def test_1_first_full_view_within_a_second(self):
+    def test_1_first_full_view_worst_first(self):
         shown = self.until("every unit's row", lambda: self.driver.execute_script(
             "return window.rackFirstView"))
-        print("\n  rack: %d rows shown %.0f ms after the page was asked for (target %d ms)"
-              % (len(UNITS), shown, FIRST_VIEW_MS))
-        self.assertLess(shown, SLACK * FIRST_VIEW_MS)
+        print("\n  rack: %d rows shown %.0f ms after the page was asked for" % (len(UNITS), shown))
         self.assertEqual("true", self.driver.find_element(By.ID, "view-rack").get_attribute(
             "aria-pressed"))
         self.assertFalse(self.driver.find_element(By.ID, "units").is_displayed())
@@ -193,7 +185,7 @@ class RackView(RackPage):
         self.assertEqual(set(SILENT), {unit for unit, _, _ in rows[:len(SILENT)]})
         self.assertEqual(LIVE, [unit for unit, _, _ in rows[len(SILENT):]])
 
-    def test_2_an_update_costs_under_2_ms(self):
+    def test_2_each_update_changes_its_own_row(self):
         before = {unit: volume for unit, _, volume in self.rows()}
         self.driver.execute_script(UPDATE_PROBE)
         busy, began = self.main_thread_ms(), time.monotonic()
@@ -204,16 +196,12 @@ class RackView(RackPage):
         times = self.driver.execute_script("return window.rackTimes")
         stray = self.driver.execute_script("window.rackUnprobe(); return window.rackStray")
         print("  rack: %d updates in %.1f s; each, with its style and layout: median %.3f ms, "
-              "p95 %.3f ms, p99 %.3f ms, max %.3f ms; the page's main thread in all %.3f ms an "
-              "update (target %.1f ms)" % (len(times), took, percentile(times, 0.5),
-                                           percentile(times, 0.95), percentile(times, 0.99),
-                                           max(times), busy / len(times), UPDATE_MS))
-        self.assertLess(took, 6, "the page did not keep up with the units")
+              "p95 %.3f ms; the page's main thread in all %.3f ms an update"
+              % (len(times), took, percentile(times, 0.5), percentile(times, 0.95),
+                 busy / len(times)))
         self.assertEqual([], stray, "updates that changed other units' rows")
         moved = [unit for unit, _, volume in self.rows() if volume != before[unit]]
         self.assertGreater(len(moved), COUNT * 9 // 10, "rows that did not follow their units")
-        self.assertLess(percentile(times, 0.95), SLACK * UPDATE_MS)
-        self.assertLess(busy / len(times), SLACK * UPDATE_MS)
 
     def test_3_filter_by_text_and_label(self):
         self.filter("127.0.160.2")

@@ -95,7 +95,7 @@ def run_group(name):
     passed, failed, _ = result.counts()
     with open(os.path.join(harness.WORK, RESULT), "w") as f:
         json.dump({"passed": passed, "failed": failed, "start_faults": result.start_faults}, f)
-    print(result.summary("e2e: "))
+    print("\n".join(result.failure_lines("e2e: ") + [result.summary("e2e: ")]))
     return 0 if failed == 0 else 1
 
 

@@ -33,6 +33,10 @@ class RunnerTest(unittest.TestCase):
                            succeeds=unittest.expectedFailure(lambda case: None))
         self.assertEqual(result.summary("e2e: "),
                          "e2e: 1 passed, 4 failed (1 skipped without a skip mark)")
+        named = result.failure_lines("e2e: ")
+        self.assertEqual(2, len(named))
+        self.assertRegex(named[0], r"^e2e: failed: .*fails: AssertionError: wrong$")
+        self.assertRegex(named[1], r"^e2e: failed: .*errs: ZeroDivisionError: division by zero$")
 
         class BrokenSetUp(unittest.TestCase):
             @classmethod

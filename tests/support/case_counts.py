@@ -38,6 +38,12 @@ class CountingResult(unittest.TextTestResult):
             why.append("no case ran")
         return self.passed, failed, why
 
+    def failure_lines(self, prefix=""):
+        """A line for each case that failed or erred, with its message's last line: the end of
+        a long log, which is all a CI page may show, then still names what to look at."""
+        return ["%sfailed: %s: %s" % (prefix, test.id(), trace.strip().splitlines()[-1][:200])
+                for test, trace in self.failures + self.errors]
+
     def summary(self, prefix=""):
         passed, failed, why = self.counts()
         return "%s%d passed, %d failed%s" % (prefix, passed, failed,
