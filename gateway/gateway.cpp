@@ -82,6 +82,7 @@ void Gateway::JoinCluster(const cluster::ClusterSettings& settings) {
     m_forwarder = std::make_unique<Forwarder>(settings.self.id, Forwarder::Limits{});
     m_feed = std::make_unique<cluster::StateFeed>(
         *m_etcd, settings.etcd, settings.prefix, std::chrono::seconds(2),
+        [this](const std::string& unit) { return m_claims->ClaimOn(unit); },
         [this](const std::string& unit, const nlohmann::json& state) {
             if (!DrivenHere(unit)) m_hub.Publish("unit", state.dump());
         });

@@ -293,21 +293,16 @@ bool Api::DrivenHere(const std::string& unit) const {
     return !m_owners || m_owners->OwnerOf(unit).where == Ownership::kHere;
 }
 
+// The facility's units, which every gateway of a cluster holds alike; a state published for a
+// unit taken out of them since is not listed.
 json Api::AllUnits() const {
     json list = json::array();
-    std::map<std::string, json> others =
+    const std::map<std::string, json> others =
         m_others ? m_others->States() : std::map<std::string, json>{};
     for (const UnitSnapshot& snapshot : m_units.Snapshots()) {
         const auto published = others.find(snapshot.unit);
-        if (published == others.end()) {
-            list.push_back(UnitJson(snapshot));
-            continue;
-        }
-        list.push_back(DrivenHere(snapshot.unit) ? UnitJson(snapshot) : published->second);
-        others.erase(published);
-    }
-    for (auto& [unit, state] : others) {
-        if (!m_owners || !DrivenHere(unit)) list.push_back(std::move(state));
+        const bool shownByOwner = published != others.end() && !DrivenHere(snapshot.unit);
+        list.push_back(shownByOwner ? published->second : UnitJson(snapshot));
     }
     return list;
 }
@@ -319,14 +314,13 @@ void Api::GetUnits(const RouteCall& call) {
 void Api::GetUnit(const RouteCall& call) {
     const std::string& name = call.params[0];
     const std::shared_ptr<UnitMonitor> unit = m_units.Find(name);
-    if (unit && DrivenHere(unit->Name())) {
-        return call.respond(ApiResponse({200, UnitJson(unit->Snapshot())}));
+    if (!unit) return call.respond(ApiResponse(ErrorReply(404, "no such unit: " + name)));
+    if (!DrivenHere(unit->Name()) && m_others) {
+        if (std::optional<json> published = m_others->StateOf(name)) {
+            return call.respond(ApiResponse({200, std::move(*published)}));
+        }
     }
-    if (std::optional<json> published = m_others ? m_others->StateOf(name) : std::nullopt) {
-        return call.respond(ApiResponse({200, std::move(*published)}));
-    }
-    call.respond(ApiResponse(unit ? Reply{200, UnitJson(unit->Snapshot())}
-                                  : ErrorReply(404, "no such unit: " + name)));
+    call.respond(ApiResponse({200, UnitJson(unit->Snapshot())}));
 }
 
 void Api::GetJob(const RouteCall& call) {

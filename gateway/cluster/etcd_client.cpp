@@ -49,7 +49,7 @@ json PutRequest(const std::string& key, const std::string& value, LeaseId lease)
 }
 
 json Compare(const std::string& key, const Condition& condition) {
-    json compare{{"key", Base64(key)}, {"result", "EQUAL"}};
+    json compare{{"key", Base64(condition.key.empty() ? key : condition.key)}, {"result", "EQUAL"}};
     switch (condition.kind) {
         case Condition::Kind::kAbsent:
             compare["target"] = "CREATE";
@@ -161,8 +161,8 @@ EtcdResult<std::int64_t> EtcdClient::Delete(const std::string& key) {
     return *deleted;
 }
 
-EtcdResult<bool> EtcdClient::PutIf(const std::string& key, const Condition& condition,
-                                   const std::string& value, LeaseId lease) {
+EtcdResult<std::int64_t> EtcdClient::PutIf(const std::string& key, const Condition& condition,
+                                           const std::string& value, LeaseId lease) {
     const json request{
         {"compare", json::array({Compare(key, condition)})},
         {"success", json::array({{{"request_put", PutRequest(key, value, lease)}}})}};
@@ -170,10 +170,9 @@ EtcdResult<bool> EtcdClient::PutIf(const std::string& key, const Condition& cond
     if (!answer.Ok()) return answer.GetError();
     // The gateway leaves out a field that holds its default: no "succeeded" is false.
     const json succeeded = answer.Value().value("succeeded", json(false));
-    if (!succeeded.is_boolean() || !Revision(answer.Value())) {
-        return BadReply("to a transaction is malformed");
-    }
-    return succeeded.get<bool>();
+    const auto revision = Revision(answer.Value());
+    if (!succeeded.is_boolean() || !revision) return BadReply("to a transaction is malformed");
+    return succeeded.get<bool>() ? *revision : 0;
 }
 
 EtcdResult<GrantedLease> EtcdClient::Grant(std::chrono::seconds ttl) {

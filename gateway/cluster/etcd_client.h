@@ -51,17 +51,21 @@ struct GrantedLease {
     std::chrono::seconds ttl{0};  // as etcd granted it
 };
 
-/// What a transaction's put needs of its key.
+/// What a transaction's put needs of its key, or of another key when `key` names one.
 struct Condition {
     enum class Kind : std::uint8_t { kAbsent, kModRevision, kValue } kind;
     std::int64_t modRevision = 0;
     std::string value;
+    std::string key;  // empty: the put's own key
 
-    static Condition Absent() { return {Kind::kAbsent, 0, {}}; }
+    static Condition Absent() { return {Kind::kAbsent, 0, {}, {}}; }
     static Condition ModRevision(std::int64_t revision) {
-        return {Kind::kModRevision, revision, {}};
+        return {Kind::kModRevision, revision, {}, {}};
     }
-    static Condition Value(std::string value) { return {Kind::kValue, 0, std::move(value)}; }
+    static Condition Value(std::string value) { return {Kind::kValue, 0, std::move(value), {}}; }
+    static Condition ValueOf(std::string key, std::string value) {
+        return {Kind::kValue, 0, std::move(value), std::move(key)};
+    }
 };
 
 /// What a lease holder asks of etcd; the lease keeper is tested on a fake of it.
@@ -91,9 +95,9 @@ class EtcdClient : public LeaseService {
     /// How many keys were deleted.
     EtcdResult<std::int64_t> Delete(const std::string& key);
     /// Puts `value` under `key` (with `lease`, if any) only if `condition` holds, in one
-    /// transaction: true when it did, false when the condition did not hold.
-    EtcdResult<bool> PutIf(const std::string& key, const Condition& condition,
-                           const std::string& value, LeaseId lease = 0);
+    /// transaction: the store's revision after the put, or 0 when the condition did not hold.
+    EtcdResult<std::int64_t> PutIf(const std::string& key, const Condition& condition,
+                                   const std::string& value, LeaseId lease = 0);
 
     EtcdResult<GrantedLease> Grant(std::chrono::seconds ttl) override;
     EtcdResult<std::chrono::seconds> KeepAlive(LeaseId lease) override;

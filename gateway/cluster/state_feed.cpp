@@ -9,11 +9,12 @@ constexpr std::chrono::seconds kRetry{1};
 }  // namespace
 
 StateFeed::StateFeed(EtcdClient& etcd, std::vector<HttpPlace> members, const std::string& prefix,
-                     std::chrono::milliseconds limit, Told told)
+                     std::chrono::milliseconds limit, Claim claim, Told told)
     : m_etcd(etcd),
       m_members(std::move(members)),
       m_prefix(prefix + "state/"),
       m_limit(limit),
+      m_claim(std::move(claim)),
       m_told(std::move(told)),
       m_thread([this] { Run(); }) {}
 
@@ -149,13 +150,16 @@ bool StateFeed::PutPending(std::unique_lock<std::mutex>& lock) {
         const auto known = m_known.find(unit);
         if (known != m_known.end() && known->second.text == text) continue;
         lock.unlock();
-        const EtcdResult<std::int64_t> put = m_etcd.Put(m_prefix + unit, text);
+        const std::optional<Condition> claim = m_claim(unit);
+        const EtcdResult<std::int64_t> put = claim ? m_etcd.PutIf(m_prefix + unit, *claim, text)
+                                                   : EtcdResult<std::int64_t>(std::int64_t{0});
         lock.lock();
         if (!put.Ok()) {
             m_pending.emplace(unit, std::move(text));  // unless a newer one came meanwhile
             return false;
         }
-        Learn(unit, text, put.Value());
+        // Not put (0) when the unit is another gateway's now: its state is the new owner's.
+        if (put.Value() != 0) Learn(unit, text, put.Value());
     }
     return true;
 }

@@ -28,16 +28,21 @@ class StateFeed : public OtherUnits {
   public:
     /// A unit's state that changed in etcd, on the feed's threads.
     using Told = std::function<void(const std::string& unit, const nlohmann::json& state)>;
+    /// What etcd must hold for this gateway's state of `unit` to be put: its claim on the unit.
+    /// None once the unit is no longer this gateway's.
+    using Claim = std::function<std::optional<Condition>(const std::string& unit)>;
 
     /// `etcd` (whose `members` are watched in turn) outlives the feed; `limit` bounds the
     /// watch's connection.
     StateFeed(EtcdClient& etcd, std::vector<HttpPlace> members, const std::string& prefix,
-              std::chrono::milliseconds limit, Told told);
+              std::chrono::milliseconds limit, Claim claim, Told told);
     ~StateFeed();
     StateFeed(const StateFeed&) = delete;
     StateFeed& operator=(const StateFeed&) = delete;
 
-    /// The state of a unit this gateway drives, as JSON text.
+    /// The state of a unit this gateway drives, as JSON text. It is put only while etcd holds
+    /// this gateway's claim on the unit, so a state still on its way when the unit moved never
+    /// lands after the new owner's.
     void Changed(const std::string& unit, std::string state);
 
     std::map<std::string, nlohmann::json> States() const override;
@@ -63,6 +68,7 @@ class StateFeed : public OtherUnits {
     const std::vector<HttpPlace> m_members;
     const std::string m_prefix;  // "PREFIX state/"
     const std::chrono::milliseconds m_limit;
+    const Claim m_claim;
     const Told m_told;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -171,6 +171,12 @@ std::string UnitClaims::OwnerValue(LeaseId lease) const {
         .dump();
 }
 
+std::optional<Condition> UnitClaims::ClaimOn(const std::string& unit) const {
+    const LeaseId lease = HeldLease();
+    if (lease == 0 || !Claimed(unit)) return std::nullopt;
+    return Condition::ValueOf(m_settings.prefix + "owners/" + unit, OwnerValue(lease));
+}
+
 nlohmann::json UnitClaims::Signature() const {
     const LeaseId lease = HeldLease();
     return {{"id", m_settings.self.id}, {"lease", lease ? nlohmann::json(Hex(lease)) : nullptr}};
@@ -184,7 +190,8 @@ void UnitClaims::Step() {
     const std::vector<std::string> sharing = Sharing(lease != 0);
     const UnitList list = m_units.List();
     for (const auto& monitor : list.monitors) Tend(*monitor, lease, sharing);
-    // A unit taken out of the units while claimed: its key goes too.
+    // A unit taken out of the units while claimed: its key goes too, and then its published
+    // state (which, the claim gone, no late put brings back).
     std::set<std::string> claimed;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -196,6 +203,7 @@ void UnitClaims::Step() {
                         [&](const groups::UnitEntry& entry) { return entry.unit == unit; });
         if (!held && m_etcd.Delete(m_settings.prefix + "owners/" + unit).Ok()) {
             SetClaimed(unit, false);
+            m_etcd.Delete(m_settings.prefix + "state/" + unit);
         }
     }
 }

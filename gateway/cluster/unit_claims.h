@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -57,6 +58,9 @@ class UnitClaims : public UnitOwners {
     /// Whether a line may be sent to a unit now: while the lease is surely held.
     bool MayWrite() const;
     UnitOwner OwnerOf(const std::string& unit) const override;
+    /// What etcd holds while `unit` is this gateway's: its owner key with this gateway's claim.
+    /// None when it is not claimed here under a lease surely held.
+    std::optional<Condition> ClaimOn(const std::string& unit) const;
     ClusterFigures Figures() const;
     /// This gateway as its audit entries name it: its id, and the lease (hex) it holds its
     /// units under now, null while it holds none.

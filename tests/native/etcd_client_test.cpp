@@ -51,9 +51,10 @@ TEST_F(EtcdClientTest, KeysArePutReadByPrefixAndDeleted) {
 TEST_F(EtcdClientTest, OfTwoClaimantsOneWinsAndOnlyTheHolderOfTheLatestRevisionMayChangeIt) {
     EtcdClient other{{etcd.Place()}, milliseconds(2000)};
     std::atomic<int> won{0};
-    std::thread first([&] { won += client.PutIf("/claim", Condition::Absent(), "first").Value(); });
+    std::thread first(
+        [&] { won += client.PutIf("/claim", Condition::Absent(), "first").Value() != 0; });
     std::thread second(
-        [&] { won += other.PutIf("/claim", Condition::Absent(), "second").Value(); });
+        [&] { won += other.PutIf("/claim", Condition::Absent(), "second").Value() != 0; });
     first.join();
     second.join();
     EXPECT_EQ(won, 1);
