@@ -228,6 +228,23 @@ TEST_F(ForwardingTest, AGroupsPartsNotRunOrNeverAnsweredElsewhereAreNeverDone) {
     EXPECT_EQ(units[0]["done"], false);
 }
 
+// A snapshot apply is not passed on: a unit driven elsewhere is refused, naming its gateway,
+// even where this gateway's own link could reach it.
+TEST_F(ForwardingTest, ASnapshotApplyLeavesAUnitDrivenElsewhereUnsent) {
+    InProcessGateway group{{"a", "b"}};
+    group.Start();
+    ASSERT_TRUE(group.AllUp());
+    ASSERT_EQ(group.Call("POST", "/api/snapshots", R"({"name":"s","select":"all"})").status, 201);
+    group.api.SetOwners(frontSees, forwarder);
+    const HttpResponse applied =
+        group.Call("POST", "/api/snapshots/s/apply", R"({"select":"all"})");
+    ASSERT_EQ(applied.status, 200) << applied.body;
+    const nlohmann::json units = InProcessGateway::Json(applied)["units"];
+    EXPECT_EQ(units[0]["done"], false) << units;
+    EXPECT_NE(units[0].value("error", "").find("gateway owner"), std::string::npos) << units;
+    EXPECT_EQ(units[1]["done"], true) << units;
+}
+
 TEST_F(ForwardingTest, OnlyCommandsOnAUnitWithAPlainNameArePassedOn) {
     frontSees.otherwise = {Ownership::kElsewhere, {"owner", OwnerUrl()}};
     for (const char* hostile : {"/api/units/../press/mute", "/api/units/a?b/press/mute",
