@@ -1,6 +1,7 @@
 #include "gateway/api/api.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "clients/dotted_address.h"
 #include "clients/level_names.h"
@@ -36,9 +37,12 @@ struct CommandCall {
         const char* levelName = prepared.levelName;
         RunCommand(unit, hub, std::move(prepared.command), prepared.changesNetwork, record,
                    KeptAsReply(levelName),
-                   [counts = &counts, respond = respond, levelName](const CommandOutcome& outcome) {
+                   [counts = &counts, respond = respond, levelName,
+                    part = !record.group.empty()](const CommandOutcome& outcome) {
                        counts->Count(outcome.unit, outcome);
-                       respond(ApiResponse(CommandReply(outcome, levelName)));
+                       Reply reply = CommandReply(outcome, levelName);
+                       if (part) reply.body = GroupEntry(outcome, levelName);
+                       respond(ApiResponse(reply));
                    });
     }
     /// Refused by the request's own checks: nothing is queued.
@@ -289,6 +293,47 @@ bool Api::PassedOn(const std::string& unit, HttpRequest& request, const Respond&
     return true;
 }
 
+// A group route "/api/groups/REST" is the one-unit route "/api/units/{unit}/REST" on each unit;
+// the group's count, confirmed here, stands for the unit's own confirmation. A unit whose name
+// no path carries is run here, as its one-unit command would be.
+bool Api::PassedPart(const std::string& unit, const HttpRequest& group,
+                     const CommandRecord& grouped, const UnitAnswered& answered) {
+    const UnitOwner owner = m_owners->OwnerOf(unit);
+    if (owner.where == Ownership::kHere || !ForwardableUnit(unit)) return false;
+    auto told = [unit, answered](const HttpResponse& response) {
+        json entry = PassedEntry(unit, response);
+        const bool done = entry["done"] == true;
+        answered(std::move(entry), done);
+    };
+    if (owner.where == Ownership::kNobody) {
+        told(NotServedHere("no gateway drives the unit " + unit + " until one takes it over"));
+        return true;
+    }
+    // The owner records the run; this gateway, where its part of the group went.
+    json passed = grouped.Entry(unit);
+    passed["phase"] = "passed";
+    passed["to"] = owner.owner.id;
+    std::string unrecorded;
+    if (!m_audit.Record(std::move(passed), unrecorded)) {
+        told(ApiResponse(ErrorReply(503, unrecorded)));
+        return true;
+    }
+    json body = json::parse(group.body, nullptr, false);
+    body.erase("select");
+    body.erase("stopOnFailure");
+    body["confirm"] = true;
+    HttpRequest part = group;
+    part.path = "/api/units/" + unit + group.path.substr(std::strlen("/api/groups"));
+    part.body = body.dump();
+    // The group's own id, never one the client sent.
+    part.headers = {{kPartOf, grouped.group}};
+    for (const char* kept : {"Authorization", "Content-Type"}) {
+        if (group.HasHeader(kept)) part.headers.emplace_back(kept, group.Header(kept));
+    }
+    m_forwarder->Pass(owner.owner, std::move(part), told);
+    return true;
+}
+
 bool Api::DrivenHere(const std::string& unit) const {
     return !m_owners || m_owners->OwnerOf(unit).where == Ownership::kHere;
 }
@@ -397,6 +442,9 @@ void Api::Command(const RouteCall& call, const Build& build) {
         return call.respond(ApiResponse(CommandReply(unsent)));
     }
     command.record = std::move(*record);
+    // A group's part another gateway passed on is recorded as the group's, and answered as the
+    // group's entry for the unit, with its values before and after.
+    if (call.request.HasHeader(kForwardedBy)) command.record.group = call.request.Header(kPartOf);
     BuiltCommand built = build(body);
     if (!built.Ok()) return command.Refuse(built.GetError().status, built.GetError().why);
     command.Run(std::move(built.Value()));
@@ -444,8 +492,16 @@ void Api::GroupCommand(const RouteCall& call, const Build& build, std::size_t mo
     if (!record) return done(ErrorReply(503, unrecordable));
     std::vector<std::shared_ptr<UnitMonitor>> units;
     for (const std::size_t at : chosen.Value().units) units.push_back(list.monitors[at]);
-    RunGroup(units, chosen.Value().stopOnFailure, built.Value(), *record, m_hub, m_commands,
-             [respond = call.respond](const Reply& reply) { respond(ApiResponse(reply)); });
+    PassUnit passOn;
+    if (m_owners) {
+        passOn = [this, group = call.request](const std::string& unit, const CommandRecord& grouped,
+                                              const UnitAnswered& answered) {
+            return PassedPart(unit, group, grouped, answered);
+        };
+    }
+    RunGroup(
+        units, chosen.Value().stopOnFailure, built.Value(), *record, m_hub, m_commands,
+        [respond = call.respond](const Reply& reply) { respond(ApiResponse(reply)); }, passOn);
 }
 
 void Api::PostGroupPress(const RouteCall& call) {

@@ -92,6 +92,11 @@ class Api : public HttpHandler {
     /// Whether a command for `unit` is another gateway's to run: then it has been passed on, or
     /// refused while no gateway may run it.
     bool PassedOn(const std::string& unit, HttpRequest& request, const Respond& respond);
+    /// Whether unit `unit`'s part of the group command `group`, recorded as `grouped`, is
+    /// another gateway's to run: then it has been passed on as the one-unit command, or
+    /// refused, and `answered` told.
+    bool PassedPart(const std::string& unit, const HttpRequest& group, const CommandRecord& grouped,
+                    const std::function<void(nlohmann::json entry, bool done)>& answered);
     /// Whether `unit` is shown as its monitor here sees it rather than as its owner published it.
     bool DrivenHere(const std::string& unit) const;
     /// Every unit as GET /api/units lists it.

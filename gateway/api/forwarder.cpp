@@ -41,7 +41,7 @@ bool ForwardableUnit(const std::string& unit) {
 HttpCall ForwardedCall(const HttpRequest& request, const std::string& self) {
     HttpCall call{request.method, EscapedPath(request.path), {{kForwardedBy, self}}, request.body};
     if (!request.query.empty()) call.target += "?" + request.query;
-    for (const char* kept : {"Authorization", "Content-Type"}) {
+    for (const char* kept : {"Authorization", "Content-Type", kPartOf}) {
         if (request.HasHeader(kept)) call.headers.emplace_back(kept, request.Header(kept));
     }
     return call;

@@ -20,12 +20,15 @@ namespace vantrel::gateway {
 /// The header a request passed on by another gateway carries, naming it: such a request is
 /// answered where it arrives, never passed on again.
 constexpr const char* kForwardedBy = "X-Vantrel-Forwarded-By";
+/// The header of a group's part passed on, naming the group: the gateway that runs it records
+/// it as the group's and answers it as the group's entry for the unit.
+constexpr const char* kPartOf = "X-Vantrel-Part-Of";
 
 /// Whether a unit's name may go into a request to another gateway: a name of the units file
 /// (an address, a port's name, a word), never one that a path would read otherwise.
 bool ForwardableUnit(const std::string& unit);
 /// The request as `self` passes it on: its method, path (each segment escaped again), query and
-/// body, with the client's own Authorization and Content-Type.
+/// body, with the client's own Authorization and Content-Type, and the group it is part of.
 HttpCall ForwardedCall(const HttpRequest& request, const std::string& self);
 /// The refusal of a command this gateway cannot have run now: 503, to be asked again shortly.
 HttpResponse NotServedHere(const std::string& why);

@@ -94,7 +94,9 @@ void Send(const std::shared_ptr<EachRun>& run, std::size_t at, bool chain) {
     });
 }
 
-json Entry(const CommandOutcome& outcome, const char* levelName) {
+}  // namespace
+
+json GroupEntry(const CommandOutcome& outcome, const char* levelName) {
     const Reply reply = CommandReply(outcome, levelName);
     json entry = reply.body;
     entry["status"] = reply.status;
@@ -103,8 +105,6 @@ json Entry(const CommandOutcome& outcome, const char* levelName) {
     entry["after"] = outcome.after ? UnitValuesJson(*outcome.after) : json();
     return entry;
 }
-
-}  // namespace
 
 const char* const kSkippedAfterFailure =
     "not sent: a unit before it was not done, and stopOnFailure was given";
@@ -118,6 +118,25 @@ void RunEach(std::size_t count, bool stopOnFailure, SendUnit send,
     for (std::size_t at = 0; at < count; ++at) Send(run, at, false);
 }
 
+json PassedEntry(const std::string& unit, const HttpResponse& response) {
+    json entry = json::parse(response.body, nullptr, false);
+    if (!entry.is_object()) entry = {{"error", "the unit's gateway answered with no JSON"}};
+    entry["unit"] = unit;
+    entry["status"] = response.status;
+    entry["done"] = response.status == 200;
+    // What the owner refused before running it (its token, a unit it no longer has) is
+    // unavailable here: it did not run.
+    const char* outcome = "unavailable";
+    if (response.status == 200) outcome = "done";
+    if (response.status == 502) outcome = "failed";
+    if (response.status == 504) outcome = "timed_out";
+    entry["outcome"] = outcome;
+    for (const char* values : {"before", "after"}) {
+        if (!entry.contains(values)) entry[values] = nullptr;
+    }
+    return entry;
+}
+
 std::string NextGroupId() {
     static std::atomic<std::int64_t> next{1};
     return "group-" + std::to_string(next++);
@@ -125,18 +144,20 @@ std::string NextGroupId() {
 
 void RunGroup(const std::vector<std::shared_ptr<UnitMonitor>>& units, bool stopOnFailure,
               const PreparedCommand& prepared, const CommandRecord& record, EventHub& hub,
-              CommandCounts& counts, std::function<void(Reply)> done) {
+              CommandCounts& counts, std::function<void(Reply)> done, PassUnit passOn) {
     CommandRecord grouped = record;
     grouped.action = prepared.action;
     grouped.params = prepared.params;
     grouped.group = NextGroupId();
-    auto send = [units, prepared, grouped, &hub, &counts](std::size_t at, UnitAnswered answered) {
+    auto send = [units, prepared, grouped, &hub, &counts, passOn](std::size_t at,
+                                                                  UnitAnswered answered) {
+        if (passOn && passOn(units[at]->Name(), grouped, answered)) return;
         const char* levelName = prepared.levelName;
         RunCommand(*units[at], hub, prepared.command, prepared.changesNetwork, grouped,
                    KeptAsReply(levelName),
                    [&counts, levelName, answered](const CommandOutcome& outcome) {
                        counts.Count(outcome.unit, outcome);
-                       answered(Entry(outcome, levelName), outcome.Done());
+                       answered(GroupEntry(outcome, levelName), outcome.Done());
                    });
     };
     // A unit left unsent as one before it was not done.

@@ -48,12 +48,26 @@ void RunEach(std::size_t count, bool stopOnFailure, SendUnit send,
 /// A new group action's id, for its answer and its units' audit entries.
 std::string NextGroupId();
 
+/// A unit's entry in a group's answer: the one-unit route's answer with its status, how it was
+/// counted, and the unit's values before and after (null where none were read).
+nlohmann::json GroupEntry(const CommandOutcome& outcome, const char* levelName);
+
+/// Passes unit `unit`'s part of the group `grouped` to the gateway that drives it, or refuses
+/// it while none may run it, and tells `answered`: false for a unit driven here.
+using PassUnit = std::function<bool(const std::string& unit, const CommandRecord& grouped,
+                                    const UnitAnswered& answered)>;
+
 /// Sends `prepared` to each unit through its own queue, in parallel, or one after another when
 /// `stopOnFailure`, which skips the units after the first not done. `done` is given, once every
-/// unit has answered, 200 with the group's id and one entry per unit: the one-unit route's
-/// answer with its status, how it was counted, and the unit's values before and after.
+/// unit has answered, 200 with the group's id and one GroupEntry per unit. With `passOn`, a
+/// unit another gateway drives has its part run there, and its entry made by PassedEntry.
 void RunGroup(const std::vector<std::shared_ptr<UnitMonitor>>& units, bool stopOnFailure,
               const PreparedCommand& prepared, const CommandRecord& record, EventHub& hub,
-              CommandCounts& counts, std::function<void(Reply)> done);
+              CommandCounts& counts, std::function<void(Reply)> done, PassUnit passOn = nullptr);
+
+/// The entry of a unit whose part was passed to another gateway, from what came back: the
+/// owner's answer (a GroupEntry), or the refusal made here when it could not be asked or did
+/// not answer. Its outcome is read from the status, as CommandReply gives them.
+nlohmann::json PassedEntry(const std::string& unit, const HttpResponse& response);
 
 }  // namespace vantrel::gateway

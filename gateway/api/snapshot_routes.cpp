@@ -79,6 +79,16 @@ groups::UnitPlan PlanUnread(const UnitSettings* wanted, bool network) {
     return groups::PlanUnit(wanted, Result<UnitSettings>(Failure{Fault::kNotOpened}), network);
 }
 
+// An applied unit's entry when nothing was sent to it, and why.
+json Unsent(const groups::UnitEntry& unit, const std::string& why) {
+    json entry = UnitNamed(unit);
+    entry["done"] = false;
+    entry["refusal"] = nullptr;
+    entry["steps"] = json::array();
+    entry["error"] = why;
+    return entry;
+}
+
 std::shared_ptr<const Snapshot> Shared(Snapshot snapshot) {
     return std::make_shared<const Snapshot>(std::move(snapshot));
 }
@@ -249,6 +259,18 @@ void Api::PostApply(const RouteCall& call) {
             entry["steps"] = json::array();
             return answered(std::move(entry), false);
         }
+        // Applied only where the unit is driven: each gateway reads the same snapshots.
+        const UnitOwner owner = m_owners ? m_owners->OwnerOf(unit.entry.unit) : UnitOwner{};
+        if (owner.where == Ownership::kNobody) {
+            return answered(Unsent(unit.entry, "no gateway drives the unit now; nothing was sent"),
+                            false);
+        }
+        if (owner.where == Ownership::kElsewhere) {
+            return answered(Unsent(unit.entry, "the gateway " + owner.owner.id +
+                                                   " drives the unit: apply the snapshot there; "
+                                                   "nothing was sent"),
+                            false);
+        }
         auto applied = std::make_shared<AppliedSettings>();
         const groups::UnitEntry named = unit.entry;
         auto form = [applied, snapshot, named](const CommandOutcome& outcome) {
@@ -264,12 +286,7 @@ void Api::PostApply(const RouteCall& call) {
                    });
     };
     auto skipped = [units](std::size_t at) {
-        json entry = UnitNamed((*units)[at].entry);
-        entry["done"] = false;
-        entry["refusal"] = nullptr;
-        entry["steps"] = json::array();
-        entry["error"] = kSkippedAfterFailure;
-        return entry;
+        return Unsent((*units)[at].entry, kSkippedAfterFailure);
     };
     RunEach(units->size(), pick.Value().stopOnFailure, apply, skipped,
             [respond, id = record->group](json entries) {

@@ -1,11 +1,12 @@
 // Three gateway processes sharing simulated units through a real etcd: each unit owned by
 // exactly the gateway rendezvous hashing gives it, taken over when its owner dies, handed to a
 // gateway that joins, and nothing driven while etcd is gone, until it is back; any gateway
-// lists every unit and passes a command to the unit's owner.
+// lists every unit and passes a command, and each unit's part of a group command, to its owner.
 #include <gtest/gtest.h>
 
 #include <httplib.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sysexits.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 
 #include "gateway/cluster/rendezvous.h"
 #include "tests/support/gateway_cluster.h"
+#include "tests/support/line_log_reader.h"
 #include "unit/buttons.h"
 #include "unit/command_table.h"
 
@@ -189,6 +191,54 @@ TEST_F(GatewayClusterTest, AnyGatewayListsEveryUnitAndPassesACommandToItsOwnerTo
     const std::vector<std::string> lines = sim.log.Lines("tcp");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), CommandFor(FindButton("mix-down")->code).text),
               1);
+}
+
+// Each gateway's links leave from an address of its own, so that a unit's log tells who sent
+// each line; the token's holder is who the owners record.
+TEST_F(GatewayClusterTest, AGroupCommandSentToOneGatewayRunsEachUnitOnceOnItsOwner) {
+    testing::TempFile tokens("cluster-tokens", "engineer admin root-token-0123456789\n");
+    chmod(tokens.Path().c_str(), 0600);
+    token = "root-token-0123456789";
+    auto source = [](const std::string& id) { return "127.0.64." + id.substr(1); };
+    const std::vector<std::string> three{"g1", "g2", "g3"};
+    for (const std::string& id : three) {
+        Join(id, {"--tokens-file", tokens.Path(), "--link-source", source(id)});
+    }
+    ASSERT_TRUE(WaitUntil([&] { return SpreadOver(three); }, kLimit));
+
+    const auto pressed =
+        Client("g1").Post("/api/groups/press/mix-down", R"({"select": "all"})", "application/json");
+    ASSERT_TRUE(pressed);
+    ASSERT_EQ(pressed->status, 200) << pressed->body;
+    const json answer = json::parse(pressed->body);
+    ASSERT_EQ(answer["units"].size(), sims.size()) << answer;
+    std::string mixDown = CommandFor(FindButton("mix-down")->code).text;
+    mixDown.erase(mixDown.find("\r\n"));  // as the log writes it
+    for (std::size_t i = 0; i < sims.size(); ++i) {
+        const std::string& unit = sims[i]->address;
+        const std::string owner = gateway::cluster::RendezvousOwner(three, unit);
+        const json& entry = answer["units"][i];
+        EXPECT_EQ(entry["unit"], unit);
+        EXPECT_EQ(entry["outcome"], "done") << entry;
+        EXPECT_EQ(entry["before"]["mixDown"], 0) << entry;
+        EXPECT_EQ(entry["after"]["mixDown"], 1) << entry;
+        std::vector<std::string> senders;
+        for (const testing::LoggedLine& line : testing::ReadLineLog(LineLogPath(i))) {
+            if (line.line == mixDown) senders.push_back(line.address);
+        }
+        EXPECT_EQ(senders, std::vector<std::string>{source(owner)}) << unit;
+        // The owner ran it as the group's part for the token's holder; g1 recorded where it went.
+        const json ran = Audit(owner, unit);
+        ASSERT_EQ(ran.size(), 2u) << ran;
+        EXPECT_EQ(ran[0]["who"], "engineer") << ran[0];
+        EXPECT_EQ(ran[0]["group"], answer["group"]) << ran[0];
+        if (owner == "g1") continue;
+        const json passed = Audit("g1", unit);
+        ASSERT_EQ(passed.size(), 1u) << passed;
+        EXPECT_EQ(passed[0]["phase"], "passed");
+        EXPECT_EQ(passed[0]["to"], owner);
+        EXPECT_EQ(passed[0]["group"], answer["group"]);
+    }
 }
 
 // etcd not there yet at boot may pass: the service manager is told to start it again.

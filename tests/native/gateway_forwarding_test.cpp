@@ -57,6 +57,32 @@ HttpResponse Post(gateway::Api& api, const std::string& path,
     return InProcessGateway::Answer(answer->get_future());
 }
 
+// A listener that never accepts: it takes a connection, and a command sent on it, but never
+// answers, as a gateway that took a command and then hung.
+class SilentListener {
+  public:
+    SilentListener() : m_socket(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (bind(m_socket, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+            listen(m_socket, 4) == 0 &&
+            getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+            m_url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+        }
+    }
+    ~SilentListener() { close(m_socket); }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+    /// Empty when it could not listen.
+    const std::string& Url() const { return m_url; }
+
+  private:
+    int m_socket;
+    std::string m_url;
+};
+
 // A press on a unit that a gateway served over loopback drives, sent to a second gateway that
 // drives none: the second, "front", passes each command for "a" to the first, "owner".
 class ForwardingTest : public ::testing::Test {
@@ -128,17 +154,9 @@ TEST_F(ForwardingTest, NoOwnerOrAnUnreachableOneIsToBeAskedAgainButACommandTheOw
     EXPECT_EQ(nobody.contentType, "application/json");
     EXPECT_TRUE(InProcessGateway::Json(nobody)["error"].is_string());
 
-    // Nothing listens on port 1; and a listener that never accepts takes the connection but
-    // never answers.
-    const int silent = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), size), 0);
-    ASSERT_EQ(listen(silent, 4), 0);
-    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
-    const std::string silentUrl = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    // Nothing listens on port 1; and a silent listener takes the command but never answers.
+    const SilentListener silent;
+    ASSERT_FALSE(silent.Url().empty());
     gateway::Forwarder impatient{"front",
                                  {std::chrono::milliseconds(300), std::chrono::milliseconds(300)}};
     front.api.SetOwners(frontSees, impatient);
@@ -151,7 +169,7 @@ TEST_F(ForwardingTest, NoOwnerOrAnUnreachableOneIsToBeAskedAgainButACommandTheOw
         std::string says;
     };
     for (const Case& c : {Case{"http://127.0.0.1:1", 503, "1", "gone did not answer"},
-                          Case{silentUrl, 504, "", "read the unit's state before sending"}}) {
+                          Case{silent.Url(), 504, "", "read the unit's state before sending"}}) {
         frontSees.Set("a", {Ownership::kElsewhere, {"gone", c.url}});
         const auto began = std::chrono::steady_clock::now();
         const HttpResponse unanswered = Call("/api/units/a/press/mute");
@@ -160,8 +178,71 @@ TEST_F(ForwardingTest, NoOwnerOrAnUnreachableOneIsToBeAskedAgainButACommandTheOw
         EXPECT_EQ(RetryAfter(unanswered), c.retryAfter) << c.url;
         EXPECT_NE(unanswered.body.find(c.says), std::string::npos) << unanswered.body;
     }
-    close(silent);
     EXPECT_EQ(owner.Unit("a").Presses(), 0);
+}
+
+// What a cluster of gateways cannot easily be made to show: parts that never ran, or whose
+// owner never answered, are told as such and stop a group that stops on failure.
+TEST_F(ForwardingTest, AGroupsPartsNotRunOrNeverAnsweredElsewhereAreNeverDone) {
+    const SilentListener silent;
+    ASSERT_FALSE(silent.Url().empty());
+    gateway::Forwarder impatient{"front",
+                                 {std::chrono::milliseconds(300), std::chrono::milliseconds(300)}};
+    // "a" is the owner's, "b" this gateway's, and "c" nobody's.
+    InProcessGateway group{{"a", "b", "c"}};
+    frontSees.Set("c", {Ownership::kNobody, {}});
+    group.api.SetOwners(frontSees, forwarder);
+    group.Start();
+    ASSERT_TRUE(group.AllUp());
+    auto entries = [&](const std::string& path, const std::string& body) {
+        const HttpResponse answer = group.Call("POST", path, body);
+        EXPECT_EQ(answer.status, 200) << answer.body;
+        return InProcessGateway::Json(answer)["units"];
+    };
+    nlohmann::json units = entries("/api/groups/press/mute", R"({"select":["a","b","c"]})");
+    ASSERT_EQ(units.size(), 3u) << units;
+    EXPECT_EQ(units[0]["outcome"], "done") << units[0];
+    EXPECT_EQ(units[1]["outcome"], "done") << units[1];
+    EXPECT_EQ(units[2]["outcome"], "unavailable") << units[2];
+    EXPECT_EQ(units[2]["status"], 503);
+    EXPECT_EQ(owner.Unit("a").Presses(), 1);
+    EXPECT_EQ(group.Unit("a").Presses() + group.Unit("c").Presses(), 0);
+    EXPECT_EQ(group.Unit("b").Presses(), 1);
+
+    // The group's confirmed count stands for the one-unit route's {"confirm": true} there.
+    units = entries("/api/groups/factory-reset", R"({"select":["a"],"confirm":1})");
+    EXPECT_EQ(units[0]["status"], 200) << units;
+
+    // A unit passed on and not done stops the group like one run here.
+    frontSees.Set("a", {Ownership::kNobody, {}});
+    units = entries("/api/groups/press/mute", R"({"select":["a","b"],"stopOnFailure":true})");
+    EXPECT_EQ(units[0]["outcome"], "unavailable") << units;
+    EXPECT_EQ(units[1]["outcome"], "skipped") << units;
+    EXPECT_EQ(group.Unit("b").Presses(), 1);
+
+    // An owner that took the part and never answered may have run it.
+    frontSees.Set("a", {Ownership::kElsewhere, {"hung", silent.Url()}});
+    group.api.SetOwners(frontSees, impatient);
+    units = entries("/api/groups/press/mute", R"({"select":["a"]})");
+    EXPECT_EQ(units[0]["outcome"], "timed_out") << units;
+    EXPECT_EQ(units[0]["done"], false);
+}
+
+// A snapshot apply is not passed on: a unit driven elsewhere is refused, naming its gateway,
+// even where this gateway's own link could reach it.
+TEST_F(ForwardingTest, ASnapshotApplyLeavesAUnitDrivenElsewhereUnsent) {
+    InProcessGateway group{{"a", "b"}};
+    group.Start();
+    ASSERT_TRUE(group.AllUp());
+    ASSERT_EQ(group.Call("POST", "/api/snapshots", R"({"name":"s","select":"all"})").status, 201);
+    group.api.SetOwners(frontSees, forwarder);
+    const HttpResponse applied =
+        group.Call("POST", "/api/snapshots/s/apply", R"({"select":"all"})");
+    ASSERT_EQ(applied.status, 200) << applied.body;
+    const nlohmann::json units = InProcessGateway::Json(applied)["units"];
+    EXPECT_EQ(units[0]["done"], false) << units;
+    EXPECT_NE(units[0].value("error", "").find("gateway owner"), std::string::npos) << units;
+    EXPECT_EQ(units[1]["done"], true) << units;
 }
 
 TEST_F(ForwardingTest, OnlyCommandsOnAUnitWithAPlainNameArePassedOn) {

@@ -82,6 +82,7 @@ class GatewayCluster : public ::testing::Test {
     httplib::Client Client(const std::string& id) {
         httplib::Client http("127.0.0.1", ports.at(id));
         http.set_read_timeout(std::chrono::seconds(10));
+        if (!token.empty()) http.set_bearer_token_auth(token);
         return http;
     }
 
@@ -137,6 +138,7 @@ class GatewayCluster : public ::testing::Test {
     std::vector<std::unique_ptr<LoggedLines>> lineLogs;  // outlive the units that write them
     std::vector<std::unique_ptr<SimulatedUnit>> sims;
     std::map<std::string, int> ports;
+    std::string token;  // sent by Client, for gateways given tokens
     std::map<std::string, std::unique_ptr<GatewayProcess>> gateways;  // killed first
 };
 
