@@ -9,10 +9,10 @@ constexpr std::chrono::seconds kRetry{1};
 }  // namespace
 
 StateFeed::StateFeed(EtcdClient& etcd, std::vector<HttpPlace> members, const std::string& prefix,
-                     std::chrono::milliseconds limit, Told told)
+                     std::chrono::milliseconds limit, Told told, const std::string& folder)
     : m_etcd(etcd),
       m_members(std::move(members)),
-      m_prefix(prefix + "state/"),
+      m_prefix(prefix + folder),
       m_limit(limit),
       m_told(std::move(told)),
       m_thread([this] { Run(); }) {}
@@ -147,15 +147,20 @@ bool StateFeed::PutPending(std::unique_lock<std::mutex>& lock) {
         std::string text = std::move(first->second);
         m_pending.erase(first);
         const auto known = m_known.find(unit);
-        if (known != m_known.end() && known->second.text == text) continue;
+        if (known != m_known.end() ? known->second.text == text : text.empty()) continue;
         lock.unlock();
-        const EtcdResult<std::int64_t> put = m_etcd.Put(m_prefix + unit, text);
+        const EtcdResult<std::int64_t> put =
+            text.empty() ? m_etcd.Delete(m_prefix + unit) : m_etcd.Put(m_prefix + unit, text);
         lock.lock();
         if (!put.Ok()) {
             m_pending.emplace(unit, std::move(text));  // unless a newer one came meanwhile
             return false;
         }
-        Learn(unit, text, put.Value());
+        if (text.empty()) {
+            m_known.erase(unit);
+        } else {
+            Learn(unit, text, put.Value());
+        }
     }
     return true;
 }

@@ -30,14 +30,15 @@ class StateFeed : public OtherUnits {
     using Told = std::function<void(const std::string& unit, const nlohmann::json& state)>;
 
     /// `etcd` (whose `members` are watched in turn) outlives the feed; `limit` bounds the
-    /// watch's connection.
+    /// watch's connection. `folder` under the prefix holds the states: the units' by default;
+    /// the firmware jobs' ("jobs/") are fed the same way, each job its own key.
     StateFeed(EtcdClient& etcd, std::vector<HttpPlace> members, const std::string& prefix,
-              std::chrono::milliseconds limit, Told told);
+              std::chrono::milliseconds limit, Told told, const std::string& folder = "state/");
     ~StateFeed();
     StateFeed(const StateFeed&) = delete;
     StateFeed& operator=(const StateFeed&) = delete;
 
-    /// The state of a unit this gateway drives, as JSON text.
+    /// The state of a unit this gateway drives, as JSON text; "" deletes it.
     void Changed(const std::string& unit, std::string state);
 
     std::map<std::string, nlohmann::json> States() const override;
@@ -61,7 +62,7 @@ class StateFeed : public OtherUnits {
 
     EtcdClient& m_etcd;
     const std::vector<HttpPlace> m_members;
-    const std::string m_prefix;  // "PREFIX state/"
+    const std::string m_prefix;  // "PREFIX state/" or another folder
     const std::chrono::milliseconds m_limit;
     const Told m_told;
     mutable std::mutex m_mutex;

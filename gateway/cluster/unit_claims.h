@@ -58,6 +58,9 @@ class UnitClaims : public UnitOwners {
     bool MayWrite() const;
     UnitOwner OwnerOf(const std::string& unit) const override;
     ClusterFigures Figures() const;
+    /// Whether the gateway `id` is a live member under the lease `lease` (hex, as Signature
+    /// gives it): a gateway gone, or come back under another lease, runs nothing it ran before.
+    bool Running(const std::string& id, const std::string& lease) const;
     /// This gateway as its audit entries name it: its id, and the lease (hex) it holds its
     /// units under now, null while it holds none.
     nlohmann::json Signature() const;
