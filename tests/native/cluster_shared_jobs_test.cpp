@@ -44,7 +44,7 @@ TEST(ClusterSharedJobsTest, AnUnfinishedJobOfAGatewayNoLongerUnderItsLeaseIsInte
     EXPECT_EQ(jobs.at("live"), live);
 
     // Cut mid-way, the units that had ended keep their outcome; one not begun is untouched.
-    const json& main = jobs.at("main");
+    json main = jobs.at("main");  // not const: a key missing reads as null
     EXPECT_EQ(main["interrupted"], true);
     EXPECT_EQ(main["finished"], false);
     EXPECT_FALSE(main.contains("lease"));
@@ -52,7 +52,7 @@ TEST(ClusterSharedJobsTest, AnUnfinishedJobOfAGatewayNoLongerUnderItsLeaseIsInte
     EXPECT_EQ(main["units"][3], cut[3]);
     EXPECT_EQ(main["units"][2]["state"], "interrupted");
     EXPECT_EQ(main["units"][2]["needs"], "start-update");
-    const json& net = jobs.at("net")["units"][0];
+    json net = jobs.at("net")["units"][0];
     EXPECT_EQ(net["needs"], "restart-update");
     EXPECT_NE(net["error"].get<std::string>().find("power-cycle"), std::string::npos);
     EXPECT_EQ(jobs.at("ended")["interrupted"], false);
