@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "gateway/access/access.h"
+#include "gateway/cluster/shared_jobs.h"
 #include "gateway/emberplus/ember_access.h"
 #include "gateway/metrics/metrics.h"
 #include "gateway/fleet/unit_json.h"
@@ -88,6 +89,28 @@ void Gateway::JoinCluster(const cluster::ClusterSettings& settings) {
         });
     m_api.SetOwners(*m_claims, *m_forwarder);
     m_api.SetOtherUnits(*m_feed);
+    m_jobFeed = std::make_unique<cluster::StateFeed>(
+        *m_etcd, settings.etcd, settings.prefix, std::chrono::seconds(2), nullptr,
+        [](const std::string&, const nlohmann::json&) {}, "jobs/");
+    // Ids with this run's lease in them: no other gateway's, nor this one's once restarted.
+    m_jobs.ShareJobs(
+        settings.self.id,
+        [this, id = settings.self.id] {
+            const nlohmann::json lease = m_claims->Signature()["lease"];
+            return id + "-" + (lease.is_string() ? lease.get<std::string>() : "0") + "-";
+        },
+        [this](const std::string& id, const std::string& job) {
+            m_jobFeed->Changed(
+                id, job.empty() ? job : cluster::PublishedJob(job, m_claims->Signature()["lease"]));
+        });
+    m_api.SetOtherJobs([this] { return SharedJobs(); });
+}
+
+std::map<std::string, nlohmann::json> Gateway::SharedJobs() const {
+    return cluster::SharedJobs(m_jobFeed->States(),
+                               [this](const std::string& id, const std::string& lease) {
+                                   return m_claims->Running(id, lease);
+                               });
 }
 
 bool Gateway::DrivenHere(const std::string& unit) const {

@@ -125,6 +125,8 @@ class Gateway {
     /// In a cluster: commands for the units others own are passed to them, the states of those
     /// owned here are published, and every other unit is shown as its owner published it.
     void JoinCluster(const cluster::ClusterSettings& settings);
+    /// In a cluster: the jobs this gateway and the others published, as they are shown.
+    std::map<std::string, nlohmann::json> SharedJobs() const;
     /// Whether this gateway drives the unit: always, alone.
     bool DrivenHere(const std::string& unit) const;
 
@@ -147,6 +149,9 @@ class Gateway {
     std::unique_ptr<cluster::UnitClaims> m_claims;
     // After the claims, which its thread asks who drives a unit; before the server.
     std::unique_ptr<cluster::StateFeed> m_feed;
+    // Every gateway's firmware jobs, this one's put there; after the claims, which say whether
+    // their gateways still run them.
+    std::unique_ptr<cluster::StateFeed> m_jobFeed;
     HttpServer m_server{m_api, m_options.server};
     // After the server: its listener is closed while the loop still stands.
     std::unique_ptr<StreamServer> m_emberServer;

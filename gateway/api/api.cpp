@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 
 #include "clients/dotted_address.h"
 #include "clients/level_names.h"
@@ -368,8 +369,28 @@ void Api::GetUnit(const RouteCall& call) {
     call.respond(ApiResponse({200, UnitJson(unit->Snapshot())}));
 }
 
+// This gateway's jobs as it runs them, then the others' as their gateways published them.
+void Api::GetJobs(const RouteCall& call) {
+    json list = json::array();
+    std::map<std::string, json> others =
+        m_otherJobs ? m_otherJobs() : std::map<std::string, json>{};
+    for (json& job : m_jobs.List()) {
+        others.erase(job["job"].get<std::string>());
+        list.push_back(std::move(job));
+    }
+    for (auto& [id, job] : others) list.push_back(std::move(job));
+    call.respond(ApiResponse({200, {{"jobs", list}}}));
+}
+
 void Api::GetJob(const RouteCall& call) {
-    call.respond(ApiResponse(JobReply(m_jobs.Get(call.params[0]))));
+    JobOutcome outcome = m_jobs.Get(call.params[0]);
+    if (outcome.state == JobOutcome::State::kNoSuchJob && m_otherJobs) {
+        std::map<std::string, json> others = m_otherJobs();
+        if (const auto found = others.find(call.params[0]); found != others.end()) {
+            outcome = {JobOutcome::State::kFound, std::move(found->second), ""};
+        }
+    }
+    call.respond(ApiResponse(JobReply(outcome)));
 }
 
 void Api::GetMeta(const RouteCall& call) { call.respond(ApiResponse({200, MetaJson()})); }
@@ -546,11 +567,35 @@ void Api::PostFirmware(const RouteCall& call) {
     stages.canary = canary.value_or(0);
     const auto units = FirmwareUnits(request);
     if (!units.Ok()) return done(ErrorReply(units.GetError().status, units.GetError().why));
+    if (std::optional<Reply> refused = NotDrivenHere(units.Value())) return done(*refused);
     std::string unrecordable;
     const std::optional<CommandRecord> record = Record(call, unrecordable);
     if (!record) return done(ErrorReply(503, unrecordable));
     done(JobReply(
         m_jobs.Start(units.Value(), request.Param("controller"), request.body, stages, *record)));
+}
+
+// A job runs on the gateway that drives its units, which alone may send them lines, and is not
+// passed on: a job's units may have several owners, and its id is the gateway's that runs it.
+std::optional<Reply> Api::NotDrivenHere(const std::string& units) const {
+    if (!m_owners) return std::nullopt;
+    std::stringstream names(units);
+    for (std::string unit; std::getline(names, unit, ',');) {
+        if (unit.empty() || !m_units.Find(unit)) continue;  // the job refuses it itself
+        const UnitOwner owner = m_owners->OwnerOf(unit);
+        if (owner.where == Ownership::kNobody) {
+            Reply refused =
+                ErrorReply(503, "no gateway drives the unit " + unit + " until one takes it over");
+            refused.headers.emplace_back("Retry-After", "1");
+            return refused;
+        }
+        if (owner.where == Ownership::kElsewhere) {
+            return ErrorReply(409, "the unit " + unit + " is driven by the gateway " +
+                                       owner.owner.id + ": start its update there, at " +
+                                       owner.owner.url);
+        }
+    }
+    return std::nullopt;
 }
 
 // `units` as the jobs take them, or those `select` picks, as a group command's body picks them.

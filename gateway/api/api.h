@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -81,6 +82,10 @@ class Api : public HttpHandler {
     /// The units other gateways drive, listed, read and streamed here as their owners publish
     /// them.
     void SetOtherUnits(const OtherUnits& others) { m_others = &others; }
+    /// The firmware jobs the gateways published, by id, as they are shown here: listed and read
+    /// beside this gateway's own.
+    using SharedJobs = std::function<std::map<std::string, nlohmann::json>()>;
+    void SetOtherJobs(SharedJobs jobs) { m_otherJobs = std::move(jobs); }
 
     std::optional<HttpResponse> Admit(const HttpRequest& head, std::size_t& bodyLimit) override;
     void Serve(HttpRequest request, Respond respond) override;
@@ -103,7 +108,11 @@ class Api : public HttpHandler {
     nlohmann::json AllUnits() const;
     void GetUnits(const RouteCall& call);
     void GetUnit(const RouteCall& call);
+    void GetJobs(const RouteCall& call);
     void GetJob(const RouteCall& call);
+    /// Why a firmware job for `units` cannot start here, with its status: a unit that another
+    /// gateway drives, or none does now. None when every unit is driven here.
+    std::optional<Reply> NotDrivenHere(const std::string& units) const;
     void GetMeta(const RouteCall& call);
     void GetEvents(const RouteCall& call);
     void GetWhoAmI(const RouteCall& call);
@@ -177,6 +186,7 @@ class Api : public HttpHandler {
     const UnitOwners* m_owners = nullptr;
     Forwarder* m_forwarder = nullptr;
     const OtherUnits* m_others = nullptr;
+    SharedJobs m_otherJobs;
 };
 
 }  // namespace vantrel::gateway

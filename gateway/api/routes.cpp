@@ -49,6 +49,7 @@ const std::vector<Route>& Api::Routes() {
         {"POST", "/api/units", kAdmin, kCommand, true, &Api::PostUnit},
         {"DELETE", "/api/units/{unit}", kAdmin, kCommand, true, &Api::DeleteUnit},
         {"PUT", "/api/units/{unit}/labels", kAdmin, kCommand, true, &Api::PutUnitLabels},
+        {"GET", "/api/jobs", kViewer, kCommand, false, &Api::GetJobs},
         {"GET", "/api/jobs/{id}", kViewer, kCommand, false, &Api::GetJob},
         {"GET", "/api/meta", kViewer, kCommand, false, &Api::GetMeta},
         {"GET", "/api/events", kViewer, kCommand, true, &Api::GetEvents},

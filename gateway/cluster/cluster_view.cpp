@@ -42,6 +42,7 @@ std::optional<EtcdError> ClusterView::Sync() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_members.clear();
+        m_memberLeases.clear();
         m_owners.clear();
         for (const KeyValue& kv : read.Value().kvs) TakeOne(false, kv);
         // What changed while nothing followed it is not known: it is read again.
@@ -62,6 +63,13 @@ std::optional<EtcdError> ClusterView::Sync() {
 std::map<std::string, GatewayMember> ClusterView::Members() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_members;
+}
+
+std::optional<LeaseId> ClusterView::MemberLease(const std::string& id) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto found = m_memberLeases.find(id);
+    if (found == m_memberLeases.end()) return std::nullopt;
+    return found->second;
 }
 
 std::optional<OwnerKey> ClusterView::OwnerOf(const std::string& unit) const {
@@ -94,8 +102,10 @@ void ClusterView::TakeOne(bool deleted, const KeyValue& kv) {
         const std::optional<GatewayMember> member = MemberOf(kv.value);
         if (deleted || !member) {
             m_members.erase(id);
+            m_memberLeases.erase(id);
         } else {
             m_members[id] = *member;
+            m_memberLeases[id] = kv.lease;
         }
     } else if (StartsWith(key, "owners/")) {
         const std::string unit = key.substr(7);

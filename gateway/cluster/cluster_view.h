@@ -40,6 +40,8 @@ class ClusterView {
     bool Following() const { return m_following; }
 
     std::map<std::string, GatewayMember> Members() const;
+    /// The lease a live member's key is under; none when it is not a member.
+    std::optional<LeaseId> MemberLease(const std::string& id) const;
     std::optional<OwnerKey> OwnerOf(const std::string& unit) const;
     /// Whether the units, the snapshots or the assignments have changed since last asked.
     bool TakeStateChange();
@@ -55,6 +57,7 @@ class ClusterView {
     std::size_t m_place = 0;  // the member the watch follows
     mutable std::mutex m_mutex;
     std::map<std::string, GatewayMember> m_members;
+    std::map<std::string, LeaseId> m_memberLeases;
     std::map<std::string, OwnerKey> m_owners;
     bool m_stateChanged = false;
     std::atomic<bool> m_following{false};

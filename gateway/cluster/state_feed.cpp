@@ -9,10 +9,11 @@ constexpr std::chrono::seconds kRetry{1};
 }  // namespace
 
 StateFeed::StateFeed(EtcdClient& etcd, std::vector<HttpPlace> members, const std::string& prefix,
-                     std::chrono::milliseconds limit, Claim claim, Told told)
+                     std::chrono::milliseconds limit, Claim claim, Told told,
+                     const std::string& folder)
     : m_etcd(etcd),
       m_members(std::move(members)),
-      m_prefix(prefix + "state/"),
+      m_prefix(prefix + folder),
       m_limit(limit),
       m_claim(std::move(claim)),
       m_told(std::move(told)),
@@ -148,20 +149,30 @@ bool StateFeed::PutPending(std::unique_lock<std::mutex>& lock) {
         std::string text = std::move(first->second);
         m_pending.erase(first);
         const auto known = m_known.find(unit);
-        if (known != m_known.end() && known->second.text == text) continue;
+        if (known != m_known.end() ? known->second.text == text : text.empty()) continue;
         lock.unlock();
-        const std::optional<Condition> claim = m_claim(unit);
-        const EtcdResult<std::int64_t> put = claim ? m_etcd.PutIf(m_prefix + unit, *claim, text)
-                                                   : EtcdResult<std::int64_t>(std::int64_t{0});
+        const EtcdResult<std::int64_t> put =
+            text.empty() ? m_etcd.Delete(m_prefix + unit) : PutClaimed(unit, text);
         lock.lock();
         if (!put.Ok()) {
             m_pending.emplace(unit, std::move(text));  // unless a newer one came meanwhile
             return false;
         }
-        // Not put (0) when the unit is another gateway's now: its state is the new owner's.
-        if (put.Value() != 0) Learn(unit, text, put.Value());
+        if (text.empty()) {
+            m_known.erase(unit);
+        } else if (put.Value() != 0) {
+            Learn(unit, text, put.Value());
+        }
     }
     return true;
+}
+
+// 0, not put, when the unit is another gateway's now: its state is the new owner's to tell.
+EtcdResult<std::int64_t> StateFeed::PutClaimed(const std::string& unit, const std::string& text) {
+    if (!m_claim) return m_etcd.Put(m_prefix + unit, text);
+    const std::optional<Condition> claim = m_claim(unit);
+    if (!claim) return std::int64_t{0};
+    return m_etcd.PutIf(m_prefix + unit, *claim, text);
 }
 
 void StateFeed::Tell(const std::vector<std::string>& units) {

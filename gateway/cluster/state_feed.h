@@ -29,20 +29,23 @@ class StateFeed : public OtherUnits {
     /// A unit's state that changed in etcd, on the feed's threads.
     using Told = std::function<void(const std::string& unit, const nlohmann::json& state)>;
     /// What etcd must hold for this gateway's state of `unit` to be put: its claim on the unit.
-    /// None once the unit is no longer this gateway's.
+    /// None once the unit is no longer this gateway's. Without one (the jobs, whose keys are
+    /// each one gateway's alone), every state is put.
     using Claim = std::function<std::optional<Condition>(const std::string& unit)>;
 
     /// `etcd` (whose `members` are watched in turn) outlives the feed; `limit` bounds the
-    /// watch's connection.
+    /// watch's connection. `folder` under the prefix holds the states: the units' by default;
+    /// the firmware jobs' ("jobs/") are fed the same way, each job its own key.
     StateFeed(EtcdClient& etcd, std::vector<HttpPlace> members, const std::string& prefix,
-              std::chrono::milliseconds limit, Claim claim, Told told);
+              std::chrono::milliseconds limit, Claim claim, Told told,
+              const std::string& folder = "state/");
     ~StateFeed();
     StateFeed(const StateFeed&) = delete;
     StateFeed& operator=(const StateFeed&) = delete;
 
-    /// The state of a unit this gateway drives, as JSON text. It is put only while etcd holds
-    /// this gateway's claim on the unit, so a state still on its way when the unit moved never
-    /// lands after the new owner's.
+    /// The state of a unit this gateway drives, as JSON text; "" deletes it. It is put only
+    /// while etcd holds this gateway's claim on the unit, so a state still on its way when the
+    /// unit moved never lands after the new owner's.
     void Changed(const std::string& unit, std::string state);
 
     std::map<std::string, nlohmann::json> States() const override;
@@ -60,13 +63,14 @@ class StateFeed : public OtherUnits {
     void Take(const std::vector<WatchEvent>& events);
     /// Puts each pending state etcd does not hold yet; false when etcd could not take one.
     bool PutPending(std::unique_lock<std::mutex>& lock);
+    EtcdResult<std::int64_t> PutClaimed(const std::string& unit, const std::string& text);
     /// Keeps `kv` if it is newer than what is known; whether it changed the unit's state.
     bool Learn(const std::string& unit, const std::string& text, std::int64_t revision);
     void Tell(const std::vector<std::string>& units);
 
     EtcdClient& m_etcd;
     const std::vector<HttpPlace> m_members;
-    const std::string m_prefix;  // "PREFIX state/"
+    const std::string m_prefix;  // "PREFIX state/" or another folder
     const std::chrono::milliseconds m_limit;
     const Claim m_claim;
     const Told m_told;

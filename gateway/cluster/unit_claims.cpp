@@ -182,6 +182,11 @@ nlohmann::json UnitClaims::Signature() const {
     return {{"id", m_settings.self.id}, {"lease", lease ? nlohmann::json(Hex(lease)) : nullptr}};
 }
 
+bool UnitClaims::Running(const std::string& id, const std::string& lease) const {
+    const std::optional<LeaseId> live = m_view.MemberLease(id);
+    return live && Hex(*live) == lease;
+}
+
 void UnitClaims::Step() {
     KeepLease();
     if (!m_view.Following()) m_view.Sync();

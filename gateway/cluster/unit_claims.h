@@ -62,6 +62,9 @@ class UnitClaims : public UnitOwners {
     /// None when it is not claimed here under a lease surely held.
     std::optional<Condition> ClaimOn(const std::string& unit) const;
     ClusterFigures Figures() const;
+    /// Whether the gateway `id` is a live member under the lease `lease` (hex, as Signature
+    /// gives it): a gateway gone, or come back under another lease, runs nothing it ran before.
+    bool Running(const std::string& id, const std::string& lease) const;
     /// This gateway as its audit entries name it: its id, and the lease (hex) it holds its
     /// units under now, null while it holds none.
     nlohmann::json Signature() const;

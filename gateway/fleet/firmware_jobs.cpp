@@ -83,14 +83,17 @@ JobOutcome FirmwareJobs::Start(const std::string& unitList, const std::string& c
                             "; wait for it to finish"};
             }
         }
-        job->id = std::to_string(m_nextId);
+        job->id = (m_idPrefix ? m_idPrefix() : "") + std::to_string(m_nextId);
         job->record.action = "firmware";
         job->record.params = {{"controller", controller}, {"job", job->id}};
         for (const std::string& name : names) m_updating[name] = job->id;
         m_jobs[m_nextId++] = job;
         DropFinished();
     }
-    m_hub.Publish("job", JobJson(*job).dump());
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Publish(*job);
+    }
     const std::size_t first = stages.FirstStage(names.size());
     job->restBegun = first == names.size();
     for (std::size_t i = 0; i < first; ++i) Begin(job, i);
@@ -226,6 +229,27 @@ JobOutcome FirmwareJobs::Continue(const std::string& id, const CommandRecord& re
     return Get(id);
 }
 
+std::vector<nlohmann::json> FirmwareJobs::List() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<nlohmann::json> jobs;
+    for (const auto& [number, job] : m_jobs) jobs.push_back(JobJson(*job));
+    return jobs;
+}
+
+void FirmwareJobs::ShareJobs(std::string gateway, std::function<std::string()> idPrefix,
+                             Share share) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_gateway = std::move(gateway);
+    m_idPrefix = std::move(idPrefix);
+    m_share = std::move(share);
+}
+
+void FirmwareJobs::Publish(const Job& job) {
+    const std::string text = JobJson(job).dump();
+    m_hub.Publish("job", text);
+    if (m_share) m_share(job.id, text);
+}
+
 std::map<UpdateState, std::int64_t> FirmwareJobs::Ended() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_ended;
@@ -278,7 +302,7 @@ void FirmwareJobs::Update(const std::shared_ptr<Job>& job, std::size_t index,
         // Published under the lock, so that the events of two units' threads go out in the
         // order their changes were made and no bar is seen to go back.
         if (before.state != progress.state || Shows(before.done, progress.done, progress.total)) {
-            m_hub.Publish("job", JobJson(*job).dump());
+            Publish(*job);
         }
     }
     if (canariesDone) AfterCanaries(job, *canariesDone);
@@ -300,11 +324,16 @@ bool FirmwareJobs::Finished(const Job& job) {
 
 void FirmwareJobs::DropFinished() {
     for (auto entry = m_jobs.begin(); entry != m_jobs.end() && m_jobs.size() > kJobsKept;) {
-        entry = Finished(*entry->second) ? m_jobs.erase(entry) : std::next(entry);
+        if (!Finished(*entry->second)) {
+            ++entry;
+            continue;
+        }
+        if (m_share) m_share(entry->second->id, "");
+        entry = m_jobs.erase(entry);
     }
 }
 
-nlohmann::json FirmwareJobs::JobJson(const Job& job) {
+nlohmann::json FirmwareJobs::JobJson(const Job& job) const {
     nlohmann::json units = nlohmann::json::array();
     for (const UnitProgress& p : job.units) {
         units.push_back({{"unit", p.unit},
@@ -313,13 +342,17 @@ nlohmann::json FirmwareJobs::JobJson(const Job& job) {
                          {"total", p.total},
                          {"error", p.error}});
     }
-    return {{"job", job.id},
-            {"controller", job.controller},
-            {"canary", job.stages.canary},
-            {"maxFailures", job.stages.maxFailures ? nlohmann::json(*job.stages.maxFailures)
-                                                   : nlohmann::json(nullptr)},
-            {"finished", Finished(job)},
-            {"units", units}};
+    nlohmann::json json{
+        {"job", job.id},
+        {"controller", job.controller},
+        {"canary", job.stages.canary},
+        {"maxFailures", job.stages.maxFailures ? nlohmann::json(*job.stages.maxFailures)
+                                               : nlohmann::json(nullptr)},
+        {"finished", Finished(job)},
+        {"interrupted", false},
+        {"units", units}};
+    if (!m_gateway.empty()) json["gateway"] = m_gateway;
+    return json;
 }
 
 }  // namespace vantrel::gateway

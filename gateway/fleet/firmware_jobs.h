@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -55,6 +56,14 @@ class FirmwareJobs {
                      const std::string& image, const Stages& stages, const CommandRecord& record);
     /// The job as JOB, or kNoSuchJob.
     JobOutcome Get(const std::string& id);
+    /// Every job kept, as JOB, oldest first.
+    std::vector<nlohmann::json> List();
+    /// Each job as JOB when it changes, for the other gateways: "" once it is dropped.
+    using Share = std::function<void(const std::string& id, const std::string& job)>;
+    /// With other gateways, before the first job: each job's id begins with `idPrefix()`, which
+    /// no other gateway's, nor this one's after a restart, begins with; its JSON names
+    /// `gateway`; and every change of it is shared.
+    void ShareJobs(std::string gateway, std::function<std::string()> idPrefix, Share share);
     /// The units of a net job have been power-cycled with the line held in break: their
     /// updates go on, each unfinished unit's recorded first as `record`'s holder's "continue".
     /// The job as JOB, kNoSuchJob, or kUnrecorded when the audit log cannot take it (nothing
@@ -101,7 +110,9 @@ class FirmwareJobs {
 
     /// Applies a change to one unit of a job and publishes the job when it shows.
     void Update(const std::shared_ptr<Job>& job, std::size_t index, const Change& change);
-    static nlohmann::json JobJson(const Job& job);
+    nlohmann::json JobJson(const Job& job) const;
+    /// Tells the event streams, and the other gateways, of the job as it is now.
+    void Publish(const Job& job);
     /// A unit's update has ended: who asked for it, and how it ended.
     static void Audit(const Job& job, const UnitProgress& progress);
     static bool Finished(const Job& job);
@@ -119,6 +130,9 @@ class FirmwareJobs {
     std::map<std::string, std::string> m_updating;  // unit -> its unfinished job's id
     std::map<UpdateState, std::int64_t> m_ended;    // units' updates, by how they ended
     std::int64_t m_nextId = 1;
+    std::string m_gateway;  // with other gateways
+    std::function<std::string()> m_idPrefix;
+    Share m_share;
 };
 
 }  // namespace vantrel::gateway

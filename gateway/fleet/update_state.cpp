@@ -16,8 +16,19 @@ const char* UpdateStateName(UpdateState state) {
             return "failed";
         case UpdateState::kNotStarted:
             return "not started";
+        case UpdateState::kInterrupted:
+            return "interrupted";
     }
     return "queued";
+}
+
+std::optional<UpdateState> UpdateStateOf(const std::string& name) {
+    for (const UpdateState state :
+         {UpdateState::kQueued, UpdateState::kRunning, UpdateState::kPowerCycle, UpdateState::kDone,
+          UpdateState::kFailed, UpdateState::kNotStarted, UpdateState::kInterrupted}) {
+        if (name == UpdateStateName(state)) return state;
+    }
+    return std::nullopt;
 }
 
 bool HasEnded(UpdateState state) {

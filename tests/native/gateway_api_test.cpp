@@ -245,6 +245,7 @@ TEST_F(GatewayApiTest, FirmwareIsAJobThatUpdatesEachUnitOnItsLink) {
         const std::vector<std::uint8_t> flash = gw.units[i]->unit.MainFlash();
         EXPECT_EQ(std::string(flash.begin(), flash.end()), image);
     }
+    EXPECT_EQ(Reply(client.Get("/api/jobs"), 200)["jobs"], json::array({state}));
     Reply(client.Get("/api/jobs/77"), 404);
 }
 

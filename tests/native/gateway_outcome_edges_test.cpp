@@ -58,9 +58,13 @@ TEST(GatewayOutcomeEdgesTest, EveryJobOutcomeHasItsOwnStatusAndEveryUpdateStateI
         EXPECT_NE(reply.status, 500);
     }
     std::set<std::string> names;
-    for (int state = 0; state <= static_cast<int>(UpdateState::kNotStarted); ++state) {
-        EXPECT_TRUE(names.insert(UpdateStateName(static_cast<UpdateState>(state))).second);
+    for (int state = 0; state <= static_cast<int>(UpdateState::kInterrupted); ++state) {
+        const auto which = static_cast<UpdateState>(state);
+        EXPECT_TRUE(names.insert(UpdateStateName(which)).second);
+        // Another gateway reads each state back from the job its owner published.
+        EXPECT_EQ(UpdateStateOf(UpdateStateName(which)), which);
     }
+    EXPECT_FALSE(UpdateStateOf("finished"));
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ class GatewayCluster : public ::testing::Test {
         for (int i = 1; i <= kUnits; ++i) {
             const std::string address = unitBlock + std::to_string(i);
             lineLogs.push_back(std::make_unique<LoggedLines>(address));
-            sims.push_back(std::make_unique<SimulatedUnit>(address));
+            sims.push_back(std::make_unique<SimulatedUnit>(address, unitFaults));
             sims.back()->console.SetLineLog(lineLogs.back()->log);
             ASSERT_TRUE(sims.back()->Start());
             units += address + "\n";
@@ -132,6 +132,7 @@ class GatewayCluster : public ::testing::Test {
         sim::LineLog log;
     };
 
+    sim::Faults unitFaults;  // every unit's, as a test's constructor sets them
     EtcdServer etcd;
     gateway::cluster::EtcdClient client{{etcd.Place()}, std::chrono::milliseconds(2000)};
     const std::string unitBlock;                         // the units' addresses but the last number
