@@ -24,6 +24,7 @@ namespace vantrel {
 namespace {
 
 using nlohmann::json;
+using std::chrono::milliseconds;
 using std::chrono::seconds;
 using testing::WaitUntil;
 
@@ -39,6 +40,26 @@ class GatewayClusterTest : public testing::GatewayCluster {
             if (!listed.emplace(unit["unit"], unit[field]).second) return {};
         }
         return listed;
+    }
+
+    /// The milliseconds from `since` until each of `ids` first `shows` something, asked every
+    /// 20 ms for a second; those that never did are left out.
+    std::map<std::string, int> SeenWithinASecond(
+        const std::vector<std::string>& ids, std::chrono::steady_clock::time_point since,
+        const std::function<bool(const std::string&)>& shows) {
+        std::map<std::string, int> seen;
+        WaitUntil(
+            [&] {
+                for (const std::string& id : ids) {
+                    if (!seen.count(id) && shows(id)) {
+                        seen[id] = static_cast<int>(1000 * testing::SecondsSince(since));
+                    }
+                }
+                return seen.size() == ids.size();
+            },
+            milliseconds(1000) -
+                std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - since));
+        return seen;
     }
 
     json Audit(const std::string& id, const std::string& unit) {
@@ -189,6 +210,42 @@ TEST_F(GatewayClusterTest, AnyGatewayListsEveryUnitAndPassesACommandToItsOwnerTo
     const std::vector<std::string> lines = sim.log.Lines("tcp");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), CommandFor(FindButton("mix-down")->code).text),
               1);
+}
+
+TEST_F(GatewayClusterTest, ANamingAndASnapshotMadeThroughOneGatewayShowOnTheOthersWithinASecond) {
+    const std::vector<std::string> three{"g1", "g2", "g3"}, others{"g2", "g3"};
+    for (const std::string& id : three) Join(id);
+    ASSERT_TRUE(WaitUntil([&] { return SpreadOver(three); }, kLimit));
+    std::string unit;  // one that g1 drives: a change to another's is made by its owner
+    for (const auto& [address, owner] : Owners()) {
+        if (owner == "g1") unit = address;
+    }
+
+    const json labels{{"room", "studio-b"}};
+    const auto relabeled =
+        Client("g1").Put(("/api/units/" + unit + "/labels").c_str(),
+                         json{{"name", "Desk-4"}, {"labels", labels}}.dump(), "application/json");
+    ASSERT_TRUE(relabeled);
+    ASSERT_EQ(relabeled->status, 200) << relabeled->body;
+    const auto named =
+        SeenWithinASecond(others, std::chrono::steady_clock::now(), [&](const std::string& id) {
+            return Listed(id, "name")[unit] == "Desk-4" && Listed(id, "labels")[unit] == labels;
+        });
+    EXPECT_EQ(named.size(), 2u) << json(named).dump();
+    RecordProperty("naming_seen_ms", json(named).dump());
+
+    const auto taken = Client("g1").Post(
+        "/api/snapshots", json{{"name", "evening"}, {"select", json::array({unit})}}.dump(),
+        "application/json");
+    ASSERT_TRUE(taken);
+    ASSERT_EQ(taken->status, 201) << taken->body;
+    const auto saved =
+        SeenWithinASecond(others, std::chrono::steady_clock::now(), [&](const std::string& id) {
+            const auto listed = Client(id).Get("/api/snapshots");
+            return listed && listed->body.find("\"name\":\"evening\"") != std::string::npos;
+        });
+    EXPECT_EQ(saved.size(), 2u) << json(saved).dump();
+    RecordProperty("snapshot_seen_ms", json(saved).dump());
 }
 
 // etcd not there yet at boot may pass: the service manager is told to start it again.
