@@ -101,7 +101,10 @@ void Gateway::Changed(const UnitSnapshot& snapshot) {
     // Over HTTP, another gateway's unit is told by the state its owner publishes.
     if (!DrivenHere(snapshot.unit)) return;
     const std::string state = UnitJson(snapshot).dump();
-    if (m_feed) m_feed->Changed(snapshot.unit, state);
+    // Under the lease, so that the state goes with it when this gateway dies; none without it.
+    if (const cluster::LeaseId lease = m_claims ? m_claims->HeldLease() : 0) {
+        m_feed->Changed(snapshot.unit, state, lease);
+    }
     m_hub.Publish("unit", state);
     m_api.UnitChanged(snapshot);
 }

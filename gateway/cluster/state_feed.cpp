@@ -1,5 +1,7 @@
 #include "gateway/cluster/state_feed.h"
 
+#include "clients/report.h"
+
 namespace vantrel::gateway::cluster {
 namespace {
 
@@ -26,10 +28,10 @@ StateFeed::~StateFeed() {
     m_thread.join();
 }
 
-void StateFeed::Changed(const std::string& unit, std::string state) {
+void StateFeed::Changed(const std::string& unit, std::string state, LeaseId lease) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_pending[unit] = std::move(state);
+        m_pending[unit] = {std::move(state), lease};
     }
     m_wake.notify_all();
 }
@@ -115,7 +117,7 @@ void StateFeed::Take(const std::vector<WatchEvent>& events) {
         for (const WatchEvent& event : events) {
             const std::string unit = event.kv.key.substr(m_prefix.size());
             if (event.deleted) {
-                m_known.erase(unit);
+                if (Orphan(unit, event.kv.modRevision)) changed.push_back(unit);
             } else if (Learn(unit, event.kv.value, event.kv.modRevision)) {
                 changed.push_back(unit);
             }
@@ -140,22 +142,38 @@ bool StateFeed::Learn(const std::string& unit, const std::string& text, std::int
     return true;
 }
 
+bool StateFeed::Orphan(const std::string& unit, std::int64_t revision) {
+    const auto found = m_known.find(unit);
+    if (found == m_known.end() || revision <= found->second.revision) return false;
+    Known& known = found->second;
+    known.state["link"] = "down";
+    known.state["reason"] = "the gateway that drove it is gone";
+    known.state["since"] = clients::TimeText(std::chrono::system_clock::now());
+    known.state["stale"] = true;
+    known.text.clear();  // etcd holds none
+    known.revision = revision;
+    return true;
+}
+
 bool StateFeed::PutPending(std::unique_lock<std::mutex>& lock) {
     while (!m_pending.empty() && !m_stopping) {
         const auto first = m_pending.begin();
         const std::string unit = first->first;
-        std::string text = std::move(first->second);
+        Pending pending = std::move(first->second);
         m_pending.erase(first);
         const auto known = m_known.find(unit);
-        if (known != m_known.end() && known->second.text == text) continue;
+        if (known != m_known.end() && known->second.text == pending.text) continue;
         lock.unlock();
-        const EtcdResult<std::int64_t> put = m_etcd.Put(m_prefix + unit, text);
+        const EtcdResult<std::int64_t> put =
+            m_etcd.Put(m_prefix + unit, pending.text, pending.lease);
         lock.lock();
+        // With its lease gone, this gateway drives the unit no more: its state is not put.
+        if (!put.Ok() && put.GetError().fault == EtcdFault::kNoLease) continue;
         if (!put.Ok()) {
-            m_pending.emplace(unit, std::move(text));  // unless a newer one came meanwhile
+            m_pending.emplace(unit, std::move(pending));  // unless a newer one came meanwhile
             return false;
         }
-        Learn(unit, text, put.Value());
+        Learn(unit, pending.text, put.Value());
     }
     return true;
 }

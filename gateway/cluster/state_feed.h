@@ -23,7 +23,8 @@ namespace vantrel::gateway::cluster {
 /// own, so that no monitor waits on etcd: states that come faster than etcd takes them are put
 /// once each, the latest; one equal to what etcd holds already is not put at all. When etcd
 /// cannot be reached, the last states seen are kept, and the puts and the watch resume by
-/// themselves when it returns.
+/// themselves when it returns. A state put under the owner's lease goes with it: a unit whose
+/// owner is gone shows its last values, with its link down, until another owner publishes it.
 class StateFeed : public OtherUnits {
   public:
     /// A unit's state that changed in etcd, on the feed's threads.
@@ -37,13 +38,18 @@ class StateFeed : public OtherUnits {
     StateFeed(const StateFeed&) = delete;
     StateFeed& operator=(const StateFeed&) = delete;
 
-    /// The state of a unit this gateway drives, as JSON text.
-    void Changed(const std::string& unit, std::string state);
+    /// The state of a unit this gateway drives, as JSON text, to be kept in etcd while `lease`
+    /// lives (for good with none); dropped if the lease is gone before it is put.
+    void Changed(const std::string& unit, std::string state, LeaseId lease = 0);
 
     std::map<std::string, nlohmann::json> States() const override;
     std::optional<nlohmann::json> StateOf(const std::string& unit) const override;
 
   private:
+    struct Pending {
+        std::string text;
+        LeaseId lease = 0;
+    };
     struct Known {
         std::string text;
         nlohmann::json state;
@@ -57,6 +63,8 @@ class StateFeed : public OtherUnits {
     bool PutPending(std::unique_lock<std::mutex>& lock);
     /// Keeps `kv` if it is newer than what is known; whether it changed the unit's state.
     bool Learn(const std::string& unit, const std::string& text, std::int64_t revision);
+    /// Shows the unit as no gateway drives it, its owner's lease gone; whether it was known.
+    bool Orphan(const std::string& unit, std::int64_t revision);
     void Tell(const std::vector<std::string>& units);
 
     EtcdClient& m_etcd;
@@ -67,7 +75,7 @@ class StateFeed : public OtherUnits {
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::map<std::string, Known> m_known;  // as etcd holds them, by the last read, watch or put
-    std::map<std::string, std::string> m_pending;
+    std::map<std::string, Pending> m_pending;
     bool m_watchEnded = false;
     bool m_stopping = false;
     std::thread m_thread;  // last: it starts when the rest is made

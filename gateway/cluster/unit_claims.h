@@ -56,6 +56,8 @@ class UnitClaims : public UnitOwners {
 
     /// Whether a line may be sent to a unit now: while the lease is surely held.
     bool MayWrite() const;
+    /// The lease's id while it is surely held; 0 when not.
+    LeaseId HeldLease() const;
     UnitOwner OwnerOf(const std::string& unit) const override;
     ClusterFigures Figures() const;
     /// This gateway as its audit entries name it: its id, and the lease (hex) it holds its
@@ -69,8 +71,6 @@ class UnitClaims : public UnitOwners {
     void Step();
     /// Grants a lease when there is none or it is gone, and puts the member key under it.
     void KeepLease();
-    /// The lease's id while it is surely held; 0 when not.
-    LeaseId HeldLease() const;
     /// The members that share the units now, this gateway among them while it holds its lease.
     std::vector<std::string> Sharing(bool holding) const;
     /// Claims, keeps, lets go or drops one unit.

@@ -15,8 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "clients/report.h"
 #include "gateway/cluster/rendezvous.h"
 #include "tests/support/gateway_cluster.h"
+#include "tests/support/raw_client.h"
 #include "unit/buttons.h"
 #include "unit/command_table.h"
 
@@ -62,6 +64,37 @@ class GatewayClusterTest : public testing::GatewayCluster {
         return seen;
     }
 
+    /// The gateway's event stream, opened.
+    std::unique_ptr<testing::RawClient> Events(const std::string& id) {
+        auto stream = std::make_unique<testing::RawClient>("127.0.0.1", ports.at(id));
+        const std::string host = "127.0.0.1:" + std::to_string(ports.at(id));
+        EXPECT_TRUE(stream->Send("GET /api/events HTTP/1.1\r\nHost: " + host + "\r\n\r\n")) << id;
+        return stream;
+    }
+
+    /// The unit's states the stream has brought so far, oldest first.
+    static std::vector<json> StatesOn(testing::RawClient& stream, const std::string& unit) {
+        std::vector<json> states;
+        const std::string& text = stream.ReadFor(milliseconds(5));
+        for (std::size_t at = text.find("event: unit\ndata: "); at != std::string::npos;
+             at = text.find("event: unit\ndata: ", at + 1)) {
+            const std::size_t start = at + 18, end = text.find('\n', start);
+            if (end == std::string::npos) break;
+            json state = json::parse(text.substr(start, end - start), nullptr, false);
+            if (state.value("unit", "") == unit) states.push_back(std::move(state));
+        }
+        return states;
+    }
+
+    /// Whether `states` show the link down, then up again on a link made at `after` or later.
+    static bool DownThenUp(const std::vector<json>& states, const std::string& after) {
+        const auto down = std::find_if(states.begin(), states.end(),
+                                       [](const json& state) { return state["link"] == "down"; });
+        return std::any_of(down, states.end(), [&](const json& state) {
+            return state["link"] == "up" && state["since"].get<std::string>() >= after;
+        });
+    }
+
     json Audit(const std::string& id, const std::string& unit) {
         const auto reply = Client(id).Get(("/api/audit?unit=" + unit).c_str());
         return reply ? json::parse(reply->body)["entries"] : json();
@@ -96,15 +129,37 @@ TEST_F(GatewayClusterTest, EachUnitIsOwnedOnceAndAKilledOwnersUnitsAreTakenOver)
     for (const auto& [unit, owner] : Owners()) {
         if (owner == "g2") lost.push_back(unit);
     }
+    const std::vector<std::string> two{"g1", "g3"};
+    std::map<std::string, std::unique_ptr<testing::RawClient>> streams;
+    for (const std::string& id : two) {
+        streams[id] = Events(id);
+        ASSERT_TRUE(
+            WaitUntil([&] { return !StatesOn(*streams[id], lost.front()).empty(); }, kLimit));
+    }
 
+    const std::string killedAt = clients::TimeText(std::chrono::system_clock::now());
     const auto killed = std::chrono::steady_clock::now();
     gateways["g2"]->Signal(SIGKILL);
-    const std::vector<std::string> two{"g1", "g3"};
+    // A stream open throughout shows each lost unit undriven, then up under its new owner, on
+    // the survivor that hears of it only from that owner.
+    for (const std::string& unit : lost) {
+        const std::string other =
+            gateway::cluster::RendezvousOwner(two, unit) == "g1" ? "g3" : "g1";
+        EXPECT_TRUE(WaitUntil([&] { return DownThenUp(StatesOn(*streams[other], unit), killedAt); },
+                              kLimit))
+            << unit << " on " << other;
+    }
+    RecordProperty("takeover_streamed_ms", static_cast<int>(1000 * testing::SecondsSince(killed)));
     ASSERT_TRUE(WaitUntil([&] { return SpreadOver(two); }, kLimit)) << json(Owners()).dump();
     // The lease's time to live, then a claim and a connection.
     EXPECT_LT(testing::SecondsSince(killed), kTtl.count() + 3.0);
+    // Through either survivor, once its view has the new owner (503 until then asks again).
     for (const std::string& unit : lost) {
-        EXPECT_EQ(Press(gateway::cluster::RendezvousOwner(two, unit), unit), 200) << unit;
+        for (const std::string& id : two) {
+            int status = 503;
+            WaitUntil([&] { return (status = Press(id, unit)) != 503; }, seconds(2));
+            EXPECT_EQ(status, 200) << unit << " through " << id;
+        }
     }
 }
 
