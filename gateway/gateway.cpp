@@ -91,7 +91,7 @@ void Gateway::JoinCluster(const cluster::ClusterSettings& settings) {
     m_api.SetOtherUnits(*m_feed);
     m_jobFeed = std::make_unique<cluster::StateFeed>(
         *m_etcd, settings.etcd, settings.prefix, std::chrono::seconds(2), nullptr,
-        [](const std::string&, const nlohmann::json&) {}, "jobs/");
+        [](const std::string&, const nlohmann::json&) {}, cluster::StateFeed::Fed::kJobs);
     // Ids with this run's lease in them: no other gateway's, nor this one's once restarted.
     m_jobs.ShareJobs(
         settings.self.id,
@@ -125,6 +125,7 @@ void Gateway::Changed(const UnitSnapshot& snapshot) {
     // Over HTTP, another gateway's unit is told by the state its owner publishes.
     if (!DrivenHere(snapshot.unit)) return;
     const std::string state = UnitJson(snapshot).dump();
+    // Put under this gateway's claim and lease, so that it goes when this gateway dies.
     if (m_feed) m_feed->Changed(snapshot.unit, state);
     m_hub.Publish("unit", state);
     m_api.UnitChanged(snapshot);

@@ -68,6 +68,12 @@ struct Condition {
     }
 };
 
+/// What etcd must hold for a put made on a holder's behalf, and the lease the put goes under.
+struct Hold {
+    Condition condition;
+    LeaseId lease = 0;
+};
+
 /// What a lease holder asks of etcd; the lease keeper is tested on a fake of it.
 class LeaseService {
   public:

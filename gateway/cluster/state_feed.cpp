@@ -1,5 +1,7 @@
 #include "gateway/cluster/state_feed.h"
 
+#include "clients/report.h"
+
 namespace vantrel::gateway::cluster {
 namespace {
 
@@ -9,11 +11,11 @@ constexpr std::chrono::seconds kRetry{1};
 }  // namespace
 
 StateFeed::StateFeed(EtcdClient& etcd, std::vector<HttpPlace> members, const std::string& prefix,
-                     std::chrono::milliseconds limit, Claim claim, Told told,
-                     const std::string& folder)
+                     std::chrono::milliseconds limit, Claim claim, Told told, Fed fed)
     : m_etcd(etcd),
       m_members(std::move(members)),
-      m_prefix(prefix + folder),
+      m_prefix(prefix + (fed == Fed::kUnits ? "state/" : "jobs/")),
+      m_fed(fed),
       m_limit(limit),
       m_claim(std::move(claim)),
       m_told(std::move(told)),
@@ -28,10 +30,10 @@ StateFeed::~StateFeed() {
     m_thread.join();
 }
 
-void StateFeed::Changed(const std::string& unit, std::string state) {
+void StateFeed::Changed(const std::string& unit, std::string state, LeaseId lease) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_pending[unit] = std::move(state);
+        m_pending[unit] = {std::move(state), lease};
     }
     m_wake.notify_all();
 }
@@ -116,8 +118,10 @@ void StateFeed::Take(const std::vector<WatchEvent>& events) {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (const WatchEvent& event : events) {
             const std::string unit = event.kv.key.substr(m_prefix.size());
-            if (event.deleted) {
+            if (event.deleted && m_fed == Fed::kJobs) {
                 m_known.erase(unit);
+            } else if (event.deleted) {
+                if (Orphan(unit, event.kv.modRevision)) changed.push_back(unit);
             } else if (Learn(unit, event.kv.value, event.kv.modRevision)) {
                 changed.push_back(unit);
             }
@@ -142,6 +146,19 @@ bool StateFeed::Learn(const std::string& unit, const std::string& text, std::int
     return true;
 }
 
+bool StateFeed::Orphan(const std::string& unit, std::int64_t revision) {
+    const auto found = m_known.find(unit);
+    if (found == m_known.end() || revision <= found->second.revision) return false;
+    Known& known = found->second;
+    known.state["link"] = "down";
+    known.state["reason"] = "the gateway that drove it is gone";
+    known.state["since"] = clients::TimeText(std::chrono::system_clock::now());
+    known.state["stale"] = true;
+    known.text.clear();  // etcd holds none
+    known.revision = revision;
+    return true;
+}
+
 bool StateFeed::PutPending(std::unique_lock<std::mutex>& lock) {
     while (!m_pending.empty() && !m_stopping) {
         const auto first = m_pending.begin();
@@ -154,6 +171,8 @@ bool StateFeed::PutPending(std::unique_lock<std::mutex>& lock) {
         const EtcdResult<std::int64_t> put =
             text.empty() ? m_etcd.Delete(m_prefix + unit) : PutClaimed(unit, text);
         lock.lock();
+        // With its lease gone, this gateway drives the unit no more: its state is not put.
+        if (!put.Ok() && put.GetError().fault == EtcdFault::kNoLease) continue;
         if (!put.Ok()) {
             m_pending.emplace(unit, std::move(text));  // unless a newer one came meanwhile
             return false;
@@ -170,9 +189,9 @@ bool StateFeed::PutPending(std::unique_lock<std::mutex>& lock) {
 // 0, not put, when the unit is another gateway's now: its state is the new owner's to tell.
 EtcdResult<std::int64_t> StateFeed::PutClaimed(const std::string& unit, const std::string& text) {
     if (!m_claim) return m_etcd.Put(m_prefix + unit, text);
-    const std::optional<Condition> claim = m_claim(unit);
-    if (!claim) return std::int64_t{0};
-    return m_etcd.PutIf(m_prefix + unit, *claim, text);
+    const std::optional<Hold> hold = m_claim(unit);
+    if (!hold) return std::int64_t{0};
+    return m_etcd.PutIf(m_prefix + unit, hold->condition, text, hold->lease);
 }
 
 void StateFeed::Tell(const std::vector<std::string>& units) {

@@ -23,29 +23,32 @@ namespace vantrel::gateway::cluster {
 /// own, so that no monitor waits on etcd: states that come faster than etcd takes them are put
 /// once each, the latest; one equal to what etcd holds already is not put at all. When etcd
 /// cannot be reached, the last states seen are kept, and the puts and the watch resume by
-/// themselves when it returns.
+/// themselves when it returns. A state put under the owner's lease goes with it: a unit whose
+/// owner is gone shows its last values, with its link down, until another owner publishes it.
 class StateFeed : public OtherUnits {
   public:
     /// A unit's state that changed in etcd, on the feed's threads.
     using Told = std::function<void(const std::string& unit, const nlohmann::json& state)>;
-    /// What etcd must hold for this gateway's state of `unit` to be put: its claim on the unit.
-    /// None once the unit is no longer this gateway's. Without one (the jobs, whose keys are
+    /// This gateway's hold on `unit` (its owner key with this gateway's claim, and the lease);
+    /// none once the unit is no longer this gateway's. Without one (the jobs, whose keys are
     /// each one gateway's alone), every state is put.
-    using Claim = std::function<std::optional<Condition>(const std::string& unit)>;
+    using Claim = std::function<std::optional<Hold>(const std::string& unit)>;
+    /// What the states are: the units' (`PREFIX state/`), whose deleted key means their owner
+    /// is gone, or the firmware jobs' (`PREFIX jobs/`), whose deleted key means a job is over.
+    enum class Fed : std::uint8_t { kUnits, kJobs };
 
     /// `etcd` (whose `members` are watched in turn) outlives the feed; `limit` bounds the
-    /// watch's connection. `folder` under the prefix holds the states: the units' by default;
-    /// the firmware jobs' ("jobs/") are fed the same way, each job its own key.
+    /// watch's connection.
     StateFeed(EtcdClient& etcd, std::vector<HttpPlace> members, const std::string& prefix,
-              std::chrono::milliseconds limit, Claim claim, Told told,
-              const std::string& folder = "state/");
+              std::chrono::milliseconds limit, Claim claim, Told told, Fed fed = Fed::kUnits);
     ~StateFeed();
     StateFeed(const StateFeed&) = delete;
     StateFeed& operator=(const StateFeed&) = delete;
 
     /// The state of a unit this gateway drives, as JSON text; "" deletes it. It is put only
-    /// while etcd holds this gateway's claim on the unit, so a state still on its way when the
-    /// unit moved never lands after the new owner's.
+    /// while etcd holds this gateway's claim on the unit, and under the lease of that claim,
+    /// so a state still on its way when the unit moved never lands after the new owner's, and
+    /// a dead owner's states go with its lease.
     void Changed(const std::string& unit, std::string state);
 
     std::map<std::string, nlohmann::json> States() const override;
@@ -66,11 +69,14 @@ class StateFeed : public OtherUnits {
     EtcdResult<std::int64_t> PutClaimed(const std::string& unit, const std::string& text);
     /// Keeps `kv` if it is newer than what is known; whether it changed the unit's state.
     bool Learn(const std::string& unit, const std::string& text, std::int64_t revision);
+    /// Shows the unit as no gateway drives it, its owner's lease gone; whether it was known.
+    bool Orphan(const std::string& unit, std::int64_t revision);
     void Tell(const std::vector<std::string>& units);
 
     EtcdClient& m_etcd;
     const std::vector<HttpPlace> m_members;
-    const std::string m_prefix;  // "PREFIX state/" or another folder
+    const std::string m_prefix;  // "PREFIX state/" or "PREFIX jobs/"
+    const Fed m_fed;
     const std::chrono::milliseconds m_limit;
     const Claim m_claim;
     const Told m_told;

@@ -171,10 +171,10 @@ std::string UnitClaims::OwnerValue(LeaseId lease) const {
         .dump();
 }
 
-std::optional<Condition> UnitClaims::ClaimOn(const std::string& unit) const {
+std::optional<Hold> UnitClaims::ClaimOn(const std::string& unit) const {
     const LeaseId lease = HeldLease();
     if (lease == 0 || !Claimed(unit)) return std::nullopt;
-    return Condition::ValueOf(m_settings.prefix + "owners/" + unit, OwnerValue(lease));
+    return Hold{Condition::ValueOf(m_settings.prefix + "owners/" + unit, OwnerValue(lease)), lease};
 }
 
 nlohmann::json UnitClaims::Signature() const {

@@ -58,9 +58,9 @@ class UnitClaims : public UnitOwners {
     /// Whether a line may be sent to a unit now: while the lease is surely held.
     bool MayWrite() const;
     UnitOwner OwnerOf(const std::string& unit) const override;
-    /// What etcd holds while `unit` is this gateway's: its owner key with this gateway's claim.
-    /// None when it is not claimed here under a lease surely held.
-    std::optional<Condition> ClaimOn(const std::string& unit) const;
+    /// What etcd holds while `unit` is this gateway's: its owner key with this gateway's claim,
+    /// under the lease. None when it is not claimed here under a lease surely held.
+    std::optional<Hold> ClaimOn(const std::string& unit) const;
     ClusterFigures Figures() const;
     /// Whether the gateway `id` is a live member under the lease `lease` (hex, as Signature
     /// gives it): a gateway gone, or come back under another lease, runs nothing it ran before.

@@ -16,9 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "clients/report.h"
 #include "gateway/cluster/rendezvous.h"
 #include "tests/support/gateway_cluster.h"
 #include "tests/support/line_log_reader.h"
+#include "tests/support/raw_client.h"
 #include "unit/buttons.h"
 #include "unit/command_table.h"
 
@@ -26,6 +28,7 @@ namespace vantrel {
 namespace {
 
 using nlohmann::json;
+using std::chrono::milliseconds;
 using std::chrono::seconds;
 using testing::WaitUntil;
 
@@ -41,6 +44,57 @@ class GatewayClusterTest : public testing::GatewayCluster {
             if (!listed.emplace(unit["unit"], unit[field]).second) return {};
         }
         return listed;
+    }
+
+    /// The milliseconds from `since` until each of `ids` first `shows` something, asked every
+    /// 20 ms for a second; those that never did are left out.
+    std::map<std::string, int> SeenWithinASecond(
+        const std::vector<std::string>& ids, std::chrono::steady_clock::time_point since,
+        const std::function<bool(const std::string&)>& shows) {
+        std::map<std::string, int> seen;
+        WaitUntil(
+            [&] {
+                for (const std::string& id : ids) {
+                    if (!seen.count(id) && shows(id)) {
+                        seen[id] = static_cast<int>(1000 * testing::SecondsSince(since));
+                    }
+                }
+                return seen.size() == ids.size();
+            },
+            milliseconds(1000) -
+                std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - since));
+        return seen;
+    }
+
+    /// The gateway's event stream, opened.
+    std::unique_ptr<testing::RawClient> Events(const std::string& id) {
+        auto stream = std::make_unique<testing::RawClient>("127.0.0.1", ports.at(id));
+        const std::string host = "127.0.0.1:" + std::to_string(ports.at(id));
+        EXPECT_TRUE(stream->Send("GET /api/events HTTP/1.1\r\nHost: " + host + "\r\n\r\n")) << id;
+        return stream;
+    }
+
+    /// The unit's states the stream has brought so far, oldest first.
+    static std::vector<json> StatesOn(testing::RawClient& stream, const std::string& unit) {
+        std::vector<json> states;
+        const std::string& text = stream.ReadFor(milliseconds(5));
+        for (std::size_t at = text.find("event: unit\ndata: "); at != std::string::npos;
+             at = text.find("event: unit\ndata: ", at + 1)) {
+            const std::size_t start = at + 18, end = text.find('\n', start);
+            if (end == std::string::npos) break;
+            json state = json::parse(text.substr(start, end - start), nullptr, false);
+            if (state.value("unit", "") == unit) states.push_back(std::move(state));
+        }
+        return states;
+    }
+
+    /// Whether `states` show the link down, then up again on a link made at `after` or later.
+    static bool DownThenUp(const std::vector<json>& states, const std::string& after) {
+        const auto down = std::find_if(states.begin(), states.end(),
+                                       [](const json& state) { return state["link"] == "down"; });
+        return std::any_of(down, states.end(), [&](const json& state) {
+            return state["link"] == "up" && state["since"].get<std::string>() >= after;
+        });
     }
 
     json Audit(const std::string& id, const std::string& unit) {
@@ -77,15 +131,37 @@ TEST_F(GatewayClusterTest, EachUnitIsOwnedOnceAndAKilledOwnersUnitsAreTakenOver)
     for (const auto& [unit, owner] : Owners()) {
         if (owner == "g2") lost.push_back(unit);
     }
+    const std::vector<std::string> two{"g1", "g3"};
+    std::map<std::string, std::unique_ptr<testing::RawClient>> streams;
+    for (const std::string& id : two) {
+        streams[id] = Events(id);
+        ASSERT_TRUE(
+            WaitUntil([&] { return !StatesOn(*streams[id], lost.front()).empty(); }, kLimit));
+    }
 
+    const std::string killedAt = clients::TimeText(std::chrono::system_clock::now());
     const auto killed = std::chrono::steady_clock::now();
     gateways["g2"]->Signal(SIGKILL);
-    const std::vector<std::string> two{"g1", "g3"};
+    // A stream open throughout shows each lost unit undriven, then up under its new owner, on
+    // the survivor that hears of it only from that owner.
+    for (const std::string& unit : lost) {
+        const std::string other =
+            gateway::cluster::RendezvousOwner(two, unit) == "g1" ? "g3" : "g1";
+        EXPECT_TRUE(WaitUntil([&] { return DownThenUp(StatesOn(*streams[other], unit), killedAt); },
+                              kLimit))
+            << unit << " on " << other;
+    }
+    RecordProperty("takeover_streamed_ms", static_cast<int>(1000 * testing::SecondsSince(killed)));
     ASSERT_TRUE(WaitUntil([&] { return SpreadOver(two); }, kLimit)) << json(Owners()).dump();
     // The lease's time to live, then a claim and a connection.
     EXPECT_LT(testing::SecondsSince(killed), kTtl.count() + 3.0);
+    // Through either survivor, once its view has the new owner (503 until then asks again).
     for (const std::string& unit : lost) {
-        EXPECT_EQ(Press(gateway::cluster::RendezvousOwner(two, unit), unit), 200) << unit;
+        for (const std::string& id : two) {
+            int status = 503;
+            WaitUntil([&] { return (status = Press(id, unit)) != 503; }, seconds(2));
+            EXPECT_EQ(status, 200) << unit << " through " << id;
+        }
     }
 }
 
@@ -239,6 +315,42 @@ TEST_F(GatewayClusterTest, AGroupCommandSentToOneGatewayRunsEachUnitOnceOnItsOwn
         EXPECT_EQ(passed[0]["to"], owner);
         EXPECT_EQ(passed[0]["group"], answer["group"]);
     }
+}
+
+TEST_F(GatewayClusterTest, ANamingAndASnapshotMadeThroughOneGatewayShowOnTheOthersWithinASecond) {
+    const std::vector<std::string> three{"g1", "g2", "g3"}, others{"g2", "g3"};
+    for (const std::string& id : three) Join(id);
+    ASSERT_TRUE(WaitUntil([&] { return SpreadOver(three); }, kLimit));
+    std::string unit;  // one that g1 drives: a change to another's is made by its owner
+    for (const auto& [address, owner] : Owners()) {
+        if (owner == "g1") unit = address;
+    }
+
+    const json labels{{"room", "studio-b"}};
+    const auto relabeled =
+        Client("g1").Put(("/api/units/" + unit + "/labels").c_str(),
+                         json{{"name", "Desk-4"}, {"labels", labels}}.dump(), "application/json");
+    ASSERT_TRUE(relabeled);
+    ASSERT_EQ(relabeled->status, 200) << relabeled->body;
+    const auto named =
+        SeenWithinASecond(others, std::chrono::steady_clock::now(), [&](const std::string& id) {
+            return Listed(id, "name")[unit] == "Desk-4" && Listed(id, "labels")[unit] == labels;
+        });
+    EXPECT_EQ(named.size(), 2u) << json(named).dump();
+    RecordProperty("naming_seen_ms", json(named).dump());
+
+    const auto taken = Client("g1").Post(
+        "/api/snapshots", json{{"name", "evening"}, {"select", json::array({unit})}}.dump(),
+        "application/json");
+    ASSERT_TRUE(taken);
+    ASSERT_EQ(taken->status, 201) << taken->body;
+    const auto saved =
+        SeenWithinASecond(others, std::chrono::steady_clock::now(), [&](const std::string& id) {
+            const auto listed = Client(id).Get("/api/snapshots");
+            return listed && listed->body.find("\"name\":\"evening\"") != std::string::npos;
+        });
+    EXPECT_EQ(saved.size(), 2u) << json(saved).dump();
+    RecordProperty("snapshot_seen_ms", json(saved).dump());
 }
 
 // etcd not there yet at boot may pass: the service manager is told to start it again.

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <httplib.h>
+#include <sysexits.h>
 
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -50,21 +52,31 @@ class GatewayCluster : public ::testing::Test {
     }
 
     /// Starts the gateway named `id` on its own port, with `extra` options, reaching etcd at
-    /// `etcdUrl` (the test's etcd when empty).
+    /// `etcdUrl` (the test's etcd when empty). Started again, as its service manager would,
+    /// while it exits with EX_TEMPFAIL: etcd slow to answer on a loaded machine, say.
     void Join(const std::string& id, const std::vector<std::string>& extra = {},
               std::string etcdUrl = {}) {
         if (etcdUrl.empty()) etcdUrl = "http://127.0.0.1:" + std::to_string(etcd.Place().port);
-        ports[id] = FreeLoopbackPorts(1).front();
-        std::vector<std::string> arguments{
-            "--listen",         "127.0.0.1:" + std::to_string(ports[id]),
-            "--etcd",           etcdUrl,
-            "--etcd-lease-ttl", std::to_string(kTtl.count()),
-            "--poll",           "1",
-            "--gateway-id",     id};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        auto process = std::make_unique<GatewayProcess>(arguments);
-        ASSERT_TRUE(process->Serving(kLimit)) << process->Errors();
-        gateways[id] = std::move(process);
+        const auto end = std::chrono::steady_clock::now() + kLimit;
+        for (;;) {
+            ports[id] = FreeLoopbackPorts(1).front();
+            std::vector<std::string> arguments{
+                "--listen",         "127.0.0.1:" + std::to_string(ports[id]),
+                "--etcd",           etcdUrl,
+                "--etcd-lease-ttl", std::to_string(kTtl.count()),
+                "--poll",           "1",
+                "--gateway-id",     id};
+            arguments.insert(arguments.end(), extra.begin(), extra.end());
+            auto process = std::make_unique<GatewayProcess>(arguments);
+            if (process->Serving(kLimit)) {
+                gateways[id] = std::move(process);
+                return;
+            }
+            const bool again = process->Exit(std::chrono::seconds(1)) == EX_TEMPFAIL &&
+                               std::chrono::steady_clock::now() < end;
+            ASSERT_TRUE(again) << process->Errors();
+            std::fprintf(stderr, "%s started again: %s", id.c_str(), process->Errors().c_str());
+        }
     }
 
     /// Each unit's owner as its key in etcd names it.
