@@ -30,10 +30,10 @@ StateFeed::~StateFeed() {
     m_thread.join();
 }
 
-void StateFeed::Changed(const std::string& unit, std::string state, LeaseId lease) {
+void StateFeed::Changed(const std::string& unit, std::string state) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_pending[unit] = {std::move(state), lease};
+        m_pending[unit] = std::move(state);
     }
     m_wake.notify_all();
 }

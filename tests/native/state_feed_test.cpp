@@ -22,7 +22,7 @@ struct Feed {
         : feed(
               etcd, {member}, kDefaultEtcdPrefix, milliseconds(2000),
               [id](const std::string& unit) {
-                  return std::optional(Condition::ValueOf(OwnerKey(unit), id));
+                  return std::optional(Hold{Condition::ValueOf(OwnerKey(unit), id), 0});
               },
               [this](const std::string& unit, const json& state) {
                   std::lock_guard<std::mutex> lock(mutex);
