@@ -5,6 +5,7 @@
 #include "gateway/access/access.h"
 #include "gateway/cluster/shared_jobs.h"
 #include "gateway/emberplus/ember_access.h"
+#include "gateway/emberplus/ember_tree.h"
 #include "gateway/metrics/metrics.h"
 #include "gateway/fleet/unit_json.h"
 #include "res/version.h"
@@ -58,21 +59,11 @@ Gateway::Gateway(const GatewayOptions& options, WaitableClock& clock, UnitLinkMa
         JoinCluster(*options.cluster);
     }
     if (options.token) m_tokens.SetSingle(*options.token);
-    std::vector<EmberProvider::UnitName> names;
     for (const clients::Target& target : options.units) {
-        const std::string name = ApiName(target.name);
-        m_emberPlaces[name] = names.size();
-        names.push_back({name, target.name});
         m_units.Add(
-            name, target, [this](const UnitSnapshot& snapshot) { Changed(snapshot); },
+            ApiName(target.name), target,
+            [this](const UnitSnapshot& snapshot) { Changed(snapshot); },
             NamingOf(options.described, target.name));
-    }
-    if (options.ember) {
-        m_ember = std::make_unique<EmberProvider>(m_units, m_hub, m_audit, names, *options.ember);
-        // The provider's own limits, with the share of descriptors the start-up left it.
-        StreamServer::Limits limits = m_ember->ConnectionLimits();
-        limits.mostConnections = options.emberServer.mostConnections;
-        m_emberServer = std::make_unique<StreamServer>(m_server, *m_ember, limits);
     }
     m_api.SetExtraMetrics([this] { return ExtraMetrics(); });
     m_api.SetGroupLimit(options.groupLimit);
@@ -85,7 +76,9 @@ void Gateway::JoinCluster(const cluster::ClusterSettings& settings) {
         *m_etcd, settings.etcd, settings.prefix, std::chrono::seconds(2),
         [this](const std::string& unit) { return m_claims->ClaimOn(unit); },
         [this](const std::string& unit, const nlohmann::json& state) {
-            if (!DrivenHere(unit)) m_hub.Publish("unit", state.dump());
+            if (DrivenHere(unit)) return;
+            m_hub.Publish("unit", state.dump());
+            ToEmber(unit, ember_tree::Values(state));
         });
     m_api.SetOwners(*m_claims, *m_forwarder);
     m_api.SetOtherUnits(*m_feed);
@@ -118,17 +111,47 @@ bool Gateway::DrivenHere(const std::string& unit) const {
 }
 
 void Gateway::Changed(const UnitSnapshot& snapshot) {
-    // Ember+ shows each unit as this gateway's own link sees it: one driven elsewhere goes
-    // offline rather than stay as it was when it moved.
-    const auto place = m_emberPlaces.find(snapshot.unit);
-    if (m_ember && place != m_emberPlaces.end()) m_ember->Changed(place->second, snapshot);
-    // Over HTTP, another gateway's unit is told by the state its owner publishes.
+    // Another gateway's unit is told by the state its owner publishes, over HTTP and Ember+.
     if (!DrivenHere(snapshot.unit)) return;
+    ToEmber(snapshot.unit, ember_tree::Values(snapshot));
     const std::string state = UnitJson(snapshot).dump();
     // Put under this gateway's claim and lease, so that it goes when this gateway dies.
     if (m_feed) m_feed->Changed(snapshot.unit, state);
     m_hub.Publish("unit", state);
     m_api.UnitChanged(snapshot);
+}
+
+// The tree's numbers are the paths consumers hold: its units are those given, or in a cluster
+// those etcd holds as the gateway starts, each named and described as the units file gives it.
+void Gateway::MakeEmber() {
+    std::vector<EmberProvider::UnitName> names;
+    if (m_etcd) {
+        for (const groups::UnitEntry& entry : m_roster.Entries()) {
+            names.push_back({ApiName(entry.unit), entry.unit});
+        }
+    } else {
+        for (const clients::Target& target : m_options.units) {
+            names.push_back({ApiName(target.name), target.name});
+        }
+    }
+    for (std::size_t place = 0; place < names.size(); ++place) {
+        m_emberPlaces[names[place].name] = place;
+    }
+    std::optional<EmberProvider::Elsewhere> elsewhere;
+    if (m_claims) elsewhere.emplace(EmberProvider::Elsewhere{*m_claims, *m_feed});
+    m_ember = std::make_unique<EmberProvider>(m_units, m_hub, m_audit, std::move(names),
+                                              *m_options.ember, elsewhere);
+    // The provider's own limits, with the share of descriptors the start-up left it.
+    StreamServer::Limits limits = m_ember->ConnectionLimits();
+    limits.mostConnections = m_options.emberServer.mostConnections;
+    m_emberServer = std::make_unique<StreamServer>(m_server, *m_ember, limits);
+    m_emberMade.store(true, std::memory_order_release);
+}
+
+void Gateway::ToEmber(const std::string& unit, const ember_tree::UnitValues& values) {
+    if (!m_emberMade.load(std::memory_order_acquire)) return;
+    const auto place = m_emberPlaces.find(unit);
+    if (place != m_emberPlaces.end()) m_ember->Changed(place->second, values);
 }
 
 RosterOutcome Gateway::ReloadUnits() {
@@ -190,6 +213,7 @@ bool Gateway::Start(std::string& error, StartFault* fault) {
             return failed(true);
         }
     }
+    if (m_options.ember && !m_ember) MakeEmber();
     if (m_store) {
         if (const std::optional<StoreError> unread = m_api.Snapshots().Load(m_store)) {
             error = "the snapshots cannot be read: " + unread->text;

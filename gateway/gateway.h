@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -114,9 +115,13 @@ class Gateway {
     // The metrics beside the units': the Ember+ clients, the certificate's time left, the
     // gateway's version and start.
     std::string ExtraMetrics() const;
-    /// A unit's change, told on its monitor's thread: to Ember+, and, for a unit driven here, as
-    /// an event and to the other gateways.
+    /// A unit's change, told on its monitor's thread: for a unit driven here, to Ember+, as an
+    /// event and to the other gateways.
     void Changed(const UnitSnapshot& snapshot);
+    /// Makes the Ember+ provider, its tree holding the units as they stand now.
+    void MakeEmber();
+    /// A unit's values to the Ember+ provider, once it is made, when the unit is in its tree.
+    void ToEmber(const std::string& unit, const ember_tree::UnitValues& values);
     /// The units, snapshots or assignments in etcd have changed: they are read again.
     void SharedStateChanged();
     /// Whether a line may be sent to a unit now: always alone, while the lease is surely held
@@ -139,9 +144,11 @@ class Gateway {
     FirmwareJobs m_jobs;
     Tokens m_tokens;
     AuditLog m_audit;
-    // Before the server: its loop's end may still close Ember+ sessions.
+    // Before the server: its loop's end may still close Ember+ sessions. Made as the gateway
+    // starts, once the units are read; the monitors' and the feed's threads use it once made.
     std::unique_ptr<EmberProvider> m_ember;
     std::map<std::string, std::size_t> m_emberPlaces;  // each unit's place in its tree
+    std::atomic<bool> m_emberMade{false};
     // With other gateways; before the API and the server, which use it until they stop.
     std::unique_ptr<Forwarder> m_forwarder;
     Api m_api{m_units, m_hub, m_jobs, m_tokens, m_audit};

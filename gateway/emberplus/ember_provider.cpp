@@ -119,12 +119,14 @@ class EmberProvider::Session : public StreamSession {
 };
 
 EmberProvider::EmberProvider(Units& units, EventHub& hub, AuditLog& audit,
-                             std::vector<UnitName> names, const EmberOptions& options)
+                             std::vector<UnitName> names, const EmberOptions& options,
+                             std::optional<Elsewhere> elsewhere)
     : m_units(units),
       m_hub(hub),
       m_audit(audit),
       m_names(std::move(names)),
       m_options(options),
+      m_elsewhere(elsewhere),
       m_last(m_names.size()) {}
 
 std::unique_ptr<StreamSession> EmberProvider::Open(std::uint32_t address,
@@ -175,8 +177,7 @@ std::string EmberProvider::MetricsText() const {
 // What changed goes to each client that holds the unit's node (its parameters) or the units
 // node (the unit's online state), as one message. Clients that get the same elements share
 // one encoding.
-void EmberProvider::Changed(std::size_t unit, const UnitSnapshot& snapshot) {
-    std::vector<std::optional<ember::Value>> values = ember_tree::Values(snapshot);
+void EmberProvider::Changed(std::size_t unit, const ember_tree::UnitValues& values) {
     std::vector<std::shared_ptr<Watcher>> watchers;
     std::vector<std::uint32_t> changed;
     {
@@ -212,7 +213,7 @@ void EmberProvider::Changed(std::size_t unit, const UnitSnapshot& snapshot) {
                 elements.push_back(WithContents(
                     ember::QualifiedElement(ElementKind::kNode, unitPath),
                     ember_tree::UnitContents(m_names[unit].name, m_names[unit].description,
-                                             snapshot.link == LinkState::Up)));
+                                             values[ember_tree::kOnline] == ember::Value(true))));
             }
             for (std::size_t i = 0; i < changed.size(); ++i) {
                 if (!gets[i + 1]) continue;
@@ -284,10 +285,8 @@ void EmberProvider::Run(Watcher& watcher, const Request& request) {
 
 ember::Element EmberProvider::ParameterAt(const Path& path, std::size_t unit, std::uint32_t number,
                                           bool readOnly) const {
-    const UnitSnapshot snapshot = SnapshotOf(unit);
-    return WithContents(
-        ember::QualifiedElement(ElementKind::kParameter, path),
-        ember_tree::ParameterContents(number, ember_tree::Values(snapshot)[number], readOnly));
+    return WithContents(ember::QualifiedElement(ElementKind::kParameter, path),
+                        ember_tree::ParameterContents(number, ValuesOf(unit)[number], readOnly));
 }
 
 ember::Root EmberProvider::Directory(const Path& path, bool nodeItself, bool readOnly) const {
@@ -307,7 +306,7 @@ ember::Root EmberProvider::Directory(const Path& path, bool nodeItself, bool rea
         case Kind::kUnits:
             node = ember_tree::UnitsContents();
             for (std::size_t unit = 0; unit < m_names.size(); ++unit) {
-                const bool up = SnapshotOf(unit).link == LinkState::Up;
+                const bool up = ValuesOf(unit)[ember_tree::kOnline] == ember::Value(true);
                 children.push_back(WithContents(
                     ember::NumberedElement(ElementKind::kNode,
                                            static_cast<std::uint32_t>(unit + 1)),
@@ -315,11 +314,11 @@ ember::Root EmberProvider::Directory(const Path& path, bool nodeItself, bool rea
             }
             break;
         case Kind::kUnit: {
-            const UnitSnapshot snapshot = SnapshotOf(place.unit);
+            const ember_tree::UnitValues values = ValuesOf(place.unit);
             node =
                 ember_tree::UnitContents(m_names[place.unit].name, m_names[place.unit].description,
-                                         snapshot.link == LinkState::Up);
-            children = ember_tree::UnitChildren(snapshot, readOnly);
+                                         values[ember_tree::kOnline] == ember::Value(true));
+            children = ember_tree::UnitChildren(values, readOnly);
             break;
         }
         case Kind::kButtons:
@@ -350,7 +349,8 @@ ember::Root EmberProvider::Directory(const Path& path, bool nodeItself, bool rea
 }
 
 // Answered with the parameter as the unit reports it once the command has run, or at once,
-// sending nothing, when the set cannot be taken.
+// sending nothing, when the set cannot be taken: by a viewer, or here, on a unit this gateway
+// does not drive.
 void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number, std::size_t unit,
                         const ember::Value& value) {
     const std::shared_ptr<UnitMonitor> monitor = m_units.Find(m_names[unit].name);
@@ -361,7 +361,7 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
         }
     };
     const std::optional<std::int64_t> wanted = ember_tree::Settable(number, value);
-    if (readOnly || !wanted || !monitor) return answer();
+    if (readOnly || !wanted || !monitor || NotDrivenHere(unit)) return answer();
     // A lamp is judged by the unit as the command runs; anything else already at the value, with
     // no command queued that may move it, is left alone, so a consumer that repeats what it
     // holds moves nothing.
@@ -395,15 +395,20 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
                [answer](const CommandOutcome&) { answer(); });
 }
 
-// A unit removed since the start keeps its place in the tree, offline and without values.
-UnitSnapshot EmberProvider::SnapshotOf(std::size_t unit) const {
-    if (const std::shared_ptr<UnitMonitor> monitor = m_units.Find(m_names[unit].name)) {
-        return monitor->Snapshot();
-    }
-    UnitSnapshot removed;
-    removed.unit = m_names[unit].name;
-    removed.link = LinkState::Down;
-    return removed;
+bool EmberProvider::NotDrivenHere(std::size_t unit) const {
+    return m_elsewhere && m_elsewhere->owners.OwnerOf(m_names[unit].name).where != Ownership::kHere;
+}
+
+// A unit removed since the start keeps its place in the tree, offline and without values; one
+// driven elsewhere shows what its owner last published, offline until it has published any.
+ember_tree::UnitValues EmberProvider::ValuesOf(std::size_t unit) const {
+    UnitSnapshot offline;
+    offline.link = LinkState::Down;
+    const std::shared_ptr<UnitMonitor> monitor = m_units.Find(m_names[unit].name);
+    if (!monitor) return ember_tree::Values(offline);
+    if (!NotDrivenHere(unit)) return ember_tree::Values(monitor->Snapshot());
+    const std::optional<nlohmann::json> published = m_elsewhere->others.StateOf(m_names[unit].name);
+    return published ? ember_tree::Values(*published) : ember_tree::Values(offline);
 }
 
 // A command the audit log cannot take is not run, as the API refuses it.
@@ -425,7 +430,7 @@ void EmberProvider::Invoke(Watcher& watcher, const Path& path,
     const ember_tree::Place place = ember_tree::Resolve(path, m_names.size());
     if (place.kind != Kind::kButton || ReadOnly(watcher)) return answer(false, false);
     const std::shared_ptr<UnitMonitor> monitor = m_units.Find(m_names[place.unit].name);
-    if (!monitor) return answer(false, false);
+    if (!monitor || NotDrivenHere(place.unit)) return answer(false, false);
     const Button* button = ember_tree::Buttons()[place.number - 1];
     const std::optional<CommandRecord> record =
         Record(watcher, "press", {{"button", button->name}});

@@ -12,10 +12,13 @@
 #include "ember/glow.h"
 #include "gateway/access/audit_log.h"
 #include "gateway/emberplus/ember_access.h"
+#include "gateway/emberplus/ember_tree.h"
+#include "gateway/fleet/other_units.h"
+#include "gateway/fleet/unit_command.h"
+#include "gateway/fleet/unit_owners.h"
+#include "gateway/fleet/units.h"
 #include "gateway/net/event_hub.h"
 #include "gateway/net/stream_server.h"
-#include "gateway/fleet/unit_command.h"
-#include "gateway/fleet/units.h"
 
 namespace vantrel::gateway {
 
@@ -33,25 +36,35 @@ struct EmberOptions {
     std::size_t perAddress = 8;
 };
 
-/// The units as an Ember+ tree (ember_tree.h), as they were at the start: its numbers are the
-/// paths consumers hold, so a unit added later is not in it, and one removed stays offline. A
-/// client that asks for a node's directory gets every later change of what the node holds. Sets and
-/// invokes run through the unit's command queue as the API's commands do, written to the audit log
-/// as "ember" from the client's address, and are answered with what the unit reports afterwards.
-/// Only an element that carries a value and no command is a set: consumers send what they hold of a
-/// parameter with their requests. A viewer's sets and invokes are answered as refused.
+/// The units as an Ember+ tree (ember_tree.h), as they were at the start (in a cluster, as the
+/// gateway first read them from etcd): its numbers are the paths consumers hold, so a unit added
+/// later is not in it, and one removed stays offline. A client that asks for a node's directory
+/// gets every later change of what the node holds. Sets and invokes run through the unit's
+/// command queue as the API's commands do, written to the audit log as "ember" from the client's
+/// address, and are answered with what the unit reports afterwards. Only an element that carries
+/// a value and no command is a set: consumers send what they hold of a parameter with their
+/// requests. A viewer's sets and invokes are answered as refused. In a cluster, a unit that
+/// another gateway drives shows what its owner publishes, and its sets and invokes are refused as
+/// a viewer's are: this gateway sends it nothing, and the owner could not check who asked, as a
+/// consumer has no token to pass on.
 class EmberProvider : public StreamService {
   public:
     struct UnitName {
         std::string name;         // as the gateway names the unit
         std::string description;  // its address or port
     };
+    /// In a cluster: who drives each unit, and what the others publish of the units they drive.
+    struct Elsewhere {
+        const UnitOwners& owners;
+        const OtherUnits& others;
+    };
 
     EmberProvider(Units& units, EventHub& hub, AuditLog& audit, std::vector<UnitName> names,
-                  const EmberOptions& options);
+                  const EmberOptions& options, std::optional<Elsewhere> elsewhere = std::nullopt);
 
-    /// A unit's state changed, on its monitor's thread.
-    void Changed(std::size_t unit, const UnitSnapshot& snapshot);
+    /// A unit's values changed: on its monitor's thread, or, for one driven elsewhere, on the
+    /// thread that heard its owner's state.
+    void Changed(std::size_t unit, const ember_tree::UnitValues& values);
     std::unique_ptr<StreamSession> Open(std::uint32_t address,
                                         std::weak_ptr<StreamClient> client) override;
     /// What the listener allows each client, by these options.
@@ -78,7 +91,9 @@ class EmberProvider : public StreamService {
     ember::Element ParameterAt(const Path& path, std::size_t unit, std::uint32_t number,
                                bool readOnly) const;
     bool ReadOnly(const Watcher& watcher) const;
-    UnitSnapshot SnapshotOf(std::size_t unit) const;
+    /// Whether another gateway drives the unit, or none does now: never alone.
+    bool NotDrivenHere(std::size_t unit) const;
+    ember_tree::UnitValues ValuesOf(std::size_t unit) const;
     void Forget(const Watcher* watcher);
     /// What the audit log records of a client's command; none, when it cannot be written.
     std::optional<CommandRecord> Record(const Watcher& watcher, const char* action,
@@ -89,11 +104,12 @@ class EmberProvider : public StreamService {
     AuditLog& m_audit;
     const std::vector<UnitName> m_names;
     const EmberOptions m_options;
+    const std::optional<Elsewhere> m_elsewhere;
 
     mutable std::mutex m_mutex;
     std::vector<std::shared_ptr<Watcher>> m_watchers;
     /// What each unit's parameters last held, to push only what changed.
-    std::vector<std::vector<std::optional<ember::Value>>> m_last;
+    std::vector<ember_tree::UnitValues> m_last;
 };
 
 }  // namespace vantrel::gateway

@@ -2,6 +2,7 @@
 
 #include "clients/dotted_address.h"
 #include "clients/level_names.h"
+#include "clients/report.h"
 #include "unit/console_reply.h"
 #include "unit_link/unit_checks.h"
 
@@ -55,6 +56,18 @@ std::string Choices(ButtonEffect effect) {
 
 std::string AddressText(const std::optional<std::uint32_t>& address) {
     return address ? clients::Dotted(*address) : "unknown";
+}
+
+// A published state's field; null when it has none.
+const nlohmann::json& Field(const nlohmann::json& state, const char* name) {
+    static const nlohmann::json none;
+    const auto found = state.find(name);
+    return found == state.end() ? none : *found;
+}
+
+std::optional<std::int64_t> Integer(const nlohmann::json& value) {
+    if (!value.is_number_integer()) return std::nullopt;
+    return value.get<std::int64_t>();
 }
 
 }  // namespace
@@ -113,8 +126,8 @@ ember::NodeContents ButtonsContents() {
     return {"buttons", std::nullopt, std::nullopt, std::nullopt};
 }
 
-std::vector<std::optional<Value>> Values(const UnitSnapshot& unit) {
-    std::vector<std::optional<Value>> values(kLastParameter + 1);
+UnitValues Values(const UnitSnapshot& unit) {
+    UnitValues values(kLastParameter + 1);
     values[kOnline] = unit.link == LinkState::Up;
     if (!unit.reading) return values;
     namespace b = status_byte;
@@ -128,15 +141,43 @@ std::vector<std::optional<Value>> Values(const UnitSnapshot& unit) {
     const std::size_t lamps[] = {b::kSoloLeft, b::kSoloRight, b::kMixDown};
     for (std::uint32_t i = 0; i < 3; ++i) values[kSoloLeft + i] = s[lamps[i]] != 0;
     const NetworkSettings& n = unit.reading->network;
-    values[11] = AddressText(n.ip);
-    values[12] = AddressText(n.mask);
-    values[13] = AddressText(n.gateway);
+    values[kIp] = AddressText(n.ip);
+    values[kIp + 1] = AddressText(n.mask);
+    values[kIp + 2] = AddressText(n.gateway);
     if (n.mac) {
         char mac[13];
         FormatMac(*n.mac, mac);
-        values[14] = std::string(mac);
+        values[kIp + 3] = std::string(mac);
     } else {
-        values[14] = std::string("unknown");
+        values[kIp + 3] = std::string("unknown");
+    }
+    return values;
+}
+
+// The fields as clients::StatusJson writes them, read back as Values(UnitSnapshot) reads the
+// status block; a field that is not what a gateway writes is left without a value.
+UnitValues Values(const nlohmann::json& published) {
+    UnitValues values(kLastParameter + 1);
+    values[kOnline] = Field(published, "link") == "up";
+    const nlohmann::json& levels = Field(published, "levels");
+    // Null before its owner's first read, as a snapshot's reading is.
+    if (!levels.is_array() || levels.size() != 4) return values;
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        if (const auto level = Integer(levels[i])) values[kVolume + i] = *level;
+    }
+    if (const auto input = Integer(Field(published, "input"))) values[kInput] = *input;
+    if (const auto mode = Integer(Field(published, "meterMode"))) {
+        values[kMeterMode] = std::int64_t{*mode != 0 ? 1 : 0};
+    }
+    for (std::uint8_t i = 0; i < 3; ++i) {
+        if (const auto lamp = Integer(Field(published, clients::LampField(i)))) {
+            values[kSoloLeft + i] = *lamp != 0;
+        }
+    }
+    const char* const texts[] = {"ip", "mask", "gateway", "mac"};
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        const nlohmann::json& text = Field(published, texts[i]);
+        if (text.is_string()) values[kIp + i] = text.get<std::string>();
     }
     return values;
 }
@@ -168,9 +209,8 @@ ember::FunctionContents ButtonContents(std::uint32_t number) {
     return f;
 }
 
-std::vector<ember::Element> UnitChildren(const UnitSnapshot& unit, bool readOnly) {
+std::vector<ember::Element> UnitChildren(const UnitValues& values, bool readOnly) {
     std::vector<ember::Element> children;
-    const std::vector<std::optional<Value>> values = Values(unit);
     for (std::uint32_t number = 1; number <= kLastParameter; ++number) {
         ember::Element parameter = ember::NumberedElement(ember::ElementKind::kParameter, number);
         parameter.contents = ParameterContents(number, values[number], readOnly);

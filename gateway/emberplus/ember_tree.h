@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "ember/glow.h"
 #include "gateway/fleet/unit_snapshot.h"
 #include "unit/buttons.h"
@@ -23,6 +25,7 @@ constexpr std::uint32_t kInput = 6;
 constexpr std::uint32_t kMeterMode = 7;
 constexpr std::uint32_t kSoloLeft = 8;
 constexpr std::uint32_t kMixDown = 10;
+constexpr std::uint32_t kIp = 11;  // then mask, gateway and mac
 constexpr std::uint32_t kLastParameter = 14;
 constexpr std::uint32_t kButtonsNode = 15;
 
@@ -60,11 +63,15 @@ const char* ParameterName(std::uint32_t number);
 ember::ParameterContents ParameterContents(std::uint32_t number, std::optional<ember::Value> value,
                                            bool readOnly);
 ember::FunctionContents ButtonContents(std::uint32_t number);
-/// Every parameter's value, by number from 1; none before the unit's first read.
-std::vector<std::optional<ember::Value>> Values(const UnitSnapshot& unit);
+/// Every parameter's value, by number from 1 (0 unused); none before the unit's first read.
+using UnitValues = std::vector<std::optional<ember::Value>>;
+UnitValues Values(const UnitSnapshot& unit);
+/// The same of a unit that another gateway drives, from the state its owner published (as
+/// GET /api/units/{unit} gives it): what its own snapshot would give there.
+UnitValues Values(const nlohmann::json& published);
 
-/// A unit's parameters and buttons node, each numbered under the unit.
-std::vector<ember::Element> UnitChildren(const UnitSnapshot& unit, bool readOnly);
+/// A unit's parameters, holding `values`, and its buttons node, each numbered under the unit.
+std::vector<ember::Element> UnitChildren(const UnitValues& values, bool readOnly);
 std::vector<ember::Element> ButtonFunctions();
 
 /// The value a set asks for, checked against the parameter's type and range; none when the

@@ -110,6 +110,11 @@ RosterOutcome UnitRoster::Addable(const UnitEntry& entry) const {
     return {};
 }
 
+std::vector<groups::UnitEntry> UnitRoster::Entries() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_file.Units();
+}
+
 RosterOutcome UnitRoster::Add(UnitEntry entry, const CommandRecord& record) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_store) return Changeable("");

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gateway/fleet/unit_command.h"
 #include "gateway/fleet/units.h"
@@ -48,6 +49,8 @@ class UnitRoster {
 
     /// Reads the units file as the gateway starts with it.
     std::optional<StoreError> Load();
+    /// The units as the file gives them, in its order.
+    std::vector<groups::UnitEntry> Entries() const;
     RosterOutcome Add(groups::UnitEntry entry, const CommandRecord& record);
     RosterOutcome Remove(const std::string& unit, const CommandRecord& record);
     /// Replaces the unit's labels, and its name unless `name` is none ("" for no name).
@@ -74,7 +77,7 @@ class UnitRoster {
     EventHub& m_hub;
     const std::shared_ptr<StateStore> m_store;
     const UnitMonitor::Changed m_changed;
-    std::mutex m_mutex;  // one change at a time, each stored before the next reads the file
+    mutable std::mutex m_mutex;  // one change at a time, each stored before the next reads the file
     groups::UnitsFile m_file;
 };
 

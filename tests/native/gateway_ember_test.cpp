@@ -1,6 +1,7 @@
 // The Ember+ provider's security rules over real loopback sockets: the allow list, read-only,
 // the connection limit and a malformed frame; a set, as the audit log records it; and the
-// tree's limits: the paths it resolves and the values a set may take.
+// tree's limits: the paths it resolves and the values a set may take, and the values a unit's
+// published state gives.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include "ember/s101.h"
 #include "gateway/emberplus/ember_access.h"
 #include "gateway/emberplus/ember_tree.h"
+#include "gateway/fleet/unit_json.h"
 #include "tests/support/ember_socket.h"
 #include "tests/support/running_gateway.h"
 
@@ -120,6 +122,28 @@ TEST(GatewayEmberTest, TheTreeResolvesOnlyItsOwnPathsAndSetsOnlyValuesThatFit) {
         {tree::kLastParameter, Value(std::string("00:11:22:33:44:55"))}};
     for (const auto& [number, value] : refused) {
         EXPECT_FALSE(tree::Settable(number, value)) << tree::ParameterName(number);
+    }
+}
+
+// A unit that another gateway drives is shown from the state its owner publishes: the values
+// its own snapshot would give, before the first read, up, and down with the last values read.
+TEST(GatewayEmberTest, TheTreeReadsAPublishedStateAsTheSnapshotItWasMadeFrom) {
+    namespace tree = gateway::ember_tree;
+    gateway::UnitSnapshot snapshot;
+    snapshot.unit = "127.0.0.61";
+    EXPECT_EQ(tree::Values(gateway::UnitJson(snapshot)), tree::Values(snapshot));
+    UnitReading reading;
+    reading.status = {0, 1, 9, 27, 5, 200, 3, 255, 2};  // a meter mode and a lamp not 0 or 1
+    reading.network.ip = 0x7F00003D;
+    reading.network.mask = 0xFFFFFF00;
+    reading.network.mac = MacAddress{0x00, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F};
+    snapshot.reading = reading;
+    for (const gateway::LinkState link : {gateway::LinkState::Up, gateway::LinkState::Down}) {
+        snapshot.link = link;
+        const tree::UnitValues values = tree::Values(snapshot);
+        ASSERT_EQ(values[tree::kVolume], Value(std::int64_t{27}));
+        EXPECT_EQ(tree::Values(gateway::UnitJson(snapshot)), values)
+            << gateway::UnitJson(snapshot).dump();
     }
 }
 
