@@ -3,6 +3,8 @@ import type { SomeCompanionConfigField } from '@companion-module/base'
 /** What the connection's settings hold; the token is kept in Companion's secrets store. */
 export interface Config {
 	url: string
+	/** Another gateway of the same cluster, followed when the first does not answer. */
+	backupUrl: string
 	units: string
 	/** For an https:// gateway: a CA file to trust, and/or its certificate's SHA-256 fingerprint. */
 	ca: string
@@ -16,6 +18,8 @@ export interface Secrets {
 /** The settings checked: a usable gateway URL, and the units to follow ('all' or a list). */
 export interface Settings {
 	base: URL
+	/** The backup gateway's URL; null for none. */
+	backup: URL | null
 	token: string
 	units: 'all' | string[]
 	/** The CA file's path, and the fingerprint as hex pairs with colons, upper case. */
@@ -39,6 +43,15 @@ export function configFields(): SomeCompanionConfigField[] {
 			width: 12,
 		},
 		{ type: 'textinput', id: 'url', label: 'Gateway URL', default: DEFAULT_URL, width: 8 },
+		{
+			type: 'textinput',
+			id: 'backupUrl',
+			label:
+				'Backup gateway URL (blank for none): another gateway of the same cluster, followed when the ' +
+				'one followed does not answer',
+			default: '',
+			width: 8,
+		},
 		{ type: 'secret-text', id: 'token', label: 'Token (if the gateway has one)', default: '', width: 8 },
 		{
 			type: 'textinput',
@@ -77,16 +90,12 @@ export function configFields(): SomeCompanionConfigField[] {
 
 /** The settings, or why they cannot be used. */
 export function parseConfig(config: Partial<Config>, secrets: Partial<Secrets> | undefined): Settings | string {
-	let base: URL
-	try {
-		base = new URL(config.url || DEFAULT_URL)
-	} catch {
-		return `the gateway URL is not a URL: ${config.url}`
-	}
-	if (base.protocol !== 'http:' && base.protocol !== 'https:') {
-		return `the gateway URL must start with http:// or https:// (${base.protocol} given)`
-	}
-	if (!base.pathname.endsWith('/')) base.pathname += '/'
+	const base = parseUrl('gateway URL', config.url || DEFAULT_URL)
+	if (typeof base === 'string') return base
+	const backup = config.backupUrl?.trim() ? parseUrl('backup gateway URL', config.backupUrl.trim()) : null
+	if (typeof backup === 'string') return backup
+	// One CA file or fingerprint is checked against both.
+	if (backup && backup.protocol !== base.protocol) return 'the backup gateway URL must start as the gateway URL does'
 	const names = (config.units ?? '')
 		.split(/[\s,]+/)
 		.map((name) => name.trim())
@@ -99,10 +108,26 @@ export function parseConfig(config: Partial<Config>, secrets: Partial<Secrets> |
 	if (!Number.isInteger(confirmUpTo) || confirmUpTo < 0) return 'the count to confirm is not a whole number of units'
 	return {
 		base,
+		backup,
 		token: (secrets?.token ?? '').trim(),
 		units: names.length ? [...new Set(names)] : 'all',
 		ca,
 		fingerprint: hex.replace(/(..)(?!$)/g, '$1:'),
 		confirmUpTo,
 	}
+}
+
+// A gateway's URL, ending in / so that the API's paths go below it; or why it cannot be one.
+function parseUrl(what: string, text: string): URL | string {
+	let url: URL
+	try {
+		url = new URL(text)
+	} catch {
+		return `the ${what} is not a URL: ${text}`
+	}
+	if (url.protocol !== 'http:' && url.protocol !== 'https:') {
+		return `the ${what} must start with http:// or https:// (${url.protocol} given)`
+	}
+	if (!url.pathname.endsWith('/')) url.pathname += '/'
+	return url
 }

@@ -47,7 +47,9 @@ interface Ending {
  */
 export class Rack implements RackView {
 	meta: Meta = NO_META
-	#gateway: Gateway | null = null
+	// The gateway, and the backup tried when it does not answer; commands go to the one followed.
+	#gateways: Gateway[] = []
+	#at = 0
 	#confirmUpTo = 0
 	#wanted: 'all' | string[] = 'all'
 	#followed = new Set<string>()
@@ -89,7 +91,10 @@ export class Rack implements RackView {
 		const agent = agentFor(settings)
 		if (typeof agent === 'string') return this.setStatus(InstanceStatus.BadConfig, agent)
 		this.#agent = agent
-		this.#gateway = new Gateway(settings.base, settings.token, this.clock, agent)
+		this.#gateways = [settings.base, settings.backup]
+			.filter((base) => base !== null)
+			.map((base) => new Gateway(base, settings.token, this.clock, agent))
+		this.#at = 0
 		this.#confirmUpTo = settings.confirmUpTo
 		this.#wanted = settings.units
 		this.setStatus(InstanceStatus.Connecting)
@@ -103,7 +108,7 @@ export class Rack implements RackView {
 		await this.#running
 		this.#stop = null
 		this.#running = null
-		this.#gateway = null
+		this.#gateways = []
 		// Commands still running in the background end with it.
 		await this.#agent?.destroy()
 		this.#agent = undefined
@@ -143,7 +148,7 @@ export class Rack implements RackView {
 	 * waits is answered in time, and its outcome logged and set as the last outcome when known.
 	 */
 	async command(units: string[], label: string, path: string, body: object): Promise<void> {
-		const gateway = this.#gateway
+		const gateway = this.followed()
 		if (!gateway) throw new Error('the module has no usable gateway settings')
 		const call = { late: false }
 		const all = Promise.all(
@@ -165,7 +170,7 @@ export class Rack implements RackView {
 		body: object,
 		read: EntryReader = commandEntry,
 	): Promise<void> {
-		const gateway = this.#gateway
+		const gateway = this.followed()
 		if (!gateway) throw new Error('the module has no usable gateway settings')
 		const count = pick(group.select, [...this.#units.values()]).length
 		const confirm = count > 0 && count <= this.#confirmUpTo ? { confirm: count } : {}
@@ -217,15 +222,28 @@ export class Rack implements RackView {
 		return failure
 	}
 
-	// Tries the gateway again and again, with a pause that grows while it keeps failing.
+	private followed(): Gateway | null {
+		return this.#gateways[this.#at] ?? null
+	}
+
+	// Tries the gateway again and again, with a pause that grows while it keeps failing; with a
+	// backup, the other one at once when one fails, and the pause after both have.
 	private async follow(signal: AbortSignal): Promise<void> {
 		let pause = FIRST_PAUSE_MS
+		let failed = 0
 		while (!signal.aborted) {
 			const ending = await this.session(signal)
 			this.setLive(false)
 			if (signal.aborted) return
-			this.setStatus(ending.status, ending.message)
-			if (ending.wasLive) pause = FIRST_PAUSE_MS
+			const count = this.#gateways.length
+			const where = count > 1 ? `${this.followed()!.base.href}: ` : ''
+			this.setStatus(ending.status, where + ending.message)
+			if (ending.wasLive) {
+				pause = FIRST_PAUSE_MS
+				failed = 0
+			}
+			this.#at = (this.#at + 1) % count
+			if (++failed % count !== 0) continue
 			await this.clock.sleep(pause, signal)
 			pause = Math.min(pause * 2, LONGEST_PAUSE_MS)
 		}
@@ -233,7 +251,7 @@ export class Rack implements RackView {
 
 	private async session(signal: AbortSignal): Promise<Ending> {
 		const wanted = this.#wanted
-		const gateway = this.#gateway as Gateway
+		const gateway = this.followed() as Gateway
 		const silent = new AbortController()
 		try {
 			const metaReply = await gateway.get('api/meta', signal)
@@ -258,6 +276,7 @@ export class Rack implements RackView {
 			if (!stream.ok || !stream.body) return await refusal(stream, 'the event stream')
 			this.#pending.clear()
 			this.setLive(true)
+			if (this.#gateways.length > 1) this.host.log('info', `following the gateway at ${gateway.base.href}`)
 			const warnings = []
 			if (viewer) warnings.push("the token is a viewer's: controls are off, the buttons only show the units")
 			if (missing.length) warnings.push(`the gateway has no unit ${missing.join(', ')}`)
@@ -296,7 +315,7 @@ export class Rack implements RackView {
 	// Asks for the snapshots' names every snapshotsEveryMs, and offers them anew when they
 	// change; until `stop` aborts.
 	private async watchSnapshots(stop: AbortSignal): Promise<void> {
-		const gateway = this.#gateway as Gateway
+		const gateway = this.followed() as Gateway
 		for (;;) {
 			await this.clock.sleep(this.times.snapshotsEveryMs, stop)
 			if (stop.aborted) return

@@ -41,6 +41,24 @@ describe('settings', () => {
 		expect([settings.units, settings.token]).toEqual([['127.0.0.2', 'ttyUSB0'], 'rack-token-0123456789'])
 		expect((parseConfig({ units: ' , ' }, undefined) as Settings).units).toBe('all')
 	})
+
+	test('a backup gateway URL is read as the first is, and must start as it does', () => {
+		const settings = parseConfig(
+			{ url: 'http://127.0.0.1:8023', backupUrl: ' http://127.0.0.2:8023/vantrel ' },
+			undefined,
+		) as Settings
+		expect([settings.base.href, settings.backup?.href]).toEqual([
+			'http://127.0.0.1:8023/',
+			'http://127.0.0.2:8023/vantrel/',
+		])
+		expect((parseConfig({ backupUrl: ' ' }, undefined) as Settings).backup).toBeNull()
+		expect(parseConfig({ backupUrl: '127.0.0.2:8023' }, undefined)).toBe(
+			'the backup gateway URL is not a URL: 127.0.0.2:8023',
+		)
+		expect(parseConfig({ url: 'https://127.0.0.1:8023', backupUrl: 'http://127.0.0.2:8023' }, undefined)).toBe(
+			'the backup gateway URL must start as the gateway URL does',
+		)
+	})
 })
 
 // A stream that gives `text` in reads of `size` bytes, as the network may cut it.
