@@ -5,7 +5,6 @@
 #include "gateway/access/access.h"
 #include "gateway/cluster/shared_jobs.h"
 #include "gateway/emberplus/ember_access.h"
-#include "gateway/emberplus/ember_tree.h"
 #include "gateway/metrics/metrics.h"
 #include "gateway/fleet/unit_json.h"
 #include "res/version.h"
@@ -76,9 +75,8 @@ void Gateway::JoinCluster(const cluster::ClusterSettings& settings) {
         *m_etcd, settings.etcd, settings.prefix, std::chrono::seconds(2),
         [this](const std::string& unit) { return m_claims->ClaimOn(unit); },
         [this](const std::string& unit, const nlohmann::json& state) {
-            if (DrivenHere(unit)) return;
-            m_hub.Publish("unit", state.dump());
-            ToEmber(unit, ember_tree::Values(state));
+            ToEmber(unit);
+            if (!DrivenHere(unit)) m_hub.Publish("unit", state.dump());
         });
     m_api.SetOwners(*m_claims, *m_forwarder);
     m_api.SetOtherUnits(*m_feed);
@@ -111,9 +109,10 @@ bool Gateway::DrivenHere(const std::string& unit) const {
 }
 
 void Gateway::Changed(const UnitSnapshot& snapshot) {
-    // Another gateway's unit is told by the state its owner publishes, over HTTP and Ember+.
+    // Ember+ reads whichever shows the unit now: this link, or what its owner publishes.
+    ToEmber(snapshot.unit);
+    // Over HTTP, another gateway's unit is told by the state its owner publishes.
     if (!DrivenHere(snapshot.unit)) return;
-    ToEmber(snapshot.unit, ember_tree::Values(snapshot));
     const std::string state = UnitJson(snapshot).dump();
     // Put under this gateway's claim and lease, so that it goes when this gateway dies.
     if (m_feed) m_feed->Changed(snapshot.unit, state);
@@ -148,10 +147,10 @@ void Gateway::MakeEmber() {
     m_emberMade.store(true, std::memory_order_release);
 }
 
-void Gateway::ToEmber(const std::string& unit, const ember_tree::UnitValues& values) {
+void Gateway::ToEmber(const std::string& unit) {
     if (!m_emberMade.load(std::memory_order_acquire)) return;
     const auto place = m_emberPlaces.find(unit);
-    if (place != m_emberPlaces.end()) m_ember->Changed(place->second, values);
+    if (place != m_emberPlaces.end()) m_ember->Changed(place->second);
 }
 
 RosterOutcome Gateway::ReloadUnits() {

@@ -115,13 +115,13 @@ class Gateway {
     // The metrics beside the units': the Ember+ clients, the certificate's time left, the
     // gateway's version and start.
     std::string ExtraMetrics() const;
-    /// A unit's change, told on its monitor's thread: for a unit driven here, to Ember+, as an
-    /// event and to the other gateways.
+    /// A unit's change, told on its monitor's thread: to Ember+, and, for a unit driven here, as
+    /// an event and to the other gateways.
     void Changed(const UnitSnapshot& snapshot);
     /// Makes the Ember+ provider, its tree holding the units as they stand now.
     void MakeEmber();
-    /// A unit's values to the Ember+ provider, once it is made, when the unit is in its tree.
-    void ToEmber(const std::string& unit, const ember_tree::UnitValues& values);
+    /// Tells the Ember+ provider, once it is made, of a change of a unit in its tree.
+    void ToEmber(const std::string& unit);
     /// The units, snapshots or assignments in etcd have changed: they are read again.
     void SharedStateChanged();
     /// Whether a line may be sent to a unit now: always alone, while the lease is surely held

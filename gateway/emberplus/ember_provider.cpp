@@ -177,11 +177,14 @@ std::string EmberProvider::MetricsText() const {
 // What changed goes to each client that holds the unit's node (its parameters) or the units
 // node (the unit's online state), as one message. Clients that get the same elements share
 // one encoding.
-void EmberProvider::Changed(std::size_t unit, const ember_tree::UnitValues& values) {
+void EmberProvider::Changed(std::size_t unit) {
+    ember_tree::UnitValues values;
     std::vector<std::shared_ptr<Watcher>> watchers;
     std::vector<std::uint32_t> changed;
     {
+        // Read under the lock, so that of two threads telling one unit the later read is kept.
         std::lock_guard<std::mutex> lock(m_mutex);
+        values = ValuesOf(unit);
         const auto& last = m_last[unit];
         for (std::uint32_t n = 1; n < values.size(); ++n) {
             if (last.empty() || last[n] != values[n]) changed.push_back(n);

@@ -62,9 +62,10 @@ class EmberProvider : public StreamService {
     EmberProvider(Units& units, EventHub& hub, AuditLog& audit, std::vector<UnitName> names,
                   const EmberOptions& options, std::optional<Elsewhere> elsewhere = std::nullopt);
 
-    /// A unit's values changed: on its monitor's thread, or, for one driven elsewhere, on the
-    /// thread that heard its owner's state.
-    void Changed(std::size_t unit, const ember_tree::UnitValues& values);
+    /// A unit's values may have changed, by its own link or by its owner's publishing: they are
+    /// read again from whichever shows the unit now, so that a unit that moved between this
+    /// gateway and another is pushed as it shows after the move.
+    void Changed(std::size_t unit);
     std::unique_ptr<StreamSession> Open(std::uint32_t address,
                                         std::weak_ptr<StreamClient> client) override;
     /// What the listener allows each client, by these options.
