@@ -177,9 +177,13 @@ struct HttpClient::Loop {
     }
 
     /// Why a step failed, in words: over TLS, what was wrong with the peer's certificate.
-    HttpAnswer Failure(const beast::error_code& ec) {
+    HttpAnswer Failure(const beast::error_code& ec, bool opened) {
         if (stopped) return Failed(HttpFault::kStopped, "stopped");
         if (ec == beast::error::timeout) return Failed(HttpFault::kTimedOut, ec.message());
+        // What a server that does not speak TLS does with a handshake.
+        if (!opened && ec == asio::ssl::error::stream_truncated) {
+            return Failed(HttpFault::kUnreachable, "it ended the TLS handshake (not https?)");
+        }
         if (ec.category() != asio::error::get_ssl_category()) {
             return Failed(HttpFault::kUnreachable, ec.message());
         }
@@ -244,7 +248,7 @@ HttpAnswer HttpClient::Send(const HttpPlace& place, const HttpCall& call,
     }
     lowest.close();
     if (ec) {
-        HttpAnswer failed = loop.Failure(ec);
+        HttpAnswer failed = loop.Failure(ec, connected);
         failed.sent = connected;
         return failed;
     }
@@ -266,13 +270,14 @@ HttpAnswer HttpClient::Stream(const HttpPlace& place, const HttpCall& call,
     beast::tcp_stream& lowest = loop.Lowest(place);
     lowest.expires_after(limit);
     beast::error_code ec = loop.Open(place);
+    const bool opened = !ec;
     HttpAnswer answer;
-    if (!ec) {
+    if (opened) {
         ec = place.tls ? Follow(loop.Runs(), *loop.secure, place, call, answer, piece)
                        : Follow(loop.Runs(), loop.stream, place, call, answer, piece);
     }
     lowest.close();
-    if (ec) return loop.Failure(ec);
+    if (ec) return loop.Failure(ec, opened);
     return answer;
 }
 
