@@ -24,7 +24,8 @@ constexpr std::chrono::milliseconds kEtcdLimit{1000};
 
 std::unique_ptr<cluster::EtcdClient> EtcdOf(const GatewayOptions& options) {
     if (!options.cluster) return nullptr;
-    return std::make_unique<cluster::EtcdClient>(options.cluster->etcd, kEtcdLimit);
+    return std::make_unique<cluster::EtcdClient>(options.cluster->etcd, kEtcdLimit,
+                                                 options.cluster->access);
 }
 
 // In a cluster, a unit is driven only once this gateway has claimed it.
@@ -203,8 +204,13 @@ bool Gateway::Start(std::string& error, StartFault* fault) {
     m_audit.SetFile(m_options.auditLog);
     if (!m_audit.Ready(error, &refused)) return failed(NotYetWritable(refused));
     // In a cluster the units come from etcd, as they would on a reload; etcd not answering
-    // yet may pass.
+    // yet may pass, but not etcd refusing this gateway's certificates or user.
     if (m_etcd) {
+        const auto reached = m_etcd->Get(m_options.cluster->prefix + "units");
+        if (!reached.Ok()) {
+            error = reached.GetError().text;
+            return failed(!cluster::InSetUp(reached.GetError().fault));
+        }
         const RosterOutcome loaded =
             m_roster.Reload(CommandRecord{&m_audit, "etcd", "", "reload-units", {}, "", ""});
         if (loaded.fault != RosterFault::kNone) {

@@ -18,7 +18,9 @@
 #include "gateway/access/access.h"
 #include "gateway/emberplus/ember_access.h"
 #include "gateway/gateway.h"
+#include "gateway/net/client_tls.h"
 #include "gateway/state/file_store.h"
+#include "gateway/system/owner_only_file.h"
 #include "gateway/system/service_notify.h"
 #include "groups/selector.h"
 #include "groups/units_file.h"
@@ -173,32 +175,83 @@ bool StartUnitsFile(const std::string& path, std::string& error) {
     return false;
 }
 
-// The cluster's settings from the options: every etcd member a numeric http:// URL, as no
-// call may wait on a name lookup, and a prefix that ends in '/'.
-bool JoinCluster(const std::string& etcd, const std::string& prefix, int leaseTtl,
-                 const std::string& id, const std::string& advertise, GatewayOptions& options,
-                 std::string& error) {
+// What --etcd and the options that go with it give.
+struct EtcdOptions {
+    std::string members;
+    std::string prefix = cluster::kDefaultEtcdPrefix;
+    int leaseTtl = 5;
+    std::string id, advertise;
+    ClientTlsFiles tls;
+    std::string user, passwordFile;
+};
+
+// The TLS and the user etcd is reached with, their files read now, so that one that cannot be
+// used stops the start rather than every call.
+bool EtcdAccessOf(const EtcdOptions& etcd, bool https, cluster::EtcdAccess& access,
+                  std::string& error) {
+    if (https) {
+        const ClientTls::Made made = ClientTls::Make(etcd.tls);
+        if (!made.Ok()) {
+            error = "etcd's TLS: " + made.GetError();
+            return false;
+        }
+        access.tls = made.Value();
+    } else if (!etcd.tls.authorities.empty() || !etcd.tls.certificate.empty()) {
+        error = "--etcd-cacert, --etcd-cert and --etcd-key are for https:// members";
+        return false;
+    }
+    if (etcd.user.empty()) return true;
+    const std::optional<std::string> text = ReadOwnerOnly(etcd.passwordFile, error);
+    if (!text) {
+        error = "--etcd-password-file: " + error;
+        return false;
+    }
+    // Its first line, as echo writes it; spaces are the password's own.
+    std::string password = text->substr(0, text->find('\n'));
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    if (password.empty()) {
+        error = "--etcd-password-file: no password in " + etcd.passwordFile;
+        return false;
+    }
+    access.user = etcd.user;
+    access.password = std::move(password);
+    if (!https) {
+        std::fprintf(stderr,
+                     "vantrel-gateway: warning: without https:// members, the etcd user's "
+                     "password crosses the network in clear text\n");
+    }
+    return true;
+}
+
+// The cluster's settings from the options: every etcd member a numeric http:// or https:// URL
+// (all of one kind), as no call may wait on a name lookup, and a prefix that ends in '/'.
+bool JoinCluster(const EtcdOptions& etcd, GatewayOptions& options, std::string& error) {
     cluster::ClusterSettings settings;
-    std::stringstream urls(etcd);
+    std::stringstream urls(etcd.members);
     for (std::string url; std::getline(urls, url, ',');) {
-        const std::optional<HttpPlace> place = ParseHttpUrl(url);
+        const std::optional<HttpPlace> place = ParseUrl(url);
         if (!place) {
-            error = "--etcd takes http://A.B.C.D:PORT[,...]: " + url;
+            error = "--etcd takes http(s)://A.B.C.D:PORT[,...]: " + url;
+            return false;
+        }
+        if (!settings.etcd.empty() && place->tls != settings.etcd.front().tls) {
+            error = "--etcd mixes http:// and https:// members: " + etcd.members;
             return false;
         }
         settings.etcd.push_back(*place);
     }
     if (settings.etcd.empty()) {
-        error = "--etcd takes http://A.B.C.D:PORT[,...]";
+        error = "--etcd takes http(s)://A.B.C.D:PORT[,...]";
         return false;
     }
-    if (prefix.empty() || prefix.back() != '/') {
-        error = "--etcd-prefix ends in '/': " + prefix;
+    if (etcd.prefix.empty() || etcd.prefix.back() != '/') {
+        error = "--etcd-prefix ends in '/': " + etcd.prefix;
         return false;
     }
-    settings.prefix = prefix;
-    settings.leaseTtl = std::chrono::seconds(leaseTtl);
-    settings.self = {id.empty() ? advertise : id, advertise};
+    if (!EtcdAccessOf(etcd, settings.etcd.front().tls, settings.access, error)) return false;
+    settings.prefix = etcd.prefix;
+    settings.leaseTtl = std::chrono::seconds(etcd.leaseTtl);
+    settings.self = {etcd.id.empty() ? etcd.advertise : etcd.id, etcd.advertise};
     options.cluster = settings;
     return true;
 }
@@ -283,24 +336,44 @@ int Main(int argc, char** argv) {
     auto* perAddress = app.add_option("--ember-per-address", emberPerAddress,
                                       "the most Ember+ connections from one address (8)")
                            ->check(CLI::Range(1, 64));
-    std::string etcd, etcdPrefix = cluster::kDefaultEtcdPrefix, gatewayId, advertise;
-    int leaseTtl = 5;
-    auto* joins = app.add_option("--etcd", etcd,
-                                 "http://A.B.C.D:PORT[,...]: share the units with the other "
+    EtcdOptions etcd;
+    auto* joins = app.add_option("--etcd", etcd.members,
+                                 "http(s)://A.B.C.D:PORT[,...]: share the units with the other "
                                  "gateways of these etcd members; the units, snapshots and "
                                  "assignments are kept there")
                       ->excludes("--unit", "--port", "--units-file", "--state-dir");
-    app.add_option("--etcd-prefix", etcdPrefix,
+    app.add_option("--etcd-prefix", etcd.prefix,
                    "where in etcd this facility's gateways keep their state (default /vantrel/)")
         ->needs(joins);
-    app.add_option("--etcd-lease-ttl", leaseTtl,
+    app.add_option("--etcd-lease-ttl", etcd.leaseTtl,
                    "seconds a gateway that stops answering etcd holds its units (default 5)")
         ->check(CLI::Range(2, 60))
         ->needs(joins);
-    app.add_option("--gateway-id", gatewayId,
+    app.add_option("--etcd-cacert", etcd.tls.authorities,
+                   "the PEM certificate of the authority that signed the https:// members' "
+                   "certificates (default: the system's authorities)")
+        ->needs(joins);
+    auto* etcdCertificate =
+        app.add_option("--etcd-cert", etcd.tls.certificate,
+                       "a PEM certificate chain to show etcd when it asks for one "
+                       "(--client-cert-auth)")
+            ->needs(joins);
+    app.add_option("--etcd-key", etcd.tls.key, "... and its PEM private key")
+        ->needs(etcdCertificate);
+    etcdCertificate->needs("--etcd-key");
+    auto* etcdUser = app.add_option("--etcd-user", etcd.user,
+                                    "the etcd user to authenticate as, when etcd's "
+                                    "authentication is on")
+                         ->needs(joins);
+    app.add_option("--etcd-password-file", etcd.passwordFile,
+                   "a file whose first line is that user's password, readable by the gateway's "
+                   "user alone")
+        ->needs(etcdUser);
+    etcdUser->needs("--etcd-password-file");
+    app.add_option("--gateway-id", etcd.id,
                    "this gateway's name among the others (default: its --advertise URL)")
         ->needs(joins);
-    app.add_option("--advertise", advertise,
+    app.add_option("--advertise", etcd.advertise,
                    "the URL the other gateways reach this one's API at (default: http(s)://"
                    "HOST:PORT of --listen)")
         ->needs(joins);
@@ -336,14 +409,12 @@ int Main(int argc, char** argv) {
         options.store = std::make_shared<FileStore>(unitsFile, folder.empty() ? "." : folder);
     }
     if (!clients::MakeTargets(units, ports, options.units, error)) return Usage(error);
-    if (!etcd.empty()) {
+    if (!etcd.members.empty()) {
         const std::string scheme = tlsCertificate.empty() ? "http://" : "https://";
-        if (advertise.empty()) {
-            advertise = scheme + options.host + ":" + std::to_string(options.port);
+        if (etcd.advertise.empty()) {
+            etcd.advertise = scheme + options.host + ":" + std::to_string(options.port);
         }
-        if (!JoinCluster(etcd, etcdPrefix, leaseTtl, gatewayId, advertise, options, error)) {
-            return Usage(error);
-        }
+        if (!JoinCluster(etcd, options, error)) return Usage(error);
     }
     // With a units file, or in a cluster, units may be added once it runs.
     if (options.units.empty() && !options.store && !options.cluster) {

@@ -46,7 +46,7 @@ class Forwarder {
     };
 
     /// `self`: this gateway's id, which every request passed on names; over https, the owners'
-    /// certificates chain to the system's authorities or to those in `authorities`.
+    /// certificates chain to the system's authorities, or to those in `authorities` alone.
     Forwarder(std::string self, const Limits& limits, std::string authorities = "");
     ~Forwarder() { Close(); }
     Forwarder(const Forwarder&) = delete;

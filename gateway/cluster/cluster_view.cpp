@@ -50,7 +50,7 @@ std::optional<EtcdError> ClusterView::Sync() {
     }
     m_following = true;
     m_watch = std::make_unique<EtcdWatch>(
-        m_places[m_place], m_prefix, read.Value().revision + 1, kWatchLimit,
+        m_etcd, m_places[m_place], m_prefix, read.Value().revision + 1, kWatchLimit,
         [this](const std::vector<WatchEvent>& events, std::int64_t) { Take(events); },
         [this](const EtcdError&) {
             m_following = false;

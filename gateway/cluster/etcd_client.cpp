@@ -13,8 +13,44 @@ using nlohmann::json;
 
 namespace {
 
-// etcd's gRPC status for a lease it does not have.
+// etcd's gRPC statuses: a lease it does not have, a user's name, password or token refused, and
+// authentication asked of an etcd that does not have it on.
+constexpr int kInvalidArgument = 3;
 constexpr int kNotFound = 5;
+constexpr int kPermissionDenied = 7;
+constexpr int kFailedPrecondition = 9;
+constexpr int kUnauthenticated = 16;
+
+EtcdFault FaultOf(std::optional<std::int64_t> code, const std::string& error, bool authenticating) {
+    if (code == kNotFound && !authenticating) return EtcdFault::kNoLease;
+    if (code == kPermissionDenied || code == kUnauthenticated) return EtcdFault::kUnauthorized;
+    if (authenticating && (code == kInvalidArgument || code == kFailedPrecondition)) {
+        return EtcdFault::kUnauthorized;
+    }
+    // A call without a user to an etcd that wants one.
+    if (error == "etcdserver: user name is empty") return EtcdFault::kUnauthorized;
+    return EtcdFault::kRejected;
+}
+
+// etcd's refusal of a token it no longer takes.
+bool TokenRefused(const HttpAnswer& answer) {
+    if (!answer.Ok() || answer.status == 200) return false;
+    const json refusal = json::parse(answer.body, nullptr, false);
+    return refusal.is_object() && Number(refusal, "code") == kUnauthenticated;
+}
+
+// A refusal etcd's HTTP layer gives in words rather than as a gRPC status. It takes no client
+// certificate with a Common Name on its JSON gateway once authentication is on.
+EtcdError PlainRefusal(const HttpAnswer& answer, const std::string& where,
+                       const std::string& what) {
+    constexpr std::size_t kLongest = 200;
+    std::string words = answer.body.substr(0, answer.body.find('\n')).substr(0, kLongest);
+    if (words.empty()) words = "HTTP status " + std::to_string(answer.status);
+    const bool certificate = words.find("CommonName") != std::string::npos;
+    return {certificate ? EtcdFault::kUntrusted : EtcdFault::kRejected,
+            where + " refused " + what + ": " + words +
+                (certificate ? " (it takes a client certificate without one)" : "")};
+}
 
 EtcdError BadReply(const std::string& what) {
     return {EtcdFault::kBadReply, "etcd's answer " + what};
@@ -83,45 +119,107 @@ std::string PrefixEnd(const std::string& prefix) {
     return end;
 }
 
-EtcdClient::EtcdClient(std::vector<HttpPlace> members, std::chrono::milliseconds limit)
-    : m_members(std::move(members)), m_limit(limit) {}
+EtcdClient::EtcdClient(std::vector<HttpPlace> members, std::chrono::milliseconds limit,
+                       EtcdAccess access)
+    : m_members(std::move(members)), m_limit(limit), m_access(std::move(access)) {}
 
-EtcdResult<std::string> EtcdClient::Call(const std::string& target, const std::string& body) {
-    if (m_members.empty()) return EtcdError{EtcdFault::kUnreachable, "no etcd member is given"};
-    const auto deadline = std::chrono::steady_clock::now() + m_limit;
-    // A connection of the call's own, so that a renewal never waits behind a long range.
-    HttpClient http;
-    HttpAnswer answer;
-    answer.fault = HttpFault::kTimedOut;
+EtcdClient::Sent EtcdClient::Post(HttpClient& http, const std::string& target,
+                                  const std::string& body, const std::string& token,
+                                  Deadline deadline) {
+    Sent sent;
+    if (m_members.empty()) {
+        sent.answer.fault = HttpFault::kUnreachable;
+        sent.answer.error = "no etcd member is given";
+        sent.where = "etcd";
+        return sent;
+    }
+    HttpCall call{"POST", target, {{"Content-Type", "application/json"}}, body};
+    if (!token.empty()) call.headers.emplace_back("Authorization", token);
+    sent.answer.fault = HttpFault::kTimedOut;
     std::size_t member = m_current;
     for (std::size_t tried = 0; tried < m_members.size(); ++tried) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         member = (m_current + tried) % m_members.size();
-        answer = http.Post(m_members[member], target, body, left);
-        if (answer.fault != HttpFault::kUnreachable) break;
+        sent.answer = http.Send(m_members[member], call, left);
+        const HttpFault fault = sent.answer.fault;
+        if (fault != HttpFault::kUnreachable && fault != HttpFault::kTls) break;
     }
     m_current = member;
-    const std::string where = EtcdAt(m_members[member]);
+    sent.where = EtcdAt(m_members[member]);
+    return sent;
+}
+
+EtcdResult<std::string> EtcdClient::Outcome(const Sent& sent, const std::string& what,
+                                            bool authenticating) const {
+    const HttpAnswer& answer = sent.answer;
     switch (answer.fault) {
         case HttpFault::kNone:
             break;
         case HttpFault::kTimedOut:
-            return EtcdError{EtcdFault::kTimedOut, where + ": no answer within " +
+            return EtcdError{EtcdFault::kTimedOut, sent.where + ": no answer within " +
                                                        std::to_string(m_limit.count()) + " ms"};
+        case HttpFault::kTls:
+            return EtcdError{EtcdFault::kUntrusted, sent.where + ": TLS: " + answer.error};
         case HttpFault::kUnreachable:
         case HttpFault::kStopped:
-            return EtcdError{EtcdFault::kUnreachable, where + ": " + answer.error};
+            return EtcdError{EtcdFault::kUnreachable, sent.where + ": " + answer.error};
     }
-    if (answer.status == 200) return std::move(answer.body);
+    if (answer.status == 200) return answer.body;
     const json refusal = json::parse(answer.body, nullptr, false);
-    const auto code = refusal.is_object() ? Number(refusal, "code") : std::nullopt;
-    const std::string error = refusal.is_object() ? Text(refusal, "error") : std::string();
+    if (!refusal.is_object()) return PlainRefusal(answer, sent.where, what);
+    const auto code = Number(refusal, "code");
+    const std::string error = Text(refusal, "error");
     const std::string reason =
         error.empty() ? "HTTP status " + std::to_string(answer.status) : error;
-    return EtcdError{code == kNotFound ? EtcdFault::kNoLease : EtcdFault::kRejected,
-                     where + " refused " + target + ": " + reason};
+    return EtcdError{FaultOf(code, error, authenticating),
+                     sent.where + " refused " + what + ": " + reason};
+}
+
+EtcdResult<std::string> EtcdClient::Authenticate(HttpClient& http, Deadline deadline) {
+    const json request{{"name", m_access.user}, {"password", m_access.password}};
+    const Sent sent = Post(http, "/v3/auth/authenticate", request.dump(), "", deadline);
+    const EtcdResult<std::string> body = Outcome(sent, "the user " + m_access.user, true);
+    if (!body.Ok()) return body.GetError();
+    const json answer = json::parse(body.Value(), nullptr, false);
+    const std::string token = answer.is_object() ? Text(answer, "token") : std::string();
+    if (token.empty()) return BadReply("to an authentication has no token");
+    return token;
+}
+
+EtcdResult<std::string> EtcdClient::Token(HttpClient& http, Deadline deadline) {
+    if (m_access.user.empty()) return std::string();
+    std::lock_guard<std::mutex> lock(m_tokenMutex);
+    if (m_token.empty()) {
+        const EtcdResult<std::string> made = Authenticate(http, deadline);
+        if (!made.Ok()) return made;
+        m_token = made.Value();
+    }
+    return m_token;
+}
+
+void EtcdClient::Forget(const std::string& token) {
+    std::lock_guard<std::mutex> lock(m_tokenMutex);
+    if (m_token == token) m_token.clear();
+}
+
+EtcdResult<std::string> EtcdClient::Call(const std::string& target, const std::string& body) {
+    // Each request, an authentication among them, has the whole limit: etcd checks a password
+    // slowly, on purpose.
+    const auto deadline = [this] { return std::chrono::steady_clock::now() + m_limit; };
+    // A connection of the call's own, so that a renewal never waits behind a long range.
+    HttpClient http(m_access.tls);
+    for (bool renewed = false;; renewed = true) {
+        const EtcdResult<std::string> token = Token(http, deadline());
+        if (!token.Ok()) return token.GetError();
+        const Sent sent = Post(http, target, body, token.Value(), deadline());
+        if (!renewed && !token.Value().empty() && TokenRefused(sent.answer)) {
+            Forget(token.Value());
+            continue;
+        }
+        return Outcome(sent, target, false);
+    }
 }
 
 EtcdResult<json> EtcdClient::Ask(const std::string& target, const json& request) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -29,21 +30,29 @@ class EtcdWatch {
     using Ended = std::function<void(const EtcdError&)>;
 
     /// `limit` bounds the connection and etcd's first answer; the callbacks run on the watch's
-    /// thread.
-    EtcdWatch(const HttpPlace& member, const std::string& prefix, std::int64_t fromRevision,
-              std::chrono::milliseconds limit, Changes changes, Ended ended);
+    /// thread. `etcd` (whose TLS and token it takes) outlives it. A watch etcd refuses for its
+    /// token is made again, once, with a new one.
+    EtcdWatch(EtcdClient& etcd, const HttpPlace& member, const std::string& prefix,
+              std::int64_t fromRevision, std::chrono::milliseconds limit, Changes changes,
+              Ended ended);
     ~EtcdWatch();
     EtcdWatch(const EtcdWatch&) = delete;
     EtcdWatch& operator=(const EtcdWatch&) = delete;
 
   private:
     void Run(const HttpPlace& member, const std::string& request, std::chrono::milliseconds limit);
+    /// Follows the changes with `token` until the watch ends: why it ended, none when it was
+    /// stopped.
+    std::optional<EtcdError> Follow(const HttpPlace& member, const std::string& request,
+                                    std::chrono::milliseconds limit, const std::string& token);
     /// One line of the stream; an error when etcd ends the watch or the line is malformed.
     std::optional<EtcdError> Take(const std::string& line);
 
+    EtcdClient& m_etcd;
     Changes m_changes;
     Ended m_ended;
     HttpClient m_http;
+    std::atomic<bool> m_going{false};
     std::thread m_thread;  // last: it starts when the rest is made
 };
 

@@ -71,7 +71,7 @@ void StateFeed::Run() {
             const std::optional<std::int64_t> revision = Read();
             if (revision) {
                 watch = std::make_unique<EtcdWatch>(
-                    m_members[next++ % m_members.size()], m_prefix, *revision + 1, m_limit,
+                    m_etcd, m_members[next++ % m_members.size()], m_prefix, *revision + 1, m_limit,
                     [this](const std::vector<WatchEvent>& events, std::int64_t) { Take(events); },
                     [this](const EtcdError&) {
                         std::lock_guard<std::mutex> ended(m_mutex);

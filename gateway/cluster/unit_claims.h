@@ -28,6 +28,7 @@ struct ClusterSettings {
     std::string prefix = kDefaultEtcdPrefix;
     std::chrono::seconds leaseTtl{5};
     GatewayMember self;
+    EtcdAccess access;  // how etcd is reached beyond the members' addresses
 };
 
 /// This gateway's hold on its share of the units. It keeps a lease in etcd with its member key

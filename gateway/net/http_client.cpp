@@ -6,12 +6,13 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl/context.hpp>
-#include <boost/asio/ssl/host_name_verification.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl/ssl_stream.hpp>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 
 #include <atomic>
 #include <charconv>
@@ -22,16 +23,6 @@ namespace vantrel::gateway {
 namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
-
-struct HttpClient::Loop {
-    asio::io_context ioc;
-    beast::tcp_stream stream{ioc};
-    // Over https, made at the first exchange; the stream anew for each.
-    std::string authorities;
-    std::optional<asio::ssl::context> tls;
-    std::optional<beast::ssl_stream<beast::tcp_stream>> secure;
-    std::atomic<bool> stopped{false};
-};
 
 namespace {
 
@@ -64,12 +55,6 @@ HttpAnswer Failed(HttpFault fault, const std::string& error) {
     return answer;
 }
 
-HttpAnswer FailedStep(const beast::error_code& ec, bool stopped) {
-    if (stopped) return Failed(HttpFault::kStopped, "stopped");
-    if (ec == beast::error::timeout) return Failed(HttpFault::kTimedOut, ec.message());
-    return Failed(HttpFault::kUnreachable, ec.message());
-}
-
 http::request<http::string_body> Request(const HttpPlace& place, const HttpCall& call) {
     http::request<http::string_body> request;
     request.version(11);
@@ -82,21 +67,6 @@ http::request<http::string_body> Request(const HttpPlace& place, const HttpCall&
         request.prepare_payload();
     }
     return request;
-}
-
-beast::error_code Connect(const Runner& runner, beast::tcp_stream& stream, const HttpPlace& place) {
-    beast::error_code ec;
-    const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(place.address, ec), place.port);
-    if (ec) return ec;
-    return Step(runner, [&](auto done) { stream.async_connect(endpoint, done); });
-}
-
-beast::error_code SendPost(const Runner& runner, beast::tcp_stream& stream, const HttpPlace& place,
-                           const std::string& target, const std::string& body) {
-    beast::error_code ec = Connect(runner, stream, place);
-    if (ec) return ec;
-    auto request = Request(place, {"POST", target, {{"Content-Type", "application/json"}}, body});
-    return Step(runner, [&](auto done) { http::async_write(stream, request, done); });
 }
 
 // Writes the request and reads the whole answer into `answer`.
@@ -120,17 +90,111 @@ beast::error_code Exchange(const Runner& runner, Stream& stream, const HttpPlace
     return ec;
 }
 
-std::optional<asio::ssl::context> ClientTls(const std::string& authorities, beast::error_code& ec) {
-    asio::ssl::context tls(asio::ssl::context::tls_client);
-    tls.set_options(asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
-    tls.set_verify_mode(asio::ssl::verify_peer);
-    tls.set_default_verify_paths(ec);
-    if (!ec && !authorities.empty()) tls.load_verify_file(authorities, ec);
-    if (ec) return std::nullopt;
-    return tls;
+// Writes the request, then hands the answer's body to `piece` as it comes, until it has no more
+// or `piece` wants no more: without a limit once the head is in.
+template <typename Stream>
+beast::error_code Follow(const Runner& runner, Stream& stream, const HttpPlace& place,
+                         const HttpCall& call, HttpAnswer& answer,
+                         const std::function<bool(std::string_view)>& piece) {
+    auto request = Request(place, call);
+    beast::error_code ec =
+        Step(runner, [&](auto done) { http::async_write(stream, request, done); });
+    beast::flat_buffer buffer;
+    http::response_parser<http::buffer_body> parser;
+    parser.body_limit(boost::none);
+    if (!ec) {
+        ec =
+            Step(runner, [&](auto done) { http::async_read_header(stream, buffer, parser, done); });
+    }
+    if (ec) return ec;
+    answer.status = parser.get().result_int();
+    beast::get_lowest_layer(stream).expires_never();
+    char chunk[4096];
+    while (!ec && !parser.is_done()) {
+        parser.get().body().data = chunk;
+        parser.get().body().size = sizeof chunk;
+        ec = Step(runner, [&](auto done) { http::async_read_some(stream, buffer, parser, done); });
+        if (ec == http::error::need_buffer) ec = {};
+        const std::string_view got(chunk, sizeof chunk - parser.get().body().size);
+        // A refusal's body is its reason, kept for the caller rather than streamed.
+        if (answer.status == 200) {
+            if (!got.empty() && !piece(got)) break;
+        } else {
+            answer.body.append(got);
+        }
+    }
+    return ec;
 }
 
 }  // namespace
+
+struct HttpClient::Loop {
+    asio::io_context ioc;
+    beast::tcp_stream stream{ioc};
+    // Over https: made at the first exchange from `authorities` unless given; the stream anew
+    // for each.
+    std::string authorities;
+    std::shared_ptr<const ClientTls> tls;
+    std::optional<beast::ssl_stream<beast::tcp_stream>> secure;
+    std::atomic<bool> stopped{false};
+
+    Runner Runs() { return {ioc, stopped}; }
+
+    /// Makes the stream an exchange with `place` goes over; false, with the reason, when its
+    /// TLS cannot be made.
+    bool Ready(const HttpPlace& place, std::string& error) {
+        if (!place.tls) return true;
+        if (!tls) {
+            ClientTls::Made made = ClientTls::Make({authorities, "", ""});
+            if (!made.Ok()) {
+                error = made.GetError();
+                return false;
+            }
+            tls = made.Value();
+        }
+        secure.emplace(ioc, tls->Context());
+        return true;
+    }
+
+    beast::tcp_stream& Lowest(const HttpPlace& place) {
+        return place.tls ? beast::get_lowest_layer(*secure) : stream;
+    }
+
+    /// Connects, and over https shakes hands, within the stream's expiry.
+    beast::error_code Open(const HttpPlace& place) {
+        beast::error_code ec;
+        const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(place.address, ec),
+                                               place.port);
+        if (ec) return ec;
+        ec = Step(Runs(), [&](auto done) { Lowest(place).async_connect(endpoint, done); });
+        if (ec || !place.tls) return ec;
+        // OpenSSL checks that the certificate names the address dialled, and says so if not.
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(secure->native_handle()),
+                                      place.address.c_str());
+        return Step(Runs(), [&](auto done) {
+            secure->async_handshake(asio::ssl::stream_base::client, done);
+        });
+    }
+
+    /// Why a step failed, in words: over TLS, what was wrong with the peer's certificate.
+    HttpAnswer Failure(const beast::error_code& ec, bool opened) {
+        if (stopped) return Failed(HttpFault::kStopped, "stopped");
+        if (ec == beast::error::timeout) return Failed(HttpFault::kTimedOut, ec.message());
+        // What a server that does not speak TLS does with a handshake.
+        if (!opened && ec == asio::ssl::error::stream_truncated) {
+            return Failed(HttpFault::kUnreachable, "it ended the TLS handshake (not https?)");
+        }
+        if (ec.category() != asio::error::get_ssl_category()) {
+            return Failed(HttpFault::kUnreachable, ec.message());
+        }
+        const long verified = secure ? SSL_get_verify_result(secure->native_handle()) : X509_V_OK;
+        if (verified != X509_V_OK) {
+            return Failed(HttpFault::kTls, std::string("the certificate it showed: ") +
+                                               X509_verify_cert_error_string(verified));
+        }
+        return Failed(HttpFault::kTls, ec.message());
+    }
+};
 
 std::optional<HttpPlace> ParseUrl(const std::string& url) {
     HttpPlace place;
@@ -154,14 +218,11 @@ std::optional<HttpPlace> ParseUrl(const std::string& url) {
     return place;
 }
 
-std::optional<HttpPlace> ParseHttpUrl(const std::string& url) {
-    std::optional<HttpPlace> place = ParseUrl(url);
-    if (place && place->tls) return std::nullopt;
-    return place;
-}
-
 HttpClient::HttpClient(std::string authorities) : m_loop(std::make_unique<Loop>()) {
     m_loop->authorities = std::move(authorities);
+}
+HttpClient::HttpClient(std::shared_ptr<const ClientTls> tls) : m_loop(std::make_unique<Loop>()) {
+    m_loop->tls = std::move(tls);
 }
 HttpClient::~HttpClient() = default;
 
@@ -170,33 +231,24 @@ HttpAnswer HttpClient::Send(const HttpPlace& place, const HttpCall& call,
                             std::chrono::milliseconds connectLimit) {
     Loop& loop = *m_loop;
     if (loop.stopped) return Failed(HttpFault::kStopped, "stopped");
-    const Runner runner{loop.ioc, loop.stopped};
     const auto began = std::chrono::steady_clock::now();
-    beast::error_code ec;
-    if (place.tls && !loop.tls) loop.tls = ClientTls(loop.authorities, ec);
-    if (ec) return Failed(HttpFault::kUnreachable, "the TLS authorities: " + ec.message());
-    if (place.tls) loop.secure.emplace(loop.ioc, *loop.tls);
-    beast::tcp_stream& lowest = place.tls ? beast::get_lowest_layer(*loop.secure) : loop.stream;
+    std::string error;
+    if (!loop.Ready(place, error)) return Failed(HttpFault::kTls, error);
+    beast::tcp_stream& lowest = loop.Lowest(place);
     lowest.expires_after(std::min(limit, connectLimit));
-    ec = Connect(runner, lowest, place);
-    if (!ec && place.tls) {
-        loop.secure->set_verify_callback(asio::ssl::host_name_verification(place.address));
-        ec = Step(runner, [&](auto done) {
-            loop.secure->async_handshake(asio::ssl::stream_base::client, done);
-        });
-    }
+    beast::error_code ec = loop.Open(place);
     const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - began);
     lowest.expires_after(limit > spent ? limit - spent : std::chrono::milliseconds(0));
     HttpAnswer answer;
     const bool connected = !ec;
     if (connected) {
-        ec = place.tls ? Exchange(runner, *loop.secure, place, call, answer)
-                       : Exchange(runner, loop.stream, place, call, answer);
+        ec = place.tls ? Exchange(loop.Runs(), *loop.secure, place, call, answer)
+                       : Exchange(loop.Runs(), loop.stream, place, call, answer);
     }
     lowest.close();
     if (ec) {
-        HttpAnswer failed = FailedStep(ec, loop.stopped);
+        HttpAnswer failed = loop.Failure(ec, connected);
         failed.sent = connected;
         return failed;
     }
@@ -208,43 +260,24 @@ HttpAnswer HttpClient::Post(const HttpPlace& place, const std::string& target,
     return Send(place, {"POST", target, {{"Content-Type", "application/json"}}, body}, limit);
 }
 
-HttpAnswer HttpClient::PostStreaming(const HttpPlace& place, const std::string& target,
-                                     const std::string& body, std::chrono::milliseconds limit,
-                                     const std::function<void(std::string_view)>& piece) {
+HttpAnswer HttpClient::Stream(const HttpPlace& place, const HttpCall& call,
+                              std::chrono::milliseconds limit,
+                              const std::function<bool(std::string_view)>& piece) {
     Loop& loop = *m_loop;
     if (loop.stopped) return Failed(HttpFault::kStopped, "stopped");
-    const Runner runner{loop.ioc, loop.stopped};
-    loop.stream.expires_after(limit);
-    beast::error_code ec = SendPost(runner, loop.stream, place, target, body);
-    beast::flat_buffer buffer;
-    http::response_parser<http::buffer_body> parser;
-    parser.body_limit(boost::none);
-    if (!ec) {
-        ec = Step(runner,
-                  [&](auto done) { http::async_read_header(loop.stream, buffer, parser, done); });
-    }
+    std::string error;
+    if (!loop.Ready(place, error)) return Failed(HttpFault::kTls, error);
+    beast::tcp_stream& lowest = loop.Lowest(place);
+    lowest.expires_after(limit);
+    beast::error_code ec = loop.Open(place);
+    const bool opened = !ec;
     HttpAnswer answer;
-    if (!ec) {
-        answer.status = parser.get().result_int();
-        loop.stream.expires_never();
+    if (opened) {
+        ec = place.tls ? Follow(loop.Runs(), *loop.secure, place, call, answer, piece)
+                       : Follow(loop.Runs(), loop.stream, place, call, answer, piece);
     }
-    char chunk[4096];
-    while (!ec && !parser.is_done()) {
-        parser.get().body().data = chunk;
-        parser.get().body().size = sizeof chunk;
-        ec = Step(runner,
-                  [&](auto done) { http::async_read_some(loop.stream, buffer, parser, done); });
-        if (ec == http::error::need_buffer) ec = {};
-        const std::string_view got(chunk, sizeof chunk - parser.get().body().size);
-        // A refusal's body is its reason, kept for the caller rather than streamed.
-        if (answer.status == 200) {
-            if (!got.empty()) piece(got);
-        } else {
-            answer.body.append(got);
-        }
-    }
-    loop.stream.close();
-    if (ec) return FailedStep(ec, loop.stopped);
+    lowest.close();
+    if (ec) return loop.Failure(ec, opened);
     return answer;
 }
 

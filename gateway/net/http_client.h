@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "gateway/net/client_tls.h"
 #include "gateway/net/http_message.h"
 
 namespace vantrel::gateway {
@@ -18,6 +19,7 @@ enum class HttpFault : std::uint8_t {
     kUnreachable,  // no connection could be made, or it broke before the answer was whole
     kTimedOut,     // the answer was not whole within the time limit
     kStopped,      // Stop() was called
+    kTls,          // TLS failed: the peer's certificate was not accepted, or it refused ours
 };
 
 /// An answer to a request: its status and body, or why there is none.
@@ -43,8 +45,6 @@ struct HttpPlace {
     bool tls = false;
 };
 std::optional<HttpPlace> ParseUrl(const std::string& url);
-/// The same, for a service that takes `http://` only.
-std::optional<HttpPlace> ParseHttpUrl(const std::string& url);
 
 /// One request: the client adds Host, and Content-Length for a body.
 struct HttpCall {
@@ -60,8 +60,10 @@ struct HttpCall {
 class HttpClient {
   public:
     /// Over https, the peer's certificate must name its address and chain to the system's
-    /// authorities or to those of `authorities` (a PEM file), when given.
+    /// authorities, or to those of `authorities` (a PEM file) alone, when given.
     explicit HttpClient(std::string authorities = "");
+    /// Over https, with `tls`, which other clients may share.
+    explicit HttpClient(std::shared_ptr<const ClientTls> tls);
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
@@ -75,11 +77,11 @@ class HttpClient {
                     std::chrono::milliseconds limit);
 
     /// Hands each piece of a long answer's body to `piece` as it comes, until the answer ends,
-    /// the link breaks or Stop() is called. `limit` bounds the connection and the answer's head;
-    /// the body may take as long as it needs. The answer's body is left empty.
-    HttpAnswer PostStreaming(const HttpPlace& place, const std::string& target,
-                             const std::string& body, std::chrono::milliseconds limit,
-                             const std::function<void(std::string_view)>& piece);
+    /// the link breaks, `piece` gives false or Stop() is called. `limit` bounds the connection and
+    /// the answer's head; the body may take as long as it needs. The answer's body is left empty,
+    /// unless its status is not 200: the body is then the refusal's reason, kept whole.
+    HttpAnswer Stream(const HttpPlace& place, const HttpCall& call, std::chrono::milliseconds limit,
+                      const std::function<bool(std::string_view)>& piece);
 
     /// Ends the exchange under way, and any later one at once. Safe from any thread.
     void Stop();

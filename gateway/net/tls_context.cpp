@@ -74,11 +74,12 @@ std::optional<std::string> ReadWhole(const std::string& path, std::string& why) 
 }
 
 // What OpenSSL found wrong with a file's contents. A file without a PEM block of the kind
-// wanted comes from Asio as OpenSSL's bare "PEM lib", or from OpenSSL 3's decoder as
-// "unsupported".
+// wanted comes from Asio as OpenSSL's bare "PEM lib", from OpenSSL 3's decoder as
+// "unsupported", or, for authorities, as "no start line".
 std::string Reason(const boost::system::error_code& ec, const std::string& wanted) {
     const auto code = static_cast<unsigned long>(ec.value());
-    if (ERR_GET_REASON(code) == ERR_R_PEM_LIB || ERR_GET_REASON(code) == ERR_R_UNSUPPORTED) {
+    if (ERR_GET_REASON(code) == ERR_R_PEM_LIB || ERR_GET_REASON(code) == ERR_R_UNSUPPORTED ||
+        (ERR_GET_LIB(code) == ERR_LIB_PEM && ERR_GET_REASON(code) == PEM_R_NO_START_LINE)) {
         return "no PEM " + wanted + " in it";
     }
     if (ERR_GET_LIB(code) == ERR_LIB_X509 && ERR_GET_REASON(code) == X509_R_KEY_VALUES_MISMATCH) {
@@ -95,13 +96,8 @@ std::chrono::system_clock::time_point TimeOf(const ASN1_TIME* time) {
 
 }  // namespace
 
-std::optional<ssl::context> MakeTlsContext(const std::string& certificate, const std::string& key,
-                                           CertificateDates& dates, std::string& error) {
-    ssl::context context(ssl::context::tls_server);
-    context.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
-                        ssl::context::no_sslv3 | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 |
-                        SSL_OP_CIPHER_SERVER_PREFERENCE);
-    SSL_CTX_set_cipher_list(context.native_handle(), kTls12Suites);
+bool UseCertificateAndKey(ssl::context& context, const std::string& certificate,
+                          const std::string& key, std::string& error) {
     boost::system::error_code ec;
     std::string why;
     const std::optional<std::string> chain = ReadWhole(certificate, why);
@@ -109,7 +105,7 @@ std::optional<ssl::context> MakeTlsContext(const std::string& certificate, const
     if (!chain || ec) {
         error = "cannot use the certificate " + certificate + ": " +
                 (chain ? Reason(ec, "certificate") : why);
-        return std::nullopt;
+        return false;
     }
     // Read once, as a secret; a key that cannot be read at all gets the same plain reason as
     // the certificate.
@@ -117,14 +113,38 @@ std::optional<ssl::context> MakeTlsContext(const std::string& certificate, const
     const std::optional<std::string> pem = ReadOwnerOnly(key, why, &unreadable);
     if (!pem && unreadable == 0) {
         error = why;
-        return std::nullopt;
+        return false;
     }
     if (pem) context.use_private_key(boost::asio::buffer(*pem), ssl::context::pem, ec);
     if (!pem || ec) {
         error = "cannot use the key " + key + ": " +
                 (pem ? Reason(ec, "private key") : Unreadable(key, unreadable));
-        return std::nullopt;
+        return false;
     }
+    return true;
+}
+
+bool TrustAuthorities(ssl::context& context, const std::string& authorities, std::string& error) {
+    boost::system::error_code ec;
+    std::string why;
+    const std::optional<std::string> pem = ReadWhole(authorities, why);
+    if (pem) context.add_certificate_authority(boost::asio::buffer(*pem), ec);
+    if (!pem || ec) {
+        error = "cannot use the authorities " + authorities + ": " +
+                (pem ? Reason(ec, "certificate") : why);
+        return false;
+    }
+    return true;
+}
+
+std::optional<ssl::context> MakeTlsContext(const std::string& certificate, const std::string& key,
+                                           CertificateDates& dates, std::string& error) {
+    ssl::context context(ssl::context::tls_server);
+    context.set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
+                        ssl::context::no_sslv3 | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 |
+                        SSL_OP_CIPHER_SERVER_PREFERENCE);
+    SSL_CTX_set_cipher_list(context.native_handle(), kTls12Suites);
+    if (!UseCertificateAndKey(context, certificate, key, error)) return std::nullopt;
     const X509* served = SSL_CTX_get0_certificate(context.native_handle());
     dates = {TimeOf(X509_get0_notBefore(served)), TimeOf(X509_get0_notAfter(served))};
     return context;

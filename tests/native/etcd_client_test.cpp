@@ -10,6 +10,7 @@
 #include "gateway/cluster/etcd_watch.h"
 #include "tests/support/etcd_server.h"
 #include "tests/support/running_gateway.h"
+#include "tests/support/test_authority.h"
 
 namespace vantrel::gateway::cluster {
 namespace {
@@ -115,8 +116,8 @@ TEST_F(EtcdClientTest, AWatchSeesEachChangeUnderItsPrefixWithinASecond) {
     const auto start = client.Put("/w/before", "0");
     ASSERT_TRUE(start.Ok());
     Seen seen;
-    EtcdWatch watch(etcd.Place(), "/w/", start.Value() + 1, milliseconds(2000), seen.Changes(),
-                    seen.Ended());
+    EtcdWatch watch(client, etcd.Place(), "/w/", start.Value() + 1, milliseconds(2000),
+                    seen.Changes(), seen.Ended());
     ASSERT_TRUE(client.Put("/w/a", "1").Ok());
     EXPECT_TRUE(WaitUntil([&] { return seen.Count() == 1; }, milliseconds(1000)));
     ASSERT_TRUE(client.Put("/elsewhere", "1").Ok());
@@ -135,7 +136,7 @@ TEST_F(EtcdClientTest, AWatchSeesEachChangeUnderItsPrefixWithinASecond) {
 TEST_F(EtcdClientTest, EtcdGoingDownOrSilentIsAnErrorWithinTheLimitAndItsReturnIsTakenUp) {
     ASSERT_TRUE(client.Put("/kept", "1").Ok());
     Seen seen;
-    EtcdWatch watch(etcd.Place(), "/", 0, milliseconds(2000), seen.Changes(), seen.Ended());
+    EtcdWatch watch(client, etcd.Place(), "/", 0, milliseconds(2000), seen.Changes(), seen.Ended());
     etcd.Stop();
     EXPECT_EQ(client.Put("/k", "v").GetError().fault, EtcdFault::kUnreachable);
     EXPECT_TRUE(WaitUntil([&] { return seen.HasEnded(); }, seconds(2)));
@@ -157,14 +158,16 @@ TEST_F(EtcdClientTest, EtcdGoingDownOrSilentIsAnErrorWithinTheLimitAndItsReturnI
     etcd.Continue();
 }
 
-TEST(EtcdClient, MembersAreGivenAsHttpWithANumericAddressAndAPort) {
-    const auto member = ParseHttpUrl("http://127.0.0.1:2379/");
+TEST(EtcdClient, MembersAreGivenAsHttpOrHttpsWithANumericAddressAndAPort) {
+    const auto member = ParseUrl("http://127.0.0.1:2379/");
     ASSERT_TRUE(member);
     EXPECT_EQ(member->address, "127.0.0.1");
     EXPECT_EQ(member->port, 2379);
-    for (const char* refused : {"https://127.0.0.1:2379", "http://etcd1:2379", "http://127.0.0.1",
+    EXPECT_FALSE(member->tls);
+    EXPECT_TRUE(ParseUrl("https://127.0.0.1:2379")->tls);
+    for (const char* refused : {"ftp://127.0.0.1:2379", "http://etcd1:2379", "http://127.0.0.1",
                                 "http://127.0.0.1:0", "http://127.0.0.1:65536", "http://:2379"}) {
-        EXPECT_FALSE(ParseHttpUrl(refused)) << refused;
+        EXPECT_FALSE(ParseUrl(refused)) << refused;
     }
 }
 
@@ -223,13 +226,109 @@ TEST(EtcdClient, AnAnswerThatIsNotEtcdsIsABadReplyAndARefusalOrACancelledWatchCa
     EXPECT_NE(refused.GetError().text.find("too many requests"), std::string::npos);
 
     Seen seen;
-    EtcdWatch watch(place, "/w/", 0, milliseconds(2000), seen.Changes(), seen.Ended());
+    EtcdWatch watch(client, place, "/w/", 0, milliseconds(2000), seen.Changes(), seen.Ended());
     ASSERT_TRUE(WaitUntil([&] { return seen.HasEnded(); }, seconds(2)));
     EXPECT_EQ(seen.ended->fault, EtcdFault::kRejected);
     EXPECT_NE(seen.ended->text.find("compacted"), std::string::npos);
     ASSERT_EQ(seen.Count(), 1u);
     EXPECT_EQ(seen.events[0].kv.key, "/w/a");
     EXPECT_EQ(seen.events[0].kv.value, "1");
+}
+
+/// etcd over TLS, asking for a client certificate, with authentication on and tokens that live
+/// 2 s unused; the user "gw" may use the keys under /gw/ alone.
+class EtcdAccessTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        authority = std::make_unique<testing::TestAuthority>();
+        etcd = std::make_unique<EtcdServer>(testing::EtcdSecurity{authority.get(), 2});
+        authEnabled = etcd->Running() && etcd->EnableAuth("gw", "gw-secret", "/gw/");
+    }
+    static void TearDownTestSuite() {
+        etcd.reset();
+        authority.reset();
+    }
+    void SetUp() override {
+        ASSERT_TRUE(authority->Made()) << authority->Log();
+        ASSERT_TRUE(authEnabled) << etcd->Error();
+    }
+
+    static EtcdAccess Access(const std::string& authorities, bool showCertificate = true,
+                             const std::string& password = "gw-secret") {
+        ClientTlsFiles files{authorities, "", ""};
+        if (showCertificate)
+            files = {authorities, authority->ClientCertificate(), authority->ClientKey()};
+        const ClientTls::Made tls = ClientTls::Make(files);
+        EXPECT_TRUE(tls.Ok()) << tls.GetError();
+        return {tls.Ok() ? tls.Value() : nullptr, "gw", password};
+    }
+
+    static inline std::unique_ptr<testing::TestAuthority> authority;
+    static inline std::unique_ptr<EtcdServer> etcd;
+    static inline bool authEnabled = false;
+};
+
+TEST_F(EtcdAccessTest, OverTlsWithAClientCertificateAUserPutsReadsAndWatchesUnderItsPrefix) {
+    EtcdClient client{{etcd->Place()}, milliseconds(2000), Access(authority->Authority())};
+    const auto put = client.Put("/gw/a", "1");
+    ASSERT_TRUE(put.Ok()) << put.GetError().text;
+    Seen seen;
+    EtcdWatch watch(client, etcd->Place(), "/gw/", put.Value() + 1, milliseconds(2000),
+                    seen.Changes(), seen.Ended());
+    ASSERT_TRUE(client.Put("/gw/b", "2").Ok());
+    EXPECT_TRUE(WaitUntil([&] { return seen.Count() == 1; }, milliseconds(1000)));
+    EXPECT_EQ(client.GetPrefix("/gw/").Value().kvs.size(), 2u);
+    EXPECT_EQ(client.Put("/elsewhere", "1").GetError().fault, EtcdFault::kUnauthorized);
+    EXPECT_FALSE(seen.HasEnded());
+}
+
+TEST_F(EtcdAccessTest, AnotherAuthorityNoClientCertificateOrAWrongUserIsRefusedWithTheReason) {
+    const testing::TestAuthority other;
+    struct Case {
+        const char* what;
+        EtcdAccess access;
+        EtcdFault fault;
+        const char* words;
+    };
+    const EtcdAccess nobody{Access(authority->Authority()).tls, "", ""};
+    for (const Case& refused : {
+             Case{"another authority", Access(other.Authority()), EtcdFault::kUntrusted,
+                  "the certificate it showed: unable to get local issuer certificate"},
+             Case{"no client certificate", Access(authority->Authority(), false),
+                  EtcdFault::kUntrusted, "bad certificate"},
+             Case{"a wrong password", Access(authority->Authority(), true, "gw-secret!"),
+                  EtcdFault::kUnauthorized, "refused the user gw: etcdserver: authentication"},
+             Case{"no user", nobody, EtcdFault::kUnauthorized, "refused"},
+         }) {
+        EtcdClient client{{etcd->Place()}, milliseconds(2000), refused.access};
+        const auto read = client.Get("/gw/a");
+        ASSERT_FALSE(read.Ok()) << refused.what;
+        EXPECT_EQ(read.GetError().fault, refused.fault)
+            << refused.what << ": " << read.GetError().text;
+        EXPECT_NE(read.GetError().text.find(refused.words), std::string::npos)
+            << refused.what << ": " << read.GetError().text;
+    }
+}
+
+TEST_F(EtcdAccessTest, ATokenEtcdLetExpireIsReplacedUnseenForACallAndAWatch) {
+    EtcdClient calls{{etcd->Place()}, milliseconds(2000), Access(authority->Authority())};
+    EtcdClient watches{{etcd->Place()}, milliseconds(2000), Access(authority->Authority())};
+    ASSERT_TRUE(calls.Put("/gw/t", "1").Ok());
+    ASSERT_TRUE(watches.Get("/gw/t").Ok());
+    HttpClient http(calls.Tls());
+    const std::string first =
+        calls.Token(http, std::chrono::steady_clock::now() + seconds(2)).Value();
+    // etcd looks for expired tokens once a second.
+    std::this_thread::sleep_for(milliseconds(3500));
+
+    const auto put = calls.Put("/gw/t", "2");
+    ASSERT_TRUE(put.Ok()) << put.GetError().text;
+    EXPECT_NE(calls.Token(http, std::chrono::steady_clock::now() + seconds(2)).Value(), first);
+    Seen seen;
+    EtcdWatch watch(watches, etcd->Place(), "/gw/", put.Value(), milliseconds(2000), seen.Changes(),
+                    seen.Ended());
+    EXPECT_TRUE(WaitUntil([&] { return seen.Count() == 1; }, milliseconds(2000)));
+    EXPECT_FALSE(seen.HasEnded());
 }
 
 }  // namespace

@@ -18,9 +18,13 @@
 
 #include "clients/report.h"
 #include "gateway/cluster/rendezvous.h"
+#include "tests/support/etcd_server.h"
 #include "tests/support/gateway_cluster.h"
+#include "tests/support/gateway_process.h"
 #include "tests/support/line_log_reader.h"
 #include "tests/support/raw_client.h"
+#include "tests/support/temp_file.h"
+#include "tests/support/test_authority.h"
 #include "unit/buttons.h"
 #include "unit/command_table.h"
 
@@ -360,6 +364,55 @@ TEST(GatewayClusterStartTest, AGatewayWhoseEtcdDoesNotAnswerExitsToBeStartedAgai
                                      "http://127.0.0.1:" + std::to_string(ports[1])});
     EXPECT_EQ(gateway.Exit(testing::GatewayCluster::kLimit), EX_TEMPFAIL);
     EXPECT_NE(gateway.Errors().find("etcd"), std::string::npos) << gateway.Errors();
+}
+
+// Over TLS and as an etcd user it starts; what etcd refuses, and options or files it cannot use,
+// end it at once, saying why, with the status the service manager does not restart.
+TEST(GatewayClusterStartTest, OverTlsAsAUserItStartsAndWhatCannotServeEndsItSayingWhy) {
+    const testing::TestAuthority authority, other(false);
+    testing::EtcdServer etcd({&authority});
+    ASSERT_TRUE(authority.Made() && other.Made()) << authority.Log() << other.Log();
+    ASSERT_TRUE(etcd.Running() && etcd.EnableAuth("gw", "gw-secret", "/vantrel/")) << etcd.Error();
+    testing::TempFile password("etcd-password", "gw-secret\n"), wrong("etcd-wrong", "guess\n");
+    chmod(password.Path().c_str(), 0600);
+    chmod(wrong.Path().c_str(), 0600);
+    const std::string listen = "127.0.0.1:" + std::to_string(testing::FreeLoopbackPorts(1)[0]);
+    const std::vector<std::pair<std::string, std::string>> given{
+        {"--listen", listen},
+        {"--etcd", etcd.Url()},
+        {"--etcd-cacert", authority.Authority()},
+        {"--etcd-cert", authority.ClientCertificate()},
+        {"--etcd-key", authority.ClientKey()},
+        {"--etcd-user", "gw"},
+        {"--etcd-password-file", password.Path()}};
+    // The options given, but for one option's value when named.
+    const auto with = [&](const std::string& option = "", const std::string& value = "") {
+        std::vector<std::string> arguments;
+        for (const auto& [name, kept] : given) {
+            arguments.insert(arguments.end(), {name, name == option ? value : kept});
+        }
+        return arguments;
+    };
+    const std::pair<std::vector<std::string>, const char*> refused[] = {
+        {with("--etcd-cacert", other.Authority()), "the certificate it showed"},
+        {with("--etcd-password-file", wrong.Path()), "refused the user gw"},
+        {with("--etcd-cacert", "/nowhere.pem"), "the authorities /nowhere.pem: no such file"},
+        {with("--etcd", etcd.Url() + ",http://127.0.0.1:2379"), "mixes http:// and https://"},
+    };
+    {
+        testing::GatewayProcess serving(with());
+        EXPECT_TRUE(serving.Serving(testing::GatewayCluster::kLimit)) << serving.Errors();
+    }
+    // All at once, as each takes a while to start.
+    std::vector<std::unique_ptr<testing::GatewayProcess>> ended;
+    for (const auto& refusal : refused) {
+        ended.push_back(std::make_unique<testing::GatewayProcess>(refusal.first));
+    }
+    for (std::size_t i = 0; i < ended.size(); ++i) {
+        EXPECT_EQ(ended[i]->Exit(testing::GatewayCluster::kLimit), 2) << refused[i].second;
+        EXPECT_NE(ended[i]->Errors().find(refused[i].second), std::string::npos)
+            << ended[i]->Errors();
+    }
 }
 
 }  // namespace

@@ -8,17 +8,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <httplib.h>
-
 #include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "gateway/cluster/base64.h"
+#include "gateway/cluster/etcd_client.h"
+#include "gateway/net/client_tls.h"
 #include "gateway/net/http_client.h"
 #include "tests/support/running_gateway.h"
+#include "tests/support/test_authority.h"
 
 namespace vantrel::testing {
 
@@ -52,14 +55,35 @@ inline std::string ProgramOnPath(const std::string& name) {
     return {};
 }
 
+/// The whole of a text file; empty when it cannot be read.
+inline std::string FileText(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+/// How a test's etcd is reached beyond plain http.
+struct EtcdSecurity {
+    /// https with the authority's server certificate, asking clients for one it signed.
+    const TestAuthority* tls = nullptr;
+    int tokenTtl = 0;  // seconds an unused token lives (--auth-token-ttl), when not 0
+};
+
 /// A one-member etcd (Debian's etcd-server) on free ports of 127.0.0.1, its data in a
 /// temporary folder, killed and its folder removed when this goes. Started at once; Stop and
 /// Start again play etcd going down and coming back with its data.
 class EtcdServer {
   public:
-    EtcdServer() : m_ports(FreeLoopbackPorts(2)) {
+    explicit EtcdServer(EtcdSecurity security = {})
+        : m_ports(FreeLoopbackPorts(2)), m_security(security) {
         std::string folder = (std::filesystem::temp_directory_path() / "vantrel-etcd-XXXXXX");
         if (mkdtemp(folder.data())) m_folder = folder;
+        if (const TestAuthority* tls = m_security.tls) {
+            const auto made = gateway::ClientTls::Make(
+                {tls->Authority(), tls->ClientCertificate(), tls->ClientKey()});
+            if (made.Ok()) m_clientTls = made.Value();
+        }
         Start();
     }
     ~EtcdServer() {
@@ -80,7 +104,7 @@ class EtcdServer {
                 "etcd is not installed (Debian's etcd-server; scripts/install-deps installs it)";
             return false;
         }
-        const std::string client = "http://127.0.0.1:" + std::to_string(m_ports[0]);
+        const std::string client = Url();
         const std::string peer = "http://127.0.0.1:" + std::to_string(m_ports[1]);
         std::vector<std::string> arguments{program,
                                            "--name=test",
@@ -92,6 +116,15 @@ class EtcdServer {
                                            "--initial-cluster=test=" + peer,
                                            "--heartbeat-interval=20",
                                            "--election-timeout=200"};
+        if (const TestAuthority* tls = m_security.tls) {
+            arguments.insert(
+                arguments.end(),
+                {"--cert-file=" + tls->ServerCertificate(), "--key-file=" + tls->ServerKey(),
+                 "--trusted-ca-file=" + tls->Authority(), "--client-cert-auth"});
+        }
+        if (m_security.tokenTtl > 0) {
+            arguments.push_back("--auth-token-ttl=" + std::to_string(m_security.tokenTtl));
+        }
         std::vector<char*> argv;
         for (std::string& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
@@ -104,23 +137,47 @@ class EtcdServer {
             execv(argv[0], argv.data());
             _exit(127);
         }
-        httplib::Client health("127.0.0.1", m_ports[0]);
-        health.set_connection_timeout(std::chrono::seconds(1));
-        health.set_read_timeout(std::chrono::seconds(1));
+        gateway::HttpClient health(m_clientTls);
         const bool answering = WaitUntil(
             [&] {
-                const auto reply = health.Get("/health");
-                return reply && reply->status == 200 &&
-                       reply->body.find("\"true\"") != std::string::npos;
+                const gateway::HttpAnswer reply =
+                    health.Send(Place(), {"GET", "/health", {}, ""}, std::chrono::seconds(1));
+                return reply.Ok() && reply.status == 200 &&
+                       reply.body.find("\"true\"") != std::string::npos;
             },
             std::chrono::seconds(20));
-        if (!answering) {
-            std::ifstream file(log);
-            std::stringstream text;
-            text << file.rdbuf();
-            m_error = "etcd did not start: " + text.str();
-        }
+        if (!answering) m_error = "etcd did not start: " + FileText(log);
         return answering;
+    }
+
+    /// Makes root and `user`, whose role may read and write every key under `prefix`, then turns
+    /// etcd's authentication on, through its JSON gateway; false, with etcd's answer in
+    /// Error(), if that fails.
+    bool EnableAuth(const std::string& user, const std::string& password,
+                    const std::string& prefix) {
+        using gateway::cluster::Base64;
+        using nlohmann::json;
+        const json permission{{"key", Base64(prefix)},
+                              {"range_end", Base64(gateway::cluster::PrefixEnd(prefix))},
+                              {"permType", "READWRITE"}};
+        const std::pair<const char*, json> steps[] = {
+            {"/v3/auth/user/add", {{"name", "root"}, {"password", "root-secret"}}},
+            {"/v3/auth/user/grant", {{"user", "root"}, {"role", "root"}}},
+            {"/v3/auth/role/add", {{"name", user}}},
+            {"/v3/auth/role/grant", {{"name", user}, {"perm", permission}}},
+            {"/v3/auth/user/add", {{"name", user}, {"password", password}}},
+            {"/v3/auth/user/grant", {{"user", user}, {"role", user}}},
+            {"/v3/auth/enable", json::object()}};
+        gateway::HttpClient http(m_clientTls);
+        for (const auto& [target, request] : steps) {
+            const gateway::HttpAnswer answer =
+                http.Post(Place(), target, request.dump(), std::chrono::seconds(2));
+            if (!answer.Ok() || answer.status != 200) {
+                m_error = std::string(target) + ": " + answer.error + answer.body;
+                return false;
+            }
+        }
+        return true;
     }
 
     /// Kills etcd at once, as a crash would.
@@ -137,11 +194,17 @@ class EtcdServer {
     bool Running() const { return m_pid > 0 && m_error.empty(); }
     const std::string& Error() const { return m_error; }
     gateway::HttpPlace Place() const {
-        return {"127.0.0.1", static_cast<std::uint16_t>(m_ports[0])};
+        return {"127.0.0.1", static_cast<std::uint16_t>(m_ports[0]), m_security.tls != nullptr};
+    }
+    std::string Url() const {
+        return (m_security.tls ? "https" : "http") + std::string("://127.0.0.1:") +
+               std::to_string(m_ports[0]);
     }
 
   private:
     const std::vector<int> m_ports;  // the client's, the peers'
+    const EtcdSecurity m_security;
+    std::shared_ptr<const gateway::ClientTls> m_clientTls;  // over https, the client's
     std::string m_folder;
     std::string m_error;
     pid_t m_pid = -1;
