@@ -318,7 +318,8 @@ TEST_F(EtcdAccessTest, ATokenEtcdLetExpireIsReplacedUnseenForACallAndAWatch) {
     HttpClient http(calls.Tls());
     const std::string first =
         calls.Token(http, std::chrono::steady_clock::now() + seconds(2)).Value();
-    // etcd looks for expired tokens once a second.
+    // The token must go unused to expire (each use renews it), so no probe can wait on it:
+    // 2 s of life, and etcd looks for expired tokens once a second.
     std::this_thread::sleep_for(milliseconds(3500));
 
     const auto put = calls.Put("/gw/t", "2");
