@@ -180,6 +180,31 @@ class EtcdServer {
         return true;
     }
 
+    /// Sets `user`'s password again, as root: etcd then refuses every token it gave the user.
+    bool SetPassword(const std::string& user, const std::string& password) {
+        using nlohmann::json;
+        gateway::HttpClient http(m_clientTls);
+        const gateway::HttpAnswer root = http.Post(
+            Place(), "/v3/auth/authenticate",
+            json{{"name", "root"}, {"password", "root-secret"}}.dump(), std::chrono::seconds(2));
+        const json token = json::parse(root.body, nullptr, false);
+        if (!root.Ok() || root.status != 200 || !token.contains("token")) {
+            m_error = "root's authentication: " + root.error + root.body;
+            return false;
+        }
+        gateway::HttpCall change{"POST",
+                                 "/v3/auth/user/changepw",
+                                 {},
+                                 json{{"name", user}, {"password", password}}.dump()};
+        change.headers.emplace_back("Authorization", token["token"].get<std::string>());
+        const gateway::HttpAnswer changed = http.Send(Place(), change, std::chrono::seconds(2));
+        if (!changed.Ok() || changed.status != 200) {
+            m_error = "changepw: " + changed.error + changed.body;
+            return false;
+        }
+        return true;
+    }
+
     /// Kills etcd at once, as a crash would.
     void Stop() {
         if (m_pid <= 0) return;
