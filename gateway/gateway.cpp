@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "gateway/access/access.h"
+#include "gateway/cluster/cluster_key.h"
 #include "gateway/cluster/shared_jobs.h"
 #include "gateway/emberplus/ember_access.h"
 #include "gateway/metrics/metrics.h"
@@ -155,11 +156,11 @@ void Gateway::ToEmber(const std::string& unit) {
 }
 
 RosterOutcome Gateway::ReloadUnits() {
-    return m_roster.Reload(CommandRecord{&m_audit, "SIGHUP", "", "reload-units", {}, ""});
+    return m_roster.Reload(CommandRecord{&m_audit, "SIGHUP", "", "reload-units", {}, "", "", ""});
 }
 
 void Gateway::SharedStateChanged() {
-    m_roster.Reload(CommandRecord{&m_audit, "etcd", "", "reload-units", {}, "", ""});
+    m_roster.Reload(CommandRecord{&m_audit, "etcd", "", "reload-units", {}, "", "", ""});
     m_api.Snapshots().Load(m_store);
 }
 
@@ -212,11 +213,19 @@ bool Gateway::Start(std::string& error, StartFault* fault) {
             return failed(!cluster::InSetUp(reached.GetError().fault));
         }
         const RosterOutcome loaded =
-            m_roster.Reload(CommandRecord{&m_audit, "etcd", "", "reload-units", {}, "", ""});
+            m_roster.Reload(CommandRecord{&m_audit, "etcd", "", "reload-units", {}, "", "", ""});
         if (loaded.fault != RosterFault::kNone) {
             error = "the units cannot be read from etcd: " + loaded.why;
             return failed(true);
         }
+        const auto key = cluster::ClusterKey(*m_etcd, m_options.cluster->prefix);
+        if (!key.Ok() || key.Value().empty()) {
+            error = "the cluster's key cannot be read from etcd: " +
+                    (key.Ok() ? std::string("it is empty") : key.GetError().text);
+            return failed(!key.Ok() && !cluster::InSetUp(key.GetError().fault));
+        }
+        m_forwarder->SetKey(key.Value());
+        m_api.SetClusterKey(key.Value());
     }
     if (m_options.ember && !m_ember) MakeEmber();
     if (m_store) {

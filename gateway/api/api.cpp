@@ -1,5 +1,7 @@
 #include "gateway/api/api.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <cstring>
 #include <sstream>
@@ -69,6 +71,13 @@ bool WholeNumber(const std::string& text, std::optional<std::size_t>& value) {
 
 // Whether the body holds `true` at `key`; anything else, of any type, is not.
 bool IsTrue(const json& body, const char* key) { return body.contains(key) && body[key] == true; }
+
+// "NAME ADDRESS" as another gateway names whom a command is for: the name, then the address.
+std::pair<std::string, std::string> OnBehalfOf(const std::string& text) {
+    const std::size_t space = text.find(' ');
+    if (space == std::string::npos) return {text, ""};
+    return {text.substr(0, space), text.substr(space + 1)};
+}
 
 // Buttons that a press takes: Factory Reset has its own route, which asks for a confirmation.
 const Button* PressableButton(const std::string& name) {
@@ -228,6 +237,9 @@ std::optional<HttpResponse> Api::Admit(const HttpRequest& head, std::size_t& bod
         return ApiResponse(ErrorReply(
             421, "this gateway answers at http://127.0.0.1:" + std::to_string(m_port) + "/ only"));
     }
+    if (route.ownOrigin) {
+        if (std::optional<HttpResponse> refused = NotFromGateway(head)) return refused;
+    }
     if (route.least) {
         // Whatever the Host says: an address others reach is never served as "local".
         if (m_needsTokens && m_tokens.Empty()) {
@@ -257,15 +269,44 @@ std::optional<HttpResponse> Api::Admit(const HttpRequest& head, std::size_t& bod
 }
 
 std::optional<Identity> Api::Caller(const HttpRequest& request) const {
+    // The gateway it came through checked the role its own way (an Ember+ consumer's address on
+    // its allow list): what it may do here is an operator's.
+    if (request.HasHeader(kOnBehalfOf) && FromGateway(request)) {
+        return Identity{OnBehalfOf(request.Header(kOnBehalfOf)).first, Role::kOperator};
+    }
     if (m_tokens.Empty()) {
         return m_needsTokens ? std::nullopt : std::optional(Identity{"local", Role::kAdmin});
     }
     return m_tokens.Find(request.Header("Authorization"));
 }
 
+bool Api::FromGateway(const HttpRequest& request) const {
+    if (m_clusterKey.empty() || !request.HasHeader(kClusterKey)) return false;
+    const std::string given = request.Header(kClusterKey);
+    return given.size() == m_clusterKey.size() &&
+           CRYPTO_memcmp(given.data(), m_clusterKey.data(), given.size()) == 0;
+}
+
+// A request that changes something is refused rather than served as the client's own: one that
+// names a gateway passing it on is never passed on again, and one served without its group or
+// its on-behalf name would be recorded as something it is not. A read just ignores them.
+std::optional<HttpResponse> Api::NotFromGateway(const HttpRequest& request) const {
+    const bool says = request.HasHeader(kForwardedBy) || request.HasHeader(kPartOf) ||
+                      request.HasHeader(kOnBehalfOf);
+    if (!says || FromGateway(request)) return std::nullopt;
+    return ApiResponse(ErrorReply(
+        403, std::string(kForwardedBy) + ", " + kPartOf + " and " + kOnBehalfOf +
+                 " are taken only from a gateway of this cluster, with the cluster's key"));
+}
+
 void Api::Serve(HttpRequest request, Respond respond) {
     const RouteMatch match = FindRoute(Routes(), request.method, request.path);
     if (!match.route) return respond(ApiResponse(ErrorReply(404, "nothing at " + request.path)));
+    if (match.route->ownOrigin) {
+        if (std::optional<HttpResponse> refused = NotFromGateway(request)) {
+            return respond(*refused);
+        }
+    }
     // The page's files need no token; a token revoked since Admit is refused here.
     const std::optional<Identity> caller = Caller(request);
     if (match.route->least && !caller) {
@@ -439,7 +480,15 @@ void Api::GetWebFile(const RouteCall& call) {
 
 std::optional<CommandRecord> Api::Record(const RouteCall& call, std::string& unrecordable) {
     if (!m_audit.Ready(unrecordable)) return std::nullopt;
-    return CommandRecord{&m_audit, call.who.name, call.request.peer, "", json::object(), "", ""};
+    const HttpRequest& request = call.request;
+    CommandRecord record{&m_audit, call.who.name, request.peer, "", json::object(), "", "", ""};
+    if (FromGateway(request)) {
+        record.via = request.Header(kForwardedBy);
+        if (request.HasHeader(kOnBehalfOf)) {
+            record.from = OnBehalfOf(request.Header(kOnBehalfOf)).second;
+        }
+    }
+    return record;
 }
 
 // The checks every command on a unit passes before anything is sent: the unit exists, the body
@@ -465,7 +514,7 @@ void Api::Command(const RouteCall& call, const Build& build) {
     command.record = std::move(*record);
     // A group's part another gateway passed on is recorded as the group's, and answered as the
     // group's entry for the unit, with its values before and after.
-    if (call.request.HasHeader(kForwardedBy)) command.record.group = call.request.Header(kPartOf);
+    if (FromGateway(call.request)) command.record.group = call.request.Header(kPartOf);
     BuiltCommand built = build(body);
     if (!built.Ok()) return command.Refuse(built.GetError().status, built.GetError().why);
     command.Run(std::move(built.Value()));

@@ -79,6 +79,10 @@ class Api : public HttpHandler {
         m_owners = &owners;
         m_forwarder = &forwarder;
     }
+    /// The key the gateways of this cluster share: a request carrying it comes from one of them,
+    /// and only such a request may say it was passed on, for a group or on someone's behalf.
+    /// None alone: such a request is then always refused.
+    void SetClusterKey(std::string key) { m_clusterKey = std::move(key); }
     /// The units other gateways drive, listed, read and streamed here as their owners publish
     /// them.
     void SetOtherUnits(const OtherUnits& others) { m_others = &others; }
@@ -165,8 +169,13 @@ class Api : public HttpHandler {
     groups::Checked<std::string, Refused> FirmwareUnits(const HttpRequest& request) const;
     void GroupCommand(const RouteCall& call, const Build& build,
                       std::size_t most = std::numeric_limits<std::size_t>::max());
-    /// Who sent the request: the holder of its token, or "local" where no token is needed.
+    /// Who sent the request: whom another gateway names it for, the holder of its token, or
+    /// "local" where no token is needed.
     std::optional<Identity> Caller(const HttpRequest& request) const;
+    /// Whether the request carries this cluster's key, as another gateway's does.
+    bool FromGateway(const HttpRequest& request) const;
+    /// The refusal of a request that says it comes from another gateway without the key.
+    std::optional<HttpResponse> NotFromGateway(const HttpRequest& request) const;
 
     Units& m_units;
     EventHub& m_hub;
@@ -187,6 +196,7 @@ class Api : public HttpHandler {
     Forwarder* m_forwarder = nullptr;
     const OtherUnits* m_others = nullptr;
     SharedJobs m_otherJobs;
+    std::string m_clusterKey;
 };
 
 }  // namespace vantrel::gateway

@@ -38,10 +38,14 @@ bool ForwardableUnit(const std::string& unit) {
     return true;
 }
 
-HttpCall ForwardedCall(const HttpRequest& request, const std::string& self) {
-    HttpCall call{request.method, EscapedPath(request.path), {{kForwardedBy, self}}, request.body};
+HttpCall ForwardedCall(const HttpRequest& request, const std::string& self,
+                       const std::string& key) {
+    HttpCall call{request.method,
+                  EscapedPath(request.path),
+                  {{kForwardedBy, self}, {kClusterKey, key}},
+                  request.body};
     if (!request.query.empty()) call.target += "?" + request.query;
-    for (const char* kept : {"Authorization", "Content-Type", kPartOf}) {
+    for (const char* kept : {"Authorization", "Content-Type", kPartOf, kOnBehalfOf}) {
         if (request.HasHeader(kept)) call.headers.emplace_back(kept, request.Header(kept));
     }
     return call;
@@ -63,6 +67,11 @@ Forwarder::Forwarder(std::string self, const Limits& limits, std::string authori
     }
 }
 
+void Forwarder::SetKey(std::string key) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_key = std::move(key);
+}
+
 void Forwarder::Close() {
     std::deque<Pending> unanswered;
     {
@@ -81,7 +90,7 @@ void Forwarder::Pass(const GatewayMember& owner, HttpRequest request, Respond re
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_stopping && m_waiting.size() < m_limits.mostWaiting) {
-            m_waiting.push_back({owner, std::move(request), std::move(respond)});
+            m_waiting.push_back({owner, std::move(request), std::move(respond), m_key});
             m_ready.notify_one();
             return;
         }
@@ -105,8 +114,9 @@ HttpResponse Forwarder::Exchange(HttpClient& client, const Pending& pending) con
     const GatewayMember& owner = pending.owner;
     const std::optional<HttpPlace> place = ParseUrl(owner.url);
     if (!place) return NotServedHere("the unit's gateway " + owner.id + " has no usable address");
-    const HttpAnswer answer = client.Send(*place, ForwardedCall(pending.request, m_self),
-                                          m_limits.answer, m_limits.connect);
+    const HttpAnswer answer =
+        client.Send(*place, ForwardedCall(pending.request, m_self, pending.key), m_limits.answer,
+                    m_limits.connect);
     // Once the command has gone out, the owner may have run it: asking for it again could run
     // it twice (a second press undoes a first), so the client is told to read the unit first.
     if (!answer.Ok() && answer.sent) {

@@ -12,24 +12,19 @@
 #include <vector>
 
 #include "gateway/fleet/unit_owners.h"
+#include "gateway/net/gateway_headers.h"
 #include "gateway/net/http_client.h"
 #include "gateway/net/http_message.h"
 
 namespace vantrel::gateway {
 
-/// The header a request passed on by another gateway carries, naming it: such a request is
-/// answered where it arrives, never passed on again.
-constexpr const char* kForwardedBy = "X-Vantrel-Forwarded-By";
-/// The header of a group's part passed on, naming the group: the gateway that runs it records
-/// it as the group's and answers it as the group's entry for the unit.
-constexpr const char* kPartOf = "X-Vantrel-Part-Of";
-
 /// Whether a unit's name may go into a request to another gateway: a name of the units file
 /// (an address, a port's name, a word), never one that a path would read otherwise.
 bool ForwardableUnit(const std::string& unit);
-/// The request as `self` passes it on: its method, path (each segment escaped again), query and
-/// body, with the client's own Authorization and Content-Type, and the group it is part of.
-HttpCall ForwardedCall(const HttpRequest& request, const std::string& self);
+/// The request as `self` passes it on with the cluster's `key`: its method, path (each segment
+/// escaped again), query and body, with the client's own Authorization and Content-Type, and the
+/// group it is part of or whom it is for.
+HttpCall ForwardedCall(const HttpRequest& request, const std::string& self, const std::string& key);
 /// The refusal of a command this gateway cannot have run now: 503, to be asked again shortly.
 HttpResponse NotServedHere(const std::string& why);
 
@@ -52,6 +47,9 @@ class Forwarder {
     Forwarder(const Forwarder&) = delete;
     Forwarder& operator=(const Forwarder&) = delete;
 
+    /// The cluster's key, which every request passed on carries; before the first pass.
+    void SetKey(std::string key);
+
     /// Passes `request` to `owner`; `respond` is given the owner's status, body and
     /// Retry-After, or 503 when the owner cannot be reached or answer in time.
     void Pass(const GatewayMember& owner, HttpRequest request, Respond respond);
@@ -64,6 +62,7 @@ class Forwarder {
         GatewayMember owner;
         HttpRequest request;
         Respond respond;
+        std::string key;
     };
     void Run(HttpClient& client);
     HttpResponse Exchange(HttpClient& client, const Pending& pending) const;
@@ -74,6 +73,7 @@ class Forwarder {
     std::condition_variable m_ready;
     std::deque<Pending> m_waiting;
     bool m_stopping = false;
+    std::string m_key;
     std::vector<std::unique_ptr<HttpClient>> m_clients;
     std::vector<std::thread> m_threads;  // last: they start when the rest is made
 };

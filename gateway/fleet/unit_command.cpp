@@ -49,6 +49,7 @@ nlohmann::json CommandRecord::Entry(const std::string& unit) const {
         {"who", who}, {"from", from}, {"unit", unit}, {"action", action}, {"params", params}};
     if (!group.empty()) entry["group"] = group;
     if (!command.empty()) entry["command"] = command;
+    if (!via.empty()) entry["via"] = via;
     return entry;
 }
 

@@ -29,6 +29,8 @@ struct CommandRecord {
     std::string group;
     /// The command's id, by which its entry is found again (an undo); "" for none.
     std::string command;
+    /// The gateway that passed it on; "" for one asked here.
+    std::string via;
 
     /// Who, from where, on which unit, what and, for a group's, the group.
     nlohmann::json Entry(const std::string& unit) const;

@@ -97,7 +97,10 @@ class ForwardingTest : public ::testing::Test {
         server.Start();
         frontSees.Set("a", {Ownership::kElsewhere, {"owner", OwnerUrl()}});
         front.api.SetOwners(frontSees, forwarder);
+        for (gateway::Api* api : {&owner.api, &front.api}) api->SetClusterKey(kKey);
+        forwarder.SetKey(kKey);
     }
+    static inline const std::string kKey = "k1";
     std::string OwnerUrl() const { return "http://127.0.0.1:" + std::to_string(server.Port()); }
 
     HttpResponse Call(const std::string& path, const gateway::HttpHeaders& headers = {}) {
@@ -137,9 +140,12 @@ TEST_F(ForwardingTest, APassedCommandIsNeverPassedOnAgain) {
     EXPECT_NE(bounced.body.find("not driven by this gateway"), std::string::npos) << bounced.body;
     EXPECT_EQ(owner.Unit("a").Presses(), 0);
 
-    // One that arrives already passed on is not passed from the front either.
-    const HttpResponse again = Call("/api/units/a/press/mute", {{gateway::kForwardedBy, "x"}});
+    // One that arrives already passed on is not passed from the front either; one that says so
+    // without the cluster's key is refused outright.
+    const HttpResponse again = Call("/api/units/a/press/mute",
+                                    {{gateway::kForwardedBy, "x"}, {gateway::kClusterKey, kKey}});
     EXPECT_EQ(again.status, 503);
+    EXPECT_EQ(Call("/api/units/a/press/mute", {{gateway::kForwardedBy, "x"}}).status, 403);
     EXPECT_EQ(owner.Unit("a").Presses(), 0);
     ownerSees.Set("a", {});
     EXPECT_EQ(Call("/api/units/a/press/mute").status, 200);
@@ -268,6 +274,7 @@ TEST(ForwardingOverTlsTest, AnOwnerOverHttpsIsPassedCommandsOnlyWhenItsCertifica
     ASSERT_TRUE(server.UseTls(certificate.Certificate(), certificate.Key(), dates, error)) << error;
     ASSERT_TRUE(server.Listen("127.0.0.1", 0, error)) << error;
     owner.api.SetListening(server.Port(), true, false);
+    owner.api.SetClusterKey("k");
     owner.Start();
     ASSERT_TRUE(owner.AllUp());
     server.Start();
@@ -282,6 +289,7 @@ TEST(ForwardingOverTlsTest, AnOwnerOverHttpsIsPassedCommandsOnlyWhenItsCertifica
     EXPECT_EQ(owner.Unit("a").Presses(), 0);
 
     gateway::Forwarder trusting{"front", {}, certificate.Certificate()};
+    trusting.SetKey("k");
     front.api.SetOwners(sees, trusting);
     const HttpResponse pressed = Post(front.api, "/api/units/a/press/mute");
     EXPECT_EQ(pressed.status, 200) << pressed.body;
@@ -298,11 +306,12 @@ TEST(ForwardedCall, CarriesTheRequestWithTheClientsTokenAndNamesTheGatewayPassin
                                         {"Cookie", "c=1"}},
                                        "{\"value\":3}",
                                        "127.0.0.1"};
-    const gateway::HttpCall call = gateway::ForwardedCall(request, "gw-1");
+    const gateway::HttpCall call = gateway::ForwardedCall(request, "gw-1", "k");
     EXPECT_EQ(call.method, "POST");
     EXPECT_EQ(call.target, "/api/units/a%20b%25/level/volume?x=1&y=%20");
     EXPECT_EQ(call.body, request.body);
     const gateway::HttpHeaders expected{{gateway::kForwardedBy, "gw-1"},
+                                        {gateway::kClusterKey, "k"},
                                         {"Authorization", "Bearer t"},
                                         {"Content-Type", "application/json"}};
     EXPECT_EQ(call.headers, expected);
