@@ -85,11 +85,22 @@ const Button* PressableButton(const std::string& name) {
     return button && button->effect != ButtonEffect::FactoryReset ? button : nullptr;
 }
 
-BuiltCommand Press(const std::string& name) {
+// A lamp's button with {"on": true|false} brings the lamp to that state, pressed only when it
+// is not there already, so that asking twice does not flip it back.
+BuiltCommand Press(const std::string& name, const json& body) {
     const Button* button = PressableButton(name);
     if (!button) return Refused{404, "no such button: " + name};
-    return PreparedCommand{"press", {{"button", name}}, [button](UnitLink& link) {
-                               return PressButton(link, *button);
+    if (!body.contains("on")) {
+        return PreparedCommand{"press", {{"button", name}}, [button](UnitLink& link) {
+                                   return PressButton(link, *button);
+                               }};
+    }
+    if (button->effect != ButtonEffect::Lamp || !body["on"].is_boolean()) {
+        return Refused{400, "\"on\": true or false is for a lamp's button only"};
+    }
+    const bool on = body["on"].get<bool>();
+    return PreparedCommand{"press", {{"button", name}, {"on", on}}, [button, on](UnitLink& link) {
+                               return BringLamp(link, *button, on);
                            }};
 }
 
@@ -521,7 +532,7 @@ void Api::Command(const RouteCall& call, const Build& build) {
 }
 
 void Api::PostPress(const RouteCall& call) {
-    Command(call, [&](const json&) { return Press(call.params[1]); });
+    Command(call, [&](const json& body) { return Press(call.params[1], body); });
 }
 
 void Api::PostLevel(const RouteCall& call) {
@@ -575,7 +586,7 @@ void Api::GroupCommand(const RouteCall& call, const Build& build, std::size_t mo
 }
 
 void Api::PostGroupPress(const RouteCall& call) {
-    GroupCommand(call, [&](const json&) { return Press(call.params[0]); });
+    GroupCommand(call, [&](const json& body) { return Press(call.params[0], body); });
 }
 
 void Api::PostGroupLevel(const RouteCall& call) {

@@ -77,6 +77,12 @@ TEST_F(GatewayApiTest, CommandsSendThePanelsLinesAndReplyWithTheOutcome) {
     EXPECT_EQ(done["confirmation"], "confirmed");
     EXPECT_EQ(Commands(), std::vector<std::string>{Line(*FindButton("mix-down"))});
     EXPECT_EQ(first().unit.State().mixDown, 1);
+    // A lamp asked for the state it has is left alone; one asked for the other is pressed.
+    EXPECT_EQ(Reply(gw.Post(unit + "/press/mix-down", {{"on", true}}), 200)["done"], true);
+    EXPECT_TRUE(Commands().empty());
+    EXPECT_EQ(Reply(gw.Post(unit + "/press/mix-down", {{"on", false}}), 200)["done"], true);
+    EXPECT_EQ(Commands(), std::vector<std::string>{Line(*FindButton("mix-down"))});
+    EXPECT_EQ(first().unit.State().mixDown, 0);
     EXPECT_EQ(Reply(gw.Post(unit + "/press/next-8ch", json::object()), 200)["confirmation"],
               "sent-unreported");
     Commands();
@@ -198,6 +204,8 @@ TEST_F(GatewayApiTest, RequestsThatAreNotValidAreRefusedBeforeAnythingIsSent) {
     Reply(gw.Post(unit + "/level/loudness", {{"value", 1}}), 404);
     Reply(gw.Post(unit + "/press/launch", json::object()), 404);
     Reply(gw.Post(unit + "/press/factory-reset", json::object()), 404);
+    Reply(gw.Post(unit + "/press/mute", {{"on", true}}), 400);
+    Reply(gw.Post(unit + "/press/mix-down", {{"on", 1}}), 400);
     Reply(gw.Post("/api/units/127.0.60.9/press/mute", json::object()), 404);
     Reply(gw.Post(unit + "/press/%FF%FE", json::object()), 404);
     Reply(gw.Post(unit + "/network", {{"mode", "static"}, {"ip", "127.0.60.01"}}), 400);
