@@ -139,7 +139,13 @@ void Gateway::MakeEmber() {
         m_emberPlaces[names[place].name] = place;
     }
     std::optional<EmberProvider::Elsewhere> elsewhere;
-    if (m_claims) elsewhere.emplace(EmberProvider::Elsewhere{*m_claims, *m_feed});
+    if (m_claims) {
+        elsewhere.emplace(EmberProvider::Elsewhere{
+            *m_claims, *m_feed,
+            [this](const std::string& unit, HttpRequest request, Respond respond) {
+                PassFromEmber(unit, std::move(request), std::move(respond));
+            }});
+    }
     m_ember = std::make_unique<EmberProvider>(m_units, m_hub, m_audit, std::move(names),
                                               *m_options.ember, elsewhere);
     // The provider's own limits, with the share of descriptors the start-up left it.
@@ -147,6 +153,16 @@ void Gateway::MakeEmber() {
     limits.mostConnections = m_options.emberServer.mostConnections;
     m_emberServer = std::make_unique<StreamServer>(m_server, *m_ember, limits);
     m_emberMade.store(true, std::memory_order_release);
+}
+
+// Sent on only to the owner that drives it now; one that moved here meanwhile, or has no
+// owner, is refused, as a command that finds its unit between owners is.
+void Gateway::PassFromEmber(const std::string& unit, HttpRequest request, Respond respond) {
+    const UnitOwner owner = m_claims->OwnerOf(unit);
+    if (owner.where != Ownership::kElsewhere || !ForwardableUnit(unit)) {
+        return respond(NotServedHere("no other gateway drives the unit " + unit));
+    }
+    m_forwarder->Pass(owner.owner, std::move(request), std::move(respond));
 }
 
 void Gateway::ToEmber(const std::string& unit) {

@@ -120,6 +120,8 @@ class Gateway {
     void Changed(const UnitSnapshot& snapshot);
     /// Makes the Ember+ provider, its tree holding the units as they stand now.
     void MakeEmber();
+    /// An Ember+ consumer's command on a unit another gateway drives, to that gateway.
+    void PassFromEmber(const std::string& unit, HttpRequest request, Respond respond);
     /// Tells the Ember+ provider, once it is made, of a change of a unit in its tree.
     void ToEmber(const std::string& unit);
     /// The units, snapshots or assignments in etcd have changed: they are read again.

@@ -4,12 +4,15 @@
 #include <deque>
 #include <map>
 #include <set>
+#include <utility>
 
 #include "clients/dotted_address.h"
+#include "clients/level_names.h"
 #include "ember/s101.h"
 #include "gateway/api/command_reply.h"
 #include "gateway/emberplus/ember_tree.h"
 #include "gateway/fleet/unit_command.h"
+#include "gateway/net/gateway_headers.h"
 #include "unit_link/unit_checks.h"
 
 namespace vantrel::gateway {
@@ -37,6 +40,32 @@ std::string Frame(const ember::Root& root) {
 Element WithContents(Element element, decltype(Element::contents) contents) {
     element.contents = std::move(contents);
     return element;
+}
+
+// The owner's JSON answer to a command passed to it; an empty object for anything else.
+nlohmann::json ReplyOf(const HttpResponse& response) {
+    nlohmann::json reply = nlohmann::json::parse(response.body, nullptr, false);
+    return response.status == 200 && reply.is_object() ? reply : nlohmann::json::object();
+}
+
+// The one-unit API route (after /api/units/UNIT/) and body that set parameter `number` to
+// `wanted`, as a set runs on a unit driven here: a level brought to the value, a lamp to its
+// state, an input or a meter mode by its button.
+std::pair<std::string, nlohmann::json> SetCommand(std::uint32_t number, std::int64_t wanted) {
+    if (number >= ember_tree::kVolume && number < ember_tree::kInput) {
+        const auto level = static_cast<Level>(number - ember_tree::kVolume);
+        return {std::string("level/") + clients::NameOf(level), {{"value", wanted}}};
+    }
+    if (number >= ember_tree::kSoloLeft && number <= ember_tree::kMixDown) {
+        const auto lamp = static_cast<std::uint8_t>(number - ember_tree::kSoloLeft);
+        return {std::string("press/") + ButtonFor(ButtonEffect::Lamp, lamp)->name,
+                {{"on", wanted != 0}}};
+    }
+    // Settable has kept the value within the choices, so it fits a button's index.
+    const auto index = static_cast<std::uint8_t>(wanted);
+    const ButtonEffect effect =
+        number == ember_tree::kInput ? ButtonEffect::Input : ButtonEffect::MeterMode;
+    return {std::string("press/") + ButtonFor(effect, index)->name, nlohmann::json::object()};
 }
 
 }  // namespace
@@ -364,7 +393,8 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
         }
     };
     const std::optional<std::int64_t> wanted = ember_tree::Settable(number, value);
-    if (readOnly || !wanted || !monitor || NotDrivenHere(unit)) return answer();
+    if (readOnly || !wanted || !monitor) return answer();
+    if (NotDrivenHere(unit)) return PassSet(watcher, path, number, unit, *wanted);
     // A lamp is judged by the unit as the command runs; anything else already at the value, with
     // no command queued that may move it, is left alone, so a consumer that repeats what it
     // holds moves nothing.
@@ -398,6 +428,44 @@ void EmberProvider::Set(Watcher& watcher, const Path& path, std::uint32_t number
                [answer](const CommandOutcome&) { answer(); });
 }
 
+void EmberProvider::PassSet(const Watcher& watcher, const Path& path, std::uint32_t number,
+                            std::size_t unit, std::int64_t wanted) {
+    auto answer = [this, client = watcher.client, path, unit,
+                   number](std::optional<ember::Value> value) {
+        ember::ParameterContents contents =
+            ember_tree::ParameterContents(number, value ? *value : ValuesOf(unit)[number], false);
+        if (auto open = client.lock()) {
+            open->Send(Frame({std::vector<Element>{
+                WithContents(ember::QualifiedElement(ElementKind::kParameter, path), contents)}}));
+        }
+    };
+    const bool isLamp = number >= ember_tree::kSoloLeft && number <= ember_tree::kMixDown;
+    // What the owner published already holds it: nothing moves, as on a unit driven here.
+    if (!isLamp && ValuesOf(unit)[number] == ember::Value(wanted)) return answer(std::nullopt);
+    const auto [route, body] = SetCommand(number, wanted);
+    const bool isLevel = number >= ember_tree::kVolume && number < ember_tree::kInput;
+    const ember::Value done = isLamp ? ember::Value(wanted != 0) : ember::Value(wanted);
+    Pass(watcher, unit, route, body, [answer, done, isLevel](const HttpResponse& response) {
+        const nlohmann::json reply = ReplyOf(response);
+        if (!reply.value("done", false)) return answer(std::nullopt);
+        const nlohmann::json level = reply.value("level", nlohmann::json());
+        answer(isLevel && level.is_number_integer() ? ember::Value(level.get<std::int64_t>())
+                                                    : done);
+    });
+}
+
+void EmberProvider::Pass(const Watcher& watcher, std::size_t unit, const std::string& path,
+                         const nlohmann::json& body, Respond respond) const {
+    const std::string& name = m_names[unit].name;
+    HttpRequest request;
+    request.method = "POST";
+    request.path = "/api/units/" + name + "/" + path;
+    request.headers = {{"Content-Type", "application/json"},
+                       {kOnBehalfOf, "ember " + watcher.from}};
+    request.body = body.dump();
+    m_elsewhere->pass(name, std::move(request), std::move(respond));
+}
+
 bool EmberProvider::NotDrivenHere(std::size_t unit) const {
     return m_elsewhere && m_elsewhere->owners.OwnerOf(m_names[unit].name).where != Ownership::kHere;
 }
@@ -419,7 +487,7 @@ std::optional<CommandRecord> EmberProvider::Record(const Watcher& watcher, const
                                                    nlohmann::json params) const {
     std::string why;
     if (!m_audit.Ready(why)) return std::nullopt;
-    return CommandRecord{&m_audit, "ember", watcher.from, action, std::move(params), "", ""};
+    return CommandRecord{&m_audit, "ember", watcher.from, action, std::move(params), "", "", ""};
 }
 
 void EmberProvider::Invoke(Watcher& watcher, const Path& path,
@@ -433,8 +501,16 @@ void EmberProvider::Invoke(Watcher& watcher, const Path& path,
     const ember_tree::Place place = ember_tree::Resolve(path, m_names.size());
     if (place.kind != Kind::kButton || ReadOnly(watcher)) return answer(false, false);
     const std::shared_ptr<UnitMonitor> monitor = m_units.Find(m_names[place.unit].name);
-    if (!monitor || NotDrivenHere(place.unit)) return answer(false, false);
+    if (!monitor) return answer(false, false);
     const Button* button = ember_tree::Buttons()[place.number - 1];
+    if (NotDrivenHere(place.unit)) {
+        return Pass(watcher, place.unit, std::string("press/") + button->name,
+                    nlohmann::json::object(), [answer](const HttpResponse& response) {
+                        const nlohmann::json reply = ReplyOf(response);
+                        const bool ran = reply.value("done", false);
+                        answer(ran, ran && reply.value("confirmation", "") == "confirmed");
+                    });
+    }
     const std::optional<CommandRecord> record =
         Record(watcher, "press", {{"button", button->name}});
     if (!record) return answer(false, false);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "gateway/fleet/unit_owners.h"
 #include "gateway/fleet/units.h"
 #include "gateway/net/event_hub.h"
+#include "gateway/net/http_message.h"
 #include "gateway/net/stream_server.h"
 
 namespace vantrel::gateway {
@@ -44,19 +46,24 @@ struct EmberOptions {
 /// address, and are answered with what the unit reports afterwards. Only an element that carries
 /// a value and no command is a set: consumers send what they hold of a parameter with their
 /// requests. A viewer's sets and invokes are answered as refused. In a cluster, a unit that
-/// another gateway drives shows what its owner publishes, and its sets and invokes are refused as
-/// a viewer's are: this gateway sends it nothing, and the owner could not check who asked, as a
-/// consumer has no token to pass on.
+/// another gateway drives shows what its owner publishes, and its sets and invokes are passed to
+/// the owner as the API's one-unit commands, for "ember" at the client's address, and answered
+/// by the owner's outcome; while no gateway drives it, they are refused.
 class EmberProvider : public StreamService {
   public:
     struct UnitName {
         std::string name;         // as the gateway names the unit
         std::string description;  // its address or port
     };
-    /// In a cluster: who drives each unit, and what the others publish of the units they drive.
+    /// Sends the API command `request` on `unit` to the gateway that drives it, and gives
+    /// `respond` its answer, or a refusal; never waits for it.
+    using PassOn = std::function<void(const std::string& unit, HttpRequest request, Respond)>;
+    /// In a cluster: who drives each unit, what the others publish of the units they drive, and
+    /// what passes a command to them.
     struct Elsewhere {
         const UnitOwners& owners;
         const OtherUnits& others;
+        PassOn pass;
     };
 
     EmberProvider(Units& units, EventHub& hub, AuditLog& audit, std::vector<UnitName> names,
@@ -89,6 +96,13 @@ class EmberProvider : public StreamService {
     void Set(Watcher& watcher, const Path& path, std::uint32_t number, std::size_t unit,
              const ember::Value& value);
     void Invoke(Watcher& watcher, const Path& path, const std::optional<ember::Invocation>& call);
+    /// A set of a unit another gateway drives, passed to it; answered with the value it reports
+    /// once done, or the parameter as it stands.
+    void PassSet(const Watcher& watcher, const Path& path, std::uint32_t number, std::size_t unit,
+                 std::int64_t wanted);
+    /// The API command `path` with `body` on the unit, for the client, to its owner.
+    void Pass(const Watcher& watcher, std::size_t unit, const std::string& path,
+              const nlohmann::json& body, Respond respond) const;
     ember::Element ParameterAt(const Path& path, std::size_t unit, std::uint32_t number,
                                bool readOnly) const;
     bool ReadOnly(const Watcher& watcher) const;
