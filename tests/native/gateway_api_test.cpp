@@ -213,6 +213,11 @@ TEST_F(GatewayApiTest, RequestsThatAreNotValidAreRefusedBeforeAnythingIsSent) {
     Reply(gw.Post(unit + "/factory-reset", {{"confirm", 1}}), 400);
     Reply(client.Post((unit + "/press/mute").c_str(), "{}", "text/plain"), 415);
     Reply(client.Post((unit + "/press/mute").c_str(), "not json", "application/json"), 400);
+    // Alone, the gateway has no cluster's key: no client's command passes for another gateway's.
+    Reply(client.Post((unit + "/press/mute").c_str(),
+                      {{"X-Vantrel-Forwarded-By", "g2"}, {"X-Vantrel-Part-Of", "group-1"}}, "{}",
+                      "application/json"),
+          403);
     Reply(client.Post((unit + "/press/mute").c_str(), std::string(70 * 1024, ' '),
                       "application/json"),
           413);
