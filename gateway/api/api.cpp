@@ -200,6 +200,21 @@ BuiltCommand FactoryReset(const json& body) {
     return FactoryResetCommand();
 }
 
+// One unit's part of `whole`, as passed to its owner: its own path and body, with the client's
+// token, and the group's own id, never one the client sent.
+HttpRequest PartRequest(const HttpRequest& whole, std::string path, const json& body,
+                        const std::string& group) {
+    HttpRequest part = whole;
+    part.path = std::move(path);
+    part.body = body.dump();
+    part.headers.clear();
+    if (!group.empty()) part.headers.emplace_back(kPartOf, group);
+    for (const char* kept : {"Authorization", "Content-Type"}) {
+        if (whole.HasHeader(kept)) part.headers.emplace_back(kept, whole.Header(kept));
+    }
+    return part;
+}
+
 // One of the files built into the program, or 404 when there is none at the path.
 void ServeAsset(const WebAsset* asset, const RouteCall& call) {
     if (!asset) {
@@ -310,12 +325,8 @@ bool Api::PassedPart(const std::string& unit, const HttpRequest& group,
         told(NotServedHere("no gateway drives the unit " + unit + " until one takes it over"));
         return true;
     }
-    // The owner records the run; this gateway, where its part of the group went.
-    json passed = grouped.Entry(unit);
-    passed["phase"] = "passed";
-    passed["to"] = owner.owner.id;
     std::string unrecorded;
-    if (!m_audit.Record(std::move(passed), unrecorded)) {
+    if (!RecordPassed(unit, grouped, owner.owner, unrecorded)) {
         told(ApiResponse(ErrorReply(503, unrecorded)));
         return true;
     }
@@ -323,16 +334,44 @@ bool Api::PassedPart(const std::string& unit, const HttpRequest& group,
     body.erase("select");
     body.erase("stopOnFailure");
     body["confirm"] = true;
-    HttpRequest part = group;
-    part.path = "/api/units/" + unit + group.path.substr(std::strlen("/api/groups"));
-    part.body = body.dump();
-    // The group's own id, never one the client sent.
-    part.headers = {{kPartOf, grouped.group}};
-    for (const char* kept : {"Authorization", "Content-Type"}) {
-        if (group.HasHeader(kept)) part.headers.emplace_back(kept, group.Header(kept));
-    }
-    m_forwarder->Pass(owner.owner, std::move(part), told);
+    m_forwarder->Pass(
+        owner.owner,
+        PartRequest(group, "/api/units/" + unit + group.path.substr(std::strlen("/api/groups")),
+                    body, grouped.group),
+        told);
     return true;
+}
+
+// The owner runs the part as its own validate or apply of one unit: the snapshot is the same
+// on every gateway, and the owner reads the unit's values as this gateway would have.
+bool Api::PassedSnapshotPart(const std::string& unit, const HttpRequest& request, json body,
+                             const CommandRecord* grouped, const Respond& told) {
+    if (!m_owners) return false;
+    const UnitOwner owner = m_owners->OwnerOf(unit);
+    if (owner.where == Ownership::kHere) return false;
+    std::string unrecorded;
+    if (request.HasHeader(kForwardedBy)) {
+        told(NotServedHere("the unit " + unit + " is not driven by this gateway"));
+    } else if (owner.where == Ownership::kNobody) {
+        told(NotServedHere("no gateway drives the unit " + unit + " until one takes it over"));
+    } else if (grouped && !RecordPassed(unit, *grouped, owner.owner, unrecorded)) {
+        told(ApiResponse(ErrorReply(503, unrecorded)));
+    } else {
+        body["select"] = json::array({unit});
+        m_forwarder->Pass(owner.owner,
+                          PartRequest(request, request.path, body, grouped ? grouped->group : ""),
+                          told);
+    }
+    return true;
+}
+
+// The owner records the run; this gateway, where the part went.
+bool Api::RecordPassed(const std::string& unit, const CommandRecord& grouped,
+                       const GatewayMember& owner, std::string& unrecorded) {
+    json passed = grouped.Entry(unit);
+    passed["phase"] = "passed";
+    passed["to"] = owner.id;
+    return m_audit.Record(std::move(passed), unrecorded);
 }
 
 bool Api::DrivenHere(const std::string& unit) const {

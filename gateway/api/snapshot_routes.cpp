@@ -8,6 +8,7 @@
 #include "clients/report.h"
 #include "gateway/api/api.h"
 #include "gateway/api/command_reply.h"
+#include "gateway/api/forwarder.h"
 #include "gateway/api/group_command.h"
 #include "gateway/api/snapshot_json.h"
 #include "gateway/fleet/unit_settings_work.h"
@@ -87,6 +88,21 @@ json Unsent(const groups::UnitEntry& unit, const std::string& why) {
     entry["steps"] = json::array();
     entry["error"] = why;
     return entry;
+}
+
+// The unit's entry in its owner's answer to the unit's part; null when the part did not run
+// there, with why in `why`.
+json OwnersEntry(const groups::UnitEntry& unit, const HttpResponse& response, std::string& why) {
+    const json body = json::parse(response.body, nullptr, false);
+    if (response.status == 200 && body.is_object() && body.contains("units") &&
+        body["units"].is_array() && body["units"].size() == 1 && body["units"][0].is_object() &&
+        body["units"][0].value("unit", json()) == unit.unit) {
+        return body["units"][0];
+    }
+    const bool told = body.is_object() && body.contains("error") && body["error"].is_string();
+    why = told ? body["error"].get<std::string>()
+               : "the unit's gateway answered " + std::to_string(response.status);
+    return nullptr;
 }
 
 std::shared_ptr<const Snapshot> Shared(Snapshot snapshot) {
@@ -204,12 +220,26 @@ void Api::PostValidate(const RouteCall& call) {
     const auto units = std::make_shared<const std::vector<Picked>>(pick.Value().units);
     const auto snapshot = Shared(*found);
     const bool network = IsTrue(*body, "network");
-    auto plan = [units, snapshot, network](std::size_t at, UnitAnswered answered) {
+    auto plan = [this, request = call.request, units, snapshot, network](std::size_t at,
+                                                                         UnitAnswered answered) {
         const Picked& unit = (*units)[at];
         const UnitSettings* wanted = snapshot->Find(unit.entry.unit);
         const groups::UnitPlan unread = PlanUnread(wanted, network);
         if (unread.refusal != groups::Refusal::kUnitDown) {
             return answered(PlanEntry(unit.entry, unread, wanted, ""), false);
+        }
+        // Planned by the unit's owner, from the values its apply would read: the dry run and
+        // the apply agree, where a state published a poll ago might not.
+        auto told = [named = unit.entry, snapshot, wanted, unread,
+                     answered](const HttpResponse& response) {
+            std::string why;
+            json entry = OwnersEntry(named, response, why);
+            if (entry.is_null()) entry = PlanEntry(named, unread, wanted, why);
+            const bool plain = entry.contains("refusal") && entry["refusal"].is_null();
+            answered(std::move(entry), plain);
+        };
+        if (PassedSnapshotPart(unit.entry.unit, request, {{"network", network}}, nullptr, told)) {
+            return;
         }
         auto made = std::make_shared<groups::UnitPlan>();
         ReadOnUnit(
@@ -243,11 +273,13 @@ void Api::PostApply(const RouteCall& call) {
     const bool network = IsTrue(*body, "network");
     record->action = "apply-snapshot";
     record->params = {{"snapshot", found->name}, {"network", network}};
-    record->group = NextGroupId();
+    // Another gateway's part of its apply is recorded under that apply's id.
+    const bool part = call.request.HasHeader(kForwardedBy) && call.request.HasHeader(kPartOf);
+    record->group = part ? call.request.Header(kPartOf) : NextGroupId();
     const auto units = std::make_shared<const std::vector<Picked>>(pick.Value().units);
     const auto snapshot = Shared(*found);
-    auto apply = [this, units, snapshot, network, grouped = *record](std::size_t at,
-                                                                     UnitAnswered answered) {
+    auto apply = [this, request = call.request, units, snapshot, network, grouped = *record](
+                     std::size_t at, UnitAnswered answered) {
         const Picked& unit = (*units)[at];
         const UnitSettings* wanted = snapshot->Find(unit.entry.unit);
         // What the snapshot's own values refuse is answered without taking the unit's turn.
@@ -259,17 +291,19 @@ void Api::PostApply(const RouteCall& call) {
             entry["steps"] = json::array();
             return answered(std::move(entry), false);
         }
-        // Applied only where the unit is driven: each gateway reads the same snapshots.
-        const UnitOwner owner = m_owners ? m_owners->OwnerOf(unit.entry.unit) : UnitOwner{};
-        if (owner.where == Ownership::kNobody) {
-            return answered(Unsent(unit.entry, "no gateway drives the unit now; nothing was sent"),
-                            false);
-        }
-        if (owner.where == Ownership::kElsewhere) {
-            return answered(Unsent(unit.entry, "the gateway " + owner.owner.id +
-                                                   " drives the unit: apply the snapshot there; "
-                                                   "nothing was sent"),
-                            false);
+        // Applied only where the unit is driven; the owner's entry stands in the unit's place.
+        auto told = [named = unit.entry, answered](const HttpResponse& response) {
+            std::string why;
+            json entry = OwnersEntry(named, response, why);
+            if (entry.is_null()) {
+                entry = Unsent(named, why);
+                entry["status"] = response.status;
+            }
+            const bool done = IsTrue(entry, "done");
+            answered(std::move(entry), done);
+        };
+        if (PassedSnapshotPart(unit.entry.unit, request, {{"network", network}}, &grouped, told)) {
+            return;
         }
         auto applied = std::make_shared<AppliedSettings>();
         const groups::UnitEntry named = unit.entry;
