@@ -606,7 +606,22 @@ void Api::PostFirmware(const RouteCall& call) {
     stages.canary = canary.value_or(0);
     const auto units = FirmwareUnits(request);
     if (!units.Ok()) return done(ErrorReply(units.GetError().status, units.GetError().why));
-    if (std::optional<Reply> refused = NotDrivenHere(units.Value())) return done(*refused);
+    const auto owner = JobOwner(units.Value());
+    if (!owner.Ok()) return done(owner.GetError());
+    if (owner.Value() && request.HasHeader(kForwardedBy)) {
+        return call.respond(NotServedHere("the units are not driven by this gateway"));
+    }
+    if (owner.Value()) {
+        // The units it picked, not the selector again: the owner starts this very job.
+        HttpRequest passed = request;
+        passed.query = "units=" + QueryValue(units.Value());
+        for (const char* kept : {"controller", "canary", "maxFailures"}) {
+            if (!request.Param(kept).empty()) {
+                passed.query += std::string("&") + kept + "=" + QueryValue(request.Param(kept));
+            }
+        }
+        return m_forwarder->Pass(*owner.Value(), std::move(passed), call.respond);
+    }
     std::string unrecordable;
     const std::optional<CommandRecord> record = Record(call, unrecordable);
     if (!record) return done(ErrorReply(503, unrecordable));
@@ -614,10 +629,17 @@ void Api::PostFirmware(const RouteCall& call) {
         m_jobs.Start(units.Value(), request.Param("controller"), request.body, stages, *record)));
 }
 
-// A job runs on the gateway that drives its units, which alone may send them lines, and is not
-// passed on: a job's units may have several owners, and its id is the gateway's that runs it.
-std::optional<Reply> Api::NotDrivenHere(const std::string& units) const {
-    if (!m_owners) return std::nullopt;
+// A job runs on the gateway that drives its units, which alone may send them lines. It is
+// passed whole to one owner, never split: a job's canary and failure limits are one job's.
+groups::Checked<std::optional<GatewayMember>, Reply> Api::JobOwner(const std::string& units) const {
+    using Place = std::optional<GatewayMember>;
+    if (!m_owners) return Place{};
+    struct Share {
+        bool here;
+        GatewayMember owner;
+        json units;
+    };
+    std::vector<Share> shares;  // in the order the job names their units
     std::stringstream names(units);
     for (std::string unit; std::getline(names, unit, ',');) {
         if (unit.empty() || !m_units.Find(unit)) continue;  // the job refuses it itself
@@ -628,13 +650,31 @@ std::optional<Reply> Api::NotDrivenHere(const std::string& units) const {
             refused.headers.emplace_back("Retry-After", "1");
             return refused;
         }
-        if (owner.where == Ownership::kElsewhere) {
-            return ErrorReply(409, "the unit " + unit + " is driven by the gateway " +
-                                       owner.owner.id + ": start its update there, at " +
-                                       owner.owner.url);
-        }
+        const bool here = owner.where == Ownership::kHere;
+        auto share = std::find_if(shares.begin(), shares.end(), [&](const Share& s) {
+            return s.here == here && (here || s.owner.id == owner.owner.id);
+        });
+        if (share == shares.end()) share = shares.insert(shares.end(), {here, owner.owner, {}});
+        share->units.push_back(unit);
     }
-    return std::nullopt;
+    if (shares.empty() || (shares.size() == 1 && shares[0].here)) return Place{};
+    if (shares.size() == 1) return Place{shares[0].owner};
+    std::string who;
+    json owners = json::array();
+    for (const Share& share : shares) {
+        const std::string id = share.owner.id.empty() ? "this gateway" : share.owner.id;
+        std::string named;
+        for (const json& unit : share.units)
+            named += (named.empty() ? "" : ",") + unit.get<std::string>();
+        who += "; " + id + ": " + named;
+        owners.push_back({{"gateway", id}, {"url", share.owner.url}, {"units", share.units}});
+    }
+    Reply refused = ErrorReply(409,
+                               "the units are driven by several gateways: start one job for each "
+                               "gateway's units" +
+                                   who);
+    refused.body["owners"] = std::move(owners);
+    return refused;
 }
 
 // `units` as the jobs take them, or those `select` picks, as a group command's body picks them.

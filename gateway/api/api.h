@@ -120,9 +120,10 @@ class Api : public HttpHandler {
     void GetUnit(const RouteCall& call);
     void GetJobs(const RouteCall& call);
     void GetJob(const RouteCall& call);
-    /// Why a firmware job for `units` cannot start here, with its status: a unit that another
-    /// gateway drives, or none does now. None when every unit is driven here.
-    std::optional<Reply> NotDrivenHere(const std::string& units) const;
+    /// Where a firmware job for `units` runs: here (none), or on the one other gateway that
+    /// drives them all; or why it cannot start now, with its status: a unit no gateway drives,
+    /// or units that several gateways drive, each gateway's named.
+    groups::Checked<std::optional<GatewayMember>, Reply> JobOwner(const std::string& units) const;
     void GetMeta(const RouteCall& call);
     void GetEvents(const RouteCall& call);
     void GetWhoAmI(const RouteCall& call);
