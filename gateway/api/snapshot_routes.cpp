@@ -105,6 +105,27 @@ json OwnersEntry(const groups::UnitEntry& unit, const HttpResponse& response, st
     return nullptr;
 }
 
+// The snapshot the call names, as this gateway holds it; none, once refused, when it holds no
+// such one, or when another gateway passed on a part of its apply of another version of it (one
+// of the two has not seen it taken again yet): the unit would be set to other values than the
+// rest.
+std::optional<Snapshot> Named(const SnapshotBook& book, const RouteCall& call, const json& body) {
+    std::optional<Snapshot> found = book.Find(call.params[0]);
+    if (!found) {
+        call.respond(ApiResponse(ErrorReply(404, "no such snapshot: " + call.params[0])));
+        return std::nullopt;
+    }
+    const json taken = body.value("takenAt", json());
+    if (call.request.HasHeader(kForwardedBy) && taken.is_string() && taken != found->takenAt) {
+        call.respond(ApiResponse(ErrorReply(
+            409, "the unit's gateway holds the snapshot " + found->name + " as taken at " +
+                     found->takenAt + ", not " + taken.get<std::string>() +
+                     ", as it was taken again meanwhile: apply it again in a moment")));
+        return std::nullopt;
+    }
+    return found;
+}
+
 std::shared_ptr<const Snapshot> Shared(Snapshot snapshot) {
     return std::make_shared<const Snapshot>(std::move(snapshot));
 }
@@ -213,8 +234,8 @@ void Api::PostValidate(const RouteCall& call) {
     const std::optional<json> body = JsonBody(call);
     if (!body) return;
     const Respond respond = call.respond;
-    const std::optional<Snapshot> found = m_snapshots.Find(call.params[0]);
-    if (!found) return respond(ApiResponse(ErrorReply(404, "no such snapshot: " + call.params[0])));
+    const std::optional<Snapshot> found = Named(m_snapshots, call, *body);
+    if (!found) return;
     auto pick = PickUnits(m_units, *body, m_groupLimit);
     if (!pick.Ok()) return respond(ApiResponse(ErrorReply(400, pick.GetError())));
     const auto units = std::make_shared<const std::vector<Picked>>(pick.Value().units);
@@ -238,9 +259,8 @@ void Api::PostValidate(const RouteCall& call) {
             const bool plain = entry.contains("refusal") && entry["refusal"].is_null();
             answered(std::move(entry), plain);
         };
-        if (PassedSnapshotPart(unit.entry.unit, request, {{"network", network}}, nullptr, told)) {
-            return;
-        }
+        const json part{{"network", network}, {"takenAt", snapshot->takenAt}};
+        if (PassedSnapshotPart(unit.entry.unit, request, part, nullptr, told)) return;
         auto made = std::make_shared<groups::UnitPlan>();
         ReadOnUnit(
             *unit.monitor,
@@ -263,8 +283,8 @@ void Api::PostApply(const RouteCall& call) {
     const std::optional<json> body = JsonBody(call);
     if (!body) return;
     const Respond respond = call.respond;
-    const std::optional<Snapshot> found = m_snapshots.Find(call.params[0]);
-    if (!found) return respond(ApiResponse(ErrorReply(404, "no such snapshot: " + call.params[0])));
+    const std::optional<Snapshot> found = Named(m_snapshots, call, *body);
+    if (!found) return;
     auto pick = PickUnits(m_units, *body, m_groupLimit);
     if (!pick.Ok()) return respond(ApiResponse(ErrorReply(400, pick.GetError())));
     std::string unrecordable;
@@ -302,9 +322,8 @@ void Api::PostApply(const RouteCall& call) {
             const bool done = IsTrue(entry, "done");
             answered(std::move(entry), done);
         };
-        if (PassedSnapshotPart(unit.entry.unit, request, {{"network", network}}, &grouped, told)) {
-            return;
-        }
+        const json part{{"network", network}, {"takenAt", snapshot->takenAt}};
+        if (PassedSnapshotPart(unit.entry.unit, request, part, &grouped, told)) return;
         auto applied = std::make_shared<AppliedSettings>();
         const groups::UnitEntry named = unit.entry;
         auto form = [applied, snapshot, named](const CommandOutcome& outcome) {

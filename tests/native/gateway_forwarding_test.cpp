@@ -229,8 +229,8 @@ TEST_F(ForwardingTest, AGroupsPartsNotRunOrNeverAnsweredElsewhereAreNeverDone) {
 }
 
 // The owner plans and applies its unit's part from its own link, even where this gateway's own
-// link could reach the unit; a unit that nobody drives, or that its owner no longer does, is
-// left unsent, to be asked again.
+// link could reach the unit; a unit that nobody drives, that its owner no longer does, or whose
+// owner holds another version of the snapshot, is left unsent, to be asked again.
 TEST_F(ForwardingTest, ASnapshotsPartsArePlannedAndAppliedByTheirOwners) {
     InProcessGateway group{{"a", "b", "c"}};  // "a" is the owner's, "b" its own, "c" nobody's
     frontSees.Set("c", {Ownership::kNobody, {}});
@@ -269,13 +269,24 @@ TEST_F(ForwardingTest, ASnapshotsPartsArePlannedAndAppliedByTheirOwners) {
     EXPECT_EQ(passed[0]["to"], "owner");
     EXPECT_EQ(units[1]["done"], true) << units;
     EXPECT_EQ(units[2]["done"], false) << units;
-    EXPECT_EQ(units[2]["status"], 503) << units;
+    EXPECT_EQ(units[2].value("status", 0), 503) << units;
 
     ownerSees.Set("a", {Ownership::kElsewhere, {"front", "http://127.0.0.1:1"}});
     const nlohmann::json bounced =
         InProcessGateway::Json(group.Call("POST", "/api/snapshots/s/apply", all))["units"][0];
-    EXPECT_EQ(bounced["status"], 503) << bounced;
+    EXPECT_EQ(bounced.value("status", 0), 503) << bounced;
     EXPECT_NE(bounced.value("error", "").find("not driven by this gateway"), std::string::npos);
+    ownerSees.Set("a", {});
+
+    // The owner, not yet seeing the snapshot taken again, would set the unit to other values.
+    groups::Snapshot older = *owner.api.Snapshots().Find("s");
+    older.takenAt = "2026-01-01T00:00:00.000Z";
+    owner.api.Snapshots().Keep(older, true, why);
+    owner.Unit("a").Set(status_byte::kMixDown, 1);
+    const nlohmann::json stale =
+        InProcessGateway::Json(group.Call("POST", "/api/snapshots/s/apply", all))["units"][0];
+    EXPECT_EQ(stale.value("status", 0), 409) << stale;
+    EXPECT_EQ(owner.Unit("a").Get(status_byte::kMixDown), 1);
 }
 
 TEST_F(ForwardingTest, OnlyCommandsOnAUnitWithAPlainNameArePassedOn) {
