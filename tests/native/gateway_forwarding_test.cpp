@@ -256,17 +256,11 @@ TEST_F(ForwardingTest, ASnapshotsPartsArePlannedAndAppliedByTheirOwners) {
 
     const HttpResponse applied = group.Call("POST", "/api/snapshots/s/apply", all);
     ASSERT_EQ(applied.status, 200) << applied.body;
-    const nlohmann::json answer = InProcessGateway::Json(applied);
-    const nlohmann::json& units = answer["units"];
+    const nlohmann::json units = InProcessGateway::Json(applied)["units"];
     EXPECT_EQ(units[0]["steps"], nlohmann::json::parse(R"([{"setting":"mixDown","state":"done"}])"))
         << units;
     EXPECT_EQ(owner.Unit("a").Get(status_byte::kMixDown), 0);
     EXPECT_EQ(group.Unit("a").Presses(), 0);
-    const auto ran = owner.audit.Query("a", "", 10), passed = group.audit.Query("a", "", 10);
-    ASSERT_EQ(ran.size(), 2u);
-    EXPECT_EQ(ran[0]["group"], answer["group"]);
-    ASSERT_EQ(passed.size(), 1u);
-    EXPECT_EQ(passed[0]["to"], "owner");
     EXPECT_EQ(units[1]["done"], true) << units;
     EXPECT_EQ(units[2]["done"], false) << units;
     EXPECT_EQ(units[2].value("status", 0), 503) << units;
