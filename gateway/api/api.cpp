@@ -220,6 +220,21 @@ BuiltCommand FactoryReset(const json& body) {
     return FactoryResetCommand();
 }
 
+// One unit's part of `whole`, as passed to its owner: its own path and body, with the client's
+// token, and the group's own id, never one the client sent.
+HttpRequest PartRequest(const HttpRequest& whole, std::string path, const json& body,
+                        const std::string& group) {
+    HttpRequest part = whole;
+    part.path = std::move(path);
+    part.body = body.dump();
+    part.headers.clear();
+    if (!group.empty()) part.headers.emplace_back(kPartOf, group);
+    for (const char* kept : {"Authorization", "Content-Type"}) {
+        if (whole.HasHeader(kept)) part.headers.emplace_back(kept, whole.Header(kept));
+    }
+    return part;
+}
+
 // One of the files built into the program, or 404 when there is none at the path.
 void ServeAsset(const WebAsset* asset, const RouteCall& call) {
     if (!asset) {
@@ -362,12 +377,8 @@ bool Api::PassedPart(const std::string& unit, const HttpRequest& group,
         told(NotServedHere("no gateway drives the unit " + unit + " until one takes it over"));
         return true;
     }
-    // The owner records the run; this gateway, where its part of the group went.
-    json passed = grouped.Entry(unit);
-    passed["phase"] = "passed";
-    passed["to"] = owner.owner.id;
     std::string unrecorded;
-    if (!m_audit.Record(std::move(passed), unrecorded)) {
+    if (!RecordPassed(unit, grouped, owner.owner, unrecorded)) {
         told(ApiResponse(ErrorReply(503, unrecorded)));
         return true;
     }
@@ -375,16 +386,44 @@ bool Api::PassedPart(const std::string& unit, const HttpRequest& group,
     body.erase("select");
     body.erase("stopOnFailure");
     body["confirm"] = true;
-    HttpRequest part = group;
-    part.path = "/api/units/" + unit + group.path.substr(std::strlen("/api/groups"));
-    part.body = body.dump();
-    // The group's own id, never one the client sent.
-    part.headers = {{kPartOf, grouped.group}};
-    for (const char* kept : {"Authorization", "Content-Type"}) {
-        if (group.HasHeader(kept)) part.headers.emplace_back(kept, group.Header(kept));
-    }
-    m_forwarder->Pass(owner.owner, std::move(part), told);
+    m_forwarder->Pass(
+        owner.owner,
+        PartRequest(group, "/api/units/" + unit + group.path.substr(std::strlen("/api/groups")),
+                    body, grouped.group),
+        told);
     return true;
+}
+
+// The owner runs the part as its own validate or apply of one unit: the snapshot is the same
+// on every gateway, and the owner reads the unit's values as this gateway would have.
+bool Api::PassedSnapshotPart(const std::string& unit, const HttpRequest& request, json body,
+                             const CommandRecord* grouped, const Respond& told) {
+    if (!m_owners) return false;
+    const UnitOwner owner = m_owners->OwnerOf(unit);
+    if (owner.where == Ownership::kHere) return false;
+    std::string unrecorded;
+    if (request.HasHeader(kForwardedBy)) {
+        told(NotServedHere("the unit " + unit + " is not driven by this gateway"));
+    } else if (owner.where == Ownership::kNobody) {
+        told(NotServedHere("no gateway drives the unit " + unit + " until one takes it over"));
+    } else if (grouped && !RecordPassed(unit, *grouped, owner.owner, unrecorded)) {
+        told(ApiResponse(ErrorReply(503, unrecorded)));
+    } else {
+        body["select"] = json::array({unit});
+        m_forwarder->Pass(owner.owner,
+                          PartRequest(request, request.path, body, grouped ? grouped->group : ""),
+                          told);
+    }
+    return true;
+}
+
+// The owner records the run; this gateway, where the part went.
+bool Api::RecordPassed(const std::string& unit, const CommandRecord& grouped,
+                       const GatewayMember& owner, std::string& unrecorded) {
+    json passed = grouped.Entry(unit);
+    passed["phase"] = "passed";
+    passed["to"] = owner.id;
+    return m_audit.Record(std::move(passed), unrecorded);
 }
 
 bool Api::DrivenHere(const std::string& unit) const {
@@ -627,7 +666,22 @@ void Api::PostFirmware(const RouteCall& call) {
     stages.canary = canary.value_or(0);
     const auto units = FirmwareUnits(request);
     if (!units.Ok()) return done(ErrorReply(units.GetError().status, units.GetError().why));
-    if (std::optional<Reply> refused = NotDrivenHere(units.Value())) return done(*refused);
+    const auto owner = JobOwner(units.Value());
+    if (!owner.Ok()) return done(owner.GetError());
+    if (owner.Value() && request.HasHeader(kForwardedBy)) {
+        return call.respond(NotServedHere("the units are not driven by this gateway"));
+    }
+    if (owner.Value()) {
+        // The units it picked, not the selector again: the owner starts this very job.
+        HttpRequest passed = request;
+        passed.query = "units=" + QueryValue(units.Value());
+        for (const char* kept : {"controller", "canary", "maxFailures"}) {
+            if (!request.Param(kept).empty()) {
+                passed.query += std::string("&") + kept + "=" + QueryValue(request.Param(kept));
+            }
+        }
+        return m_forwarder->Pass(*owner.Value(), std::move(passed), call.respond);
+    }
     std::string unrecordable;
     const std::optional<CommandRecord> record = Record(call, unrecordable);
     if (!record) return done(ErrorReply(503, unrecordable));
@@ -635,10 +689,17 @@ void Api::PostFirmware(const RouteCall& call) {
         m_jobs.Start(units.Value(), request.Param("controller"), request.body, stages, *record)));
 }
 
-// A job runs on the gateway that drives its units, which alone may send them lines, and is not
-// passed on: a job's units may have several owners, and its id is the gateway's that runs it.
-std::optional<Reply> Api::NotDrivenHere(const std::string& units) const {
-    if (!m_owners) return std::nullopt;
+// A job runs on the gateway that drives its units, which alone may send them lines. It is
+// passed whole to one owner, never split: a job's canary and failure limits are one job's.
+groups::Checked<std::optional<GatewayMember>, Reply> Api::JobOwner(const std::string& units) const {
+    using Place = std::optional<GatewayMember>;
+    if (!m_owners) return Place{};
+    struct Share {
+        bool here;
+        GatewayMember owner;
+        json units;
+    };
+    std::vector<Share> shares;  // in the order the job names their units
     std::stringstream names(units);
     for (std::string unit; std::getline(names, unit, ',');) {
         if (unit.empty() || !m_units.Find(unit)) continue;  // the job refuses it itself
@@ -649,13 +710,31 @@ std::optional<Reply> Api::NotDrivenHere(const std::string& units) const {
             refused.headers.emplace_back("Retry-After", "1");
             return refused;
         }
-        if (owner.where == Ownership::kElsewhere) {
-            return ErrorReply(409, "the unit " + unit + " is driven by the gateway " +
-                                       owner.owner.id + ": start its update there, at " +
-                                       owner.owner.url);
-        }
+        const bool here = owner.where == Ownership::kHere;
+        auto share = std::find_if(shares.begin(), shares.end(), [&](const Share& s) {
+            return s.here == here && (here || s.owner.id == owner.owner.id);
+        });
+        if (share == shares.end()) share = shares.insert(shares.end(), {here, owner.owner, {}});
+        share->units.push_back(unit);
     }
-    return std::nullopt;
+    if (shares.empty() || (shares.size() == 1 && shares[0].here)) return Place{};
+    if (shares.size() == 1) return Place{shares[0].owner};
+    std::string who;
+    json owners = json::array();
+    for (const Share& share : shares) {
+        const std::string id = share.owner.id.empty() ? "this gateway" : share.owner.id;
+        std::string named;
+        for (const json& unit : share.units)
+            named += (named.empty() ? "" : ",") + unit.get<std::string>();
+        who += "; " + id + ": " + named;
+        owners.push_back({{"gateway", id}, {"url", share.owner.url}, {"units", share.units}});
+    }
+    Reply refused = ErrorReply(409,
+                               "the units are driven by several gateways: start one job for each "
+                               "gateway's units" +
+                                   who);
+    refused.body["owners"] = std::move(owners);
+    return refused;
 }
 
 // `units` as the jobs take them, or those `select` picks, as a group command's body picks them.

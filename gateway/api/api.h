@@ -106,6 +106,16 @@ class Api : public HttpHandler {
     /// refused, and `answered` told.
     bool PassedPart(const std::string& unit, const HttpRequest& group, const CommandRecord& grouped,
                     const std::function<void(nlohmann::json entry, bool done)>& answered);
+    /// Whether unit `unit`'s part of a snapshot's validate or apply (`request`) is another
+    /// gateway's to run: then it has been passed on as the same route with `body` picking that
+    /// unit alone, or refused, and `told` given the answer. An apply's part (`grouped`) is run
+    /// there under the apply's group id, and recorded here as passed.
+    bool PassedSnapshotPart(const std::string& unit, const HttpRequest& request,
+                            nlohmann::json body, const CommandRecord* grouped, const Respond& told);
+    /// Writes that `unit`'s part of `grouped` went to `owner`, which records its run; false,
+    /// with the reason, when the log cannot take it, and then it must not be passed.
+    bool RecordPassed(const std::string& unit, const CommandRecord& grouped,
+                      const GatewayMember& owner, std::string& unrecorded);
     /// Whether `unit` is shown as its monitor here sees it rather than as its owner published it.
     bool DrivenHere(const std::string& unit) const;
     /// Every unit as GET /api/units lists it.
@@ -114,9 +124,10 @@ class Api : public HttpHandler {
     void GetUnit(const RouteCall& call);
     void GetJobs(const RouteCall& call);
     void GetJob(const RouteCall& call);
-    /// Why a firmware job for `units` cannot start here, with its status: a unit that another
-    /// gateway drives, or none does now. None when every unit is driven here.
-    std::optional<Reply> NotDrivenHere(const std::string& units) const;
+    /// Where a firmware job for `units` runs: here (none), or on the one other gateway that
+    /// drives them all; or why it cannot start now, with its status: a unit no gateway drives,
+    /// or units that several gateways drive, each gateway's named.
+    groups::Checked<std::optional<GatewayMember>, Reply> JobOwner(const std::string& units) const;
     void GetMeta(const RouteCall& call);
     void GetEvents(const RouteCall& call);
     void GetWhoAmI(const RouteCall& call);

@@ -12,12 +12,11 @@ bool Unreserved(char c) {
            c == '.' || c == '_' || c == '~';
 }
 
-// The decoded path as a target again: every byte but the separators and the unreserved ones
-// escaped, so that the owner decodes the very segments this gateway matched.
-std::string EscapedPath(const std::string& path) {
+// Every byte of `text` but the unreserved ones and `separator` escaped.
+std::string Escaped(const std::string& text, char separator) {
     std::string target;
-    for (const char c : path) {
-        if (c == '/' || Unreserved(c)) {
+    for (const char c : text) {
+        if (c == separator || Unreserved(c)) {
             target += c;
         } else {
             char escaped[4];
@@ -27,6 +26,9 @@ std::string EscapedPath(const std::string& path) {
     }
     return target;
 }
+
+// The decoded path as a target again: the owner decodes the very segments this gateway matched.
+std::string EscapedPath(const std::string& path) { return Escaped(path, '/'); }
 
 }  // namespace
 
@@ -50,6 +52,8 @@ HttpCall ForwardedCall(const HttpRequest& request, const std::string& self,
     }
     return call;
 }
+
+std::string QueryValue(const std::string& value) { return Escaped(value, ','); }
 
 HttpResponse NotServedHere(const std::string& why) {
     Reply reply = ErrorReply(503, why);

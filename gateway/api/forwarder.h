@@ -25,6 +25,8 @@ bool ForwardableUnit(const std::string& unit);
 /// escaped again), query and body, with the client's own Authorization and Content-Type, and the
 /// group it is part of or whom it is for.
 HttpCall ForwardedCall(const HttpRequest& request, const std::string& self, const std::string& key);
+/// `value` as a query parameter's value, commas kept: a list of units passed on as it was read.
+std::string QueryValue(const std::string& value);
 /// The refusal of a command this gateway cannot have run now: 503, to be asked again shortly.
 HttpResponse NotServedHere(const std::string& why);
 

@@ -8,6 +8,7 @@
 #include "clients/report.h"
 #include "gateway/api/api.h"
 #include "gateway/api/command_reply.h"
+#include "gateway/api/forwarder.h"
 #include "gateway/api/group_command.h"
 #include "gateway/api/snapshot_json.h"
 #include "gateway/fleet/unit_settings_work.h"
@@ -87,6 +88,42 @@ json Unsent(const groups::UnitEntry& unit, const std::string& why) {
     entry["steps"] = json::array();
     entry["error"] = why;
     return entry;
+}
+
+// The unit's entry in its owner's answer to the unit's part; null when the part did not run
+// there, with why in `why`.
+json OwnersEntry(const groups::UnitEntry& unit, const HttpResponse& response, std::string& why) {
+    const json body = json::parse(response.body, nullptr, false);
+    if (response.status == 200 && body.is_object() && body.contains("units") &&
+        body["units"].is_array() && body["units"].size() == 1 && body["units"][0].is_object() &&
+        body["units"][0].value("unit", json()) == unit.unit) {
+        return body["units"][0];
+    }
+    const bool told = body.is_object() && body.contains("error") && body["error"].is_string();
+    why = told ? body["error"].get<std::string>()
+               : "the unit's gateway answered " + std::to_string(response.status);
+    return nullptr;
+}
+
+// The snapshot the call names, as this gateway holds it; none, once refused, when it holds no
+// such one, or when another gateway passed on a part of its apply of another version of it (one
+// of the two has not seen it taken again yet): the unit would be set to other values than the
+// rest.
+std::optional<Snapshot> Named(const SnapshotBook& book, const RouteCall& call, const json& body) {
+    std::optional<Snapshot> found = book.Find(call.params[0]);
+    if (!found) {
+        call.respond(ApiResponse(ErrorReply(404, "no such snapshot: " + call.params[0])));
+        return std::nullopt;
+    }
+    const json taken = body.value("takenAt", json());
+    if (call.request.HasHeader(kForwardedBy) && taken.is_string() && taken != found->takenAt) {
+        call.respond(ApiResponse(ErrorReply(
+            409, "the unit's gateway holds the snapshot " + found->name + " as taken at " +
+                     found->takenAt + ", not " + taken.get<std::string>() +
+                     ", as it was taken again meanwhile: apply it again in a moment")));
+        return std::nullopt;
+    }
+    return found;
 }
 
 std::shared_ptr<const Snapshot> Shared(Snapshot snapshot) {
@@ -197,20 +234,33 @@ void Api::PostValidate(const RouteCall& call) {
     const std::optional<json> body = JsonBody(call);
     if (!body) return;
     const Respond respond = call.respond;
-    const std::optional<Snapshot> found = m_snapshots.Find(call.params[0]);
-    if (!found) return respond(ApiResponse(ErrorReply(404, "no such snapshot: " + call.params[0])));
+    const std::optional<Snapshot> found = Named(m_snapshots, call, *body);
+    if (!found) return;
     auto pick = PickUnits(m_units, *body, m_groupLimit);
     if (!pick.Ok()) return respond(ApiResponse(ErrorReply(400, pick.GetError())));
     const auto units = std::make_shared<const std::vector<Picked>>(pick.Value().units);
     const auto snapshot = Shared(*found);
     const bool network = IsTrue(*body, "network");
-    auto plan = [units, snapshot, network](std::size_t at, UnitAnswered answered) {
+    auto plan = [this, request = call.request, units, snapshot, network](std::size_t at,
+                                                                         UnitAnswered answered) {
         const Picked& unit = (*units)[at];
         const UnitSettings* wanted = snapshot->Find(unit.entry.unit);
         const groups::UnitPlan unread = PlanUnread(wanted, network);
         if (unread.refusal != groups::Refusal::kUnitDown) {
             return answered(PlanEntry(unit.entry, unread, wanted, ""), false);
         }
+        // Planned by the unit's owner, from the values its apply would read: the dry run and
+        // the apply agree, where a state published a poll ago might not.
+        auto told = [named = unit.entry, snapshot, wanted, unread,
+                     answered](const HttpResponse& response) {
+            std::string why;
+            json entry = OwnersEntry(named, response, why);
+            if (entry.is_null()) entry = PlanEntry(named, unread, wanted, why);
+            const bool plain = entry.contains("refusal") && entry["refusal"].is_null();
+            answered(std::move(entry), plain);
+        };
+        const json part{{"network", network}, {"takenAt", snapshot->takenAt}};
+        if (PassedSnapshotPart(unit.entry.unit, request, part, nullptr, told)) return;
         auto made = std::make_shared<groups::UnitPlan>();
         ReadOnUnit(
             *unit.monitor,
@@ -233,8 +283,8 @@ void Api::PostApply(const RouteCall& call) {
     const std::optional<json> body = JsonBody(call);
     if (!body) return;
     const Respond respond = call.respond;
-    const std::optional<Snapshot> found = m_snapshots.Find(call.params[0]);
-    if (!found) return respond(ApiResponse(ErrorReply(404, "no such snapshot: " + call.params[0])));
+    const std::optional<Snapshot> found = Named(m_snapshots, call, *body);
+    if (!found) return;
     auto pick = PickUnits(m_units, *body, m_groupLimit);
     if (!pick.Ok()) return respond(ApiResponse(ErrorReply(400, pick.GetError())));
     std::string unrecordable;
@@ -243,11 +293,13 @@ void Api::PostApply(const RouteCall& call) {
     const bool network = IsTrue(*body, "network");
     record->action = "apply-snapshot";
     record->params = {{"snapshot", found->name}, {"network", network}};
-    record->group = NextGroupId();
+    // Another gateway's part of its apply is recorded under that apply's id.
+    const bool part = call.request.HasHeader(kForwardedBy) && call.request.HasHeader(kPartOf);
+    record->group = part ? call.request.Header(kPartOf) : NextGroupId();
     const auto units = std::make_shared<const std::vector<Picked>>(pick.Value().units);
     const auto snapshot = Shared(*found);
-    auto apply = [this, units, snapshot, network, grouped = *record](std::size_t at,
-                                                                     UnitAnswered answered) {
+    auto apply = [this, request = call.request, units, snapshot, network, grouped = *record](
+                     std::size_t at, UnitAnswered answered) {
         const Picked& unit = (*units)[at];
         const UnitSettings* wanted = snapshot->Find(unit.entry.unit);
         // What the snapshot's own values refuse is answered without taking the unit's turn.
@@ -259,18 +311,19 @@ void Api::PostApply(const RouteCall& call) {
             entry["steps"] = json::array();
             return answered(std::move(entry), false);
         }
-        // Applied only where the unit is driven: each gateway reads the same snapshots.
-        const UnitOwner owner = m_owners ? m_owners->OwnerOf(unit.entry.unit) : UnitOwner{};
-        if (owner.where == Ownership::kNobody) {
-            return answered(Unsent(unit.entry, "no gateway drives the unit now; nothing was sent"),
-                            false);
-        }
-        if (owner.where == Ownership::kElsewhere) {
-            return answered(Unsent(unit.entry, "the gateway " + owner.owner.id +
-                                                   " drives the unit: apply the snapshot there; "
-                                                   "nothing was sent"),
-                            false);
-        }
+        // Applied only where the unit is driven; the owner's entry stands in the unit's place.
+        auto told = [named = unit.entry, answered](const HttpResponse& response) {
+            std::string why;
+            json entry = OwnersEntry(named, response, why);
+            if (entry.is_null()) {
+                entry = Unsent(named, why);
+                entry["status"] = response.status;
+            }
+            const bool done = IsTrue(entry, "done");
+            answered(std::move(entry), done);
+        };
+        const json part{{"network", network}, {"takenAt", snapshot->takenAt}};
+        if (PassedSnapshotPart(unit.entry.unit, request, part, &grouped, told)) return;
         auto applied = std::make_shared<AppliedSettings>();
         const groups::UnitEntry named = unit.entry;
         auto form = [applied, snapshot, named](const CommandOutcome& outcome) {

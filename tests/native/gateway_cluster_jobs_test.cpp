@@ -1,12 +1,13 @@
 // Firmware jobs among three gateway processes sharing simulated units through a real etcd: a
-// job runs only on its units' owner, every gateway lists it, and once its owner is killed
-// mid-update the others show it interrupted, with what the unit needs next.
+// job runs only on its units' owner, passed there whole, every gateway lists it, and once its
+// owner is killed mid-update the others show it interrupted, with what the unit needs next.
 #include <gtest/gtest.h>
 
 #include <httplib.h>
 #include <signal.h>
 
 #include <chrono>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -41,27 +42,36 @@ class GatewayClusterJobsTest : public testing::GatewayCluster {
     }
 };
 
-TEST_F(GatewayClusterJobsTest, AJobRunsOnItsOwnerAndIsShownInterruptedOnceTheOwnerIsKilled) {
+TEST_F(GatewayClusterJobsTest, AJobIsPassedToItsOwnerAndShownInterruptedOnceTheOwnerIsKilled) {
     const std::vector<std::string> three{"g1", "g2", "g3"};
     for (const std::string& id : three) Join(id);
     ASSERT_TRUE(WaitUntil([&] { return SpreadOver(three); }, kLimit)) << json(Owners()).dump();
-    std::string unit;
-    for (const auto& [name, owner] : Owners()) {
-        if (owner == "g2") unit = name;
-    }
-    ASSERT_FALSE(unit.empty());
+    std::map<std::string, std::string> some;  // a unit of each gateway
+    for (const auto& [name, owner] : Owners()) some[owner] = name;
+    ASSERT_EQ(some.size(), 3u);
+    const std::string unit = some["g2"];
     std::string image(3000, '\0');
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + 1);
-    const std::string path = "/api/firmware?controller=main&units=" + unit;
+    const std::string path = "/api/firmware?controller=main&units=";
 
-    // Not passed on: the job is refused where the unit is not driven, naming its owner.
-    const auto elsewhere = Client("g1").Post(path.c_str(), image, "application/octet-stream");
-    ASSERT_TRUE(elsewhere);
-    EXPECT_EQ(elsewhere->status, 409);
-    EXPECT_NE(elsewhere->body.find("the gateway g2"), std::string::npos) << elsewhere->body;
+    // Never split: the client is told which units go to which gateway.
+    const auto split = Client("g1").Post((path + unit + "," + some["g3"]).c_str(), image,
+                                         "application/octet-stream");
+    ASSERT_TRUE(split);
+    EXPECT_EQ(split->status, 409);
+    const json owners = json::parse(split->body)["owners"];
+    ASSERT_EQ(owners.size(), 2u) << split->body;
+    for (std::size_t i = 0; i < owners.size(); ++i) {
+        const std::string owner = i == 0 ? "g2" : "g3";
+        EXPECT_EQ(owners[i]["gateway"], owner);
+        EXPECT_EQ(owners[i]["url"], "http://127.0.0.1:" + std::to_string(ports[owner]));
+        EXPECT_EQ(owners[i]["units"], json::array({some[owner]}));
+    }
     EXPECT_EQ(json::parse(Client("g1").Get("/api/jobs")->body)["jobs"], json::array());
 
-    const auto started = Client("g2").Post(path.c_str(), image, "application/octet-stream");
+    // Passed whole to the units' one owner, which runs it as its own.
+    const auto started =
+        Client("g1").Post((path + unit).c_str(), image, "application/octet-stream");
     ASSERT_TRUE(started);
     ASSERT_EQ(started->status, 202) << started->body;
     const std::string id = json::parse(started->body)["job"].get<std::string>();

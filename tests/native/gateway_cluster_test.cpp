@@ -321,6 +321,74 @@ TEST_F(GatewayClusterTest, AGroupCommandSentToOneGatewayRunsEachUnitOnceOnItsOwn
     }
 }
 
+// The owners plan and apply each unit's part; with stopOnFailure, one after another.
+TEST_F(GatewayClusterTest, ASnapshotAppliedThroughOneGatewaySetsEachUnitOnceOnItsOwnerInOrder) {
+    auto source = [](const std::string& id) { return "127.0.64." + id.substr(1); };
+    const std::vector<std::string> three{"g1", "g2", "g3"};
+    for (const std::string& id : three) Join(id, {"--link-source", source(id)});
+    ASSERT_TRUE(WaitUntil([&] { return SpreadOver(three); }, kLimit));
+    json held = json::array();
+    for (const auto& sim : sims) {
+        held.push_back({{"unit", sim->address}, {"name", ""}, {"settings", {{"mixDown", 1}}}});
+    }
+    const json snapshot{
+        {"format", "vantrel-snapshot"},          {"version", 1},     {"name", "on-air"},
+        {"takenAt", "2026-12-09T08:00:00.000Z"}, {"takenBy", "ops"}, {"units", held}};
+    ASSERT_TRUE(client.Put(kPrefix + "snapshots/on-air", snapshot.dump()).Ok());
+    for (const std::string& id : three) {
+        ASSERT_TRUE(WaitUntil(
+            [&] { return Client(id).Get("/api/snapshots/on-air")->status == 200; }, kLimit));
+    }
+
+    const auto planned = Client("g1").Post("/api/snapshots/on-air/validate", R"({"select": "all"})",
+                                           "application/json");
+    ASSERT_TRUE(planned);
+    const json plans = json::parse(planned->body)["units"];
+    const auto applied =
+        Client("g1").Post("/api/snapshots/on-air/apply",
+                          R"({"select": "all", "stopOnFailure": true})", "application/json");
+    ASSERT_TRUE(applied);
+    ASSERT_EQ(applied->status, 200) << applied->body;
+    const json answer = json::parse(applied->body);
+    ASSERT_EQ(plans.size(), sims.size()) << planned->body;
+    ASSERT_EQ(answer["units"].size(), sims.size()) << answer;
+    std::string mixDown = CommandFor(FindButton("mix-down")->code).text;
+    mixDown.erase(mixDown.find("\r\n"));
+    std::int64_t previous = 0;
+    for (std::size_t i = 0; i < sims.size(); ++i) {
+        const std::string& unit = sims[i]->address;
+        const std::string owner = gateway::cluster::RendezvousOwner(three, unit);
+        EXPECT_EQ(plans[i]["plan"], json::parse(R"([{"setting":"mixDown","live":0,"snapshot":1}])"))
+            << plans[i];
+        const json& entry = answer["units"][i];
+        EXPECT_EQ(entry["unit"], unit);
+        EXPECT_EQ(entry["done"], true) << entry;
+        EXPECT_EQ(entry["steps"], json::parse(R"([{"setting":"mixDown","state":"done"}])"))
+            << entry;
+        std::vector<testing::LoggedLine> sent;
+        for (const testing::LoggedLine& line : testing::ReadLineLog(LineLogPath(i))) {
+            if (line.line == mixDown) sent.push_back(line);
+        }
+        ASSERT_EQ(sent.size(), 1u) << unit;
+        EXPECT_EQ(sent[0].address, source(owner)) << unit;
+        EXPECT_GT(sent[0].micros, previous) << unit << " was sent before the unit ahead of it";
+        previous = sent[0].micros;
+        const json ran = Audit(owner, unit);
+        ASSERT_EQ(ran.size(), 2u) << ran;
+        for (const json& record : ran) {
+            EXPECT_EQ(record["action"], "apply-snapshot") << record;
+            EXPECT_EQ(record["group"], answer["group"]) << record;
+            EXPECT_EQ(record["command"], entry["command"]) << record;
+        }
+        if (owner == "g1") continue;
+        const json passed = Audit("g1", unit);
+        ASSERT_EQ(passed.size(), 1u) << passed;
+        EXPECT_EQ(passed[0]["phase"], "passed");
+        EXPECT_EQ(passed[0]["to"], owner);
+        EXPECT_EQ(passed[0]["group"], answer["group"]);
+    }
+}
+
 TEST_F(GatewayClusterTest, ANamingAndASnapshotMadeThroughOneGatewayShowOnTheOthersWithinASecond) {
     const std::vector<std::string> three{"g1", "g2", "g3"}, others{"g2", "g3"};
     for (const std::string& id : three) Join(id);

@@ -234,21 +234,59 @@ TEST_F(ForwardingTest, AGroupsPartsNotRunOrNeverAnsweredElsewhereAreNeverDone) {
     EXPECT_EQ(units[0]["done"], false);
 }
 
-// A snapshot apply is not passed on: a unit driven elsewhere is refused, naming its gateway,
-// even where this gateway's own link could reach it.
-TEST_F(ForwardingTest, ASnapshotApplyLeavesAUnitDrivenElsewhereUnsent) {
-    InProcessGateway group{{"a", "b"}};
+// The owner plans and applies its unit's part from its own link, even where this gateway's own
+// link could reach the unit; a unit that nobody drives, that its owner no longer does, or whose
+// owner holds another version of the snapshot, is left unsent, to be asked again.
+TEST_F(ForwardingTest, ASnapshotsPartsArePlannedAndAppliedByTheirOwners) {
+    InProcessGateway group{{"a", "b", "c"}};  // "a" is the owner's, "b" its own, "c" nobody's
+    frontSees.Set("c", {Ownership::kNobody, {}});
     group.Start();
     ASSERT_TRUE(group.AllUp());
-    ASSERT_EQ(group.Call("POST", "/api/snapshots", R"({"name":"s","select":"all"})").status, 201);
+    const std::string all = R"({"name":"s","select":"all"})";
+    ASSERT_EQ(group.Call("POST", "/api/snapshots", all).status, 201);
+    std::string why;  // the store every gateway shares
+    ASSERT_TRUE(owner.api.Snapshots().Keep(*group.api.Snapshots().Find("s"), false, why) ==
+                gateway::SnapshotBook::Change::kDone)
+        << why;
+    owner.Unit("a").Set(status_byte::kMixDown, 1);
     group.api.SetOwners(frontSees, forwarder);
-    const HttpResponse applied =
-        group.Call("POST", "/api/snapshots/s/apply", R"({"select":"all"})");
+
+    const nlohmann::json plans =
+        InProcessGateway::Json(group.Call("POST", "/api/snapshots/s/validate", all))["units"];
+    ASSERT_EQ(plans.size(), 3u) << plans;
+    EXPECT_EQ(plans[0]["plan"],
+              nlohmann::json::parse(R"([{"setting":"mixDown","live":1,"snapshot":0}])"))
+        << plans;
+    EXPECT_EQ(plans[1]["plan"], nlohmann::json::array()) << plans;
+    EXPECT_EQ(plans[2]["refusal"]["reason"], "unit down") << plans;
+
+    const HttpResponse applied = group.Call("POST", "/api/snapshots/s/apply", all);
     ASSERT_EQ(applied.status, 200) << applied.body;
     const nlohmann::json units = InProcessGateway::Json(applied)["units"];
-    EXPECT_EQ(units[0]["done"], false) << units;
-    EXPECT_NE(units[0].value("error", "").find("gateway owner"), std::string::npos) << units;
+    EXPECT_EQ(units[0]["steps"], nlohmann::json::parse(R"([{"setting":"mixDown","state":"done"}])"))
+        << units;
+    EXPECT_EQ(owner.Unit("a").Get(status_byte::kMixDown), 0);
+    EXPECT_EQ(group.Unit("a").Presses(), 0);
     EXPECT_EQ(units[1]["done"], true) << units;
+    EXPECT_EQ(units[2]["done"], false) << units;
+    EXPECT_EQ(units[2].value("status", 0), 503) << units;
+
+    ownerSees.Set("a", {Ownership::kElsewhere, {"front", "http://127.0.0.1:1"}});
+    const nlohmann::json bounced =
+        InProcessGateway::Json(group.Call("POST", "/api/snapshots/s/apply", all))["units"][0];
+    EXPECT_EQ(bounced.value("status", 0), 503) << bounced;
+    EXPECT_NE(bounced.value("error", "").find("not driven by this gateway"), std::string::npos);
+    ownerSees.Set("a", {});
+
+    // The owner, not yet seeing the snapshot taken again, would set the unit to other values.
+    groups::Snapshot older = *owner.api.Snapshots().Find("s");
+    older.takenAt = "2026-01-01T00:00:00.000Z";
+    owner.api.Snapshots().Keep(older, true, why);
+    owner.Unit("a").Set(status_byte::kMixDown, 1);
+    const nlohmann::json stale =
+        InProcessGateway::Json(group.Call("POST", "/api/snapshots/s/apply", all))["units"][0];
+    EXPECT_EQ(stale.value("status", 0), 409) << stale;
+    EXPECT_EQ(owner.Unit("a").Get(status_byte::kMixDown), 1);
 }
 
 TEST_F(ForwardingTest, OnlyCommandsOnAUnitWithAPlainNameArePassedOn) {
