@@ -269,7 +269,11 @@ class InProcessGateway {
         return Answer(Send(method, target, body, type));
     }
     static gateway::HttpResponse Answer(std::future<gateway::HttpResponse> pending) {
-        if (pending.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return {0};
+        if (pending.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            gateway::HttpResponse none;
+            none.status = 0;
+            return none;
+        }
         return pending.get();
     }
     static nlohmann::json Json(const gateway::HttpResponse& response) {
