@@ -97,6 +97,7 @@ void Gateway::JoinCluster(const cluster::ClusterSettings& settings) {
                 id, job.empty() ? job : cluster::PublishedJob(job, m_claims->Signature()["lease"]));
         });
     m_api.SetOtherJobs([this] { return SharedJobs(); });
+    m_api.SetMembers([this](const std::string& id) { return m_claims->Member(id); });
 }
 
 std::map<std::string, nlohmann::json> Gateway::SharedJobs() const {

@@ -410,9 +410,13 @@ bool Api::PassedSnapshotPart(const std::string& unit, const HttpRequest& request
         told(ApiResponse(ErrorReply(503, unrecorded)));
     } else {
         body["select"] = json::array({unit});
-        m_forwarder->Pass(owner.owner,
-                          PartRequest(request, request.path, body, grouped ? grouped->group : ""),
-                          told);
+        HttpRequest part = PartRequest(request, request.path, body, grouped ? grouped->group : "");
+        // A read picks its unit in the query, and has no body.
+        if (request.method == "GET") {
+            part.query = "select=" + QueryValue(unit);
+            part.body.clear();
+        }
+        m_forwarder->Pass(owner.owner, std::move(part), told);
     }
     return true;
 }
@@ -763,10 +767,36 @@ void Api::PostContinue(const RouteCall& call) {
     if (!HasType(request, "application/json")) {
         return done(ErrorReply(415, "a command's body is JSON (Content-Type: application/json)"));
     }
+    if (PassedContinue(call)) return;
     std::string unrecordable;
     const std::optional<CommandRecord> record = Record(call, unrecordable);
     if (!record) return done(ErrorReply(503, unrecordable));
     done(JobReply(m_jobs.Continue(call.params[0], *record)));
+}
+
+// Only the gateway that runs a job waits for its power cycle; it records the Continue.
+bool Api::PassedContinue(const RouteCall& call) {
+    const std::string& id = call.params[0];
+    if (!m_otherJobs || !m_forwarder || m_jobs.Get(id).state != JobOutcome::State::kNoSuchJob) {
+        return false;
+    }
+    const std::map<std::string, json> others = m_otherJobs();
+    const auto found = others.find(id);
+    if (found == others.end()) return false;
+    const json& job = found->second;
+    const std::string gateway = job.value("gateway", "");
+    const std::optional<GatewayMember> member =
+        m_members && !gateway.empty() ? m_members(gateway) : std::nullopt;
+    if (IsTrue(job, "interrupted") || !member) {
+        call.respond(NotServedHere("the job's gateway " + gateway +
+                                   " is gone: the job shows interrupted, and what each of its "
+                                   "units needs next"));
+    } else if (call.request.HasHeader(kForwardedBy)) {
+        call.respond(NotServedHere("the job " + id + " does not run on this gateway"));
+    } else {
+        m_forwarder->Pass(*member, call.request, call.respond);
+    }
+    return true;
 }
 
 void Api::ChangeUnits(const RouteCall& call, const char* action, const UnitsChange& change) {

@@ -90,6 +90,9 @@ class Api : public HttpHandler {
     /// beside this gateway's own.
     using SharedJobs = std::function<std::map<std::string, nlohmann::json>()>;
     void SetOtherJobs(SharedJobs jobs) { m_otherJobs = std::move(jobs); }
+    /// The live gateway of the cluster with an id, as the others reach it; none when it is gone.
+    using MemberOf = std::function<std::optional<GatewayMember>(const std::string& id)>;
+    void SetMembers(MemberOf members) { m_members = std::move(members); }
 
     std::optional<HttpResponse> Admit(const HttpRequest& head, std::size_t& bodyLimit) override;
     void Serve(HttpRequest request, Respond respond) override;
@@ -106,10 +109,11 @@ class Api : public HttpHandler {
     /// refused, and `answered` told.
     bool PassedPart(const std::string& unit, const HttpRequest& group, const CommandRecord& grouped,
                     const std::function<void(nlohmann::json entry, bool done)>& answered);
-    /// Whether unit `unit`'s part of a snapshot's validate or apply (`request`) is another
-    /// gateway's to run: then it has been passed on as the same route with `body` picking that
-    /// unit alone, or refused, and `told` given the answer. An apply's part (`grouped`) is run
-    /// there under the apply's group id, and recorded here as passed.
+    /// Whether unit `unit`'s part of a snapshot's capture, validate, apply or diff (`request`) is
+    /// another gateway's to run: then it has been passed on as the same route with `body` (or,
+    /// for the diff, its query) picking that unit alone, or refused, and `told` given the answer.
+    /// An apply's part (`grouped`) is run there under the apply's group id, and recorded here as
+    /// passed.
     bool PassedSnapshotPart(const std::string& unit, const HttpRequest& request,
                             nlohmann::json body, const CommandRecord* grouped, const Respond& told);
     /// Writes that `unit`'s part of `grouped` went to `owner`, which records its run; false,
@@ -145,6 +149,9 @@ class Api : public HttpHandler {
     void PostGroupFactoryReset(const RouteCall& call);
     void PostFirmware(const RouteCall& call);
     void PostContinue(const RouteCall& call);
+    /// Whether the job is another gateway's: then the Continue has been passed to it, or
+    /// refused while that gateway is gone.
+    bool PassedContinue(const RouteCall& call);
     // Snapshots (snapshot_routes.cpp).
     void PostSnapshot(const RouteCall& call);
     void GetSnapshots(const RouteCall& call);
@@ -207,6 +214,7 @@ class Api : public HttpHandler {
     Forwarder* m_forwarder = nullptr;
     const OtherUnits* m_others = nullptr;
     SharedJobs m_otherJobs;
+    MemberOf m_members;
     std::string m_clusterKey;
 };
 

@@ -105,6 +105,30 @@ json OwnersEntry(const groups::UnitEntry& unit, const HttpResponse& response, st
     return nullptr;
 }
 
+// A capture's unit entry from its owner's answer to the unit's part, and the values the owner
+// read into `values`; a unit the owner did not read is not captured, with why.
+json OwnersCapture(const groups::UnitEntry& unit, const HttpResponse& response,
+                   std::optional<UnitSettings>& values) {
+    std::string why;
+    json entry = OwnersEntry(unit, response, why);
+    if (!entry.is_null() && !IsTrue(entry, "captured")) return entry;
+    if (!entry.is_null()) {
+        const json body = json::parse(response.body, nullptr, false);
+        const auto read =
+            groups::SnapshotFromJson(body.is_object() ? body.value("snapshot", json()) : json());
+        const UnitSettings* found = read.Ok() ? read.Value().Find(unit.unit) : nullptr;
+        if (found) {
+            values = *found;
+            return entry;
+        }
+        why = "the unit's gateway sent no values for it";
+    }
+    entry = UnitNamed(unit);
+    entry["captured"] = false;
+    entry["error"] = why;
+    return entry;
+}
+
 // The snapshot the call names, as this gateway holds it; none, once refused, when it holds no
 // such one, or when another gateway passed on a part of its apply of another version of it (one
 // of the two has not seen it taken again yet): the unit would be set to other values than the
@@ -173,7 +197,10 @@ void Api::PostSnapshot(const RouteCall& call) {
     }
     const std::string name = named.get<std::string>();
     const bool replace = IsTrue(*body, "replace"), network = IsTrue(*body, "network");
-    if (!replace && m_snapshots.Find(name)) {
+    // Another gateway's part of its capture: the unit is read here and kept there.
+    const bool kept = !(FromGateway(call.request) && call.request.HasHeader(kForwardedBy) &&
+                        body->value("keep", json()) == false);
+    if (kept && !replace && m_snapshots.Find(name)) {
         return respond(ApiResponse(ErrorReply(
             409, "a snapshot named " + name + " exists; send \"replace\": true to take it again")));
     }
@@ -182,7 +209,16 @@ void Api::PostSnapshot(const RouteCall& call) {
     const auto units = std::make_shared<const std::vector<Picked>>(pick.Value().units);
     // Each unit's values, written by its monitor's thread and read once every unit has answered.
     const auto captured = std::make_shared<std::vector<std::optional<UnitSettings>>>(units->size());
-    auto read = [units, captured, network](std::size_t at, UnitAnswered answered) {
+    auto read = [this, request = call.request, name, units, captured, network](
+                    std::size_t at, UnitAnswered answered) {
+        // Read where the unit is driven; the owner's entry stands in the unit's place.
+        auto told = [units, captured, at, answered](const HttpResponse& response) {
+            json entry = OwnersCapture((*units)[at].entry, response, (*captured)[at]);
+            const bool ok = IsTrue(entry, "captured");
+            answered(std::move(entry), ok);
+        };
+        const json part{{"name", name}, {"network", network}, {"keep", false}};
+        if (PassedSnapshotPart((*units)[at].entry.unit, request, part, nullptr, told)) return;
         auto settings = std::make_shared<Result<UnitSettings>>(Failure{Fault::kNotOpened});
         ReadOnUnit(
             *(*units)[at].monitor,
@@ -204,10 +240,14 @@ void Api::PostSnapshot(const RouteCall& call) {
             });
     };
     Snapshot taken{name, clients::TimeText(std::chrono::system_clock::now()), call.who.name, {}};
-    auto keep = [this, respond, units, captured, taken, replace](json entries) mutable {
+    auto keep = [this, respond, units, captured, taken, replace, kept](json entries) mutable {
         for (std::size_t at = 0; at < units->size(); ++at) {
             const groups::UnitEntry& entry = (*units)[at].entry;
             if ((*captured)[at]) taken.units.push_back({entry.unit, entry.name, *(*captured)[at]});
+        }
+        if (!kept) {
+            return respond(ApiResponse(
+                {200, {{"snapshot", groups::SnapshotJson(taken)}, {"units", std::move(entries)}}}));
         }
         if (taken.units.empty()) {
             return respond(ApiResponse({503,
@@ -358,7 +398,8 @@ void Api::GetDiff(const RouteCall& call) {
     if (!pick.Ok()) return respond(ApiResponse(ErrorReply(400, pick.GetError())));
     const auto units = std::make_shared<const std::vector<Picked>>(pick.Value().units);
     const auto snapshot = Shared(*found);
-    auto diff = [units, snapshot](std::size_t at, UnitAnswered answered) {
+    auto diff = [this, request = call.request, units, snapshot](std::size_t at,
+                                                                UnitAnswered answered) {
         const Picked& unit = (*units)[at];
         const UnitSettings* wanted = snapshot->Find(unit.entry.unit);
         json entry = UnitNamed(unit.entry);
@@ -366,6 +407,19 @@ void Api::GetDiff(const RouteCall& call) {
         entry["down"] = false;
         entry["differs"] = json::array();
         if (!wanted) return answered(std::move(entry), true);
+        // Read where the unit is driven; the owner's entry stands in the unit's place.
+        auto told = [entry, named = unit.entry, answered](const HttpResponse& response) mutable {
+            std::string why;
+            json owners = OwnersEntry(named, response, why);
+            if (owners.is_null()) {
+                entry["down"] = true;
+                entry["error"] = why;
+                owners = std::move(entry);
+            }
+            const bool read = owners.value("down", true) == false;
+            answered(std::move(owners), read);
+        };
+        if (PassedSnapshotPart(unit.entry.unit, request, json::object(), nullptr, told)) return;
         auto live = std::make_shared<Result<UnitSettings>>(Failure{Fault::kNotOpened});
         ReadOnUnit(
             *unit.monitor,
@@ -376,6 +430,11 @@ void Api::GetDiff(const RouteCall& call) {
                 const bool read = outcome.state == CommandState::kRan && live->Ok();
                 entry["down"] = !read;
                 if (read) entry["differs"] = DiffersJson(*wanted, live->Value());
+                if (!read) {
+                    entry["error"] = outcome.state != CommandState::kRan
+                                         ? NotRun(outcome)
+                                         : "read: " + clients::FaultNote(live->GetFailure());
+                }
                 answered(std::move(entry), read);
             });
     };

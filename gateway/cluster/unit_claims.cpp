@@ -187,6 +187,13 @@ bool UnitClaims::Running(const std::string& id, const std::string& lease) const 
     return live && Hex(*live) == lease;
 }
 
+std::optional<GatewayMember> UnitClaims::Member(const std::string& id) const {
+    const std::map<std::string, GatewayMember> members = m_view.Members();
+    const auto found = members.find(id);
+    if (found == members.end()) return std::nullopt;
+    return found->second;
+}
+
 void UnitClaims::Step() {
     KeepLease();
     if (!m_view.Following()) m_view.Sync();

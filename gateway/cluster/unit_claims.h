@@ -66,6 +66,8 @@ class UnitClaims : public UnitOwners {
     /// Whether the gateway `id` is a live member under the lease `lease` (hex, as Signature
     /// gives it): a gateway gone, or come back under another lease, runs nothing it ran before.
     bool Running(const std::string& id, const std::string& lease) const;
+    /// The live member `id`, as the others reach it; none when it is not one now.
+    std::optional<GatewayMember> Member(const std::string& id) const;
     /// This gateway as its audit entries name it: its id, and the lease (hex) it holds its
     /// units under now, null while it holds none.
     nlohmann::json Signature() const;

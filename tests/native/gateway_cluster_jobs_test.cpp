@@ -1,6 +1,7 @@
 // Firmware jobs among three gateway processes sharing simulated units through a real etcd: a
 // job runs only on its units' owner, passed there whole, every gateway lists it, and once its
-// owner is killed mid-update the others show it interrupted, with what the unit needs next.
+// owner is killed mid-update the others show it interrupted, with what the unit needs next; a
+// Continue through any gateway reaches it while its owner runs it, and is refused once it is gone.
 #include <gtest/gtest.h>
 
 #include <httplib.h>
@@ -88,6 +89,14 @@ TEST_F(GatewayClusterJobsTest, AJobIsPassedToItsOwnerAndShownInterruptedOnceTheO
         EXPECT_EQ(job["gateway"], "g2");
         EXPECT_EQ(job["interrupted"], false);
     }
+    // A Continue through any gateway reaches the job where it runs.
+    for (const std::string& gateway : {"g1", "g3"}) {
+        const auto continued = Client(gateway).Post(("/api/jobs/" + id + "/continue").c_str(), "{}",
+                                                    "application/json");
+        ASSERT_TRUE(continued);
+        EXPECT_EQ(continued->status, 200) << gateway << " " << continued->body;
+        EXPECT_EQ(json::parse(continued->body)["job"], id) << continued->body;
+    }
 
     gateways["g2"]->Signal(SIGKILL);
     const auto killed = std::chrono::steady_clock::now();
@@ -111,6 +120,14 @@ TEST_F(GatewayClusterJobsTest, AJobIsPassedToItsOwnerAndShownInterruptedOnceTheO
         const auto read = Client(gateway).Get(("/api/jobs/" + id).c_str());
         ASSERT_TRUE(read);
         EXPECT_EQ(json::parse(read->body), job);
+        const auto continued = Client(gateway).Post(("/api/jobs/" + id + "/continue").c_str(), "{}",
+                                                    "application/json");
+        ASSERT_TRUE(continued);
+        EXPECT_EQ(continued->status, 503) << continued->body;
+        EXPECT_EQ(continued->get_header_value("Retry-After"), "1");
+        EXPECT_NE(json::parse(continued->body)["error"].get<std::string>().find("interrupted"),
+                  std::string::npos)
+            << continued->body;
     }
 }
 

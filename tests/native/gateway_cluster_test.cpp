@@ -389,6 +389,58 @@ TEST_F(GatewayClusterTest, ASnapshotAppliedThroughOneGatewaySetsEachUnitOnceOnIt
     }
 }
 
+TEST_F(GatewayClusterTest, ASnapshotTakenThroughOneGatewayReadsEveryUnitOnItsOwnerAsItsDiffDoes) {
+    const std::vector<std::string> three{"g1", "g2", "g3"};
+    for (const std::string& id : three) Join(id);
+    ASSERT_TRUE(WaitUntil([&] { return SpreadOver(three); }, kLimit)) << json(Owners()).dump();
+    const auto taken =
+        Client("g1").Post("/api/snapshots", R"({"name": "every-unit"})", "application/json");
+    ASSERT_TRUE(taken);
+    ASSERT_EQ(taken->status, 201) << taken->body;
+    const json answer = json::parse(taken->body);
+    ASSERT_EQ(answer["units"].size(), sims.size()) << answer;
+    std::map<std::string, json> values;
+    for (const json& unit : answer["snapshot"]["units"]) values[unit["unit"]] = unit["settings"];
+    for (std::size_t i = 0; i < sims.size(); ++i) {
+        EXPECT_EQ(answer["units"][i]["unit"], sims[i]->address);
+        EXPECT_EQ(answer["units"][i]["captured"], true) << answer["units"][i];
+        EXPECT_TRUE(values.count(sims[i]->address)) << sims[i]->address;
+    }
+    // Kept once, by g1, as every gateway holds it.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const auto kept = Client("g2").Get("/api/snapshots/every-unit");
+            return kept && json::parse(kept->body) == answer["snapshot"];
+        },
+        kLimit));
+
+    // A unit g2 drives, changed since: the diff through g1 reads it there, and it alone differs.
+    std::string changed;
+    for (const auto& [unit, owner] : Owners()) {
+        if (owner == "g2") changed = unit;
+    }
+    ASSERT_FALSE(changed.empty());
+    const json was = values[changed]["volume"];
+    const int now = was == 10 ? 11 : 10;
+    const auto set = Client("g1").Post(("/api/units/" + changed + "/level/volume").c_str(),
+                                       json{{"value", now}}.dump(), "application/json");
+    ASSERT_TRUE(set);
+    ASSERT_EQ(set->status, 200) << set->body;
+    const auto diff = Client("g1").Get("/api/snapshots/every-unit/diff");
+    ASSERT_TRUE(diff);
+    ASSERT_EQ(diff->status, 200) << diff->body;
+    const json units = json::parse(diff->body)["units"];
+    ASSERT_EQ(units.size(), sims.size()) << units;
+    for (const json& unit : units) {
+        EXPECT_EQ(unit["down"], false) << unit;
+        const json differs =
+            unit["unit"] == changed
+                ? json::array({{{"setting", "volume"}, {"live", now}, {"snapshot", was}}})
+                : json::array();
+        EXPECT_EQ(unit["differs"], differs) << unit;
+    }
+}
+
 TEST_F(GatewayClusterTest, ANamingAndASnapshotMadeThroughOneGatewayShowOnTheOthersWithinASecond) {
     const std::vector<std::string> three{"g1", "g2", "g3"}, others{"g2", "g3"};
     for (const std::string& id : three) Join(id);
