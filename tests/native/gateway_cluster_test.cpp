@@ -393,8 +393,8 @@ TEST_F(GatewayClusterTest, ASnapshotTakenThroughOneGatewayReadsEveryUnitOnItsOwn
     const std::vector<std::string> three{"g1", "g2", "g3"};
     for (const std::string& id : three) Join(id);
     ASSERT_TRUE(WaitUntil([&] { return SpreadOver(three); }, kLimit)) << json(Owners()).dump();
-    const auto taken =
-        Client("g1").Post("/api/snapshots", R"({"name": "every-unit"})", "application/json");
+    const auto taken = Client("g1").Post(
+        "/api/snapshots", R"({"name": "every-unit", "select": "all"})", "application/json");
     ASSERT_TRUE(taken);
     ASSERT_EQ(taken->status, 201) << taken->body;
     const json answer = json::parse(taken->body);
