@@ -289,6 +289,50 @@ TEST_F(ForwardingTest, ASnapshotsPartsArePlannedAndAppliedByTheirOwners) {
     EXPECT_EQ(owner.Unit("a").Get(status_byte::kMixDown), 1);
 }
 
+// A capture and a diff read a unit driven elsewhere on its owner's link, and only the gateway
+// that took the capture keeps it; a unit nobody drives is left out, or down, with why.
+TEST_F(ForwardingTest, ACapturesAndADiffsUnitsAreReadByTheirOwners) {
+    InProcessGateway group{{"a", "b", "c"}};  // "a" is the owner's, "b" its own, "c" nobody's
+    frontSees.Set("c", {Ownership::kNobody, {}});
+    group.Start();
+    ASSERT_TRUE(group.AllUp());
+    group.api.SetOwners(frontSees, forwarder);
+    owner.Unit("a").Set(status_byte::kMixDown, 1);
+
+    const HttpResponse taken =
+        group.Call("POST", "/api/snapshots", R"({"name":"t","select":"all"})");
+    ASSERT_EQ(taken.status, 201) << taken.body;
+    const nlohmann::json units = InProcessGateway::Json(taken)["units"];
+    ASSERT_EQ(units.size(), 3u) << units;
+    EXPECT_EQ(units[0]["captured"], true) << units;
+    EXPECT_EQ(units[1]["captured"], true) << units;
+    EXPECT_EQ(units[2]["captured"], false) << units;
+    EXPECT_NE(units[2].value("error", "").find("no gateway drives"), std::string::npos) << units;
+    std::optional<groups::Snapshot> kept = group.api.Snapshots().Find("t");
+    ASSERT_TRUE(kept);
+    ASSERT_EQ(kept->units.size(), 2u);
+    EXPECT_EQ(kept->Find("a")->values.at(groups::Setting::kMixDown), 1);
+    EXPECT_FALSE(owner.api.Snapshots().Find("t"));
+
+    kept->units.push_back({"c", "", kept->units[1].settings});
+    std::string why;  // the store every gateway shares
+    for (InProcessGateway* gateway : {&group, &owner}) {
+        ASSERT_TRUE(gateway->api.Snapshots().Keep(*kept, true, why) ==
+                    gateway::SnapshotBook::Change::kDone)
+            << why;
+    }
+    owner.Unit("a").Set(status_byte::kMixDown, 0);
+    const nlohmann::json diff =
+        InProcessGateway::Json(group.Call("GET", "/api/snapshots/t/diff"))["units"];
+    ASSERT_EQ(diff.size(), 3u) << diff;
+    EXPECT_EQ(diff[0]["differs"],
+              nlohmann::json::parse(R"([{"setting":"mixDown","live":0,"snapshot":1}])"))
+        << diff;
+    EXPECT_EQ(diff[1]["down"], false) << diff;
+    EXPECT_EQ(diff[2]["down"], true) << diff;
+    EXPECT_NE(diff[2].value("error", "").find("no gateway drives"), std::string::npos) << diff;
+}
+
 TEST_F(ForwardingTest, OnlyCommandsOnAUnitWithAPlainNameArePassedOn) {
     frontSees.otherwise = {Ownership::kElsewhere, {"owner", OwnerUrl()}};
     for (const char* hostile : {"/api/units/../press/mute", "/api/units/a?b/press/mute",
