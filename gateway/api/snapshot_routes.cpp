@@ -133,14 +133,15 @@ json OwnersCapture(const groups::UnitEntry& unit, const HttpResponse& response,
 // such one, or when another gateway passed on a part of its apply of another version of it (one
 // of the two has not seen it taken again yet): the unit would be set to other values than the
 // rest.
-std::optional<Snapshot> Named(const SnapshotBook& book, const RouteCall& call, const json& body) {
+std::optional<Snapshot> Named(const SnapshotBook& book, const RouteCall& call, const json& body,
+                              bool passedOn) {
     std::optional<Snapshot> found = book.Find(call.params[0]);
     if (!found) {
         call.respond(ApiResponse(ErrorReply(404, "no such snapshot: " + call.params[0])));
         return std::nullopt;
     }
     const json taken = body.value("takenAt", json());
-    if (call.request.HasHeader(kForwardedBy) && taken.is_string() && taken != found->takenAt) {
+    if (passedOn && taken.is_string() && taken != found->takenAt) {
         call.respond(ApiResponse(ErrorReply(
             409, "the unit's gateway holds the snapshot " + found->name + " as taken at " +
                      found->takenAt + ", not " + taken.get<std::string>() +
@@ -274,7 +275,8 @@ void Api::PostValidate(const RouteCall& call) {
     const std::optional<json> body = JsonBody(call);
     if (!body) return;
     const Respond respond = call.respond;
-    const std::optional<Snapshot> found = Named(m_snapshots, call, *body);
+    const std::optional<Snapshot> found =
+        Named(m_snapshots, call, *body, FromGateway(call.request));
     if (!found) return;
     auto pick = PickUnits(m_units, *body, m_groupLimit);
     if (!pick.Ok()) return respond(ApiResponse(ErrorReply(400, pick.GetError())));
@@ -323,7 +325,8 @@ void Api::PostApply(const RouteCall& call) {
     const std::optional<json> body = JsonBody(call);
     if (!body) return;
     const Respond respond = call.respond;
-    const std::optional<Snapshot> found = Named(m_snapshots, call, *body);
+    const std::optional<Snapshot> found =
+        Named(m_snapshots, call, *body, FromGateway(call.request));
     if (!found) return;
     auto pick = PickUnits(m_units, *body, m_groupLimit);
     if (!pick.Ok()) return respond(ApiResponse(ErrorReply(400, pick.GetError())));
@@ -334,7 +337,7 @@ void Api::PostApply(const RouteCall& call) {
     record->action = "apply-snapshot";
     record->params = {{"snapshot", found->name}, {"network", network}};
     // Another gateway's part of its apply is recorded under that apply's id.
-    const bool part = call.request.HasHeader(kForwardedBy) && call.request.HasHeader(kPartOf);
+    const bool part = FromGateway(call.request) && call.request.HasHeader(kPartOf);
     record->group = part ? call.request.Header(kPartOf) : NextGroupId();
     const auto units = std::make_shared<const std::vector<Picked>>(pick.Value().units);
     const auto snapshot = Shared(*found);
