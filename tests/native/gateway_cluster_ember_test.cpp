@@ -153,7 +153,19 @@ TEST_F(GatewayClusterEmberTest, AConsumerOfOneGatewaySeesAndControlsEveryUnit) {
         }
         return true;
     };
-    ASSERT_TRUE(ReadUntil(consumer, held, everyUnitShown)) << held.online.size() << " units held";
+    ASSERT_TRUE(ReadUntil(consumer, held, everyUnitShown)) << [&] {
+        std::string shown;
+        for (std::size_t i = 0; i < sims.size(); ++i) {
+            const auto volume = held.ValueAt(ParameterPath(i, tree::kVolume));
+            const auto ip = held.ValueAt(ParameterPath(i, tree::kIp));
+            shown += "unit " + std::to_string(i) + ": online " +
+                     std::to_string(held.online[tree::UnitPath(i)]) + ", volume " +
+                     (volume ? std::to_string(std::get<std::int64_t>(*volume)) : "none") + " of " +
+                     std::to_string(sims[i]->unit.State().levels[0]) + ", ip " +
+                     (ip ? std::get<std::string>(*ip) : "none") + "\n";
+        }
+        return shown;
+    }();
 
     // A change made through another gateway reaches the consumer as it would for its own unit.
     const Path volume = ParameterPath(elsewhere, tree::kVolume);
