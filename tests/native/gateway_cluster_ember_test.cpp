@@ -25,6 +25,7 @@
 #include "tests/support/line_log_reader.h"
 
 namespace vantrel {
+namespace gateway_cluster_ember_test {
 namespace {
 
 using namespace ember;
@@ -216,4 +217,5 @@ TEST_F(GatewayClusterEmberTest, AConsumerOfOneGatewaySeesEveryUnitButSetsOnlyTho
 }
 
 }  // namespace
+}  // namespace gateway_cluster_ember_test
 }  // namespace vantrel

@@ -13,6 +13,7 @@
 #include "tests/support/gateway_cluster.h"
 
 namespace vantrel {
+namespace gateway_cluster_jobs_test {
 namespace {
 
 using nlohmann::json;
@@ -105,4 +106,5 @@ TEST_F(GatewayClusterJobsTest, AJobRunsOnItsOwnerAndIsShownInterruptedOnceTheOwn
 }
 
 }  // namespace
+}  // namespace gateway_cluster_jobs_test
 }  // namespace vantrel
