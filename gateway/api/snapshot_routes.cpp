@@ -44,7 +44,7 @@ groups::Checked<Pick, std::string> PickUnits(const Units& units, const json& bod
     return pick;
 }
 
-bool IsTrue(const json& body, const char* key) { return body.contains(key) && body[key] == true; }
+bool OptionOn(const json& body, const char* key) { return body.contains(key) && body[key] == true; }
 
 // A name that is also a file's in the state folder: no path, no hidden file.
 bool GoodName(const json& name) {
@@ -135,7 +135,7 @@ void Api::PostSnapshot(const RouteCall& call) {
             400, "\"name\" is 1 to 64 letters, digits, '.', '_' or '-', not beginning with '.'")));
     }
     const std::string name = named.get<std::string>();
-    const bool replace = IsTrue(*body, "replace"), network = IsTrue(*body, "network");
+    const bool replace = OptionOn(*body, "replace"), network = OptionOn(*body, "network");
     if (!replace && m_snapshots.Find(name)) {
         return respond(ApiResponse(ErrorReply(
             409, "a snapshot named " + name + " exists; send \"replace\": true to take it again")));
@@ -203,7 +203,7 @@ void Api::PostValidate(const RouteCall& call) {
     if (!pick.Ok()) return respond(ApiResponse(ErrorReply(400, pick.GetError())));
     const auto units = std::make_shared<const std::vector<Picked>>(pick.Value().units);
     const auto snapshot = Shared(*found);
-    const bool network = IsTrue(*body, "network");
+    const bool network = OptionOn(*body, "network");
     auto plan = [units, snapshot, network](std::size_t at, UnitAnswered answered) {
         const Picked& unit = (*units)[at];
         const UnitSettings* wanted = snapshot->Find(unit.entry.unit);
@@ -240,7 +240,7 @@ void Api::PostApply(const RouteCall& call) {
     std::string unrecordable;
     std::optional<CommandRecord> record = Record(call, unrecordable);
     if (!record) return respond(ApiResponse(ErrorReply(503, unrecordable)));
-    const bool network = IsTrue(*body, "network");
+    const bool network = OptionOn(*body, "network");
     record->action = "apply-snapshot";
     record->params = {{"snapshot", found->name}, {"network", network}};
     record->group = NextGroupId();
