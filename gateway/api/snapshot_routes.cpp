@@ -45,7 +45,7 @@ groups::Checked<Pick, std::string> PickUnits(const Units& units, const json& bod
     return pick;
 }
 
-bool IsTrue(const json& body, const char* key) { return body.contains(key) && body[key] == true; }
+bool TrueAt(const json& body, const char* key) { return body.contains(key) && body[key] == true; }
 
 // A name that is also a file's in the state folder: no path, no hidden file.
 bool GoodName(const json& name) {
@@ -111,7 +111,7 @@ json OwnersCapture(const groups::UnitEntry& unit, const HttpResponse& response,
                    std::optional<UnitSettings>& values) {
     std::string why;
     json entry = OwnersEntry(unit, response, why);
-    if (!entry.is_null() && !IsTrue(entry, "captured")) return entry;
+    if (!entry.is_null() && !TrueAt(entry, "captured")) return entry;
     if (!entry.is_null()) {
         const json body = json::parse(response.body, nullptr, false);
         const auto read =
@@ -197,7 +197,7 @@ void Api::PostSnapshot(const RouteCall& call) {
             400, "\"name\" is 1 to 64 letters, digits, '.', '_' or '-', not beginning with '.'")));
     }
     const std::string name = named.get<std::string>();
-    const bool replace = IsTrue(*body, "replace"), network = IsTrue(*body, "network");
+    const bool replace = TrueAt(*body, "replace"), network = TrueAt(*body, "network");
     // Another gateway's part of its capture: the unit is read here and kept there.
     const bool kept = !(FromGateway(call.request) && call.request.HasHeader(kForwardedBy) &&
                         body->value("keep", json()) == false);
@@ -215,7 +215,7 @@ void Api::PostSnapshot(const RouteCall& call) {
         // Read where the unit is driven; the owner's entry stands in the unit's place.
         auto told = [units, captured, at, answered](const HttpResponse& response) {
             json entry = OwnersCapture((*units)[at].entry, response, (*captured)[at]);
-            const bool ok = IsTrue(entry, "captured");
+            const bool ok = TrueAt(entry, "captured");
             answered(std::move(entry), ok);
         };
         const json part{{"name", name}, {"network", network}, {"keep", false}};
@@ -282,7 +282,7 @@ void Api::PostValidate(const RouteCall& call) {
     if (!pick.Ok()) return respond(ApiResponse(ErrorReply(400, pick.GetError())));
     const auto units = std::make_shared<const std::vector<Picked>>(pick.Value().units);
     const auto snapshot = Shared(*found);
-    const bool network = IsTrue(*body, "network");
+    const bool network = TrueAt(*body, "network");
     auto plan = [this, request = call.request, units, snapshot, network](std::size_t at,
                                                                          UnitAnswered answered) {
         const Picked& unit = (*units)[at];
@@ -333,7 +333,7 @@ void Api::PostApply(const RouteCall& call) {
     std::string unrecordable;
     std::optional<CommandRecord> record = Record(call, unrecordable);
     if (!record) return respond(ApiResponse(ErrorReply(503, unrecordable)));
-    const bool network = IsTrue(*body, "network");
+    const bool network = TrueAt(*body, "network");
     record->action = "apply-snapshot";
     record->params = {{"snapshot", found->name}, {"network", network}};
     // Another gateway's part of its apply is recorded under that apply's id.
@@ -362,7 +362,7 @@ void Api::PostApply(const RouteCall& call) {
                 entry = Unsent(named, why);
                 entry["status"] = response.status;
             }
-            const bool done = IsTrue(entry, "done");
+            const bool done = TrueAt(entry, "done");
             answered(std::move(entry), done);
         };
         const json part{{"network", network}, {"takenAt", snapshot->takenAt}};

@@ -19,7 +19,7 @@ namespace net = boost::asio;
 using tcp = net::ip::tcp;
 using error_code = boost::system::error_code;
 
-constexpr std::size_t kReadChunk = 16 * 1024;
+constexpr std::size_t kStreamReadChunk = 16 * 1024;
 
 /// The connections open from each address, taken as one is accepted and given back as it ends.
 class AddressCounts {
@@ -201,7 +201,7 @@ class StreamConnection : public StreamClient,
     net::steady_timer m_deadline;
     net::steady_timer m_idle;
     std::unique_ptr<StreamSession> m_session;
-    std::array<std::uint8_t, kReadChunk> m_in{};
+    std::array<std::uint8_t, kStreamReadChunk> m_in{};
     std::deque<std::string> m_queue;
     std::string m_out;
     std::size_t m_pending = 0;

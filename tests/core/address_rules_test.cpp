@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 namespace vantrel {
+namespace address_rules_test {
 namespace {
 
 TEST(AddressRulesTest, OnlyAddressesTheUnitCanBeReachedAtPass) {
@@ -60,4 +61,5 @@ TEST(AddressRulesTest, AddressesThatStrandAUnitAreNamed) {
 }
 
 }  // namespace
+}  // namespace address_rules_test
 }  // namespace vantrel

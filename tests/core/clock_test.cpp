@@ -3,6 +3,7 @@
 #include "tests/support/fake_clock.h"
 
 namespace vantrel {
+namespace clock_test {
 namespace {
 
 TEST(FakeClockTest, RecordsPausesAndAdvancesTime) {
@@ -15,4 +16,5 @@ TEST(FakeClockTest, RecordsPausesAndAdvancesTime) {
 }
 
 }  // namespace
+}  // namespace clock_test
 }  // namespace vantrel

@@ -6,6 +6,7 @@
 #include "serial/com_ports.h"
 
 namespace vantrel {
+namespace com_ports_test {
 namespace {
 
 TEST(ComPortsTest, FriendlyNameGivesTheNumberAfterTheFirstComMark) {
@@ -58,4 +59,5 @@ TEST(ComPortsTest, SerialCommValuesAreComAndDigits) {
 }
 
 }  // namespace
+}  // namespace com_ports_test
 }  // namespace vantrel

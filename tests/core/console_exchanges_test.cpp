@@ -8,6 +8,7 @@
 #include "tests/support/fake_stream.h"
 
 namespace vantrel {
+namespace console_exchanges_test {
 namespace {
 
 class ConsoleExchangesTest : public ::testing::Test {
@@ -68,4 +69,5 @@ TEST_F(ConsoleExchangesTest, ApplyWithNoKnownModeSendsOnlyTheAddresses) {
 }
 
 }  // namespace
+}  // namespace console_exchanges_test
 }  // namespace vantrel

@@ -5,6 +5,7 @@
 #include <string>
 
 namespace vantrel {
+namespace console_reply_test {
 namespace {
 
 int32_t Level(const std::string& reply) {
@@ -61,4 +62,5 @@ TEST(ConsoleReplyTest, AddressNeedsFourBytesFirstOctetOnTop) {
 }
 
 }  // namespace
+}  // namespace console_reply_test
 }  // namespace vantrel

@@ -9,6 +9,7 @@
 #include "tests/support/recording_serial.h"
 
 namespace vantrel::firmware {
+namespace firmware_frames_test {
 namespace {
 
 using testing::HexBytes;
@@ -82,4 +83,5 @@ TEST(NetFrameTest, ClosingBlockCarriesTheFirstFourBytesAtItsTop) {
 }
 
 }  // namespace
+}  // namespace firmware_frames_test
 }  // namespace vantrel::firmware

@@ -20,6 +20,7 @@
 #include "tests/support/temp_file.h"
 
 namespace vantrel::firmware {
+namespace firmware_procedures_test {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -403,4 +404,5 @@ TEST_F(MainEthernetTest, ABareOkPassesAndLoaderRepliesWaitAsLongAsOverTheComPort
 }
 
 }  // namespace
+}  // namespace firmware_procedures_test
 }  // namespace vantrel::firmware

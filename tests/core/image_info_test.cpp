@@ -9,6 +9,7 @@
 #include "tests/support/temp_file.h"
 
 namespace vantrel::firmware {
+namespace image_info_test {
 namespace {
 
 using testing::HexRecord;
@@ -114,4 +115,5 @@ TEST(ImageInfoTest, FilesThatBuildNoImageAreRefusedTheSameWay) {
 }
 
 }  // namespace
+}  // namespace image_info_test
 }  // namespace vantrel::firmware

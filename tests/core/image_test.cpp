@@ -8,6 +8,7 @@
 #include "tests/support/temp_file.h"
 
 namespace vantrel::firmware {
+namespace image_test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -134,4 +135,5 @@ TEST_F(ImageTest, RecordsThatAreNotSoundFailTheConversion) {
 }
 
 }  // namespace
+}  // namespace image_test
 }  // namespace vantrel::firmware

@@ -14,6 +14,7 @@
 #include "tests/support/recording_view.h"
 
 namespace vantrel {
+namespace net_link_test {
 namespace {
 
 using Events = std::vector<std::string>;
@@ -151,4 +152,5 @@ TEST_F(NetLinkTest, StopEndsAnIdleSessionAndReturnsOnlyWhenItsThreadHasEnded) {
 }
 
 }  // namespace
+}  // namespace net_link_test
 }  // namespace vantrel

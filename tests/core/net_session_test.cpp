@@ -11,6 +11,7 @@
 #include "tests/support/recording_view.h"
 
 namespace vantrel {
+namespace net_session_test {
 namespace {
 
 using Events = std::vector<std::string>;
@@ -425,4 +426,5 @@ TEST_F(NetSessionTest, LinkDownDuringLoginEndsTheSessionWithoutAnyCommand) {
 }
 
 }  // namespace
+}  // namespace net_session_test
 }  // namespace vantrel

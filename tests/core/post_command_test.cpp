@@ -10,6 +10,7 @@
 #include "tests/support/recording_view.h"
 
 namespace vantrel {
+namespace post_command_test {
 namespace {
 
 // Only the stores that wake the session may write the code and the link flag: a plain
@@ -138,4 +139,5 @@ TEST(PanelStateTest, StartValues) {
 }
 
 }  // namespace
+}  // namespace post_command_test
 }  // namespace vantrel

@@ -6,6 +6,7 @@
 #include "tests/support/recording_view.h"
 
 namespace vantrel {
+namespace refresh_panel_test {
 namespace {
 
 using Calls = std::vector<std::string>;
@@ -72,4 +73,5 @@ TEST(RefreshPanelTest, AnyNonZeroMeterModeCountsAsDppmAndAnyNonZeroLampAsOn) {
 }
 
 }  // namespace
+}  // namespace refresh_panel_test
 }  // namespace vantrel

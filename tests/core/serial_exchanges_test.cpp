@@ -8,6 +8,7 @@
 #include "tests/support/recording_serial.h"
 
 namespace vantrel {
+namespace serial_exchanges_test {
 namespace {
 
 using testing::RecordingSerial;
@@ -297,4 +298,5 @@ TEST_F(SerialExchangesTest, LoaderEntryLeavesThePortOpen) {
 }
 
 }  // namespace
+}  // namespace serial_exchanges_test
 }  // namespace vantrel

@@ -5,6 +5,7 @@
 #include "unit/serial_frames.h"
 
 namespace vantrel {
+namespace serial_frames_test {
 namespace {
 
 std::vector<unsigned> Bytes(const SerialFrame& frame) {
@@ -82,4 +83,5 @@ TEST(SerialFramesTest, VersionReplyChecksOnlyItsFirstByte) {
 }
 
 }  // namespace
+}  // namespace serial_frames_test
 }  // namespace vantrel

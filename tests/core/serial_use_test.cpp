@@ -7,6 +7,7 @@
 #include "tests/support/fake_clock.h"
 
 namespace vantrel {
+namespace serial_use_test {
 namespace {
 
 // Stands for a nested message loop that ends the poll's use of the port while a command
@@ -47,4 +48,5 @@ TEST(SerialUseStateTest, PollSkipsWhileACommandHoldsThePort) {
 }
 
 }  // namespace
+}  // namespace serial_use_test
 }  // namespace vantrel

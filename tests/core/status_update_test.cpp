@@ -5,6 +5,7 @@
 #include "tests/support/recording_view.h"
 
 namespace vantrel {
+namespace status_update_test {
 namespace {
 
 TEST(StatusUpdateTest, BlockFillsItsFieldsInWireOrderAfterSavingThePreviousCopies) {
@@ -54,4 +55,5 @@ TEST(StatusUpdateTest, LevelUpdateMovesTheBarOfItsSlot) {
 }
 
 }  // namespace
+}  // namespace status_update_test
 }  // namespace vantrel

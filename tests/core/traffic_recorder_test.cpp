@@ -10,6 +10,7 @@
 #include "tests/support/recording_serial.h"
 
 namespace vantrel {
+namespace traffic_recorder_test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -134,4 +135,5 @@ TEST_F(TrafficRecorderTest, BytesFromAnotherThreadAreNeitherLostNorCountedTwice)
 }
 
 }  // namespace
+}  // namespace traffic_recorder_test
 }  // namespace vantrel

@@ -7,6 +7,7 @@
 #include "tests/support/fake_unit_link.h"
 
 namespace vantrel {
+namespace unit_checks_test {
 namespace {
 
 using testing::FakeUnitLink;
@@ -114,4 +115,5 @@ TEST(UnitChecksTest, ALampAlreadyAsAskedIsNotPressed) {
 }
 
 }  // namespace
+}  // namespace unit_checks_test
 }  // namespace vantrel

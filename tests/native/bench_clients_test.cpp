@@ -20,6 +20,7 @@
 #include "bench/load_client.h"
 
 namespace vantrel {
+namespace bench_clients_test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -145,4 +146,5 @@ TEST(BenchAbuseCrowdTest, ClientsComeBackWhenClosedAndTricklersKeepTheirPace) {
 }
 
 }  // namespace
+}  // namespace bench_clients_test
 }  // namespace vantrel

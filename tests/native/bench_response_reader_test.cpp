@@ -7,6 +7,7 @@
 #include "bench/http_wire.h"
 
 namespace vantrel {
+namespace bench_response_reader_test {
 namespace {
 
 using bench::ResponseReader;
@@ -65,4 +66,5 @@ TEST(BenchResponseReaderTest, WhatIsNotAResponseIsBad) {
 }
 
 }  // namespace
+}  // namespace bench_response_reader_test
 }  // namespace vantrel

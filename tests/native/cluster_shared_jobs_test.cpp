@@ -9,6 +9,7 @@
 #include "gateway/cluster/shared_jobs.h"
 
 namespace vantrel::gateway::cluster {
+namespace cluster_shared_jobs_test {
 namespace {
 
 using nlohmann::json;
@@ -59,4 +60,5 @@ TEST(ClusterSharedJobsTest, AnUnfinishedJobOfAGatewayNoLongerUnderItsLeaseIsInte
 }
 
 }  // namespace
+}  // namespace cluster_shared_jobs_test
 }  // namespace vantrel::gateway::cluster

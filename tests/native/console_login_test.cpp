@@ -15,6 +15,7 @@
 #include "tests/support/vantrelctl_run.h"
 
 namespace vantrel {
+namespace console_login_test {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -109,4 +110,5 @@ TEST(ConsoleLoginTest, TheGatewayNeverShowsSuchAUnitUpAndSendsItNothing) {
 }
 
 }  // namespace
+}  // namespace console_login_test
 }  // namespace vantrel

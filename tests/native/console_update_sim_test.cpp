@@ -20,6 +20,7 @@
 #include "unit/tcp_stream.h"
 
 namespace vantrel {
+namespace console_update_sim_test {
 namespace {
 
 // A window-thread wait that really waits, as the panel's does.
@@ -81,4 +82,5 @@ TEST(FirmwareSimLeaseTest, TheUpdateWaitsForTheSessionAndIsThenTheStreamsOneUser
 }
 
 }  // namespace
+}  // namespace console_update_sim_test
 }  // namespace vantrel

@@ -7,6 +7,7 @@
 #include <vector>
 
 namespace vantrel::firmware {
+namespace crc32_test {
 namespace {
 
 // zlib is the reference; the Windows build has none, so the program carries its own table.
@@ -24,4 +25,5 @@ TEST(Crc32Test, AgreesWithZlibOnAnySizeAndWhenContinued) {
 }
 
 }  // namespace
+}  // namespace crc32_test
 }  // namespace vantrel::firmware

@@ -9,6 +9,7 @@
 #include "ember/s101.h"
 
 namespace vantrel::ember {
+namespace ember_codec_test {
 namespace {
 
 Bytes Hex(const std::string& text) {
@@ -341,4 +342,5 @@ TEST(EmberGlow, RefusesMalformedMessages) {
 }
 
 }  // namespace
+}  // namespace ember_codec_test
 }  // namespace vantrel::ember

@@ -7,6 +7,7 @@
 #include <string>
 
 namespace vantrel {
+namespace ember_stands_alone_test {
 namespace {
 
 TEST(EmberStandsAloneTest, TheCodecIncludesOnlyItsOwnHeaders) {
@@ -24,4 +25,5 @@ TEST(EmberStandsAloneTest, TheCodecIncludesOnlyItsOwnHeaders) {
 }
 
 }  // namespace
+}  // namespace ember_stands_alone_test
 }  // namespace vantrel

@@ -13,6 +13,7 @@
 #include "tests/support/test_authority.h"
 
 namespace vantrel::gateway::cluster {
+namespace etcd_client_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -333,4 +334,5 @@ TEST_F(EtcdAccessTest, ATokenEtcdNoLongerTakesIsReplacedUnseenForACallAndAWatch)
 }
 
 }  // namespace
+}  // namespace etcd_client_test
 }  // namespace vantrel::gateway::cluster

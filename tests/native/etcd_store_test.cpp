@@ -5,6 +5,7 @@
 #include "tests/support/etcd_server.h"
 
 namespace vantrel::gateway::cluster {
+namespace etcd_store_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -70,4 +71,5 @@ TEST_F(EtcdStoreTest, WhatCannotBeReadIsAnErrorNamingTheKey) {
 }
 
 }  // namespace
+}  // namespace etcd_store_test
 }  // namespace vantrel::gateway::cluster

@@ -13,6 +13,7 @@
 #include "tests/support/temp_file.h"
 
 namespace vantrel::clients {
+namespace exchange_log_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -98,4 +99,5 @@ TEST(ExchangeLogTest, FileGainsOneWholeLinePerExchangeFromManyThreadsAndAcrossRu
 }
 
 }  // namespace
+}  // namespace exchange_log_test
 }  // namespace vantrel::clients

@@ -23,6 +23,7 @@
 #include "unit/tcp_stream.h"
 
 namespace vantrel::firmware {
+namespace firmware_sim_test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -178,4 +179,5 @@ TEST_F(FirmwareSimTest, MainControllerTakesHexAndBinaryImagesThroughTheConsole) 
 }
 
 }  // namespace
+}  // namespace firmware_sim_test
 }  // namespace vantrel::firmware

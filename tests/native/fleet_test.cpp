@@ -12,6 +12,7 @@
 #include <sstream>
 
 namespace vantrel::cli {
+namespace fleet_test {
 namespace {
 
 const std::vector<std::string> kUnits{"127.0.0.21", "127.0.0.22", "127.0.0.23", "127.0.0.24",
@@ -100,4 +101,5 @@ TEST(FleetTest, AUnitThatStopsAnsweringHoldsUpNoOther) {
 }
 
 }  // namespace
+}  // namespace fleet_test
 }  // namespace vantrel::cli

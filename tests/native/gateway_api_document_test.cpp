@@ -10,6 +10,7 @@
 #include "gateway/api/web_assets.h"
 
 namespace vantrel::gateway {
+namespace gateway_api_document_test {
 namespace {
 
 using nlohmann::json;
@@ -67,4 +68,5 @@ TEST(GatewayApiDocumentTest, EveryRouteIsDocumentedAsTheTableSaysAndNothingElseI
 }
 
 }  // namespace
+}  // namespace gateway_api_document_test
 }  // namespace vantrel::gateway

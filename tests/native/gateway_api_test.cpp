@@ -12,6 +12,7 @@
 #include "unit/command_table.h"
 
 namespace vantrel {
+namespace gateway_api_test {
 namespace {
 
 using nlohmann::json;
@@ -263,4 +264,5 @@ TEST_F(GatewayApiTest, FirmwareIsAJobThatUpdatesEachUnitOnItsLink) {
 }
 
 }  // namespace
+}  // namespace gateway_api_test
 }  // namespace vantrel

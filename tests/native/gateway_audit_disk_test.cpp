@@ -24,6 +24,7 @@
 #include "tests/support/running_gateway.h"
 
 namespace vantrel {
+namespace gateway_audit_disk_test {
 namespace {
 
 using nlohmann::json;
@@ -196,4 +197,5 @@ TEST(GatewayAuditDiskTest, ContinueIsRecordedAndRefusedWhileTheLogCannotTakeIt) 
 }
 
 }  // namespace
+}  // namespace gateway_audit_disk_test
 }  // namespace vantrel

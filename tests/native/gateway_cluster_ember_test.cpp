@@ -27,6 +27,7 @@
 #include "tests/support/line_log_reader.h"
 
 namespace vantrel {
+namespace gateway_cluster_ember_test {
 namespace {
 
 using namespace ember;
@@ -255,4 +256,5 @@ TEST_F(GatewayClusterEmberTest, AConsumerOfOneGatewaySeesAndControlsEveryUnit) {
 }
 
 }  // namespace
+}  // namespace gateway_cluster_ember_test
 }  // namespace vantrel

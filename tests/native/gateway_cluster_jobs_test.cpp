@@ -15,6 +15,7 @@
 #include "tests/support/gateway_cluster.h"
 
 namespace vantrel {
+namespace gateway_cluster_jobs_test {
 namespace {
 
 using nlohmann::json;
@@ -132,4 +133,5 @@ TEST_F(GatewayClusterJobsTest, AJobIsPassedToItsOwnerAndShownInterruptedOnceTheO
 }
 
 }  // namespace
+}  // namespace gateway_cluster_jobs_test
 }  // namespace vantrel

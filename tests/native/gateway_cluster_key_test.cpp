@@ -15,6 +15,7 @@
 #include "tests/support/gateway_cluster.h"
 
 namespace vantrel {
+namespace gateway_cluster_key_test {
 namespace {
 
 using nlohmann::json;
@@ -83,4 +84,5 @@ TEST_F(GatewayClusterKeyTest, OnlyAGatewayWithTheClustersKeyMayPassACommandForAG
 }
 
 }  // namespace
+}  // namespace gateway_cluster_key_test
 }  // namespace vantrel

@@ -29,6 +29,7 @@
 #include "unit/command_table.h"
 
 namespace vantrel {
+namespace gateway_cluster_test {
 namespace {
 
 using nlohmann::json;
@@ -536,4 +537,5 @@ TEST(GatewayClusterStartTest, OverTlsAsAUserItStartsAndWhatCannotServeEndsItSayi
 }
 
 }  // namespace
+}  // namespace gateway_cluster_test
 }  // namespace vantrel

@@ -14,6 +14,7 @@
 #include "tests/support/running_gateway.h"
 
 namespace vantrel {
+namespace gateway_descriptors_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -70,4 +71,5 @@ TEST(GatewayDescriptorsTest, ClientsPastTheLimitAreRefusedBeforeAUnitsLinkIs) {
 }
 
 }  // namespace
+}  // namespace gateway_descriptors_test
 }  // namespace vantrel

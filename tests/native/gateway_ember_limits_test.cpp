@@ -16,6 +16,7 @@
 #include "tests/support/running_gateway.h"
 
 namespace vantrel {
+namespace gateway_ember_limits_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -275,4 +276,5 @@ TEST(GatewayEmberLimitsTest, AMessageOfThousandsOfRequestsIsAnsweredOnlyInPart) 
 }
 
 }  // namespace
+}  // namespace gateway_ember_limits_test
 }  // namespace vantrel

@@ -20,6 +20,7 @@
 #include "tests/support/running_gateway.h"
 
 namespace vantrel {
+namespace gateway_ember_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -274,4 +275,5 @@ TEST(GatewayEmberTest, AMalformedFrameClosesOnlyItsOwnConnection) {
 }
 
 }  // namespace
+}  // namespace gateway_ember_test
 }  // namespace vantrel

@@ -8,6 +8,7 @@
 #include "gateway/net/event_hub.h"
 
 namespace vantrel {
+namespace gateway_event_hub_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -44,4 +45,5 @@ TEST(GatewayEventHubTest, StreamsAreBoundedAndClosingEndsAWaitingOne) {
 }
 
 }  // namespace
+}  // namespace gateway_event_hub_test
 }  // namespace vantrel

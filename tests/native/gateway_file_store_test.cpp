@@ -12,6 +12,7 @@
 #include "tests/support/state_folder.h"
 
 namespace vantrel::gateway {
+namespace gateway_file_store_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -133,4 +134,5 @@ TEST(GatewayFileStoreTest, AStoredFileThatIsNotAsWrittenIsAnErrorNamingIt) {
 }
 
 }  // namespace
+}  // namespace gateway_file_store_test
 }  // namespace vantrel::gateway

@@ -14,6 +14,7 @@
 #include "tests/support/in_process_gateway.h"
 
 namespace vantrel {
+namespace gateway_fleet_test {
 namespace {
 
 using gateway::LinkState;
@@ -294,4 +295,5 @@ TEST(GatewayFleetTest, AUnitWaitingForItsPowerCycleIsInMaintenanceNotDown) {
 }
 
 }  // namespace
+}  // namespace gateway_fleet_test
 }  // namespace vantrel

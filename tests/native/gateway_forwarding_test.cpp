@@ -8,6 +8,7 @@
 #include "tests/support/test_certificate.h"
 
 namespace vantrel::testing {
+namespace gateway_forwarding_test {
 namespace {
 
 using gateway::HttpResponse;
@@ -400,4 +401,5 @@ TEST(ForwardedCall, CarriesTheRequestWithTheClientsTokenAndNamesTheGatewayPassin
 }
 
 }  // namespace
+}  // namespace gateway_forwarding_test
 }  // namespace vantrel::testing

@@ -10,6 +10,7 @@
 #include "tests/support/in_process_gateway.h"
 
 namespace vantrel {
+namespace gateway_group_command_test {
 namespace {
 
 using nlohmann::json;
@@ -185,4 +186,5 @@ TEST(GatewayGroupCommandTest, AGroupFactoryResetConfirmsItsCountAndAJobTakesASel
 }
 
 }  // namespace
+}  // namespace gateway_group_command_test
 }  // namespace vantrel

@@ -13,6 +13,7 @@
 #include "tests/support/temp_file.h"
 
 namespace vantrel {
+namespace gateway_group_routes_test {
 namespace {
 
 using nlohmann::json;
@@ -72,4 +73,5 @@ TEST(GatewayGroupRoutesTest, EachStatusOfTheGroupRoutes) {
 }
 
 }  // namespace
+}  // namespace gateway_group_routes_test
 }  // namespace vantrel

@@ -11,6 +11,7 @@
 #include "tests/support/running_gateway.h"
 
 namespace vantrel {
+namespace gateway_head_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -90,4 +91,5 @@ TEST_F(GatewayHeadTest, APathWithoutGetRefusesHeadWithoutABodyAndGetPathsAllowIt
 }
 
 }  // namespace
+}  // namespace gateway_head_test
 }  // namespace vantrel

@@ -21,6 +21,7 @@
 #include "tests/support/temp_file.h"
 
 namespace vantrel {
+namespace gateway_link_test {
 namespace {
 
 using nlohmann::json;
@@ -296,4 +297,5 @@ TEST(GatewayProgramTest, RefusesAnOpenAddressAndServesThePage) {
 }
 
 }  // namespace
+}  // namespace gateway_link_test
 }  // namespace vantrel

@@ -10,6 +10,7 @@
 #include "tests/support/running_gateway.h"
 
 namespace vantrel {
+namespace gateway_metrics_test {
 namespace {
 
 using nlohmann::json;
@@ -70,4 +71,5 @@ TEST(GatewayMetricsTest, CommandsAreCountedByUnitAndOutcomeAndTheGatewayTellsIts
 }
 
 }  // namespace
+}  // namespace gateway_metrics_test
 }  // namespace vantrel

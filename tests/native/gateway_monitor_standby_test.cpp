@@ -13,6 +13,7 @@
 #include "tests/support/running_gateway.h"
 
 namespace vantrel::gateway {
+namespace gateway_monitor_standby_test {
 namespace {
 
 using std::chrono::seconds;
@@ -143,4 +144,5 @@ TEST_F(MonitorStandbyTest, ADroppedUnitDropsItsQueueAtOnceAndIsDrivenAgainLater)
 }
 
 }  // namespace
+}  // namespace gateway_monitor_standby_test
 }  // namespace vantrel::gateway

@@ -19,6 +19,7 @@
 #include "tests/support/running_gateway.h"
 
 namespace vantrel {
+namespace gateway_network_test {
 namespace {
 
 using nlohmann::json;
@@ -377,4 +378,5 @@ TEST(GatewayProgramStopTest, AStopEndsItWithinThreeSecondsButLetsARunningUpdateF
 }
 
 }  // namespace
+}  // namespace gateway_network_test
 }  // namespace vantrel

@@ -23,6 +23,7 @@
 #include "tests/support/socat_proxy.h"
 
 namespace vantrel {
+namespace gateway_no_overlap_test {
 namespace {
 
 using gateway::cluster::RendezvousOwner;
@@ -240,4 +241,5 @@ TEST_F(GatewayNoOverlapTest, AnOwnerCutOffFromEtcdStopsBeforeItsLeaseCanHaveExpi
 }
 
 }  // namespace
+}  // namespace gateway_no_overlap_test
 }  // namespace vantrel

@@ -4,6 +4,7 @@
 #include "tests/support/in_process_gateway.h"
 
 namespace vantrel::testing {
+namespace gateway_other_units_test {
 namespace {
 
 using nlohmann::json;
@@ -68,4 +69,5 @@ TEST(OtherUnitsTest, EveryUnitIsShownOnceAsItsOwnerSeesIt) {
 }
 
 }  // namespace
+}  // namespace gateway_other_units_test
 }  // namespace vantrel::testing

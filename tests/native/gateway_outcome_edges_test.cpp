@@ -12,6 +12,7 @@
 #include "gateway/fleet/unit_json.h"
 
 namespace vantrel::gateway {
+namespace gateway_outcome_edges_test {
 namespace {
 
 TEST(GatewayOutcomeEdgesTest, EveryCommandOutcomeIsAnsweredWithTheStatusItIsCountedBy) {
@@ -68,4 +69,5 @@ TEST(GatewayOutcomeEdgesTest, EveryJobOutcomeHasItsOwnStatusAndEveryUpdateStateI
 }
 
 }  // namespace
+}  // namespace gateway_outcome_edges_test
 }  // namespace vantrel::gateway

@@ -17,6 +17,7 @@
 #include "tests/support/tokenless_gateway.h"
 
 namespace vantrel {
+namespace gateway_request_target_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -110,4 +111,5 @@ TEST(GatewayNoTokensTest, NoTokensOnAnAddressThatNeedsThemServeNothingThatNeedsA
 }
 
 }  // namespace
+}  // namespace gateway_request_target_test
 }  // namespace vantrel

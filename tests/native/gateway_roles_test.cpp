@@ -23,6 +23,7 @@
 #include "tests/support/temp_file.h"
 
 namespace vantrel {
+namespace gateway_roles_test {
 namespace {
 
 using nlohmann::json;
@@ -291,4 +292,5 @@ TEST(GatewayProgramTokensTest, SighupAddsATokenAndRevokesAnother) {
 }
 
 }  // namespace
+}  // namespace gateway_roles_test
 }  // namespace vantrel

@@ -19,6 +19,7 @@
 #include "tests/support/tokenless_gateway.h"
 
 namespace vantrel {
+namespace gateway_route_refusals_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -116,4 +117,5 @@ TEST(GatewayRouteRefusalsTest, OnAnAddressThatNeedsTokensNoneServeNoRouteThatNee
 }
 
 }  // namespace
+}  // namespace gateway_route_refusals_test
 }  // namespace vantrel

@@ -29,6 +29,7 @@
 #include "tests/support/tls_client.h"
 
 namespace vantrel {
+namespace gateway_service_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -153,4 +154,5 @@ TEST(GatewayServiceTest, ASighupServesTheNewCertificateAndKeepsTheOldForABadOne)
 }
 
 }  // namespace
+}  // namespace gateway_service_test
 }  // namespace vantrel

@@ -14,6 +14,7 @@
 #include "tests/support/temp_file.h"
 
 namespace vantrel {
+namespace gateway_snapshot_routes_test {
 namespace {
 
 using nlohmann::json;
@@ -114,4 +115,5 @@ TEST(GatewaySnapshotRoutesTest, EachStatusAndRoleOfTheSnapshotRoutes) {
 }
 
 }  // namespace
+}  // namespace gateway_snapshot_routes_test
 }  // namespace vantrel

@@ -11,6 +11,7 @@
 #include "tests/support/memory_store.h"
 
 namespace vantrel {
+namespace gateway_snapshots_test {
 namespace {
 
 using nlohmann::json;
@@ -252,4 +253,5 @@ TEST_F(SnapshotGateway, AHeldUnitShowsItsDriftAndKeepsItsSnapshot) {
 }
 
 }  // namespace
+}  // namespace gateway_snapshots_test
 }  // namespace vantrel

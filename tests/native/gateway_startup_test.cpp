@@ -32,6 +32,7 @@
 #include "tests/support/temp_file.h"
 
 namespace vantrel {
+namespace gateway_startup_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -169,4 +170,5 @@ TEST(GatewayStartupTest, TheUnitFileRestartsWhatMayPassButNotAMistake) {
 }
 
 }  // namespace
+}  // namespace gateway_startup_test
 }  // namespace vantrel

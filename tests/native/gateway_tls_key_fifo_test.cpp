@@ -11,6 +11,7 @@
 #include "tests/support/test_certificate.h"
 
 namespace vantrel {
+namespace gateway_tls_key_fifo_test {
 namespace {
 
 TEST(GatewayTlsKeyFifoTest, AFifoInTheKeysPlaceIsRefusedWithoutWaiting) {
@@ -26,4 +27,5 @@ TEST(GatewayTlsKeyFifoTest, AFifoInTheKeysPlaceIsRefusedWithoutWaiting) {
 }
 
 }  // namespace
+}  // namespace gateway_tls_key_fifo_test
 }  // namespace vantrel

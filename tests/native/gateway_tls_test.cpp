@@ -21,6 +21,7 @@
 #include "tests/support/tls_client.h"
 
 namespace vantrel {
+namespace gateway_tls_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -187,4 +188,5 @@ TEST(GatewayTlsTest, ACertificateOutOfItsDatesStartsWithAWarning) {
 }
 
 }  // namespace
+}  // namespace gateway_tls_test
 }  // namespace vantrel

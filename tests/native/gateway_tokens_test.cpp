@@ -19,6 +19,7 @@
 #include "tests/support/running_gateway.h"
 
 namespace vantrel {
+namespace gateway_tokens_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -157,4 +158,5 @@ TEST(GatewayTokensFileTest, ReloadsBetweenTruncateAndRewriteNeverServeWithoutATo
 }
 
 }  // namespace
+}  // namespace gateway_tokens_test
 }  // namespace vantrel

@@ -12,6 +12,7 @@
 #include "tests/support/running_gateway.h"
 
 namespace vantrel {
+namespace gateway_transfer_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -69,4 +70,5 @@ TEST(GatewayTransferTest, ACodingOtherThanChunkedAloneIsRefusedAndNothingItCarri
 }
 
 }  // namespace
+}  // namespace gateway_transfer_test
 }  // namespace vantrel

@@ -20,6 +20,7 @@
 #include "tests/support/temp_file.h"
 
 namespace vantrel {
+namespace gateway_unit_admin_test {
 namespace {
 
 using nlohmann::json;
@@ -141,4 +142,5 @@ TEST(GatewayStateDirTest, UnitsAddedAreKeptAcrossARestartAndSighupReadsTheFileAg
 }
 
 }  // namespace
+}  // namespace gateway_unit_admin_test
 }  // namespace vantrel

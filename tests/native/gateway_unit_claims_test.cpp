@@ -13,6 +13,7 @@
 #include "tests/support/running_gateway.h"
 
 namespace vantrel::gateway::cluster {
+namespace gateway_unit_claims_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -156,4 +157,5 @@ TEST_F(UnitClaimsTest, ALostLeaseIsReplacedOnlyOnceEveryLinkIsClosed) {
 }
 
 }  // namespace
+}  // namespace gateway_unit_claims_test
 }  // namespace vantrel::gateway::cluster

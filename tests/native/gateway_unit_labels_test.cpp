@@ -12,6 +12,7 @@
 #include "tests/support/temp_file.h"
 
 namespace vantrel {
+namespace gateway_unit_labels_test {
 namespace {
 
 constexpr std::chrono::milliseconds kLimit(5000);
@@ -60,4 +61,5 @@ TEST(GatewayUnitLabelsTest, ABadLabelStopsTheStartNamingTheFileAndLine) {
 }
 
 }  // namespace
+}  // namespace gateway_unit_labels_test
 }  // namespace vantrel

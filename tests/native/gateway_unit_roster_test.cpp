@@ -14,6 +14,7 @@
 #include "tests/support/state_folder.h"
 
 namespace vantrel::gateway {
+namespace gateway_unit_roster_test {
 namespace {
 
 using nlohmann::json;
@@ -191,4 +192,5 @@ TEST(GatewayUnitRosterTest, AReloadMakesTheUnitsWhatTheFileSaysUnlessItCannotBeR
 }
 
 }  // namespace
+}  // namespace gateway_unit_roster_test
 }  // namespace vantrel::gateway

@@ -12,6 +12,7 @@
 #include "tests/support/recording_serial.h"
 
 namespace vantrel::gateway {
+namespace gateway_write_guard_test {
 namespace {
 
 using cluster::EtcdError;
@@ -80,4 +81,5 @@ TEST_F(WriteGuardTest, ASerialWriteOrOpenPastTheLeasesDeadlineNeverReachesThePor
 }
 
 }  // namespace
+}  // namespace gateway_write_guard_test
 }  // namespace vantrel::gateway

@@ -8,6 +8,7 @@
 #include "unit/buttons.h"
 
 namespace vantrel::groups {
+namespace groups_snapshot_test {
 namespace {
 
 namespace b = status_byte;
@@ -184,4 +185,5 @@ TEST(SnapshotTest, TheDryRunSaysWhyAUnitWouldGetNothing) {
 }
 
 }  // namespace
+}  // namespace groups_snapshot_test
 }  // namespace vantrel::groups

@@ -11,6 +11,7 @@
 #include "tests/support/temp_file.h"
 
 namespace vantrel::groups {
+namespace groups_units_test {
 namespace {
 
 std::string Contents(const std::string& path) {
@@ -162,4 +163,5 @@ TEST(SelectorTest, NoMatchAnUnknownUnitAndALargeGroupAreRefused) {
 }
 
 }  // namespace
+}  // namespace groups_units_test
 }  // namespace vantrel::groups

@@ -11,6 +11,7 @@
 #include "tests/support/running_gateway.h"
 
 namespace vantrel::gateway::cluster {
+namespace lease_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -116,4 +117,5 @@ TEST(LeaseOnEtcd, RenewalsKeepItsKeysPastTheirTimeToLiveAndTheyGoWithIt) {
 }
 
 }  // namespace
+}  // namespace lease_test
 }  // namespace vantrel::gateway::cluster

@@ -12,6 +12,7 @@
 #include "gateway/metrics/metrics.h"
 
 namespace vantrel {
+namespace level_names_test {
 namespace {
 
 TEST(LevelNamesTest, EveryClientSpellsTheLevelsAsTheApiDoes) {
@@ -41,4 +42,5 @@ TEST(LevelNamesTest, EveryClientSpellsTheLevelsAsTheApiDoes) {
 }
 
 }  // namespace
+}  // namespace level_names_test
 }  // namespace vantrel

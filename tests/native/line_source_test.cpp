@@ -17,6 +17,7 @@
 #include "unit/tcp_stream.h"
 
 namespace vantrel {
+namespace line_source_test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -110,4 +111,5 @@ TEST(LineSourceTest, TheGatewaysLinksComeFromItsLinkSourceAndOnlyLoopbackIsTaken
 }
 
 }  // namespace
+}  // namespace line_source_test
 }  // namespace vantrel

@@ -12,6 +12,7 @@
 #include "tests/support/simulated_unit.h"
 
 namespace vantrel {
+namespace link_factory_sim_test {
 namespace {
 
 using firmware::Phase;
@@ -79,4 +80,5 @@ TEST(LinkFactorySimTest, TheLinksStopFlagEndsAnUpdateBetweenPackets) {
 }
 
 }  // namespace
+}  // namespace link_factory_sim_test
 }  // namespace vantrel

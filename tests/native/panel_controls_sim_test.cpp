@@ -23,6 +23,7 @@
 #include "unit/serial_exchanges.h"
 
 namespace vantrel {
+namespace panel_controls_sim_test {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -241,4 +242,5 @@ TEST_F(PanelControlsSimTest, ApplyRefusesUnreachableAddressesAndDefaultIpNeedsAn
 }
 
 }  // namespace
+}  // namespace panel_controls_sim_test
 }  // namespace vantrel

@@ -8,6 +8,7 @@
 #include <vector>
 
 namespace vantrel::cli {
+namespace ports_posix_test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -92,4 +93,5 @@ TEST(PortsPosixTest, MachineWithoutSerialPortsListsNothing) {
 }
 
 }  // namespace
+}  // namespace ports_posix_test
 }  // namespace vantrel::cli

@@ -9,6 +9,7 @@
 #include "gateway/cluster/rendezvous.h"
 
 namespace vantrel::gateway::cluster {
+namespace rendezvous_test {
 namespace {
 
 std::vector<std::string> Units(int count) {
@@ -68,4 +69,5 @@ TEST(RendezvousTest, AMemberJoiningTakesOnlyItsShareAndOneLeavingMovesOnlyItsOwn
 }
 
 }  // namespace
+}  // namespace rendezvous_test
 }  // namespace vantrel::gateway::cluster

@@ -16,6 +16,7 @@
 #include "serial/serial_port.h"
 
 namespace vantrel {
+namespace serial_port_posix_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -253,4 +254,5 @@ TEST_F(SerialPortPosixTest, TtyIsExclusiveToOtherProgramsWhileOpenAndReleasedOnC
 }
 
 }  // namespace
+}  // namespace serial_port_posix_test
 }  // namespace vantrel

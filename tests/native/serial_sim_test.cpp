@@ -23,6 +23,7 @@
 #include "tests/support/serial_unit_test.h"
 
 namespace vantrel {
+namespace serial_sim_test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -356,4 +357,5 @@ TEST(SerialSimProgramTest, ServesTheSerialSideOnItsPty) {
 #endif
 
 }  // namespace
+}  // namespace serial_sim_test
 }  // namespace vantrel

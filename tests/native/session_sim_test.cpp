@@ -19,6 +19,7 @@
 #include "unit/tcp_stream.h"
 
 namespace vantrel {
+namespace session_sim_test {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -296,4 +297,5 @@ TEST_F(SessionSimTest, RefusedConnectionShowsConnectFail) {
 }
 
 }  // namespace
+}  // namespace session_sim_test
 }  // namespace vantrel

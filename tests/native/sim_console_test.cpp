@@ -18,6 +18,7 @@
 #include "sim/traffic_log.h"
 
 namespace vantrel::sim {
+namespace sim_console_test {
 namespace {
 
 class ConsoleProtocolTest : public ::testing::Test {
@@ -238,4 +239,5 @@ TEST(SimProgramTest, ListensLogsEveryLineAndStopsOnSigterm) {
 #endif
 
 }  // namespace
+}  // namespace sim_console_test
 }  // namespace vantrel::sim

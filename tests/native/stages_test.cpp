@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 namespace vantrel {
+namespace stages_test {
 namespace {
 
 using clients::Stages;
@@ -24,4 +25,5 @@ TEST(StagesTest, CanaryUnitsGoFirstAndTheMostFailuresStopTheStarts) {
 }
 
 }  // namespace
+}  // namespace stages_test
 }  // namespace vantrel

@@ -6,6 +6,7 @@
 #include "tests/support/running_gateway.h"
 
 namespace vantrel::gateway::cluster {
+namespace state_feed_test {
 namespace {
 
 using nlohmann::json;
@@ -131,4 +132,5 @@ TEST_F(StateFeedTest, TheLastStatesStayWhileEtcdIsGoneAndTheFeedResumesWhenItRet
 }
 
 }  // namespace
+}  // namespace state_feed_test
 }  // namespace vantrel::gateway::cluster

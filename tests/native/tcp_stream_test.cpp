@@ -14,6 +14,7 @@
 #include "tests/support/stepping_clock.h"
 
 namespace vantrel {
+namespace tcp_stream_test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -148,4 +149,5 @@ TEST_F(TcpStreamTest, ConnectThatHangsEndsAtItsLimitWhenGivenOne) {
 }
 
 }  // namespace
+}  // namespace tcp_stream_test
 }  // namespace vantrel

@@ -17,6 +17,7 @@
 extern char** environ;
 
 namespace vantrel {
+namespace temp_file_test {
 namespace {
 
 constexpr const char* kName = "side-by-side";
@@ -57,4 +58,5 @@ TEST(TempFileTest, AnotherRunsFileOfTheSameNameLeavesThisRunsAlone) {
 }
 
 }  // namespace
+}  // namespace temp_file_test
 }  // namespace vantrel

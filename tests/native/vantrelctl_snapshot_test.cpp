@@ -10,6 +10,7 @@
 #include "tests/support/vantrelctl_run.h"
 
 namespace vantrel {
+namespace vantrelctl_snapshot_test {
 namespace {
 
 using testing::Ctl;
@@ -83,4 +84,5 @@ TEST(VantrelctlSnapshotTest, CaptureDiffAndApplyAGroupWithOneUnitRefusing) {
 }
 
 }  // namespace
+}  // namespace vantrelctl_snapshot_test
 }  // namespace vantrel

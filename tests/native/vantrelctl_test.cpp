@@ -32,6 +32,7 @@
 #include "unit/serial_frames.h"
 
 namespace vantrel {
+namespace vantrelctl_test {
 namespace {
 
 using testing::Ctl;
@@ -563,4 +564,5 @@ TEST_F(VantrelctlTest, AnUpdateOverTheSerialPortReportsTheVersionsBeforeAndAfter
 }
 
 }  // namespace
+}  // namespace vantrelctl_test
 }  // namespace vantrel

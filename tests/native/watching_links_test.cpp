@@ -11,6 +11,7 @@
 #include "tests/support/fake_unit_link.h"
 
 namespace vantrel {
+namespace watching_links_test {
 namespace {
 
 using testing::FakeUnitLink;
@@ -90,4 +91,5 @@ TEST(WatchingLinksTest, AUnitCountsAsAnsweringForEachExchangeItAnswered) {
 }
 
 }  // namespace
+}  // namespace watching_links_test
 }  // namespace vantrel
