@@ -50,8 +50,10 @@ TEST(GatewayDescriptorsTest, ClientsPastTheLimitAreRefusedBeforeAUnitsLinkIs) {
         streams.back()->Send("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:18051\r\n\r\n");
     }
     for (int i = 0; i < 40; ++i) ember.push_back(std::make_unique<RawClient>("127.0.0.1", 18052));
-    EXPECT_TRUE(streams.back()->ClosedWithin(milliseconds(1000)));
-    EXPECT_TRUE(ember.back()->ClosedWithin(milliseconds(1000)));
+    // A client held would stay open for good: the limit only bounds how long the gateway takes
+    // to accept and refuse them all, which a sanitized build on a busy machine takes seconds for.
+    EXPECT_TRUE(streams.back()->ClosedWithin(milliseconds(5000)));
+    EXPECT_TRUE(ember.back()->ClosedWithin(milliseconds(5000)));
 
     RawClient& held = *streams.front();
     const std::size_t before = held.ReadFor(milliseconds(100)).size();

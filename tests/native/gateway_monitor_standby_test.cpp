@@ -67,7 +67,8 @@ class MonitorStandbyTest : public ::testing::Test {
                                     (void)unit.Press(Button{});
                                     return false;
                                 },
-                                [&ended](CommandEnd end) { ended.set_value(end); }});
+                                [&ended](CommandEnd end) { ended.set_value(end); },
+                                {}});
     }
     bool Up() { return monitor->Snapshot().link == LinkState::Up; }
 

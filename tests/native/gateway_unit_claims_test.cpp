@@ -59,7 +59,7 @@ class UnitClaimsTest : public ::testing::Test {
                     return options;
                 }()};
     UnitClaims claims{client,
-                      {{etcd.Place()}, kPrefix, seconds(2), {"a", "http://127.0.0.1:1"}},
+                      {{etcd.Place()}, kPrefix, seconds(2), {"a", "http://127.0.0.1:1"}, {}},
                       units,
                       WaitableClock::System(),
                       nullptr};

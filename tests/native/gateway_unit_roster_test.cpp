@@ -169,7 +169,7 @@ TEST(GatewayUnitRosterTest, AChangeTheStoreCannotKeepIsRefusedAndNothingChanges)
 
 TEST(GatewayUnitRosterTest, AReloadMakesTheUnitsWhatTheFileSaysUnlessItCannotBeRead) {
     Rack rack;
-    const CommandRecord reload{&rack.gw.audit, "SIGHUP", "", "reload-units", {}, ""};
+    const CommandRecord reload{&rack.gw.audit, "SIGHUP", "", "reload-units", {}, "", "", ""};
     rack.folder.Put("units", "127.0.0.2 name=desk-1 site=c\n127.0.0.5\n");
     ASSERT_EQ(rack.roster.Reload(reload).fault, RosterFault::kNone);
     EXPECT_EQ(rack.Units()[0]["labels"], (json{{"site", "c"}}));
