@@ -163,6 +163,10 @@ class GatewayPage(unittest.TestCase):
     def text(self, unit, selector):
         return self.card(unit).find_element(By.CSS_SELECTOR, selector).text
 
+    def clickable(self, element_id):
+        element = self.driver.find_element(By.ID, element_id)
+        return element if element.is_displayed() and element.is_enabled() else None
+
     def until(self, what, check, timeout=WAIT):
         """Waits until check() is true; fails saying what was awaited."""
         try:
@@ -363,7 +367,8 @@ class GatewayPage(unittest.TestCase):
             By.CSS_SELECTOR, '[data-job-unit="%s"][data-state="power-cycle"]' % name))
         self.assertIn("line in break: power-cycle the unit, then Continue", row.text)
         sim.control("power-cycle")
-        self.driver.find_element(By.ID, "power-cycled").click()
+        # Continue shows with the row, but may not yet take a click when the row is found.
+        self.until("Continue to take a click", lambda: self.clickable("power-cycled")).click()
         self.until("the net update done", lambda: self.driver.find_elements(
             By.CSS_SELECTOR, '[data-job-unit="%s"][data-state="done"]' % name), timeout=60)
 
