@@ -101,7 +101,7 @@ class Gateway:
             try:
                 urllib.request.urlopen(self.base + "style.css", timeout=2).read()
                 return
-            except (urllib.error.URLError, ConnectionError):
+            except OSError:  # not yet listening, or not yet answering: a time-out too
                 if time.time() > deadline or self.process.poll() is not None:
                     raise AssertionError("vantrel-gateway did not start on %s" % listen)
                 time.sleep(0.1)

@@ -20,7 +20,7 @@ from selenium.webdriver.support.ui import WebDriverWait
 
 from test_gateway_page import BUILD, PORT, WAIT, WORK, Gateway, start_browser
 
-CHANGING = os.path.join(BUILD, "bench", "changing_units")
+CHANGING = os.path.join(BUILD, "sim", "changing_units")
 COUNT = 1000
 BLOCK = 160  # the units on 127.0.160.1 upwards, 250 an octet
 LIVE = ["127.0.%d.%d" % (BLOCK + i // 250, 1 + i % 250) for i in range(COUNT)]

@@ -9,7 +9,7 @@ import harness
 from session import PanelTest
 
 CTL_EXE = os.path.join(harness.BUILD, "windows", "cli", "vantrelctl.exe")
-CTL = os.path.join(harness.BUILD, "native", "cli", "vantrelctl")
+CTL = os.path.join(harness.NATIVE, "cli", "vantrelctl")
 
 
 class VantrelctlUnderWineTest(PanelTest):
