@@ -103,6 +103,8 @@ class Gateway:
                 return
             except OSError:  # not yet listening, or not yet answering: a time-out too
                 if time.time() > deadline or self.process.poll() is not None:
+                    # No caller holds it to close yet: it must not outlive its test.
+                    self.close()
                     raise AssertionError("vantrel-gateway did not start on %s" % listen)
                 time.sleep(0.1)
 
