@@ -514,7 +514,8 @@ TEST(GatewayClusterStartTest, OverTlsAsAUserItStartsAndWhatCannotServeEndsItSayi
         {"--etcd-cert", authority.ClientCertificate()},
         {"--etcd-key", authority.ClientKey()},
         {"--etcd-user", "gw"},
-        {"--etcd-password-file", password.Path()}};
+        {"--etcd-password-file", password.Path()},
+        {"--etcd-timeout", testing::GatewayCluster::kEtcdTimeout}};
     // The options given, but for one option's value when named.
     const auto with = [&](const std::string& option = "", const std::string& value = "") {
         std::vector<std::string> arguments;
