@@ -20,12 +20,9 @@ UnitNaming NamingOf(const std::vector<groups::UnitEntry>& described, const std::
     return {};
 }
 
-// A call to etcd that has not answered in this long has failed.
-constexpr std::chrono::milliseconds kEtcdLimit{1000};
-
 std::unique_ptr<cluster::EtcdClient> EtcdOf(const GatewayOptions& options) {
     if (!options.cluster) return nullptr;
-    return std::make_unique<cluster::EtcdClient>(options.cluster->etcd, kEtcdLimit,
+    return std::make_unique<cluster::EtcdClient>(options.cluster->etcd, options.cluster->etcdLimit,
                                                  options.cluster->access);
 }
 

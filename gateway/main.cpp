@@ -180,6 +180,7 @@ struct EtcdOptions {
     std::string members;
     std::string prefix = cluster::kDefaultEtcdPrefix;
     int leaseTtl = 5;
+    int etcdTimeout = 1000;  // ms
     std::string id, advertise;
     ClientTlsFiles tls;
     std::string user, passwordFile;
@@ -251,6 +252,7 @@ bool JoinCluster(const EtcdOptions& etcd, GatewayOptions& options, std::string& 
     if (!EtcdAccessOf(etcd, settings.etcd.front().tls, settings.access, error)) return false;
     settings.prefix = etcd.prefix;
     settings.leaseTtl = std::chrono::seconds(etcd.leaseTtl);
+    settings.etcdLimit = std::chrono::milliseconds(etcd.etcdTimeout);
     settings.self = {etcd.id.empty() ? etcd.advertise : etcd.id, etcd.advertise};
     options.cluster = settings;
     return true;
@@ -348,6 +350,11 @@ int Main(int argc, char** argv) {
     app.add_option("--etcd-lease-ttl", etcd.leaseTtl,
                    "seconds a gateway that stops answering etcd holds its units (default 5)")
         ->check(CLI::Range(2, 60))
+        ->needs(joins);
+    app.add_option("--etcd-timeout", etcd.etcdTimeout,
+                   "milliseconds an etcd call may take before it has failed (default 1000; "
+                   "more for members across sites)")
+        ->check(CLI::Range(100, 60000))
         ->needs(joins);
     app.add_option("--etcd-cacert", etcd.tls.authorities,
                    "the PEM certificate of the authority that signed the https:// members' "

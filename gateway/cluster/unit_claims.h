@@ -29,6 +29,8 @@ struct ClusterSettings {
     std::chrono::seconds leaseTtl{5};
     GatewayMember self;
     EtcdAccess access;  // how etcd is reached beyond the members' addresses
+    /// A call to etcd that has not answered in this long has failed.
+    std::chrono::milliseconds etcdLimit{1000};
 };
 
 /// This gateway's hold on its share of the units. It keeps a lease in etcd with its member key

@@ -22,6 +22,7 @@
 #include "tests/support/gateway_cluster.h"
 #include "tests/support/gateway_process.h"
 #include "tests/support/line_log_reader.h"
+#include "tests/support/listener.h"
 #include "tests/support/raw_client.h"
 #include "tests/support/temp_file.h"
 #include "tests/support/test_authority.h"
@@ -476,13 +477,23 @@ TEST_F(GatewayClusterTest, ANamingAndASnapshotMadeThroughOneGatewayShowOnTheOthe
     RecordProperty("snapshot_seen_ms", json(saved).dump());
 }
 
-// etcd not there yet at boot may pass: the service manager is told to start it again.
+// etcd not there yet at boot, or not answering within --etcd-timeout, may pass: the service
+// manager is told to start it again.
 TEST(GatewayClusterStartTest, AGatewayWhoseEtcdDoesNotAnswerExitsToBeStartedAgain) {
-    const std::vector<int> ports = testing::FreeLoopbackPorts(2);
-    testing::GatewayProcess gateway({"--listen", "127.0.0.1:" + std::to_string(ports[0]), "--etcd",
-                                     "http://127.0.0.1:" + std::to_string(ports[1])});
+    const std::vector<int> ports = testing::FreeLoopbackPorts(3);
+    const auto at = [](int port) { return "127.0.0.1:" + std::to_string(port); };
+    testing::GatewayProcess gateway({"--listen", at(ports[0]), "--etcd", "http://" + at(ports[1])});
     EXPECT_EQ(gateway.Exit(testing::GatewayCluster::kLimit), EX_TEMPFAIL);
     EXPECT_NE(gateway.Errors().find("etcd"), std::string::npos) << gateway.Errors();
+
+    // One that takes the connection and never answers.
+    const testing::Listener silent("127.0.0.1", 4, ports[2]);
+    ASSERT_TRUE(silent.ok());
+    testing::GatewayProcess waiting(
+        {"--listen", at(ports[0]), "--etcd", "http://" + at(ports[2]), "--etcd-timeout", "300"});
+    EXPECT_EQ(waiting.Exit(testing::GatewayCluster::kLimit), EX_TEMPFAIL);
+    EXPECT_NE(waiting.Errors().find("no answer within 300 ms"), std::string::npos)
+        << waiting.Errors();
 }
 
 // Over TLS and as an etcd user it starts; what etcd refuses, and options or files it cannot use,
@@ -503,7 +514,8 @@ TEST(GatewayClusterStartTest, OverTlsAsAUserItStartsAndWhatCannotServeEndsItSayi
         {"--etcd-cert", authority.ClientCertificate()},
         {"--etcd-key", authority.ClientKey()},
         {"--etcd-user", "gw"},
-        {"--etcd-password-file", password.Path()}};
+        {"--etcd-password-file", password.Path()},
+        {"--etcd-timeout", testing::GatewayCluster::kEtcdTimeout}};
     // The options given, but for one option's value when named.
     const auto with = [&](const std::string& option = "", const std::string& value = "") {
         std::vector<std::string> arguments;

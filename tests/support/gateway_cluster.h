@@ -20,6 +20,7 @@
 #include "tests/support/etcd_server.h"
 #include "tests/support/gateway_process.h"
 #include "tests/support/running_gateway.h"
+#include "tests/support/sanitized.h"
 #include "tests/support/simulated_unit.h"
 #include "tests/support/temp_file.h"
 
@@ -32,6 +33,9 @@ class GatewayCluster : public ::testing::Test {
     static constexpr int kUnits = 9;
     static constexpr std::chrono::seconds kTtl{2};
     static constexpr std::chrono::seconds kLimit{15};
+    /// The gateways' limit for one etcd call (--etcd-timeout): a sanitized gateway on a loaded
+    /// machine may take over a second for a TLS handshake and an authentication.
+    static inline const std::string kEtcdTimeout = kSanitized ? "5000" : "1000";
     static inline const std::string kPrefix = "/vantrel/";
 
   protected:
@@ -64,6 +68,7 @@ class GatewayCluster : public ::testing::Test {
                 "--listen",         "127.0.0.1:" + std::to_string(ports[id]),
                 "--etcd",           etcdUrl,
                 "--etcd-lease-ttl", std::to_string(kTtl.count()),
+                "--etcd-timeout",   kEtcdTimeout,
                 "--poll",           "1",
                 "--gateway-id",     id};
             arguments.insert(arguments.end(), extra.begin(), extra.end());
