@@ -12,6 +12,7 @@
 #include "tests/windows/temp_dir.h"
 
 namespace vantrel {
+namespace address_file_test {
 namespace {
 
 std::string ReadAll(const std::string& path) {
@@ -115,4 +116,5 @@ TEST(AddressFileTest, TemporaryPathWithoutRoomForTheNameGivesNoPath) {
 }
 
 }  // namespace
+}  // namespace address_file_test
 }  // namespace vantrel

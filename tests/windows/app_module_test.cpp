@@ -5,6 +5,7 @@
 #include "app/app_module.h"
 
 namespace vantrel {
+namespace app_module_test {
 namespace {
 
 class AppModuleTest : public ::testing::Test {
@@ -70,4 +71,5 @@ TEST_F(AppModuleTest, TermEmptiesTheTable) {
 }
 
 }  // namespace
+}  // namespace app_module_test
 }  // namespace vantrel

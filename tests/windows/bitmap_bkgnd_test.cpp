@@ -10,6 +10,7 @@
 #include "tests/windows/in_memory_dialog.h"
 
 namespace vantrel {
+namespace bitmap_bkgnd_test {
 namespace {
 
 // 0x00RRGGBB, as 32-bit DIB pixels hold them.
@@ -127,4 +128,5 @@ TEST(BitmapBkgndTest, WithoutABitmapTheDialogErasesAsUsual) {
 }
 
 }  // namespace
+}  // namespace bitmap_bkgnd_test
 }  // namespace vantrel

@@ -8,6 +8,7 @@
 #include "tests/windows/loop_watchdog.h"
 
 namespace vantrel {
+namespace dialog_test {
 namespace {
 
 using Log = std::vector<std::string>;
@@ -254,4 +255,5 @@ TEST(DialogTest, ControlHelpersActOnTheNamedControl) {
 }
 
 }  // namespace
+}  // namespace dialog_test
 }  // namespace vantrel

@@ -6,6 +6,7 @@
 #include "app/memory_dc.h"
 
 namespace vantrel {
+namespace handles_test {
 namespace {
 
 bool IsOpen(HANDLE handle) {
@@ -120,4 +121,5 @@ TEST(MemoryDcTest, RefusesANonBitmap) {
 }
 
 }  // namespace
+}  // namespace handles_test
 }  // namespace vantrel

@@ -24,6 +24,7 @@
 #include "tests/windows/temp_dir.h"
 
 namespace vantrel {
+namespace main_dlg_test {
 namespace {
 
 constexpr uint32_t kLoopbackUnit = 0x7F00003D;  // 127.0.0.61: no test ever aims elsewhere
@@ -329,4 +330,5 @@ TEST(ScaledBitmapTest, BetweenTheScalesTheDoubleBitmapIsBroughtDown) {
 }
 
 }  // namespace
+}  // namespace main_dlg_test
 }  // namespace vantrel

@@ -8,6 +8,7 @@
 #include "tests/windows/message_window.h"
 
 namespace vantrel {
+namespace message_loop_test {
 namespace {
 
 using Log = std::vector<std::string>;
@@ -236,4 +237,5 @@ TEST_F(MessageLoopTest, EveryIdleHandlerIsCalledInTheOrderAdded) {
 }
 
 }  // namespace
+}  // namespace message_loop_test
 }  // namespace vantrel

@@ -14,6 +14,7 @@
 #include "tests/windows/dialog_template_reader.h"
 
 namespace vantrel {
+namespace resources_test {
 namespace {
 
 struct Resource {
@@ -426,4 +427,5 @@ TEST(VersionTest, NamesTheProductAndTheVersionOfItsLabel) {
 }
 
 }  // namespace
+}  // namespace resources_test
 }  // namespace vantrel

@@ -7,6 +7,7 @@
 #include "tests/windows/loop_watchdog.h"
 
 namespace vantrel {
+namespace run_main_panel_test {
 namespace {
 
 /// A small main panel: registers with the loop as the real one does, and on its first idle
@@ -119,4 +120,5 @@ TEST(RunProgramTest, ExitCodeIsThePanelsQuitCode) {
 }
 
 }  // namespace
+}  // namespace run_main_panel_test
 }  // namespace vantrel

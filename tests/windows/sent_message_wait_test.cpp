@@ -9,6 +9,7 @@
 #include "tests/windows/message_window.h"
 
 namespace vantrel {
+namespace sent_message_wait_test {
 namespace {
 
 constexpr UINT kSent = WM_APP;
@@ -99,4 +100,5 @@ TEST_F(SentMessageWaitTest, SignalledEventEndsTheWaitAtOnce) {
 }
 
 }  // namespace
+}  // namespace sent_message_wait_test
 }  // namespace vantrel

@@ -12,6 +12,7 @@
 #include "serial/serial_port.h"
 
 namespace vantrel {
+namespace serial_port_test {
 namespace {
 
 using std::chrono::milliseconds;
@@ -161,4 +162,5 @@ TEST_F(SerialPortWin32Test, EnumerateComPortsListsTheMappedPort) {
 }
 
 }  // namespace
+}  // namespace serial_port_test
 }  // namespace vantrel

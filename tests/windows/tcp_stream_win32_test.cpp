@@ -13,6 +13,7 @@
 #include "unit/tcp_stream.h"
 
 namespace vantrel {
+namespace tcp_stream_win32_test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -137,4 +138,5 @@ TEST_F(TcpStreamWin32Test, RefusedAndBlankAddressesFail) {
 }
 
 }  // namespace
+}  // namespace tcp_stream_win32_test
 }  // namespace vantrel
