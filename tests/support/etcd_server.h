@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -75,6 +76,10 @@ struct EtcdSecurity {
 /// Start again play etcd going down and coming back with its data.
 class EtcdServer {
   public:
+    /// For each step that sets etcd's users up: etcd hashes a password slowly on purpose, and on
+    /// a loaded machine, niced as the tests are, it took over 2 s.
+    static constexpr std::chrono::seconds kSetUpLimit{10};
+
     explicit EtcdServer(EtcdSecurity security = {})
         : m_ports(FreeLoopbackPorts(2)), m_security(security) {
         std::string folder = (std::filesystem::temp_directory_path() / "vantrel-etcd-XXXXXX");
@@ -171,7 +176,7 @@ class EtcdServer {
         gateway::HttpClient http(m_clientTls);
         for (const auto& [target, request] : steps) {
             const gateway::HttpAnswer answer =
-                http.Post(Place(), target, request.dump(), std::chrono::seconds(2));
+                http.Post(Place(), target, request.dump(), kSetUpLimit);
             if (!answer.Ok() || answer.status != 200) {
                 m_error = std::string(target) + ": " + answer.error + answer.body;
                 return false;
@@ -184,9 +189,9 @@ class EtcdServer {
     bool SetPassword(const std::string& user, const std::string& password) {
         using nlohmann::json;
         gateway::HttpClient http(m_clientTls);
-        const gateway::HttpAnswer root = http.Post(
-            Place(), "/v3/auth/authenticate",
-            json{{"name", "root"}, {"password", "root-secret"}}.dump(), std::chrono::seconds(2));
+        const gateway::HttpAnswer root =
+            http.Post(Place(), "/v3/auth/authenticate",
+                      json{{"name", "root"}, {"password", "root-secret"}}.dump(), kSetUpLimit);
         const json token = json::parse(root.body, nullptr, false);
         if (!root.Ok() || root.status != 200 || !token.contains("token")) {
             m_error = "root's authentication: " + root.error + root.body;
@@ -197,7 +202,7 @@ class EtcdServer {
                                  {},
                                  json{{"name", user}, {"password", password}}.dump()};
         change.headers.emplace_back("Authorization", token["token"].get<std::string>());
-        const gateway::HttpAnswer changed = http.Send(Place(), change, std::chrono::seconds(2));
+        const gateway::HttpAnswer changed = http.Send(Place(), change, kSetUpLimit);
         if (!changed.Ok() || changed.status != 200) {
             m_error = "changepw: " + changed.error + changed.body;
             return false;
