@@ -17,7 +17,7 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("VANTREL_BUILD", os.path.join(ROOT, "build"))
 PANEL_EXE = os.path.join(BUILD, "windows", "app", "VantrelPanel.exe")
 PROBE_EXE = os.path.join(BUILD, "windows", "tests", "e2e", "e2e_probe.exe")
-# The Linux programs' build (the test command runs its sanitized one).
+# The build of the Linux programs the groups start (the simulated unit, vantrelctl).
 NATIVE = os.environ.get("VANTREL_E2E_NATIVE_BUILD", os.path.join(BUILD, "native"))
 SIM = os.path.join(NATIVE, "sim", "vantrel-sim")
 E2E = os.path.join(BUILD, "e2e")
