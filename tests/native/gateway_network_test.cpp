@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -50,6 +51,11 @@ std::string Chunked(std::size_t size) {
         text += head + chunk.substr(0, n) + "\r\n";
     }
     return text + "0\r\n\r\n";
+}
+
+double Median(std::vector<double> seconds) {
+    std::nth_element(seconds.begin(), seconds.begin() + seconds.size() / 2, seconds.end());
+    return seconds[seconds.size() / 2];
 }
 
 int Status(testing::RunningGateway& gw, const std::string& text, std::string* response = nullptr) {
@@ -189,29 +195,41 @@ TEST(GatewayLimitsTest, SlowIdleAndStreamingClientsNeitherHoldTheApiNorOutstayTh
     std::string refused;
     EXPECT_EQ(Status(gw, Request("GET", "/api/events", host), &refused), 503) << refused;
 
-    const auto start = Clock::now();
+    // Held, every request would wait for a hostile client's deadline (800 ms) or for ever. A
+    // median tells that from a loaded machine's odd slow reply.
+    std::vector<double> took;
     for (int i = 0; i < 20; ++i) {
+        const auto sent = Clock::now();
         const auto reply = gw.Client().Get("/api/units");
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->status, 200);
+        took.push_back(testing::SecondsSince(sent));
     }
-    EXPECT_LT(testing::SecondsSince(start), 2.0);
+    EXPECT_LT(Median(took), 0.3);
 
-    EXPECT_TRUE(trickling.back()->ClosedWithin(milliseconds(1500)));
-    EXPECT_TRUE(stalling.ClosedWithin(milliseconds(1000)));
-    EXPECT_TRUE(idle.back()->ClosedWithin(milliseconds(1000)));
-    EXPECT_NE(streams.back()->ReadFor(milliseconds(200)).find("event: unit"), std::string::npos);
+    // Each is closed at its deadline; the limits here only bound the wait for one never closed.
+    EXPECT_TRUE(trickling.back()->ClosedWithin(milliseconds(3000)));
+    EXPECT_TRUE(stalling.ClosedWithin(milliseconds(3000)));
+    EXPECT_TRUE(idle.back()->ClosedWithin(milliseconds(3000)));
+    EXPECT_TRUE(testing::WaitUntil(
+        [&] {
+            return streams.back()->ReadFor(milliseconds(50)).find("event: unit") !=
+                   std::string::npos;
+        },
+        milliseconds(3000)));
     EXPECT_FALSE(streams.back()->ClosedWithin(milliseconds(200)));
 
     // Twenty requests on one connection: each reply is written at once, not held for an
     // acknowledgement (40 ms each when the head and the body went as two writes).
     RawClient keptAlive(gw.host, port);
-    const auto reused = Clock::now();
+    took.clear();
     for (int i = 0; i < 20; ++i) {
+        const auto sent = Clock::now();
         keptAlive.Send(Request("GET", "/api/units/127.0.60.1", host));
         ASSERT_EQ(keptAlive.Response(milliseconds(1000)), 200);
+        took.push_back(testing::SecondsSince(sent));
     }
-    EXPECT_LT(testing::SecondsSince(reused), 0.4);
+    EXPECT_LT(Median(took), 0.02);
 
     // A burst waits in the listen queue rather than on a SYN sent again: the backlog is wide.
     std::FILE* ss = popen(("ss -Hltn 'sport = :" + std::to_string(port) + "'").c_str(), "r");
