@@ -98,13 +98,18 @@ class Display:
         self.process.wait(timeout=10)
 
 
+WINE_OVERRIDES = "mscoree,mshtml,winemenubuilder.exe,winebus.sys,wineusb.sys="
+
+
 class WinePrefix:
     """A Wine prefix of the tests' own, with its wineserver started inside the namespace."""
 
     def __init__(self, path):
         self.path = path
+        # No Mono or Gecko; no desktop menus, USB or HID drivers, which every session of the
+        # many the tests start would otherwise start too.
         self.env = dict(os.environ, WINEPREFIX=path, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+                        WINEDLLOVERRIDES=WINE_OVERRIDES)
         self.kill_server()
         if path != TEMPLATE_PREFIX and not os.path.exists(os.path.join(path, "system.reg")):
             copy_prefix(TEMPLATE_PREFIX, path)
