@@ -6,6 +6,7 @@ panel can reach nothing but the simulated units on 127.0.0.x.
 
 import json
 import os
+import pwd
 import select
 import shutil
 import signal
@@ -118,11 +119,7 @@ class WinePrefix:
             subprocess.run(["wine", "wineboot", "-i"], env=self.env, capture_output=True,
                            timeout=300)
             subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
-        out = subprocess.run(["wine", "cmd", "/c", "echo %TEMP%"], env=self.env,
-                             capture_output=True, text=True, timeout=60).stdout.strip()
-        unix = subprocess.run(["winepath", "-u", out], env=self.env, capture_output=True,
-                              text=True, timeout=60).stdout.strip()
-        self.temp_dir = unix
+        self.temp_dir = temp_dir(path)
         os.makedirs(self.temp_dir, exist_ok=True)
 
     @property
@@ -158,6 +155,29 @@ class WinePrefix:
     def kill_server(self):
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
         subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=60)
+
+
+def temp_dir(prefix):
+    """The prefix's Temp folder as Linux sees it: the user's TEMP in the prefix's registry,
+    under the user's profile, which Wine names after the Linux user."""
+    with open(os.path.join(prefix, "user.reg"), encoding="utf-8", errors="replace") as f:
+        section = None
+        for line in f:
+            if line.startswith("["):
+                section = line[1:line.index("]")]
+            elif section == "Environment" and line.startswith('"TEMP"='):
+                value = line.split("=", 1)[1].strip()
+                if value.startswith("str(2):"):  # one that holds %variables%
+                    value = value[len("str(2):"):]
+                value = value.strip('"').replace("\\\\", "\\")
+                break
+        else:
+            raise StartFault("the prefix %s has no TEMP" % prefix)
+    user = os.environ.get("USER") or pwd.getpwuid(os.getuid()).pw_name
+    value = value.replace("%USERPROFILE%", "C:\\users\\" + user)
+    if not value.upper().startswith("C:\\"):
+        raise StartFault("the prefix's TEMP is not on C: (%s)" % value)
+    return os.path.join(prefix, "drive_c", *value[3:].split("\\"))
 
 
 class Sim:
