@@ -6,6 +6,7 @@ panel can reach nothing but the simulated units on 127.0.0.x.
 
 import json
 import os
+import pwd
 import select
 import shutil
 import signal
@@ -118,11 +119,7 @@ class WinePrefix:
             subprocess.run(["wine", "wineboot", "-i"], env=self.env, capture_output=True,
                            timeout=300)
             subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
-        out = subprocess.run(["wine", "cmd", "/c", "echo %TEMP%"], env=self.env,
-                             capture_output=True, text=True, timeout=60).stdout.strip()
-        unix = subprocess.run(["winepath", "-u", out], env=self.env, capture_output=True,
-                              text=True, timeout=60).stdout.strip()
-        self.temp_dir = unix
+        self.temp_dir = temp_dir(path)
         os.makedirs(self.temp_dir, exist_ok=True)
 
     @property
@@ -135,29 +132,83 @@ class WinePrefix:
 
     def map_com_port(self, number, device):
         """Makes a pty appear as COMn; the wineserver must restart to see it."""
-        self.kill_server()
-        subprocess.run(["wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v",
-                        "COM%d" % number, "/d", device, "/f"],
-                       env=self.env, capture_output=True, timeout=60)
-        self.kill_server()
+        self._set_and_restart(["add", r"HKLM\Software\Wine\Ports", "/v", "COM%d" % number,
+                               "/d", device, "/f"])
 
     def unmap_com_ports(self):
-        self.kill_server()
-        subprocess.run(["wine", "reg", "delete", r"HKLM\Software\Wine\Ports", "/f"],
-                       env=self.env, capture_output=True, timeout=60)
-        self.kill_server()
+        """Takes the ports away from the next panel: most often the next case maps one again
+        at once, so the restart waits for the next panel that starts (ready)."""
+        self._reg(["delete", r"HKLM\Software\Wine\Ports", "/f"])
+        self.restart_due = True
 
     def set_dpi(self, dpi):
         """The prefix's screen DPI, where this Wine reads it (the user's LogPixels)."""
+        self._set_and_restart(["add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
+                               "/t", "REG_DWORD", "/d", str(dpi), "/f"])
+
+    def _set_and_restart(self, reg_args):
+        """A registry edit that only a freshly started wineserver acts on. It is made in the
+        session under way, if any, rather than in one booted for it alone; the server saves the
+        registry when it is stopped, and the next one reads it."""
+        self._reg(reg_args)
+        self._restart()
+
+    def _reg(self, reg_args):
+        self._quiet(["wine", "reg"] + reg_args)
+
+    def _quiet(self, command):
+        # No pipes: the session's processes that a program boots keep its standard handles,
+        # and in a session kept up they would never be closed.
+        subprocess.run(command, env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    def _restart(self):
+        kept = self.kept
         self.kill_server()
-        subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
-                        "/t", "REG_DWORD", "/d", str(dpi), "/f"],
-                       env=self.env, capture_output=True, timeout=60)
-        self.kill_server()
+        if kept:
+            self.keep_server()
+
+    def ready(self):
+        """Restarts the server before a program starts, if a registry edit awaits it."""
+        if self.restart_due:
+            self._restart()
+
+    def keep_server(self):
+        """Keeps the prefix's session up between the cases, instead of a new one booting for
+        each case that starts more than a few seconds after the last one ended; until
+        kill_server. A server already running is left as it is. The session is booted here
+        by a program of no output, so that no program a case reads from boots it."""
+        self.kept = True
+        self._quiet(["wineserver", "-p"])
+        self._quiet(["wine", "cmd", "/c", "exit"])
 
     def kill_server(self):
+        self.kept = self.restart_due = False
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
         subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=60)
+
+
+def temp_dir(prefix):
+    """The prefix's Temp folder as Linux sees it: the user's TEMP in the prefix's registry,
+    under the user's profile, which Wine names after the Linux user."""
+    with open(os.path.join(prefix, "user.reg"), encoding="utf-8", errors="replace") as f:
+        section = None
+        for line in f:
+            if line.startswith("["):
+                section = line[1:line.index("]")]
+            elif section == "Environment" and line.startswith('"TEMP"='):
+                value = line.split("=", 1)[1].strip()
+                if value.startswith("str(2):"):  # one that holds %variables%
+                    value = value[len("str(2):"):]
+                value = value.strip('"').replace("\\\\", "\\")
+                break
+        else:
+            raise StartFault("the prefix %s has no TEMP" % prefix)
+    user = os.environ.get("USER") or pwd.getpwuid(os.getuid()).pw_name
+    value = value.replace("%USERPROFILE%", "C:\\users\\" + user)
+    if not value.upper().startswith("C:\\"):
+        raise StartFault("the prefix's TEMP is not on C: (%s)" % value)
+    return os.path.join(prefix, "drive_c", *value[3:].split("\\"))
 
 
 class Sim:
@@ -280,6 +331,7 @@ class Panel:
     def __init__(self, prefix, display, args=()):
         self.prefix = prefix
         self.display = display
+        prefix.ready()
         self.process = subprocess.Popen(["wine", PANEL_EXE] + list(args), env=prefix.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.probe = Probe(prefix)

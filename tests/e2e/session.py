@@ -14,6 +14,8 @@ def setUp(screen):
     if _display is None:
         _display = harness.Display(screen)
         _prefix = harness.WinePrefix(os.path.join(harness.WORK, "prefix"))
+    if not _prefix.kept:  # the group's first case, or one after a case stopped the server
+        _prefix.keep_server()
     return _display, _prefix
 
 
