@@ -137,7 +137,7 @@ class WinePrefix:
 
     def unmap_com_ports(self):
         """Takes the ports away from the next panel: most often the next case maps one again
-        at once, so the restart waits for the next panel that starts (ready)."""
+        at once, so the restart waits for the next program that starts (start)."""
         self._reg(["delete", r"HKLM\Software\Wine\Ports", "/f"])
         self.restart_due = True
 
@@ -168,10 +168,12 @@ class WinePrefix:
         if kept:
             self.keep_server()
 
-    def ready(self):
-        """Restarts the server before a program starts, if a registry edit awaits it."""
+    def start(self, program, *args, **popen):
+        """Starts a Windows program in the prefix, once a registry edit that awaits a restart
+        is in force."""
         if self.restart_due:
             self._restart()
+        return subprocess.Popen(["wine", program] + list(args), env=self.env, **popen)
 
     def keep_server(self):
         """Keeps the prefix's session up between the cases, instead of a new one booting for
@@ -304,9 +306,8 @@ class Probe:
     """tests/e2e/probe_win32.cpp under Wine: reads the panel's controls."""
 
     def __init__(self, prefix):
-        self.process = subprocess.Popen(["wine", PROBE_EXE], env=prefix.env,
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, text=True, bufsize=1)
+        self.process = prefix.start(PROBE_EXE, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                    stderr=subprocess.DEVNULL, text=True, bufsize=1)
 
     def ask(self, command, timeout=30):
         self.process.stdin.write(command + "\n")
@@ -331,9 +332,8 @@ class Panel:
     def __init__(self, prefix, display, args=()):
         self.prefix = prefix
         self.display = display
-        prefix.ready()
-        self.process = subprocess.Popen(["wine", PANEL_EXE] + list(args), env=prefix.env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.process = prefix.start(PANEL_EXE, *args, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
         self.probe = Probe(prefix)
         try:
             found = self.probe.ask("find", timeout=60)
