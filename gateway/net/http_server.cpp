@@ -117,11 +117,7 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
         if constexpr (kTls) {
             // The handshake has the headers' deadline: a client that stalls in it is closed.
             Deadline(m_core.limits.headers);
-            m_socket.async_handshake(net::ssl::stream_base::server,
-                                     [self = this->Self()](beast::error_code ec) {
-                                         if (ec) return self->Shut();
-                                         self->AwaitRequest();
-                                     });
+            m_socket.async_handshake(net::ssl::stream_base::server, Then(&Session::OnHandshake));
         } else {
             AwaitRequest();
         }
@@ -154,16 +150,33 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
     enum class Phase { Waiting, Reading, Serving, Writing, Streaming };
     static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
 
+    // Every asynchronous step completes through this one handler type, which calls on a member:
+    // each Asio and Beast operation then compiles once per stream type rather than once per
+    // call, which had made this the heaviest file of the build.
+    using Step = void (Session::*)(beast::error_code, std::size_t);
+    struct StepDone {
+        std::shared_ptr<Session> self;
+        Step step;
+        void operator()(beast::error_code ec, std::size_t n = 0) const { ((*self).*step)(ec, n); }
+    };
+    StepDone Then(Step step) { return {Self(), step}; }
+
+    void OnHandshake(beast::error_code ec, std::size_t) {
+        if (ec) return Shut();
+        AwaitRequest();
+    }
+
     tcp::socket& Socket() { return beast::get_lowest_layer(m_socket); }
     std::shared_ptr<Session> Self() { return this->shared_from_this(); }
 
     // The deadline for whatever the connection waits on now; one timer, reset for each wait.
     void Deadline(Timer::time_point at) {
         m_deadline.expires_at(at);
-        m_deadline.async_wait([self = Self()](beast::error_code ec) {
-            // A wait cancelled by a new deadline, or one that came due as it was being reset.
-            if (!ec && self->m_deadline.expiry() <= Timer::clock_type::now()) self->Shut();
-        });
+        m_deadline.async_wait(Then(&Session::OnDeadline));
+    }
+    void OnDeadline(beast::error_code ec, std::size_t) {
+        // A wait cancelled by a new deadline, or one that came due as it was being reset.
+        if (!ec && m_deadline.expiry() <= Timer::clock_type::now()) Shut();
     }
     void Deadline(std::chrono::milliseconds after) { Deadline(Timer::clock_type::now() + after); }
     void NoDeadline() { m_deadline.expires_at(Timer::time_point::max()); }
@@ -180,23 +193,21 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
         // The next request's first bytes, read rather than waited for on the socket: over TLS
         // they may already sit decrypted in the stream, and the socket would never wake.
         Deadline(m_core.limits.idle);
-        m_socket.async_read_some(m_buffer.prepare(kReadChunk),
-                                 [self = Self()](beast::error_code ec, std::size_t n) {
-                                     if (ec) return self->Shut();
-                                     self->m_buffer.commit(n);
-                                     self->ReadHead();
-                                 });
+        m_socket.async_read_some(m_buffer.prepare(kReadChunk), Then(&Session::OnFirstBytes));
+    }
+    void OnFirstBytes(beast::error_code ec, std::size_t n) {
+        if (ec) return Shut();
+        m_buffer.commit(n);
+        ReadHead();
     }
 
     void ReadHead() {
         m_first = false;
         Deadline(m_core.limits.headers);
-        http::async_read_header(
-            m_socket, m_buffer, *m_parser,
-            [self = Self()](beast::error_code ec, std::size_t) { self->OnHead(ec); });
+        http::async_read_header(m_socket, m_buffer, *m_parser, Then(&Session::OnHead));
     }
 
-    void OnHead(beast::error_code ec) {
+    void OnHead(beast::error_code ec, std::size_t) {
         if (m_closed) return;
         if (ec == http::error::header_limit)
             return Refuse(Refusal(431, "the headers are too large"));
@@ -235,11 +246,11 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
     void Continue() {
         m_out = "HTTP/1.1 100 Continue\r\n\r\n";
         Deadline(m_core.limits.drain);
-        net::async_write(m_socket, net::buffer(m_out),
-                         [self = Self()](beast::error_code ec, std::size_t) {
-                             if (ec) return self->Shut();
-                             self->ReadBody();
-                         });
+        net::async_write(m_socket, net::buffer(m_out), Then(&Session::OnContinued));
+    }
+    void OnContinued(beast::error_code ec, std::size_t) {
+        if (ec) return Shut();
+        ReadBody();
     }
 
     // The body keeps a minimum pace: whatever it holds so far must have come by `headers` plus
@@ -249,12 +260,10 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
         const auto allowed = std::chrono::milliseconds(
             received * 1000 / static_cast<std::int64_t>(m_core.limits.bodyPace));
         Deadline(m_bodyStart + m_core.limits.headers + allowed);
-        http::async_read_some(
-            m_socket, m_buffer, *m_parser,
-            [self = Self()](beast::error_code ec, std::size_t) { self->OnBody(ec); });
+        http::async_read_some(m_socket, m_buffer, *m_parser, Then(&Session::OnBody));
     }
 
-    void OnBody(beast::error_code ec) {
+    void OnBody(beast::error_code ec, std::size_t) {
         if (m_closed) return;
         if (ec == http::error::body_limit) return Refuse(TooLarge(m_bodyLimit));
         if (ec) return Shut();
@@ -294,11 +303,11 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
 
     void Discard() {
         m_buffer.clear();
-        m_socket.async_read_some(m_buffer.prepare(kReadChunk),
-                                 [self = Self()](beast::error_code ec, std::size_t) {
-                                     if (ec) return self->Shut();
-                                     self->Discard();
-                                 });
+        m_socket.async_read_some(m_buffer.prepare(kReadChunk), Then(&Session::OnDiscarded));
+    }
+    void OnDiscarded(beast::error_code ec, std::size_t) {
+        if (ec) return Shut();
+        Discard();
     }
 
     // A reply to HEAD is the GET's head alone: the body's Content-Length, or none for a stream,
@@ -319,11 +328,12 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
         if (m_head) m_response.body().clear();
         if (unframed) m_response.erase(http::field::content_length);
         Deadline(m_core.limits.drain);
-        http::async_write(m_socket, m_response, [self = Self()](beast::error_code ec, std::size_t) {
-            if (!ec && self->m_linger) return self->Linger();
-            if (ec || !self->m_response.keep_alive()) return self->Shut();
-            self->AwaitRequest();
-        });
+        http::async_write(m_socket, m_response, Then(&Session::OnWritten));
+    }
+    void OnWritten(beast::error_code ec, std::size_t) {
+        if (!ec && m_linger) return Linger();
+        if (ec || !m_response.keep_alive()) return Shut();
+        AwaitRequest();
     }
 
     template <typename Message>
@@ -348,8 +358,7 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
         m_out = text.str() + response.body;
         m_writing = true;
         Deadline(m_core.limits.drain);
-        net::async_write(m_socket, net::buffer(m_out),
-                         [self = Self()](beast::error_code ec, std::size_t) { self->Written(ec); });
+        net::async_write(m_socket, net::buffer(m_out), Then(&Session::Written));
         m_stream->SetWake([weak = this->weak_from_this()] {
             if (auto self = weak.lock()) self->Post([self] { self->Flush(); });
         });
@@ -358,20 +367,21 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
     }
 
     void WatchClose() {
-        m_socket.async_read_some(net::buffer(m_discard),
-                                 [self = Self()](beast::error_code ec, std::size_t) {
-                                     if (ec || self->m_closed) return self->Shut();
-                                     self->WatchClose();
-                                 });
+        m_socket.async_read_some(net::buffer(m_discard), Then(&Session::OnClientSent));
+    }
+    void OnClientSent(beast::error_code ec, std::size_t) {
+        if (ec || m_closed) return Shut();
+        WatchClose();
     }
 
     void Beat() {
         m_heartbeat.expires_after(m_core.limits.heartbeat);
-        m_heartbeat.async_wait([self = Self()](beast::error_code ec) {
-            if (ec || self->m_closed) return;
-            if (!self->m_writing) self->Flush(":\n\n");
-            self->Beat();
-        });
+        m_heartbeat.async_wait(Then(&Session::OnBeat));
+    }
+    void OnBeat(beast::error_code ec, std::size_t) {
+        if (ec || m_closed) return;
+        if (!m_writing) Flush(":\n\n");
+        Beat();
     }
 
     // Writes what the stream holds; a write the client does not drain in time ends it.
@@ -387,11 +397,10 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
         m_out = std::move(text);
         m_writing = true;
         Deadline(m_core.limits.drain);
-        net::async_write(m_socket, net::buffer(m_out),
-                         [self = Self()](beast::error_code ec, std::size_t) { self->Written(ec); });
+        net::async_write(m_socket, net::buffer(m_out), Then(&Session::Written));
     }
 
-    void Written(beast::error_code ec) {
+    void Written(beast::error_code ec, std::size_t) {
         m_writing = false;
         if (ec) return Shut();
         NoDeadline();
