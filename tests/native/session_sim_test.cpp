@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include "presenters/control_ids.h"
@@ -55,14 +56,19 @@ class SessionSimTest : public ::testing::Test {
         link->OnConnect();
         ASSERT_TRUE(Eventually([&] { return view.Called("text 1008 Login success!"); }));
         // Code 25 is stored before its first line goes out, so once the unit has its last
-        // line, a clear slot means the pass is over.
+        // line, a clear slot means the pass is ending.
         ASSERT_TRUE(sim->log.WaitForCount(kStartLines.size(), 5000ms));
         ASSERT_TRUE(Eventually([&] { return state.m_nCommand == 0 || state.m_bLinkDown; }));
+        PassOver();
     }
+    // The slot is cleared before the pass's refresh, which the pass makes holding the stream:
+    // once the stream is free, the pass that cleared it is over.
+    void PassOver() { std::lock_guard<std::mutex> over(state.m_streamUse); }
     // Posts a code, waits until the session has finished it and the unit has its lines.
     void Serve(uint8_t code, size_t linesAfter) {
         PostCommand(state, code, view);
         ASSERT_TRUE(Eventually([&] { return state.m_nCommand == 0; })) << int(code);
+        PassOver();
         ASSERT_TRUE(sim->log.WaitForCount(linesAfter, 5000ms)) << int(code);
     }
     void TearDown() override {
