@@ -152,7 +152,7 @@ class Session : public Connection, public std::enable_shared_from_this<Session<S
 
     // Every asynchronous step completes through this one handler type, which calls on a member:
     // each Asio and Beast operation then compiles once per stream type rather than once per
-    // call, which had made this the heaviest file of the build.
+    // call, which had made this one of the build's heaviest files.
     using Step = void (Session::*)(beast::error_code, std::size_t);
     struct StepDone {
         std::shared_ptr<Session> self;
